@@ -1,0 +1,75 @@
+#pragma once
+// TNote: turns the spectrum file into the note table (72 cells per frame) in sixteen
+// streaming steps from one work file to the next, skipping the steps that the tempo class
+// omits. Owned by value by its user; works on its own copy of the document record.
+
+#include "engine/UFile.h"
+#include "engine/WavHead.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace ruvo {
+
+constexpr std::int32_t kNoteCount = 72;     // notes 0..71, semitone n above 55 Hz
+constexpr std::int32_t kFirstStep = 1;
+constexpr std::int32_t kLastStep = 16;
+constexpr double kErased = -1.0;            // a cell erased by a rule
+constexpr double kExtended = 1.0;           // a cell written by the extension rule
+
+// MIDI key of note index n, and the equal-tempered frequency table rounded to 0.01 Hz.
+constexpr std::int32_t NoteToMidiKey(std::int32_t note) { return note + 33; }
+const std::array<double, kNoteCount>& NoteFrequencies();
+// Note index of each spectrum bin 0..2047 (the loudest peak within a note's band wins).
+const std::array<std::int8_t, 2048>& BinToNote();
+
+class TNote {
+public:
+    TNote();
+
+    void Load(const WavHead& head);
+    // Creates the "thr", "bai", "not", "ioc" and "oct" work files and hands their names back.
+    void LoadNew(WavHead& head);
+    // Runs one step 1..16 unless the tempo class skips it; reset is 1 on a fresh conversion.
+    std::int32_t RunStep(std::int32_t step, std::int32_t reset);
+    // Whether the tempo class runs `step` (the extension rule of step 16 aside).
+    static bool StepRuns(std::int32_t tempoClass, std::int32_t step);
+
+    const WavHead& Params() const { return m_params; }
+
+private:
+    void SwapTables();
+    void PickPeaks();
+    void ApplyThreshold(std::int32_t reset);
+    void ShiftPeaksDown();
+    void ShiftPeaksUp();
+    void DropLonePeaks();
+    void MapPeaksToNotes();
+    void MapSpectrumToNotes();
+    void EraseHarmonics(std::int32_t reset);
+    void FillGapsOfTwo();
+    void FillGapsOfOne();
+    void SpreadErasureBack();
+    void SpreadErasureForward();
+    void PassThrough();
+    void DropLoneCells();
+    void ExtendNotes(bool extend);
+    void FillSideFile(const std::string& name, double value);
+    template <typename Rule>
+    void RunWindow3(std::int32_t recLen, Rule rule);
+    void MapToNotes(const std::string& from, const std::string& to);
+
+    std::int32_t m_first = 0;  // loop bounds, scratch
+    std::int32_t m_last = 0;
+    WavHead m_params;
+    TFileBase InFile;
+    TFileBase OutFile;
+    TFileBase SideFile;
+    std::vector<double> m_in;
+    std::vector<double> m_out;
+    std::vector<double> m_side;
+};
+
+}  // namespace ruvo

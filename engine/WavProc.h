@@ -1,0 +1,120 @@
+#pragma once
+// TWavProc: accepts or rejects a WAV file, records its parameters in its WavHead, turns its
+// samples into the normalised stream ("nor") and the spectrum file ("int"), one record of
+// 2048 log magnitudes per frame of 1024 samples at 22050 per second. Owned by value by its
+// user (main window or converter); one thread.
+
+#include "engine/UFile.h"
+#include "engine/WavHead.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ruvo {
+
+constexpr std::int32_t kFrameSamples = 1024;        // samples per frame at 22050 per second
+constexpr std::int32_t kSpectrumBins = 2048;        // values per spectrum record
+constexpr std::int32_t kFftPoints = 4096;           // zero-padded frame length
+constexpr std::int32_t kNormalRate = 22050;         // rate of the normalised stream
+constexpr double kDefaultMaxTime = 6000.0;          // seconds
+constexpr double kMinTime = 0.55;                   // seconds
+constexpr std::int32_t kHeaderProbeBytes = 300;     // bytes the header check looks at
+constexpr std::int32_t kReaderSamples = 90000;      // samples per raw reader buffer load
+
+// AnalyzeFrame commands.
+constexpr std::int32_t kAnalyzeOpen = -1;
+constexpr std::int32_t kAnalyzeClose = -2;
+
+// One raw reader over the WAV data: a file in units of the sample size and a buffer load of
+// kReaderSamples.
+template <typename Sample>
+struct RawSampleReader {
+    RawFile File;
+    std::vector<Sample> Buffer;
+};
+
+class TWavProc {
+public:
+    TWavProc();
+
+    void SetMaxTime(double seconds);
+    double MaxTime() const { return m_maxTime; }
+
+    // Validates `fileName`. Accepted: newHead and the own head become oldHead with the WAV
+    // description replaced, result 0. Rejected: the message is shown, only newHead.FileName is
+    // cleared, result -1. A file that cannot be opened or read throws FileIoError.
+    std::int32_t CheckWavFile(const std::string& fileName, const WavHead& oldHead, WavHead& newHead);
+    void GetWavHead(WavHead& head) const { head = m_head; }
+
+    [[nodiscard]] std::int32_t OpenIntenFilesByte(const std::string& name);
+    [[nodiscard]] std::int32_t OpenIntenFilesShortint(const std::string& name);
+    [[nodiscard]] std::int32_t OpenIntenFilesWord(const std::string& name);
+    [[nodiscard]] std::int32_t OpenIntenFilesSmallint(const std::string& name);
+    void ReadIntenByte(std::uint8_t& sample);
+    void ReadIntenShortint(std::int8_t& sample);
+    void ReadIntenWord(std::uint16_t& sample);
+    void ReadIntenSmallint(std::int16_t& sample);
+    void CloseIntenFilesByte();
+    void CloseIntenFilesShortint();
+    void CloseIntenFilesWord();
+    void CloseIntenFilesSmallint();
+
+    // Stage 1: raw samples to doubles ("tm1", creating the four work files); 2: mono ("tm2");
+    // 3: to 22050 per second ("nor").
+    void PrepareSamples(std::int32_t stage);
+
+    // kAnalyzeOpen: opens the pass, returns the number n of whole frames (-1 when the file is
+    // longer than any accepted recording, with a message); 0..n: analyses the next frame;
+    // kAnalyzeClose: closes the pass.
+    std::int32_t AnalyzeFrame(std::int32_t index);
+
+    // Internal steps, public for tests. LogSpectrum replaces w[1..2047] by the log magnitudes
+    // of the 4096-point transform of w[0..4095]; FFT is the in-place 2048-point transform.
+    void MakeTables();
+    void LogSpectrum(std::span<double, kFftPoints> w);
+    void FFT(std::span<double> re, std::span<double> im, std::int32_t order, double sign);
+
+    const std::array<double, 4096>& CosTab() const { return m_cosTab; }
+    const std::array<double, 4096>& SinTab() const { return m_sinTab; }
+
+private:
+    template <typename Sample>
+    std::int32_t OpenReader(RawSampleReader<Sample>& reader, const std::string& name, const char* message);
+    template <typename Sample>
+    void ReadSample(RawSampleReader<Sample>& reader, Sample& sample);
+    template <typename Sample>
+    void CopyRawSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset);
+    void PrepareRaw();
+    void PrepareMono();
+    void PrepareRate();
+    std::int64_t BlockLimit() const;
+
+    std::array<double, 4096> m_cosTab{};
+    std::array<double, 4096> m_sinTab{};
+    std::array<double, 2048> m_twCos{};
+    std::array<double, 2048> m_twSin{};
+    std::int32_t m_fftOrder = 0;
+    // Butterfly twiddle index per block of each FFT pass and the final reordering; the same
+    // for every call, so made once with the tables.
+    std::vector<std::int32_t> m_blockTwiddle;
+    std::vector<std::int32_t> m_reversal;
+    double m_maxTime = kDefaultMaxTime;
+    WavHead m_head;
+    TFileBase m_inFile;
+    TFileBase m_outFile;
+    RawSampleReader<std::uint8_t> m_byteReader;
+    RawSampleReader<std::int8_t> m_shortintReader;
+    RawSampleReader<std::uint16_t> m_wordReader;
+    RawSampleReader<std::int16_t> m_smallintReader;
+    std::int64_t m_sampleCounter = -1;
+    std::int64_t m_dataByteOffset = 0;  // 0-based position of the first sample byte
+    std::int64_t m_dataBytes = 0;       // sample bytes the header announces
+    // Per-frame work arrays, kept between calls so that nothing is allocated per frame.
+    std::vector<double> m_frame;
+    std::vector<double> m_work;
+    std::vector<double> m_imag;
+};
+
+}  // namespace ruvo
