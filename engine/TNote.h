@@ -4,6 +4,7 @@
 // omits. Owned by value by its user; works on its own copy of the document record.
 
 #include "engine/UFile.h"
+#include "engine/Units.h"
 #include "engine/WavHead.h"
 
 #include <array>
@@ -13,17 +14,15 @@
 
 namespace ruvo {
 
-constexpr std::int32_t kNoteCount = 72;     // notes 0..71, semitone n above 55 Hz
 constexpr std::int32_t kFirstStep = 1;
 constexpr std::int32_t kLastStep = 16;
 constexpr double kErased = -1.0;            // a cell erased by a rule
 constexpr double kExtended = 1.0;           // a cell written by the extension rule
 
-// MIDI key of note index n, and the equal-tempered frequency table rounded to 0.01 Hz.
-constexpr std::int32_t NoteToMidiKey(std::int32_t note) { return note + 33; }
+// The equal-tempered frequency of each note, rounded to 0.01 Hz.
 const std::array<double, kNoteCount>& NoteFrequencies();
 // Note index of each spectrum bin 0..2047 (the loudest peak within a note's band wins).
-const std::array<std::int8_t, 2048>& BinToNote();
+const std::array<std::int8_t, kSpectrumBins>& BinToNote();
 
 class TNote {
 public:
@@ -56,9 +55,13 @@ private:
     void PassThrough();
     void DropLoneCells();
     void ExtendNotes(bool extend);
+    // Melody mode: what each step does instead of the classic rules (TNoteMelody.cpp).
+    void RunMelodyStep(std::int32_t step, std::int32_t reset);
     void FillSideFile(const std::string& name, double value);
-    template <typename Rule>
-    void RunWindow3(std::int32_t recLen, Rule rule);
+    // Turns the rows (prev, cur, next) of a three-record window into the output record.
+    using WindowRule = void (*)(std::span<const double> prev, std::span<const double> cur,
+                                std::span<const double> next, std::span<double> out);
+    void RunWindow3(std::int32_t recLen, WindowRule rule);
     void MapToNotes(const std::string& from, const std::string& to);
 
     std::int32_t m_first = 0;  // loop bounds, scratch

@@ -5,6 +5,7 @@
 // user (main window or converter); one thread.
 
 #include "engine/UFile.h"
+#include "engine/Units.h"
 #include "engine/WavHead.h"
 
 #include <array>
@@ -14,10 +15,7 @@
 
 namespace ruvo {
 
-constexpr std::int32_t kFrameSamples = 1024;        // samples per frame at 22050 per second
-constexpr std::int32_t kSpectrumBins = 2048;        // values per spectrum record
 constexpr std::int32_t kFftPoints = 4096;           // zero-padded frame length
-constexpr std::int32_t kNormalRate = 22050;         // rate of the normalised stream
 constexpr double kDefaultMaxTime = 6000.0;          // seconds
 constexpr double kMinTime = 0.55;                   // seconds
 constexpr std::int32_t kHeaderProbeBytes = 300;     // bytes the header check looks at
@@ -90,6 +88,7 @@ private:
     void PrepareMono();
     void PrepareRate();
     std::int64_t BlockLimit() const;
+    void PlanFft(std::int32_t order);
 
     std::array<double, 4096> m_cosTab{};
     std::array<double, 4096> m_sinTab{};
@@ -100,6 +99,8 @@ private:
     // for every call, so made once with the tables.
     std::vector<std::int32_t> m_blockTwiddle;
     std::vector<std::int32_t> m_reversal;
+    std::int32_t m_plannedOrder = 0;
+    std::array<double, kFrameSamples> m_hamming{};  // window factor per sample of a frame
     double m_maxTime = kDefaultMaxTime;
     WavHead m_head;
     TFileBase m_inFile;
@@ -109,12 +110,14 @@ private:
     RawSampleReader<std::uint16_t> m_wordReader;
     RawSampleReader<std::int16_t> m_smallintReader;
     std::int64_t m_sampleCounter = -1;
-    std::int64_t m_dataByteOffset = 0;  // 0-based position of the first sample byte
-    std::int64_t m_dataBytes = 0;       // sample bytes the header announces
     // Per-frame work arrays, kept between calls so that nothing is allocated per frame.
     std::vector<double> m_frame;
     std::vector<double> m_work;
     std::vector<double> m_imag;
+    std::vector<double> m_spectrum;
+    // Stream buffers of the sample preparation passes.
+    std::vector<double> m_streamIn;
+    std::vector<double> m_streamOut;
 };
 
 }  // namespace ruvo

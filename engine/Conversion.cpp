@@ -1,0 +1,79 @@
+#include "engine/Conversion.h"
+
+#include "engine/TNote.h"
+#include "engine/WavProc.h"
+
+namespace ruvo {
+namespace {
+
+// Whatever ends the WAV stage early, `work` then names the files the stage has made.
+class WaveStageNames {
+public:
+    WaveStageNames(const TWavProc& wav, WavHead& work) : m_wav(wav), m_work(work) {}
+    ~WaveStageNames() {
+        if (!m_done) m_wav.GetWavHead(m_work);
+    }
+    WaveStageNames(const WaveStageNames&) = delete;
+    WaveStageNames& operator=(const WaveStageNames&) = delete;
+    void Done() { m_done = true; }
+
+private:
+    const TWavProc& m_wav;
+    WavHead& m_work;
+    bool m_done = false;
+};
+
+}  // namespace
+
+std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& work, const TickFn& tick) {
+    wav.SetMaxTime(kDefaultMaxTime);
+    WavHead checked;
+    wav.CheckWavFile(fileName, work, checked);
+    if (checked.FileName.empty()) {
+        // The rejected check leaves the working record empty, but the caller keeps its names
+        // out of it: nothing was made.
+        work = WavHead{};
+        return -1;
+    }
+    work = checked;
+    if (!tick(Tick::Step)) return kCancelled;
+
+    WaveStageNames names(wav, work);
+    for (std::int32_t pass = 1; pass <= 3; ++pass) {
+        wav.PrepareSamples(pass);
+        if (!tick(Tick::Step)) return kCancelled;
+    }
+    const std::int32_t frames = wav.AnalyzeFrame(kAnalyzeOpen);
+    if (frames < 0) return -1;
+    if (!tick(Tick::Frame)) {
+        wav.AnalyzeFrame(kAnalyzeClose);
+        return kCancelled;
+    }
+    for (std::int32_t i = 0; i <= frames; ++i) {
+        wav.AnalyzeFrame(i);
+        if (!tick(Tick::Frame)) {
+            wav.AnalyzeFrame(kAnalyzeClose);
+            return kCancelled;
+        }
+    }
+    wav.AnalyzeFrame(kAnalyzeClose);
+    if (!tick(Tick::Step)) return kCancelled;
+    names.Done();
+    wav.GetWavHead(work);
+    return 0;
+}
+
+std::int32_t RunNoteStage(TNote& note, WavHead& rec, std::int32_t fresh, const TickFn& tick) {
+    if (fresh == 1) {
+        note.LoadNew(rec);
+    } else {
+        note.Load(rec);
+    }
+    for (std::int32_t step = kFirstStep; step <= kLastStep; ++step) {
+        note.RunStep(step, fresh);
+        if (!tick(Tick::Step)) return kCancelled;
+    }
+    return 0;
+}
+
+}  // namespace ruvo

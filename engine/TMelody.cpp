@@ -1,0 +1,348 @@
+#include "engine/TMelody.h"
+
+#include "engine/FileIoError.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace ruvo {
+namespace {
+
+constexpr double kBinHz = 22050.0 / 4096.0;      // spectrum bin width
+constexpr double kHarmonicDecay = 0.85;          // weight of harmonic h is 0.85^(h-1)
+constexpr double kLevelWindowDb = 30.0;          // voiced range below the loudest frame ...
+constexpr double kDefaultMargin = 0.4;           // ... at this threshold margin, in proportion
+constexpr double kVoicingRampDb = 6.0;           // from unvoiced to fully voiced
+constexpr double kLevelFloor = 1e-9;             // keeps the level of a silent frame finite
+constexpr double kContrastGate = 0.3;            // log10(loudest / median salience) ...
+constexpr double kContrastWidth = 0.1;           // ... ramps the voicing over this width
+constexpr double kEmissionFloor = 1e-4;          // no state is ever impossible
+constexpr double kNoteStay = 0.9;                // a voiced frame keeps its note
+constexpr double kJumpSemitones = 6.0;           // jumps fall off as exp(-distance / 6)
+constexpr double kVoicedStay = 0.95;
+constexpr double kUnvoicedStay = 0.95;
+constexpr std::int32_t kOnsetLookBack = 4;       // blocks before the rise is measured against
+constexpr double kOnsetRiseDb = 12.0;
+constexpr std::int32_t kOnsetRefractory = 2;     // blocks after an onset without another
+constexpr std::int32_t kOnsetPeakReach = 2;      // an onset's rise is the largest within +-2 blocks
+constexpr std::int32_t kMinNoteFrames = 2;
+constexpr double kLeastNoteValue = 0.01;         // a sounding cell is never 0
+
+constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
+constexpr std::size_t kStates = static_cast<std::size_t>(kMelodyStates);
+
+void OpenOrThrow(TFileBase& file, const std::string& name, std::int32_t mode, std::int32_t recLen) {
+    if (file.OpenFile(name, mode, recLen) != 0) throw FileIoError(name, "open", "no file name");
+}
+
+double Clip01(double x) { return std::clamp(x, 0.0, 1.0); }
+
+// Bin nearest to a frequency, as floor(f / bin width + 0.5).
+std::int32_t NearestBin(double hz) { return static_cast<std::int32_t>(std::floor(hz / kBinHz + 0.5)); }
+
+// The voicing below the loudest frame widens with the threshold margin.
+double LevelWindowDb(double margin) { return kLevelWindowDb * margin / kDefaultMargin; }
+
+double LevelDb(double loudestSalience) { return 20.0 * std::log10(loudestSalience + kLevelFloor); }
+
+// Energy of one block of samples in dB; the + 1 keeps digital silence at 0 dB.
+double BlockEnergyDb(std::span<const double> block) {
+    double sum = 0.0;
+    for (const double x : block) sum += x * x;
+    return 10.0 * std::log10(sum / static_cast<double>(block.size()) + 1.0);
+}
+
+// Frame whose start lies nearest to the middle of onset block k: floor((256k + 128) / 1024 + 0.5).
+std::int64_t OnsetBlockToFrame(std::int64_t block) { return (2 * block + 5) / 8; }
+
+}  // namespace
+
+TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sorted(kNotes) {
+    for (std::int32_t n = 0; n < kNoteCount; ++n) {
+        for (std::int32_t h = 1; h <= kMelodyHarmonics; ++h) {
+            const double hz = h * 55.0 * std::pow(2.0, n / 12.0);
+            const std::int32_t lo = std::max(NearestBin(hz * std::pow(2.0, -1.0 / 24.0)), 1);
+            const std::int32_t hi = std::min(std::max(NearestBin(hz * std::pow(2.0, 1.0 / 24.0)), lo), kSpectrumBins - 1);
+            HarmonicRange& range = m_ranges[static_cast<std::size_t>(n * kMelodyHarmonics + h - 1)];
+            if (lo < kSpectrumBins) {
+                range.Lo = static_cast<std::int16_t>(lo);
+                range.Hi = static_cast<std::int16_t>(hi);
+            }
+        }
+    }
+
+    // Jumps between notes prefer near notes; each note's jump weights sum to 1.
+    const double minusInfinity = -std::numeric_limits<double>::infinity();
+    std::fill(m_logTransition.begin(), m_logTransition.end(), minusInfinity);
+    const auto at = [this](std::int32_t to, std::int32_t from) -> double& {
+        return m_logTransition[static_cast<std::size_t>(to * kMelodyStates + from)];
+    };
+    for (std::int32_t from = 0; from < kNoteCount; ++from) {
+        double sum = 0.0;
+        for (std::int32_t k = 0; k < kNoteCount; ++k) {
+            if (k != from) sum += std::exp(-std::abs(from - k) / kJumpSemitones);
+        }
+        for (std::int32_t to = 0; to < kNoteCount; ++to) {
+            const double p = to == from
+                                 ? kVoicedStay * kNoteStay
+                                 : kVoicedStay * (1.0 - kNoteStay) * std::exp(-std::abs(from - to) / kJumpSemitones) / sum;
+            at(to, from) = std::log(p);
+        }
+        at(kUnvoiced, from) = std::log(1.0 - kVoicedStay);
+    }
+    for (std::int32_t to = 0; to < kNoteCount; ++to) at(to, kUnvoiced) = std::log((1.0 - kUnvoicedStay) / kNoteCount);
+    at(kUnvoiced, kUnvoiced) = std::log(kUnvoicedStay);
+}
+
+const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) const {
+    return m_ranges[static_cast<std::size_t>(note * kMelodyHarmonics + harmonic - 1)];
+}
+
+void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience) const {
+    const HarmonicRange* range = m_ranges.data();
+    for (std::size_t n = 0; n < kNotes; ++n) {
+        double sum = 0.0;
+        double weight = 1.0;
+        for (std::int32_t h = 0; h < kMelodyHarmonics; ++h, ++range, weight *= kHarmonicDecay) {
+            if (range->Empty()) continue;
+            // The maximum is taken on the log values: one power of ten per harmonic.
+            const auto first = spectrum.begin() + range->Lo;
+            const double loudest = *std::max_element(first, spectrum.begin() + range->Hi + 1);
+            sum += weight * (std::pow(10.0, loudest) - 1.0);
+        }
+        salience[n] = sum;
+    }
+}
+
+void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount,
+                            const std::string& salienceName) {
+    TFileBase in;
+    TFileBase out;
+    OpenOrThrow(in, spectrumName, kModeRead, kSpectrumBins);
+    OpenOrThrow(out, salienceName, kModeWrite, kNoteCount);
+    std::vector<double> spectrum(static_cast<std::size_t>(kSpectrumBins));
+    std::array<double, kNotes> salience{};
+    for (std::int32_t f = 0; f < frameCount; ++f) {
+        in.ReadData(spectrum);
+        NoteSalience(spectrum, salience);
+        out.WriteData(salience);
+    }
+    in.CloseFile();
+    out.CloseFile();
+}
+
+void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
+                          const std::string& onsetName) {
+    std::vector<double> onset(static_cast<std::size_t>(std::max(frameCount, 0)), 0.0);
+    const std::int64_t blocks = sampleCount / kOnsetBlockSamples;
+
+    // The decision on block k waits for the rises of blocks k+1 and k+2; a ring holds the
+    // energies and rises that are still needed.
+    constexpr std::int64_t kRing = 8;
+    std::array<double, kRing> energy{};
+    std::array<double, kRing> rise{};
+    const auto slot = [](std::int64_t k) { return static_cast<std::size_t>(k % kRing); };
+    std::int64_t lastOnset = -kOnsetRefractory - 1;
+    const auto decide = [&](std::int64_t k) {
+        const double r = rise[slot(k)];
+        if (r <= kOnsetRiseDb || k - lastOnset <= kOnsetRefractory) return;
+        for (std::int64_t j = std::max<std::int64_t>(k - kOnsetPeakReach, 0);
+             j <= std::min(k + kOnsetPeakReach, blocks - 1); ++j) {
+            if (rise[slot(j)] > r) return;
+        }
+        lastOnset = k;
+        const std::int64_t frame = OnsetBlockToFrame(k);
+        if (frame < frameCount) onset[static_cast<std::size_t>(frame)] = 1.0;
+    };
+
+    TFileBase in;
+    if (blocks > 0) {
+        OpenOrThrow(in, samplesName, kModeRead, kOnsetBlockSamples);
+        std::vector<double> block(static_cast<std::size_t>(kOnsetBlockSamples));
+        for (std::int64_t k = 0; k < blocks; ++k) {
+            in.ReadData(block);
+            const double e = BlockEnergyDb(block);
+            energy[slot(k)] = e;
+            // Blocks before the first read as the first.
+            double quietest = std::numeric_limits<double>::infinity();
+            for (std::int64_t j = k - kOnsetLookBack; j < k; ++j) quietest = std::min(quietest, energy[slot(std::max<std::int64_t>(j, 0))]);
+            rise[slot(k)] = e - quietest;
+            if (k >= kOnsetPeakReach) decide(k - kOnsetPeakReach);
+        }
+        in.CloseFile();
+        for (std::int64_t k = std::max<std::int64_t>(blocks - kOnsetPeakReach, 0); k < blocks; ++k) decide(k);
+    }
+
+    TFileBase out;
+    OpenOrThrow(out, onsetName, kModeWrite, 1);
+    for (const double flag : onset) out.WriteData(std::span<const double>(&flag, 1));
+    out.CloseFile();
+}
+
+void TMelody::Emissions(std::span<const double> salience, double margin, double loudestLevel,
+                        std::span<double, kMelodyStates> logEmission) {
+    const double total = *std::max_element(salience.begin(), salience.end());
+    double voiced = 0.0;
+    if (total > 0.0) {
+        voiced = Clip01((LevelDb(total) - (loudestLevel - LevelWindowDb(margin))) / kVoicingRampDb);
+        // Noise spreads its salience over all notes; a voice stands out from the median. The
+        // level window alone is relative and would turn dither into long notes.
+        std::copy(salience.begin(), salience.end(), m_sorted.begin());
+        const auto upper = m_sorted.begin() + kNoteCount / 2;
+        std::nth_element(m_sorted.begin(), upper, m_sorted.end());
+        const double lowerMiddle = *std::max_element(m_sorted.begin(), upper);
+        const double median = (lowerMiddle + *upper) / 2.0;
+        if (median > 0.0) voiced *= Clip01((std::log10(total / median) - kContrastGate) / kContrastWidth);
+    }
+
+    double sum = 0.0;
+    for (std::size_t n = 0; n < kNotes; ++n) {
+        const double x = total > 0.0 ? salience[n] / total : 0.0;
+        const double x2 = x * x;
+        const double x4 = x2 * x2;
+        m_ratio[n] = x4 * x4 * x2;  // (salience / loudest)^10 sharpens the choice of note
+        sum += m_ratio[n];
+    }
+    for (std::size_t n = 0; n < kNotes; ++n) {
+        const double r = sum > 0.0 ? m_ratio[n] / sum : 0.0;
+        logEmission[n] = std::log(r * voiced + kEmissionFloor);
+    }
+    logEmission[kNotes] = std::log(1.0 - voiced + kEmissionFloor);
+}
+
+std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t frameCount) {
+    const std::size_t frames = static_cast<std::size_t>(frameCount);
+    std::vector<double> salience(kNotes);
+
+    // The voicing window hangs from the loudest frame of the whole recording.
+    double loudestLevel = -std::numeric_limits<double>::infinity();
+    TFileBase salienceFile;
+    OpenOrThrow(salienceFile, in.Salience, kModeRead, kNoteCount);
+    for (std::size_t f = 0; f < frames; ++f) {
+        salienceFile.ReadData(salience);
+        loudestLevel = std::max(loudestLevel, LevelDb(*std::max_element(salience.begin(), salience.end())));
+    }
+    salienceFile.CloseFile();
+
+    // Viterbi: the score of the best path into each state, renormalised every frame so that
+    // it stays near 0, and one byte per state and frame naming that path's previous state.
+    std::vector<std::uint8_t> from(frames * kStates);
+    std::array<double, kStates> score{};
+    std::array<double, kStates> next{};
+    std::array<double, kStates> logEmission{};
+    double margin[1] = {0.0};
+    TFileBase threshold;
+    OpenOrThrow(salienceFile, in.Salience, kModeRead, kNoteCount);
+    OpenOrThrow(threshold, in.Threshold, kModeRead, 1);
+    for (std::size_t f = 0; f < frames; ++f) {
+        salienceFile.ReadData(salience);
+        threshold.ReadData(margin);
+        Emissions(salience, margin[0], loudestLevel, logEmission);
+        if (f == 0) {
+            for (std::size_t s = 0; s < kStates; ++s) score[s] = -std::log(double{kStates}) + logEmission[s];
+            continue;
+        }
+        std::uint8_t* back = from.data() + f * kStates;
+        for (std::size_t to = 0; to < kStates; ++to) {
+            const double* row = m_logTransition.data() + to * kStates;
+            double best = score[0] + row[0];
+            std::size_t bestFrom = 0;
+            for (std::size_t s = 1; s < kStates; ++s) {
+                const double v = score[s] + row[s];
+                if (v > best) {
+                    best = v;
+                    bestFrom = s;
+                }
+            }
+            next[to] = best + logEmission[to];
+            back[to] = static_cast<std::uint8_t>(bestFrom);
+        }
+        const double top = *std::max_element(next.begin(), next.end());
+        for (std::size_t s = 0; s < kStates; ++s) score[s] = next[s] - top;
+    }
+    salienceFile.CloseFile();
+    threshold.CloseFile();
+
+    std::vector<std::int8_t> track(frames);
+    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity());
+    if (frames == 0) return track;
+    std::size_t state = static_cast<std::size_t>(std::max_element(score.begin(), score.end()) - score.begin());
+    for (std::size_t f = frames; f-- > 0;) {
+        track[f] = state == kNotes ? std::int8_t{-1} : static_cast<std::int8_t>(state);
+        if (f > 0) state = from[f * kStates + state];
+    }
+    return track;
+}
+
+void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets) {
+    const std::size_t frames = track.size();
+    const auto onsetAt = [&](std::size_t f) { return f < onsets.size() && onsets[f] != 0; };
+
+    // A one-frame dropout inside a note is bridged, unless the note is attacked again after it.
+    for (std::size_t f = 1; f + 1 < frames; ++f) {
+        if (track[f] < 0 && track[f - 1] >= 0 && track[f - 1] == track[f + 1] && !onsetAt(f + 1)) track[f] = track[f - 1];
+    }
+
+    // Pieces: runs of one state, cut at every onset. Each piece is decided before it is
+    // overwritten, looking ahead only at frames not yet written.
+    const auto pieceEnd = [&](std::size_t first) {
+        std::size_t end = first + 1;
+        while (end < frames && track[end] == track[first] && !onsetAt(end)) ++end;
+        return end;
+    };
+    const auto isNote = [&](std::size_t first, std::size_t end) {
+        return track[first] >= 0 && end - first >= static_cast<std::size_t>(kMinNoteFrames);
+    };
+    std::size_t first = 0;
+    while (first < frames) {
+        const std::size_t end = pieceEnd(first);
+        if (!isNote(first, end)) {
+            std::fill(track.begin() + static_cast<std::ptrdiff_t>(first), track.begin() + static_cast<std::ptrdiff_t>(end),
+                      std::int8_t{-1});
+        } else if (end < frames && track[end] == track[first] && isNote(end, pieceEnd(end))) {
+            // The same pitch attacked again right away: a silent frame between them lets the
+            // export write two notes.
+            track[end - 1] = -1;
+        }
+        first = end;
+    }
+}
+
+void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const std::string& tableName) {
+    m_peakFrameBytes = 0;
+    const std::int32_t frames = std::max(frameCount, 0);
+    std::vector<std::int8_t> track = Track(in, frames);
+
+    std::vector<std::uint8_t> onsets(track.size());
+    TFileBase file;
+    OpenOrThrow(file, in.Onsets, kModeRead, 1);
+    double flag[1] = {0.0};
+    for (auto& onset : onsets) {
+        file.ReadData(flag);
+        onset = flag[0] != 0.0 ? 1 : 0;
+    }
+    file.CloseFile();
+    m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity());
+
+    Segment(track, onsets);
+
+    TFileBase table;
+    OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);
+    OpenOrThrow(table, tableName, kModeWrite, kNoteCount);
+    std::vector<double> raw(kNotes);
+    std::vector<double> cells(kNotes);
+    for (const std::int8_t note : track) {
+        file.ReadData(raw);
+        std::fill(cells.begin(), cells.end(), 0.0);
+        if (note >= 0) {
+            const auto n = static_cast<std::size_t>(note);
+            cells[n] = std::max(raw[n], kLeastNoteValue);
+        }
+        table.WriteData(cells);
+    }
+    file.CloseFile();
+    table.CloseFile();
+}
+
+}  // namespace ruvo

@@ -1,0 +1,81 @@
+#pragma once
+// TMelody: the note analysis for a recording of one voice. Follows the strongest harmonic
+// series through the spectrum records with a hidden Markov model, cuts it into notes at the
+// attacks of the sound and writes the same note table as the classic rules (72 cells per
+// frame). Streams its files; TNote makes one per step, tests drive the passes directly.
+
+#include "engine/UFile.h"
+#include "engine/Units.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ruvo {
+
+constexpr std::int32_t kMelodyHarmonics = 10;            // harmonics summed per note
+constexpr std::int32_t kMelodyStates = kNoteCount + 1;   // notes 0..71, then unvoiced
+constexpr std::int32_t kUnvoiced = kNoteCount;           // state index of "no note"
+constexpr std::int32_t kOnsetBlockSamples = 256;         // samples per onset energy block
+
+// Bins lo..hi (both included) within a quarter tone of one harmonic; empty when Lo > Hi.
+struct HarmonicRange {
+    std::int16_t Lo = 1;
+    std::int16_t Hi = 0;
+    bool Empty() const { return Lo > Hi; }
+};
+
+// The files of the last pass, all of them FrameCount records long.
+struct MelodyInputs {
+    std::string Salience;   // WriteSalience's table, kNoteCount values per frame
+    std::string Threshold;  // "thr": the frame's threshold margin, one value per frame
+    std::string Onsets;     // WriteOnsets' flags, one value per frame
+    std::string RawNotes;   // "ioc": unfiltered note intensities, kNoteCount values per frame
+};
+
+class TMelody {
+public:
+    TMelody();
+
+    // Pass 1: spectrum file (records of kSpectrumBins) -> salience table, the weighted sum of
+    // the linear magnitudes of each note's harmonics, kNoteCount values per frame.
+    void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName);
+    // Pass 2: normalised samples (sampleCount values at 22050 per second) -> one value per
+    // frame, 1.0 at a frame where the sound's energy jumps (an attack), else 0.0.
+    void WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
+                     const std::string& onsetName);
+    // Pass 3: voicing, pitch tracking and segmentation -> the note table (kNoteCount values
+    // per frame; a sounding cell holds its "ioc" intensity, at least 0.01; others 0).
+    void WriteTable(const MelodyInputs& in, std::int32_t frameCount, const std::string& tableName);
+
+    // Salience of every note for one spectrum record of kSpectrumBins log magnitudes.
+    void NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience) const;
+    // The bins that harmonic h (1..kMelodyHarmonics) of note n covers.
+    const HarmonicRange& Range(std::int32_t note, std::int32_t harmonic) const;
+
+    // Cuts a pitch track (one state per frame: note 0..71 or -1) into notes in place: bridges
+    // one-frame dropouts within a note, starts a new note at every onset frame, silences notes
+    // shorter than two frames and leaves a silent frame between repeated notes of one pitch.
+    static void Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets);
+
+    // The most bytes that the last WriteTable held in buffers that grow with the frame count.
+    std::size_t PeakFrameBytes() const { return m_peakFrameBytes; }
+
+private:
+    // Probability that the frame holds a note (0..1) and the log emission of every state.
+    void Emissions(std::span<const double> salience, double margin, double loudestLevel,
+                   std::span<double, kMelodyStates> logEmission);
+    std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
+
+    std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount * kMelodyHarmonics)> m_ranges{};
+    // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
+    // the best predecessor of one state reads one contiguous row.
+    std::vector<double> m_logTransition;
+    std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
+    std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
+    std::size_t m_peakFrameBytes = 0;
+};
+
+}  // namespace ruvo

@@ -1,0 +1,235 @@
+#include "engine/TNote.h"
+
+#include "engine/Rounding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace ruvo {
+namespace {
+
+constexpr double kBinHz = 22050.0 / 4096.0;  // 5.38330078125 Hz per spectrum bin
+
+std::array<double, kNoteCount> MakeNoteFrequencies() {
+    std::array<double, kNoteCount> table{};
+    for (std::int32_t n = 0; n < kNoteCount; ++n) {
+        table[static_cast<std::size_t>(n)] = RoundEven(55.0 * std::pow(2.0, n / 12.0) * 100.0) / 100.0;
+    }
+    return table;
+}
+
+// A bin belongs to the note whose band, bounded by the midpoints between neighbouring notes,
+// holds its frequency; everything from the 69/70 midpoint up goes to note 70, so note 71 never
+// receives a bin.
+std::array<std::int8_t, kSpectrumBins> MakeBinToNote() {
+    const auto& t = NoteFrequencies();
+    std::array<std::int8_t, kSpectrumBins> map{};
+    for (std::size_t j = 0; j < map.size(); ++j) {
+        const double f = static_cast<double>(j) * kBinHz;
+        std::int32_t note = 70;
+        for (std::int32_t n = 1; n <= 70; ++n) {
+            if ((t[static_cast<std::size_t>(n - 1)] + t[static_cast<std::size_t>(n)]) / 2 > f) {
+                note = n - 1;
+                break;
+            }
+        }
+        map[j] = static_cast<std::int8_t>(note);
+    }
+    return map;
+}
+
+}  // namespace
+
+const std::array<double, kNoteCount>& NoteFrequencies() {
+    static const std::array<double, kNoteCount> table = MakeNoteFrequencies();
+    return table;
+}
+
+const std::array<std::int8_t, kSpectrumBins>& BinToNote() {
+    static const std::array<std::int8_t, kSpectrumBins> map = MakeBinToNote();
+    return map;
+}
+
+TNote::TNote() : m_in(kSpectrumBins), m_out(kSpectrumBins), m_side(kSpectrumBins) {}
+
+void TNote::Load(const WavHead& head) { m_params = head; }
+
+void TNote::LoadNew(WavHead& head) {
+    m_params = head;
+    GetTempName("thr", m_params.ThresholdFileName);
+    GetTempName("bai", m_params.HarmonicFileName);
+    GetTempName("not", m_params.NoteIntenFileName);
+    GetTempName("ioc", m_params.RawNoteFileName);
+    GetTempName("oct", m_params.OctFileName);
+    head = m_params;
+}
+
+bool TNote::StepRuns(std::int32_t tempoClass, std::int32_t step) {
+    switch (step) {
+        case 3: case 4: case 10: case 11: case 12: case 14: case 15:
+            return tempoClass != kTempoFast && tempoClass != kTempoMedium;
+        case 5: case 9:
+            return tempoClass != kTempoFast;
+        default:
+            return step >= kFirstStep && step <= kLastStep;
+    }
+}
+
+std::int32_t TNote::RunStep(std::int32_t step, std::int32_t reset) {
+    if (step < kFirstStep || step > kLastStep) return 0;
+    if (m_params.Mode == AnalysisMode::Melody) {
+        RunMelodyStep(step, reset);
+        return 0;
+    }
+    if (!StepRuns(m_params.TempoClass, step)) return 0;
+    switch (step) {
+        case 1: PickPeaks(); return 0;
+        case 2: ApplyThreshold(reset); break;
+        case 3: ShiftPeaksDown(); break;
+        case 4: ShiftPeaksUp(); break;
+        case 5: DropLonePeaks(); break;
+        case 6: MapPeaksToNotes(); break;
+        case 7: MapSpectrumToNotes(); return 0;
+        case 8: EraseHarmonics(reset); break;
+        case 9: FillGapsOfTwo(); break;
+        case 10: case 15: FillGapsOfOne(); break;
+        case 11: SpreadErasureBack(); break;
+        case 12: SpreadErasureForward(); break;
+        case 13: PassThrough(); break;
+        case 14: DropLoneCells(); break;
+        default: ExtendNotes(m_params.TempoClass != kTempoFast); break;
+    }
+    SwapTables();
+    return 0;
+}
+
+// Table A always names the latest result.
+void TNote::SwapTables() { std::swap(m_params.Temp1FileName, m_params.Temp2FileName); }
+
+void TNote::FillSideFile(const std::string& name, double value) {
+    if (SideFile.OpenFile(name, kModeWrite, 1) != 0) return;
+    const double record[1] = {value};
+    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) SideFile.WriteData(record);
+    SideFile.CloseFile();
+}
+
+// Opens A for reading through a three-record window and B for writing; `rule` turns the
+// window rows (prev, cur, next) into the output record. The output lags the input by one frame.
+void TNote::RunWindow3(std::int32_t recLen, WindowRule rule) {
+    (void)InFile.OpenFile(m_params.Temp1FileName, kModeRead, recLen);
+    (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, recLen);
+    const std::span<double> out(m_out.data(), static_cast<std::size_t>(recLen));
+    InFile.ReadWindow3(out, kWindowClear);
+    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        InFile.ReadWindow3(out, kWindowAdvance);
+        const auto prev = InFile.WindowRow(-1);
+        const auto cur = InFile.WindowRow(0);
+        const auto next = InFile.WindowRow(1);
+        std::copy(cur.begin(), cur.end(), out.begin());
+        rule(prev, cur, next, out);
+        OutFile.WriteData(out);
+    }
+    InFile.CloseFile();
+    OutFile.CloseFile();
+}
+
+void TNote::PickPeaks() {
+    (void)InFile.OpenFile(m_params.IntenFileName, kModeRead, kSpectrumBins);
+    (void)OutFile.OpenFile(m_params.Temp1FileName, kModeWrite, kSpectrumBins);
+    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        InFile.ReadData(m_in);
+        const double* s = m_in.data();
+        double* o = m_out.data();
+        o[0] = s[0];
+        o[kSpectrumBins - 1] = s[kSpectrumBins - 1];
+        // A plateau keeps its value: only a strictly louder neighbour removes a bin.
+        for (std::int32_t j = 1; j < kSpectrumBins - 1; ++j) {
+            o[j] = (s[j - 1] > s[j] || s[j + 1] > s[j]) ? 0.0 : s[j];
+        }
+        OutFile.WriteData(m_out);
+    }
+    InFile.CloseFile();
+    OutFile.CloseFile();
+}
+
+void TNote::ApplyThreshold(std::int32_t reset) {
+    if (reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
+    (void)InFile.OpenFile(m_params.Temp1FileName, kModeRead, kSpectrumBins);
+    (void)SideFile.OpenFile(m_params.ThresholdFileName, kModeRead, 1);
+    (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, kSpectrumBins);
+    double margin[1] = {0.0};
+    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        InFile.ReadData(m_in);
+        SideFile.ReadData(margin);
+        // The search starts from 0.0, so the loudest peak is never taken below 0.
+        double loudest = 0.0;
+        for (const double p : m_in) loudest = std::max(loudest, p);
+        for (std::size_t j = 0; j < m_in.size(); ++j) m_out[j] = m_in[j] + margin[0] < loudest ? 0.0 : m_in[j];
+        OutFile.WriteData(m_out);
+    }
+    InFile.CloseFile();
+    SideFile.CloseFile();
+    OutFile.CloseFile();
+}
+
+void TNote::ShiftPeaksDown() {
+    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                                    std::span<double> out) {
+        for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
+            if (cur[j] == 0.0 && prev[j + 1] == 0.0 && next[j + 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
+                cur[j + 1] > 0.0) {
+                out[j] = out[j + 1];
+                out[j + 1] = 0.0;
+            }
+        }
+    });
+}
+
+void TNote::ShiftPeaksUp() {
+    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                                    std::span<double> out) {
+        for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
+            if (cur[j] == 0.0 && prev[j - 1] == 0.0 && next[j - 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
+                cur[j - 1] > 0.0) {
+                out[j] = out[j - 1];
+                out[j - 1] = 0.0;
+            }
+        }
+    });
+}
+
+void TNote::DropLonePeaks() {
+    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                                    std::span<double> out) {
+        for (std::size_t j = 0; j < kSpectrumBins; ++j) {
+            if (prev[j] == 0.0 && next[j] == 0.0 && cur[j] != 0.0) out[j] = 0.0;
+        }
+    });
+}
+
+void TNote::MapToNotes(const std::string& from, const std::string& to) {
+    m_params.NoteCount = kNoteCount;
+    (void)InFile.OpenFile(from, kModeRead, kSpectrumBins);
+    (void)OutFile.OpenFile(to, kModeWrite, kNoteCount);
+    const auto& noteOf = BinToNote();
+    const std::span<double> cells(m_out.data(), kNoteCount);
+    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        InFile.ReadData(m_in);
+        std::fill(cells.begin(), cells.end(), 0.0);
+        // The loudest peak in each note's band wins; a tie keeps the lower bin.
+        for (std::size_t j = 0; j < kSpectrumBins; ++j) {
+            double& cell = cells[static_cast<std::size_t>(noteOf[j])];
+            if (m_in[j] > cell) cell = m_in[j];
+        }
+        OutFile.WriteData(cells);
+    }
+    InFile.CloseFile();
+    OutFile.CloseFile();
+}
+
+void TNote::MapPeaksToNotes() { MapToNotes(m_params.Temp1FileName, m_params.Temp2FileName); }
+
+void TNote::MapSpectrumToNotes() { MapToNotes(m_params.IntenFileName, m_params.RawNoteFileName); }
+
+}  // namespace ruvo

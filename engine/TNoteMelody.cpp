@@ -1,0 +1,41 @@
+#include "engine/TNote.h"
+
+#include "engine/TMelody.h"
+
+namespace ruvo {
+
+// Melody mode runs TMelody's passes in place of the classic rules, spread over the same
+// sixteen steps so that progress moves and a cancel between steps works as before. The side
+// files are filled as in the classic steps 2 and 8, so that the threshold and harmonic strips
+// and a re-run after their edits find them; step 7 makes "ioc" exactly as the classic step 7.
+// Table A holds the note salience and table B the onset flags; the names are never swapped.
+void TNote::RunMelodyStep(std::int32_t step, std::int32_t reset) {
+    const std::int32_t frames = m_params.FrameCount;
+    switch (step) {
+        case 1:
+            TMelody().WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName);
+            return;
+        case 2:
+            if (reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
+            return;
+        case 6:
+            TMelody().WriteOnsets(m_params.NormFileName, m_params.SampleCount, frames, m_params.Temp2FileName);
+            return;
+        case 7:
+            MapSpectrumToNotes();
+            return;
+        case 8:
+            if (reset == 1) FillSideFile(m_params.HarmonicFileName, m_params.HarmonicDefault);
+            return;
+        case 16: {
+            const MelodyInputs in{m_params.Temp1FileName, m_params.ThresholdFileName, m_params.Temp2FileName,
+                                  m_params.RawNoteFileName};
+            TMelody().WriteTable(in, frames, m_params.NoteIntenFileName);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+}  // namespace ruvo

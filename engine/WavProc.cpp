@@ -1,0 +1,438 @@
+#include "engine/WavProc.h"
+
+#include "engine/EngineHost.h"
+#include "engine/Rounding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+
+namespace ruvo {
+namespace {
+
+constexpr std::int32_t kSearchPositions = 21;  // byte positions tried for each chunk tag
+constexpr std::int32_t kFmtFirstOffset = 5;
+constexpr std::int32_t kDataAfterFmt = 21;
+constexpr std::int32_t kTableOrder = 11;       // the only transform size in use: 2048 points
+
+std::uint32_t ReadLe(const std::uint8_t* bytes, int count) {
+    std::uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+std::int32_t FindTag(const std::uint8_t* bytes, std::int32_t first, const char* tag) {
+    for (std::int32_t offset = first; offset < first + kSearchPositions; ++offset) {
+        if (std::memcmp(bytes + offset, tag, 4) == 0) return offset;
+    }
+    return -1;
+}
+
+// Streams a file of doubles in buffer loads, for the sample preparation passes.
+class DoubleReader {
+public:
+    DoubleReader(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
+        m_file.Open(path, RawFile::Mode::Read);
+    }
+    // Fills `count` values (zeros past the end of the file); returns the view.
+    std::span<const double> Next(std::size_t count) {
+        const std::size_t got = m_file.Read(m_buffer.data(), count * sizeof(double)) / sizeof(double);
+        std::fill(m_buffer.begin() + static_cast<std::ptrdiff_t>(got), m_buffer.begin() + static_cast<std::ptrdiff_t>(count), 0.0);
+        return {m_buffer.data(), count};
+    }
+    void Close() { m_file.Close(); }
+
+private:
+    RawFile m_file;
+    std::vector<double>& m_buffer;
+};
+
+class DoubleWriter {
+public:
+    DoubleWriter(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
+        m_file.Open(path, RawFile::Mode::Write);
+    }
+    void Put(double value) {
+        if (m_used == m_buffer.size()) Flush();
+        m_buffer[m_used++] = value;
+    }
+    void Close() {
+        Flush();
+        m_file.Close();
+    }
+
+private:
+    void Flush() {
+        m_file.Write(m_buffer.data(), m_used * sizeof(double));
+        m_used = 0;
+    }
+    RawFile m_file;
+    std::vector<double>& m_buffer;
+    std::size_t m_used = 0;
+};
+
+}  // namespace
+
+TWavProc::TWavProc()
+    : m_frame(kFrameSamples), m_work(kFftPoints), m_imag(kFftPoints), m_spectrum(kSpectrumBins),
+      m_streamIn(kBufferValues), m_streamOut(kBufferValues) {}
+
+void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
+
+std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& oldHead, WavHead& newHead) {
+    WavHead head = oldHead;
+    head.FileName.clear();
+    const auto reject = [&newHead](const std::string& message) {
+        EngineHost().ErrorBox(message);
+        newHead.FileName.clear();
+        return -1;
+    };
+
+    std::uint8_t bytes[kHeaderProbeBytes] = {};
+    RawFile file;
+    file.Open(fileName, RawFile::Mode::Read);
+    const std::size_t got = file.Read(bytes, sizeof bytes);
+    file.Close();
+    if (got < sizeof bytes) return reject("File size smaller than 300bytes.\nOr can't read the file.");
+    if (std::memcmp(bytes, "RIFF", 4) != 0) return reject("This file isn't wav File.\nRIFF header couldn't find.");
+
+    const std::int32_t fmt = FindTag(bytes, kFmtFirstOffset, "fmt ");
+    if (fmt < 0) return reject("This file isn't wav File.\nfmt header couldn't find.");
+    const std::uint32_t channels = ReadLe(bytes + fmt + 10, 2);
+    if (channels != 1 && channels != 2) return reject("Channel No. isn't find.\nThis file isn't wav file.");
+    const std::uint32_t rate = ReadLe(bytes + fmt + 12, 4);
+    if (rate != 11025 && rate != 22050 && rate != 44100) {
+        return reject("Sample rate isn't 11025, 22050 or 44100 per second.\nIt must be above value.");
+    }
+    // Bits per sample come from the byte rate, not from the format chunk's own field.
+    const double byteRate = ReadLe(bytes + fmt + 16, 4);
+    const double bytesPerSample = RoundEven(byteRate / rate / channels);
+    if (bytesPerSample != 1.0 && bytesPerSample != 2.0) {
+        return reject("Bit rate per sample isn't 8 or 16.\nIt must be above value.");
+    }
+    const std::int32_t bits = bytesPerSample == 1.0 ? 8 : 16;
+
+    const std::int32_t data = FindTag(bytes, fmt + kDataAfterFmt, "data");
+    if (data < 0) return reject("This file isn't wav File.\ndata string couldn't find.");
+    const std::uint32_t dataBytes = ReadLe(bytes + data + 4, 4);
+    std::uint32_t count = dataBytes;
+    if (channels == 2) count >>= 1;
+    if (bits == 16) count >>= 1;
+
+    const double seconds = static_cast<double>(count) / rate;
+    if (seconds > m_maxTime || count > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+        return reject("Recording time of this file must be less than " + std::to_string(RoundToInt(m_maxTime)) +
+                      " sec.");
+    }
+    if (seconds < kMinTime) return reject("Recording time of this file must be longer than   0.550 sec.");
+
+    head.FileName = fileName;
+    head.SampleRate = static_cast<std::int32_t>(rate);
+    head.SampleCount = static_cast<std::int32_t>(count);
+    head.Is16Bit = bits == 16 ? 1 : 0;
+    head.BitsPerSample = bits;
+    head.Channels = static_cast<std::int32_t>(channels);
+    head.DataOffset = data + 9;
+    m_head = head;
+    newHead = head;
+    EngineHost().ProcessEvents();
+    return 0;
+}
+
+template <typename Sample>
+std::int32_t TWavProc::OpenReader(RawSampleReader<Sample>& reader, const std::string& name, const char* message) {
+    if (name.empty()) {
+        EngineHost().MessageBox(message);
+        return -1;
+    }
+    reader.Buffer.resize(kReaderSamples);
+    reader.File.Open(m_head.FileName, RawFile::Mode::Read);
+    // The first sample byte exactly, also when an odd-sized chunk puts 16-bit data at an odd offset.
+    reader.File.Seek(m_head.DataOffset - 1);
+    m_sampleCounter = -1;
+    return 0;
+}
+
+// A file that ends before its data chunk does reads as silence (zeros) for the missing samples.
+template <typename Sample>
+void TWavProc::ReadSample(RawSampleReader<Sample>& reader, Sample& sample) {
+    ++m_sampleCounter;
+    if (m_sampleCounter == 0 || m_sampleCounter == kReaderSamples) {
+        const std::size_t got = reader.File.Read(reader.Buffer.data(), kReaderSamples * sizeof(Sample)) / sizeof(Sample);
+        std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
+        m_sampleCounter = 0;
+    }
+    sample = reader.Buffer[static_cast<std::size_t>(m_sampleCounter)];
+}
+
+std::int32_t TWavProc::OpenIntenFilesByte(const std::string& name) {
+    return OpenReader(m_byteReader, name, "OpenIntenFilesByte in WavProc error.");
+}
+std::int32_t TWavProc::OpenIntenFilesShortint(const std::string& name) {
+    return OpenReader(m_shortintReader, name, "OpenIntenFilesShortint in WavProc error.");
+}
+std::int32_t TWavProc::OpenIntenFilesWord(const std::string& name) {
+    return OpenReader(m_wordReader, name, "OpenIntenFilesWord in WavProc error.");
+}
+std::int32_t TWavProc::OpenIntenFilesSmallint(const std::string& name) {
+    return OpenReader(m_smallintReader, name, "OpenIntenFilesSmallint in WavProc error.");
+}
+void TWavProc::ReadIntenByte(std::uint8_t& sample) { ReadSample(m_byteReader, sample); }
+void TWavProc::ReadIntenShortint(std::int8_t& sample) { ReadSample(m_shortintReader, sample); }
+void TWavProc::ReadIntenWord(std::uint16_t& sample) { ReadSample(m_wordReader, sample); }
+void TWavProc::ReadIntenSmallint(std::int16_t& sample) { ReadSample(m_smallintReader, sample); }
+void TWavProc::CloseIntenFilesByte() { m_byteReader.File.Close(); }
+void TWavProc::CloseIntenFilesShortint() { m_shortintReader.File.Close(); }
+void TWavProc::CloseIntenFilesWord() { m_wordReader.File.Close(); }
+void TWavProc::CloseIntenFilesSmallint() { m_smallintReader.File.Close(); }
+
+// Stage 1 in whole buffer loads: the same samples ReadInten... delivers, without a call each.
+template <typename Sample>
+void TWavProc::CopyRawSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset) {
+    DoubleWriter out(m_head.Temp1FileName, m_streamOut);
+    for (std::int64_t done = 0; done < count;) {
+        const std::int64_t n = std::min<std::int64_t>(kReaderSamples, count - done);
+        const std::size_t got =
+            reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) / sizeof(Sample);
+        std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
+        for (std::int64_t i = 0; i < n; ++i) out.Put(static_cast<double>(reader.Buffer[static_cast<std::size_t>(i)]) - offset);
+        done += n;
+    }
+    m_sampleCounter = -1;
+    reader.File.Close();
+    out.Close();
+}
+
+void TWavProc::PrepareRaw() {
+    GetTempName("nor", m_head.NormFileName);
+    GetTempName("tm1", m_head.Temp1FileName);
+    GetTempName("tm2", m_head.Temp2FileName);
+    GetTempName("int", m_head.IntenFileName);
+    m_head.FrameCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(m_head.SampleCount) >> 10);
+
+    const std::int64_t count = static_cast<std::int64_t>(m_head.SampleCount) * m_head.Channels;
+    const std::string& name = m_head.Temp1FileName;
+    if (m_head.Is16Bit == 0 && m_head.BitsPerSample == 8) {
+        if (OpenIntenFilesByte(name) == 0) CopyRawSamples(m_byteReader, count, 128.0);
+    } else if (m_head.Is16Bit == 0) {
+        if (OpenIntenFilesWord(name) == 0) CopyRawSamples(m_wordReader, count, 32768.0);
+    } else if (m_head.BitsPerSample == 8) {
+        if (OpenIntenFilesShortint(name) == 0) CopyRawSamples(m_shortintReader, count, 0.0);
+    } else {
+        if (OpenIntenFilesSmallint(name) == 0) CopyRawSamples(m_smallintReader, count, 0.0);
+    }
+    EngineHost().ProcessEvents();
+}
+
+void TWavProc::PrepareMono() {
+    DoubleReader in(m_head.Temp1FileName, m_streamIn);
+    DoubleWriter out(m_head.Temp2FileName, m_streamOut);
+    const std::int64_t frames = m_head.SampleCount;
+    const std::int64_t perLoad = kBufferValues / 2;
+    for (std::int64_t done = 0; done < frames;) {
+        const std::int64_t n = std::min(perLoad, frames - done);
+        if (m_head.Channels == 2) {
+            const auto values = in.Next(static_cast<std::size_t>(2 * n));
+            for (std::int64_t i = 0; i < n; ++i) {
+                out.Put((values[static_cast<std::size_t>(2 * i)] + values[static_cast<std::size_t>(2 * i + 1)]) * 0.5);
+            }
+        } else {
+            for (const double value : in.Next(static_cast<std::size_t>(n))) out.Put(value);
+        }
+        done += n;
+    }
+    in.Close();
+    out.Close();
+    EngineHost().ProcessEvents();
+}
+
+void TWavProc::PrepareRate() {
+    DoubleReader in(m_head.Temp2FileName, m_streamIn);
+    DoubleWriter out(m_head.NormFileName, m_streamOut);
+    const std::int64_t n = m_head.SampleCount;
+    const std::int64_t perLoad = kBufferValues;
+    if (m_head.SampleRate == 11025) {
+        m_head.SampleCount = static_cast<std::int32_t>(2 * n);
+        m_head.FrameCount = 2 * m_head.FrameCount;
+        double previous = 0.0;
+        for (std::int64_t done = 0; done < n;) {
+            const std::int64_t count = std::min(perLoad, n - done);
+            for (const double x : in.Next(static_cast<std::size_t>(count))) {
+                out.Put((x + previous) * 0.5);
+                out.Put(x);
+                previous = x;
+            }
+            done += count;
+        }
+    } else if (m_head.SampleRate == 22050) {
+        for (std::int64_t done = 0; done < n;) {
+            const std::int64_t count = std::min(perLoad, n - done);
+            for (const double x : in.Next(static_cast<std::size_t>(count))) out.Put(x);
+            done += count;
+        }
+    } else {
+        // No low-pass filter: every second sample is kept, an odd last one dropped.
+        const std::int64_t pairs = n >> 1;
+        m_head.SampleCount = static_cast<std::int32_t>(pairs);
+        m_head.FrameCount = m_head.FrameCount / 2;
+        for (std::int64_t done = 0; done < pairs;) {
+            const std::int64_t count = std::min(perLoad / 2, pairs - done);
+            const auto values = in.Next(static_cast<std::size_t>(2 * count));
+            for (std::int64_t i = 0; i < count; ++i) out.Put(values[static_cast<std::size_t>(2 * i + 1)]);
+            done += count;
+        }
+    }
+    in.Close();
+    out.Close();
+    EngineHost().ProcessEvents();
+}
+
+void TWavProc::PrepareSamples(std::int32_t stage) {
+    if (stage == 1) PrepareRaw();
+    if (stage == 2) PrepareMono();
+    if (stage == 3) PrepareRate();
+}
+
+void TWavProc::MakeTables() {
+    // The angle steps are the double 2*pi divided exactly; sine and cosine in extended precision.
+    const double step4096 = 2.0 * std::numbers::pi / 4096.0;
+    const double step2048 = 2.0 * std::numbers::pi / 2048.0;
+    for (std::size_t k = 0; k < m_cosTab.size(); ++k) {
+        m_cosTab[k] = static_cast<double>(cosl(static_cast<long double>(k) * step4096));
+        m_sinTab[k] = static_cast<double>(sinl(static_cast<long double>(k) * step4096));
+    }
+    for (std::size_t k = 0; k < m_twCos.size(); ++k) {
+        m_twCos[k] = static_cast<double>(cosl(static_cast<long double>(k) * step2048));
+        m_twSin[k] = static_cast<double>(sinl(-static_cast<long double>(k) * step2048));
+    }
+    // Period 1024 (not 1023); the factor is rounded to double once.
+    for (std::size_t i = 0; i < m_hamming.size(); ++i) {
+        const long double angle = 6.283185307179586477L * static_cast<long double>(i) * (1.0L / 1024.0L);
+        m_hamming[i] = static_cast<double>(0.54L - 0.46L * cosl(angle));
+    }
+    m_fftOrder = 12;
+    PlanFft(kTableOrder);
+}
+
+// The butterflies take their twiddle index from a reversal table that grows pass by pass;
+// it is the same for every transform of one size, so the plan keeps it.
+void TWavProc::PlanFft(std::int32_t order) {
+    const std::int32_t n = 1 << order;
+    std::vector<std::int32_t> reversal(static_cast<std::size_t>(n), 0);
+    m_blockTwiddle.clear();
+    for (std::int32_t half = n / 2; half >= 1; half /= 2) {
+        for (std::int32_t k = 0; k < n; k += 2 * half) {
+            const std::int32_t t = reversal[static_cast<std::size_t>(k)] / 2;
+            m_blockTwiddle.push_back(t);
+            for (std::int32_t j = k; j < k + half; ++j) {
+                reversal[static_cast<std::size_t>(j)] = t;
+                reversal[static_cast<std::size_t>(j + half)] = t + n / 2;
+            }
+        }
+    }
+    m_reversal = std::move(reversal);
+    m_plannedOrder = order;
+}
+
+void TWavProc::FFT(std::span<double> re, std::span<double> im, std::int32_t order, double sign) {
+    if (m_fftOrder == 0) MakeTables();
+    if (order != m_plannedOrder) PlanFft(order);
+    const std::int32_t n = 1 << order;
+    double* const r = re.data();
+    double* const i = im.data();
+    std::size_t block = 0;
+    for (std::int32_t half = n / 2; half >= 1; half /= 2) {
+        for (std::int32_t k = 0; k < n; k += 2 * half) {
+            const auto t = static_cast<std::size_t>(m_blockTwiddle[block++]);
+            const double c = m_twCos[t];
+            const double s = m_twSin[t];
+            for (std::int32_t j = k; j < k + half; ++j) {
+                const std::int32_t j2 = j + half;
+                const double tr = r[j2] * c - i[j2] * s;
+                const double ti = i[j2] * c + r[j2] * s;
+                r[j2] = r[j] - tr;
+                i[j2] = i[j] - ti;
+                r[j] = r[j] + tr;
+                i[j] = i[j] + ti;
+            }
+        }
+    }
+    if (sign < 0.0) {
+        const double scale = n;
+        for (std::int32_t k = 0; k < n; ++k) {
+            r[k] = r[k] / scale;
+            i[k] = i[k] / scale;
+        }
+    }
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::int32_t to = m_reversal[static_cast<std::size_t>(k)];
+        if (k < to) {
+            std::swap(r[k], r[to]);
+            std::swap(i[k], i[to]);
+        }
+    }
+}
+
+void TWavProc::LogSpectrum(std::span<double, kFftPoints> w) {
+    if (m_fftOrder == 0) MakeTables();
+    // The 4096 real points as 2048 complex ones: even samples real, odd imaginary.
+    double* const re = w.data();
+    double* const im = m_imag.data();
+    for (std::size_t k = 0; k < 2048; ++k) {
+        im[k] = w[2 * k + 1];
+        re[k] = w[2 * k];
+    }
+    FFT({re, 4096}, {im, 4096}, kTableOrder, -1.0);
+    re[2048] = re[0];
+    im[2048] = im[0];
+    for (std::size_t k = 0; k < 2048; ++k) {
+        const std::size_t k2 = 2048 - k;
+        const double u = m_cosTab[k];
+        const double v = m_sinTab[k];
+        const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
+        const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
+        m_spectrum[k] = 0.5 * std::log10(a * a + b * b + 1.0);
+    }
+    std::copy(m_spectrum.begin() + 1, m_spectrum.end(), w.begin() + 1);
+}
+
+std::int64_t TWavProc::BlockLimit() const {
+    // One more than the whole frames of the longest accepted recording.
+    return static_cast<std::int64_t>(std::floor(m_maxTime * kNormalRate / kFrameSamples)) + 1;
+}
+
+std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
+    if (m_fftOrder == 0) MakeTables();
+    if (index == kAnalyzeOpen) {
+        RawFile norm;
+        norm.Open(m_head.NormFileName, RawFile::Mode::Read);
+        const std::int64_t blocks = norm.Size() / static_cast<std::int64_t>(sizeof(double) * kFrameSamples);
+        norm.Close();
+        if (blocks >= BlockLimit()) {
+            EngineHost().ErrorBox("This recording is too long to analyse.");
+            return -1;
+        }
+        if (m_inFile.OpenFile(m_head.NormFileName, kModeRead, kFrameSamples) != 0) return -1;
+        if (m_outFile.OpenFile(m_head.IntenFileName, kModeWrite, kSpectrumBins) != 0) return -1;
+        return static_cast<std::int32_t>(blocks);
+    }
+    if (index == kAnalyzeClose) {
+        m_inFile.CloseFile();
+        m_outFile.CloseFile();
+        return 0;
+    }
+    if (index < 0) return 0;
+
+    m_inFile.ReadData(m_frame);
+    double* const w = m_work.data();
+    for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * m_frame[i];
+    std::fill(m_work.begin() + kFrameSamples, m_work.end(), 0.0);
+    LogSpectrum(std::span<double, kFftPoints>(m_work.data(), kFftPoints));
+    w[0] = 0.0;
+    m_outFile.WriteData({w, kSpectrumBins});
+    return 0;
+}
+
+}  // namespace ruvo
