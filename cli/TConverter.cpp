@@ -1,0 +1,225 @@
+#include "cli/TConverter.h"
+
+#include "cli/ConsoleHost.h"
+#include "cli/Interrupt.h"
+#include "cli/TProgressBar.h"
+#include "engine/Conversion.h"
+#include "engine/FileIoError.h"
+#include "engine/TMakeMidi.h"
+#include "engine/TNote.h"
+#include "engine/WavProc.h"
+#include "engine/WorkFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace ruvo {
+namespace fs = std::filesystem;
+namespace {
+
+// The MIDI file while it is being written: an empty, uniquely named file beside the final
+// name. Removed again unless Commit() renamed it into place.
+class PendingOutput {
+public:
+    PendingOutput() = default;
+    ~PendingOutput()
+    {
+        if (m_path.empty()) return;
+        std::error_code ignored;
+        fs::remove(m_path, ignored);
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    // Empty on success, else the system's reason.
+    std::string Create(const fs::path& finalPath)
+    {
+        fs::path folder = finalPath.parent_path();
+        if (folder.empty()) folder = ".";
+        std::string pattern = (folder / ("." + finalPath.filename().string() + ".XXXXXX")).string();
+        const int fd = mkstemp(pattern.data());
+        if (fd < 0) return std::strerror(errno);
+        // mkstemp makes the file private; give it the mode a plainly created file would get.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, static_cast<mode_t>(0666 & ~mask));
+        close(fd);
+        m_path = pattern;
+        m_final = finalPath;
+        return {};
+    }
+
+    const fs::path& Path() const { return m_path; }
+
+    // Empty on success, else the system's reason.
+    std::string Commit()
+    {
+        std::error_code error;
+        fs::rename(m_path, m_final, error);
+        if (error) return error.message();
+        m_path.clear();
+        return {};
+    }
+
+private:
+    fs::path m_path;
+    fs::path m_final;
+};
+
+// Turns the stage ticks into a percentage. The spectrum frames of the WAV stage take about as
+// long as the note stage; the sample preparation passes are cheaper.
+class ProgressModel {
+public:
+    void SetFrames(std::int64_t frames) { m_frames = frames; }
+    void Count(Tick tick)
+    {
+        if (tick == Tick::Step) ++m_steps;
+        else ++m_framesDone;
+    }
+    int Percent() const
+    {
+        constexpr double kFrameUnits = 16.0;  // all spectrum frames together, in step units
+        constexpr double kTotal = kWaveStageSteps + kNoteStageSteps + kFrameUnits;
+        double units = m_steps;
+        if (m_frames > 0)
+            units += kFrameUnits * std::min(1.0, static_cast<double>(m_framesDone) / static_cast<double>(m_frames));
+        return static_cast<int>(100.0 * units / kTotal);
+    }
+
+private:
+    std::int64_t m_frames = 0;
+    std::int64_t m_framesDone = 0;
+    std::int32_t m_steps = 0;
+};
+
+void AddNames(std::vector<std::string>& names, const WavHead& rec)
+{
+    for (std::string& name : WorkFileNames(rec))
+        if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+}
+
+}  // namespace
+
+TConverter::TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar)
+    : m_options(options), m_host(host), m_bar(bar) {}
+
+WavHead TConverter::StartRecord() const
+{
+    WavHead rec;
+    rec.ThresholdDefault = m_options.Threshold;
+    rec.HarmonicDefault = m_options.KeepHarmonics ? 1.0 : 0.0;
+    rec.TempoClass = m_options.TempoClass;
+    rec.Mode = m_options.Mode;
+    return rec;
+}
+
+TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path& output)
+{
+    m_host.SetInput(input.string());
+
+    std::error_code error;
+    const fs::file_status status = fs::status(input, error);
+    if (!fs::exists(status)) {
+        m_host.Report("no such file");
+        return Result::Failed;
+    }
+    if (!fs::is_regular_file(status)) {
+        m_host.Report("not a regular file");
+        return Result::Failed;
+    }
+    if (fs::exists(output, error) && fs::equivalent(input, output, error)) {
+        m_host.Report("the MIDI file " + output.string() + " would replace the input; choose another name with -o or -d");
+        return Result::Failed;
+    }
+
+    // Made before the conversion, so an unwritable destination fails at once.
+    PendingOutput pending;
+    if (const std::string reason = pending.Create(output); !reason.empty()) {
+        m_host.Report("cannot write " + output.string() + ": " + reason);
+        return Result::Failed;
+    }
+
+    WavHead rec = StartRecord();
+    auto wav = std::make_unique<TWavProc>();
+    auto note = std::make_unique<TNote>();
+    TMakeMidi midi;
+    midi.SetKeepLeadingSilence(m_options.KeepLeadingSilence);
+
+    ProgressModel progress;
+    bool framesKnown = false;
+    const TickFn tick = [&](Tick kind) {
+        progress.Count(kind);
+        if (!framesKnown && kind == Tick::Step) {
+            // After the header check the record tells how many frames the spectrum has.
+            WavHead head;
+            wav->GetWavHead(head);
+            if (head.SampleRate > 0) {
+                progress.SetFrames(static_cast<std::int64_t>(head.SampleCount) * kNormalRate /
+                                   head.SampleRate / kFrameSamples);
+                framesKnown = true;
+            }
+        }
+        m_bar.Show(progress.Percent());
+        return InterruptSignal() == 0;
+    };
+
+    m_bar.Start(input.string());
+    Result result = Result::Failed;
+    try {
+        std::int32_t stage = RunWaveStage(*wav, input.string(), rec, tick);
+        if (stage == 0) stage = RunNoteStage(*note, rec, 1, tick);
+        if (stage == kCancelled) {
+            result = Result::Interrupted;
+        } else if (stage == 0) {
+            rec.MidiFileName = pending.Path().string();
+            std::string midiName = rec.MidiFileName;
+            midi.ConvMidi(kMidiToUserFile, rec, 0, rec.FrameCount - 1, midiName);
+            if (InterruptSignal() != 0) {
+                result = Result::Interrupted;
+            } else if (!midiName.empty()) {
+                if (const std::string reason = pending.Commit(); reason.empty())
+                    result = Result::Converted;
+                else
+                    m_host.Report("cannot write " + output.string() + ": " + reason);
+            }
+        }
+    } catch (const FileIoError& e) {
+        m_host.Report("cannot " + e.Operation() + " " + e.Path() + ": " + e.Reason());
+    } catch (const std::bad_alloc&) {
+        m_host.Report("out of memory");
+    } catch (const std::exception& e) {
+        m_host.Report(e.what());
+    }
+    m_bar.Clear();
+
+    // The record names the run's files; the engine objects' own copies also name those made
+    // just before a failure cut the hand-over short.
+    std::vector<std::string> names;
+    AddNames(names, rec);
+    WavHead wavRec;
+    wav->GetWavHead(wavRec);
+    AddNames(names, wavRec);
+    AddNames(names, note->Params());
+    if (m_options.KeepWorkFiles) {
+        for (const std::string& name : names) std::printf("%s\n", name.c_str());
+        std::fflush(stdout);
+    } else {
+        DeleteWorkFiles(rec);
+        DeleteWorkFiles(wavRec);
+        WavHead noteRec = note->Params();
+        DeleteWorkFiles(noteRec);
+    }
+    if (result == Result::Converted && m_bar.Enabled()) m_host.Report("written " + output.string());
+    return result;
+}
+
+}  // namespace ruvo

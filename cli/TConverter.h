@@ -1,0 +1,35 @@
+#pragma once
+// TConverter: converts one WAV file into a MIDI file with the same engine calls as the main
+// window (WAV stage, fresh note stage, export of columns 0 .. FrameCount-2), then deletes the
+// run's work files whatever happened. Owned by the converter's main; one thread.
+
+#include "cli/ConvertOptions.h"
+
+#include <filesystem>
+
+namespace ruvo {
+
+class ConsoleHost;
+class TProgressBar;
+
+class TConverter {
+public:
+    enum class Result { Converted, Failed, Interrupted };
+
+    TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar);
+
+    // Messages go to the host, prefixed with `input` as given. The MIDI file is written under
+    // a temporary name beside `output` and renamed when complete, so a failed or interrupted
+    // run never leaves a partial file nor damages an existing one.
+    Result ConvertFile(const std::filesystem::path& input, const std::filesystem::path& output);
+
+    // The record a conversion starts from: the main window's start values with the options.
+    WavHead StartRecord() const;
+
+private:
+    const ConvertOptions& m_options;
+    ConsoleHost& m_host;
+    TProgressBar& m_bar;
+};
+
+}  // namespace ruvo

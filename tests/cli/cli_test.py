@@ -1,0 +1,505 @@
+#!/usr/bin/env python3
+"""End-to-end checks of ruvo-convert: generated WAV files in, MIDI files checked with mido.
+
+    cli_test.py CONVERTER CASE
+
+Each case works in a fresh folder and points the converter's TMPDIR at a fresh, empty
+folder, so that every work file it leaves behind is seen. Exit status 0 pass, 1 fail, 77 skip.
+"""
+
+import math
+import os
+import pty
+import random
+import resource
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+from array import array
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+SKIP = 77
+RATE = 22050
+COLUMN_TICKS = 15          # one analysis frame of 1024 samples at 22050 per second
+FRAME_SECONDS = 1024 / RATE
+
+
+class Skip(Exception):
+    pass
+
+
+# ---------------------------------------------------------------- WAV files
+
+def wav_bytes(samples, rate=RATE, bits=16, channels=1):
+    """A canonical 44-byte-header PCM file; samples interleaved, signed for 16 bits,
+    0..255 for 8 bits."""
+    if bits == 16:
+        data = array("h", samples)
+        if sys.byteorder != "little":
+            data.byteswap()
+        data = data.tobytes()
+    else:
+        data = bytes(samples)
+    return wav_header(len(data), rate, bits, channels) + data
+
+
+def wav_header(data_bytes, rate=RATE, bits=16, channels=1):
+    block = channels * bits // 8
+    head = b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVE"
+    head += b"fmt " + struct.pack("<IHHIIHH", 16, 1, channels, rate, rate * block, block, bits)
+    return head + b"data" + struct.pack("<I", data_bytes)
+
+
+def write_wav(path, samples, **kw):
+    with open(path, "wb") as f:
+        f.write(wav_bytes(samples, **kw))
+    return path
+
+
+def key_frequency(key):
+    return 440.0 * 2.0 ** ((key - 69) / 12.0)
+
+
+def melody(keys, seconds=0.5, rate=RATE, amplitude=12000.0, partials=(1.0,), gap=0.0, lead=0.0):
+    """Mono 16-bit samples: each MIDI key as a steady tone of `seconds`, with the given
+    partial amplitudes (1.0 the fundamental), separated by `gap` seconds of silence."""
+    out = [0] * int(lead * rate)
+    for key in keys:
+        f = key_frequency(key)
+        n = int(seconds * rate)
+        w = [2.0 * math.pi * f * (p + 1) / rate for p in range(len(partials))]
+        for i in range(n):
+            v = sum(a * math.sin(wp * i) for a, wp in zip(partials, w))
+            out.append(int(amplitude * v))
+        out += [0] * int(gap * rate)
+    return out
+
+
+# ---------------------------------------------------------------- running the converter
+
+class Case:
+    def __init__(self, converter):
+        self.converter = converter
+        self.root = tempfile.mkdtemp(prefix="ruvo-cli-test-")
+        self.tmp = self.path("tmp")
+        os.mkdir(self.tmp)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def env(self):
+        env = dict(os.environ)
+        env["TMPDIR"] = self.tmp
+        return env
+
+    def run(self, *args, timeout=120, **kw):
+        return subprocess.run([self.converter, *args], env=self.env(), capture_output=True,
+                              text=True, timeout=timeout, **kw)
+
+    def leftovers(self):
+        return sorted(os.listdir(self.tmp))
+
+    def expect_no_work_files(self, when):
+        left = self.leftovers()
+        check(not left, f"work files left in TMPDIR after {when}: {left}")
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def expect_exit(result, code, what):
+    check(result.returncode == code,
+          f"{what}: exit {result.returncode}, expected {code}\nstdout: {result.stdout}\nstderr: {result.stderr}")
+
+
+def notes_of(path):
+    from midi_notes import read_notes
+    return read_notes(path)
+
+
+def sustained_keys(notes, min_seconds=0.2):
+    """Keys that sound at least min_seconds in all, in the order of their first onset."""
+    total, first = {}, {}
+    for n in notes:
+        end = n["end"] if n["end"] is not None else n["start"]
+        total[n["key"]] = total.get(n["key"], 0) + end - n["start"]
+        first.setdefault(n["key"], n["start"])
+    min_ticks = min_seconds / FRAME_SECONDS * COLUMN_TICKS
+    return sorted((k for k, t in total.items() if t >= min_ticks), key=lambda k: first[k])
+
+
+# ---------------------------------------------------------------- cases
+
+def case_sine_melody(c):
+    keys = [69, 72, 76, 81, 64]
+    wav = write_wav(c.path("melody.wav"), melody(keys))
+    r = c.run(wav)
+    expect_exit(r, 0, "sine melody")
+    check(r.stderr == "", f"a successful run without a terminal prints nothing: {r.stderr!r}")
+    out = c.path("melody.mid")
+    check(os.path.exists(out), "the MIDI file is written beside the input as melody.mid")
+    midi = notes_of(out)
+    check((midi["format"], midi["tracks"], midi["ticks_per_beat"]) == (1, 2, 120),
+          f"format 1, two tracks, 120 ticks per quarter: {midi['format']}, {midi['tracks']}, {midi['ticks_per_beat']}")
+    found = sustained_keys(midi["notes"])
+    check(found == keys, f"the melody's keys in order: {found}, expected {keys}")
+    check(midi["notes"][0]["start"] == 0, "the first note starts at tick 0")
+    # Each tone lasts 0.5 s = 10.8 frames; its note must cover most of that and not much more.
+    for key in keys:
+        ticks = sum(n["end"] - n["start"] for n in midi["notes"] if n["key"] == key)
+        frames = ticks / COLUMN_TICKS
+        check(7 <= frames <= 14, f"key {key} sounds {frames:.1f} frames, expected about 10.8")
+    c.expect_no_work_files("a successful conversion")
+
+
+def case_sox_formats(c):
+    """Files made by sox in the other formats: stereo 44100 Hz 16-bit, mono 11025 Hz
+    8-bit unsigned, mono 22050 Hz 8-bit."""
+    if shutil.which("sox") is None:
+        raise Skip("sox is not installed")
+    keys = [67, 71, 74]
+    formats = [
+        ("stereo44k", ["-r", "44100", "-c", "2", "-b", "16", "-e", "signed-integer"]),
+        ("mono11k8", ["-r", "11025", "-c", "1", "-b", "8", "-e", "unsigned-integer"]),
+        ("mono22k8", ["-r", "22050", "-c", "1", "-b", "8", "-e", "unsigned-integer"]),
+    ]
+    inputs = []
+    for name, fmt in formats:
+        parts = []
+        for i, key in enumerate(keys):
+            part = c.path(f"{name}-{i}.wav")
+            subprocess.run(["sox", "-n", *fmt, part, "synth", "0.6", "sine", f"{key_frequency(key):.3f}",
+                            "vol", "0.5"], check=True)
+            parts.append(part)
+        whole = c.path(f"{name}.wav")
+        subprocess.run(["sox", *parts, whole], check=True)
+        for part in parts:
+            os.remove(part)
+        inputs.append(whole)
+    r = c.run("--quiet", *inputs)
+    expect_exit(r, 0, "sox formats")
+    for (name, _), wav in zip(formats, inputs):
+        found = sustained_keys(notes_of(c.path(f"{name}.mid"))["notes"])
+        check(found == keys, f"{name}: keys {found}, expected {keys}")
+    c.expect_no_work_files("converting sox files")
+
+
+def case_rejected_file_and_next(c):
+    good1 = write_wav(c.path("good1.wav"), melody([69, 74]))
+    bad = c.path("notes.txt")
+    with open(bad, "w") as f:
+        f.write("not a wave file\n" * 40)
+    short = write_wav(c.path("short.wav"), melody([69], seconds=0.5, rate=11025), rate=11025)
+    missing = c.path("missing.wav")
+    good2 = write_wav(c.path("good2.wav"), melody([72, 76]))
+    r = c.run(good1, bad, short, missing, good2)
+    expect_exit(r, 1, "a run with rejected files")
+    check(f"{bad}: This file isn't wav File.\nRIFF header couldn't find.\n" in r.stderr,
+          f"the rejection message, prefixed with the file and with its line break: {r.stderr!r}")
+    check(f"{short}: Recording time of this file must be longer than   0.550 sec.\n" in r.stderr,
+          f"the too-short message: {r.stderr!r}")
+    check(f"{missing}: " in r.stderr, f"the missing file is named: {r.stderr!r}")
+    check(r.stderr.count("\n") <= 6, f"one message per failed file: {r.stderr!r}")
+    check(sustained_keys(notes_of(c.path("good1.mid"))["notes"]) == [69, 74], "the first file is converted")
+    check(sustained_keys(notes_of(c.path("good2.mid"))["notes"]) == [72, 76],
+          "the file after the rejected ones is still converted")
+    for name in ("notes.mid", "short.mid", "missing.mid"):
+        check(not os.path.exists(c.path(name)), f"no MIDI file for a rejected input: {name}")
+    c.expect_no_work_files("rejected files")
+
+
+def case_usage(c):
+    wav = write_wav(c.path("a.wav"), melody([69], seconds=0.6))
+    wav2 = write_wav(c.path("b.wav"), melody([69], seconds=0.6))
+    bad_usage = [
+        [],
+        ["--bogus", wav],
+        ["--tempo", "quick", wav],
+        ["--tempo"],
+        ["--threshold", "abc", wav],
+        ["--threshold", "0.4x", wav],
+        ["--threshold", "nan", wav],
+        ["--threshold", "", wav],
+        ["--mode", "jazz", wav],
+        ["-o", c.path("x.mid"), wav, wav2],
+        ["-o", c.path("x.mid"), "-d", c.path("out"), wav],
+        ["-d"],
+    ]
+    for args in bad_usage:
+        r = c.run(*args)
+        expect_exit(r, 2, f"bad usage {args}")
+        check("Usage: ruvo-convert" in r.stderr and r.stdout == "", f"usage on stderr for {args}: {r.stderr!r}")
+    check(not os.path.exists(c.path("a.mid")), "bad usage converts nothing")
+    r = c.run("--help")
+    expect_exit(r, 0, "--help")
+    check(r.stdout.startswith("Usage: ruvo-convert"), "--help prints the usage on stdout")
+    r = c.run("--version")
+    expect_exit(r, 0, "--version")
+    check(r.stdout == "ruvo-convert 2.00\n", f"--version: {r.stdout!r}")
+    # Accepted spellings of the values.
+    r = c.run("--quiet", "--tempo=slow", "--threshold", "+0.5", "--mode=classic", "--", wav)
+    expect_exit(r, 0, "options with = and --")
+
+
+def case_output_names(c):
+    a = write_wav(c.path("a.wav"), melody([69, 72]))
+    os.mkdir(c.path("sub"))
+    b = write_wav(c.path("sub", "b.WAV"), melody([76], seconds=0.6))
+    noext = write_wav(c.path("noext"), melody([74], seconds=0.6))
+
+    r = c.run("-o", c.path("chosen.midi"), a)
+    expect_exit(r, 0, "-o")
+    check(sustained_keys(notes_of(c.path("chosen.midi"))["notes"]) == [69, 72], "-o writes the named file")
+    check(not os.path.exists(c.path("a.mid")), "-o writes nothing beside the input")
+
+    r = c.run("-d", c.path("out", "deep"), a, b, noext)
+    expect_exit(r, 0, "-d")
+    for name, keys in (("a.mid", [69, 72]), ("b.mid", [76]), ("noext.mid", [74])):
+        check(sustained_keys(notes_of(c.path("out", "deep", name))["notes"]) == keys, f"-d writes {name}")
+
+    # Two inputs of the same name for one folder: the second must not replace the first.
+    os.mkdir(c.path("other"))
+    a2 = write_wav(c.path("other", "a.wav"), melody([60], seconds=0.6))
+    r = c.run("-d", c.path("same"), a, a2)
+    expect_exit(r, 1, "two inputs for one output name")
+    check(a2 in r.stderr, f"the second input is named in the message: {r.stderr!r}")
+    check(sustained_keys(notes_of(c.path("same", "a.mid"))["notes"]) == [69, 72],
+          "the first input's MIDI file stays")
+
+    # A WAV file whose name ends in .mid would be its own output: refused, input untouched.
+    wav_named_mid = c.path("song.mid")
+    shutil.copy(a, wav_named_mid)
+    with open(a, "rb") as f:
+        original = f.read()
+    r = c.run(wav_named_mid)
+    expect_exit(r, 1, "output equal to the input")
+    with open(wav_named_mid, "rb") as f:
+        check(f.read() == original, "the input is not overwritten")
+
+    # An existing MIDI file is replaced only by a complete one; a failure leaves it as it was.
+    keep = c.path("keep.mid")
+    with open(keep, "wb") as f:
+        f.write(b"old contents")
+    bad = c.path("keep.wav")
+    with open(bad, "wb") as f:
+        f.write(b"RIFF" + bytes(400))
+    r = c.run("-o", keep, bad)
+    expect_exit(r, 1, "failed conversion onto an existing file")
+    with open(keep, "rb") as f:
+        check(f.read() == b"old contents", "a failed conversion leaves the existing MIDI file alone")
+
+    r = c.run("-o", c.path("no", "such", "folder", "x.mid"), a)
+    expect_exit(r, 1, "unwritable output")
+    check("cannot write" in r.stderr, f"the output problem is told: {r.stderr!r}")
+    stray = [n for n in os.listdir(c.root) if n.startswith(".")]
+    check(not stray, f"no partial MIDI files left: {stray}")
+    c.expect_no_work_files("the output checks")
+
+
+def case_options_reach_engine(c):
+    keys = [69, 76]
+    plain = write_wav(c.path("plain.wav"), melody(keys, lead=1.0))
+    r = c.run("-o", c.path("default.mid"), plain)
+    expect_exit(r, 0, "default options")
+    default = notes_of(c.path("default.mid"))["notes"]
+    check(sustained_keys(default) == keys and default[0]["start"] == 0,
+          "by default the first note starts at tick 0 despite the leading second of silence")
+
+    r = c.run("--keep-leading-silence", "-o", c.path("lead.mid"), plain)
+    expect_exit(r, 0, "--keep-leading-silence")
+    lead = notes_of(c.path("lead.mid"))["notes"]
+    start_seconds = lead[0]["start"] / COLUMN_TICKS * FRAME_SECONDS
+    check(0.8 <= start_seconds <= 1.2, f"with --keep-leading-silence the first note starts at {start_seconds:.2f} s")
+
+    # A negative margin keeps no peak at all: the option must reach the note stage.
+    r = c.run("--threshold", "-1", "-o", c.path("none.mid"), plain)
+    expect_exit(r, 0, "--threshold -1")
+    check(notes_of(c.path("none.mid"))["notes"] == [], "a negative threshold margin leaves no notes")
+
+    # A tone with a strong octave: erased by default, kept with --keep-harmonics.
+    rich = write_wav(c.path("rich.wav"), melody([57], seconds=1.0, partials=(1.0, 0.8)))
+    r = c.run("-o", c.path("erased.mid"), rich)
+    expect_exit(r, 0, "harmonics erased")
+    erased = sustained_keys(notes_of(c.path("erased.mid"))["notes"])
+    r = c.run("--keep-harmonics", "-o", c.path("kept.mid"), rich)
+    expect_exit(r, 0, "--keep-harmonics")
+    kept = sustained_keys(notes_of(c.path("kept.mid"))["notes"])
+    check(erased == [57], f"the octave is erased by default: {erased}")
+    check(sorted(kept) == [57, 69], f"the octave is kept with --keep-harmonics: {kept}")
+
+    for args in (["--tempo", "medium"], ["--tempo", "slow"], ["--mode", "melody"]):
+        out = c.path("t.mid")
+        r = c.run(*args, "-o", out, plain)
+        expect_exit(r, 0, str(args))
+        found = sustained_keys(notes_of(out)["notes"])
+        check(found == keys, f"{args}: keys {found}, expected {keys}")
+    c.expect_no_work_files("the option runs")
+
+
+def case_work_files(c):
+    wav = write_wav(c.path("m.wav"), melody([69, 72]))
+    r = c.run("--keep-work-files", wav)
+    expect_exit(r, 0, "--keep-work-files")
+    names = r.stdout.split()
+    check(len(names) >= 9, f"the kept work files are printed: {names}")
+    check(all(os.path.dirname(n) == c.tmp and os.path.exists(n) for n in names),
+          f"every printed work file exists in TMPDIR: {names}")
+    check(sorted(os.path.basename(n) for n in names) == c.leftovers(), "every work file left is printed")
+    for n in names:
+        os.remove(n)
+
+    # A write failing half way (file size limit, as on a full disk) must be told and must
+    # still leave no work file behind.
+    long_wav = write_wav(c.path("long.wav"), [0] * (RATE * 20))
+
+    def limit_file_size():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+
+    r = c.run("-o", c.path("long.mid"), long_wav, preexec_fn=limit_file_size)
+    expect_exit(r, 1, "a failing write")
+    check("cannot write" in r.stderr and long_wav in r.stderr, f"the write failure is told: {r.stderr!r}")
+    check(not os.path.exists(c.path("long.mid")), "no MIDI file after a failure")
+    c.expect_no_work_files("a failed write")
+
+
+def case_interrupt(c):
+    # Ten minutes of silence take long enough to interrupt in the middle.
+    wav = c.path("long.wav")
+    with open(wav, "wb") as f:
+        f.write(wav_header(RATE * 2 * 600) + bytes(RATE * 2 * 600))
+    for sig, code in ((signal.SIGINT, 130), (signal.SIGTERM, 128 + signal.SIGTERM)):
+        proc = subprocess.Popen([c.converter, "-d", c.path("out"), wav], env=c.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while not c.leftovers() and proc.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.005)
+        time.sleep(0.3)
+        check(proc.poll() is None, "the conversion is still running when interrupted")
+        proc.send_signal(sig)
+        out, err = proc.communicate(timeout=60)
+        check(proc.returncode == code, f"{sig.name}: exit {proc.returncode}, expected {code}; {err!r}")
+        check("interrupted" in err, f"{sig.name}: the interruption is told: {err!r}")
+        c.expect_no_work_files(sig.name)
+        check(os.listdir(c.path("out")) == [], f"{sig.name}: no MIDI file, whole or partial")
+
+
+def case_progress_bar(c):
+    wav = write_wav(c.path("m.wav"), melody([69, 72]))
+
+    def run_on_terminal(*args):
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([c.converter, *args], env=c.env(), stdout=subprocess.DEVNULL,
+                                stderr=slave)
+        os.close(slave)
+        chunks = []
+        while True:
+            ready, _, _ = select.select([master], [], [], 60)
+            if not ready:
+                break
+            try:
+                data = os.read(master, 4096)
+            except OSError:
+                break
+            if not data:
+                break
+            chunks.append(data)
+        os.close(master)
+        proc.wait(timeout=60)
+        return proc.returncode, b"".join(chunks).decode(errors="replace")
+
+    code, text = run_on_terminal(wav)
+    check(code == 0, f"exit {code} on a terminal")
+    check("100%" in text and f"written {c.path('m.mid')}" in text, f"the bar runs to 100 % on a terminal: {text!r}")
+    code, text = run_on_terminal("--quiet", wav)
+    check(code == 0 and "%" not in text, f"--quiet shows no bar: {text!r}")
+
+
+def case_corrupted_headers(c):
+    """Seeded random damage to headers and lengths: the converter must end every file with
+    exit 0 or 1, never crash or hang, and leave no work file."""
+    rng = random.Random(20240601)
+    base_rates = (11025, 22050, 44100)
+    files = []
+    for i in range(120):
+        rate = rng.choice(base_rates)
+        bits = rng.choice((8, 16))
+        channels = rng.choice((1, 2))
+        seconds = rng.uniform(0.3, 1.5)
+        count = int(seconds * rate) * channels
+        if bits == 16:
+            samples = [rng.randint(-20000, 20000) for _ in range(count)]
+        else:
+            samples = [rng.randint(0, 255) for _ in range(count)]
+        data = bytearray(wav_bytes(samples, rate=rate, bits=bits, channels=channels))
+        kind = rng.randrange(5)
+        if kind == 0:  # random bytes anywhere in the first 300 but the data size
+            for _ in range(rng.randint(1, 8)):
+                pos = rng.choice([p for p in range(min(300, len(data))) if not 40 <= p < 44])
+                data[pos] = rng.randrange(256)
+        elif kind == 1:  # truncated anywhere
+            del data[rng.randrange(len(data)):]
+        elif kind == 2:  # data size larger or smaller than the data (bounded to a few seconds)
+            data[40:44] = struct.pack("<I", rng.randrange(0, min(2 * len(data), 200000)))
+        elif kind == 3:  # an extra chunk between the format and the data chunk
+            extra = b"LIST" + struct.pack("<I", rng.randrange(0, 40))
+            extra += bytes(rng.randrange(0, 30))
+            data[36:36] = extra
+        else:  # odd format fields
+            fmt = rng.choice([(20, 2), (22, 2), (24, 4), (28, 4), (32, 2), (34, 2)])
+            data[fmt[0]:fmt[0] + fmt[1]] = bytes(rng.randrange(256) for _ in range(fmt[1]))
+        path = c.path(f"case{i:03d}.wav")
+        with open(path, "wb") as f:
+            f.write(data)
+        files.append(path)
+    for start in range(0, len(files), 20):
+        batch = files[start:start + 20]
+        try:
+            r = c.run("-d", c.path("out"), *batch, timeout=300)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"the converter hangs on one of {batch}")
+        check(r.returncode in (0, 1), f"exit {r.returncode} on {batch}\n{r.stderr[-2000:]}")
+        c.expect_no_work_files(f"batch {start // 20}")
+    for name in os.listdir(c.path("out")):
+        notes_of(c.path("out", name))  # every written file reads as MIDI
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[2] not in CASES:
+        print(f"Usage: cli_test.py CONVERTER CASE\ncases: {' '.join(CASES)}", file=sys.stderr)
+        return 2
+    try:
+        import mido  # noqa: F401
+    except ImportError:
+        print("SKIP: python3-mido is not installed")
+        return SKIP
+    case = Case(os.path.abspath(sys.argv[1]))
+    try:
+        CASES[sys.argv[2]](case)
+    except Skip as reason:
+        print(f"SKIP: {reason}")
+        return SKIP
+    except AssertionError as failure:
+        print(f"FAIL: {failure}")
+        return 1
+    finally:
+        case.close()
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
