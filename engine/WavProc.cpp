@@ -30,25 +30,7 @@ std::int32_t FindTag(const std::uint8_t* bytes, std::int32_t first, const char* 
     return -1;
 }
 
-// Streams a file of doubles in buffer loads, for the sample preparation passes.
-class DoubleReader {
-public:
-    DoubleReader(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
-        m_file.Open(path, RawFile::Mode::Read);
-    }
-    // Fills `count` values (zeros past the end of the file); returns the view.
-    std::span<const double> Next(std::size_t count) {
-        const std::size_t got = m_file.Read(m_buffer.data(), count * sizeof(double)) / sizeof(double);
-        std::fill(m_buffer.begin() + static_cast<std::ptrdiff_t>(got), m_buffer.begin() + static_cast<std::ptrdiff_t>(count), 0.0);
-        return {m_buffer.data(), count};
-    }
-    void Close() { m_file.Close(); }
-
-private:
-    RawFile m_file;
-    std::vector<double>& m_buffer;
-};
-
+// Writes a file of doubles in buffer loads, for the sample preparation.
 class DoubleWriter {
 public:
     DoubleWriter(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
@@ -73,11 +55,49 @@ private:
     std::size_t m_used = 0;
 };
 
+// Mono at 22050 per second from the interleaved raw values, one value at a time: two
+// channels average, 11025 doubles with a midpoint before every sample (the first output is
+// half the first input), 44100 keeps every second sample (no low-pass; an odd last one drops).
+class Normaliser {
+public:
+    Normaliser(const WavHead& head, DoubleWriter& out) : m_stereo(head.Channels == 2), m_rate(head.SampleRate), m_out(out) {}
+    void Put(double raw) {
+        if (m_stereo) {
+            if (!m_haveLeft) {
+                m_left = raw;
+                m_haveLeft = true;
+                return;
+            }
+            m_haveLeft = false;
+            raw = (m_left + raw) * 0.5;
+        }
+        if (m_rate == 11025) {
+            m_out.Put((raw + m_previous) * 0.5);
+            m_out.Put(raw);
+            m_previous = raw;
+        } else if (m_rate == 22050) {
+            m_out.Put(raw);
+        } else {
+            if (m_odd) m_out.Put(raw);
+            m_odd = !m_odd;
+        }
+    }
+
+private:
+    bool m_stereo;
+    std::int32_t m_rate;
+    DoubleWriter& m_out;
+    double m_left = 0.0;
+    bool m_haveLeft = false;
+    double m_previous = 0.0;
+    bool m_odd = false;
+};
+
 }  // namespace
 
 TWavProc::TWavProc()
     : m_frame(kFrameSamples), m_work(kFftPoints), m_imag(kFftPoints), m_spectrum(kSpectrumBins),
-      m_streamIn(kBufferValues), m_streamOut(kBufferValues) {}
+      m_streamOut(kBufferValues) {}
 
 void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
 
@@ -188,16 +208,21 @@ void TWavProc::CloseIntenFilesShortint() { m_shortintReader.File.Close(); }
 void TWavProc::CloseIntenFilesWord() { m_wordReader.File.Close(); }
 void TWavProc::CloseIntenFilesSmallint() { m_smallintReader.File.Close(); }
 
-// Stage 1 in whole buffer loads: the same samples ReadInten... delivers, without a call each.
+// Reads the data chunk in whole buffer loads (the samples ReadInten... delivers, without a
+// call each) and streams them through the normaliser straight into "nor". The raw and mono
+// streams are never stored: nothing reads them, and writing them was most of the stage's time.
 template <typename Sample>
-void TWavProc::CopyRawSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset) {
-    DoubleWriter out(m_head.Temp1FileName, m_streamOut);
+void TWavProc::NormaliseSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset) {
+    DoubleWriter out(m_head.NormFileName, m_streamOut);
+    Normaliser normaliser(m_head, out);
     for (std::int64_t done = 0; done < count;) {
         const std::int64_t n = std::min<std::int64_t>(kReaderSamples, count - done);
         const std::size_t got =
             reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) / sizeof(Sample);
         std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
-        for (std::int64_t i = 0; i < n; ++i) out.Put(static_cast<double>(reader.Buffer[static_cast<std::size_t>(i)]) - offset);
+        for (std::int64_t i = 0; i < n; ++i) {
+            normaliser.Put(static_cast<double>(reader.Buffer[static_cast<std::size_t>(i)]) - offset);
+        }
         done += n;
     }
     m_sampleCounter = -1;
@@ -215,83 +240,32 @@ void TWavProc::PrepareRaw() {
     const std::int64_t count = static_cast<std::int64_t>(m_head.SampleCount) * m_head.Channels;
     const std::string& name = m_head.Temp1FileName;
     if (m_head.Is16Bit == 0 && m_head.BitsPerSample == 8) {
-        if (OpenIntenFilesByte(name) == 0) CopyRawSamples(m_byteReader, count, 128.0);
+        if (OpenIntenFilesByte(name) == 0) NormaliseSamples(m_byteReader, count, 128.0);
     } else if (m_head.Is16Bit == 0) {
-        if (OpenIntenFilesWord(name) == 0) CopyRawSamples(m_wordReader, count, 32768.0);
+        if (OpenIntenFilesWord(name) == 0) NormaliseSamples(m_wordReader, count, 32768.0);
     } else if (m_head.BitsPerSample == 8) {
-        if (OpenIntenFilesShortint(name) == 0) CopyRawSamples(m_shortintReader, count, 0.0);
+        if (OpenIntenFilesShortint(name) == 0) NormaliseSamples(m_shortintReader, count, 0.0);
     } else {
-        if (OpenIntenFilesSmallint(name) == 0) CopyRawSamples(m_smallintReader, count, 0.0);
+        if (OpenIntenFilesSmallint(name) == 0) NormaliseSamples(m_smallintReader, count, 0.0);
     }
     EngineHost().ProcessEvents();
 }
 
-void TWavProc::PrepareMono() {
-    DoubleReader in(m_head.Temp1FileName, m_streamIn);
-    DoubleWriter out(m_head.Temp2FileName, m_streamOut);
-    const std::int64_t frames = m_head.SampleCount;
-    const std::int64_t perLoad = kBufferValues / 2;
-    for (std::int64_t done = 0; done < frames;) {
-        const std::int64_t n = std::min(perLoad, frames - done);
-        if (m_head.Channels == 2) {
-            const auto values = in.Next(static_cast<std::size_t>(2 * n));
-            for (std::int64_t i = 0; i < n; ++i) {
-                out.Put((values[static_cast<std::size_t>(2 * i)] + values[static_cast<std::size_t>(2 * i + 1)]) * 0.5);
-            }
-        } else {
-            for (const double value : in.Next(static_cast<std::size_t>(n))) out.Put(value);
-        }
-        done += n;
-    }
-    in.Close();
-    out.Close();
-    EngineHost().ProcessEvents();
-}
-
+// The counts follow the stream to 22050 per second.
 void TWavProc::PrepareRate() {
-    DoubleReader in(m_head.Temp2FileName, m_streamIn);
-    DoubleWriter out(m_head.NormFileName, m_streamOut);
-    const std::int64_t n = m_head.SampleCount;
-    const std::int64_t perLoad = kBufferValues;
     if (m_head.SampleRate == 11025) {
-        m_head.SampleCount = static_cast<std::int32_t>(2 * n);
+        m_head.SampleCount = 2 * m_head.SampleCount;
         m_head.FrameCount = 2 * m_head.FrameCount;
-        double previous = 0.0;
-        for (std::int64_t done = 0; done < n;) {
-            const std::int64_t count = std::min(perLoad, n - done);
-            for (const double x : in.Next(static_cast<std::size_t>(count))) {
-                out.Put((x + previous) * 0.5);
-                out.Put(x);
-                previous = x;
-            }
-            done += count;
-        }
-    } else if (m_head.SampleRate == 22050) {
-        for (std::int64_t done = 0; done < n;) {
-            const std::int64_t count = std::min(perLoad, n - done);
-            for (const double x : in.Next(static_cast<std::size_t>(count))) out.Put(x);
-            done += count;
-        }
-    } else {
-        // No low-pass filter: every second sample is kept, an odd last one dropped.
-        const std::int64_t pairs = n >> 1;
-        m_head.SampleCount = static_cast<std::int32_t>(pairs);
+    } else if (m_head.SampleRate == 44100) {
+        m_head.SampleCount = m_head.SampleCount >> 1;
         m_head.FrameCount = m_head.FrameCount / 2;
-        for (std::int64_t done = 0; done < pairs;) {
-            const std::int64_t count = std::min(perLoad / 2, pairs - done);
-            const auto values = in.Next(static_cast<std::size_t>(2 * count));
-            for (std::int64_t i = 0; i < count; ++i) out.Put(values[static_cast<std::size_t>(2 * i + 1)]);
-            done += count;
-        }
     }
-    in.Close();
-    out.Close();
     EngineHost().ProcessEvents();
 }
 
 void TWavProc::PrepareSamples(std::int32_t stage) {
     if (stage == 1) PrepareRaw();
-    if (stage == 2) PrepareMono();
+    if (stage == 2) EngineHost().ProcessEvents();
     if (stage == 3) PrepareRate();
 }
 

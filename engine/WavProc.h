@@ -59,8 +59,9 @@ public:
     void CloseIntenFilesWord();
     void CloseIntenFilesSmallint();
 
-    // Stage 1: raw samples to doubles ("tm1", creating the four work files); 2: mono ("tm2");
-    // 3: to 22050 per second ("nor").
+    // Stage 1 creates the four work files and streams the samples, mono at 22050 per second,
+    // into "nor"; stage 3 brings the counts to 22050 per second. "tm1" and "tm2" stay empty
+    // for the note stage's tables.
     void PrepareSamples(std::int32_t stage);
 
     // kAnalyzeOpen: opens the pass, returns the number n of whole frames (-1 when the file is
@@ -83,9 +84,8 @@ private:
     template <typename Sample>
     void ReadSample(RawSampleReader<Sample>& reader, Sample& sample);
     template <typename Sample>
-    void CopyRawSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset);
+    void NormaliseSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset);
     void PrepareRaw();
-    void PrepareMono();
     void PrepareRate();
     std::int64_t BlockLimit() const;
     void PlanFft(std::int32_t order);
@@ -115,9 +115,7 @@ private:
     std::vector<double> m_work;
     std::vector<double> m_imag;
     std::vector<double> m_spectrum;
-    // Stream buffers of the sample preparation passes.
-    std::vector<double> m_streamIn;
-    std::vector<double> m_streamOut;
+    std::vector<double> m_streamOut;  // stream buffer of the sample preparation
 };
 
 }  // namespace ruvo
