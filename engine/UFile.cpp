@@ -1,6 +1,7 @@
 #include "engine/UFile.h"
 
 #include "engine/EngineHost.h"
+#include "engine/FileIoError.h"
 
 #include <algorithm>
 #include <cassert>
@@ -13,6 +14,11 @@ namespace ruvo {
 namespace {
 
 constexpr std::int64_t kDoubleBytes = sizeof(double);
+
+// A transfer on a file whose open failed (or that was closed) fails like any other transfer.
+void RequireOpen(const RawFile& file, const char* operation) {
+    if (!file.IsOpen()) throw FileIoError(file.Path(), operation, "the file is not open");
+}
 
 }  // namespace
 
@@ -67,6 +73,7 @@ void TFileBase::FlushBuffer(RawFile& file, std::vector<Value>& buffer, std::int6
 }
 
 std::int32_t TFileBase::ReadData(std::span<double> rec) {
+    RequireOpen(m_file, "read");
     ++m_recIndex;
     // The index runs 0..RecsPerBuf between loads, so no division is needed per record.
     if (m_recIndex == 0 || m_recIndex == m_recsPerBuf) {
@@ -79,6 +86,7 @@ std::int32_t TFileBase::ReadData(std::span<double> rec) {
 }
 
 std::int32_t TFileBase::WriteData(std::span<const double> rec) {
+    RequireOpen(m_file, "write");
     ++m_recIndex;
     if (m_recIndex == m_recsPerBuf) {
         FlushBuffer(m_file, m_buffer, m_recsPerBuf);
@@ -98,6 +106,7 @@ std::int32_t TFileBase::CloseFile() {
 }
 
 std::int32_t TFileBase::ReadDataShort(std::span<std::int8_t> rec) {
+    RequireOpen(m_shortFile, "read");
     ++m_recIndex;
     // The index runs 0..RecsPerBuf between loads, so no division is needed per record.
     if (m_recIndex == 0 || m_recIndex == m_recsPerBuf) {
@@ -110,6 +119,7 @@ std::int32_t TFileBase::ReadDataShort(std::span<std::int8_t> rec) {
 }
 
 std::int32_t TFileBase::WriteDataShort(std::span<const std::int8_t> rec) {
+    RequireOpen(m_shortFile, "write");
     ++m_recIndex;
     if (m_recIndex == m_recsPerBuf) {
         FlushBuffer(m_shortFile, m_shortBuffer, m_recsPerBuf);
@@ -129,6 +139,7 @@ std::int32_t TFileBase::CloseFileShort() {
 }
 
 std::int32_t TFileBase::GoToEndForWrite(std::int32_t count) {
+    RequireOpen(m_file, "write");
     // Placeholders are zeros; the caller overwrites every record.
     std::fill(m_buffer.begin(), m_buffer.end(), 0.0);
     std::int64_t values = static_cast<std::int64_t>(std::max(count, 0)) * m_recLen;
@@ -147,6 +158,7 @@ std::int32_t TFileBase::GoToEndForWrite(std::int32_t count) {
 }
 
 std::int32_t TFileBase::WriteReverse(std::span<const double> rec) {
+    RequireOpen(m_file, "write");
     if (m_revPos < m_bufBase) {
         EngineHost().ErrorBox("TFileBase.WriteReverse in UFile is error.");
         return -1;
