@@ -1,0 +1,47 @@
+# Shared by scripts/run and scripts/test (sourced, not run).
+
+# What building needs; the tests need the rest.
+RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
+                     libfluidsynth-dev timgm6mb-soundfont python3)
+RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" xvfb xauth pulseaudio pulseaudio-utils sox python3-mido)
+
+ruvo_log() {
+    printf '== %s\n' "$*"
+}
+
+# Installs those of the named Debian packages that are missing; apt-get update runs only then.
+ruvo_install_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [[ ${#missing[@]} -eq 0 ]] && return 0
+    local sudo=()
+    if [[ $(id -u) -ne 0 ]]; then
+        sudo=(sudo)
+    fi
+    ruvo_log "installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        "${missing[@]}" </dev/null
+}
+
+# ruvo_build DIR [cmake options...]: configures (once) and builds DIR with Ninja.
+ruvo_build() {
+    local dir=$1
+    shift
+    ruvo_log "building $dir"
+    cmake -S . -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" -j "$(ruvo_jobs)"
+}
+
+# At most two jobs: the machines this runs on have two cores shared with others.
+ruvo_jobs() {
+    local n
+    n=$(nproc 2>/dev/null || echo 2)
+    (( n > 2 )) && n=2
+    echo "$n"
+}
