@@ -44,7 +44,10 @@ public:
     {
         fs::path folder = finalPath.parent_path();
         if (folder.empty()) folder = ".";
-        std::string pattern = (folder / ("." + finalPath.filename().string() + ".XXXXXX")).string();
+        std::string hidden(".");
+        hidden += finalPath.filename().string();
+        hidden += ".XXXXXX";
+        std::string pattern = (folder / hidden).string();
         const int fd = mkstemp(pattern.data());
         if (fd < 0) return std::strerror(errno);
         // mkstemp makes the file private; give it the mode a plainly created file would get.

@@ -15,7 +15,8 @@ TProgressBar::TProgressBar(std::FILE* stream, bool enabled)
 
 void TProgressBar::Start(const std::string& label)
 {
-    m_label = label.size() > kLabelWidth ? "..." + label.substr(label.size() - (kLabelWidth - 3)) : label;
+    m_label = label;
+    if (m_label.size() > kLabelWidth) m_label.replace(0, m_label.size() - (kLabelWidth - 3), "...");
     m_percent = -1;
     Show(0);
 }
