@@ -24,7 +24,9 @@ constexpr double kVoicedStay = 0.95;
 constexpr double kUnvoicedStay = 0.95;
 constexpr std::int32_t kOnsetLookBack = 4;       // blocks before the rise is measured against
 constexpr double kOnsetRiseDb = 12.0;
-constexpr std::int32_t kOnsetRefractory = 2;     // blocks after an onset without another
+// Blocks after an onset without another. A jump stays in the rise for as long as the look-back
+// sees the quieter blocks before it, so a shorter pause counts a steady attack twice.
+constexpr std::int32_t kOnsetRefractory = kOnsetLookBack;
 constexpr std::int32_t kOnsetPeakReach = 2;      // an onset's rise is the largest within +-2 blocks
 constexpr std::int32_t kMinNoteFrames = 2;
 constexpr double kLeastNoteValue = 0.01;         // a sounding cell is never 0
