@@ -38,6 +38,17 @@ int Convert(const ruvo::ConvertOptions& options)
     ruvo::ConsoleHost host(bar);
     ruvo::ScopedEngineHost scopedHost(host);
 
+    // Every work file goes there; without it each input would fail with the same messages.
+    {
+        std::error_code error;
+        static_cast<void>(fs::temp_directory_path(error));
+        if (error) {
+            host.Report(std::string(ruvo::kConverterName) + ": no usable temporary folder (TMPDIR): " +
+                        error.message());
+            return kExitFailed;
+        }
+    }
+
     if (!options.OutputFolder.empty()) {
         std::error_code error;
         fs::create_directories(options.OutputFolder, error);

@@ -366,6 +366,13 @@ def case_work_files(c):
     def limit_file_size():
         resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
 
+    env = c.env()
+    env["TMPDIR"] = c.path("no-such-folder")
+    r = subprocess.run([c.converter, wav], env=env, capture_output=True, text=True, timeout=60)
+    expect_exit(r, 1, "a missing temporary folder")
+    check(r.stderr.count("\n") == 1 and "temporary folder" in r.stderr,
+          f"a missing temporary folder is told once: {r.stderr!r}")
+
     r = c.run("-o", c.path("long.mid"), long_wav, preexec_fn=limit_file_size)
     expect_exit(r, 1, "a failing write")
     check("cannot write" in r.stderr and long_wav in r.stderr, f"the write failure is told: {r.stderr!r}")
