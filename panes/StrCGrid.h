@@ -84,7 +84,7 @@ public:
     void SetTopRow(std::int32_t row);
     std::int32_t LeftCol() const { return m_leftCol; }
     void SetLeftCol(std::int32_t col);
-    // Scrolling columns and rows that fit completely into the view (at least 1).
+    // Scrolling columns and rows from the top-left that fit completely into the view.
     std::int32_t VisibleColCount() const;
     std::int32_t VisibleRowCount() const;
 
@@ -105,8 +105,9 @@ public:
     // The cell under a point of the viewport (client pixels); -1 for a column or row
     // where no cell lies (past the last one, or outside the view).
     void MouseToCell(std::int32_t x, std::int32_t y, std::int32_t& col, std::int32_t& row) const;
-    // The rectangle of a cell in viewport pixels, without its grid line; an empty
-    // rectangle at the origin when the cell is not in view.
+    // The rectangle of a cell in viewport pixels, without its grid line, not clipped to the
+    // view; an empty rectangle at the origin when the cell is not in view. Its right edge in
+    // the toolkit's sense (the first pixel after the cell) is x() + width().
     QRect CellRect(std::int32_t col, std::int32_t row) const;
 
     // Cell records. Every access first checks the position (GridRangeError). A read never
@@ -139,7 +140,7 @@ public:
 
 signals:
     void OnTopLeftChanged();
-    // Mouse events in viewport pixels; a double click arrives as a second OnMouseDown.
+    // Mouse events in viewport pixels; a double click is two presses.
     void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, std::int32_t x,
                      std::int32_t y);
     void OnMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, std::int32_t x,
@@ -223,6 +224,10 @@ private:
     std::int32_t m_fillCols = 0;           // the fill covers columns [0, m_fillCols)
     std::int32_t m_fillRows = 0;           // and rows [0, m_fillRows)
     std::uint32_t m_fillGeneration = 0;    // 0: no fill yet
+    QRgb m_fillColor = 0;                  // Color() at the fill, for the records it makes
+    QRgb m_fillFixedColor = 0;
+    std::int32_t m_fillFixedCols = 0;
+    std::int32_t m_fillFixedRows = 0;
     std::vector<CellLook> m_fillLooks;     // scratch for one batch of columns
 
     struct PendingRedraw {
@@ -230,6 +235,7 @@ private:
         std::int32_t Row = -1;
         QRect Rect;
         GridDrawState State;
+        bool Active = false;
     };
     PendingRedraw m_pendingRedraw;
 };
