@@ -391,10 +391,21 @@ def case_interrupt(c):
         deadline = time.monotonic() + 30
         while not c.leftovers() and proc.poll() is None and time.monotonic() < deadline:
             time.sleep(0.005)
-        time.sleep(0.3)
+        time.sleep(0.2)
         check(proc.poll() is None, "the conversion is still running when interrupted")
+        note_stage = ("thr", "bai", "not", "oct", "ioc")
+        check(not [n for n in c.leftovers() if n.startswith(note_stage)],
+              "the signal comes during the WAV stage")
         proc.send_signal(sig)
+        # The run must stop at its next step, not finish the conversion and then discard it:
+        # no file of the note stage may appear after the signal.
+        seen = set()
+        while proc.poll() is None:
+            seen.update(c.leftovers())
+            time.sleep(0.002)
         out, err = proc.communicate(timeout=60)
+        late = sorted(n for n in seen if n.startswith(note_stage))
+        check(not late, f"{sig.name}: the conversion went on after the signal: {late}")
         check(proc.returncode == code, f"{sig.name}: exit {proc.returncode}, expected {code}; {err!r}")
         check("interrupted" in err, f"{sig.name}: the interruption is told: {err!r}")
         c.expect_no_work_files(sig.name)
