@@ -139,6 +139,10 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         m_host.Report("not a regular file");
         return Result::Failed;
     }
+    if (fs::is_directory(output, error)) {
+        m_host.Report("cannot write " + output.string() + ": it is a folder");
+        return Result::Failed;
+    }
     if (fs::exists(output, error) && fs::equivalent(input, output, error)) {
         m_host.Report("the MIDI file " + output.string() + " would replace the input; choose another name with -o or -d");
         return Result::Failed;

@@ -299,9 +299,10 @@ def case_output_names(c):
     with open(keep, "rb") as f:
         check(f.read() == b"old contents", "a failed conversion leaves the existing MIDI file alone")
 
-    r = c.run("-o", c.path("no", "such", "folder", "x.mid"), a)
-    expect_exit(r, 1, "unwritable output")
-    check("cannot write" in r.stderr, f"the output problem is told: {r.stderr!r}")
+    for target in (c.path("no", "such", "folder", "x.mid"), c.path("sub")):
+        r = c.run("-o", target, a)
+        expect_exit(r, 1, f"unwritable output {target}")
+        check("cannot write" in r.stderr, f"the output problem is told: {r.stderr!r}")
     stray = [n for n in os.listdir(c.root) if n.startswith(".")]
     check(not stray, f"no partial MIDI files left: {stray}")
     c.expect_no_work_files("the output checks")
