@@ -496,9 +496,8 @@ void TStrColGrid::RedrawCell(std::int32_t col, std::int32_t row, const QRect& re
 
 void TStrColGrid::DrawCell(QPainter& painter, std::int32_t col, std::int32_t row, const QRect& rect,
                            GridDrawState state) {
-    if (ColumnNeedsFill(col)) {
-        // Painting cannot report a failed fill; the cell is drawn without it and the next
-        // access to the column tries again and reports.
+    if (!m_painting && ColumnNeedsFill(col)) {
+        // As in PaintRange: drawn without a failed fill, reported by the next access.
         try {
             FillColumns(col, col);
         } catch (const std::exception&) {
@@ -600,23 +599,34 @@ void TStrColGrid::PaintRange(QPainter& painter, const QRect& area) {
         return;
     }
 
-    // One fill request for the scrolling columns in view (fixed columns come first in cols).
+    // One fill request for the fixed columns in view and one for the scrolling ones, never
+    // for the hidden columns between them. Painting cannot report a failed fill: the cells
+    // are drawn without it and the next access to the column tries again and reports.
+    const auto firstScrolling = std::find_if(cols.begin(), cols.end(), [this](std::int32_t col) {
+        return col >= m_fixedCols;
+    });
     try {
-        FillColumns(cols.front(), cols.back());
+        if (firstScrolling != cols.begin()) {
+            FillColumns(cols.front(), *(firstScrolling - 1));
+        }
+        if (firstScrolling != cols.end()) {
+            FillColumns(*firstScrolling, cols.back());
+        }
     } catch (const std::exception&) {
-        // Drawn without the fill; see DrawCell.
     }
     const std::int32_t width = std::max(0, m_colWidth);
     const std::int32_t height = std::max(0, m_rowHeight);
     if (width == 0 || height == 0) {
         return;
     }
+    m_painting = true;
     for (const std::int32_t col : cols) {
         const std::int32_t x = ColX(col);
         for (const std::int32_t row : rows) {
             DrawCell(painter, col, row, QRect(x, RowY(row), width, height), StateOf(col, row));
         }
     }
+    m_painting = false;
 }
 
 // ---- input ----------------------------------------------------------------------------------

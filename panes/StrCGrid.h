@@ -217,6 +217,7 @@ private:
     QColor m_fixedColor;
     bool m_focusDraw = true;
     bool m_syncingScrollBars = false;
+    bool m_painting = false;  // PaintRange has already fetched the fill for its cells
 
     std::vector<Column> m_columns;         // grows to ColCount on demand, never shrinks
     std::vector<std::int32_t> m_usedCols;  // columns holding records, for the next fill

@@ -438,6 +438,15 @@ TEST(TStrColGridFillTest, EveryCellReadsAsFilledButOnlyWhatIsShownIsFetched) {
     }
     EXPECT_LT(*fill.Columns, 400);
 
+    // With a fixed column in view, the hidden columns between it and the view are not fetched.
+    CountingFill fixedFill;
+    grid->SetFixedCols(1);
+    grid->SetLeftCol(100000);
+    grid->FillCells(fixedFill.Fill());
+    (void)GrabCells(*grid);
+    EXPECT_LT(*fixedFill.Columns, 200);
+    grid->SetFixedCols(0);
+
     // Writes after the fill win; a new fill replaces them and the old fill everywhere.
     grid->SetCellColor(64999, 0, kRed);
     EXPECT_EQ(grid->CellColor(64999, 0), kRed);
