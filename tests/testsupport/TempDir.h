@@ -28,3 +28,20 @@ private:
 };
 
 }  // namespace ruvo::testsupport
+
+namespace ruvo::testsupport {
+
+// Sets (or, with nullptr, unsets) an environment variable while the object lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_previous;
+};
+
+}  // namespace ruvo::testsupport
