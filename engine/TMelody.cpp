@@ -29,6 +29,10 @@ constexpr double kOnsetRiseDb = 12.0;
 constexpr std::int32_t kOnsetRefractory = kOnsetLookBack;
 constexpr std::int32_t kOnsetPeakReach = 2;      // an onset's rise is the largest within +-2 blocks
 constexpr std::int32_t kMinNoteFrames = 2;
+// A note that takes over from another without an attack goes back to where its salience rose
+// to within 6 dB of its level at the change, by at most 4 frames.
+constexpr double kLegatoRiseDb = 6.0;
+constexpr std::size_t kLegatoReach = 4;
 constexpr double kLeastNoteValue = 0.01;         // a sounding cell is never 0
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
@@ -311,6 +315,45 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
     }
 }
 
+void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
+                               std::span<const std::uint8_t> onsets) {
+    // The records of the frames f - kLegatoReach - 1 .. f, in a ring.
+    constexpr std::size_t kRing = kLegatoReach + 2;
+    std::vector<double> ring(kRing * kNotes);
+    const auto level = [&](std::size_t f, std::size_t n) { return LevelDb(ring[(f % kRing) * kNotes + n]); };
+    // Whether note n stands out from its neighbours in frame f, rather than lying on the flank
+    // of another note's salience (as the next semitone does during a glide).
+    const auto standsOut = [&](std::size_t f, std::size_t n) {
+        const double* sal = ring.data() + (f % kRing) * kNotes;
+        return (n == 0 || sal[n] >= sal[n - 1]) && (n + 1 == kNotes || sal[n] >= sal[n + 1]);
+    };
+
+    TFileBase file;
+    OpenOrThrow(file, salienceName, kModeRead, kNoteCount);
+    std::size_t noteStart = 0;  // first frame of the note that sounds at f - 1
+    for (std::size_t f = 0; f < track.size(); ++f) {
+        file.ReadData(std::span<double>(ring.data() + (f % kRing) * kNotes, kNotes));
+        if (track[f] < 0 || (f > 0 && track[f] == track[f - 1])) continue;
+        std::size_t start = f;
+        if (f > 0 && track[f - 1] >= 0 && (f >= onsets.size() || onsets[f] == 0)) {
+            const auto n = static_cast<std::size_t>(track[f]);
+            const double rise = level(f, n) - kLegatoRiseDb;
+            // The note before keeps at least its two frames.
+            const std::size_t lowest =
+                std::max(f > kLegatoReach ? f - kLegatoReach : 0, noteStart + static_cast<std::size_t>(kMinNoteFrames));
+            const auto within = [&](std::size_t g) { return level(g, n) >= rise && standsOut(g, n); };
+            while (start > lowest && within(start - 1)) --start;
+            // Without a rise within reach the note was there all along, under the other one:
+            // its start says nothing, and the change stays where the tracker put it.
+            if (start == lowest && (lowest == 0 || within(lowest - 1))) start = f;
+            std::fill(track.begin() + static_cast<std::ptrdiff_t>(start), track.begin() + static_cast<std::ptrdiff_t>(f),
+                      track[f]);
+        }
+        noteStart = start;
+    }
+    file.CloseFile();
+}
+
 void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const std::string& tableName) {
     m_peakFrameBytes = 0;
     const std::int32_t frames = std::max(frameCount, 0);
@@ -328,6 +371,7 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity());
 
     Segment(track, onsets);
+    MoveLegatoStarts(in.Salience, track, onsets);
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);

@@ -68,6 +68,11 @@ private:
     void Emissions(std::span<const double> salience, double margin, double loudestLevel,
                    std::span<double, kMelodyStates> logEmission);
     std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
+    // Moves the start of a note that follows another note without an attack back to where
+    // its own salience began to rise: slow attacks and long releases make the tracker change
+    // late.
+    static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
+                                 std::span<const std::uint8_t> onsets);
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount * kMelodyHarmonics)> m_ranges{};
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for

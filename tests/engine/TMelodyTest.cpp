@@ -228,6 +228,37 @@ TEST(TMelodyTest, MelodyOfDifferentNotesGivesEachNote) {
 }
 
 // ---------------------------------------------------------------------------------------
+// One note fading out while the next swells in, without an attack (a choir's legato): the
+// tracker changes only once the new note is the louder one, but the note starts where it rose.
+
+TEST(TMelodyTest, SlowLegatoNoteStartsWhereItRises) {
+    // The old note holds for 0.2 s after the new one begins and then dies away in 0.1 s; the
+    // new one swells over 0.25 s. The tracker alone takes it up 4 to 5 frames after it began.
+    const std::size_t hold = Samples(0.8);
+    std::vector<double> sound(hold + Samples(0.6), 0.0);
+    const double low = testsupport::NoteHz(40);
+    const double high = testsupport::NoteHz(45);
+    for (std::size_t i = 0; i < sound.size(); ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        const double after = i >= hold ? static_cast<double>(i - hold) / kRate : -1.0;
+        const double release = after < 0.2 ? 1.0 : std::exp(-(after - 0.2) / 0.1);
+        const double attack = after < 0.0 ? 0.0 : std::min(after / 0.25, 1.0);
+        sound[i] = 8000.0 * release * std::sin(2.0 * std::numbers::pi * low * t) +
+                   10000.0 * attack * std::sin(2.0 * std::numbers::pi * high * t);
+    }
+    MelodyConversion conversion;
+    conversion.Run(Framed(sound));
+
+    const auto notes = conversion.Notes();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].Index, 40);
+    EXPECT_EQ(notes[1].Index, 45);
+    EXPECT_GE(notes[1].First, FrameAt(1.1));
+    EXPECT_LE(notes[1].First, FrameAt(1.1) + 3);
+    EXPECT_EQ(notes[0].End, notes[1].First);
+}
+
+// ---------------------------------------------------------------------------------------
 // A glide up across semitones comes out as a staircase of neighbouring notes.
 
 TEST(TMelodyTest, PitchGlideGivesStaircase) {

@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Lists, for each file of a kept bench run, the reference notes that the estimate missed
+and the estimated notes that match nothing, after the best constant shift.
+
+  diagnose.py BENCH_DIR DATA_DIR MIDI_DIR [NAME...]
+
+BENCH_DIR is the bench's folder (for its evaluate module), DATA_DIR its data folder and
+MIDI_DIR the folder given to run.py --keep.
+"""
+import glob
+import os
+import sys
+
+bench, data, mids = sys.argv[1:4]
+names = sys.argv[4:]
+sys.path.insert(0, bench)
+import common  # noqa: E402
+import evaluate  # noqa: E402
+import numpy as np  # noqa: E402
+
+for mid in sorted(glob.glob(os.path.join(mids, "*.mid"))):
+    name = os.path.splitext(os.path.basename(mid))[0]
+    if names and name not in names:
+        continue
+    ref = common.read_truth(common.truth_path(name.split("_")[0], name, data))
+    est, _ = common.read_midi_notes(mid)
+    ref_on = np.array([n[0] for n in ref])
+    ref_p = np.array([n[2] for n in ref])
+    est_on = np.array([n[0] for n in est])
+    est_p = np.array([n[2] for n in est])
+    shift, hits = evaluate.best_shift(ref_on, ref_p, est_on, est_p)
+    est_on = est_on + shift
+    used = set()
+    missed = []
+    for i, (on, p) in enumerate(zip(ref_on, ref_p)):
+        cand = [j for j in range(len(est_on)) if j not in used and round(est_p[j]) == p
+                and abs(est_on[j] - on) <= 0.05]
+        if cand:
+            used.add(min(cand, key=lambda j: abs(est_on[j] - on)))
+            continue
+        near = sorted(range(len(est_on)), key=lambda j: abs(est_on[j] - on))[:2]
+        missed.append("  miss ref %7.3f key %3d dur %.2f | near: %s" % (
+            on, p, ref[i][1] - ref[i][0],
+            ", ".join("%+.3f key %d" % (est_on[j] - on, est_p[j]) for j in near)))
+    extra = ["  extra est %7.3f key %3d dur %.2f" % (est_on[j], est_p[j], est[j][1] - est[j][0])
+             for j in range(len(est_on)) if j not in used]
+    print("%s shift %+.3f matched %d of %d ref, %d est" % (name, shift, hits, len(ref), len(est)))
+    print("\n".join(missed + extra))
