@@ -154,10 +154,13 @@ TEST_F(CheckWavFileTest, RejectionLeavesTheObjectsHeadAsItWas)
     EXPECT_EQ(own.SampleCount, 13230);
 }
 
-TEST_F(CheckWavFileTest, MissingFileThrowsFileIoError)
+TEST_F(CheckWavFileTest, UnreadableFileThrowsFileIoError)
 {
     WavHead newHead;
     EXPECT_THROW(wav->CheckWavFile(dir.File("missing.wav"), oldHead, newHead), FileIoError);
+    // A folder opens but cannot be read: an I/O failure, not a short file.
+    EXPECT_THROW(wav->CheckWavFile(dir.Path().string(), oldHead, newHead), FileIoError);
+    EXPECT_EQ(host.BoxCount(), 0u);
 }
 
 struct Accepted {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace ruvo;
 using namespace ruvo::testsupport;
 
@@ -210,6 +212,74 @@ TEST_F(NoteRulesTest, DropLoneCellsClearsCellsOfOneFrameOneFrameLate)
     EXPECT_EQ(Column(out, 6), (std::vector<double>{0.0, E, 2.0, E, 0.0}));
     EXPECT_EQ(Column(out, 0), (std::vector<double>{0.0, 0.0, 0.0, 0.0, 0.0}));
     EXPECT_EQ(Column(out, 71), (std::vector<double>{0.0, 0.0, 0.0, 0.0, 0.0}));
+}
+
+// ---- long tables: the rules across the record file's buffer loads (416 records of 72) ----
+
+Table RandomCells(std::size_t frames, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    Table t = MakeTable(frames, kNotes);
+    for (auto& r : t)
+        for (double& v : r) {
+            const auto pick = random() % 10;
+            v = pick < 6 ? 0.0 : pick < 9 ? 1.5 : E;
+        }
+    return t;
+}
+
+// Frame f of the table, zeros outside it: what the windows see before and after the file.
+std::vector<double> At(const Table& t, std::ptrdiff_t f)
+{
+    return f >= 0 && f < static_cast<std::ptrdiff_t>(t.size()) ? t[static_cast<std::size_t>(f)] : Zeros();
+}
+
+TEST_F(NoteRulesTest, RulesHoldOverTablesLongerThanOneBufferLoad)
+{
+    const Table in = RandomCells(1000, 99);
+    const auto n = static_cast<std::ptrdiff_t>(in.size());
+
+    Table fill, lone;
+    for (std::ptrdiff_t t = 0; t < n; ++t) {
+        const auto prev = At(in, t - 2), cur = At(in, t - 1), next = At(in, t);
+        std::vector<double> f = cur, l = cur;
+        for (std::size_t i = 0; i < kNotes; ++i) {
+            if (prev[i] >= 0 && next[i] >= 0 && cur[i] < 0)
+                f[i] = (prev[i] + next[i]) / 2;
+            if (prev[i] == 0 && next[i] == 0 && cur[i] != 0)
+                l[i] = 0.0;
+        }
+        fill.push_back(f);
+        lone.push_back(l);
+    }
+    EXPECT_EQ(RunOn(10, in), fill) << "step 10";
+    EXPECT_EQ(RunOn(14, in), lone) << "step 14";
+
+    // Step 11: output k is input k + 1 with erasures spread back; the last is the empty record.
+    Table back(in.size(), Zeros());
+    std::vector<double> later = Zeros();
+    for (std::ptrdiff_t k = n - 2; k >= 0; --k) {
+        std::vector<double> cur = At(in, k + 1);
+        for (std::size_t i = 0; i < kNotes; ++i)
+            if (later[i] < 0 && cur[i] > 0)
+                cur[i] = E;
+        back[static_cast<std::size_t>(k)] = cur;
+        later = cur;
+    }
+    EXPECT_EQ(RunOn(11, in), back) << "step 11";
+
+    // Step 12: output k is input k + 2 with erasures spread forward; N - 1 records.
+    Table forward;
+    std::vector<double> prev = Zeros();
+    for (std::ptrdiff_t k = 0; k + 1 < n; ++k) {
+        std::vector<double> cur = At(in, k + 2);
+        for (std::size_t i = 0; i < kNotes; ++i)
+            if (cur[i] > 0 && prev[i] < 0)
+                cur[i] = E;
+        forward.push_back(cur);
+        prev = cur;
+    }
+    EXPECT_EQ(RunOn(12, in), forward) << "step 12";
 }
 
 // ---- step 16: extension ----

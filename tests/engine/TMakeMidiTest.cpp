@@ -101,6 +101,11 @@ TEST_F(TMakeMidiTest, EmptyTableIsTheHeadAndAnEndOfTrack)
     EXPECT_EQ(Hex(file), Hex(MidiFileWith({})));
     EXPECT_EQ(file[54], 7) << "L = 7";
     EXPECT_EQ(host.BoxCount(), 0u);
+
+    // No columns at all: an empty stretch, or one wholly past the end of the table.
+    WriteTable(head.NoteIntenFileName, MakeTable(20, kRows, std::vector<Cell>{{5, 0, 2.0}}));
+    EXPECT_EQ(Hex(Convert(5, 5)), Hex(MidiFileWith({})));
+    EXPECT_EQ(Hex(Convert(30, 40)), Hex(MidiFileWith({})));
 }
 
 TEST_F(TMakeMidiTest, FirstNoteStartsAtTickZeroWhateverItsColumn)

@@ -230,6 +230,20 @@ TEST_F(UFileTest, UnopenableFilesThrowFileIoError)
     EXPECT_THROW((void)f->OpenFileShort(missing, kModeRead, 4), FileIoError);
 }
 
+TEST_F(UFileTest, FailedReadsThrowInsteadOfDeliveringZeros)
+{
+    // A folder opens for reading on this system, but reading it fails: that is an error, not
+    // the end of the file.
+    auto f = NewFile();
+    std::vector<double> rec(4);
+    try {
+        if (f->OpenFile(dir.Path().string(), kModeRead, 4) == 0)
+            f->ReadData(rec);
+        FAIL() << "reading a folder must throw";
+    } catch (const FileIoError&) {
+    }
+}
+
 // A full disk: the child's file-size limit makes every write past it fail or come up short.
 TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError)
 {
