@@ -1,5 +1,6 @@
 #include "engine/Conversion.h"
 
+#include "engine/FileIoError.h"
 #include "engine/TMakeMidi.h"
 #include "engine/TNote.h"
 #include "engine/WavProc.h"
@@ -258,6 +259,33 @@ TEST_F(ConversionTest, CancelledRunsNameTheirFilesForDeletion)
     DeleteWorkFiles(work);
     EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"tone.wav"});
     EXPECT_EQ(work.FileName, wav) << "the WAV file is not a work file";
+}
+
+TEST_F(ConversionTest, StagesWithoutWorkFilesEndWithFileIoError)
+{
+    // No temporary folder: the names stay empty, the opens show their messages and the first
+    // transfer on the unopened file throws; nothing may be read or written elsewhere.
+    const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 22050, 22050.0, 12000.0));
+    WavHead work;
+    auto proc = std::make_unique<TWavProc>();
+    ASSERT_EQ(RunWaveStage(*proc, wav, work, [](Tick) { return true; }), 0);
+    {
+        const ScopedEnv missing("TMPDIR", dir.File("does-not-exist").c_str());
+        WavHead again;
+        auto other = std::make_unique<TWavProc>();
+        EXPECT_THROW(RunWaveStage(*other, wav, again, [](Tick) { return true; }), FileIoError);
+        EXPECT_FALSE(host.Messages.empty());
+        EXPECT_EQ(host.Messages.front(), "GetFileName error.");
+
+        host.Clear();
+        auto note = std::make_unique<TNote>();
+        EXPECT_THROW(RunNoteStage(*note, work, 1, [](Tick) { return true; }), FileIoError);
+        EXPECT_FALSE(host.Messages.empty());
+        EXPECT_EQ(host.Messages.front(), "GetFileName error.");
+        EXPECT_TRUE(work.NoteIntenFileName.empty());
+    }
+    DeleteWorkFiles(work);
+    EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"tone.wav"});
 }
 
 TEST_F(ConversionTest, RejectedFileReportsItsMessage)

@@ -301,6 +301,18 @@ TEST_F(TMakeMidiTest, Mode2WritesANewTemporaryFileEachTime)
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
+TEST_F(TMakeMidiTest, Mode2WithoutATemporaryNameWritesNothing)
+{
+    WriteNotes(20, {{0, 5, 9}});
+    const ScopedEnv missing("TMPDIR", dir.File("does-not-exist").c_str());
+    std::string name = "unchanged";
+    midi.ConvMidi(kMidiToTempFile, head, 0, 20, name);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(host.Messages, std::vector<std::string>{"GetFileName error."});
+    EXPECT_EQ(host.Errors, std::vector<std::string>{"File name is NULL in TMakeMidi.ConvMidi"});
+    EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"not"});
+}
+
 TEST_F(TMakeMidiTest, FullDiskRaisesFileIoError)
 {
     WriteNotes(20, {{0, 5, 9}});
