@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace ruvo {
 namespace {
@@ -115,7 +116,7 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
             // The maximum is taken on the log values: one power of ten per harmonic.
             const auto first = spectrum.begin() + range->Lo;
             const double loudest = *std::max_element(first, spectrum.begin() + range->Hi + 1);
-            sum += weight * (std::pow(10.0, loudest) - 1.0);
+            sum += weight * (std::exp(loudest * std::numbers::ln10) - 1.0);
         }
         salience[n] = sum;
     }
