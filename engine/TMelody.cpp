@@ -1,6 +1,7 @@
 #include "engine/TMelody.h"
 
 #include "engine/FileIoError.h"
+#include "engine/UFile.h"
 
 #include <algorithm>
 #include <cmath>

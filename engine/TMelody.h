@@ -4,7 +4,6 @@
 // attacks of the sound and writes the same note table as the classic rules (72 cells per
 // frame). Streams its files; TNote makes one per step, tests drive the passes directly.
 
-#include "engine/UFile.h"
 #include "engine/Units.h"
 
 #include <array>
@@ -64,7 +63,8 @@ public:
     std::size_t PeakFrameBytes() const { return m_peakFrameBytes; }
 
 private:
-    // Probability that the frame holds a note (0..1) and the log emission of every state.
+    // Log probability of one frame's salience in every state: how likely it holds a note at all
+    // (its level against the loudest frame's, its contrast) shared out by salience.
     void Emissions(std::span<const double> salience, double margin, double loudestLevel,
                    std::span<double, kMelodyStates> logEmission);
     std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
