@@ -1,0 +1,344 @@
+#include "app/DocumentPipeline.h"
+
+#include "engine/Conversion.h"
+#include "engine/UFile.h"
+#include "engine/WorkFiles.h"
+#include "panes/NoteGridFile.h"
+#include "platform/IShell.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+namespace ruvo {
+
+namespace {
+
+constexpr std::int32_t kNewFileSteps = 25;  // the bar's scale for a new file (21 steps are made)
+constexpr std::int32_t kRerunSteps = kNoteStageSteps;
+
+// The work files of a document record, in the order in which they are deleted.
+constexpr std::array<std::string WavHead::*, 10> kWorkFileFields = {
+    &WavHead::Temp1FileName,     &WavHead::Temp2FileName,    &WavHead::NormFileName,
+    &WavHead::IntenFileName,     &WavHead::ThresholdFileName, &WavHead::HarmonicFileName,
+    &WavHead::NoteIntenFileName, &WavHead::OctFileName,      &WavHead::RawNoteFileName,
+    &WavHead::MidiGridFileName};
+
+// Clears in `run` every work file name that `keep` names too, so that deleting what is left
+// never touches a file of `keep`.
+void ForgetSharedNames(WavHead& run, const WavHead& keep) {
+    for (std::string WavHead::*field : kWorkFileFields) {
+        std::string& name = run.*field;
+        if (name.empty()) {
+            continue;
+        }
+        for (std::string WavHead::*kept : kWorkFileFields) {
+            if (keep.*kept == name) {
+                name.clear();
+                break;
+            }
+        }
+    }
+}
+
+void RemoveFile(const std::string& name) {
+    if (!name.empty()) {
+        std::remove(name.c_str());
+    }
+}
+
+}  // namespace
+
+class DocumentPipeline::BusyScope {
+public:
+    explicit BusyScope(DocumentPipeline& pipeline) : m_pipeline(pipeline) { m_pipeline.m_busy = true; }
+    ~BusyScope() { m_pipeline.m_busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    DocumentPipeline& m_pipeline;
+};
+
+DocumentPipeline::DocumentPipeline(IDocumentView& view, IProgressView& progress, IShell& shell)
+    : m_view(view), m_progress(progress), m_shell(shell) {}
+
+DocumentPipeline::~DocumentPipeline() { Close(); }
+
+std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool isRecording) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    BusyScope busy(*this);
+    m_view.HidePlayer();
+    if (fileName.empty()) {
+        m_view.ShowPlayer();
+        return -1;
+    }
+    std::int32_t result = -1;
+    try {
+        if (AnalyseWave(fileName) == 0 && RunNoteStage(Work, 1) == 0) {
+            // The grid file is built before the new document replaces the old one, so that a
+            // failure here still leaves the old document with all its files. The working
+            // record still names the old document's grid file: the build must not delete it.
+            Work.MidiGridFileName.clear();
+            result = BuildGridFile(Work, 1);
+        }
+    } catch (...) {
+        m_progress.ProgressHide();
+        DiscardRun(fileName, isRecording);
+        RefreshDocumentView();
+        m_view.ShowPlayer();
+        throw;
+    }
+    if (result != 0) {
+        DiscardRun(fileName, isRecording);
+        RefreshDocumentView();
+        m_view.ShowPlayer();
+        return -1;
+    }
+    AdoptWork(isRecording);
+    m_view.GridFileBuilt();
+    RefreshDocumentView();
+    m_view.EnableSaveMidi();
+    m_view.ShowPlayer();
+    return 0;
+}
+
+std::int32_t DocumentPipeline::OpenRecording(const std::string& fileName) {
+    if (m_busy) {
+        QueueRecording(fileName);
+        return kRefusedBusy;
+    }
+    return OpenDocument(fileName, true);
+}
+
+std::int32_t DocumentPipeline::OpenPendingRecording() {
+    if (m_busy || m_pendingRecordings.empty()) {
+        return kRefusedBusy;
+    }
+    const std::string fileName = m_pendingRecordings.front();
+    m_pendingRecordings.pop_front();
+    return OpenDocument(fileName, true);
+}
+
+std::int32_t DocumentPipeline::DropFiles(const std::vector<std::string>& fileNames) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    for (std::size_t i = 0; i < fileNames.size(); ++i) {
+        if (i == 0 && !HasDocument()) {
+            (void)OpenDocument(fileNames[i]);
+        } else {
+            m_shell.LaunchInstance(fileNames[i]);
+        }
+    }
+    return 0;
+}
+
+std::int32_t DocumentPipeline::AnalyseWave(const std::string& fileName) {
+    m_progress.ProgressStart(kNewFileSteps);
+    m_progress.ProgressShow();
+    Work = Doc;
+    const TickFn tick = [this](Tick kind) {
+        if (kind == Tick::Step) {
+            m_progress.ProgressStep();
+        } else {
+            m_progress.ProgressIdle();
+        }
+        return !m_progress.CancelRequested();
+    };
+    const std::int32_t result = RunWaveStage(m_wavProc, fileName, Work, tick);
+    if (result == 0) {
+        return 0;
+    }
+    if (result == kCancelled) {
+        (void)CheckCancel(Work);
+    }
+    m_progress.ProgressHide();
+    return -1;
+}
+
+std::int32_t DocumentPipeline::RunNoteStage(WavHead& rec, std::int32_t fresh) {
+    m_view.HidePlayer();
+    // Events run inside each step, and the cancel is looked at right after them, so a
+    // Cancel pressed during the last step still stops the run.
+    const TickFn tick = [this](Tick) {
+        if (m_progress.CancelRequested()) {
+            return false;
+        }
+        m_progress.ProgressStep();
+        return !m_progress.CancelRequested();
+    };
+    const std::int32_t result = ruvo::RunNoteStage(m_note, rec, fresh, tick);
+    if (result != 0) {
+        (void)CheckCancel(rec);
+        m_progress.ProgressHide();
+        m_view.ShowPlayer();
+        return -1;
+    }
+    m_progress.ProgressHide();
+    m_view.ShowPlayer();
+    return 0;
+}
+
+std::int32_t DocumentPipeline::RerunNoteStage() {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    if (!HasDocument()) {
+        return -1;
+    }
+    BusyScope busy(*this);
+    if (!m_view.ConfirmRerun()) {
+        return -1;
+    }
+    const std::int32_t previousTempo = Doc.TempoClass;
+    Doc.TempoClass = TempoChoice;
+    m_progress.ProgressStart(kRerunSteps);
+    m_progress.ProgressShow();
+    Work = Doc;
+    std::int32_t result = -1;
+    try {
+        // The note stage rewrites the two tables and the note files; on new names the
+        // document's own files stay as they were until the run has completed.
+        if (GiveNoteFilesNewNames(Work) && RunNoteStage(Work, 0) == 0) {
+            Work.MidiGridFileName.clear();
+            result = BuildGridFile(Work, 0);
+        }
+    } catch (...) {
+        m_progress.ProgressHide();
+        Doc.TempoClass = previousTempo;
+        DiscardRun({}, false);
+        RefreshDocumentView();
+        m_view.ShowPlayer();
+        throw;
+    }
+    if (result != 0) {
+        m_progress.ProgressHide();
+        Doc.TempoClass = previousTempo;
+        DiscardRun({}, false);
+        RefreshDocumentView();
+        m_view.ShowPlayer();
+        return -1;
+    }
+    AdoptWork(m_docIsRecording);
+    m_view.GridFileBuilt();
+    RefreshDocumentView();
+    return 0;
+}
+
+std::int32_t DocumentPipeline::ApplyTempoChoice() {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    if (TempoChoice == Doc.TempoClass || Doc.IntenFileName.empty()) {
+        return 0;
+    }
+    return RerunNoteStage();
+}
+
+std::int32_t DocumentPipeline::FileSaveMidi() {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    if (!HasDocument()) {
+        return -1;
+    }
+    // Busy from the dialog on: nothing may replace the document while it is being exported.
+    BusyScope busy(*this);
+    std::string chosen;
+    if (!m_view.ChooseMidiFileName(chosen)) {
+        return -1;
+    }
+    Doc.MidiFileName = chosen;
+    // The writer empties the name when it fails and leaves it alone otherwise.
+    std::string written = chosen;
+    // The end column is exclusive: the last analysis frame is not exported.
+    m_midi.ConvMidi(kMidiToUserFile, Doc, 0, Doc.FrameCount - 1, written);
+    return written.empty() ? -1 : 0;
+}
+
+std::int32_t DocumentPipeline::CheckCancel(const WavHead& rec) {
+    if (!m_progress.CancelRequested()) {
+        return 0;
+    }
+    WavHead run = rec;
+    ForgetSharedNames(run, Doc);
+    DeleteWorkFiles(run, false);
+    return -1;
+}
+
+void DocumentPipeline::DeleteWorkFiles(WavHead& rec, bool isRecording) {
+    ruvo::DeleteWorkFiles(rec, isRecording);
+}
+
+void DocumentPipeline::RefreshDocumentView() { Refresh(true); }
+
+void DocumentPipeline::RefreshStatus() { Refresh(false); }
+
+void DocumentPipeline::Refresh(bool fillGrid) {
+    if (!m_commandLineFile.empty() && !m_cmdLineDone && !m_busy) {
+        // The first refresh comes with the first activation of the window; the refresh
+        // inside this conversion finds the flag set.
+        m_cmdLineDone = true;
+        (void)OpenDocument(m_commandLineFile);
+    }
+    if (HasDocument() && std::abs(Doc.ViewWidth) < 1) {
+        Doc.ViewWidth = 1;
+    }
+    m_view.ShowDocument(Doc, fillGrid);
+}
+
+void DocumentPipeline::Close() {
+    DeleteWorkFiles(Doc, m_docIsRecording);
+    m_docIsRecording = false;
+    // Between runs the working record names no file beyond the document's.
+    DeleteWorkFiles(Work, false);
+    for (const std::string& recording : m_pendingRecordings) {
+        RemoveFile(recording);
+    }
+    m_pendingRecordings.clear();
+}
+
+void DocumentPipeline::DiscardRun(const std::string& fileName, bool isRecording) {
+    WavHead run = Work;
+    ForgetSharedNames(run, Doc);
+    DeleteWorkFiles(run, false);
+    // A recording that did not become the document would be left behind unreachable.
+    if (isRecording && fileName != Doc.FileName) {
+        RemoveFile(fileName);
+    }
+    Work = Doc;
+}
+
+void DocumentPipeline::AdoptWork(bool isRecording) {
+    WavHead old = std::move(Doc);
+    const bool oldIsRecording = m_docIsRecording;
+    Doc = Work;
+    m_docIsRecording = isRecording || (oldIsRecording && old.FileName == Doc.FileName);
+    ForgetSharedNames(old, Doc);
+    DeleteWorkFiles(old, oldIsRecording && old.FileName != Doc.FileName);
+}
+
+bool DocumentPipeline::GiveNoteFilesNewNames(WavHead& rec) {
+    struct NewName {
+        std::string WavHead::*Field;
+        const char* Prefix;
+    };
+    static constexpr std::array<NewName, 4> kRewritten = {{{&WavHead::Temp1FileName, "tm1"},
+                                                          {&WavHead::Temp2FileName, "tm2"},
+                                                          {&WavHead::NoteIntenFileName, "not"},
+                                                          {&WavHead::RawNoteFileName, "ioc"}}};
+    for (const NewName& entry : kRewritten) {
+        std::string name;
+        GetTempName(entry.Prefix, name);
+        if (name.empty()) {
+            return false;
+        }
+        rec.*entry.Field = name;
+    }
+    return true;
+}
+
+}  // namespace ruvo

@@ -1,0 +1,123 @@
+#pragma once
+// DocumentPipeline: the main window's document and everything that turns a WAV file into it.
+// Owns the document record `Doc`, the working record `Work` of a conversion in progress, the
+// engine objects and the work files both records name (deleted by Close() or the destructor).
+// Runs every conversion on the UI thread, letting window events run between its steps; while
+// one runs, every command that would start another or change the document is refused.
+// Owned by the main window; tests drive it through fake views.
+
+#include "app/PipelineViews.h"
+#include "engine/TMakeMidi.h"
+#include "engine/TNote.h"
+#include "engine/WavHead.h"
+#include "engine/WavProc.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ruvo {
+
+class IShell;
+
+// Result of a command refused because a conversion is running.
+constexpr std::int32_t kRefusedBusy = -3;
+
+class DocumentPipeline {
+public:
+    DocumentPipeline(IDocumentView& view, IProgressView& progress, IShell& shell);
+    ~DocumentPipeline();
+    DocumentPipeline(const DocumentPipeline&) = delete;
+    DocumentPipeline& operator=(const DocumentPipeline&) = delete;
+
+    // The file named on the command line; converted by the first refresh.
+    void SetCommandLineFile(std::string fileName) { m_commandLineFile = std::move(fileName); }
+
+    // The whole conversion of one file: WAV stage, note stage, grid file; the new document
+    // replaces the old one (whose work files go) only when every stage completed. 0 done,
+    // -1 rejected, failed or cancelled (the previous document stays, with its files),
+    // kRefusedBusy. `isRecording`: the file is a recording of the player, a work file that is
+    // deleted with its document (or at once when it does not become one).
+    // A file error throws FileIoError after the run's files are gone and the previous
+    // document is shown again.
+    std::int32_t OpenDocument(const std::string& fileName, bool isRecording = false);
+    // A recording of the player: converted now, or after the conversion that is running.
+    std::int32_t OpenRecording(const std::string& fileName);
+    // Keeps a recording for later, when a conversion or a modal dialog is running.
+    void QueueRecording(const std::string& fileName) { m_pendingRecordings.push_back(fileName); }
+    bool HasPendingRecording() const { return !m_pendingRecordings.empty(); }
+    // Converts the oldest recording that arrived during a conversion.
+    std::int32_t OpenPendingRecording();
+    // Files dropped on the window: the first opens here when no document is shown, every
+    // other one in a new instance of the program. Refused while a conversion runs.
+    std::int32_t DropFiles(const std::vector<std::string>& fileNames);
+
+    // The note stage and grid file again on the document after an edit or a new tempo class
+    // (TempoChoice), after the alert. Runs on new files: a cancel or failure leaves the
+    // document exactly as it was. 0 done, -1 declined, failed or cancelled, kRefusedBusy.
+    std::int32_t RerunNoteStage();
+    // After the tempo dialog: re-runs when TempoChoice differs from the document's class and
+    // a document exists. 0 when nothing had to change.
+    std::int32_t ApplyTempoChoice();
+
+    // Asks for a name and writes columns 0 .. FrameCount - 2 of the note table as a MIDI
+    // file. 0 written, -1 cancelled, failed or no document, kRefusedBusy.
+    std::int32_t FileSaveMidi();
+
+    // Shows the document (converting the command-line file first, once). RefreshStatus does
+    // not refill the note grid.
+    void RefreshDocumentView();
+    void RefreshStatus();
+
+    // Deletes the work files of the document and of the working record (and recordings
+    // still waiting); the document is then empty. Must not run during a conversion.
+    void Close();
+
+    // Stages, public for the window's handlers and for tests.
+    std::int32_t AnalyseWave(const std::string& fileName);
+    std::int32_t RunNoteStage(WavHead& rec, std::int32_t fresh);
+    // -1 after Cancel, having deleted the work files `rec` names that the document does not.
+    std::int32_t CheckCancel(const WavHead& rec);
+    // Deletes and clears the work files rec names; its WAV file too when `isRecording`.
+    static void DeleteWorkFiles(WavHead& rec, bool isRecording);
+
+    bool Busy() const { return m_busy; }
+    bool HasDocument() const { return !Doc.MidiGridFileName.empty(); }
+    bool DocIsRecording() const { return m_docIsRecording; }
+    bool CmdLineDone() const { return m_cmdLineDone; }
+
+    // The document shown; the panes change its view and selection fields.
+    WavHead Doc;
+    // The working record of the conversion in progress; between runs it names only files
+    // of Doc.
+    WavHead Work;
+    // The tempo class last confirmed in the tempo dialog (1 Fast, 2 Medium, 3 Slow).
+    std::int32_t TempoChoice = kTempoFast;
+
+private:
+    class BusyScope;
+
+    void Refresh(bool fillGrid);
+    // Deletes what the working record names beyond the document, and `fileName` when it is
+    // a recording that did not become the document; Work then mirrors Doc again.
+    void DiscardRun(const std::string& fileName, bool isRecording);
+    // Doc := Work; the old document's files that the new one does not name are deleted.
+    void AdoptWork(bool isRecording);
+    bool GiveNoteFilesNewNames(WavHead& rec);
+
+    IDocumentView& m_view;
+    IProgressView& m_progress;
+    IShell& m_shell;
+    TWavProc m_wavProc;
+    TNote m_note;
+    TMakeMidi m_midi;
+    std::string m_commandLineFile;
+    std::deque<std::string> m_pendingRecordings;
+    bool m_cmdLineDone = false;
+    bool m_busy = false;
+    bool m_docIsRecording = false;
+};
+
+}  // namespace ruvo

@@ -1,0 +1,22 @@
+#pragma once
+// The texts that describe the document in the main window's WavInfo panels.
+
+#include "engine/WavHead.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace ruvo {
+
+constexpr std::size_t kWavInfoPanels = 7;
+// Widths of the WavInfo panels in pixels; the last one stays empty.
+constexpr std::array<int, kWavInfoPanels> kWavInfoPanelWidths = {120, 120, 130, 130, 130, 90, 130};
+
+// Seconds of `frames` frames (1024 samples at 22050 per second), three decimals: "4.644".
+std::string FrameTimeText(std::int32_t frames);
+// "Start: …", "Width: …", "Total: … sec", "… samples/sec", "… bits/sample",
+// "Mono"/"Stereo", and the empty seventh panel.
+std::array<std::string, kWavInfoPanels> StatusPanelTexts(const WavHead& doc);
+
+}  // namespace ruvo

@@ -1,0 +1,437 @@
+#include "app/Main.h"
+
+#include "app/About.h"
+#include "app/Alert.h"
+#include "app/DocumentPipeline.h"
+#include "app/DocumentStatus.h"
+#include "app/Glyphs.h"
+#include "app/IntenPro.h"
+#include "app/Placement.h"
+#include "app/uTenpo4.h"
+#include "audio/play.h"
+#include "engine/EngineHost.h"
+#include "panes/NoteGridPane.h"
+#include "panes/StrCGrid.h"
+#include "platform/IShell.h"
+#include "platform/qt/PathConvert.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusTipEvent>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+#include <exception>
+
+namespace ruvo {
+
+namespace {
+
+constexpr int kClientWidth = 647;   // the design's client area below the menu bar
+constexpr int kClientHeight = 506;
+constexpr int kRecordingRetryMs = 100;
+
+// A hint holds a short text (the tooltip) and a long one (the status bar) around a bar.
+void ApplyHint(QWidget* widget, const QString& hint) {
+    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+    widget->setToolTip(bar < 0 ? hint : hint.left(bar));
+    widget->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, parent);  // owned by parent
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+}  // namespace
+
+template <typename Command>
+void TRuvoAppForm::Guarded(Command&& command) {
+    try {
+        command();
+    } catch (const std::exception& error) {
+        EngineHost().ErrorBox(error.what());
+    } catch (...) {
+        EngineHost().ErrorBox("Unexpected error.");
+    }
+    AfterCommand();
+}
+
+TRuvoAppForm::TRuvoAppForm(IShell& shell, const QString& commandLineFile, QWidget* parent)
+    : QMainWindow(parent), m_shell(shell) {
+    FormCreate();
+    // The windows of the program, in the order in which it makes them.
+    m_player = new TPlayer(this);  // owned by parent
+    m_aboutBox = new TAboutBox(this);  // owned by parent
+    m_tempo2 = new TTempo2(this);  // owned by parent
+    m_progress = new TIntenCalProgress(this);  // owned by parent
+    m_pipeline = std::make_unique<DocumentPipeline>(*this, *m_progress, m_shell);
+    m_tempo2->BindTempoChoice(m_pipeline->TempoChoice);
+    m_pipeline->SetCommandLineFile(FileNameToEngine(commandLineFile));
+    connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
+}
+
+TRuvoAppForm::~TRuvoAppForm() {
+    m_destroying = true;  // FormDestroy: the layout does nothing during the teardown
+    if (!m_closed && m_pipeline) {
+        m_pipeline->Close();
+    }
+}
+
+void TRuvoAppForm::FormCreate() {
+    setObjectName(QStringLiteral("RuvoAppForm"));
+    setWindowTitle(QStringLiteral("Ruvo"));
+    setWindowIcon(ProgramIcon());
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPixelSize(13);
+    setFont(font);
+
+    auto* client = new QWidget(this);  // owned by parent
+    client->setObjectName(QStringLiteral("Client"));
+    ApplyHint(client, QStringLiteral("Main Window"));
+    setCentralWidget(client);
+
+    CreateMenus();
+    CreateSpeedPanel(client);
+
+    MakeLabel(client, QStringLiteral("WAV form"), 16, 64);
+    MakeLabel(client, QStringLiteral("Selected area"), 8, 144);
+    MakeLabel(client, QStringLiteral("MIDI Note"), 16, 184);
+    MakeLabel(client, QStringLiteral("Harmonic Tone"), 40, 408);
+    MakeLabel(client, QStringLiteral("Threshould"), 48, 432);
+
+    m_midiDisp2 = new TStrColGrid(client);  // owned by parent
+    m_midiDisp2->setObjectName(QStringLiteral("MidiDisp2"));
+    SetUpNoteGrid(*m_midiDisp2);
+    m_midiDisp2->setGeometry(135, 168, 475, 217);
+    m_midiDispBackUp = new TStrColGrid(client);  // owned by parent
+    m_midiDispBackUp->setObjectName(QStringLiteral("MididispbackUp"));
+    SetUpScratchGrid(*m_midiDispBackUp);
+
+    CreateStatusPanels(client);
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+void TRuvoAppForm::CreateMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_fileOpen = file->addAction(QStringLiteral("&Open..."), this, &TRuvoAppForm::FileOpen);
+    m_fileOpen->setObjectName(QStringLiteral("FileOpenItem"));
+    m_fileOpen->setStatusTip(QStringLiteral("既存のﾌｧｲﾙを開く"));
+    m_fileSaveMidiFile = file->addAction(QStringLiteral("&Save Midi file..."), this, &TRuvoAppForm::FileSaveMidi);
+    m_fileSaveMidiFile->setObjectName(QStringLiteral("FileSaveMidiFile"));
+    m_fileSaveMidiFile->setEnabled(false);
+    file->addSeparator();
+    m_fileExit = file->addAction(QStringLiteral("E&xit"), this, &TRuvoAppForm::FileExit);
+    m_fileExit->setObjectName(QStringLiteral("FileExitItem"));
+    m_fileExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+    m_fileExit->setStatusTip(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了"));
+
+    QMenu* setting = menuBar()->addMenu(QStringLiteral("&Setting"));
+    m_tenpomenu = setting->addAction(QStringLiteral("&Tempo..."), this, &TRuvoAppForm::TenpomenuClick);
+    m_tenpomenu->setObjectName(QStringLiteral("Tenpomenu"));
+    setting->addSeparator();
+    m_displayAlert = setting->addAction(QStringLiteral("Display alert"), this, &TRuvoAppForm::Displayalert1Click);
+    m_displayAlert->setObjectName(QStringLiteral("Displayalert1"));
+    m_displayAlert->setCheckable(true);
+    m_displayAlert->setChecked(true);
+    m_displayPlayer = setting->addAction(QStringLiteral("Display player"), this, &TRuvoAppForm::Displayplayer1Click);
+    m_displayPlayer->setObjectName(QStringLiteral("Displayplayer1"));
+    m_displayPlayer->setCheckable(true);
+    m_displayPlayer->setChecked(true);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    m_aboutApplication =
+        help->addAction(QStringLiteral("&About Application..."), this, &TRuvoAppForm::AboutApplication1Click);
+    m_aboutApplication->setObjectName(QStringLiteral("AboutApplication1"));
+    m_helpBrowser = help->addAction(QStringLiteral("&Help Browser"), this, &TRuvoAppForm::HelpBrouser1Click);
+    m_helpBrowser->setObjectName(QStringLiteral("HelpBrouser1"));
+}
+
+void TRuvoAppForm::CreateSpeedPanel(QWidget* client) {
+    m_speedPanel = new QFrame(client);  // owned by parent
+    m_speedPanel->setObjectName(QStringLiteral("SpeedPanel"));
+    m_speedPanel->setFrameShape(QFrame::Panel);
+    m_speedPanel->setFrameShadow(QFrame::Raised);
+    m_speedPanel->setGeometry(0, 0, kClientWidth, 34);
+
+    const auto makeButton = [this](const char* name, const QIcon& icon, const QString& hint, int left) {
+        auto* button = new QToolButton(m_speedPanel);  // owned by parent
+        button->setObjectName(QString::fromLatin1(name));
+        button->setIcon(icon);
+        button->setAutoRaise(true);
+        button->setGeometry(left, 4, 25, 25);
+        ApplyHint(button, hint);
+        return button;
+    };
+    m_openBtn = makeButton("OpenBtn", style()->standardIcon(QStyle::SP_DialogOpenButton),
+                           QStringLiteral("Open|Open Wav File."), 11);
+    m_saveMidi = makeButton("SaveMidi", style()->standardIcon(QStyle::SP_DialogSaveButton),
+                            QStringLiteral("Save Midi|Save Midi file."), 39);
+    m_saveMidi->setEnabled(false);
+    m_tenpoBtn = makeButton("TenpoBtn", TempoGlyph(), QStringLiteral("Tempo|Set music's tempo for conversion."), 90);
+    m_exitBtn = makeButton("ExitBtn", style()->standardIcon(QStyle::SP_DialogCloseButton),
+                           QStringLiteral("Exit|Exit from the application."), 140);
+    connect(m_openBtn, &QToolButton::clicked, this, &TRuvoAppForm::FileOpen);
+    connect(m_saveMidi, &QToolButton::clicked, this, &TRuvoAppForm::FileSaveMidi);
+    connect(m_tenpoBtn, &QToolButton::clicked, this, &TRuvoAppForm::TenpomenuClick);
+    connect(m_exitBtn, &QToolButton::clicked, this, &TRuvoAppForm::FileExit);
+}
+
+void TRuvoAppForm::CreateStatusPanels(QWidget* client) {
+    auto* wavInfo = new QFrame(client);  // owned by parent
+    wavInfo->setObjectName(QStringLiteral("WavInfo"));
+    wavInfo->setGeometry(0, 463, kClientWidth, 21);
+    int left = 0;
+    for (std::size_t i = 0; i < m_wavInfo.size(); ++i) {
+        auto* panel = new QLabel(wavInfo);  // owned by parent
+        panel->setObjectName(QStringLiteral("WavInfoPanel%1").arg(i));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        panel->setGeometry(left, 1, kWavInfoPanelWidths[i] - 2, 19);
+        left += kWavInfoPanelWidths[i];
+        m_wavInfo[i] = panel;
+    }
+    m_statusBar = new QLabel(client);  // owned by parent
+    m_statusBar->setObjectName(QStringLiteral("StatusBar"));
+    m_statusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_statusBar->setGeometry(0, 489, kClientWidth, 17);
+}
+
+bool TRuvoAppForm::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TRuvoAppForm::ShowHint(const QString& hint) { m_statusBar->setText(hint); }
+
+void TRuvoAppForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) {
+        FormShow();
+        if (!m_activatedOnce) {
+            // Window managers differ in whether a new window is activated; the command-line
+            // file must not depend on it.
+            QTimer::singleShot(0, this, &TRuvoAppForm::FormActivate);
+        }
+    }
+}
+
+void TRuvoAppForm::FormShow() {
+    if (!m_displayPlayer->isChecked()) {
+        m_player->hide();
+        return;
+    }
+    if (!m_player->isVisible()) {
+        const QRect frame = frameGeometry();
+        m_player->move(frame.right() + 8, frame.top() + 40);
+    }
+    ShowPlayer();
+    m_player->SetRecord(m_pipeline->Doc);
+}
+
+void TRuvoAppForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        FormActivate();
+    }
+}
+
+void TRuvoAppForm::FormActivate() {
+    m_activatedOnce = true;
+    if (m_closed || m_pipeline->Busy()) {
+        return;
+    }
+    Guarded([this] { m_pipeline->RefreshDocumentView(); });
+}
+
+void TRuvoAppForm::closeEvent(QCloseEvent* event) {
+    if (m_pipeline->Busy()) {
+        // The conversion is cancelled first; the window closes once it has unwound.
+        m_closePending = true;
+        m_progress->CancelClick();
+        event->ignore();
+        return;
+    }
+    // FormClose: the work files of the document (and of a recording that is the document)
+    // are gone when the program ends.
+    m_pipeline->Close();
+    m_player->hide();
+    m_aboutBox->hide();
+    m_progress->hide();
+    m_closed = true;
+    event->accept();
+    emit OnClosed();
+}
+
+void TRuvoAppForm::AfterCommand() {
+    if (m_pipeline->Busy()) {
+        return;
+    }
+    if (m_closePending) {
+        m_closePending = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
+    if (m_pipeline->HasPendingRecording() && !m_closed) {
+        QTimer::singleShot(kRecordingRetryMs, this, [this] {
+            if (m_pipeline->Busy() || !m_pipeline->HasPendingRecording()) {
+                return;
+            }
+            if (QApplication::activeModalWidget() != nullptr) {
+                AfterCommand();
+                return;
+            }
+            Guarded([this] { (void)m_pipeline->OpenPendingRecording(); });
+        });
+    }
+}
+
+void TRuvoAppForm::OpenFile(const QString& fileName) {
+    Guarded([this, &fileName] { (void)m_pipeline->OpenDocument(FileNameToEngine(fileName)); });
+}
+
+void TRuvoAppForm::FileOpen() {
+    if (m_pipeline->Busy()) {
+        return;
+    }
+    QFileDialog dialog(this, QStringLiteral("Load file"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("All file (*.*)"), QStringLiteral("WAV file (*.wav)"),
+                           QStringLiteral("ruvo file (*.rvo)")});
+    dialog.selectNameFilter(QStringLiteral("WAV file (*.wav)"));
+    if (!m_openedFileName.isEmpty()) {
+        dialog.selectFile(m_openedFileName);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    m_openedFileName = dialog.selectedFiles().constFirst();
+    OpenFile(m_openedFileName);
+}
+
+void TRuvoAppForm::FileSaveMidi() {
+    Guarded([this] { (void)m_pipeline->FileSaveMidi(); });
+}
+
+void TRuvoAppForm::FileExit() { close(); }
+
+void TRuvoAppForm::TenpomenuClick() {
+    if (m_pipeline->Busy()) {
+        return;
+    }
+    Guarded([this] {
+        m_tempo2->SetTempo(m_pipeline->Doc.TempoClass);
+        m_tempo2->exec();
+        (void)m_pipeline->ApplyTempoChoice();
+    });
+}
+
+void TRuvoAppForm::Displayalert1Click() {
+    // The action's own toggle has inverted the mark; RerunNoteStage reads it.
+}
+
+void TRuvoAppForm::Displayplayer1Click() {
+    if (m_displayPlayer->isChecked()) {
+        ShowPlayer();
+    } else {
+        HidePlayer();
+    }
+}
+
+void TRuvoAppForm::AboutApplication1Click() {
+    m_aboutBox->move(CentredOn(*m_aboutBox, *this));
+    m_aboutBox->show();
+    m_aboutBox->raise();
+}
+
+void TRuvoAppForm::HelpBrouser1Click() {
+    const std::filesystem::path page = ToPath(QCoreApplication::applicationDirPath()) / "index.htm";
+    if (!m_shell.OpenInBrowser(page)) {
+        QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Impossible to connect..."));
+    }
+}
+
+void TRuvoAppForm::WmRecordingDone() {
+    WavHead record;
+    m_player->GetRecord(record);
+    if (m_pipeline->Busy() || QApplication::activeModalWidget() != nullptr) {
+        m_pipeline->QueueRecording(record.FileName);
+        AfterCommand();
+        return;
+    }
+    Guarded([this, &record] { (void)m_pipeline->OpenRecording(record.FileName); });
+}
+
+void TRuvoAppForm::ShowPlayer() {
+    m_player->show();
+    m_player->raise();
+}
+
+void TRuvoAppForm::HidePlayer() { m_player->hide(); }
+
+bool TRuvoAppForm::ConfirmRerun() {
+    if (!m_displayAlert->isChecked()) {
+        return true;
+    }
+    // Made for this use only and released afterwards.
+    auto alert = std::make_unique<TAlertDialog>(this);
+    alert->move(CentredOn(*alert, *this));
+    return alert->exec() == QDialog::Accepted;
+}
+
+void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
+    if (doc.MidiGridFileName.empty()) {
+        setWindowTitle(QStringLiteral("Ruvo"));
+        return;
+    }
+    setWindowTitle(QStringLiteral("Ruvo - ") + FileNameFromEngine(doc.FileName));
+    ApplyNoteGridMetrics(*m_midiDisp2, *m_midiDispBackUp, doc);
+    const std::array<std::string, kWavInfoPanels> texts = StatusPanelTexts(doc);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        m_wavInfo[i]->setText(QString::fromStdString(texts[i]));
+    }
+    if (fillGrid) {
+        FillNoteGrid(*m_midiDisp2, doc);
+    }
+    m_player->SetRecord(doc);
+}
+
+void TRuvoAppForm::GridFileBuilt() { ApplyGridBuild(*m_midiDisp2, *m_midiDispBackUp); }
+
+void TRuvoAppForm::EnableSaveMidi() {
+    m_saveMidi->setEnabled(true);
+    m_fileSaveMidiFile->setEnabled(true);
+}
+
+bool TRuvoAppForm::ChooseMidiFileName(std::string& name) {
+    // No title and no default suffix: a name typed without extension is used as typed.
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Midi file(*.mid)"));
+    if (!m_lastMidiName.isEmpty()) {
+        dialog.selectFile(m_lastMidiName);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return false;
+    }
+    m_lastMidiName = dialog.selectedFiles().constFirst();
+    name = FileNameToEngine(m_lastMidiName);
+    return true;
+}
+
+}  // namespace ruvo

@@ -1,0 +1,141 @@
+#pragma once
+// TRuvoAppForm: the main window. Its menus, speed buttons, note grid and status panels; it
+// shows the document that its DocumentPipeline owns and turns its commands into pipeline
+// calls. It makes the player, the about box, the tempo dialog and the progress dialog (in
+// that order) and owns them. Every handler that reaches the engine catches the engine's
+// exceptions and shows them. UI thread only.
+
+#include "app/PipelineViews.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <string>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QToolButton;
+
+namespace ruvo {
+
+class DocumentPipeline;
+class IShell;
+class TAboutBox;
+class TIntenCalProgress;
+class TPlayer;
+class TStrColGrid;
+class TTempo2;
+
+class TRuvoAppForm : public QMainWindow, public IDocumentView {
+    Q_OBJECT
+
+public:
+    // `commandLineFile`: converted at the first activation (empty: none).
+    TRuvoAppForm(IShell& shell, const QString& commandLineFile = {}, QWidget* parent = nullptr);
+    ~TRuvoAppForm() override;
+
+    DocumentPipeline& Pipeline() { return *m_pipeline; }
+    TPlayer* Player() const { return m_player; }
+    TAboutBox* AboutBox() const { return m_aboutBox; }
+    TTempo2* Tempo2() const { return m_tempo2; }
+    TIntenCalProgress* Progress() const { return m_progress; }
+    TStrColGrid* MidiDisp2() const { return m_midiDisp2; }
+    TStrColGrid* MididispbackUp() const { return m_midiDispBackUp; }
+    QLabel* WavInfoPanel(std::size_t index) const { return m_wavInfo.at(index); }
+    QLabel* StatusBarLabel() const { return m_statusBar; }
+    QToolButton* OpenBtn() const { return m_openBtn; }
+    QToolButton* SaveMidi() const { return m_saveMidi; }
+    QToolButton* TenpoBtn() const { return m_tenpoBtn; }
+    QToolButton* ExitBtn() const { return m_exitBtn; }
+    QAction* FileOpenItem() const { return m_fileOpen; }
+    QAction* FileSaveMidiFile() const { return m_fileSaveMidiFile; }
+    QAction* FileExitItem() const { return m_fileExit; }
+    QAction* Tenpomenu() const { return m_tenpomenu; }
+    QAction* Displayalert1() const { return m_displayAlert; }
+    QAction* Displayplayer1() const { return m_displayPlayer; }
+    QAction* AboutApplication1() const { return m_aboutApplication; }
+    QAction* HelpBrouser1() const { return m_helpBrowser; }
+    bool Destroying() const { return m_destroying; }
+
+    // IDocumentView
+    void ShowPlayer() override;
+    void HidePlayer() override;
+    bool ConfirmRerun() override;
+    void ShowDocument(WavHead& doc, bool fillGrid) override;
+    void GridFileBuilt() override;
+    void EnableSaveMidi() override;
+    bool ChooseMidiFileName(std::string& name) override;
+
+signals:
+    // The window has closed and its work files are gone: the program ends.
+    void OnClosed();
+
+public slots:
+    void FileOpen();
+    void FileSaveMidi();
+    void FileExit();
+    void TenpomenuClick();
+    void Displayalert1Click();
+    void Displayplayer1Click();
+    void AboutApplication1Click();
+    void HelpBrouser1Click();
+    void FormActivate();
+    // The player's recording is ready (stands for the recording-ready window message).
+    void WmRecordingDone();
+    // Opens `fileName` as a document, as every way of naming a file ends.
+    void OpenFile(const QString& fileName);
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void ShowHint(const QString& hint);
+    void CreateMenus();
+    void CreateSpeedPanel(QWidget* client);
+    void CreateStatusPanels(QWidget* client);
+    // Runs a command; an exception it raises is shown and ends it. Afterwards a close or a
+    // recording that waited for a conversion to end gets its turn.
+    template <typename Command>
+    void Guarded(Command&& command);
+    void AfterCommand();
+
+    IShell& m_shell;
+    std::unique_ptr<DocumentPipeline> m_pipeline;
+    TPlayer* m_player = nullptr;                // owned by parent
+    TAboutBox* m_aboutBox = nullptr;            // owned by parent
+    TTempo2* m_tempo2 = nullptr;                // owned by parent
+    TIntenCalProgress* m_progress = nullptr;    // owned by parent
+    TStrColGrid* m_midiDisp2 = nullptr;         // owned by parent
+    TStrColGrid* m_midiDispBackUp = nullptr;    // owned by parent
+    QFrame* m_speedPanel = nullptr;             // owned by parent
+    QToolButton* m_openBtn = nullptr;           // owned by parent
+    QToolButton* m_saveMidi = nullptr;          // owned by parent
+    QToolButton* m_tenpoBtn = nullptr;          // owned by parent
+    QToolButton* m_exitBtn = nullptr;           // owned by parent
+    std::array<QLabel*, 7> m_wavInfo{};         // owned by parent
+    QLabel* m_statusBar = nullptr;              // owned by parent
+    QAction* m_fileOpen = nullptr;              // owned by parent
+    QAction* m_fileSaveMidiFile = nullptr;      // owned by parent
+    QAction* m_fileExit = nullptr;              // owned by parent
+    QAction* m_tenpomenu = nullptr;             // owned by parent
+    QAction* m_displayAlert = nullptr;          // owned by parent
+    QAction* m_displayPlayer = nullptr;         // owned by parent
+    QAction* m_aboutApplication = nullptr;      // owned by parent
+    QAction* m_helpBrowser = nullptr;           // owned by parent
+    QString m_openedFileName;                   // the name last chosen in the Open dialog
+    QString m_lastMidiName;                     // the save dialog's last choice
+    bool m_destroying = false;
+    bool m_closePending = false;                // closed during a conversion: close after it
+    bool m_closed = false;
+    bool m_activatedOnce = false;
+};
+
+}  // namespace ruvo

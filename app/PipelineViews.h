@@ -1,0 +1,50 @@
+#pragma once
+// What the document pipeline needs from the windows around it: the progress display with its
+// Cancel button, and the main window's side of a conversion (player, alert, save dialog,
+// showing the document). The main window and the progress dialog implement them; tests use
+// fakes. UI thread only.
+
+#include "engine/WavHead.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ruvo {
+
+class IProgressView {
+public:
+    virtual ~IProgressView() = default;
+    // Clears a pending cancel and sets the bar to 0 with a step that reaches about 100 % in
+    // `steps` steps; does not show the display.
+    virtual void ProgressStart(std::int32_t steps) = 0;
+    virtual void ProgressShow() = 0;
+    virtual void ProgressHide() = 0;
+    // Advances the bar by one step, shows the new percentage and lets pending events run.
+    virtual void ProgressStep() = 0;
+    // Lets pending events run (between spectrum frames).
+    virtual void ProgressIdle() = 0;
+    // Cancel was pressed since the last ProgressStart.
+    virtual bool CancelRequested() const = 0;
+};
+
+class IDocumentView {
+public:
+    virtual ~IDocumentView() = default;
+    virtual void ShowPlayer() = 0;
+    virtual void HidePlayer() = 0;
+    // The warning before a re-run that grid edits will be lost, when the user wants it;
+    // true to go on.
+    virtual bool ConfirmRerun() = 0;
+    // Shows `doc` (caption, grid metrics, status panels, panes, player); the grid metrics
+    // may move doc's ViewStart. `fillGrid` refills the note grid from the grid file. A doc
+    // without grid file shows the empty window.
+    virtual void ShowDocument(WavHead& doc, bool fillGrid) = 0;
+    // A grid file has just been built for the document about to be shown.
+    virtual void GridFileBuilt() = 0;
+    // The first conversion completed: Save Midi becomes available.
+    virtual void EnableSaveMidi() = 0;
+    // Asks for the MIDI file's name; false when the user cancelled.
+    virtual bool ChooseMidiFileName(std::string& name) = 0;
+};
+
+}  // namespace ruvo

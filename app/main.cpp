@@ -1,0 +1,29 @@
+// ruvo: the windowed program. An optional first parameter names a WAV file that is converted
+// when the main window is first activated.
+
+#include "app/Main.h"
+#include "engine/EngineHost.h"
+#include "platform/qt/QtEngineHost.h"
+#include "platform/qt/QtShell.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ruvo"));
+    QApplication::setOrganizationName(QStringLiteral("Ruvo"));
+    // The program ends when the main window has closed and deleted its work files, not when
+    // the last window happens to disappear.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    ruvo::QtEngineHost host;
+    const ruvo::ScopedEngineHost hostScope(host);
+    ruvo::QtShell shell;
+
+    const QStringList arguments = QCoreApplication::arguments();
+    ruvo::TRuvoAppForm form(shell, arguments.size() > 1 ? arguments.at(1) : QString());
+    QObject::connect(&form, &ruvo::TRuvoAppForm::OnClosed, &app, &QCoreApplication::quit);
+    form.show();
+    form.activateWindow();
+    return QApplication::exec();
+}

@@ -1,0 +1,12 @@
+#include "platform/fake/FakeShell.h"
+
+namespace ruvo {
+
+void FakeShell::LaunchInstance(const std::filesystem::path& file) { Launched.push_back(file); }
+
+bool FakeShell::OpenInBrowser(const std::filesystem::path& file) {
+    Opened.push_back(file);
+    return BrowserAvailable;
+}
+
+}  // namespace ruvo

@@ -1,0 +1,236 @@
+// The small windows of the program: progress, tempo, alert, about and the player.
+
+#include "app/About.h"
+#include "app/Alert.h"
+#include "app/IntenPro.h"
+#include "app/uTenpo4.h"
+#include "audio/play.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+
+using namespace ruvo;
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ProgressStepSizes_data();
+    void ProgressStepSizes();
+    void ProgressShowsPercentOfEachStep();
+    void ProgressWrapsPastTheMaximum();
+    void ProgressCancel();
+    void ProgressCentresOnMainWindow();
+    void TempoDialogShowsAndTakesTheClass();
+    void AlertShowsItsSixLines();
+    void AboutBoxContents();
+    void PlayerKeepsRecordAndCaption();
+};
+
+void DialogsTest::ProgressStepSizes_data() {
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("step");
+    QTest::newRow("new file") << 25 << 4;
+    QTest::newRow("re-run") << 16 << 7;
+    QTest::newRow("eight") << 8 << 13;     // 13.0
+    QTest::newRow("forty") << 40 << 3;     // 3.0
+    QTest::newRow("four hundred") << 400 << 1;  // 0.75
+    QTest::newRow("one") << 1 << 100;      // 100.5: the tie goes to the even 100
+    QTest::newRow("three") << 3 << 34;     // 33.83
+}
+
+void DialogsTest::ProgressStepSizes() {
+    QFETCH(int, steps);
+    QFETCH(int, step);
+    QCOMPARE(TIntenCalProgress::StepFor(steps), step);
+}
+
+void DialogsTest::ProgressShowsPercentOfEachStep() {
+    TIntenCalProgress progress(nullptr);
+    QCOMPARE(progress.windowTitle(), QString("Conversion..."));
+    QCOMPARE(progress.Percent()->text(), QString("Percent"));
+    QCOMPARE(progress.Percent()->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    QCOMPARE(progress.Cancel()->text(), QString("Cancel"));
+    QVERIFY(progress.Cancel()->isDefault());
+    QVERIFY(!progress.isModal());
+    QVERIFY(progress.windowFlags() & Qt::WindowStaysOnTopHint);
+
+    progress.ProgressStart(25);
+    // The label keeps its old text until the first step.
+    QCOMPARE(progress.Percent()->text(), QString("Percent"));
+    QCOMPARE(progress.IntProgress()->minimum(), 0);
+    QCOMPARE(progress.IntProgress()->maximum(), 100);
+    QStringList shown;
+    for (int i = 0; i < 21; ++i) {
+        progress.ProgressStep();
+        shown << progress.Percent()->text();
+    }
+    QCOMPARE(shown.first(), QString("4%"));
+    QCOMPARE(shown.at(1), QString("8%"));
+    QCOMPARE(shown.last(), QString("84%"));
+    QCOMPARE(progress.IntProgress()->value(), 84);
+}
+
+void DialogsTest::ProgressWrapsPastTheMaximum() {
+    QCOMPARE(TIntenCalProgress::Stepped(98, 7, 0, 100), 5);
+    QCOMPARE(TIntenCalProgress::Stepped(93, 7, 0, 100), 100);
+    QCOMPARE(TIntenCalProgress::Stepped(0, 4, 0, 100), 4);
+
+    TIntenCalProgress progress(nullptr);
+    progress.ProgressStart(16);
+    for (int i = 0; i < 16; ++i) {
+        progress.ProgressStep();
+    }
+    // 14 steps reach 98, the 15th wraps to 5, the 16th makes 12.
+    QCOMPARE(progress.Percent()->text(), QString("12%"));
+}
+
+void DialogsTest::ProgressCancel() {
+    TIntenCalProgress progress(nullptr);
+    progress.ProgressStart(25);
+    progress.ProgressShow();
+    progress.ProgressStep();
+    QVERIFY(!progress.CancelRequested());
+    QTest::mouseClick(progress.Cancel(), Qt::LeftButton);
+    QVERIFY(progress.CancelRequested());
+    QCOMPARE(progress.IntProgress()->value(), 0);
+    QVERIFY(!progress.isVisible());
+    // The next start clears the request.
+    progress.ProgressStart(16);
+    QVERIFY(!progress.CancelRequested());
+    // The close box and Escape cancel as well.
+    progress.ProgressShow();
+    progress.close();
+    QVERIFY(progress.CancelRequested());
+    progress.ProgressStart(16);
+    progress.ProgressShow();
+    QTest::keyClick(&progress, Qt::Key_Escape);
+    QVERIFY(progress.CancelRequested());
+    // Enter presses the default button.
+    progress.ProgressStart(16);
+    progress.ProgressShow();
+    QTest::keyClick(&progress, Qt::Key_Return);
+    QVERIFY(progress.CancelRequested());
+}
+
+void DialogsTest::ProgressCentresOnMainWindow() {
+    QWidget main;
+    main.setGeometry(100, 120, 655, 552);
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    TIntenCalProgress progress(&main);
+    progress.ProgressStart(25);
+    progress.ProgressShow();
+    QVERIFY(QTest::qWaitForWindowExposed(&progress));
+    const QRect outer = main.frameGeometry();
+    const QRect own = progress.frameGeometry();
+    QCOMPARE(own.left(), static_cast<int>(std::nearbyint(outer.left() + outer.width() * 0.5 - own.width() * 0.5)));
+    QCOMPARE(own.top(), static_cast<int>(std::nearbyint(outer.top() + outer.height() * 0.5 - own.height() * 0.5)));
+}
+
+void DialogsTest::TempoDialogShowsAndTakesTheClass() {
+    std::int32_t choice = 1;
+    TTempo2 tempo;
+    tempo.BindTempoChoice(choice);
+    QCOMPARE(tempo.windowTitle(), QString("Tempo2"));
+    QCOMPARE(tempo.Fast()->text(), QString("Fast"));
+    QCOMPARE(tempo.Medium()->text(), QString("Medium"));
+    QCOMPARE(tempo.Slow()->text(), QString("Slow"));
+
+    tempo.SetTempo(2);
+    QCOMPARE(choice, 2);
+    QVERIFY(!tempo.Fast()->isChecked() && tempo.Medium()->isChecked() && !tempo.Slow()->isChecked());
+    tempo.SetTempo(3);
+    QVERIFY(!tempo.Fast()->isChecked() && !tempo.Medium()->isChecked() && tempo.Slow()->isChecked());
+    // Any other value leaves none checked.
+    tempo.SetTempo(7);
+    QVERIFY(!tempo.Fast()->isChecked() && !tempo.Medium()->isChecked() && !tempo.Slow()->isChecked());
+    QCOMPARE(tempo.GetTempo(), 7);
+
+    tempo.SetTempo(1);
+    tempo.Slow()->setChecked(true);
+    auto* ok = tempo.findChild<QPushButton*>("OKBtn");
+    auto* cancel = tempo.findChild<QPushButton*>("CancelBtn");
+    QVERIFY(ok && cancel);
+    QCOMPARE(ok->text(), QString("OK"));
+    QCOMPARE(cancel->text(), QString("Cancel"));
+    QVERIFY(ok->isDefault());
+    QTimer::singleShot(0, cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
+    QCOMPARE(tempo.exec(), 0);
+    QCOMPARE(choice, 1);  // Cancel leaves the choice alone
+    QTimer::singleShot(0, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+    QCOMPARE(tempo.exec(), 1);
+    QCOMPARE(choice, 3);
+}
+
+void DialogsTest::AlertShowsItsSixLines() {
+    TAlertDialog alert;
+    QCOMPARE(alert.windowTitle(), QString("Alert"));
+    const QStringList expected = {"Following operations will be ", "cancelled.", "    Would you like to proceed?", "",
+                                  " Delete note, Add note, Move note ", "   and Change time length of note."};
+    QCOMPARE(alert.Memo()->toPlainText(), expected.join('\n'));
+    QVERIFY(alert.Memo()->isReadOnly());
+    QCOMPARE(alert.Memo()->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    auto* ok = alert.findChild<QPushButton*>("OKBtn");
+    auto* cancel = alert.findChild<QPushButton*>("CancelBtn");
+    QVERIFY(ok && cancel && ok->isDefault());
+    QTimer::singleShot(0, cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
+    QCOMPARE(alert.exec(), 0);
+    QTimer::singleShot(0, &alert, [&alert] { QTest::keyClick(&alert, Qt::Key_Return); });
+    QCOMPARE(alert.exec(), 1);
+}
+
+void DialogsTest::AboutBoxContents() {
+    TAboutBox about;
+    QCOMPARE(about.windowTitle(), QString("Version Information"));
+    QCOMPARE(about.size(), QSize(204, 138));
+    QStringList texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    QVERIFY(texts.contains("Ruvo"));
+    QVERIFY(texts.contains("Version 2.00"));
+    QVERIFY(texts.contains("The Software converts wav file to midi file."));
+    QVERIFY(about.findChildren<QPushButton*>().isEmpty());
+    QVERIFY(!about.findChild<QLabel*>("ProgramIcon")->pixmap().isNull());
+}
+
+void DialogsTest::PlayerKeepsRecordAndCaption() {
+    TPlayer player;
+    QCOMPARE(player.windowTitle(), QString("Player"));
+    QSignalSpy recordingDone(&player, &TPlayer::OnRecordingDone);
+    QVERIFY(recordingDone.isValid());
+
+    WavHead record;
+    record.FileName = "/music/ä song.wav";
+    record.FrameCount = 215;
+    player.SetRecord(record);
+    QCOMPARE(player.windowTitle(), QString::fromUtf8("Player-/music/ä song.wav"));
+    WavHead copy;
+    player.GetRecord(copy);
+    QCOMPARE(copy.FileName, record.FileName);
+    QCOMPARE(copy.FrameCount, 215);
+    // A later change of the caller's record does not reach the player's copy.
+    record.FrameCount = 1;
+    player.GetRecord(copy);
+    QCOMPARE(copy.FrameCount, 215);
+    QVERIFY(player.findChild<QRadioButton*>("Wav")->isChecked());
+    QVERIFY(!player.findChild<QRadioButton*>("Midi")->isChecked());
+    // Until playing and recording arrive, every control is disabled.
+    for (const char* name : {"Play", "Pause", "Stop", "Rec"}) {
+        QVERIFY2(!player.findChild<QToolButton*>(name)->isEnabled(), name);
+    }
+}
+
+QTEST_MAIN(DialogsTest)
+#include "DialogsTest.moc"

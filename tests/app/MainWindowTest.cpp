@@ -1,0 +1,663 @@
+// The real main window on the offscreen platform: start-up state, a conversion through the
+// real pipeline with its progress, cancel, the tempo and alert dialogs, the export through
+// the save dialog, the note grid's cells, responsiveness during a conversion, and a
+// screenshot for a look.
+
+#include "app/About.h"
+#include "app/Alert.h"
+#include "app/DocumentPipeline.h"
+#include "app/IntenPro.h"
+#include "app/Main.h"
+#include "app/uTenpo4.h"
+#include "audio/play.h"
+#include "engine/TMakeMidi.h"
+#include "panes/NoteGridFile.h"
+#include "panes/StrCGrid.h"
+#include "platform/fake/FakeShell.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/testsupport/RecordFiles.h"
+#include "tests/testsupport/RecordingHost.h"
+#include "tests/testsupport/TempDir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusTipEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+#include <deque>
+#include <functional>
+#include <memory>
+
+using namespace ruvo;
+using namespace ruvo::apptest;
+
+namespace {
+
+// Answers the modal dialogs that open, one step per dialog, from inside their event loops.
+class ModalScript : public QObject {
+public:
+    using Step = std::function<void(QWidget*)>;
+    ModalScript() {
+        connect(&m_timer, &QTimer::timeout, this, &ModalScript::Poll);
+        m_timer.start(5);
+    }
+    ModalScript& Then(Step step) {
+        m_steps.push_back(std::move(step));
+        return *this;
+    }
+    bool Finished() const { return m_steps.empty(); }
+    QStringList Seen;  // class names of the dialogs met, in order
+
+private:
+    void Poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible() || modal == m_last) {
+            return;
+        }
+        m_last = modal;
+        Seen << QString::fromLatin1(modal->metaObject()->className());
+        Step step = std::move(m_steps.front());
+        m_steps.pop_front();
+        if (m_steps.empty()) {
+            // Done: the dialogs of later scripts are theirs.
+            m_timer.stop();
+        }
+        // Not from inside this timer's own call: a step may open a nested dialog, which the
+        // timer must still see.
+        QTimer::singleShot(0, modal, [step = std::move(step), modal] { step(modal); });
+    }
+
+    QTimer m_timer;
+    std::deque<Step> m_steps;
+    QPointer<QWidget> m_last;
+};
+
+// Records every new text that the progress label paints.
+class PercentWatcher : public QObject {
+public:
+    explicit PercentWatcher(QLabel* percent) : m_percent(percent) { percent->installEventFilter(this); }
+    QStringList Shown;
+    std::function<void(const QString&)> OnShown;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_percent && event->type() == QEvent::Paint &&
+            (Shown.isEmpty() || Shown.last() != m_percent->text())) {
+            Shown << m_percent->text();
+            if (OnShown) {
+                OnShown(m_percent->text());
+            }
+        }
+        return false;
+    }
+
+private:
+    QLabel* m_percent;
+};
+
+QPushButton* Button(QWidget* dialog, const char* name) { return dialog->findChild<QPushButton*>(name); }
+
+void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+// A radio button takes clicks on its mark and caption only, at its left end.
+void Click(QRadioButton* button) { QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2)); }
+
+// Types a name into the file dialog's name box, as the user would.
+void Type(QFileDialog* files, const std::string& name) {
+    auto* edit = files->findChild<QLineEdit*>("fileNameEdit");
+    QVERIFY(edit);
+    edit->setText(QString::fromStdString(name));
+}
+
+QString ExpectedSeconds(int frames) { return QString::number(frames * 1024.0 / 22050.0, 'f', 3); }
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void StartUpState();
+    void HintsReachTheStatusBar();
+    void ConversionShowsDocument();
+    void NoteGridCellsFollowGridFileAndSelection();
+    void CancelKeepsShownDocument_data();
+    void CancelKeepsShownDocument();
+    void TempoDialogWithAndWithoutAlert();
+    void ExportThroughSaveDialog();
+    void DisplayPlayerMark();
+    void AboutBoxIsCentred();
+    void FileErrorIsShownAndDocumentStays();
+    void CommandLineFileAtFirstActivation();
+    void ClosingDuringConversionCancelsThenCloses();
+    void WindowStaysResponsiveDuringConversion();
+    void Screenshot();
+
+private:
+    std::string Input(const char* name) const { return (m_inputs.path() + QLatin1Char('/') + name).toStdString(); }
+    QString InputQ(const char* name) const { return m_inputs.path() + QLatin1Char('/') + name; }
+    void Open(const char* name) { m_form->OpenFile(InputQ(name)); }
+    DocumentPipeline& Pipeline() { return m_form->Pipeline(); }
+    void ExpectOnlyDocumentFiles();
+
+    QTemporaryDir m_inputs;
+    std::unique_ptr<testsupport::TempDir> m_tmp;
+    std::unique_ptr<testsupport::ScopedRecordingHost> m_host;
+    FakeShell m_shell;
+    std::unique_ptr<TRuvoAppForm> m_form;
+};
+
+void MainWindowTest::initTestCase() {
+    QVERIFY(m_inputs.isValid());
+    // Ten seconds, stereo: four notes that lie in the rows the grid shows after a build.
+    WriteMelodyWav(Input("ten.wav"), {33, 36, 40, 43}, 2.5, 22050, 2, 16);
+    WriteMelodyWav(Input("short.wav"), {38, 45}, 0.7, 22050, 1, 16);
+    WriteMelodyWav(Input("long.wav"), {30, 34, 37, 41, 44, 41, 37, 34}, 4.0, 44100, 2, 16);
+}
+
+void MainWindowTest::init() {
+    m_tmp = std::make_unique<testsupport::TempDir>();
+    m_host = std::make_unique<testsupport::ScopedRecordingHost>();
+    m_shell = FakeShell();
+    m_form = std::make_unique<TRuvoAppForm>(m_shell);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void MainWindowTest::cleanup() {
+    m_form.reset();
+    const std::set<std::string> left = FilesIn(m_tmp->Path().string());
+    QVERIFY2(left.empty(), (std::to_string(left.size()) + " work files left").c_str());
+    m_host.reset();
+    m_tmp.reset();
+}
+
+void MainWindowTest::ExpectOnlyDocumentFiles() {
+    QCOMPARE(FilesIn(m_tmp->Path().string()), WorkFileNames(Pipeline().Doc));
+}
+
+void MainWindowTest::StartUpState() {
+    QCOMPARE(m_form->windowTitle(), QString("Ruvo"));
+    QCOMPARE(m_form->font().family(), QString("Times New Roman"));
+    QCOMPARE(m_form->font().pixelSize(), 13);
+    QVERIFY(!m_form->SaveMidi()->isEnabled());
+    QVERIFY(!m_form->FileSaveMidiFile()->isEnabled());
+    QVERIFY(m_form->Player()->isVisible());
+    QVERIFY(m_form->Displayalert1()->isChecked());
+    QVERIFY(m_form->Displayplayer1()->isChecked());
+    QVERIFY(!m_form->Progress()->isVisible());
+    QVERIFY(!m_form->AboutBox()->isVisible());
+    QCOMPARE(Pipeline().TempoChoice, kTempoFast);
+    QCOMPARE(Pipeline().Doc.TempoClass, kTempoFast);
+    QCOMPARE(Pipeline().Doc.ViewWidth, 1);
+    QCOMPARE(Pipeline().Doc.ThresholdDefault, 0.4);
+
+    QStringList menus;
+    for (const QAction* menu : m_form->menuBar()->actions()) {
+        menus << menu->text();
+    }
+    QCOMPARE(menus, QStringList({"&File", "&Setting", "&Help"}));
+    QCOMPARE(m_form->FileOpenItem()->text(), QString("&Open..."));
+    QCOMPARE(m_form->FileOpenItem()->statusTip(), QString("既存のﾌｧｲﾙを開く"));
+    QCOMPARE(m_form->FileSaveMidiFile()->text(), QString("&Save Midi file..."));
+    QCOMPARE(m_form->FileExitItem()->text(), QString("E&xit"));
+    QCOMPARE(m_form->FileExitItem()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_X));
+    QCOMPARE(m_form->FileExitItem()->statusTip(), QString("ｱﾌﾟﾘｹｰｼｮﾝの終了"));
+    QCOMPARE(m_form->Tenpomenu()->text(), QString("&Tempo..."));
+    QCOMPARE(m_form->Displayalert1()->text(), QString("Display alert"));
+    QCOMPARE(m_form->Displayplayer1()->text(), QString("Display player"));
+    QCOMPARE(m_form->AboutApplication1()->text(), QString("&About Application..."));
+    QCOMPARE(m_form->HelpBrouser1()->text(), QString("&Help Browser"));
+
+    struct Expected {
+        QToolButton* Button;
+        int Left;
+        const char* Tip;
+        const char* Status;
+    };
+    for (const Expected& expected : {Expected{m_form->OpenBtn(), 11, "Open", "Open Wav File."},
+                                     Expected{m_form->SaveMidi(), 39, "Save Midi", "Save Midi file."},
+                                     Expected{m_form->TenpoBtn(), 90, "Tempo", "Set music's tempo for conversion."},
+                                     Expected{m_form->ExitBtn(), 140, "Exit", "Exit from the application."}}) {
+        QCOMPARE(expected.Button->x(), expected.Left);
+        QCOMPARE(expected.Button->toolTip(), QString(expected.Tip));
+        QCOMPARE(expected.Button->statusTip(), QString(expected.Status));
+        QCOMPARE(expected.Button->parentWidget()->objectName(), QString("SpeedPanel"));
+    }
+    const int widths[] = {120, 120, 130, 130, 130, 90, 130};
+    int left = 0;
+    for (std::size_t i = 0; i < 7; ++i) {
+        QLabel* panel = m_form->WavInfoPanel(i);
+        QCOMPARE(panel->x(), left);
+        QCOMPARE(panel->alignment() & Qt::AlignRight, Qt::AlignRight);
+        QVERIFY(panel->text().isEmpty());
+        left += widths[i];
+    }
+    QCOMPARE(m_form->MidiDisp2()->geometry(), QRect(135, 168, 475, 217));
+    QVERIFY(!m_form->MididispbackUp()->isVisible());
+    QCOMPARE(m_form->MidiDisp2()->Color(), QColor(0, 0, 255));
+}
+
+void MainWindowTest::HintsReachTheStatusBar() {
+    QStatusTipEvent buttonTip(m_form->OpenBtn()->statusTip());
+    QApplication::sendEvent(m_form->OpenBtn(), &buttonTip);
+    QCOMPARE(m_form->StatusBarLabel()->text(), QString("Open Wav File."));
+    // A highlighted menu item sends its hint to the menu bar, which hands it on.
+    m_form->FileExitItem()->showStatusText(m_form->menuBar());
+    QCOMPARE(m_form->StatusBarLabel()->text(), QString("ｱﾌﾟﾘｹｰｼｮﾝの終了"));
+}
+
+void MainWindowTest::ConversionShowsDocument() {
+    PercentWatcher percent(m_form->Progress()->Percent());
+    QSignalSpy progressShown(m_form->Progress(), &QWidget::windowTitleChanged);
+    Open("ten.wav");
+    const WavHead& doc = Pipeline().Doc;
+    QVERIFY(Pipeline().HasDocument());
+    QVERIFY(m_host->Errors.empty());
+    QCOMPARE(m_form->windowTitle(), "Ruvo - " + InputQ("ten.wav"));
+    QVERIFY(m_form->SaveMidi()->isEnabled());
+    QVERIFY(m_form->FileSaveMidiFile()->isEnabled());
+    QVERIFY(m_form->Player()->isVisible());
+    QCOMPARE(m_form->Player()->windowTitle(), "Player-" + InputQ("ten.wav"));
+    QVERIFY(!m_form->Progress()->isVisible());
+
+    QStringList steps;
+    for (int i = 1; i <= 21; ++i) {
+        steps << QString::number(4 * i) + "%";
+    }
+    QCOMPARE(percent.Shown, steps);
+
+    QVERIFY(doc.FrameCount >= 214 && doc.FrameCount <= 216);
+    QCOMPARE(m_form->WavInfoPanel(0)->text(), QString("Start: 0.000 sec"));
+    QCOMPARE(m_form->WavInfoPanel(1)->text(), QString("Width: 4.644 sec"));
+    QCOMPARE(m_form->WavInfoPanel(2)->text(), "Total: " + ExpectedSeconds(doc.FrameCount) + " sec");
+    QCOMPARE(m_form->WavInfoPanel(3)->text(), QString("22050 samples/sec"));
+    QCOMPARE(m_form->WavInfoPanel(4)->text(), QString("16 bits/sample"));
+    QCOMPARE(m_form->WavInfoPanel(5)->text(), QString("Stereo"));
+    QCOMPARE(m_form->WavInfoPanel(6)->text(), QString());
+
+    // Grid metrics: one column per frame, 100 columns in view, row 25 at the top.
+    TStrColGrid* grid = m_form->MidiDisp2();
+    QCOMPARE(grid->ColCount(), doc.FrameCount);
+    QCOMPARE(grid->DefaultColWidth(), 4);  // Round((475 - 10) / 100) - 1
+    QCOMPARE(grid->TopRow(), 25);
+    QCOMPARE(m_form->MididispbackUp()->RowCount(), 3);
+    QCOMPARE(m_form->MididispbackUp()->ColCount(), doc.FrameCount);
+    ExpectOnlyDocumentFiles();
+
+    // A second file replaces it; the window then shows the new one.
+    Open("short.wav");
+    QCOMPARE(m_form->windowTitle(), "Ruvo - " + InputQ("short.wav"));
+    QCOMPARE(m_form->WavInfoPanel(5)->text(), QString("Mono"));
+    QCOMPARE(m_form->WavInfoPanel(2)->text(), "Total: " + ExpectedSeconds(Pipeline().Doc.FrameCount) + " sec");
+    ExpectOnlyDocumentFiles();
+}
+
+void MainWindowTest::NoteGridCellsFollowGridFileAndSelection() {
+    Open("ten.wav");
+    WavHead& doc = Pipeline().Doc;
+    const std::vector<std::int8_t> levels = testsupport::ReadSigned(doc.MidiGridFileName);
+    QCOMPARE(levels.size(), static_cast<std::size_t>(doc.FrameCount) * 72);
+    TStrColGrid* grid = m_form->MidiDisp2();
+    int notes = 0;
+    for (int col = 0; col < doc.FrameCount; ++col) {
+        for (int row = 0; row < 72; ++row) {
+            const std::int8_t level = levels[static_cast<std::size_t>(col) * 72 + static_cast<std::size_t>(row)];
+            notes += level > 0 ? 1 : 0;
+            QCOMPARE(grid->CellColor(col, row).rgb(), GridLevelColor(level));
+            QCOMPARE(grid->CellStyle(col, row), Qt::SolidPattern);  // all selected after a build
+        }
+    }
+    QVERIFY(notes > 100);
+
+    // Select columns 0..3 and widen the columns; cells after the selection are hatched.
+    doc.SelStart = 0;
+    doc.SelEnd = 3;
+    doc.ViewWidth = 10;
+    m_form->FormActivate();
+    QCOMPARE(grid->DefaultColWidth(), 45);  // Round(46.5) - 1, the tie going to the even 46
+    QCOMPARE(grid->CellStyle(3, 38), Qt::SolidPattern);
+    QCOMPARE(grid->CellStyle(4, 38), Qt::DiagCrossPattern);
+
+    // Row 38 is note 33, the first note of the melody, which sounds over these columns.
+    const int row = 38;
+    QVERIFY(levels[2 * 72 + row] > 0 && levels[6 * 72 + row] > 0);
+    const QImage image = grid->viewport()->grab().toImage();
+    const auto colours = [&](int col) {
+        const QRect cell = grid->CellRect(col, row);
+        std::set<QRgb> seen;
+        for (int y = cell.top(); y <= cell.bottom(); ++y) {
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                seen.insert(image.pixel(x, y) & 0xffffffu);
+            }
+        }
+        return seen;
+    };
+    const QRgb solidColour = GridLevelColor(levels[2 * 72 + row]) & 0xffffffu;
+    const QRgb hatchColour = GridLevelColor(levels[6 * 72 + row]) & 0xffffffu;
+    const QRgb blue = qRgb(0, 0, 255) & 0xffffffu;
+    QVERIFY(!grid->CellRect(2, row).isEmpty());
+    QCOMPARE(colours(2), std::set<QRgb>{solidColour});
+    const std::set<QRgb> hatched = colours(6);
+    QVERIFY(hatched.count(blue) == 1);
+    QVERIFY(hatched.count(hatchColour) == 1);
+}
+
+void MainWindowTest::CancelKeepsShownDocument_data() {
+    QTest::addColumn<QString>("at");
+    QTest::newRow("WAV stage") << "8%";
+    QTest::newRow("after the spectrum") << "20%";
+    QTest::newRow("note stage") << "48%";
+    QTest::newRow("last step") << "84%";
+}
+
+void MainWindowTest::CancelKeepsShownDocument() {
+    QFETCH(QString, at);
+    Open("short.wav");
+    const WavHead before = Pipeline().Doc;
+    const auto contents = Contents(before);
+    const QString caption = m_form->windowTitle();
+    const QString total = m_form->WavInfoPanel(2)->text();
+
+    PercentWatcher percent(m_form->Progress()->Percent());
+    percent.OnShown = [&](const QString& text) {
+        if (text == at) {
+            // A click as the user would make it, at the next chance events run.
+            QTimer::singleShot(0, m_form->Progress()->Cancel(),
+                               [this] { Click(m_form->Progress()->Cancel()); });
+        }
+    };
+    Open("ten.wav");
+    QVERIFY(SameRecord(Pipeline().Doc, before));
+    QVERIFY(Contents(Pipeline().Doc) == contents);
+    ExpectOnlyDocumentFiles();
+    QCOMPARE(m_form->windowTitle(), caption);
+    QCOMPARE(m_form->WavInfoPanel(2)->text(), total);
+    QVERIFY(!m_form->Progress()->isVisible());
+    QVERIFY(m_form->Player()->isVisible());
+    QCOMPARE(m_form->Player()->windowTitle(), "Player-" + InputQ("short.wav"));
+    QVERIFY(!Pipeline().Busy());
+}
+
+void MainWindowTest::TempoDialogWithAndWithoutAlert() {
+    // Without a document the choice only waits.
+    ModalScript noDocument;
+    noDocument.Then([](QWidget* dialog) {
+        auto* tempo = qobject_cast<TTempo2*>(dialog);
+        QVERIFY(tempo);
+        Click(tempo->Slow());
+        Click(Button(tempo, "OKBtn"));
+    });
+    m_form->TenpomenuClick();
+    QCOMPARE(Pipeline().TempoChoice, kTempoSlow);
+    QCOMPARE(noDocument.Seen, QStringList({"ruvo::TTempo2"}));
+
+    Open("short.wav");
+    QCOMPARE(Pipeline().Doc.TempoClass, kTempoFast);
+    const std::string notesBefore = Pipeline().Doc.NoteIntenFileName;
+
+    // The dialog opens on the document's class; Medium, then OK in the alert: a re-run.
+    ModalScript medium;
+    bool showedFast = false;
+    QString alertText;
+    medium
+        .Then([&](QWidget* dialog) {
+            auto* tempo = qobject_cast<TTempo2*>(dialog);
+            showedFast = tempo->Fast()->isChecked() && !tempo->Slow()->isChecked();
+            Click(tempo->Medium());
+            Click(Button(tempo, "OKBtn"));
+        })
+        .Then([&](QWidget* dialog) {
+            alertText = qobject_cast<TAlertDialog*>(dialog)->Memo()->toPlainText();
+            Click(Button(dialog, "OKBtn"));
+        });
+    m_form->TenpomenuClick();
+    QVERIFY(showedFast);
+    QCOMPARE(medium.Seen, QStringList({"ruvo::TTempo2", "ruvo::TAlertDialog"}));
+    QVERIFY(alertText.startsWith("Following operations will be "));
+    QCOMPARE(Pipeline().Doc.TempoClass, kTempoMedium);
+    QVERIFY(Pipeline().Doc.NoteIntenFileName != notesBefore);
+    ExpectOnlyDocumentFiles();
+
+    // Slow, then Cancel in the alert: nothing changes but the choice.
+    const WavHead before = Pipeline().Doc;
+    PercentWatcher percent(m_form->Progress()->Percent());
+    ModalScript declined;
+    declined
+        .Then([](QWidget* dialog) {
+            auto* tempo = qobject_cast<TTempo2*>(dialog);
+            QVERIFY(tempo->Medium()->isChecked());
+            Click(tempo->Slow());
+            Click(Button(tempo, "OKBtn"));
+        })
+        .Then([](QWidget* dialog) { Click(Button(dialog, "CancelBtn")); });
+    m_form->TenpomenuClick();
+    QVERIFY(declined.Finished());
+    QVERIFY(SameRecord(Pipeline().Doc, before));
+    QCOMPARE(Pipeline().TempoChoice, kTempoSlow);
+    QVERIFY(percent.Shown.isEmpty());
+
+    // Without the alert the re-run starts at once; a re-run shows steps of 7.
+    m_form->Displayalert1()->trigger();
+    QVERIFY(!m_form->Displayalert1()->isChecked());
+    ModalScript silent;
+    silent.Then([](QWidget* dialog) {
+        auto* tempo = qobject_cast<TTempo2*>(dialog);
+        Click(tempo->Fast());
+        Click(Button(tempo, "OKBtn"));
+    });
+    m_form->TenpomenuClick();
+    QCOMPARE(silent.Seen, QStringList({"ruvo::TTempo2"}));
+    QCOMPARE(Pipeline().Doc.TempoClass, kTempoFast);
+    QCOMPARE(percent.Shown.first(), QString("7%"));
+    QCOMPARE(percent.Shown.size(), 16);
+
+    // The class the document already has: nothing runs.
+    percent.Shown.clear();
+    ModalScript same;
+    same.Then([](QWidget* dialog) { Click(Button(dialog, "OKBtn")); });
+    m_form->TenpomenuClick();
+    QVERIFY(percent.Shown.isEmpty());
+    QCOMPARE(Pipeline().Doc.TempoClass, kTempoFast);
+}
+
+void MainWindowTest::ExportThroughSaveDialog() {
+    Open("ten.wav");
+    const std::string out = Input("song.mid");
+    std::filesystem::remove(out);
+    QStringList filters;
+    ModalScript save;
+    save.Then([&](QWidget* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        QVERIFY(files);
+        filters = files->nameFilters();
+        QCOMPARE(files->acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(files->defaultSuffix().isEmpty());
+        Type(files, out);
+        static_cast<QDialog*>(files)->accept();
+    });
+    m_form->FileSaveMidi();
+    QCOMPARE(filters, QStringList({"Midi file(*.mid)"}));
+    QCOMPARE(Pipeline().Doc.MidiFileName, out);
+    WavHead reference = Pipeline().Doc;
+    reference.MidiFileName = Input("reference.mid");
+    std::string written;
+    TMakeMidi().ConvMidi(kMidiToUserFile, reference, 0, reference.FrameCount - 1, written);
+    QCOMPARE(ReadAll(out), ReadAll(reference.MidiFileName));
+
+    // An existing name asks first; No keeps the file, and the dialog is then cancelled.
+    testsupport::WriteSigned(out, std::vector<std::int8_t>{1, 2, 3});
+    ModalScript refuse;
+    refuse
+        .Then([&](QWidget* dialog) {
+            auto* files = qobject_cast<QFileDialog*>(dialog);
+            // The dialog offers the last name chosen.
+            QCOMPARE(files->selectedFiles().value(0), QString::fromStdString(out));
+            static_cast<QDialog*>(files)->accept();
+        })
+        .Then([](QWidget* box) {
+            auto* question = qobject_cast<QMessageBox*>(box);
+            QVERIFY(question);
+            question->button(QMessageBox::No)->click();
+        })
+        .Then([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
+    m_form->FileSaveMidi();
+    QVERIFY2(refuse.Finished(), qPrintable(refuse.Seen.join(' ')));
+    QCOMPARE(ReadAll(out), std::string("\x01\x02\x03"));
+
+    // A name typed without extension is used as typed.
+    const std::string bare = Input("tune");
+    ModalScript typed;
+    typed.Then([&](QWidget* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        Type(files, bare);
+        static_cast<QDialog*>(files)->accept();
+    });
+    m_form->FileSaveMidi();
+    QVERIFY(Exists(bare));
+    QVERIFY(!Exists(bare + ".mid"));
+    QCOMPARE(ReadAll(bare), ReadAll(reference.MidiFileName));
+}
+
+void MainWindowTest::DisplayPlayerMark() {
+    m_form->Displayplayer1()->trigger();
+    QVERIFY(!m_form->Displayplayer1()->isChecked());
+    QVERIFY(!m_form->Player()->isVisible());
+    // A conversion shows the player again at its end; the mark stays as it is.
+    Open("short.wav");
+    QVERIFY(m_form->Player()->isVisible());
+    QVERIFY(!m_form->Displayplayer1()->isChecked());
+    m_form->Displayplayer1()->trigger();
+    QVERIFY(m_form->Displayplayer1()->isChecked());
+    QVERIFY(m_form->Player()->isVisible());
+    m_form->Displayplayer1()->trigger();
+    QVERIFY(!m_form->Player()->isVisible());
+}
+
+void MainWindowTest::AboutBoxIsCentred() {
+    m_form->move(40, 30);
+    m_form->AboutApplication1()->trigger();
+    TAboutBox* box = m_form->AboutBox();
+    QVERIFY(box->isVisible());
+    QVERIFY(!box->isModal());
+    const QRect main = m_form->frameGeometry();
+    const QRect own = box->frameGeometry();
+    QCOMPARE(own.left(), static_cast<int>(std::nearbyint(main.left() + main.width() * 0.5 - own.width() * 0.5)));
+    QCOMPARE(own.top(), static_cast<int>(std::nearbyint(main.top() + main.height() * 0.5 - own.height() * 0.5)));
+}
+
+void MainWindowTest::FileErrorIsShownAndDocumentStays() {
+    Open("short.wav");
+    const WavHead before = Pipeline().Doc;
+    Open("no-such-file.wav");
+    QCOMPARE(m_host->Errors.size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(m_host->Errors[0]).contains("no-such-file.wav"));
+    QVERIFY(SameRecord(Pipeline().Doc, before));
+    QCOMPARE(m_form->windowTitle(), "Ruvo - " + InputQ("short.wav"));
+    QVERIFY(!m_form->Progress()->isVisible());
+    QVERIFY(m_form->Player()->isVisible());
+    ExpectOnlyDocumentFiles();
+}
+
+void MainWindowTest::CommandLineFileAtFirstActivation() {
+    m_form.reset();
+    m_form = std::make_unique<TRuvoAppForm>(m_shell, InputQ("short.wav"));
+    PercentWatcher percent(m_form->Progress()->Percent());
+    m_form->show();
+    QTRY_COMPARE(m_form->windowTitle(), "Ruvo - " + InputQ("short.wav"));
+    QVERIFY(Pipeline().CmdLineDone());
+    const int shown = static_cast<int>(percent.Shown.size());
+    m_form->FormActivate();
+    m_form->FormActivate();
+    QCOMPARE(static_cast<int>(percent.Shown.size()), shown);
+    ExpectOnlyDocumentFiles();
+}
+
+void MainWindowTest::ClosingDuringConversionCancelsThenCloses() {
+    Open("short.wav");
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    PercentWatcher percent(m_form->Progress()->Percent());
+    percent.OnShown = [&](const QString& text) {
+        if (text == "48%") {
+            QTimer::singleShot(0, m_form.get(), [this] { m_form->close(); });
+        }
+    };
+    Open("ten.wav");
+    // The close waited for the conversion to unwind; the window closes right after.
+    QTRY_COMPARE(closed.count(), 1);
+    QVERIFY(!m_form->isVisible());
+    QVERIFY(FilesIn(m_tmp->Path().string()).empty());
+    QVERIFY(Exists(Input("short.wav")));
+}
+
+void MainWindowTest::WindowStaysResponsiveDuringConversion() {
+    // Events must run at least every frame: a timer shows how long the loop went without.
+    QElapsedTimer clock;
+    qint64 last = -1;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(2);
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        const qint64 now = clock.elapsed();
+        if (last >= 0) {
+            longestGap = std::max(longestGap, now - last);
+        }
+        last = now;
+    });
+    qint64 clickedAt = -1;
+    connect(m_form->Progress()->Cancel(), &QPushButton::clicked, this, [&] { clickedAt = clock.elapsed(); });
+    int repaints = 0;
+    PercentWatcher percent(m_form->Progress()->Percent());
+    percent.OnShown = [&](const QString& text) {
+        ++repaints;
+        if (text == "16%") {
+            // Start measuring in the spectrum pass, the longest stretch of the conversion.
+            last = -1;
+            ticker.start();
+            QTimer::singleShot(150, m_form->Progress()->Cancel(), [this] { Click(m_form->Progress()->Cancel()); });
+        }
+    };
+    clock.start();
+    Open("long.wav");
+    const qint64 cancelTook = clock.elapsed() - clickedAt;
+    ticker.stop();
+    qInfo("longest stretch without events: %lld ms; cancel to end of the run: %lld ms", longestGap, cancelTook);
+    QVERIFY(clickedAt >= 0);
+    QVERIFY(!Pipeline().HasDocument());
+    // The targets are 50 ms; the bounds leave room for a machine busy with other work.
+    QVERIFY2(longestGap < 250, QByteArray::number(longestGap).constData());
+    QVERIFY2(cancelTook < 250, QByteArray::number(cancelTook).constData());
+    QVERIFY(repaints >= 4);
+}
+
+void MainWindowTest::Screenshot() {
+    Open("ten.wav");
+    QApplication::processEvents();
+    const QByteArray folder = qgetenv("RUVO_TEST_OUTPUT_DIR");
+    const QString path = (folder.isEmpty() ? QString(".") : QString::fromLocal8Bit(folder)) + "/main-window.png";
+    QVERIFY(m_form->grab().save(path));
+    QVERIFY(m_form->Player()->grab().save(path.chopped(4) + "-player.png"));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

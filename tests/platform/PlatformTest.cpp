@@ -1,0 +1,168 @@
+// The Qt side of the platform services and the fakes the window tests rely on.
+
+#include "engine/EngineHost.h"
+#include "platform/fake/FakeSettingsStore.h"
+#include "platform/qt/PathConvert.h"
+#include "platform/qt/QtEngineHost.h"
+#include "platform/qt/QtSettingsStore.h"
+#include "platform/qt/QtShell.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace ruvo;
+
+class PlatformTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void ErrorBoxIsModalWithOneAbortButton();
+    void MessageBoxIsPlain();
+    void ProcessEventsRunsPendingEvents();
+    void FileNamesSurviveTheBoundary();
+    void LaunchInstancePassesTheFileWhole();
+    void SettingsPersistPerSection();
+    void FakeSettingsReadOnlyWholeNumbers();
+};
+
+namespace {
+
+struct BoxSeen {
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+    QStringList Buttons;
+    QString Text;
+    QString Title;
+    bool Modal = false;
+};
+
+// Looks at the next message box, then presses its first button.
+void InspectNextBox(BoxSeen& seen) {
+    auto* timer = new QTimer(qApp);
+    timer->start(5);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, &seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        seen.Icon = box->icon();
+        seen.Text = box->text();
+        seen.Title = box->windowTitle();
+        seen.Modal = box->isModal();
+        for (QAbstractButton* button : box->buttons()) {
+            seen.Buttons << button->text();
+        }
+        box->buttons().first()->click();
+    });
+}
+
+}  // namespace
+
+void PlatformTest::initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+void PlatformTest::ErrorBoxIsModalWithOneAbortButton() {
+    QtEngineHost host;
+    const ScopedEngineHost scope(host);
+    BoxSeen seen;
+    InspectNextBox(seen);
+    EngineHost().ErrorBox("File size smaller than 300bytes.\nOr can't read the file.");
+    QCOMPARE(seen.Icon, QMessageBox::Critical);
+    QCOMPARE(seen.Buttons, QStringList({"Abort"}));
+    QCOMPARE(seen.Text, QString("File size smaller than 300bytes.\nOr can't read the file."));
+    QVERIFY(seen.Modal);
+}
+
+void PlatformTest::MessageBoxIsPlain() {
+    QtEngineHost host;
+    BoxSeen seen;
+    InspectNextBox(seen);
+    host.MessageBox("Done.");
+    QCOMPARE(seen.Icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.Buttons, QStringList({"OK"}));
+    QCOMPARE(seen.Text, QString("Done."));
+}
+
+void PlatformTest::ProcessEventsRunsPendingEvents() {
+    QtEngineHost host;
+    bool ran = false;
+    QTimer::singleShot(0, qApp, [&ran] { ran = true; });
+    host.ProcessEvents();
+    QVERIFY(ran);
+}
+
+void PlatformTest::FileNamesSurviveTheBoundary() {
+    const QString name = QString::fromUtf8("/tmp/Lieder für dich/ä song (1).wav");
+    const std::string engine = FileNameToEngine(name);
+    QCOMPARE(engine, std::string("/tmp/Lieder f\xC3\xBCr dich/\xC3\xA4 song (1).wav"));
+    QCOMPARE(FileNameFromEngine(engine), name);
+    QCOMPARE(FromPath(ToPath(name)), name);
+    QCOMPARE(ToPath(name).filename().string(), std::string("\xC3\xA4 song (1).wav"));
+}
+
+void PlatformTest::LaunchInstancePassesTheFileWhole() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString script = dir.filePath("fake-ruvo");
+    {
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > \"$(dirname \"$0\")/args.tmp\"\n"
+                   "mv \"$(dirname \"$0\")/args.tmp\" \"$(dirname \"$0\")/args.txt\"\n");
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    QtShell shell(script);
+    const QString wav = dir.filePath("my song.wav");
+    shell.LaunchInstance(ToPath(wav));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("args.txt")), 10000);
+    QFile args(dir.filePath("args.txt"));
+    QVERIFY(args.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(args.readAll()), "1\n" + wav + "\n");
+}
+
+void PlatformTest::SettingsPersistPerSection() {
+    {
+        QtSettingsStore store(QStringLiteral("RuvoTest"), QStringLiteral("platform-test"));
+        store.Remove("TEST", "File1");
+        store.WriteString("TEST", "File1", "/music/a song.wav");
+        store.WriteString("TEST", "File0", "/music/b.wav");
+        store.WriteInt("Pos", "Left", -12);
+        store.WriteString("Pos", "Top", "12x");
+        store.Sync();
+    }
+    QtSettingsStore store(QStringLiteral("RuvoTest"), QStringLiteral("platform-test"));
+    QCOMPARE(store.ReadString("TEST", "File1").value_or(""), std::string("/music/a song.wav"));
+    QCOMPARE(store.Keys("TEST"), (std::vector<std::string>{"File0", "File1"}));
+    QCOMPARE(store.ReadInt("Pos", "Left").value_or(0), -12);
+    QVERIFY(!store.ReadInt("Pos", "Top").has_value());
+    QVERIFY(!store.ReadString("TEST", "Missing").has_value());
+    store.Remove("TEST", "File1");
+    QVERIFY(!store.ReadString("TEST", "File1").has_value());
+    store.Remove("TEST", "File0");
+    store.Remove("Pos", "Left");
+    store.Remove("Pos", "Top");
+    store.Sync();
+}
+
+void PlatformTest::FakeSettingsReadOnlyWholeNumbers() {
+    FakeSettingsStore store;
+    store.WriteString("Pos", "Left", "12x");
+    store.WriteString("Pos", "Top", "-7");
+    store.WriteInt("Other", "Width", 655);
+    QVERIFY(!store.ReadInt("Pos", "Left").has_value());
+    QCOMPARE(store.ReadInt("Pos", "Top").value_or(0), -7);
+    QCOMPARE(store.Keys("Pos"), (std::vector<std::string>{"Left", "Top"}));
+    store.Remove("Pos", "Left");
+    QCOMPARE(store.Keys("Pos"), std::vector<std::string>{"Top"});
+}
+
+QTEST_MAIN(PlatformTest)
+#include "PlatformTest.moc"
