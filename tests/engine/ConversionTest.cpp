@@ -81,8 +81,8 @@ protected:
         return keys;
     }
 
-    // Each tone of countEach samples at `rate` is one note at its key, lasting about as long
-    // as the tone; the first starts at tick 0.
+    // Each tone of kMelody is one note at its key, lasting about as long as the tone and
+    // starting about one tone after the previous one; the first starts at tick 0.
     static void ExpectMelody(const std::vector<MidiNote>& notes, double secondsEach)
     {
         std::vector<int> expected;
