@@ -33,7 +33,9 @@ void RawFile::Open(const std::string& path, Mode mode) {
     }
     m_path = path;
     errno = 0;
-    m_file = std::fopen(path.c_str(), mode == Mode::Read ? "rb" : "w+b");
+    if (mode == Mode::Recreate) std::remove(path.c_str());
+    const char* how = mode == Mode::Read ? "rb" : mode == Mode::Write ? "w+b" : "w+bx";
+    m_file = std::fopen(path.c_str(), how);
     if (m_file == nullptr) ThrowFileIoError(path, "open", "cannot open the file");
     // Transfers are large and already buffered by the callers: go straight to the system.
     std::setvbuf(m_file, nullptr, _IONBF, 0);

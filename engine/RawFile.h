@@ -12,7 +12,10 @@ namespace ruvo {
 
 class RawFile {
 public:
-    enum class Mode { Read, Write };  // Write creates or truncates
+    // Write creates or truncates. Recreate removes the file and creates it anew (exclusively):
+    // a work file rewritten many times is not flushed to disk at every close, as the file
+    // system does for a file truncated and written again.
+    enum class Mode { Read, Write, Recreate };
 
     RawFile() = default;
     ~RawFile();

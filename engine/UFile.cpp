@@ -27,7 +27,7 @@ TFileBase::TFileBase() = default;
 std::int32_t TFileBase::Open(RawFile& file, const std::string& name, std::int32_t mode, std::int32_t recLen) {
     assert(recLen >= 1 && recLen <= kBufferValues);
     assert(mode == kModeRead || mode == kModeWrite);
-    file.Open(name, mode == kModeRead ? RawFile::Mode::Read : RawFile::Mode::Write);
+    file.Open(name, mode == kModeRead ? RawFile::Mode::Read : RawFile::Mode::Recreate);
     m_openMode = mode;
     m_recLen = recLen;
     m_recIndex = -1;

@@ -34,7 +34,7 @@ std::int32_t FindTag(const std::uint8_t* bytes, std::int32_t first, const char* 
 class DoubleWriter {
 public:
     DoubleWriter(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
-        m_file.Open(path, RawFile::Mode::Write);
+        m_file.Open(path, RawFile::Mode::Recreate);
     }
     void Put(double value) {
         if (m_used == m_buffer.size()) Flush();
