@@ -149,6 +149,7 @@ private slots:
     void AboutBoxIsCentred();
     void FileErrorIsShownAndDocumentStays();
     void CommandLineFileAtFirstActivation();
+    void RecordingOfThePlayerBecomesTheDocument();
     void ClosingDuringConversionCancelsThenCloses();
     void WindowStaysResponsiveDuringConversion();
     void Screenshot();
@@ -172,7 +173,8 @@ void MainWindowTest::initTestCase() {
     // Ten seconds, stereo: four notes that lie in the rows the grid shows after a build.
     WriteMelodyWav(Input("ten.wav"), {33, 36, 40, 43}, 2.5, 22050, 2, 16);
     WriteMelodyWav(Input("short.wav"), {38, 45}, 0.7, 22050, 1, 16);
-    WriteMelodyWav(Input("long.wav"), {30, 34, 37, 41, 44, 41, 37, 34}, 4.0, 44100, 2, 16);
+    // Five minutes: the spectrum pass lasts long enough to cancel in it, even in an optimised build.
+    WriteMelodyWav(Input("long.wav"), {30, 34, 37, 41, 44, 41, 37, 34}, 37.5, 22050, 1, 16);
 }
 
 void MainWindowTest::init() {
@@ -593,6 +595,31 @@ void MainWindowTest::CommandLineFileAtFirstActivation() {
     ExpectOnlyDocumentFiles();
 }
 
+void MainWindowTest::RecordingOfThePlayerBecomesTheDocument() {
+    Open("short.wav");
+    // The player's record after a recording: its WAV among the work files, nothing analysed.
+    const std::string recording = m_tmp->File("rwf0042.tmp");
+    std::filesystem::copy_file(Input("ten.wav"), recording);
+    WavHead record;
+    record.FileName = recording;
+    m_form->Player()->SetRecord(record);
+    emit m_form->Player()->OnRecordingDone();
+    // The notification is posted: nothing happens before the event loop delivers it.
+    QVERIFY(Pipeline().Doc.FileName != recording);
+    QTRY_COMPARE(m_form->windowTitle(), "Ruvo - " + QString::fromStdString(recording));
+    QVERIFY(Pipeline().DocIsRecording());
+    // Replaced by a file from disk, the recording goes; the file from disk stays.
+    Open("short.wav");
+    QVERIFY(!Exists(recording));
+    ExpectOnlyDocumentFiles();
+    // Exit closes the window, which deletes the document's work files.
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    Click(m_form->ExitBtn());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(FilesIn(m_tmp->Path().string()).empty());
+    QVERIFY(Exists(Input("short.wav")));
+}
+
 void MainWindowTest::ClosingDuringConversionCancelsThenCloses() {
     Open("short.wav");
     QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
@@ -634,7 +661,7 @@ void MainWindowTest::WindowStaysResponsiveDuringConversion() {
             // Start measuring in the spectrum pass, the longest stretch of the conversion.
             last = -1;
             ticker.start();
-            QTimer::singleShot(150, m_form->Progress()->Cancel(), [this] { Click(m_form->Progress()->Cancel()); });
+            QTimer::singleShot(100, m_form->Progress()->Cancel(), [this] { Click(m_form->Progress()->Cancel()); });
         }
     };
     clock.start();

@@ -1,7 +1,6 @@
 // The Qt side of the platform services and the fakes the window tests rely on.
 
 #include "engine/EngineHost.h"
-#include "platform/fake/FakeSettingsStore.h"
 #include "platform/qt/PathConvert.h"
 #include "platform/qt/QtEngineHost.h"
 #include "platform/qt/QtSettingsStore.h"
@@ -30,7 +29,6 @@ private slots:
     void FileNamesSurviveTheBoundary();
     void LaunchInstancePassesTheFileWhole();
     void SettingsPersistPerSection();
-    void FakeSettingsReadOnlyWholeNumbers();
 };
 
 namespace {
@@ -150,18 +148,6 @@ void PlatformTest::SettingsPersistPerSection() {
     store.Remove("Pos", "Left");
     store.Remove("Pos", "Top");
     store.Sync();
-}
-
-void PlatformTest::FakeSettingsReadOnlyWholeNumbers() {
-    FakeSettingsStore store;
-    store.WriteString("Pos", "Left", "12x");
-    store.WriteString("Pos", "Top", "-7");
-    store.WriteInt("Other", "Width", 655);
-    QVERIFY(!store.ReadInt("Pos", "Left").has_value());
-    QCOMPARE(store.ReadInt("Pos", "Top").value_or(0), -7);
-    QCOMPARE(store.Keys("Pos"), (std::vector<std::string>{"Left", "Top"}));
-    store.Remove("Pos", "Left");
-    QCOMPARE(store.Keys("Pos"), std::vector<std::string>{"Top"});
 }
 
 QTEST_MAIN(PlatformTest)
