@@ -5,6 +5,7 @@
 #include "engine/EngineHost.h"
 #include "platform/qt/QtEngineHost.h"
 #include "platform/qt/QtShell.h"
+#include "platform/qt/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -23,6 +24,10 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = QCoreApplication::arguments();
     ruvo::TRuvoAppForm form(shell, arguments.size() > 1 ? arguments.at(1) : QString());
     QObject::connect(&form, &ruvo::TRuvoAppForm::OnClosed, &app, &QCoreApplication::quit);
+    // Interrupted or terminated, the program closes its window like the user would: a running
+    // conversion is cancelled and the work files are deleted.
+    ruvo::TerminationSignals termination;
+    QObject::connect(&termination, &ruvo::TerminationSignals::OnTerminationRequested, &form, &QWidget::close);
     form.show();
     form.activateWindow();
     return QApplication::exec();

@@ -5,16 +5,20 @@
 #include "platform/qt/QtEngineHost.h"
 #include "platform/qt/QtSettingsStore.h"
 #include "platform/qt/QtShell.h"
+#include "platform/qt/TerminationSignals.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 using namespace ruvo;
 
@@ -29,6 +33,7 @@ private slots:
     void FileNamesSurviveTheBoundary();
     void LaunchInstancePassesTheFileWhole();
     void SettingsPersistPerSection();
+    void TerminationArrivesAsQtSignal();
 };
 
 namespace {
@@ -148,6 +153,24 @@ void PlatformTest::SettingsPersistPerSection() {
     store.Remove("Pos", "Left");
     store.Remove("Pos", "Top");
     store.Sync();
+}
+
+void PlatformTest::TerminationArrivesAsQtSignal() {
+    struct sigaction before = {};
+    sigaction(SIGTERM, nullptr, &before);
+    {
+        TerminationSignals termination;
+        QSignalSpy requested(&termination, &TerminationSignals::OnTerminationRequested);
+        std::raise(SIGTERM);
+        std::raise(SIGINT);
+        QTRY_COMPARE(requested.count(), 2);
+        QCOMPARE(requested.at(0).at(0).toInt(), SIGTERM);
+        QCOMPARE(requested.at(1).at(0).toInt(), SIGINT);
+    }
+    // Afterwards the previous handling is back.
+    struct sigaction current = {};
+    sigaction(SIGTERM, nullptr, &current);
+    QVERIFY(current.sa_handler == before.sa_handler);
 }
 
 QTEST_MAIN(PlatformTest)

@@ -1,0 +1,32 @@
+#pragma once
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the UI thread, so that the program can
+// close its window (and delete its work files) instead of dying where it stands. One instance
+// at a time, made by main(); the previous handlers come back when it goes.
+
+#include <QObject>
+
+#include <csignal>
+
+class QSocketNotifier;
+
+namespace ruvo {
+
+class TerminationSignals : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+signals:
+    // The signal number that arrived; further ones while the program winds down arrive too.
+    void OnTerminationRequested(int signalNumber);
+
+private:
+    void ReadPending();
+
+    QSocketNotifier* m_notifier = nullptr;  // owned by parent
+    struct sigaction m_previous[3] = {};
+};
+
+}  // namespace ruvo
