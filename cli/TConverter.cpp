@@ -84,8 +84,10 @@ public:
     void SetFrames(std::int64_t frames) { m_frames = frames; }
     void Count(Tick tick)
     {
+        // Frame ticks also come from inside the longer steps; only those of the spectrum pass,
+        // which follows the last preparation step, count as frames.
         if (tick == Tick::Step) ++m_steps;
-        else ++m_framesDone;
+        else if (m_steps == kWaveStageSteps - 1) ++m_framesDone;
     }
     int Percent() const
     {
