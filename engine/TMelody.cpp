@@ -4,6 +4,7 @@
 #include "engine/UFile.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -71,7 +72,8 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
         for (std::int32_t h = 1; h <= kMelodyHarmonics; ++h) {
             const double hz = h * 55.0 * std::pow(2.0, n / 12.0);
             const std::int32_t lo = std::max(NearestBin(hz * std::pow(2.0, -1.0 / 24.0)), 1);
-            const std::int32_t hi = std::min(std::max(NearestBin(hz * std::pow(2.0, 1.0 / 24.0)), lo), kSpectrumBins - 1);
+            const std::int32_t hi =
+                std::min(std::max(NearestBin(hz * std::pow(2.0, 1.0 / 24.0)), lo), kSpectrumBins - 1);
             HarmonicRange& range = m_ranges[static_cast<std::size_t>(n * kMelodyHarmonics + h - 1)];
             if (lo < kSpectrumBins) {
                 range.Lo = static_cast<std::int16_t>(lo);
@@ -92,10 +94,8 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
             if (k != from) sum += std::exp(-std::abs(from - k) / kJumpSemitones);
         }
         for (std::int32_t to = 0; to < kNoteCount; ++to) {
-            const double p = to == from
-                                 ? kVoicedStay * kNoteStay
-                                 : kVoicedStay * (1.0 - kNoteStay) * std::exp(-std::abs(from - to) / kJumpSemitones) / sum;
-            at(to, from) = std::log(p);
+            const double jump = std::exp(-std::abs(from - to) / kJumpSemitones) / sum;
+            at(to, from) = std::log(to == from ? kVoicedStay * kNoteStay : kVoicedStay * (1.0 - kNoteStay) * jump);
         }
         at(kUnvoiced, from) = std::log(1.0 - kVoicedStay);
     }
@@ -108,6 +108,7 @@ const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) co
 }
 
 void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience) const {
+    assert(spectrum.size() >= static_cast<std::size_t>(kSpectrumBins));
     const HarmonicRange* range = m_ranges.data();
     for (std::size_t n = 0; n < kNotes; ++n) {
         double sum = 0.0;
@@ -142,7 +143,7 @@ void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameC
 
 void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
                           const std::string& onsetName) {
-    std::vector<double> onset(static_cast<std::size_t>(std::max(frameCount, 0)), 0.0);
+    std::vector<std::uint8_t> onset(static_cast<std::size_t>(std::max(frameCount, 0)), 0);
     const std::int64_t blocks = sampleCount / kOnsetBlockSamples;
 
     // The decision on block k waits for the rises of blocks k+1 and k+2; a ring holds the
@@ -161,7 +162,7 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
         }
         lastOnset = k;
         const std::int64_t frame = OnsetBlockToFrame(k);
-        if (frame < frameCount) onset[static_cast<std::size_t>(frame)] = 1.0;
+        if (frame < frameCount) onset[static_cast<std::size_t>(frame)] = 1;
     };
 
     TFileBase in;
@@ -174,7 +175,9 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
             energy[slot(k)] = e;
             // Blocks before the first read as the first.
             double quietest = std::numeric_limits<double>::infinity();
-            for (std::int64_t j = k - kOnsetLookBack; j < k; ++j) quietest = std::min(quietest, energy[slot(std::max<std::int64_t>(j, 0))]);
+            for (std::int64_t j = k - kOnsetLookBack; j < k; ++j) {
+                quietest = std::min(quietest, energy[slot(std::max<std::int64_t>(j, 0))]);
+            }
             rise[slot(k)] = e - quietest;
             if (k >= kOnsetPeakReach) decide(k - kOnsetPeakReach);
         }
@@ -184,7 +187,10 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
 
     TFileBase out;
     OpenOrThrow(out, onsetName, kModeWrite, 1);
-    for (const double flag : onset) out.WriteData(std::span<const double>(&flag, 1));
+    for (const std::uint8_t flag : onset) {
+        const double value[1] = {flag != 0 ? 1.0 : 0.0};
+        out.WriteData(value);
+    }
     out.CloseFile();
 }
 
@@ -289,7 +295,9 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 
     // A one-frame dropout inside a note is bridged, unless the note is attacked again after it.
     for (std::size_t f = 1; f + 1 < frames; ++f) {
-        if (track[f] < 0 && track[f - 1] >= 0 && track[f - 1] == track[f + 1] && !onsetAt(f + 1)) track[f] = track[f - 1];
+        if (track[f] < 0 && track[f - 1] >= 0 && track[f - 1] == track[f + 1] && !onsetAt(f + 1)) {
+            track[f] = track[f - 1];
+        }
     }
 
     // Pieces: runs of one state, cut at every onset. Each piece is decided before it is
@@ -306,8 +314,8 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
     while (first < frames) {
         const std::size_t end = pieceEnd(first);
         if (!isNote(first, end)) {
-            std::fill(track.begin() + static_cast<std::ptrdiff_t>(first), track.begin() + static_cast<std::ptrdiff_t>(end),
-                      std::int8_t{-1});
+            const auto silent = track.subspan(first, end - first);
+            std::fill(silent.begin(), silent.end(), std::int8_t{-1});
         } else if (end < frames && track[end] == track[first] && isNote(end, pieceEnd(end))) {
             // The same pitch attacked again right away: a silent frame between them lets the
             // export write two notes.
@@ -348,8 +356,8 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // Without a rise within reach the note was there all along, under the other one:
             // its start says nothing, and the change stays where the tracker put it.
             if (start == lowest && (lowest == 0 || within(lowest - 1))) start = f;
-            std::fill(track.begin() + static_cast<std::ptrdiff_t>(start), track.begin() + static_cast<std::ptrdiff_t>(f),
-                      track[f]);
+            const auto moved = track.subspan(start, f - start);
+            std::fill(moved.begin(), moved.end(), track[f]);
         }
         noteStart = start;
     }

@@ -296,7 +296,8 @@ TEST(TMelodyTest, PitchGlideGivesStaircase) {
 std::vector<double> LoudThenQuiet(double quietDb) {
     std::vector<double> sound = testsupport::SineAtNote(36, Samples(0.8), kRate, 16000.0);
     testsupport::Append(sound, testsupport::Silence(Samples(0.3)));
-    testsupport::Append(sound, testsupport::SineAtNote(43, Samples(0.8), kRate, 16000.0 * std::pow(10.0, -quietDb / 20.0)));
+    const double quiet = 16000.0 * std::pow(10.0, -quietDb / 20.0);
+    testsupport::Append(sound, testsupport::SineAtNote(43, Samples(0.8), kRate, quiet));
     return Framed(sound);
 }
 
