@@ -82,7 +82,7 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
             // failure here still leaves the old document with all its files. The working
             // record still names the old document's grid file: the build must not delete it.
             Work.MidiGridFileName.clear();
-            result = BuildGridFile(Work, 1);
+            result = BuildGridFile(Work, 1, [this] { m_progress.ProgressIdle(); });
         }
     } catch (...) {
         m_progress.ProgressHide();
@@ -163,11 +163,15 @@ std::int32_t DocumentPipeline::RunNoteStage(WavHead& rec, std::int32_t fresh) {
     m_view.HidePlayer();
     // Events run inside each step, and the cancel is looked at right after them, so a
     // Cancel pressed during the last step still stops the run.
-    const TickFn tick = [this](Tick) {
+    const TickFn tick = [this](Tick kind) {
         if (m_progress.CancelRequested()) {
             return false;
         }
-        m_progress.ProgressStep();
+        if (kind == Tick::Step) {
+            m_progress.ProgressStep();
+        } else {
+            m_progress.ProgressIdle();
+        }
         return !m_progress.CancelRequested();
     };
     const std::int32_t result = ruvo::RunNoteStage(m_note, rec, fresh, tick);
@@ -204,7 +208,7 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
         // document's own files stay as they were until the run has completed.
         if (GiveNoteFilesNewNames(Work) && RunNoteStage(Work, 0) == 0) {
             Work.MidiGridFileName.clear();
-            result = BuildGridFile(Work, 0);
+            result = BuildGridFile(Work, 0, [this] { m_progress.ProgressIdle(); });
         }
     } catch (...) {
         m_progress.ProgressHide();

@@ -23,6 +23,21 @@ private:
     bool m_done = false;
 };
 
+// Installs the caller's tick as the engine object's idle hook for one stage.
+template <typename Engine>
+class ScopedIdle {
+public:
+    ScopedIdle(Engine& engine, const TickFn& tick) : m_engine(engine) {
+        m_engine.SetIdle([&tick] { return tick(Tick::Frame); });
+    }
+    ~ScopedIdle() { m_engine.SetIdle(nullptr); }
+    ScopedIdle(const ScopedIdle&) = delete;
+    ScopedIdle& operator=(const ScopedIdle&) = delete;
+
+private:
+    Engine& m_engine;
+};
+
 }  // namespace
 
 std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& work, const TickFn& tick) {
@@ -39,8 +54,13 @@ std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& w
     if (!tick(Tick::Step)) return kCancelled;
 
     WaveStageNames names(wav, work);
+    ScopedIdle idle(wav, tick);
     for (std::int32_t pass = 1; pass <= 3; ++pass) {
-        wav.PrepareSamples(pass);
+        try {
+            wav.PrepareSamples(pass);
+        } catch (const StepCancelled&) {
+            return kCancelled;
+        }
         if (!tick(Tick::Step)) return kCancelled;
     }
     const std::int32_t frames = wav.AnalyzeFrame(kAnalyzeOpen);
@@ -69,8 +89,13 @@ std::int32_t RunNoteStage(TNote& note, WavHead& rec, std::int32_t fresh, const T
     } else {
         note.Load(rec);
     }
+    ScopedIdle idle(note, tick);
     for (std::int32_t step = kFirstStep; step <= kLastStep; ++step) {
-        note.RunStep(step, fresh);
+        try {
+            note.RunStep(step, fresh);
+        } catch (const StepCancelled&) {
+            return kCancelled;
+        }
         if (!tick(Tick::Step)) return kCancelled;
     }
     return 0;

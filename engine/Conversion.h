@@ -16,7 +16,8 @@ class TWavProc;
 
 constexpr std::int32_t kCancelled = -2;  // a stage's result after the caller cancelled
 
-// Step: a progress step ended; Frame: one spectrum frame ended (many per step).
+// Step: a progress step ended; Frame: a spectrum frame or a few records of a longer step
+// ended (many per step).
 enum class Tick { Step, Frame };
 // Returns false to cancel the run.
 using TickFn = std::function<bool(Tick)>;

@@ -44,6 +44,7 @@ void TNote::EraseHarmonics(std::int32_t reset) {
     const std::span<double> out(m_out.data(), kNoteCount);
     double keep[1] = {0.0};
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadData(in);
         SideFile.ReadData(keep);
         std::copy(in.begin(), in.end(), out.begin());
@@ -76,6 +77,7 @@ void TNote::FillGapsOfTwo() {
     const std::span<double> out(m_out.data(), kNoteCount);
     InFile.ReadWindow5(out, kWindowClear);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadWindow5(out, kWindowAdvance);
         const auto before = InFile.WindowRow(-1);
         const auto cur = InFile.WindowRow(0);
@@ -114,6 +116,7 @@ void TNote::SpreadErasureBack() {
     // cur is changed in place and becomes `later` next time, so an erasure runs back over the
     // whole run of sounding cells before it.
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         later = cur;
         cur = earlier;
         InFile.ReadBack3(earlier, kWindowAdvance);
@@ -140,6 +143,7 @@ void TNote::SpreadErasureForward() {
     cur.fill(0.0);
     m_params.FrameCount = std::max(m_params.FrameCount - 1, 0);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         prev = cur;
         InFile.ReadData(cur);
         for (std::size_t i = 0; i < kNoteCount; ++i) {
@@ -156,6 +160,7 @@ void TNote::PassThrough() {
     (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, kNoteCount);
     const std::span<double> record(m_in.data(), kNoteCount);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadData(record);
         OutFile.WriteData(record);
     }
@@ -178,6 +183,7 @@ void TNote::ExtendNotes(bool extend) {
     double loudest = 0.0;
     (void)SideFile.OpenFile(m_params.RawNoteFileName, kModeRead, kNoteCount);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         SideFile.ReadData(raw);
         loudest = std::max(loudest, *std::max_element(raw.begin() + 1, raw.end()));
     }
@@ -189,6 +195,7 @@ void TNote::ExtendNotes(bool extend) {
     std::array<double, kNoteCount> prev{};
     std::array<double, kNoteCount> cur{};
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         prev = cur;
         InFile.ReadData(cur);
         cur[0] = 0.0;

@@ -133,6 +133,7 @@ void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameC
     std::vector<double> spectrum(static_cast<std::size_t>(kSpectrumBins));
     std::array<double, kNotes> salience{};
     for (std::int32_t f = 0; f < frameCount; ++f) {
+        Idle();
         in.ReadData(spectrum);
         NoteSalience(spectrum, salience);
         out.WriteData(salience);
@@ -170,6 +171,7 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
         OpenOrThrow(in, samplesName, kModeRead, kOnsetBlockSamples);
         std::vector<double> block(static_cast<std::size_t>(kOnsetBlockSamples));
         for (std::int64_t k = 0; k < blocks; ++k) {
+            Idle();
             in.ReadData(block);
             const double e = BlockEnergyDb(block);
             energy[slot(k)] = e;
@@ -234,6 +236,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     TFileBase salienceFile;
     OpenOrThrow(salienceFile, in.Salience, kModeRead, kNoteCount);
     for (std::size_t f = 0; f < frames; ++f) {
+        Idle();
         salienceFile.ReadData(salience);
         loudestLevel = std::max(loudestLevel, LevelDb(*std::max_element(salience.begin(), salience.end())));
     }
@@ -250,6 +253,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     OpenOrThrow(salienceFile, in.Salience, kModeRead, kNoteCount);
     OpenOrThrow(threshold, in.Threshold, kModeRead, 1);
     for (std::size_t f = 0; f < frames; ++f) {
+        Idle();
         salienceFile.ReadData(salience);
         threshold.ReadData(margin);
         Emissions(salience, margin[0], loudestLevel, logEmission);
@@ -389,6 +393,7 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     std::vector<double> raw(kNotes);
     std::vector<double> cells(kNotes);
     for (const std::int8_t note : track) {
+        Idle();
         file.ReadData(raw);
         std::fill(cells.begin(), cells.end(), 0.0);
         if (note >= 0) {

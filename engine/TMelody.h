@@ -4,6 +4,7 @@
 // attacks of the sound and writes the same note table as the classic rules (72 cells per
 // frame). Streams its files; TNote makes one per step, tests drive the passes directly.
 
+#include "engine/Idle.h"
 #include "engine/Units.h"
 
 #include <array>
@@ -59,6 +60,9 @@ public:
     // shorter than two frames and leaves a silent frame between repeated notes of one pitch.
     static void Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets);
 
+    // The hook that each pass calls every few records (none: never interrupted).
+    void SetIdle(IdleHook* idle) { m_idle = idle; }
+
     // The most bytes that the last WriteTable held in buffers that grow with the frame count.
     std::size_t PeakFrameBytes() const { return m_peakFrameBytes; }
 
@@ -80,7 +84,12 @@ private:
     std::vector<double> m_logTransition;
     std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
     std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
+    void Idle() {
+        if (m_idle != nullptr) m_idle->Poll();
+    }
+
     std::size_t m_peakFrameBytes = 0;
+    IdleHook* m_idle = nullptr;
 };
 
 }  // namespace ruvo

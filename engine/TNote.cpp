@@ -122,6 +122,7 @@ void TNote::RunWindow3(std::int32_t recLen, WindowRule rule) {
     const std::span<double> out(m_out.data(), static_cast<std::size_t>(recLen));
     InFile.ReadWindow3(out, kWindowClear);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadWindow3(out, kWindowAdvance);
         const auto prev = InFile.WindowRow(-1);
         const auto cur = InFile.WindowRow(0);
@@ -138,6 +139,7 @@ void TNote::PickPeaks() {
     (void)InFile.OpenFile(m_params.IntenFileName, kModeRead, kSpectrumBins);
     (void)OutFile.OpenFile(m_params.Temp1FileName, kModeWrite, kSpectrumBins);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadData(m_in);
         const double* s = m_in.data();
         double* o = m_out.data();
@@ -160,6 +162,7 @@ void TNote::ApplyThreshold(std::int32_t reset) {
     (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, kSpectrumBins);
     double margin[1] = {0.0};
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadData(m_in);
         SideFile.ReadData(margin);
         // The search starts from 0.0, so the loudest peak is never taken below 0.
@@ -215,6 +218,7 @@ void TNote::MapToNotes(const std::string& from, const std::string& to) {
     const auto& noteOf = BinToNote();
     const std::span<double> cells(m_out.data(), kNoteCount);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
         InFile.ReadData(m_in);
         std::fill(cells.begin(), cells.end(), 0.0);
         // The loudest peak in each note's band wins; a tie keeps the lower bin.

@@ -3,6 +3,7 @@
 // streaming steps from one work file to the next, skipping the steps that the tempo class
 // omits. Owned by value by its user; works on its own copy of the document record.
 
+#include "engine/Idle.h"
 #include "engine/UFile.h"
 #include "engine/Units.h"
 #include "engine/WavHead.h"
@@ -37,6 +38,8 @@ public:
     static bool StepRuns(std::int32_t tempoClass, std::int32_t step);
 
     const WavHead& Params() const { return m_params; }
+    // Called every few records of a step; returning false ends the step with StepCancelled.
+    void SetIdle(IdleHook::Fn idle) { m_idle.Set(std::move(idle)); }
 
 private:
     void SwapTables();
@@ -73,6 +76,7 @@ private:
     std::vector<double> m_in;
     std::vector<double> m_out;
     std::vector<double> m_side;
+    IdleHook m_idle;
 };
 
 }  // namespace ruvo

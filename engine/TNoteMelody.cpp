@@ -11,15 +11,17 @@ namespace ruvo {
 // Table A holds the note salience and table B the onset flags; the names are never swapped.
 void TNote::RunMelodyStep(std::int32_t step, std::int32_t reset) {
     const std::int32_t frames = m_params.FrameCount;
+    TMelody melody;
+    melody.SetIdle(&m_idle);
     switch (step) {
         case 1:
-            TMelody().WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName);
+            melody.WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName);
             return;
         case 2:
             if (reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
             return;
         case 6:
-            TMelody().WriteOnsets(m_params.NormFileName, m_params.SampleCount, frames, m_params.Temp2FileName);
+            melody.WriteOnsets(m_params.NormFileName, m_params.SampleCount, frames, m_params.Temp2FileName);
             return;
         case 7:
             MapSpectrumToNotes();
@@ -30,7 +32,7 @@ void TNote::RunMelodyStep(std::int32_t step, std::int32_t reset) {
         case 16: {
             const MelodyInputs in{m_params.Temp1FileName, m_params.ThresholdFileName, m_params.Temp2FileName,
                                   m_params.RawNoteFileName};
-            TMelody().WriteTable(in, frames, m_params.NoteIntenFileName);
+            melody.WriteTable(in, frames, m_params.NoteIntenFileName);
             return;
         }
         default:

@@ -224,6 +224,7 @@ void TWavProc::NormaliseSamples(RawSampleReader<Sample>& reader, std::int64_t co
             normaliser.Put(static_cast<double>(reader.Buffer[static_cast<std::size_t>(i)]) - offset);
         }
         done += n;
+        m_idle.PollNow();
     }
     m_sampleCounter = -1;
     reader.File.Close();

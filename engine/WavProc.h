@@ -4,6 +4,7 @@
 // 2048 log magnitudes per frame of 1024 samples at 22050 per second. Owned by value by its
 // user (main window or converter); one thread.
 
+#include "engine/Idle.h"
 #include "engine/UFile.h"
 #include "engine/Units.h"
 #include "engine/WavHead.h"
@@ -45,6 +46,9 @@ public:
     // cleared, result -1. A file that cannot be opened or read throws FileIoError.
     std::int32_t CheckWavFile(const std::string& fileName, const WavHead& oldHead, WavHead& newHead);
     void GetWavHead(WavHead& head) const { head = m_head; }
+    // Called after every buffer load of the sample preparation; returning false ends it with
+    // StepCancelled.
+    void SetIdle(IdleHook::Fn idle) { m_idle.Set(std::move(idle)); }
 
     [[nodiscard]] std::int32_t OpenIntenFilesByte(const std::string& name);
     [[nodiscard]] std::int32_t OpenIntenFilesShortint(const std::string& name);
@@ -115,7 +119,8 @@ private:
     std::vector<double> m_work;
     std::vector<double> m_imag;
     std::vector<double> m_spectrum;
-    std::vector<double> m_streamOut;  // stream buffer of the sample preparation
+    std::vector<double> m_streamOut;
+    IdleHook m_idle;  // stream buffer of the sample preparation
 };
 
 }  // namespace ruvo

@@ -39,9 +39,16 @@ double NormaliseValue(double value, double& peak) {
     return value;
 }
 
+void IdleEvery(std::int32_t frame, const std::function<void()>& idle) {
+    constexpr std::int32_t kIdleFrames = 256;
+    if (idle && frame % kIdleFrames == kIdleFrames - 1) {
+        idle();
+    }
+}
+
 // Step 1 of the build: the note table, clamped, through Temp1 and back; returns the peak.
 // Nothing when a file could not be opened (the engine has shown why).
-std::optional<double> NormaliseNoteTable(const WavHead& doc) {
+std::optional<double> NormaliseNoteTable(const WavHead& doc, const std::function<void()>& idle) {
     std::vector<double> rec(kGridRows);
     double peak = kLevelOffset;
     {
@@ -55,6 +62,7 @@ std::optional<double> NormaliseNoteTable(const WavHead& doc) {
             return std::nullopt;
         }
         for (std::int32_t frame = 0; frame < doc.FrameCount; ++frame) {
+            IdleEvery(frame, idle);
             source.ReadData(rec);
             for (double& value : rec) {
                 value = NormaliseValue(value, peak);
@@ -77,7 +85,8 @@ std::optional<double> NormaliseNoteTable(const WavHead& doc) {
 
 // Step 3 of the build: one grid record per frame of the (normalised) note table.
 // -1 when a file could not be opened.
-std::int32_t WriteGridFile(const WavHead& doc, double peak, const std::string& gridName) {
+std::int32_t WriteGridFile(const WavHead& doc, double peak, const std::string& gridName,
+                           const std::function<void()>& idle) {
     std::vector<double> rec(kGridRows);
     std::array<std::int8_t, kGridRows> levels{};
     TFileBase notes;
@@ -90,6 +99,7 @@ std::int32_t WriteGridFile(const WavHead& doc, double peak, const std::string& g
         return -1;
     }
     for (std::int32_t frame = 0; frame < doc.FrameCount; ++frame) {
+        IdleEvery(frame, idle);
         notes.ReadData(rec);
         for (std::int32_t note = 0; note < kGridRows; ++note) {
             levels[static_cast<std::size_t>(NoteToRow(note))] = NoteLevel(rec[static_cast<std::size_t>(note)], peak);
@@ -120,11 +130,11 @@ std::int8_t NoteLevel(double value, double peak) {
     return static_cast<std::int8_t>(RoundToInt(value));
 }
 
-std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset) {
+std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset, const std::function<void()>& idle) {
     if (doc.NoteIntenFileName.empty()) {
         return 0;
     }
-    const std::optional<double> normalised = NormaliseNoteTable(doc);
+    const std::optional<double> normalised = NormaliseNoteTable(doc, idle);
     if (!normalised) {
         return -1;
     }
@@ -139,7 +149,7 @@ std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset) {
     }
     std::int32_t status = -1;
     try {
-        status = WriteGridFile(doc, peak, gridName);
+        status = WriteGridFile(doc, peak, gridName, idle);
     } catch (...) {
         std::remove(gridName.c_str());
         throw;

@@ -8,6 +8,7 @@
 #include "panes/CellLook.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -30,7 +31,9 @@ constexpr std::int32_t NoteToRow(std::int32_t note) { return kGridRows - 1 - not
 // Nothing happens without a note table. Result 0, or -1 when a file could not be named or
 // opened (the engine has shown why; the document keeps its previous grid file).
 // Throws FileIoError when a transfer fails; the previous grid file then stays too.
-[[nodiscard]] std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset);
+// `idle`, when given, runs every few hundred frames so that the windows stay painted.
+[[nodiscard]] std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset,
+                                         const std::function<void()>& idle = {});
 
 // The level of note value `value` when the table's peak is `peak` (at least 0.1): 1..101
 // for a sounding note, 0 silent, negative erased, always within [-120, 120].
