@@ -196,33 +196,25 @@ void PrepareWindow(std::vector<double>& window, std::array<std::size_t, 5>& offs
 
 }  // namespace
 
-std::int32_t TFileBase::ReadWindow3(std::span<double> rec, std::int32_t cmd) {
+// The forward windows over rows -reach..reach: clear, advance (shift down and read the next
+// record into the top row) or fetch a row.
+std::int32_t TFileBase::ReadWindow(std::span<double> rec, std::int32_t cmd, std::int32_t reach) {
     assert(m_recLen <= kWindowRowValues);
     PrepareWindow(m_window, m_rowOffset);
     if (cmd == kWindowClear) {
-        for (std::int32_t row = -1; row <= 1; ++row) std::fill_n(Row(row), m_recLen, 0.0);
+        for (std::int32_t row = -reach; row <= reach; ++row) std::fill_n(Row(row), m_recLen, 0.0);
     } else if (cmd == kWindowAdvance) {
-        ShiftWindow(-1);
-        ReadData({Row(1), static_cast<std::size_t>(m_recLen)});
-    } else if (cmd >= -1 && cmd <= 1) {
+        ShiftWindow(-reach);
+        ReadData({Row(reach), static_cast<std::size_t>(m_recLen)});
+    } else if (cmd >= -reach && cmd <= reach) {
         std::copy_n(Row(cmd), m_recLen, rec.begin());
     }
     return 0;
 }
 
-std::int32_t TFileBase::ReadWindow5(std::span<double> rec, std::int32_t cmd) {
-    assert(m_recLen <= kWindowRowValues);
-    PrepareWindow(m_window, m_rowOffset);
-    if (cmd == kWindowClear) {
-        for (std::int32_t row = -2; row <= 2; ++row) std::fill_n(Row(row), m_recLen, 0.0);
-    } else if (cmd == kWindowAdvance) {
-        ShiftWindow(-2);
-        ReadData({Row(2), static_cast<std::size_t>(m_recLen)});
-    } else if (cmd >= -2 && cmd <= 2) {
-        std::copy_n(Row(cmd), m_recLen, rec.begin());
-    }
-    return 0;
-}
+std::int32_t TFileBase::ReadWindow3(std::span<double> rec, std::int32_t cmd) { return ReadWindow(rec, cmd, 1); }
+
+std::int32_t TFileBase::ReadWindow5(std::span<double> rec, std::int32_t cmd) { return ReadWindow(rec, cmd, 2); }
 
 std::int32_t TFileBase::ReadBack3(std::span<double> rec, std::int32_t cmd) {
     assert(m_recLen <= kWindowRowValues);

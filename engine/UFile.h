@@ -69,6 +69,7 @@ private:
     void FlushBuffer(RawFile& file, std::vector<Value>& buffer, std::int64_t records);
     std::int32_t Open(RawFile& file, const std::string& name, std::int32_t mode, std::int32_t recLen);
     void ShiftWindow(std::int32_t lowest);
+    std::int32_t ReadWindow(std::span<double> rec, std::int32_t cmd, std::int32_t reach);
     double* Row(std::int32_t row) { return m_window.data() + m_rowOffset[static_cast<std::size_t>(row + 2)]; }
 
     std::int32_t m_recLen = 1;
