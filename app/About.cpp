@@ -8,8 +8,8 @@
 namespace ruvo {
 
 TAboutBox::TAboutBox(QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::CustomizeWindowHint) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("Version Information"));
     setFixedSize(204, 138);
@@ -31,7 +31,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     auto* version = new QLabel(QStringLiteral("Version 2.00"), panel);  // owned by parent
     version->setObjectName(QStringLiteral("Version"));
     version->setGeometry(56, 30, 120, 16);
-    auto* comments = new QLabel(QStringLiteral("The Software converts wav file to midi file."), panel);  // owned by parent
+    auto* comments =
+        new QLabel(QStringLiteral("The Software converts wav file to midi file."), panel);  // owned by parent
     comments->setObjectName(QStringLiteral("Comments"));
     comments->setWordWrap(true);
     comments->setGeometry(8, 56, 172, 56);

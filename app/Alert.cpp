@@ -37,8 +37,8 @@ TAlertDialog::TAlertDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::M
 }
 
 QStringList TAlertDialog::Lines() {
-    return {QStringLiteral("Following operations will be "), QStringLiteral("cancelled."),
-            QStringLiteral("    Would you like to proceed?"), QString(),
+    return {QStringLiteral("Following operations will be "),      QStringLiteral("cancelled."),
+            QStringLiteral("    Would you like to proceed?"),     QString(),
             QStringLiteral(" Delete note, Add note, Move note "), QStringLiteral("   and Change time length of note.")};
 }
 

@@ -19,10 +19,9 @@ constexpr std::int32_t kRerunSteps = kNoteStageSteps;
 
 // The work files of a document record, in the order in which they are deleted.
 constexpr std::array<std::string WavHead::*, 10> kWorkFileFields = {
-    &WavHead::Temp1FileName,     &WavHead::Temp2FileName,    &WavHead::NormFileName,
-    &WavHead::IntenFileName,     &WavHead::ThresholdFileName, &WavHead::HarmonicFileName,
-    &WavHead::NoteIntenFileName, &WavHead::OctFileName,      &WavHead::RawNoteFileName,
-    &WavHead::MidiGridFileName};
+    &WavHead::Temp1FileName,     &WavHead::Temp2FileName,    &WavHead::NormFileName,      &WavHead::IntenFileName,
+    &WavHead::ThresholdFileName, &WavHead::HarmonicFileName, &WavHead::NoteIntenFileName, &WavHead::OctFileName,
+    &WavHead::RawNoteFileName,   &WavHead::MidiGridFileName};
 
 // Clears in `run` every work file name that `keep` names too, so that deleting what is left
 // never touches a file of `keep`.
@@ -273,9 +272,7 @@ std::int32_t DocumentPipeline::CheckCancel(const WavHead& rec) {
     return -1;
 }
 
-void DocumentPipeline::DeleteWorkFiles(WavHead& rec, bool isRecording) {
-    ruvo::DeleteWorkFiles(rec, isRecording);
-}
+void DocumentPipeline::DeleteWorkFiles(WavHead& rec, bool isRecording) { ruvo::DeleteWorkFiles(rec, isRecording); }
 
 void DocumentPipeline::RefreshDocumentView() { Refresh(true); }
 
@@ -331,9 +328,9 @@ bool DocumentPipeline::GiveNoteFilesNewNames(WavHead& rec) {
         const char* Prefix;
     };
     static constexpr std::array<NewName, 4> kRewritten = {{{&WavHead::Temp1FileName, "tm1"},
-                                                          {&WavHead::Temp2FileName, "tm2"},
-                                                          {&WavHead::NoteIntenFileName, "not"},
-                                                          {&WavHead::RawNoteFileName, "ioc"}}};
+                                                           {&WavHead::Temp2FileName, "tm2"},
+                                                           {&WavHead::NoteIntenFileName, "not"},
+                                                           {&WavHead::RawNoteFileName, "ioc"}}};
     for (const NewName& entry : kRewritten) {
         std::string name;
         GetTempName(entry.Prefix, name);

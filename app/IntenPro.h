@@ -53,7 +53,7 @@ private:
     QLabel* m_percent = nullptr;            // owned by parent
     QPushButton* m_cancel = nullptr;        // owned by parent
     std::int32_t m_step = 10;
-    std::int32_t m_cancelRequested = 0;     // -1 once Cancel was pressed
+    std::int32_t m_cancelRequested = 0;  // -1 once Cancel was pressed
 };
 
 }  // namespace ruvo

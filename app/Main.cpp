@@ -35,7 +35,7 @@ namespace ruvo {
 
 namespace {
 
-constexpr int kClientWidth = 647;   // the design's client area below the menu bar
+constexpr int kClientWidth = 647;  // the design's client area below the menu bar
 constexpr int kClientHeight = 506;
 constexpr int kRecordingRetryMs = 100;
 
@@ -71,9 +71,9 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, const QString& commandLineFile, QWidge
     : QMainWindow(parent), m_shell(shell) {
     FormCreate();
     // The windows of the program, in the order in which it makes them.
-    m_player = new TPlayer(this);  // owned by parent
-    m_aboutBox = new TAboutBox(this);  // owned by parent
-    m_tempo2 = new TTempo2(this);  // owned by parent
+    m_player = new TPlayer(this);              // owned by parent
+    m_aboutBox = new TAboutBox(this);          // owned by parent
+    m_tempo2 = new TTempo2(this);              // owned by parent
     m_progress = new TIntenCalProgress(this);  // owned by parent
     m_pipeline = std::make_unique<DocumentPipeline>(*this, *m_progress, m_shell);
     m_tempo2->BindTempoChoice(m_pipeline->TempoChoice);
@@ -310,8 +310,8 @@ void TRuvoAppForm::FileOpen() {
     QFileDialog dialog(this, QStringLiteral("Load file"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("All file (*.*)"), QStringLiteral("WAV file (*.wav)"),
-                           QStringLiteral("ruvo file (*.rvo)")});
+    dialog.setNameFilters(
+        {QStringLiteral("All file (*.*)"), QStringLiteral("WAV file (*.wav)"), QStringLiteral("ruvo file (*.rvo)")});
     dialog.selectNameFilter(QStringLiteral("WAV file (*.wav)"));
     if (!m_openedFileName.isEmpty()) {
         dialog.selectFile(m_openedFileName);

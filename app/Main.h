@@ -109,31 +109,31 @@ private:
 
     IShell& m_shell;
     std::unique_ptr<DocumentPipeline> m_pipeline;
-    TPlayer* m_player = nullptr;                // owned by parent
-    TAboutBox* m_aboutBox = nullptr;            // owned by parent
-    TTempo2* m_tempo2 = nullptr;                // owned by parent
-    TIntenCalProgress* m_progress = nullptr;    // owned by parent
-    TStrColGrid* m_midiDisp2 = nullptr;         // owned by parent
-    TStrColGrid* m_midiDispBackUp = nullptr;    // owned by parent
-    QFrame* m_speedPanel = nullptr;             // owned by parent
-    QToolButton* m_openBtn = nullptr;           // owned by parent
-    QToolButton* m_saveMidi = nullptr;          // owned by parent
-    QToolButton* m_tenpoBtn = nullptr;          // owned by parent
-    QToolButton* m_exitBtn = nullptr;           // owned by parent
-    std::array<QLabel*, 7> m_wavInfo{};         // owned by parent
-    QLabel* m_statusBar = nullptr;              // owned by parent
-    QAction* m_fileOpen = nullptr;              // owned by parent
-    QAction* m_fileSaveMidiFile = nullptr;      // owned by parent
-    QAction* m_fileExit = nullptr;              // owned by parent
-    QAction* m_tenpomenu = nullptr;             // owned by parent
-    QAction* m_displayAlert = nullptr;          // owned by parent
-    QAction* m_displayPlayer = nullptr;         // owned by parent
-    QAction* m_aboutApplication = nullptr;      // owned by parent
-    QAction* m_helpBrowser = nullptr;           // owned by parent
-    QString m_openedFileName;                   // the name last chosen in the Open dialog
-    QString m_lastMidiName;                     // the save dialog's last choice
+    TPlayer* m_player = nullptr;              // owned by parent
+    TAboutBox* m_aboutBox = nullptr;          // owned by parent
+    TTempo2* m_tempo2 = nullptr;              // owned by parent
+    TIntenCalProgress* m_progress = nullptr;  // owned by parent
+    TStrColGrid* m_midiDisp2 = nullptr;       // owned by parent
+    TStrColGrid* m_midiDispBackUp = nullptr;  // owned by parent
+    QFrame* m_speedPanel = nullptr;           // owned by parent
+    QToolButton* m_openBtn = nullptr;         // owned by parent
+    QToolButton* m_saveMidi = nullptr;        // owned by parent
+    QToolButton* m_tenpoBtn = nullptr;        // owned by parent
+    QToolButton* m_exitBtn = nullptr;         // owned by parent
+    std::array<QLabel*, 7> m_wavInfo{};       // owned by parent
+    QLabel* m_statusBar = nullptr;            // owned by parent
+    QAction* m_fileOpen = nullptr;            // owned by parent
+    QAction* m_fileSaveMidiFile = nullptr;    // owned by parent
+    QAction* m_fileExit = nullptr;            // owned by parent
+    QAction* m_tenpomenu = nullptr;           // owned by parent
+    QAction* m_displayAlert = nullptr;        // owned by parent
+    QAction* m_displayPlayer = nullptr;       // owned by parent
+    QAction* m_aboutApplication = nullptr;    // owned by parent
+    QAction* m_helpBrowser = nullptr;         // owned by parent
+    QString m_openedFileName;                 // the name last chosen in the Open dialog
+    QString m_lastMidiName;                   // the save dialog's last choice
     bool m_destroying = false;
-    bool m_closePending = false;                // closed during a conversion: close after it
+    bool m_closePending = false;  // closed during a conversion: close after it
     bool m_closed = false;
     bool m_activatedOnce = false;
 };

@@ -38,9 +38,9 @@ protected:
 private:
     std::int32_t m_ownChoice = 1;
     std::int32_t* m_tempoChoice = &m_ownChoice;  // not owned once bound
-    QRadioButton* m_fast = nullptr;    // owned by parent
-    QRadioButton* m_medium = nullptr;  // owned by parent
-    QRadioButton* m_slow = nullptr;    // owned by parent
+    QRadioButton* m_fast = nullptr;              // owned by parent
+    QRadioButton* m_medium = nullptr;            // owned by parent
+    QRadioButton* m_slow = nullptr;              // owned by parent
 };
 
 }  // namespace ruvo

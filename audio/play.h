@@ -34,13 +34,13 @@ signals:
 private:
     WavHead m_record;
     bool m_initialised = false;
-    QFrame* m_wave = nullptr;          // owned by parent
-    QToolButton* m_play = nullptr;     // owned by parent
-    QToolButton* m_pause = nullptr;    // owned by parent
-    QToolButton* m_stop = nullptr;     // owned by parent
-    QToolButton* m_rec = nullptr;      // owned by parent
-    QRadioButton* m_wav = nullptr;     // owned by parent
-    QRadioButton* m_midi = nullptr;    // owned by parent
+    QFrame* m_wave = nullptr;        // owned by parent
+    QToolButton* m_play = nullptr;   // owned by parent
+    QToolButton* m_pause = nullptr;  // owned by parent
+    QToolButton* m_stop = nullptr;   // owned by parent
+    QToolButton* m_rec = nullptr;    // owned by parent
+    QRadioButton* m_wav = nullptr;   // owned by parent
+    QRadioButton* m_midi = nullptr;  // owned by parent
 };
 
 }  // namespace ruvo

@@ -121,13 +121,12 @@ int main(int argc, char** argv) {
         ruvo::ApplyGridBuild(grid, scratch);
         refresh();
 
-        std::printf("grid %dx%d, %d columns of %d px in view:\n", size.width(), size.height(),
-                    grid.VisibleColCount(), grid.DefaultColWidth());
+        std::printf("grid %dx%d, %d columns of %d px in view:\n", size.width(), size.height(), grid.VisibleColCount(),
+                    grid.DefaultColWidth());
         Report("  refresh (metrics, fill, repaint)", Measure(repetitions, refresh));
         QScrollBar* bar = grid.horizontalScrollBar();
-        Report("  scroll step (arrow of the scroll bar)", Measure(repetitions, [&] {
-                   bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-               }));
+        Report("  scroll step (arrow of the scroll bar)",
+               Measure(repetitions, [&] { bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); }));
         Report("  thumb drag to a far column", Measure(repetitions, [&] {
                    bar->setSliderDown(true);
                    bar->setSliderPosition((bar->sliderPosition() + 2579) % bar->maximum());

@@ -6,8 +6,7 @@
 
 namespace ruvo {
 
-void ConsoleHost::Report(const std::string& text)
-{
+void ConsoleHost::Report(const std::string& text) {
     m_bar.Clear();
     std::string line = m_input.empty() ? text : m_input + ": " + text;
     if (line.empty() || line.back() != '\n') line += '\n';

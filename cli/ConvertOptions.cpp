@@ -8,24 +8,21 @@
 namespace ruvo {
 namespace {
 
-std::optional<std::int32_t> ParseTempo(std::string_view text)
-{
+std::optional<std::int32_t> ParseTempo(std::string_view text) {
     if (text == "fast") return kTempoFast;
     if (text == "medium") return kTempoMedium;
     if (text == "slow") return kTempoSlow;
     return std::nullopt;
 }
 
-std::optional<AnalysisMode> ParseMode(std::string_view text)
-{
+std::optional<AnalysisMode> ParseMode(std::string_view text) {
     if (text == "classic") return AnalysisMode::Classic;
     if (text == "melody") return AnalysisMode::Melody;
     return std::nullopt;
 }
 
 // The whole text must be one finite number: "0.4x", "", "nan" and "inf" are refused.
-std::optional<double> ParseNumber(std::string_view text)
-{
+std::optional<double> ParseNumber(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double value = 0.0;
     const char* end = text.data() + text.size();
@@ -34,8 +31,7 @@ std::optional<double> ParseNumber(std::string_view text)
     return value;
 }
 
-ParsedCommandLine BadUsage(std::string error)
-{
+ParsedCommandLine BadUsage(std::string error) {
     ParsedCommandLine result;
     result.Outcome = ParseOutcome::BadUsage;
     result.Error = std::move(error);
@@ -44,8 +40,7 @@ ParsedCommandLine BadUsage(std::string error)
 
 }  // namespace
 
-std::string UsageText()
-{
+std::string UsageText() {
     return "Usage: ruvo-convert [options] INPUT.wav...\n"
            "Converts the melody of each WAV file into a Standard MIDI File, written beside it\n"
            "with the extension .mid unless -o or -d says otherwise.\n"
@@ -70,8 +65,7 @@ std::string UsageText()
            "130 interrupted by Ctrl-C (128 + the signal's number for others).\n";
 }
 
-ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
-{
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     ParsedCommandLine result;
     ConvertOptions& options = result.Options;
     bool optionsEnded = false;
@@ -161,8 +155,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     return result;
 }
 
-std::filesystem::path OutputPathFor(const ConvertOptions& options, const std::filesystem::path& input)
-{
+std::filesystem::path OutputPathFor(const ConvertOptions& options, const std::filesystem::path& input) {
     if (!options.OutputFile.empty()) return options.OutputFile;
     std::filesystem::path name = input.filename();
     name.replace_extension(".mid");

@@ -16,7 +16,7 @@ inline constexpr const char* kConverterVersion = "ruvo-convert 2.00";
 
 struct ConvertOptions {
     std::int32_t TempoClass = kTempoFast;
-    double Threshold = 0.4;         // margin below the frame's loudest peak, log10 units
+    double Threshold = 0.4;  // margin below the frame's loudest peak, log10 units
     bool KeepHarmonics = false;
     bool KeepWorkFiles = false;
     bool Quiet = false;

@@ -7,15 +7,11 @@ namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
 
-void OnInterrupt(int signalNumber)
-{
-    g_signal = signalNumber;
-}
+void OnInterrupt(int signalNumber) { g_signal = signalNumber; }
 
 }  // namespace
 
-void InstallInterruptHandlers()
-{
+void InstallInterruptHandlers() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
@@ -25,9 +21,6 @@ void InstallInterruptHandlers()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-int InterruptSignal()
-{
-    return static_cast<int>(g_signal);
-}
+int InterruptSignal() { return static_cast<int>(g_signal); }
 
 }  // namespace ruvo

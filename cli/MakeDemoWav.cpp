@@ -20,20 +20,15 @@ constexpr double kNoteSeconds = 0.4;
 constexpr double kGapSeconds = 0.05;
 constexpr std::array<std::int32_t, 8> kMelody{69, 69, 76, 76, 78, 78, 76, 74};  // MIDI keys
 
-double KeyFrequency(std::int32_t key)
-{
-    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
-}
+double KeyFrequency(std::int32_t key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
 
-void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
-{
+void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu));
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "Usage: ruvo-make-demo FILE.wav\n");
         return 2;
@@ -59,13 +54,13 @@ int main(int argc, char** argv)
     std::vector<std::uint8_t> file{'R', 'I', 'F', 'F'};
     PutLe(file, 36 + dataBytes, 4);
     for (const char c : {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '}) file.push_back(static_cast<std::uint8_t>(c));
-    PutLe(file, 16, 4);            // format chunk size
-    PutLe(file, 1, 2);             // PCM
-    PutLe(file, 1, 2);             // mono
+    PutLe(file, 16, 4);  // format chunk size
+    PutLe(file, 1, 2);   // PCM
+    PutLe(file, 1, 2);   // mono
     PutLe(file, kRate, 4);
-    PutLe(file, kRate * 2, 4);     // bytes per second
-    PutLe(file, 2, 2);             // bytes per sample frame
-    PutLe(file, 16, 2);            // bits per sample
+    PutLe(file, kRate * 2, 4);  // bytes per second
+    PutLe(file, 2, 2);          // bytes per sample frame
+    PutLe(file, 16, 2);         // bits per sample
     for (const char c : {'d', 'a', 't', 'a'}) file.push_back(static_cast<std::uint8_t>(c));
     PutLe(file, dataBytes, 4);
     for (const std::int16_t s : samples) PutLe(file, static_cast<std::uint16_t>(s), 2);

@@ -30,8 +30,7 @@ namespace {
 class PendingOutput {
 public:
     PendingOutput() = default;
-    ~PendingOutput()
-    {
+    ~PendingOutput() {
         if (m_path.empty()) return;
         std::error_code ignored;
         fs::remove(m_path, ignored);
@@ -40,8 +39,7 @@ public:
     PendingOutput& operator=(const PendingOutput&) = delete;
 
     // Empty on success, else the system's reason.
-    std::string Create(const fs::path& finalPath)
-    {
+    std::string Create(const fs::path& finalPath) {
         fs::path folder = finalPath.parent_path();
         if (folder.empty()) folder = ".";
         std::string hidden(".");
@@ -63,8 +61,7 @@ public:
     const fs::path& Path() const { return m_path; }
 
     // Empty on success, else the system's reason.
-    std::string Commit()
-    {
+    std::string Commit() {
         std::error_code error;
         fs::rename(m_path, m_final, error);
         if (error) return error.message();
@@ -82,15 +79,15 @@ private:
 class ProgressModel {
 public:
     void SetFrames(std::int64_t frames) { m_frames = frames; }
-    void Count(Tick tick)
-    {
+    void Count(Tick tick) {
         // Frame ticks also come from inside the longer steps; only those of the spectrum pass,
         // which follows the last preparation step, count as frames.
-        if (tick == Tick::Step) ++m_steps;
-        else if (m_steps == kWaveStageSteps - 1) ++m_framesDone;
+        if (tick == Tick::Step)
+            ++m_steps;
+        else if (m_steps == kWaveStageSteps - 1)
+            ++m_framesDone;
     }
-    int Percent() const
-    {
+    int Percent() const {
         constexpr double kFrameUnits = 12.0;  // all spectrum frames together, in step units
         constexpr double kTotal = kWaveStageSteps + kNoteStageSteps + kFrameUnits;
         double units = m_steps;
@@ -105,8 +102,7 @@ private:
     std::int32_t m_steps = 0;
 };
 
-void AddNames(std::vector<std::string>& names, const WavHead& rec)
-{
+void AddNames(std::vector<std::string>& names, const WavHead& rec) {
     for (std::string& name : WorkFileNames(rec))
         if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
             names.push_back(std::move(name));
@@ -117,8 +113,7 @@ void AddNames(std::vector<std::string>& names, const WavHead& rec)
 TConverter::TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar)
     : m_options(options), m_host(host), m_bar(bar) {}
 
-WavHead TConverter::StartRecord() const
-{
+WavHead TConverter::StartRecord() const {
     WavHead rec;
     rec.ThresholdDefault = m_options.Threshold;
     rec.HarmonicDefault = m_options.KeepHarmonics ? 1.0 : 0.0;
@@ -127,8 +122,7 @@ WavHead TConverter::StartRecord() const
     return rec;
 }
 
-TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path& output)
-{
+TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path& output) {
     m_host.SetInput(input.string());
 
     std::error_code error;
@@ -146,7 +140,8 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         return Result::Failed;
     }
     if (fs::exists(output, error) && fs::equivalent(input, output, error)) {
-        m_host.Report("the MIDI file " + output.string() + " would replace the input; choose another name with -o or -d");
+        m_host.Report("the MIDI file " + output.string() +
+                      " would replace the input; choose another name with -o or -d");
         return Result::Failed;
     }
 
@@ -172,8 +167,8 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
             WavHead head;
             wav->GetWavHead(head);
             if (head.SampleRate > 0) {
-                progress.SetFrames(static_cast<std::int64_t>(head.SampleCount) * kNormalRate /
-                                   head.SampleRate / kFrameSamples);
+                progress.SetFrames(static_cast<std::int64_t>(head.SampleCount) * kNormalRate / head.SampleRate /
+                                   kFrameSamples);
                 framesKnown = true;
             }
         }

@@ -24,15 +24,13 @@ constexpr int kExitUsage = 2;
 constexpr int kExitSignalBase = 128;
 
 // The same file under every spelling of its name, for telling whether two outputs collide.
-std::string FileKey(const fs::path& path)
-{
+std::string FileKey(const fs::path& path) {
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(fs::absolute(path, error), error);
     return error ? path.lexically_normal().string() : canonical.string();
 }
 
-int Convert(const ruvo::ConvertOptions& options)
-{
+int Convert(const ruvo::ConvertOptions& options) {
     ruvo::InstallInterruptHandlers();
     ruvo::TProgressBar bar(stderr, !options.Quiet && isatty(STDERR_FILENO) == 1);
     ruvo::ConsoleHost host(bar);
@@ -43,8 +41,8 @@ int Convert(const ruvo::ConvertOptions& options)
         std::error_code error;
         static_cast<void>(fs::temp_directory_path(error));
         if (error) {
-            host.Report(std::string(ruvo::kConverterName) + ": no usable temporary folder (TMPDIR): " +
-                        error.message());
+            host.Report(std::string(ruvo::kConverterName) +
+                        ": no usable temporary folder (TMPDIR): " + error.message());
             return kExitFailed;
         }
     }
@@ -53,9 +51,8 @@ int Convert(const ruvo::ConvertOptions& options)
         std::error_code error;
         fs::create_directories(options.OutputFolder, error);
         if (error || !fs::is_directory(options.OutputFolder)) {
-            host.Report(std::string(ruvo::kConverterName) + ": cannot use the folder " +
-                        options.OutputFolder.string() + ": " +
-                        (error ? error.message() : std::string("not a folder")));
+            host.Report(std::string(ruvo::kConverterName) + ": cannot use the folder " + options.OutputFolder.string() +
+                        ": " + (error ? error.message() : std::string("not a folder")));
             return kExitFailed;
         }
     }
@@ -89,23 +86,16 @@ int Convert(const ruvo::ConvertOptions& options)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ruvo::ParsedCommandLine parsed = ruvo::ParseCommandLine(args);
     switch (parsed.Outcome) {
-    case ruvo::ParseOutcome::Help:
-        std::fputs(ruvo::UsageText().c_str(), stdout);
-        return kExitOk;
-    case ruvo::ParseOutcome::Version:
-        std::printf("%s\n", ruvo::kConverterVersion);
-        return kExitOk;
-    case ruvo::ParseOutcome::BadUsage:
-        std::fprintf(stderr, "%s: %s\n\n%s", ruvo::kConverterName, parsed.Error.c_str(),
-                     ruvo::UsageText().c_str());
-        return kExitUsage;
-    case ruvo::ParseOutcome::Convert:
-        break;
+        case ruvo::ParseOutcome::Help: std::fputs(ruvo::UsageText().c_str(), stdout); return kExitOk;
+        case ruvo::ParseOutcome::Version: std::printf("%s\n", ruvo::kConverterVersion); return kExitOk;
+        case ruvo::ParseOutcome::BadUsage:
+            std::fprintf(stderr, "%s: %s\n\n%s", ruvo::kConverterName, parsed.Error.c_str(), ruvo::UsageText().c_str());
+            return kExitUsage;
+        case ruvo::ParseOutcome::Convert: break;
     }
     return Convert(parsed.Options);
 }

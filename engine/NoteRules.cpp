@@ -98,7 +98,7 @@ void TNote::FillGapsOfTwo() {
 
 void TNote::FillGapsOfOne() {
     RunWindow3(kNoteCount, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
-                                    std::span<double> out) {
+                              std::span<double> out) {
         for (std::size_t i = 0; i < kNoteCount; ++i) {
             if (prev[i] >= 0.0 && next[i] >= 0.0 && cur[i] < 0.0) out[i] = (prev[i] + next[i]) / 2;
         }
@@ -170,7 +170,7 @@ void TNote::PassThrough() {
 
 void TNote::DropLoneCells() {
     RunWindow3(kNoteCount, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
-                                    std::span<double> out) {
+                              std::span<double> out) {
         for (std::size_t i = 0; i < kNoteCount; ++i) {
             if (prev[i] == 0.0 && next[i] == 0.0 && cur[i] != 0.0) out[i] = 0.0;
         }

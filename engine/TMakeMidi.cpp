@@ -13,16 +13,17 @@
 namespace ruvo {
 namespace {
 
-constexpr std::uint8_t kNoteOnStatus = 0x90;     // channel 1; later events use running status
+constexpr std::uint8_t kNoteOnStatus = 0x90;  // channel 1; later events use running status
 constexpr std::uint8_t kFirstVelocity = 0x7F;
-constexpr std::uint8_t kVelocity = 0x64;         // 100
-constexpr std::uint8_t kOffVelocity = 0x00;      // a note-on with velocity 0 ends a note
+constexpr std::uint8_t kVelocity = 0x64;     // 100
+constexpr std::uint8_t kOffVelocity = 0x00;  // a note-on with velocity 0 ends a note
 constexpr const char* kNullNameMessage = "File name is NULL in TMakeMidi.ConvMidi";
 constexpr const char* kOverflowMessage = "File bufferis overflow at work array";
 
 // Format 1, two tracks, 120 ticks per quarter; the tempo track holds 4/4, C major and
 // 371520 microseconds per quarter (one 15-tick column = one 46.44 ms frame); the second track
 // starts with program 73 (a flute) on channel 1. Bytes 51..54 receive the track length.
+// clang-format off
 constexpr std::array<std::uint8_t, kMidiHeadBytes> kHead = {
     'M', 'T', 'h', 'd', 0x00, 0x00, 0x00, 0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x78,
     'M', 'T', 'r', 'k', 0x00, 0x00, 0x00, 0x19,
@@ -33,6 +34,7 @@ constexpr std::array<std::uint8_t, kMidiHeadBytes> kHead = {
     'M', 'T', 'r', 'k', 0x00, 0x00, 0x00, 0x00,
     0x00, 0xC0, 0x49,
 };
+// clang-format on
 
 struct Change {
     std::uint8_t key;
@@ -56,7 +58,8 @@ private:
     std::size_t m_size = 0;
 };
 
-void WriteFile(const std::string& name, const std::array<std::uint8_t, kMidiHeadBytes>& head, const TrackBuffer& track) {
+void WriteFile(const std::string& name, const std::array<std::uint8_t, kMidiHeadBytes>& head,
+               const TrackBuffer& track) {
     RawFile file;
     try {
         file.Open(name, RawFile::Mode::Write);

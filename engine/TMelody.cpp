@@ -12,31 +12,31 @@
 namespace ruvo {
 namespace {
 
-constexpr double kBinHz = 22050.0 / 4096.0;      // spectrum bin width
-constexpr double kHarmonicDecay = 0.85;          // weight of harmonic h is 0.85^(h-1)
-constexpr double kLevelWindowDb = 30.0;          // voiced range below the loudest frame ...
-constexpr double kDefaultMargin = 0.4;           // ... at this threshold margin, in proportion
-constexpr double kVoicingRampDb = 6.0;           // from unvoiced to fully voiced
-constexpr double kLevelFloor = 1e-9;             // keeps the level of a silent frame finite
-constexpr double kContrastGate = 0.3;            // log10(loudest / median salience) ...
-constexpr double kContrastWidth = 0.1;           // ... ramps the voicing over this width
-constexpr double kEmissionFloor = 1e-4;          // no state is ever impossible
-constexpr double kNoteStay = 0.9;                // a voiced frame keeps its note
-constexpr double kJumpSemitones = 6.0;           // jumps fall off as exp(-distance / 6)
+constexpr double kBinHz = 22050.0 / 4096.0;  // spectrum bin width
+constexpr double kHarmonicDecay = 0.85;      // weight of harmonic h is 0.85^(h-1)
+constexpr double kLevelWindowDb = 30.0;      // voiced range below the loudest frame ...
+constexpr double kDefaultMargin = 0.4;       // ... at this threshold margin, in proportion
+constexpr double kVoicingRampDb = 6.0;       // from unvoiced to fully voiced
+constexpr double kLevelFloor = 1e-9;         // keeps the level of a silent frame finite
+constexpr double kContrastGate = 0.3;        // log10(loudest / median salience) ...
+constexpr double kContrastWidth = 0.1;       // ... ramps the voicing over this width
+constexpr double kEmissionFloor = 1e-4;      // no state is ever impossible
+constexpr double kNoteStay = 0.9;            // a voiced frame keeps its note
+constexpr double kJumpSemitones = 6.0;       // jumps fall off as exp(-distance / 6)
 constexpr double kVoicedStay = 0.95;
 constexpr double kUnvoicedStay = 0.95;
-constexpr std::int32_t kOnsetLookBack = 4;       // blocks before the rise is measured against
+constexpr std::int32_t kOnsetLookBack = 4;  // blocks before the rise is measured against
 constexpr double kOnsetRiseDb = 12.0;
 // Blocks after an onset without another. A jump stays in the rise for as long as the look-back
 // sees the quieter blocks before it, so a shorter pause counts a steady attack twice.
 constexpr std::int32_t kOnsetRefractory = kOnsetLookBack;
-constexpr std::int32_t kOnsetPeakReach = 2;      // an onset's rise is the largest within +-2 blocks
+constexpr std::int32_t kOnsetPeakReach = 2;  // an onset's rise is the largest within +-2 blocks
 constexpr std::int32_t kMinNoteFrames = 2;
 // A note that takes over from another without an attack goes back to where its salience rose
 // to within 6 dB of its level at the change, by at most 4 frames.
 constexpr double kLegatoRiseDb = 6.0;
 constexpr std::size_t kLegatoReach = 4;
-constexpr double kLeastNoteValue = 0.01;         // a sounding cell is never 0
+constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
 constexpr std::size_t kStates = static_cast<std::size_t>(kMelodyStates);
@@ -124,8 +124,7 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
     }
 }
 
-void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount,
-                            const std::string& salienceName) {
+void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName) {
     TFileBase in;
     TFileBase out;
     OpenOrThrow(in, spectrumName, kModeRead, kSpectrumBins);

@@ -15,10 +15,10 @@
 
 namespace ruvo {
 
-constexpr std::int32_t kMelodyHarmonics = 10;            // harmonics summed per note
-constexpr std::int32_t kMelodyStates = kNoteCount + 1;   // notes 0..71, then unvoiced
-constexpr std::int32_t kUnvoiced = kNoteCount;           // state index of "no note"
-constexpr std::int32_t kOnsetBlockSamples = 256;         // samples per onset energy block
+constexpr std::int32_t kMelodyHarmonics = 10;           // harmonics summed per note
+constexpr std::int32_t kMelodyStates = kNoteCount + 1;  // notes 0..71, then unvoiced
+constexpr std::int32_t kUnvoiced = kNoteCount;          // state index of "no note"
+constexpr std::int32_t kOnsetBlockSamples = 256;        // samples per onset energy block
 
 // Bins lo..hi (both included) within a quarter tone of one harmonic; empty when Lo > Hi.
 struct HarmonicRange {
@@ -78,7 +78,7 @@ private:
     static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
                                  std::span<const std::uint8_t> onsets);
 
-    std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount * kMelodyHarmonics)> m_ranges{};
+    std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
     // the best predecessor of one state reads one contiguous row.
     std::vector<double> m_logTransition;

@@ -67,12 +67,16 @@ void TNote::LoadNew(WavHead& head) {
 
 bool TNote::StepRuns(std::int32_t tempoClass, std::int32_t step) {
     switch (step) {
-        case 3: case 4: case 10: case 11: case 12: case 14: case 15:
-            return tempoClass != kTempoFast && tempoClass != kTempoMedium;
-        case 5: case 9:
-            return tempoClass != kTempoFast;
-        default:
-            return step >= kFirstStep && step <= kLastStep;
+        case 3:
+        case 4:
+        case 10:
+        case 11:
+        case 12:
+        case 14:
+        case 15: return tempoClass != kTempoFast && tempoClass != kTempoMedium;
+        case 5:
+        case 9: return tempoClass != kTempoFast;
+        default: return step >= kFirstStep && step <= kLastStep;
     }
 }
 
@@ -93,7 +97,8 @@ std::int32_t TNote::RunStep(std::int32_t step, std::int32_t reset) {
         case 7: MapSpectrumToNotes(); return 0;
         case 8: EraseHarmonics(reset); break;
         case 9: FillGapsOfTwo(); break;
-        case 10: case 15: FillGapsOfOne(); break;
+        case 10:
+        case 15: FillGapsOfOne(); break;
         case 11: SpreadErasureBack(); break;
         case 12: SpreadErasureForward(); break;
         case 13: PassThrough(); break;
@@ -177,8 +182,8 @@ void TNote::ApplyThreshold(std::int32_t reset) {
 }
 
 void TNote::ShiftPeaksDown() {
-    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
-                                    std::span<double> out) {
+    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur,
+                                 std::span<const double> next, std::span<double> out) {
         for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
             if (cur[j] == 0.0 && prev[j + 1] == 0.0 && next[j + 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
                 cur[j + 1] > 0.0) {
@@ -190,8 +195,8 @@ void TNote::ShiftPeaksDown() {
 }
 
 void TNote::ShiftPeaksUp() {
-    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
-                                    std::span<double> out) {
+    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur,
+                                 std::span<const double> next, std::span<double> out) {
         for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
             if (cur[j] == 0.0 && prev[j - 1] == 0.0 && next[j - 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
                 cur[j - 1] > 0.0) {
@@ -203,8 +208,8 @@ void TNote::ShiftPeaksUp() {
 }
 
 void TNote::DropLonePeaks() {
-    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
-                                    std::span<double> out) {
+    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur,
+                                 std::span<const double> next, std::span<double> out) {
         for (std::size_t j = 0; j < kSpectrumBins; ++j) {
             if (prev[j] == 0.0 && next[j] == 0.0 && cur[j] != 0.0) out[j] = 0.0;
         }

@@ -17,8 +17,8 @@ namespace ruvo {
 
 constexpr std::int32_t kFirstStep = 1;
 constexpr std::int32_t kLastStep = 16;
-constexpr double kErased = -1.0;            // a cell erased by a rule
-constexpr double kExtended = 1.0;           // a cell written by the extension rule
+constexpr double kErased = -1.0;   // a cell erased by a rule
+constexpr double kExtended = 1.0;  // a cell written by the extension rule
 
 // The equal-tempered frequency of each note, rounded to 0.01 Hz.
 const std::array<double, kNoteCount>& NoteFrequencies();
@@ -62,8 +62,8 @@ private:
     void RunMelodyStep(std::int32_t step, std::int32_t reset);
     void FillSideFile(const std::string& name, double value);
     // Turns the rows (prev, cur, next) of a three-record window into the output record.
-    using WindowRule = void (*)(std::span<const double> prev, std::span<const double> cur,
-                                std::span<const double> next, std::span<double> out);
+    using WindowRule = void (*)(std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                                std::span<double> out);
     void RunWindow3(std::int32_t recLen, WindowRule rule);
     void MapToNotes(const std::string& from, const std::string& to);
 

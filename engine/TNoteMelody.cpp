@@ -14,18 +14,12 @@ void TNote::RunMelodyStep(std::int32_t step, std::int32_t reset) {
     TMelody melody;
     melody.SetIdle(&m_idle);
     switch (step) {
-        case 1:
-            melody.WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName);
-            return;
+        case 1: melody.WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName); return;
         case 2:
             if (reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
             return;
-        case 6:
-            melody.WriteOnsets(m_params.NormFileName, m_params.SampleCount, frames, m_params.Temp2FileName);
-            return;
-        case 7:
-            MapSpectrumToNotes();
-            return;
+        case 6: melody.WriteOnsets(m_params.NormFileName, m_params.SampleCount, frames, m_params.Temp2FileName); return;
+        case 7: MapSpectrumToNotes(); return;
         case 8:
             if (reset == 1) FillSideFile(m_params.HarmonicFileName, m_params.HarmonicDefault);
             return;
@@ -35,8 +29,7 @@ void TNote::RunMelodyStep(std::int32_t step, std::int32_t reset) {
             melody.WriteTable(in, frames, m_params.NoteIntenFileName);
             return;
         }
-        default:
-            return;
+        default: return;
     }
 }
 

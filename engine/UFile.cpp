@@ -177,7 +177,8 @@ std::int32_t TFileBase::WriteReverse(std::span<const double> rec) {
 // Rows move by exchanging their offsets; the row that falls out receives the next record.
 void TFileBase::ShiftWindow(std::int32_t lowest) {
     const std::size_t first = static_cast<std::size_t>(lowest + 2);
-    std::rotate(m_rowOffset.begin() + static_cast<std::ptrdiff_t>(first), m_rowOffset.begin() + static_cast<std::ptrdiff_t>(first) + 1,
+    std::rotate(m_rowOffset.begin() + static_cast<std::ptrdiff_t>(first),
+                m_rowOffset.begin() + static_cast<std::ptrdiff_t>(first) + 1,
                 m_rowOffset.end() - (lowest == -1 ? 1 : 0));
 }
 

@@ -16,7 +16,7 @@ namespace ruvo {
 
 constexpr std::int32_t kModeRead = 1;
 constexpr std::int32_t kModeWrite = 2;
-constexpr std::int32_t kBufferValues = 30000;  // values per buffer load
+constexpr std::int32_t kBufferValues = 30000;    // values per buffer load
 constexpr std::int32_t kWindowRowValues = 2048;  // longest record a window holds
 
 // Window commands of ReadWindow3, ReadWindow5 and ReadBack3; -2..2 fetch a row.
@@ -80,8 +80,8 @@ private:
     std::int64_t m_revPos = 0;   // file position, in values, of the next reverse transfer
     std::vector<double> m_buffer;
     std::vector<std::int8_t> m_shortBuffer;
-    std::vector<double> m_window;                 // five rows of kWindowRowValues
-    std::array<std::size_t, 5> m_rowOffset{};     // rows -2..2 -> offset into m_window
+    std::vector<double> m_window;              // five rows of kWindowRowValues
+    std::array<std::size_t, 5> m_rowOffset{};  // rows -2..2 -> offset into m_window
     RawFile m_file;
     RawFile m_shortFile;
 };

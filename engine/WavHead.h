@@ -16,10 +16,10 @@ constexpr std::int32_t kTempoMedium = 2;
 constexpr std::int32_t kTempoSlow = 3;
 
 struct WavHead {
-    std::string FileName;           // the WAV file; empty: no valid file
-    std::int32_t SampleRate = 0;    // 11025, 22050 or 44100, the file's own rate
-    std::int32_t SampleCount = 0;   // samples per channel; after the WAV stage at 22050 per second
-    std::uint8_t Is16Bit = 0;       // 1 signed 16-bit samples, 0 unsigned 8-bit
+    std::string FileName;          // the WAV file; empty: no valid file
+    std::int32_t SampleRate = 0;   // 11025, 22050 or 44100, the file's own rate
+    std::int32_t SampleCount = 0;  // samples per channel; after the WAV stage at 22050 per second
+    std::uint8_t Is16Bit = 0;      // 1 signed 16-bit samples, 0 unsigned 8-bit
     std::int32_t BitsPerSample = 0;
     std::int32_t Channels = 0;
     std::int32_t DataOffset = 0;    // 1-based byte position of the first sample byte
@@ -31,7 +31,7 @@ struct WavHead {
     std::string IntenFileName;      // "int": spectrum, 2048 values per frame
     std::string ThresholdFileName;  // "thr": threshold margin per frame
     double ThresholdDefault = 0.4;
-    std::string HarmonicFileName;   // "bai": harmonic-keep value per frame
+    std::string HarmonicFileName;  // "bai": harmonic-keep value per frame
     double HarmonicDefault = 0.0;
     std::string NoteIntenFileName;  // "not": final note table, 72 values per frame
     std::string OctFileName;        // "oct": created with the note files, otherwise unused
@@ -42,7 +42,7 @@ struct WavHead {
     std::int32_t ViewWidth = 1;     // visible columns, at least 1
     std::int32_t SelStart = 0;      // selected columns, both ends included
     std::int32_t SelEnd = 0;
-    double PeakNoteValue = 0.0;     // largest note table value, at least 0.1
+    double PeakNoteValue = 0.0;  // largest note table value, at least 0.1
     std::int32_t TempoClass = kTempoFast;
     AnalysisMode Mode = AnalysisMode::Classic;
 };

@@ -15,7 +15,7 @@ namespace {
 constexpr std::int32_t kSearchPositions = 21;  // byte positions tried for each chunk tag
 constexpr std::int32_t kFmtFirstOffset = 5;
 constexpr std::int32_t kDataAfterFmt = 21;
-constexpr std::int32_t kTableOrder = 11;       // the only transform size in use: 2048 points
+constexpr std::int32_t kTableOrder = 11;  // the only transform size in use: 2048 points
 
 std::uint32_t ReadLe(const std::uint8_t* bytes, int count) {
     std::uint32_t value = 0;
@@ -60,7 +60,8 @@ private:
 // half the first input), 44100 keeps every second sample (no low-pass; an odd last one drops).
 class Normaliser {
 public:
-    Normaliser(const WavHead& head, DoubleWriter& out) : m_stereo(head.Channels == 2), m_rate(head.SampleRate), m_out(out) {}
+    Normaliser(const WavHead& head, DoubleWriter& out)
+        : m_stereo(head.Channels == 2), m_rate(head.SampleRate), m_out(out) {}
     void Put(double raw) {
         if (m_stereo) {
             if (!m_haveLeft) {
@@ -96,7 +97,10 @@ private:
 }  // namespace
 
 TWavProc::TWavProc()
-    : m_frame(kFrameSamples), m_work(kFftPoints), m_imag(kFftPoints), m_spectrum(kSpectrumBins),
+    : m_frame(kFrameSamples),
+      m_work(kFftPoints),
+      m_imag(kFftPoints),
+      m_spectrum(kSpectrumBins),
       m_streamOut(kBufferValues) {}
 
 void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
@@ -180,7 +184,8 @@ template <typename Sample>
 void TWavProc::ReadSample(RawSampleReader<Sample>& reader, Sample& sample) {
     ++m_sampleCounter;
     if (m_sampleCounter == 0 || m_sampleCounter == kReaderSamples) {
-        const std::size_t got = reader.File.Read(reader.Buffer.data(), kReaderSamples * sizeof(Sample)) / sizeof(Sample);
+        const std::size_t got =
+            reader.File.Read(reader.Buffer.data(), kReaderSamples * sizeof(Sample)) / sizeof(Sample);
         std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
         m_sampleCounter = 0;
     }

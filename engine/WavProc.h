@@ -16,11 +16,11 @@
 
 namespace ruvo {
 
-constexpr std::int32_t kFftPoints = 4096;           // zero-padded frame length
-constexpr double kDefaultMaxTime = 6000.0;          // seconds
-constexpr double kMinTime = 0.55;                   // seconds
-constexpr std::int32_t kHeaderProbeBytes = 300;     // bytes the header check looks at
-constexpr std::int32_t kReaderSamples = 90000;      // samples per raw reader buffer load
+constexpr std::int32_t kFftPoints = 4096;        // zero-padded frame length
+constexpr double kDefaultMaxTime = 6000.0;       // seconds
+constexpr double kMinTime = 0.55;                // seconds
+constexpr std::int32_t kHeaderProbeBytes = 300;  // bytes the header check looks at
+constexpr std::int32_t kReaderSamples = 90000;   // samples per raw reader buffer load
 
 // AnalyzeFrame commands.
 constexpr std::int32_t kAnalyzeOpen = -1;

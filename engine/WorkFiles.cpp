@@ -12,9 +12,8 @@ constexpr int kStageFileRetries = 6;
 }  // namespace
 
 std::vector<std::string> WorkFileNames(const WavHead& rec) {
-    return {rec.Temp1FileName,     rec.Temp2FileName, rec.NormFileName,    rec.IntenFileName,
-            rec.ThresholdFileName, rec.HarmonicFileName, rec.NoteIntenFileName, rec.OctFileName,
-            rec.RawNoteFileName,   rec.MidiGridFileName};
+    return {rec.Temp1FileName,    rec.Temp2FileName,     rec.NormFileName, rec.IntenFileName,   rec.ThresholdFileName,
+            rec.HarmonicFileName, rec.NoteIntenFileName, rec.OctFileName,  rec.RawNoteFileName, rec.MidiGridFileName};
 }
 
 void DeleteWorkFiles(WavHead& rec, bool wavIsWorkFile) {
@@ -28,9 +27,8 @@ void DeleteWorkFiles(WavHead& rec, bool wavIsWorkFile) {
         }
         name->clear();
     }
-    for (std::string* name : {&rec.IntenFileName, &rec.ThresholdFileName, &rec.HarmonicFileName,
-                              &rec.NoteIntenFileName, &rec.OctFileName, &rec.RawNoteFileName,
-                              &rec.MidiGridFileName}) {
+    for (std::string* name : {&rec.IntenFileName, &rec.ThresholdFileName, &rec.HarmonicFileName, &rec.NoteIntenFileName,
+                              &rec.OctFileName, &rec.RawNoteFileName, &rec.MidiGridFileName}) {
         if (!name->empty()) std::remove(name->c_str());
         name->clear();
     }

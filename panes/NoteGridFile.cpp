@@ -223,13 +223,12 @@ void NoteGridLooks::Columns(std::int32_t first, std::int32_t colCount, std::int3
 
     for (std::int32_t c = 0; c < colCount; ++c) {
         const std::int32_t col = first + c;
-        const Qt::BrushStyle style =
-            (col < m_selStart || col > m_selEnd) ? Qt::DiagCrossPattern : Qt::SolidPattern;
+        const Qt::BrushStyle style = (col < m_selStart || col > m_selEnd) ? Qt::DiagCrossPattern : Qt::SolidPattern;
         for (std::int32_t row = 0; row < rowCount; ++row) {
             const std::int8_t level =
                 row < kGridRows ? records[static_cast<std::size_t>(c) * kGridRows + static_cast<std::size_t>(row)] : 0;
-            CellLook& look = looks[static_cast<std::size_t>(c) * static_cast<std::size_t>(rowCount) +
-                                   static_cast<std::size_t>(row)];
+            CellLook& look =
+                looks[static_cast<std::size_t>(c) * static_cast<std::size_t>(rowCount) + static_cast<std::size_t>(row)];
             look.Color = GridLevelColor(level);
             look.Style = style;
         }

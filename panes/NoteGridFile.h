@@ -14,12 +14,12 @@
 
 namespace ruvo {
 
-constexpr std::int32_t kGridRows = 72;            // grid rows = notes per frame
-constexpr std::int8_t kUserNoteLevel = 110;       // a note added or lengthened by the user
-constexpr std::int8_t kPeakLevel = 101;           // the level of the table's largest value
-constexpr double kMaxNoteValue = 120.0;           // note values are kept in [-120, 120]
-constexpr double kMinPeakNoteValue = 0.1;         // PeakNoteValue never lies below this
-constexpr double kLevelOffset = 0.000001;         // keeps the smallest positive values at level 1
+constexpr std::int32_t kGridRows = 72;       // grid rows = notes per frame
+constexpr std::int8_t kUserNoteLevel = 110;  // a note added or lengthened by the user
+constexpr std::int8_t kPeakLevel = 101;      // the level of the table's largest value
+constexpr double kMaxNoteValue = 120.0;      // note values are kept in [-120, 120]
+constexpr double kMinPeakNoteValue = 0.1;    // PeakNoteValue never lies below this
+constexpr double kLevelOffset = 0.000001;    // keeps the smallest positive values at level 1
 
 constexpr std::int32_t RowToNote(std::int32_t row) { return kGridRows - 1 - row; }
 constexpr std::int32_t NoteToRow(std::int32_t note) { return kGridRows - 1 - note; }
@@ -32,8 +32,7 @@ constexpr std::int32_t NoteToRow(std::int32_t note) { return kGridRows - 1 - not
 // opened (the engine has shown why; the document keeps its previous grid file).
 // Throws FileIoError when a transfer fails; the previous grid file then stays too.
 // `idle`, when given, runs every few hundred frames so that the windows stay painted.
-[[nodiscard]] std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset,
-                                         const std::function<void()>& idle = {});
+[[nodiscard]] std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset, const std::function<void()>& idle = {});
 
 // The level of note value `value` when the table's peak is `peak` (at least 0.1): 1..101
 // for a sounding note, 0 silent, negative erased, always within [-120, 120].
@@ -53,8 +52,7 @@ public:
     // Looks of columns first .. first + colCount - 1, rowCount per column, column after
     // column. Rows past the record and frames past the end of the file read as silent.
     // Throws FileIoError when the file cannot be opened or read.
-    void Columns(std::int32_t first, std::int32_t colCount, std::int32_t rowCount,
-                 std::span<CellLook> looks) const;
+    void Columns(std::int32_t first, std::int32_t colCount, std::int32_t rowCount, std::span<CellLook> looks) const;
 
 private:
     std::string m_gridFileName;

@@ -30,9 +30,7 @@ void SetUpNoteGrid(TStrColGrid& grid) {
     grid.SetOptions(GridOptions(GridOption::VertLine) | GridOption::HorzLine | GridOption::ThumbTracking);
 }
 
-void SetUpScratchGrid(TStrColGrid& scratch) {
-    scratch.setVisible(false);
-}
+void SetUpScratchGrid(TStrColGrid& scratch) { scratch.setVisible(false); }
 
 std::int32_t NoteGridColumnWidth(std::int32_t gridWidth, std::int32_t viewWidth) {
     if (viewWidth == 0) {

@@ -25,8 +25,8 @@ std::int32_t Clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
 }
 
 std::int32_t ToInt32(std::int64_t value) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                              std::numeric_limits<std::int32_t>::max()));
 }
 
 void RequireCount(std::int32_t count, const char* what) {
@@ -109,22 +109,14 @@ void TStrColGrid::SetOptions(GridOptions options) {
     ClampTopLeft();
 }
 
-std::int32_t TStrColGrid::LineWidthX() const {
-    return m_options.testFlag(GridOption::VertLine) ? kGridLineWidth : 0;
-}
+std::int32_t TStrColGrid::LineWidthX() const { return m_options.testFlag(GridOption::VertLine) ? kGridLineWidth : 0; }
 
-std::int32_t TStrColGrid::LineWidthY() const {
-    return m_options.testFlag(GridOption::HorzLine) ? kGridLineWidth : 0;
-}
+std::int32_t TStrColGrid::LineWidthY() const { return m_options.testFlag(GridOption::HorzLine) ? kGridLineWidth : 0; }
 
 // A negative size draws as 0; the pitch stays at least 1 so that positions stay defined.
-std::int32_t TStrColGrid::ColPitch() const {
-    return std::max(1, std::max(0, m_colWidth) + LineWidthX());
-}
+std::int32_t TStrColGrid::ColPitch() const { return std::max(1, std::max(0, m_colWidth) + LineWidthX()); }
 
-std::int32_t TStrColGrid::RowPitch() const {
-    return std::max(1, std::max(0, m_rowHeight) + LineWidthY());
-}
+std::int32_t TStrColGrid::RowPitch() const { return std::max(1, std::max(0, m_rowHeight) + LineWidthY()); }
 
 std::int32_t TStrColGrid::VisibleColCount() const {
     const std::int32_t avail = viewport()->width() - m_fixedCols * ColPitch();
@@ -351,7 +343,8 @@ void TStrColGrid::FillColumns(std::int32_t first, std::int32_t last) {
         if (column.Cells.size() < static_cast<std::size_t>(m_fillRows)) {
             column.Cells.resize(static_cast<std::size_t>(m_fillRows));
         }
-        const CellLook* looks = m_fillLooks.data() + static_cast<std::size_t>(col - first) * static_cast<std::size_t>(m_fillRows);
+        const CellLook* looks =
+            m_fillLooks.data() + static_cast<std::size_t>(col - first) * static_cast<std::size_t>(m_fillRows);
         for (std::int32_t row = 0; row < m_fillRows; ++row) {
             CellRecord& rec = column.Cells[static_cast<std::size_t>(row)];
             if (!rec.Exists) {
@@ -586,10 +579,10 @@ void TStrColGrid::PaintRange(QPainter& painter, const QRect& area) {
     }
 
     // Grid lines under the cells; the part of the view past the last column or row in Color.
-    const std::int32_t endX = m_colCount > m_leftCol ? ColX(m_colCount - 1) + colPitch
-                                                     : std::min(m_colCount, m_fixedCols) * colPitch;
-    const std::int32_t endY = m_rowCount > m_topRow ? RowY(m_rowCount - 1) + rowPitch
-                                                    : std::min(m_rowCount, m_fixedRows) * rowPitch;
+    const std::int32_t endX =
+        m_colCount > m_leftCol ? ColX(m_colCount - 1) + colPitch : std::min(m_colCount, m_fixedCols) * colPitch;
+    const std::int32_t endY =
+        m_rowCount > m_topRow ? RowY(m_rowCount - 1) + rowPitch : std::min(m_rowCount, m_fixedRows) * rowPitch;
     const QRect cellsArea = area.intersected(QRect(0, 0, std::max(0, endX), std::max(0, endY)));
     painter.fillRect(area, m_color);
     if (!cellsArea.isEmpty()) {
@@ -602,9 +595,8 @@ void TStrColGrid::PaintRange(QPainter& painter, const QRect& area) {
     // One fill request for the fixed columns in view and one for the scrolling ones, never
     // for the hidden columns between them. Painting cannot report a failed fill: the cells
     // are drawn without it and the next access to the column tries again and reports.
-    const auto firstScrolling = std::find_if(cols.begin(), cols.end(), [this](std::int32_t col) {
-        return col >= m_fixedCols;
-    });
+    const auto firstScrolling =
+        std::find_if(cols.begin(), cols.end(), [this](std::int32_t col) { return col >= m_fixedCols; });
     try {
         if (firstScrolling != cols.begin()) {
             FillColumns(cols.front(), *(firstScrolling - 1));
@@ -686,17 +678,15 @@ void TStrColGrid::MoveFocusBy(std::int32_t dCol, std::int32_t dRow) {
 void TStrColGrid::keyPressEvent(QKeyEvent* event) {
     const std::int32_t pageRows = std::max(1, VisibleRowCount());
     switch (event->key()) {
-    case Qt::Key_Left: MoveFocusBy(-1, 0); break;
-    case Qt::Key_Right: MoveFocusBy(1, 0); break;
-    case Qt::Key_Up: MoveFocusBy(0, -1); break;
-    case Qt::Key_Down: MoveFocusBy(0, 1); break;
-    case Qt::Key_PageUp: MoveFocusBy(0, -pageRows); break;
-    case Qt::Key_PageDown: MoveFocusBy(0, pageRows); break;
-    case Qt::Key_Home: MoveFocusBy(-m_colCount, 0); break;
-    case Qt::Key_End: MoveFocusBy(m_colCount, 0); break;
-    default:
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
+        case Qt::Key_Left: MoveFocusBy(-1, 0); break;
+        case Qt::Key_Right: MoveFocusBy(1, 0); break;
+        case Qt::Key_Up: MoveFocusBy(0, -1); break;
+        case Qt::Key_Down: MoveFocusBy(0, 1); break;
+        case Qt::Key_PageUp: MoveFocusBy(0, -pageRows); break;
+        case Qt::Key_PageDown: MoveFocusBy(0, pageRows); break;
+        case Qt::Key_Home: MoveFocusBy(-m_colCount, 0); break;
+        case Qt::Key_End: MoveFocusBy(m_colCount, 0); break;
+        default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
 }

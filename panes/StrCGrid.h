@@ -52,8 +52,8 @@ class TStrColGrid : public QAbstractScrollArea {
 public:
     // Gives the looks of `colCount` columns from `firstCol`, `rowCount` looks per column, column
     // after column. May throw (a file error, for example); the access that needed it fails.
-    using ColumnFill = std::function<void(std::int32_t firstCol, std::int32_t colCount,
-                                          std::int32_t rowCount, std::span<CellLook> looks)>;
+    using ColumnFill = std::function<void(std::int32_t firstCol, std::int32_t colCount, std::int32_t rowCount,
+                                          std::span<CellLook> looks)>;
 
     explicit TStrColGrid(QWidget* parent = nullptr);
     ~TStrColGrid() override;
@@ -93,7 +93,7 @@ public:
     std::int32_t FocusRow() const { return m_focusRow; }
     void SetFocusCell(std::int32_t col, std::int32_t row);
 
-    QColor Color() const { return m_color; }          // background of the cells
+    QColor Color() const { return m_color; }  // background of the cells
     void SetColor(const QColor& color);
     QColor FixedColor() const { return m_fixedColor; }
     void SetFixedColor(const QColor& color);
@@ -135,18 +135,14 @@ public:
     void RedrawCell(std::int32_t col, std::int32_t row, const QRect& rect, GridDrawState state);
     // The drawing of one cell: fixed colour, highlight, the record (background, then the mark
     // over it; a hatched mark leaves the background between its lines), or the plain colour.
-    void DrawCell(QPainter& painter, std::int32_t col, std::int32_t row, const QRect& rect,
-                  GridDrawState state);
+    void DrawCell(QPainter& painter, std::int32_t col, std::int32_t row, const QRect& rect, GridDrawState state);
 
 signals:
     void OnTopLeftChanged();
     // Mouse events in viewport pixels; a double click is two presses.
-    void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, std::int32_t x,
-                     std::int32_t y);
-    void OnMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, std::int32_t x,
-                     std::int32_t y);
-    void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, std::int32_t x,
-                   std::int32_t y);
+    void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, std::int32_t x, std::int32_t y);
+    void OnMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, std::int32_t x, std::int32_t y);
+    void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, std::int32_t x, std::int32_t y);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -222,14 +218,14 @@ private:
     std::vector<Column> m_columns;         // grows to ColCount on demand, never shrinks
     std::vector<std::int32_t> m_usedCols;  // columns holding records, for the next fill
     ColumnFill m_fill;
-    std::int32_t m_fillCols = 0;           // the fill covers columns [0, m_fillCols)
-    std::int32_t m_fillRows = 0;           // and rows [0, m_fillRows)
-    std::uint32_t m_fillGeneration = 0;    // 0: no fill yet
-    QRgb m_fillColor = 0;                  // Color() at the fill, for the records it makes
+    std::int32_t m_fillCols = 0;         // the fill covers columns [0, m_fillCols)
+    std::int32_t m_fillRows = 0;         // and rows [0, m_fillRows)
+    std::uint32_t m_fillGeneration = 0;  // 0: no fill yet
+    QRgb m_fillColor = 0;                // Color() at the fill, for the records it makes
     QRgb m_fillFixedColor = 0;
     std::int32_t m_fillFixedCols = 0;
     std::int32_t m_fillFixedRows = 0;
-    std::vector<CellLook> m_fillLooks;     // scratch for one batch of columns
+    std::vector<CellLook> m_fillLooks;  // scratch for one batch of columns
 
     struct PendingRedraw {
         std::int32_t Col = -1;

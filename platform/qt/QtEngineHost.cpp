@@ -17,15 +17,15 @@ QWidget* BoxParent() {
 }  // namespace
 
 void QtEngineHost::ErrorBox(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QString::fromStdString(text),
-                    QMessageBox::Abort, BoxParent());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QString::fromStdString(text), QMessageBox::Abort,
+                    BoxParent());
     box.setDefaultButton(QMessageBox::Abort);
     box.exec();
 }
 
 void QtEngineHost::MessageBox(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ruvo"), QString::fromStdString(text),
-                    QMessageBox::Ok, BoxParent());
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ruvo"), QString::fromStdString(text), QMessageBox::Ok,
+                    BoxParent());
     box.exec();
 }
 

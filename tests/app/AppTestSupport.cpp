@@ -88,10 +88,9 @@ void WriteGarbage(const std::string& path) {
 
 std::set<std::string> WorkFiles(const WavHead& doc) {
     std::set<std::string> files;
-    for (const std::string* name :
-         {&doc.Temp1FileName, &doc.Temp2FileName, &doc.NormFileName, &doc.IntenFileName, &doc.ThresholdFileName,
-          &doc.HarmonicFileName, &doc.NoteIntenFileName, &doc.OctFileName, &doc.RawNoteFileName,
-          &doc.MidiGridFileName}) {
+    for (const std::string* name : {&doc.Temp1FileName, &doc.Temp2FileName, &doc.NormFileName, &doc.IntenFileName,
+                                    &doc.ThresholdFileName, &doc.HarmonicFileName, &doc.NoteIntenFileName,
+                                    &doc.OctFileName, &doc.RawNoteFileName, &doc.MidiGridFileName}) {
         if (!name->empty()) {
             files.insert(*name);
         }

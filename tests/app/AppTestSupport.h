@@ -60,14 +60,14 @@ public:
     bool ChooseMidiFileName(std::string& name) override;
 
     bool PlayerVisible = true;
-    bool AlertAnswer = true;        // what the alert answers
+    bool AlertAnswer = true;  // what the alert answers
     std::int32_t Alerts = 0;
-    std::int32_t Shows = 0;         // ShowDocument calls
+    std::int32_t Shows = 0;  // ShowDocument calls
     std::int32_t GridFills = 0;
     std::int32_t GridBuilds = 0;
     bool SaveMidiEnabled = false;
-    std::string LastShownFile;      // FileName of the last document shown with a grid file
-    std::string MidiName;           // the save dialog's answer; empty: cancelled
+    std::string LastShownFile;  // FileName of the last document shown with a grid file
+    std::string MidiName;       // the save dialog's answer; empty: cancelled
     std::int32_t SaveDialogs = 0;
 };
 

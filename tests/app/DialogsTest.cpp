@@ -169,7 +169,8 @@ void DialogsTest::TempoDialogShowsAndTakesTheClass() {
 void DialogsTest::AlertShowsItsSixLines() {
     TAlertDialog alert;
     QCOMPARE(alert.windowTitle(), QString("Alert"));
-    const QStringList expected = {"Following operations will be ", "cancelled.", "    Would you like to proceed?", "",
+    const QStringList expected = {"Following operations will be ",      "cancelled.",
+                                  "    Would you like to proceed?",     "",
                                   " Delete note, Add note, Move note ", "   and Change time length of note."};
     QCOMPARE(alert.Memo()->toPlainText(), expected.join('\n'));
     QVERIFY(alert.Memo()->isReadOnly());

@@ -88,7 +88,8 @@ void DocumentPipelineTest::cleanup() {
     // Whatever the test did, the document's end leaves no work file behind.
     m_pipeline.reset();
     const std::set<std::string> left = FilesIn(TmpDir());
-    QVERIFY2(left.empty(), (std::to_string(left.size()) + " files left, first " + (left.empty() ? "" : *left.begin())).c_str());
+    QVERIFY2(left.empty(),
+             (std::to_string(left.size()) + " files left, first " + (left.empty() ? "" : *left.begin())).c_str());
     m_host.reset();
     m_tmp.reset();
 }

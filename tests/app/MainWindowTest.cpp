@@ -385,8 +385,7 @@ void MainWindowTest::CancelKeepsShownDocument() {
     percent.OnShown = [&](const QString& text) {
         if (text == at) {
             // A click as the user would make it, at the next chance events run.
-            QTimer::singleShot(0, m_form->Progress()->Cancel(),
-                               [this] { Click(m_form->Progress()->Cancel()); });
+            QTimer::singleShot(0, m_form->Progress()->Cancel(), [this] { Click(m_form->Progress()->Cancel()); });
         }
     };
     Open("ten.wav");

@@ -44,8 +44,7 @@ struct WavImage {
     std::optional<std::uint32_t> ByteRate;
     std::size_t StoredBytes = 65536;
 
-    Bytes Build() const
-    {
+    Bytes Build() const {
         Bytes fmt = FmtPayload(Format);
         if (ByteRate) {
             ByteWriter patch;
@@ -64,8 +63,7 @@ struct WavImage {
 };
 
 // A chunk of `total` bytes, header included, whose payload holds no "fmt " or "data".
-Bytes Filler(std::size_t total, const char* tag = "JUNK")
-{
+Bytes Filler(std::size_t total, const char* tag = "JUNK") {
     ByteWriter w;
     w.Chunk(tag, Bytes(total - 8, 0x11));
     return w.Take();
@@ -73,15 +71,13 @@ Bytes Filler(std::size_t total, const char* tag = "JUNK")
 
 class CheckWavFileTest : public ::testing::Test {
 protected:
-    std::int32_t Check(const Bytes& bytes, WavHead& newHead)
-    {
+    std::int32_t Check(const Bytes& bytes, WavHead& newHead) {
         WriteFileBytes(path, bytes);
         wav->SetMaxTime(kDefaultMaxTime);
         return wav->CheckWavFile(path, oldHead, newHead);
     }
 
-    WavHead Accept(const Bytes& bytes)
-    {
+    WavHead Accept(const Bytes& bytes) {
         WavHead newHead;
         EXPECT_EQ(Check(bytes, newHead), 0) << (host.Errors.empty() ? "" : host.Errors.front());
         EXPECT_EQ(host.BoxCount(), 0u);
@@ -89,8 +85,7 @@ protected:
     }
 
     // The message of a rejection; empty when the file was accepted or no message came.
-    std::string Reject(const Bytes& bytes)
-    {
+    std::string Reject(const Bytes& bytes) {
         host.Clear();
         WavHead newHead;
         newHead.FileName = "caller.wav";
@@ -111,8 +106,7 @@ protected:
     std::string path = dir.File("input.wav");
 };
 
-TEST_F(CheckWavFileTest, CanonicalFileIsAcceptedAndDescribed)
-{
+TEST_F(CheckWavFileTest, CanonicalFileIsAcceptedAndDescribed) {
     oldHead.FileName = "old.wav";
     oldHead.ThresholdDefault = 0.7;
     oldHead.MidiFileName = "keep.mid";
@@ -141,8 +135,7 @@ TEST_F(CheckWavFileTest, CanonicalFileIsAcceptedAndDescribed)
     EXPECT_EQ(own.MidiFileName, "keep.mid");
 }
 
-TEST_F(CheckWavFileTest, RejectionLeavesTheObjectsHeadAsItWas)
-{
+TEST_F(CheckWavFileTest, RejectionLeavesTheObjectsHeadAsItWas) {
     Accept(WavImage{}.Build());
     WavImage bad;
     bad.Format.Channels = 3;
@@ -154,8 +147,7 @@ TEST_F(CheckWavFileTest, RejectionLeavesTheObjectsHeadAsItWas)
     EXPECT_EQ(own.SampleCount, 13230);
 }
 
-TEST_F(CheckWavFileTest, UnreadableFileThrowsFileIoError)
-{
+TEST_F(CheckWavFileTest, UnreadableFileThrowsFileIoError) {
     WavHead newHead;
     EXPECT_THROW(wav->CheckWavFile(dir.File("missing.wav"), oldHead, newHead), FileIoError);
     // A folder opens but cannot be read: an I/O failure, not a short file.
@@ -175,8 +167,7 @@ struct Accepted {
 
 class CheckWavFileAccepts : public CheckWavFileTest, public ::testing::WithParamInterface<Accepted> {};
 
-TEST_P(CheckWavFileAccepts, Description)
-{
+TEST_P(CheckWavFileAccepts, Description) {
     const Accepted& c = GetParam();
     const WavHead h = Accept(c.Image.Build());
     EXPECT_EQ(h.FileName, path);
@@ -188,41 +179,35 @@ TEST_P(CheckWavFileAccepts, Description)
     EXPECT_EQ(h.DataOffset, c.DataOffset);
 }
 
-WavImage Image(WavFormat format, std::uint32_t dataBytes)
-{
+WavImage Image(WavFormat format, std::uint32_t dataBytes) {
     WavImage w;
     w.Format = format;
     w.DataBytes = dataBytes;
     return w;
 }
 
-WavImage WithBefore(WavImage w, Bytes before)
-{
+WavImage WithBefore(WavImage w, Bytes before) {
     w.Before = std::move(before);
     return w;
 }
 
-WavImage WithBetween(WavImage w, Bytes between)
-{
+WavImage WithBetween(WavImage w, Bytes between) {
     w.Between = std::move(between);
     return w;
 }
 
-WavImage WithFmtExtra(WavImage w, std::size_t extra)
-{
+WavImage WithFmtExtra(WavImage w, std::size_t extra) {
     w.FmtExtra = extra;
     return w;
 }
 
-WavImage WithByteRate(WavImage w, std::uint32_t byteRate)
-{
+WavImage WithByteRate(WavImage w, std::uint32_t byteRate) {
     w.ByteRate = byteRate;
     return w;
 }
 
 // A header that announces dataBytes in a file of 300 bytes.
-WavImage Announcing(WavFormat format, std::uint32_t dataBytes)
-{
+WavImage Announcing(WavFormat format, std::uint32_t dataBytes) {
     WavImage w = Image(format, dataBytes);
     w.StoredBytes = 0;
     return w;
@@ -244,8 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"EighteenByteFormatChunk", WithFmtExtra(Image(kMono16, 26460), 2), 22050, 13230, 16, 1, 47},
         // Bits come from byte rate / rate / channels, rounded ties-to-even.
         Accepted{"ByteRateOneAndAHalfRoundsToTwo", WithByteRate(Image(kMono16, 26460), 33075), 22050, 13230, 16, 1, 45},
-        Accepted{"ByteRateTwoAndAHalfRoundsToTwo", WithByteRate(Image(kMono16, 26460), 55125), 22050, 13230, 16, 1,
-                 45},
+        Accepted{"ByteRateTwoAndAHalfRoundsToTwo", WithByteRate(Image(kMono16, 26460), 55125), 22050, 13230, 16, 1, 45},
         Accepted{"ByteRateJustUnderOneAndAHalf", WithByteRate(Image({11025, 1, 8}, 6615), 16537), 11025, 6615, 8, 1,
                  45},
         // Exactly 0.55 s: 24255 samples at 44100.
@@ -254,8 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"ExactlyTheLongestTime", Announcing({44100, 2, 16}, 1058400000u), 44100, 264600000, 16, 2, 45}),
     [](const ::testing::TestParamInfo<Accepted>& row) { return std::string(row.param.Name); });
 
-TEST_F(CheckWavFileTest, ExactlyThreeHundredBytesPassTheSizeTest)
-{
+TEST_F(CheckWavFileTest, ExactlyThreeHundredBytesPassTheSizeTest) {
     // The header announces 26460 bytes; the file holds 300 in all.
     Bytes bytes = CanonicalHeader(kMono16, 26460);
     bytes.resize(300, 0);
@@ -275,27 +258,21 @@ struct Rejected {
 
 class CheckWavFileRejects : public CheckWavFileTest, public ::testing::WithParamInterface<Rejected> {};
 
-TEST_P(CheckWavFileRejects, WithItsMessage)
-{
-    EXPECT_EQ(Reject(GetParam().File), GetParam().Message);
-}
+TEST_P(CheckWavFileRejects, WithItsMessage) { EXPECT_EQ(Reject(GetParam().File), GetParam().Message); }
 
-Bytes Patched(Bytes bytes, std::size_t offset, std::string_view text)
-{
+Bytes Patched(Bytes bytes, std::size_t offset, std::string_view text) {
     std::copy(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
     return bytes;
 }
 
-Bytes WithU16(Bytes bytes, std::size_t offset, std::uint16_t value)
-{
+Bytes WithU16(Bytes bytes, std::size_t offset, std::uint16_t value) {
     ByteWriter w;
     w.Raw(bytes);
     w.PutU16At(offset, value);
     return w.Take();
 }
 
-Bytes WithU32(Bytes bytes, std::size_t offset, std::uint32_t value)
-{
+Bytes WithU32(Bytes bytes, std::size_t offset, std::uint32_t value) {
     ByteWriter w;
     w.Raw(bytes);
     w.PutU32At(offset, value);
@@ -306,34 +283,33 @@ const Bytes kCanonical = WavImage{}.Build();
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, CheckWavFileRejects,
-    ::testing::Values(
-        Rejected{"NotRiff", Patched(kCanonical, 0, "RIFX"), kRiffMsg},
-        Rejected{"FmtAtOffset26", WithBefore(WavImage{}, Filler(14)).Build(), kFmtMsg},
-        Rejected{"NoFmt", Patched(kCanonical, 12, "fmt_"), kFmtMsg},
-        // Offsets from "fmt " at 12: channels at 22, rate at 24, byte rate at 28.
-        Rejected{"ZeroChannels", WithU16(kCanonical, 22, 0), kChannelMsg},
-        Rejected{"ThreeChannels", WithU16(kCanonical, 22, 3), kChannelMsg},
-        Rejected{"Rate48000", WithU32(kCanonical, 24, 48000), kRateMsg},
-        Rejected{"Rate22051", WithU32(kCanonical, 24, 22051), kRateMsg},
-        Rejected{"ThreeBytesPerSample", WithByteRate(WavImage{}, 66150).Build(), kBitsMsg},
-        // Half a byte per sample rounds to 0 (ties to even), not to 1.
-        Rejected{"HalfByteRoundsToZero", WithByteRate(WavImage{}, 11025).Build(), kBitsMsg},
-        Rejected{"ZeroByteRate", WithByteRate(WavImage{}, 0).Build(), kBitsMsg},
-        Rejected{"NoData", Patched(kCanonical, 36, "dat_"), kDataMsg},
-        Rejected{"DataAfter18ByteGap", WithBetween(WavImage{}, Filler(18)).Build(), kDataMsg},
-        Rejected{"ListChunkBeforeData", WithBetween(WavImage{}, Filler(30, "LIST")).Build(), kDataMsg},
-        // 0.5 s at 11025 per second.
-        Rejected{"HalfASecond", Image({11025, 1, 8}, 5513).Build(), kShortMsg},
-        Rejected{"OneSampleShortOfTheShortestTime", Image({44100, 1, 16}, 48508).Build(), kShortMsg},
-        Rejected{"EmptyData", Image(kMono16, 0).Build(), kShortMsg},
-        Rejected{"OneSampleOverTheLongestTime", Announcing({44100, 2, 16}, 1058400004u).Build(), kLongMsg},
-        // 2^32 - 1 bytes of 8-bit mono are 27 hours: too long, whatever the sign of an int32.
-        Rejected{"LargestDataSize", Announcing({44100, 1, 8}, 0xFFFFFFFFu).Build(), kLongMsg},
-        Rejected{"DataSizeWithTopBitSet", Announcing({11025, 1, 8}, 0x80000000u).Build(), kLongMsg}),
+    ::testing::Values(Rejected{"NotRiff", Patched(kCanonical, 0, "RIFX"), kRiffMsg},
+                      Rejected{"FmtAtOffset26", WithBefore(WavImage{}, Filler(14)).Build(), kFmtMsg},
+                      Rejected{"NoFmt", Patched(kCanonical, 12, "fmt_"), kFmtMsg},
+                      // Offsets from "fmt " at 12: channels at 22, rate at 24, byte rate at 28.
+                      Rejected{"ZeroChannels", WithU16(kCanonical, 22, 0), kChannelMsg},
+                      Rejected{"ThreeChannels", WithU16(kCanonical, 22, 3), kChannelMsg},
+                      Rejected{"Rate48000", WithU32(kCanonical, 24, 48000), kRateMsg},
+                      Rejected{"Rate22051", WithU32(kCanonical, 24, 22051), kRateMsg},
+                      Rejected{"ThreeBytesPerSample", WithByteRate(WavImage{}, 66150).Build(), kBitsMsg},
+                      // Half a byte per sample rounds to 0 (ties to even), not to 1.
+                      Rejected{"HalfByteRoundsToZero", WithByteRate(WavImage{}, 11025).Build(), kBitsMsg},
+                      Rejected{"ZeroByteRate", WithByteRate(WavImage{}, 0).Build(), kBitsMsg},
+                      Rejected{"NoData", Patched(kCanonical, 36, "dat_"), kDataMsg},
+                      Rejected{"DataAfter18ByteGap", WithBetween(WavImage{}, Filler(18)).Build(), kDataMsg},
+                      Rejected{"ListChunkBeforeData", WithBetween(WavImage{}, Filler(30, "LIST")).Build(), kDataMsg},
+                      // 0.5 s at 11025 per second.
+                      Rejected{"HalfASecond", Image({11025, 1, 8}, 5513).Build(), kShortMsg},
+                      Rejected{"OneSampleShortOfTheShortestTime", Image({44100, 1, 16}, 48508).Build(), kShortMsg},
+                      Rejected{"EmptyData", Image(kMono16, 0).Build(), kShortMsg},
+                      Rejected{"OneSampleOverTheLongestTime", Announcing({44100, 2, 16}, 1058400004u).Build(),
+                               kLongMsg},
+                      // 2^32 - 1 bytes of 8-bit mono are 27 hours: too long, whatever the sign of an int32.
+                      Rejected{"LargestDataSize", Announcing({44100, 1, 8}, 0xFFFFFFFFu).Build(), kLongMsg},
+                      Rejected{"DataSizeWithTopBitSet", Announcing({11025, 1, 8}, 0x80000000u).Build(), kLongMsg}),
     [](const ::testing::TestParamInfo<Rejected>& row) { return std::string(row.param.Name); });
 
-TEST_F(CheckWavFileTest, TheLongestTimeFollowsSetMaxTime)
-{
+TEST_F(CheckWavFileTest, TheLongestTimeFollowsSetMaxTime) {
     // 11 s at 22050, 8-bit mono.
     const Bytes elevenSeconds = Image({22050, 1, 8}, 11 * 22050).Build();
     WriteFileBytes(path, elevenSeconds);
@@ -350,9 +326,8 @@ TEST_F(CheckWavFileTest, TheLongestTimeFollowsSetMaxTime)
         host.Clear();
         wav->SetMaxTime(limit);
         EXPECT_EQ(wav->CheckWavFile(path, oldHead, newHead), -1) << limit;
-        EXPECT_EQ(host.Errors,
-                  std::vector<std::string>{std::string("Recording time of this file must be less than ") + shown +
-                                           " sec."})
+        EXPECT_EQ(host.Errors, std::vector<std::string>{std::string("Recording time of this file must be less than ") +
+                                                        shown + " sec."})
             << "limit " << limit;
     }
 }

@@ -39,8 +39,7 @@ class ConversionTest : public ::testing::Test {
 protected:
     // The whole conversion as the windows run it: WAV stage, fresh note stage, export of
     // columns 0 .. FrameCount - 2.
-    Converted Convert(const std::string& wavPath, std::int32_t tempoClass = kTempoFast, double harmonicDefault = 0.0)
-    {
+    Converted Convert(const std::string& wavPath, std::int32_t tempoClass = kTempoFast, double harmonicDefault = 0.0) {
         Converted c;
         c.Rec.TempoClass = tempoClass;
         c.Rec.HarmonicDefault = harmonicDefault;
@@ -50,8 +49,7 @@ protected:
         };
         auto wav = std::make_unique<TWavProc>();
         c.WaveResult = RunWaveStage(*wav, wavPath, c.Rec, count);
-        if (c.WaveResult != 0)
-            return c;
+        if (c.WaveResult != 0) return c;
         auto note = std::make_unique<TNote>();
         c.NoteResult = RunNoteStage(*note, c.Rec, 1, count);
         c.Rec.MidiFileName = dir.File("out.mid");
@@ -59,35 +57,28 @@ protected:
         TMakeMidi().ConvMidi(kMidiToUserFile, c.Rec, 0, c.Rec.FrameCount - 1, name);
         const MidiFile midi = ReadMidiFile(c.Rec.MidiFileName);
         EXPECT_EQ(midi.Tracks.size(), 2u);
-        if (midi.Tracks.size() == 2)
-            c.Notes = TrackNotes(midi.Tracks[1]);
+        if (midi.Tracks.size() == 2) c.Notes = TrackNotes(midi.Tracks[1]);
         return c;
     }
 
-    std::string WriteSignal(const std::string& name, const WavFormat& format, const std::vector<double>& mono)
-    {
+    std::string WriteSignal(const std::string& name, const WavFormat& format, const std::vector<double>& mono) {
         std::vector<std::int32_t> samples = Quantize(mono, format.Bits);
-        if (format.Channels == 2)
-            samples = Interleave(samples, samples);
+        if (format.Channels == 2) samples = Interleave(samples, samples);
         WriteWav(dir.File(name), format, samples);
         return dir.File(name);
     }
 
-    static std::vector<int> Keys(const std::vector<MidiNote>& notes)
-    {
+    static std::vector<int> Keys(const std::vector<MidiNote>& notes) {
         std::vector<int> keys;
-        for (const MidiNote& n : notes)
-            keys.push_back(n.Key);
+        for (const MidiNote& n : notes) keys.push_back(n.Key);
         return keys;
     }
 
     // Each tone of kMelody is one note at its key, lasting about as long as the tone and
     // starting about one tone after the previous one; the first starts at tick 0.
-    static void ExpectMelody(const std::vector<MidiNote>& notes, double secondsEach)
-    {
+    static void ExpectMelody(const std::vector<MidiNote>& notes, double secondsEach) {
         std::vector<int> expected;
-        for (int n : kMelody)
-            expected.push_back(NoteToMidiKey(n));
+        for (int n : kMelody) expected.push_back(NoteToMidiKey(n));
         ASSERT_EQ(Keys(notes), expected);
         // A tone covers secondsEach / 46.44 ms columns of 15 ticks; the frames where one tone
         // meets the next may belong to either, and smoothing may shift a note by two frames.
@@ -114,8 +105,7 @@ struct MelodyCase {
 
 class ConvertMelody : public ConversionTest, public ::testing::WithParamInterface<MelodyCase> {};
 
-TEST_P(ConvertMelody, GivesOneNotePerTone)
-{
+TEST_P(ConvertMelody, GivesOneNotePerTone) {
     const MelodyCase& m = GetParam();
     const double amplitude = m.Format.Bits == 8 ? 100.0 : 12000.0;
     // Tones of 11 frames (0.51 s), the last one fading out over its last 512 samples, then 11
@@ -126,8 +116,7 @@ TEST_P(ConvertMelody, GivesOneNotePerTone)
     // turns into notes everywhere.
     const std::size_t each = 11 * 1024 * m.Format.SampleRate / 22050;
     std::vector<double> signal = NoteSequence(kMelody, each, m.Format.SampleRate, amplitude);
-    for (std::size_t i = 0; i < 512; ++i)
-        signal[signal.size() - 1 - i] *= static_cast<double>(i) / 512.0;
+    for (std::size_t i = 0; i < 512; ++i) signal[signal.size() - 1 - i] *= static_cast<double>(i) / 512.0;
     Append(signal, Silence(each));
     const std::string wav = WriteSignal("melody.wav", m.Format, signal);
     const Converted c = Convert(wav, m.TempoClass);
@@ -136,38 +125,35 @@ TEST_P(ConvertMelody, GivesOneNotePerTone)
     EXPECT_EQ(c.StepTicks, kWaveStageSteps + kNoteStageSteps);
     // Whole 1024-sample blocks of the file as recorded, at 22050 per second.
     const std::int32_t blocks = static_cast<std::int32_t>(signal.size()) >> 10;
-    const std::int32_t frames = m.Format.SampleRate == 11025 ? 2 * blocks
-                                : m.Format.SampleRate == 44100 ? blocks / 2 : blocks;
+    const std::int32_t frames = m.Format.SampleRate == 11025   ? 2 * blocks
+                                : m.Format.SampleRate == 44100 ? blocks / 2
+                                                               : blocks;
     EXPECT_EQ(c.Rec.FrameCount, frames);
     ExpectMelody(c.Notes, 11 * 1024 / 22050.0);
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, ConvertMelody,
-    ::testing::Values(MelodyCase{"Mono16Bit22050Fast", {22050, 1, 16}, kTempoFast},
-                      MelodyCase{"Mono16Bit22050Medium", {22050, 1, 16}, kTempoMedium},
-                      MelodyCase{"Mono16Bit22050Slow", {22050, 1, 16}, kTempoSlow},
-                      MelodyCase{"Stereo16Bit44100", {44100, 2, 16}, kTempoFast},
-                      MelodyCase{"Mono8Bit11025", {11025, 1, 8}, kTempoFast}),
-    [](const ::testing::TestParamInfo<MelodyCase>& row) { return std::string(row.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Formats, ConvertMelody,
+                         ::testing::Values(MelodyCase{"Mono16Bit22050Fast", {22050, 1, 16}, kTempoFast},
+                                           MelodyCase{"Mono16Bit22050Medium", {22050, 1, 16}, kTempoMedium},
+                                           MelodyCase{"Mono16Bit22050Slow", {22050, 1, 16}, kTempoSlow},
+                                           MelodyCase{"Stereo16Bit44100", {44100, 2, 16}, kTempoFast},
+                                           MelodyCase{"Mono8Bit11025", {11025, 1, 8}, kTempoFast}),
+                         [](const ::testing::TestParamInfo<MelodyCase>& row) { return std::string(row.param.Name); });
 
-TEST_F(ConversionTest, NoteTableOfAToneHoldsOnlyItsNote)
-{
+TEST_F(ConversionTest, NoteTableOfAToneHoldsOnlyItsNote) {
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 22050, 22050.0, 12000.0));
     const Converted c = Convert(wav);
     ASSERT_EQ(c.WaveResult, 0);
     const Table table = ReadTable(c.Rec.NoteIntenFileName, 72);
     ASSERT_EQ(table.size(), static_cast<std::size_t>(c.Rec.FrameCount));
     for (std::size_t f = 1; f + 1 < table.size(); ++f)
-        for (std::size_t n = 0; n < 72; ++n)
-            ASSERT_EQ(table[f][n] > 0.0, n == 36) << "frame " << f << " note " << n;
+        for (std::size_t n = 0; n < 72; ++n) ASSERT_EQ(table[f][n] > 0.0, n == 36) << "frame " << f << " note " << n;
     const Table raw = ReadTable(c.Rec.RawNoteFileName, 72);
     EXPECT_EQ(raw.size(), table.size()) << "\"ioc\" is aligned with the spectrum";
 }
 
-TEST_F(ConversionTest, SilenceGivesNoNotes)
-{
+TEST_F(ConversionTest, SilenceGivesNoNotes) {
     const std::string wav = WriteSignal("silence.wav", {22050, 1, 16}, Silence(22050));
     const Converted c = Convert(wav, kTempoSlow);
     ASSERT_EQ(c.WaveResult, 0);
@@ -175,8 +161,7 @@ TEST_F(ConversionTest, SilenceGivesNoNotes)
     EXPECT_EQ(FileSize(c.Rec.MidiFileName), 62u);
 }
 
-TEST_F(ConversionTest, HarmonicsAreErasedUnlessKept)
-{
+TEST_F(ConversionTest, HarmonicsAreErasedUnlessKept) {
     // Note 24 (220 Hz) with its octave 0.22 below in log magnitude (amplitude 0.6): the
     // threshold keeps both peaks, the harmonic rule erases the octave.
     const std::vector<double> amplitudes{10000.0, 6000.0};
@@ -188,8 +173,7 @@ TEST_F(ConversionTest, HarmonicsAreErasedUnlessKept)
     EXPECT_EQ(Keys(kept.Notes), (std::vector<int>{NoteToMidiKey(24), NoteToMidiKey(36)}));
 }
 
-TEST_F(ConversionTest, SlowModeShortensTheTableButNotTheDocument)
-{
+TEST_F(ConversionTest, SlowModeShortensTheTableButNotTheDocument) {
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(40, 22050, 22050.0, 12000.0));
     const Converted c = Convert(wav, kTempoSlow);
     ASSERT_EQ(c.WaveResult, 0);
@@ -198,18 +182,16 @@ TEST_F(ConversionTest, SlowModeShortensTheTableButNotTheDocument)
     EXPECT_EQ(Keys(c.Notes), std::vector<int>{NoteToMidiKey(40)});
 }
 
-TEST_F(ConversionTest, WavFileMadeBySoxIsConverted)
-{
-    if (std::system("sox --version > /dev/null 2>&1") != 0)
-        GTEST_SKIP() << "sox is not installed";
+TEST_F(ConversionTest, WavFileMadeBySoxIsConverted) {
+    if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
     // Three tones, 16-bit stereo at 44100 and 8-bit mono at 11025, joined by sox.
     const std::string tones[] = {"440", "554.365", "659.255"};
     for (const char* format : {"-r 44100 -b 16 -c 2", "-r 11025 -b 8 -e unsigned-integer -c 1"}) {
         std::string parts;
         for (std::size_t i = 0; i < std::size(tones); ++i) {
             const std::string part = dir.File("part" + std::to_string(i) + ".wav");
-            const std::string command = std::string("sox -n ") + format + " '" + part + "' synth 0.5 sine " +
-                                        tones[i] + " gain -6";
+            const std::string command =
+                std::string("sox -n ") + format + " '" + part + "' synth 0.5 sine " + tones[i] + " gain -6";
             ASSERT_EQ(std::system(command.c_str()), 0) << command;
             parts += " '" + part + "'";
         }
@@ -223,8 +205,7 @@ TEST_F(ConversionTest, WavFileMadeBySoxIsConverted)
     }
 }
 
-TEST_F(ConversionTest, StagesReportEveryStepAndFrame)
-{
+TEST_F(ConversionTest, StagesReportEveryStepAndFrame) {
     // 1 s at 22050: 21 frames, so n + 1 = 22 analysed plus the opening tick; the sample pass
     // and the note steps add a few of their own.
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 22050, 22050.0, 12000.0));
@@ -233,8 +214,7 @@ TEST_F(ConversionTest, StagesReportEveryStepAndFrame)
     EXPECT_GE(c.FrameTicks, 21 + 2);
 }
 
-TEST_F(ConversionTest, CancelInsideANoteStepStopsTheStage)
-{
+TEST_F(ConversionTest, CancelInsideANoteStepStopsTheStage) {
     // 3 s: every note step is long enough to let events run before it ends.
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 3 * 22050, 22050.0, 12000.0));
     WavHead work;
@@ -251,8 +231,7 @@ TEST_F(ConversionTest, CancelInsideANoteStepStopsTheStage)
     DeleteWorkFiles(work);
 }
 
-TEST_F(ConversionTest, CancelledRunsNameTheirFilesForDeletion)
-{
+TEST_F(ConversionTest, CancelledRunsNameTheirFilesForDeletion) {
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 22050, 22050.0, 12000.0));
     for (int cancelAt = 1; cancelAt <= 8; ++cancelAt) {
         const WavHead keep;
@@ -280,8 +259,7 @@ TEST_F(ConversionTest, CancelledRunsNameTheirFilesForDeletion)
     EXPECT_EQ(work.FileName, wav) << "the WAV file is not a work file";
 }
 
-TEST_F(ConversionTest, StagesWithoutWorkFilesEndWithFileIoError)
-{
+TEST_F(ConversionTest, StagesWithoutWorkFilesEndWithFileIoError) {
     // No temporary folder: the names stay empty, the opens show their messages and the first
     // transfer on the unopened file throws; nothing may be read or written elsewhere.
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 22050, 22050.0, 12000.0));
@@ -307,8 +285,7 @@ TEST_F(ConversionTest, StagesWithoutWorkFilesEndWithFileIoError)
     EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"tone.wav"});
 }
 
-TEST_F(ConversionTest, RejectedFileReportsItsMessage)
-{
+TEST_F(ConversionTest, RejectedFileReportsItsMessage) {
     Bytes bytes(400, 0);
     WriteFileBytes(dir.File("bad.wav"), bytes);
     WavHead work;
@@ -318,8 +295,7 @@ TEST_F(ConversionTest, RejectedFileReportsItsMessage)
     EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"bad.wav"}) << "nothing made";
 }
 
-TEST_F(ConversionTest, DeleteWorkFilesRemovesEveryWorkFileButTheUsersFiles)
-{
+TEST_F(ConversionTest, DeleteWorkFilesRemovesEveryWorkFileButTheUsersFiles) {
     const std::string wav = WriteSignal("tone.wav", {22050, 1, 16}, SineAtNote(36, 22050, 22050.0, 12000.0));
     Converted c = Convert(wav);
     ASSERT_EQ(c.WaveResult, 0);

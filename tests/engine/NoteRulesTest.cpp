@@ -16,10 +16,7 @@ constexpr double E = kErased;
 
 using NoteRulesTest = NoteStepTest;
 
-std::vector<double> Zeros()
-{
-    return std::vector<double>(kNotes, 0.0);
-}
+std::vector<double> Zeros() { return std::vector<double>(kNotes, 0.0); }
 
 // ---- step 8: harmonics ----
 
@@ -33,8 +30,7 @@ struct HarmonicCase {
     const char* Why;
 };
 
-TEST_F(NoteRulesTest, EraseHarmonicsErasesUpperNotesNotLouderByTheMargin)
-{
+TEST_F(NoteRulesTest, EraseHarmonicsErasesUpperNotesNotLouderByTheMargin) {
     const HarmonicCase cases[] = {
         {2, 3.0, 14, 3.4, E, "octave, 3.0 + 0.5 > 3.4"},
         {2, 3.0, 14, 3.5, 3.5, "octave, 3.5 is not less than 3.5"},
@@ -75,8 +71,7 @@ TEST_F(NoteRulesTest, EraseHarmonicsErasesUpperNotesNotLouderByTheMargin)
     }
 }
 
-TEST_F(NoteRulesTest, EraseHarmonicsTestsTheRecordAsReadSoErasuresDoNotCascade)
-{
+TEST_F(NoteRulesTest, EraseHarmonicsTestsTheRecordAsReadSoErasuresDoNotCascade) {
     // 15 is erased by 3 (octave). 27 is an octave above 15 and must still be tested against 15
     // as read (3.2 + 0.5 > 3.5); against 3 alone (24 semitones, 3.0 + 0.5 > 3.5 fails) it
     // would stay.
@@ -92,8 +87,7 @@ TEST_F(NoteRulesTest, EraseHarmonicsTestsTheRecordAsReadSoErasuresDoNotCascade)
     EXPECT_EQ(out, Table{expected});
 }
 
-TEST_F(NoteRulesTest, EraseHarmonicsKeepsFramesWhoseKeepValueIsExactlyOne)
-{
+TEST_F(NoteRulesTest, EraseHarmonicsKeepsFramesWhoseKeepValueIsExactlyOne) {
     std::vector<double> r = Zeros();
     r[2] = 3.0;
     r[14] = 3.4;
@@ -113,8 +107,7 @@ TEST_F(NoteRulesTest, EraseHarmonicsKeepsFramesWhoseKeepValueIsExactlyOne)
 
 // ---- steps 9, 10 and 15: gap filling ----
 
-TEST_F(NoteRulesTest, FillGapsOfTwoFillsTheFirstErasedFrameTwoFramesLate)
-{
+TEST_F(NoteRulesTest, FillGapsOfTwoFillsTheFirstErasedFrameTwoFramesLate) {
     // Note 10: a gap of two erased frames; note 20: a gap of three; note 1 lies outside 2..70.
     Table in = MakeTable(8, kNotes);
     SetColumn(in, 10, {2.0, E, E, 3.0, 0.0, 0.0, 0.0, 0.0});
@@ -130,12 +123,11 @@ TEST_F(NoteRulesTest, FillGapsOfTwoFillsTheFirstErasedFrameTwoFramesLate)
     EXPECT_EQ(Column(out, 70), (std::vector<double>{0.0, 0.0, 0.0, 0.0, E, 0.0, 0.0, 0.0}));
 }
 
-TEST_F(NoteRulesTest, FillGapsOfOneAveragesItsNeighboursOneFrameLate)
-{
+TEST_F(NoteRulesTest, FillGapsOfOneAveragesItsNeighboursOneFrameLate) {
     Table in = MakeTable(5, kNotes);
     SetColumn(in, 10, {2.0, E, 4.0, 0.0, 0.0});
     SetColumn(in, 11, {0.0, E, 0.0, 0.0, 0.0});  // between silent cells: becomes 0
-    SetColumn(in, 12, {E, E, 2.0, 0.0, 0.0});   // a negative neighbour: stays
+    SetColumn(in, 12, {E, E, 2.0, 0.0, 0.0});    // a negative neighbour: stays
     SetColumn(in, 0, {1.0, E, 1.0, 0.0, 0.0});   // every note, 0 to 71
     SetColumn(in, 71, {1.0, E, 3.0, 0.0, 0.0});
     for (std::int32_t step : {10, 15}) {
@@ -151,8 +143,7 @@ TEST_F(NoteRulesTest, FillGapsOfOneAveragesItsNeighboursOneFrameLate)
 
 // ---- steps 11 and 12: spreading erasures ----
 
-TEST_F(NoteRulesTest, SpreadErasureBackRunsOverThePrecedingPositiveCells)
-{
+TEST_F(NoteRulesTest, SpreadErasureBackRunsOverThePrecedingPositiveCells) {
     Table in = MakeTable(6, kNotes);
     SetColumn(in, 5, {1.0, 2.0, 3.0, E, 0.0, 0.0});
     SetColumn(in, 6, {1.0, 0.0, 2.0, E, 0.0, 0.0});
@@ -165,8 +156,7 @@ TEST_F(NoteRulesTest, SpreadErasureBackRunsOverThePrecedingPositiveCells)
     EXPECT_EQ(Column(out, 7), (std::vector<double>{4.0, 4.0, 4.0, 4.0, 4.0, 0.0}));
 }
 
-TEST_F(NoteRulesTest, SpreadErasureForwardRunsOverTheFollowingPositiveCellsAndDropsAFrame)
-{
+TEST_F(NoteRulesTest, SpreadErasureForwardRunsOverTheFollowingPositiveCellsAndDropsAFrame) {
     Table in = MakeTable(6, kNotes);
     SetColumn(in, 5, {9.0, 9.0, E, 2.0, 3.0, 0.0});
     SetColumn(in, 7, {0.0, E, 5.0, 5.0, 0.0, 0.0});  // erasures of the first two frames do not spread
@@ -187,16 +177,14 @@ TEST_F(NoteRulesTest, SpreadErasureForwardRunsOverTheFollowingPositiveCellsAndDr
 
 // ---- steps 13 and 14 ----
 
-TEST_F(NoteRulesTest, PassThroughCopiesEveryRecord)
-{
+TEST_F(NoteRulesTest, PassThroughCopiesEveryRecord) {
     Table in = MakeTable(3, kNotes);
     SetColumn(in, 4, {E, 0.5, 0.0});
     SetColumn(in, 71, {1.0, E, 2.0});
     EXPECT_EQ(RunOn(13, in), in);
 }
 
-TEST_F(NoteRulesTest, DropLoneCellsClearsCellsOfOneFrameOneFrameLate)
-{
+TEST_F(NoteRulesTest, DropLoneCellsClearsCellsOfOneFrameOneFrameLate) {
     Table in = MakeTable(5, kNotes);
     SetColumn(in, 3, {0.0, 2.0, 0.0, 0.0, 0.0});  // alone: cleared
     SetColumn(in, 4, {0.0, E, 0.0, 0.0, 0.0});    // erased and alone: cleared too
@@ -216,8 +204,7 @@ TEST_F(NoteRulesTest, DropLoneCellsClearsCellsOfOneFrameOneFrameLate)
 
 // ---- long tables: the rules across the record file's buffer loads (416 records of 72) ----
 
-Table RandomCells(std::size_t frames, std::uint32_t seed)
-{
+Table RandomCells(std::size_t frames, std::uint32_t seed) {
     std::mt19937 random(seed);
     Table t = MakeTable(frames, kNotes);
     for (auto& r : t)
@@ -229,13 +216,11 @@ Table RandomCells(std::size_t frames, std::uint32_t seed)
 }
 
 // Frame f of the table, zeros outside it: what the windows see before and after the file.
-std::vector<double> At(const Table& t, std::ptrdiff_t f)
-{
+std::vector<double> At(const Table& t, std::ptrdiff_t f) {
     return f >= 0 && f < static_cast<std::ptrdiff_t>(t.size()) ? t[static_cast<std::size_t>(f)] : Zeros();
 }
 
-TEST_F(NoteRulesTest, RulesHoldOverTablesLongerThanOneBufferLoad)
-{
+TEST_F(NoteRulesTest, RulesHoldOverTablesLongerThanOneBufferLoad) {
     const Table in = RandomCells(1000, 99);
     const auto n = static_cast<std::ptrdiff_t>(in.size());
 
@@ -244,10 +229,8 @@ TEST_F(NoteRulesTest, RulesHoldOverTablesLongerThanOneBufferLoad)
         const auto prev = At(in, t - 2), cur = At(in, t - 1), next = At(in, t);
         std::vector<double> f = cur, l = cur;
         for (std::size_t i = 0; i < kNotes; ++i) {
-            if (prev[i] >= 0 && next[i] >= 0 && cur[i] < 0)
-                f[i] = (prev[i] + next[i]) / 2;
-            if (prev[i] == 0 && next[i] == 0 && cur[i] != 0)
-                l[i] = 0.0;
+            if (prev[i] >= 0 && next[i] >= 0 && cur[i] < 0) f[i] = (prev[i] + next[i]) / 2;
+            if (prev[i] == 0 && next[i] == 0 && cur[i] != 0) l[i] = 0.0;
         }
         fill.push_back(f);
         lone.push_back(l);
@@ -261,8 +244,7 @@ TEST_F(NoteRulesTest, RulesHoldOverTablesLongerThanOneBufferLoad)
     for (std::ptrdiff_t k = n - 2; k >= 0; --k) {
         std::vector<double> cur = At(in, k + 1);
         for (std::size_t i = 0; i < kNotes; ++i)
-            if (later[i] < 0 && cur[i] > 0)
-                cur[i] = E;
+            if (later[i] < 0 && cur[i] > 0) cur[i] = E;
         back[static_cast<std::size_t>(k)] = cur;
         later = cur;
     }
@@ -274,8 +256,7 @@ TEST_F(NoteRulesTest, RulesHoldOverTablesLongerThanOneBufferLoad)
     for (std::ptrdiff_t k = 0; k + 1 < n; ++k) {
         std::vector<double> cur = At(in, k + 2);
         for (std::size_t i = 0; i < kNotes; ++i)
-            if (cur[i] > 0 && prev[i] < 0)
-                cur[i] = E;
+            if (cur[i] > 0 && prev[i] < 0) cur[i] = E;
         forward.push_back(cur);
         prev = cur;
     }
@@ -289,8 +270,7 @@ protected:
     // Table: note 20 stops after frame 0, note 21 is erased after frame 0, note 0 sounds.
     // "ioc": the loudest cell of notes 1..71 is 3.0 (note 30), so notes are extended while
     // their intensity stays above 3.0 - 1.17 = 1.83; note 0's 9.0 does not count.
-    Table ExtendInput(std::size_t frames)
-    {
+    Table ExtendInput(std::size_t frames) {
         Table in = MakeTable(frames, kNotes);
         in[0][20] = 2.0;
         in[0][21] = 2.0;
@@ -309,33 +289,30 @@ protected:
     }
 };
 
-TEST_F(ExtendNotesTest, NotesContinueWhileTheirIntensityStaysNearTheLoudest)
-{
+TEST_F(ExtendNotesTest, NotesContinueWhileTheirIntensityStaysNearTheLoudest) {
     const Table in = ExtendInput(6);
     RunOnly(16, in);
     const Table written = ReadTable(head.NoteIntenFileName, kNotes);
     ASSERT_EQ(written.size(), 6u);
     EXPECT_EQ(Column(written, 20), (std::vector<double>{2.0, 1.0, 1.0, 0.0, 0.0, 0.0}))
         << "1.83 is not above 1.83; a later rise does not restart the note";
-    EXPECT_EQ(Column(written, 21), (std::vector<double>{2.0, E, 0.0, 0.0, 0.0, 0.0})) << "erased cells are not extended";
+    EXPECT_EQ(Column(written, 21), (std::vector<double>{2.0, E, 0.0, 0.0, 0.0, 0.0}))
+        << "erased cells are not extended";
     EXPECT_EQ(Column(written, 0), (std::vector<double>(6, 0.0))) << "note 0 is always silent";
     // The step swaps A and B although it wrote "not".
     EXPECT_EQ(note->Params().Temp1FileName, head.Temp2FileName);
 }
 
-TEST_F(ExtendNotesTest, FastModeOnlyClearsNoteZero)
-{
+TEST_F(ExtendNotesTest, FastModeOnlyClearsNoteZero) {
     head.TempoClass = kTempoFast;
     const Table in = ExtendInput(6);
     RunOnly(16, in);
     Table expected = in;
-    for (auto& r : expected)
-        r[0] = 0.0;
+    for (auto& r : expected) r[0] = 0.0;
     EXPECT_EQ(ReadTable(head.NoteIntenFileName, kNotes), expected);
 }
 
-TEST_F(ExtendNotesTest, LoudestIntensityIsTakenOverTheFramesLeftAfterStep12)
-{
+TEST_F(ExtendNotesTest, LoudestIntensityIsTakenOverTheFramesLeftAfterStep12) {
     // The last "ioc" frame holds 50.0, which would stop every extension; after step 12 the
     // steps run over N - 1 frames and never see it.
     Table in = ExtendInput(6);

@@ -18,8 +18,7 @@ using namespace ruvo::testsupport;
 namespace {
 
 // Distinct, non-zero samples that fit `bits`: a ramp that wraps inside the range.
-std::vector<std::int32_t> Ramp(std::size_t count, int bits)
-{
+std::vector<std::int32_t> Ramp(std::size_t count, int bits) {
     const std::int32_t span = bits == 8 ? 255 : 65535;
     const std::int32_t low = bits == 8 ? -128 : -32768;
     std::vector<std::int32_t> out(count);
@@ -28,27 +27,21 @@ std::vector<std::int32_t> Ramp(std::size_t count, int bits)
     return out;
 }
 
-std::vector<double> AsDoubles(const std::vector<std::int32_t>& v)
-{
-    return std::vector<double>(v.begin(), v.end());
-}
+std::vector<double> AsDoubles(const std::vector<std::int32_t>& v) { return std::vector<double>(v.begin(), v.end()); }
 
 class PrepareSamplesTest : public ::testing::Test {
 protected:
     // Checks the file and runs the three preparation stages; returns the object's head.
-    WavHead Prepare(const std::string& wavPath)
-    {
+    WavHead Prepare(const std::string& wavPath) {
         WavHead head;
         EXPECT_EQ(wav->CheckWavFile(wavPath, WavHead{}, head), 0);
-        for (std::int32_t stage = 1; stage <= 3; ++stage)
-            wav->PrepareSamples(stage);
+        for (std::int32_t stage = 1; stage <= 3; ++stage) wav->PrepareSamples(stage);
         wav->GetWavHead(head);
         return head;
     }
 
     WavHead PrepareSamples(const WavFormat& format, const std::vector<std::int32_t>& samples,
-                           const std::string& name = "in.wav")
-    {
+                           const std::string& name = "in.wav") {
         WriteWav(dir.File(name), format, samples);
         return Prepare(dir.File(name));
     }
@@ -58,8 +51,7 @@ protected:
     std::unique_ptr<TWavProc> wav = std::make_unique<TWavProc>();
 };
 
-TEST_F(PrepareSamplesTest, StageOneNamesTheFourWorkFilesInTheTemporaryFolder)
-{
+TEST_F(PrepareSamplesTest, StageOneNamesTheFourWorkFilesInTheTemporaryFolder) {
     const WavHead h = PrepareSamples({22050, 1, 16}, Ramp(13230, 16));
     const std::pair<const std::string*, const char*> files[] = {
         {&h.NormFileName, "nor"}, {&h.Temp1FileName, "tm1"}, {&h.Temp2FileName, "tm2"}, {&h.IntenFileName, "int"}};
@@ -72,8 +64,7 @@ TEST_F(PrepareSamplesTest, StageOneNamesTheFourWorkFilesInTheTemporaryFolder)
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(PrepareSamplesTest, SamplesKeepTheirIntegerScale)
-{
+TEST_F(PrepareSamplesTest, SamplesKeepTheirIntegerScale) {
     // 8-bit data is unsigned, offset by 128; 16-bit data is signed; nothing scales one to
     // the other.
     std::vector<std::int32_t> eight(13230, 0);
@@ -100,8 +91,7 @@ TEST_F(PrepareSamplesTest, SamplesKeepTheirIntegerScale)
     EXPECT_EQ(nor[2], -1.0);
 }
 
-TEST_F(PrepareSamplesTest, Rate22050IsCopiedAcrossReaderBufferLoads)
-{
+TEST_F(PrepareSamplesTest, Rate22050IsCopiedAcrossReaderBufferLoads) {
     // 200000 samples take three loads of the 90000-sample reader buffer.
     const auto samples = Ramp(200000, 16);
     const WavHead h = PrepareSamples({22050, 1, 16}, samples);
@@ -111,8 +101,7 @@ TEST_F(PrepareSamplesTest, Rate22050IsCopiedAcrossReaderBufferLoads)
     EXPECT_EQ(h.SampleRate, 22050) << "the file's own rate is kept";
 }
 
-TEST_F(PrepareSamplesTest, Rate11025IsInterpolatedToTwiceTheSamples)
-{
+TEST_F(PrepareSamplesTest, Rate11025IsInterpolatedToTwiceTheSamples) {
     // x0, x1, x2 ... becomes x0/2, x0, (x0 + x1)/2, x1, (x1 + x2)/2, x2 ...
     const auto samples = Ramp(6615, 8);
     const WavHead h = PrepareSamples({11025, 1, 8}, samples);
@@ -130,34 +119,29 @@ TEST_F(PrepareSamplesTest, Rate11025IsInterpolatedToTwiceTheSamples)
     EXPECT_EQ(h.SampleRate, 11025);
 }
 
-TEST_F(PrepareSamplesTest, Rate44100KeepsEverySecondSampleAndDropsAnOddLastOne)
-{
+TEST_F(PrepareSamplesTest, Rate44100KeepsEverySecondSampleAndDropsAnOddLastOne) {
     // 24255 samples (0.55 s): pairs (x0, x1), (x2, x3) ... give x1, x3 ...; x24254 is dropped.
     const auto samples = Ramp(24255, 16);
     const WavHead h = PrepareSamples({44100, 1, 16}, samples);
     const std::vector<double> nor = ReadDoubles(h.NormFileName);
     ASSERT_EQ(nor.size(), 12127u);
-    for (std::size_t i = 0; i < nor.size(); ++i)
-        ASSERT_EQ(nor[i], samples[2 * i + 1]) << "output " << i;
+    for (std::size_t i = 0; i < nor.size(); ++i) ASSERT_EQ(nor[i], samples[2 * i + 1]) << "output " << i;
     EXPECT_EQ(h.SampleCount, 12127);
     EXPECT_EQ(h.FrameCount, (24255 >> 10) / 2);
     EXPECT_EQ(h.SampleRate, 44100);
 }
 
-TEST_F(PrepareSamplesTest, StereoIsTheMeanOfBothChannels)
-{
+TEST_F(PrepareSamplesTest, StereoIsTheMeanOfBothChannels) {
     const auto left = Ramp(13230, 16);
     std::vector<std::int32_t> right(left.rbegin(), left.rend());
     const WavHead h = PrepareSamples({22050, 2, 16}, Interleave(left, right));
     const std::vector<double> nor = ReadDoubles(h.NormFileName);
     ASSERT_EQ(nor.size(), 13230u);
-    for (std::size_t i = 0; i < nor.size(); ++i)
-        ASSERT_EQ(nor[i], (left[i] + right[i]) * 0.5) << "sample " << i;
+    for (std::size_t i = 0; i < nor.size(); ++i) ASSERT_EQ(nor[i], (left[i] + right[i]) * 0.5) << "sample " << i;
     EXPECT_EQ(h.Channels, 2);
 }
 
-TEST_F(PrepareSamplesTest, StereoWithEqualChannelsMatchesItsMonoTwin)
-{
+TEST_F(PrepareSamplesTest, StereoWithEqualChannelsMatchesItsMonoTwin) {
     for (const WavFormat mono : {WavFormat{11025, 1, 8}, WavFormat{22050, 1, 16}, WavFormat{44100, 1, 16}}) {
         const auto samples = Ramp(static_cast<std::size_t>(mono.SampleRate * 6 / 10), mono.Bits);
         const WavHead m = PrepareSamples(mono, samples, "mono.wav");
@@ -169,8 +153,7 @@ TEST_F(PrepareSamplesTest, StereoWithEqualChannelsMatchesItsMonoTwin)
     }
 }
 
-TEST_F(PrepareSamplesTest, SixteenBitDataAtAnOddOffsetIsReadFromItsFirstByte)
-{
+TEST_F(PrepareSamplesTest, SixteenBitDataAtAnOddOffsetIsReadFromItsFirstByte) {
     // A 9-byte chunk between "fmt " and "data" puts the first sample byte at the odd offset
     // 53 (DataOffset 54, 1-based).
     const auto samples = Ramp(13230, 16);
@@ -186,8 +169,7 @@ TEST_F(PrepareSamplesTest, SixteenBitDataAtAnOddOffsetIsReadFromItsFirstByte)
     EXPECT_EQ(ReadDoubles(h.NormFileName), AsDoubles(samples));
 }
 
-TEST_F(PrepareSamplesTest, DataCutShortReadsZerosForTheMissingSamples)
-{
+TEST_F(PrepareSamplesTest, DataCutShortReadsZerosForTheMissingSamples) {
     // The header announces 13230 samples; the file holds 500 of them and half of the next.
     const auto samples = Ramp(13230, 16);
     Bytes bytes = CanonicalWav({22050, 1, 16}, samples);
@@ -196,14 +178,11 @@ TEST_F(PrepareSamplesTest, DataCutShortReadsZerosForTheMissingSamples)
     const WavHead h = Prepare(dir.File("cut.wav"));
     const std::vector<double> nor = ReadDoubles(h.NormFileName);
     ASSERT_EQ(nor.size(), 13230u) << "the count stays as the header says";
-    for (std::size_t i = 0; i < 500; ++i)
-        ASSERT_EQ(nor[i], samples[i]) << "sample " << i;
-    for (std::size_t i = 501; i < nor.size(); ++i)
-        ASSERT_EQ(nor[i], 0.0) << "sample " << i;
+    for (std::size_t i = 0; i < 500; ++i) ASSERT_EQ(nor[i], samples[i]) << "sample " << i;
+    for (std::size_t i = 501; i < nor.size(); ++i) ASSERT_EQ(nor[i], 0.0) << "sample " << i;
 }
 
-TEST_F(PrepareSamplesTest, SampleReadersRefuseAnEmptyWorkFileName)
-{
+TEST_F(PrepareSamplesTest, SampleReadersRefuseAnEmptyWorkFileName) {
     WriteWav(dir.File("in.wav"), {22050, 1, 16}, Ramp(13230, 16));
     WavHead head;
     ASSERT_EQ(wav->CheckWavFile(dir.File("in.wav"), WavHead{}, head), 0);
@@ -211,15 +190,13 @@ TEST_F(PrepareSamplesTest, SampleReadersRefuseAnEmptyWorkFileName)
     EXPECT_EQ(wav->OpenIntenFilesShortint(""), -1);
     EXPECT_EQ(wav->OpenIntenFilesWord(""), -1);
     EXPECT_EQ(wav->OpenIntenFilesSmallint(""), -1);
-    EXPECT_EQ(host.Messages,
-              (std::vector<std::string>{"OpenIntenFilesByte in WavProc error.", "OpenIntenFilesShortint in WavProc error.",
-                                        "OpenIntenFilesWord in WavProc error.",
-                                        "OpenIntenFilesSmallint in WavProc error."}));
+    EXPECT_EQ(host.Messages, (std::vector<std::string>{
+                                 "OpenIntenFilesByte in WavProc error.", "OpenIntenFilesShortint in WavProc error.",
+                                 "OpenIntenFilesWord in WavProc error.", "OpenIntenFilesSmallint in WavProc error."}));
     EXPECT_TRUE(host.Errors.empty());
 }
 
-TEST_F(PrepareSamplesTest, SampleReadersDeliverTheDataInEachFormat)
-{
+TEST_F(PrepareSamplesTest, SampleReadersDeliverTheDataInEachFormat) {
     // The same bytes read as each of the four formats, from the first sample byte on.
     const std::vector<std::int32_t> samples{-32768, -1, 0, 1, 32767, 0x1234};
     std::vector<std::int32_t> padded = samples;

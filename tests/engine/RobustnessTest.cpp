@@ -37,10 +37,8 @@ class Generator {
 public:
     // The sample bytes of every case are slices of one block of noise, made once: the check
     // reads only the header, and drawing every byte anew would cost more than the checks.
-    explicit Generator(std::uint32_t seed) : m_random(seed), m_noise(2 * 44100 * 4)
-    {
-        for (auto& b : m_noise)
-            b = static_cast<std::uint8_t>(m_random() >> 24);
+    explicit Generator(std::uint32_t seed) : m_random(seed), m_noise(2 * 44100 * 4) {
+        for (auto& b : m_noise) b = static_cast<std::uint8_t>(m_random() >> 24);
     }
 
     std::uint32_t Below(std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(m_random); }
@@ -48,25 +46,22 @@ public:
 
     // A file the check accepts: any of the twelve formats, 0.55 to 1.2 s of noise, sometimes
     // with extra chunks where the search still finds the tags.
-    Bytes ValidWav()
-    {
+    Bytes ValidWav() {
         const std::uint32_t rates[] = {11025, 22050, 44100};
         const WavFormat format{rates[Below(3)], static_cast<std::uint16_t>(1 + Below(2)),
                                static_cast<std::uint16_t>(8 * (1 + Below(2)))};
         const std::uint32_t frames = format.SampleRate * (55 + Below(66)) / 100;
         const std::size_t size = frames * format.BlockAlign();
-        const auto first = m_noise.begin() + static_cast<std::ptrdiff_t>(Below(static_cast<std::uint32_t>(m_noise.size() - size)));
+        const auto first =
+            m_noise.begin() + static_cast<std::ptrdiff_t>(Below(static_cast<std::uint32_t>(m_noise.size() - size)));
         const Bytes data(first, first + static_cast<std::ptrdiff_t>(size));
         Bytes fmt = FmtPayload(format);
-        if (Below(4) == 0)
-            fmt.resize(18, 0);
+        if (Below(4) == 0) fmt.resize(18, 0);
         ByteWriter w;
         w.Text("RIFF").U32(0).Text("WAVE");
-        if (Below(4) == 0)
-            w.Chunk("JUNK", Bytes(Below(6), 0x20));
+        if (Below(4) == 0) w.Chunk("JUNK", Bytes(Below(6), 0x20));
         w.Chunk("fmt ", fmt);
-        if (Below(4) == 0)
-            w.Chunk("fact", Bytes(Below(10), 0x30));
+        if (Below(4) == 0) w.Chunk("fact", Bytes(Below(10), 0x30));
         w.Text("data").U32(static_cast<std::uint32_t>(data.size())).Raw(data);
         w.PutU32At(4, static_cast<std::uint32_t>(w.Size() - 8));
         return w.Take();
@@ -74,42 +69,36 @@ public:
 
     // One of: nothing, a cut, random bytes in the header, an extreme 32-bit field, bytes
     // inserted into the header, a random data size.
-    void Mutate(Bytes& bytes)
-    {
+    void Mutate(Bytes& bytes) {
         const std::uint32_t extremes[] = {0u, 1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 300u, 11025u, 44100u};
         switch (Below(6)) {
-        case 0:
-            return;
-        case 1:
-            bytes.resize(Below(static_cast<std::uint32_t>(bytes.size()) + 1));
-            return;
-        case 2:
-            for (std::uint32_t k = 1 + Below(8); k > 0; --k)
-                bytes[Below(80)] = Byte();
-            return;
-        case 3: {
-            ByteWriter w;
-            w.Raw(bytes);
-            w.PutU32At(Below(77), Below(2) == 0 ? extremes[Below(8)] : static_cast<std::uint32_t>(m_random()));
-            bytes = w.Take();
-            return;
-        }
-        case 4: {
-            const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(Below(60));
-            Bytes inserted(1 + Below(20));
-            for (auto& b : inserted)
-                b = Byte();
-            bytes.insert(at, inserted.begin(), inserted.end());
-            return;
-        }
-        default: {
-            // The data size of a canonical layout, anything from nothing to 4 GiB.
-            ByteWriter w;
-            w.Raw(bytes);
-            w.PutU32At(40, static_cast<std::uint32_t>(m_random()) >> Below(32));
-            bytes = w.Take();
-            return;
-        }
+            case 0: return;
+            case 1: bytes.resize(Below(static_cast<std::uint32_t>(bytes.size()) + 1)); return;
+            case 2:
+                for (std::uint32_t k = 1 + Below(8); k > 0; --k) bytes[Below(80)] = Byte();
+                return;
+            case 3: {
+                ByteWriter w;
+                w.Raw(bytes);
+                w.PutU32At(Below(77), Below(2) == 0 ? extremes[Below(8)] : static_cast<std::uint32_t>(m_random()));
+                bytes = w.Take();
+                return;
+            }
+            case 4: {
+                const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(Below(60));
+                Bytes inserted(1 + Below(20));
+                for (auto& b : inserted) b = Byte();
+                bytes.insert(at, inserted.begin(), inserted.end());
+                return;
+            }
+            default: {
+                // The data size of a canonical layout, anything from nothing to 4 GiB.
+                ByteWriter w;
+                w.Raw(bytes);
+                w.PutU32At(40, static_cast<std::uint32_t>(m_random()) >> Below(32));
+                bytes = w.Take();
+                return;
+            }
         }
     }
 
@@ -123,8 +112,7 @@ private:
 // One case's file under a name of its own, removed afterwards: rewriting one file in place
 // makes the file system flush it every time, which costs more than the checks.
 struct CaseFile {
-    CaseFile(const TempDir& dir, int i, const Bytes& bytes) : Path(dir.File("case" + std::to_string(i) + ".wav"))
-    {
+    CaseFile(const TempDir& dir, int i, const Bytes& bytes) : Path(dir.File("case" + std::to_string(i) + ".wav")) {
         WriteFileBytes(Path, bytes);
     }
     ~CaseFile() { std::filesystem::remove(Path); }
@@ -136,8 +124,7 @@ struct CaseFile {
 
 // Checks one generated file; returns its result and leaves the accepted head in `head`.
 // Every outcome must be a clean acceptance or one known rejection message.
-std::int32_t CheckCase(TWavProc& wav, const std::string& path, RecordingHost& host, WavHead& head, int i)
-{
+std::int32_t CheckCase(TWavProc& wav, const std::string& path, RecordingHost& host, WavHead& head, int i) {
     host.Clear();
     head = WavHead{};
     head.FileName = "caller";
@@ -164,8 +151,7 @@ std::int32_t CheckCase(TWavProc& wav, const std::string& path, RecordingHost& ho
 }
 
 // Seeded, so a failure repeats; the case number is in every message.
-TEST(RobustnessTest, CheckWavFileSurvivesTruncatedAndCorruptedHeaders)
-{
+TEST(RobustnessTest, CheckWavFileSurvivesTruncatedAndCorruptedHeaders) {
     TempDir dir;
     ScopedRecordingHost host;
     Generator gen(20240611);
@@ -176,8 +162,7 @@ TEST(RobustnessTest, CheckWavFileSurvivesTruncatedAndCorruptedHeaders)
         gen.Mutate(bytes);
         const CaseFile file(dir, i, bytes);
         WavHead head;
-        if (CheckCase(*wav, file.Path, host, head, i) == 0)
-            ++accepted;
+        if (CheckCase(*wav, file.Path, host, head, i) == 0) ++accepted;
     }
     // The mix must exercise both outcomes.
     EXPECT_GT(accepted, 600);
@@ -187,8 +172,7 @@ TEST(RobustnessTest, CheckWavFileSurvivesTruncatedAndCorruptedHeaders)
 // Announced data past the end of a file reads as zeros, so every accepted header must survive
 // the whole pipeline; the short ones are converted from start to end, with one engine object
 // of each kind reused from run to run as the windows do.
-TEST(RobustnessTest, AcceptedCorruptedFilesConvertFromStartToEnd)
-{
+TEST(RobustnessTest, AcceptedCorruptedFilesConvertFromStartToEnd) {
     TempDir dir;
     ScopedRecordingHost host;
     Generator gen(77);
@@ -202,8 +186,7 @@ TEST(RobustnessTest, AcceptedCorruptedFilesConvertFromStartToEnd)
         const CaseFile file(dir, i, bytes);
         const std::string& path = file.Path;
         WavHead head;
-        if (CheckCase(*wav, path, host, head, i) != 0 || head.SampleCount > head.SampleRate * 7 / 10)
-            continue;
+        if (CheckCase(*wav, path, host, head, i) != 0 || head.SampleCount > head.SampleRate * 7 / 10) continue;
         ++converted;
         const TempDir work;  // the run's work files go here and are removed with it
         WavHead rec;

@@ -23,8 +23,7 @@ namespace {
 // Forward DFT with kernel e^(-2 pi i nk/N), summed term by term; angles are reduced to
 // n*k mod N so that the reference keeps full precision at every bin.
 std::vector<std::complex<double>> NaiveDft(const std::vector<std::complex<double>>& x, std::size_t n,
-                                           std::size_t bins)
-{
+                                           std::size_t bins) {
     std::vector<std::complex<double>> out(bins);
     std::vector<std::complex<double>> kernel(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -33,24 +32,21 @@ std::vector<std::complex<double>> NaiveDft(const std::vector<std::complex<double
     }
     for (std::size_t k = 0; k < bins; ++k) {
         std::complex<double> sum = 0.0;
-        for (std::size_t i = 0; i < x.size(); ++i)
-            sum += x[i] * kernel[(i * k) % n];
+        for (std::size_t i = 0; i < x.size(); ++i) sum += x[i] * kernel[(i * k) % n];
         out[k] = sum;
     }
     return out;
 }
 
 // Hamming-windowed frame of 1024 samples, zero-padded to 4096, as the spectrum pass makes it.
-std::array<double, kFftPoints> WindowedFrame(const std::vector<double>& samples)
-{
+std::array<double, kFftPoints> WindowedFrame(const std::vector<double>& samples) {
     std::array<double, kFftPoints> w{};
     for (std::size_t i = 0; i < 1024; ++i)
         w[i] = (0.54 - 0.46 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / 1024.0)) * samples[i];
     return w;
 }
 
-std::vector<double> CosineAtBin100()
-{
+std::vector<double> CosineAtBin100() {
     std::vector<double> x(1024);
     for (std::size_t n = 0; n < x.size(); ++n)
         x[n] = 10000.0 * std::cos(2.0 * std::numbers::pi * 100.0 * static_cast<double>(n) / 4096.0);
@@ -64,15 +60,12 @@ constexpr double kCosineBins[] = {3.042261004, 3.108414808, 3.130333888, 3.10901
 class SpectrumTest : public ::testing::Test {
 protected:
     // Runs the WAV stage by hand; returns the frame count n of AnalyzeFrame(-1).
-    std::int32_t Analyse(const WavFormat& format, const std::vector<std::int32_t>& samples, WavHead& head)
-    {
+    std::int32_t Analyse(const WavFormat& format, const std::vector<std::int32_t>& samples, WavHead& head) {
         WriteWav(dir.File("in.wav"), format, samples);
         EXPECT_EQ(wav->CheckWavFile(dir.File("in.wav"), WavHead{}, head), 0);
-        for (std::int32_t stage = 1; stage <= 3; ++stage)
-            wav->PrepareSamples(stage);
+        for (std::int32_t stage = 1; stage <= 3; ++stage) wav->PrepareSamples(stage);
         const std::int32_t n = wav->AnalyzeFrame(kAnalyzeOpen);
-        for (std::int32_t f = 0; f <= n; ++f)
-            wav->AnalyzeFrame(f);
+        for (std::int32_t f = 0; f <= n; ++f) wav->AnalyzeFrame(f);
         wav->AnalyzeFrame(kAnalyzeClose);
         wav->GetWavHead(head);
         return n;
@@ -83,13 +76,11 @@ protected:
     std::unique_ptr<TWavProc> wav = std::make_unique<TWavProc>();
 };
 
-TEST_F(SpectrumTest, FftMatchesANaiveDft)
-{
+TEST_F(SpectrumTest, FftMatchesANaiveDft) {
     std::mt19937 random(20240611);
     std::uniform_real_distribution<double> uniform(-1000.0, 1000.0);
     std::vector<std::complex<double>> x(2048);
-    for (auto& v : x)
-        v = {uniform(random), uniform(random)};
+    for (auto& v : x) v = {uniform(random), uniform(random)};
     const auto expected = NaiveDft(x, 2048, 2048);
 
     wav->MakeTables();
@@ -111,8 +102,7 @@ TEST_F(SpectrumTest, FftMatchesANaiveDft)
     }
 }
 
-TEST_F(SpectrumTest, LogSpectrumIsTheLogMagnitudeOfThe4096PointTransform)
-{
+TEST_F(SpectrumTest, LogSpectrumIsTheLogMagnitudeOfThe4096PointTransform) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> uniform(-30000.0, 30000.0);
     std::array<double, kFftPoints> w{};
@@ -132,8 +122,7 @@ TEST_F(SpectrumTest, LogSpectrumIsTheLogMagnitudeOfThe4096PointTransform)
     }
 }
 
-TEST_F(SpectrumTest, CosineAtBin100PeaksThereWithItsNeighboursFallingOff)
-{
+TEST_F(SpectrumTest, CosineAtBin100PeaksThereWithItsNeighboursFallingOff) {
     auto w = WindowedFrame(CosineAtBin100());
     wav->MakeTables();
     wav->LogSpectrum(w);
@@ -144,8 +133,7 @@ TEST_F(SpectrumTest, CosineAtBin100PeaksThereWithItsNeighboursFallingOff)
     EXPECT_GT(w[100], w[101]);
 }
 
-TEST_F(SpectrumTest, AnalyzedFrameOfTheCosineMatchesTheReference)
-{
+TEST_F(SpectrumTest, AnalyzedFrameOfTheCosineMatchesTheReference) {
     // The cosine as 16-bit samples in the first frame, silence after it (0.6 s in all).
     std::vector<double> signal = CosineAtBin100();
     signal.resize(13230, 0.0);
@@ -162,18 +150,15 @@ TEST_F(SpectrumTest, AnalyzedFrameOfTheCosineMatchesTheReference)
     EXPECT_EQ(spectrum[1], std::vector<double>(2048, 0.0)) << "a silent frame";
 }
 
-TEST_F(SpectrumTest, SilenceGivesRecordsOfZeros)
-{
+TEST_F(SpectrumTest, SilenceGivesRecordsOfZeros) {
     WavHead head;
     const std::int32_t n = Analyse({22050, 1, 16}, std::vector<std::int32_t>(13230, 0), head);
     const Table spectrum = ReadTable(head.IntenFileName, 2048);
     ASSERT_EQ(spectrum.size(), static_cast<std::size_t>(n + 1));
-    for (const auto& record : spectrum)
-        ASSERT_EQ(record, std::vector<double>(2048, 0.0));
+    for (const auto& record : spectrum) ASSERT_EQ(record, std::vector<double>(2048, 0.0));
 }
 
-TEST_F(SpectrumTest, LastFrameLiesPastTheEndOfTheSamples)
-{
+TEST_F(SpectrumTest, LastFrameLiesPastTheEndOfTheSamples) {
     // 20480 samples at 22050: n = 20 whole frames, 21 analysed; the last one is all zeros.
     WavHead head;
     const std::int32_t n = Analyse({22050, 1, 16}, Quantize(Noise(20480, 8000.0, 3), 16), head);
@@ -184,21 +169,18 @@ TEST_F(SpectrumTest, LastFrameLiesPastTheEndOfTheSamples)
     ASSERT_EQ(spectrum.size(), 21u);
     for (std::size_t f = 0; f < 20; ++f) {
         double loudest = 0.0;
-        for (double v : spectrum[f])
-            loudest = std::max(loudest, v);
+        for (double v : spectrum[f]) loudest = std::max(loudest, v);
         EXPECT_GT(loudest, 2.0) << "frame " << f << " holds noise";
     }
     EXPECT_EQ(spectrum[20], std::vector<double>(2048, 0.0));
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(SpectrumTest, EightBitAndSixteenBitDifferByTheirScaleInStrongBins)
-{
+TEST_F(SpectrumTest, EightBitAndSixteenBitDifferByTheirScaleInStrongBins) {
     // The same sine at 100 (8-bit) and 25600 (16-bit): strong bins differ by log10(256).
     const std::vector<double> sine = SineAtNote(36, 13230, 22050.0, 100.0);
     std::vector<double> loud(sine);
-    for (double& v : loud)
-        v *= 256.0;
+    for (double& v : loud) v *= 256.0;
     WavHead head8, head16;
     Analyse({22050, 1, 8}, Quantize(sine, 8), head8);
     const Table eight = ReadTable(head8.IntenFileName, 2048);
@@ -213,14 +195,12 @@ TEST_F(SpectrumTest, EightBitAndSixteenBitDifferByTheirScaleInStrongBins)
             EXPECT_NEAR(sixteen[f][bin] - eight[f][bin], std::log10(256.0), 0.02) << "frame " << f << " bin " << bin;
 }
 
-TEST_F(SpectrumTest, FrameLimitFollowsTheLongestTime)
-{
+TEST_F(SpectrumTest, FrameLimitFollowsTheLongestTime) {
     // A limit of 1 s allows floor(22050 / 1024) = 21 frames; 22 are refused.
     WavHead head;
     WriteWav(dir.File("in.wav"), {22050, 1, 16}, std::vector<std::int32_t>(22 * 1024, 0));
     ASSERT_EQ(wav->CheckWavFile(dir.File("in.wav"), WavHead{}, head), 0);
-    for (std::int32_t stage = 1; stage <= 3; ++stage)
-        wav->PrepareSamples(stage);
+    for (std::int32_t stage = 1; stage <= 3; ++stage) wav->PrepareSamples(stage);
     wav->SetMaxTime(1.0);
     EXPECT_EQ(wav->AnalyzeFrame(kAnalyzeOpen), -1);
     EXPECT_EQ(host.Errors.size(), 1u);
@@ -229,8 +209,7 @@ TEST_F(SpectrumTest, FrameLimitFollowsTheLongestTime)
     WriteWav(dir.File("in.wav"), {22050, 1, 16}, std::vector<std::int32_t>(22050, 0));
     wav->SetMaxTime(kDefaultMaxTime);
     ASSERT_EQ(wav->CheckWavFile(dir.File("in.wav"), WavHead{}, head), 0);
-    for (std::int32_t stage = 1; stage <= 3; ++stage)
-        wav->PrepareSamples(stage);
+    for (std::int32_t stage = 1; stage <= 3; ++stage) wav->PrepareSamples(stage);
     wav->SetMaxTime(1.0);
     EXPECT_EQ(wav->AnalyzeFrame(kAnalyzeOpen), 21);
     wav->AnalyzeFrame(kAnalyzeClose);

@@ -21,8 +21,8 @@ namespace {
 constexpr std::size_t kRows = 72;
 
 // The fixed 58-byte head; trackLength is the second track's length L.
-Bytes MidiHead(std::uint32_t trackLength)
-{
+Bytes MidiHead(std::uint32_t trackLength) {
+    // clang-format off
     return Bytes{
         'M', 'T', 'h', 'd', 0x00, 0x00, 0x00, 0x06,    // header chunk, 6 bytes
         0x00, 0x01,                                    // format 1
@@ -38,13 +38,13 @@ Bytes MidiHead(std::uint32_t trackLength)
         static_cast<std::uint8_t>(trackLength >> 8), static_cast<std::uint8_t>(trackLength),  // ... L bytes
         0x00, 0xC0, 0x49,                              // program 73 (flute) on channel 1
     };
+    // clang-format on
 }
 
 const Bytes kEndOfTrack{0x00, 0xFF, 0x2F, 0x00};
 
 // Head, events, end of track; L counts the program change, the events and the end.
-Bytes MidiFileWith(const Bytes& events)
-{
+Bytes MidiFileWith(const Bytes& events) {
     Bytes file = MidiHead(static_cast<std::uint32_t>(3 + events.size() + 4));
     file.insert(file.end(), events.begin(), events.end());
     file.insert(file.end(), kEndOfTrack.begin(), kEndOfTrack.end());
@@ -53,8 +53,7 @@ Bytes MidiFileWith(const Bytes& events)
 
 class TMakeMidiTest : public ::testing::Test {
 protected:
-    TMakeMidiTest()
-    {
+    TMakeMidiTest() {
         head.NoteIntenFileName = dir.File("not");
         head.MidiFileName = dir.File("out.mid");
     }
@@ -65,18 +64,15 @@ protected:
         std::size_t First;
         std::size_t Last;
     };
-    void WriteNotes(std::size_t columns, std::initializer_list<Run> runs)
-    {
+    void WriteNotes(std::size_t columns, std::initializer_list<Run> runs) {
         Table t = MakeTable(columns, kRows);
         for (const Run& r : runs)
-            for (std::size_t c = r.First; c <= r.Last; ++c)
-                t.at(c).at(r.Row) = 2.0;
+            for (std::size_t c = r.First; c <= r.Last; ++c) t.at(c).at(r.Row) = 2.0;
         WriteTable(head.NoteIntenFileName, t);
     }
 
     // Mode 1 over columns start..end-1; the bytes written, or nothing when no file came.
-    Bytes Convert(std::int32_t start, std::int32_t end)
-    {
+    Bytes Convert(std::int32_t start, std::int32_t end) {
         std::filesystem::remove(head.MidiFileName);
         std::string name = "unchanged";
         midi.ConvMidi(kMidiToUserFile, head, start, end, name);
@@ -90,8 +86,7 @@ protected:
     TMakeMidi midi;
 };
 
-TEST_F(TMakeMidiTest, EmptyTableIsTheHeadAndAnEndOfTrack)
-{
+TEST_F(TMakeMidiTest, EmptyTableIsTheHeadAndAnEndOfTrack) {
     Table t = MakeTable(20, kRows);
     t[3][10] = -1.0;  // erased and silent cells do not sound
     t[4][11] = -0.5;
@@ -108,8 +103,7 @@ TEST_F(TMakeMidiTest, EmptyTableIsTheHeadAndAnEndOfTrack)
     EXPECT_EQ(Hex(Convert(30, 40)), Hex(MidiFileWith({})));
 }
 
-TEST_F(TMakeMidiTest, FirstNoteStartsAtTickZeroWhateverItsColumn)
-{
+TEST_F(TMakeMidiTest, FirstNoteStartsAtTickZeroWhateverItsColumn) {
     // Row 0 (key 33 = 0x21) sounds in columns 5..9 of 20.
     WriteNotes(20, {{0, 5, 9}});
     const Bytes file = Convert(0, 20);
@@ -127,8 +121,7 @@ TEST_F(TMakeMidiTest, FirstNoteStartsAtTickZeroWhateverItsColumn)
     EXPECT_EQ(TrackTempo(parsed.Tracks[0]), 371520);
 }
 
-TEST_F(TMakeMidiTest, KeepingLeadingSilenceStartsTheFirstNoteAtItsColumn)
-{
+TEST_F(TMakeMidiTest, KeepingLeadingSilenceStartsTheFirstNoteAtItsColumn) {
     WriteNotes(20, {{0, 5, 9}});
     midi.SetKeepLeadingSilence(true);
     const MidiFile parsed = ParseMidi(Convert(0, 20));
@@ -139,8 +132,7 @@ TEST_F(TMakeMidiTest, KeepingLeadingSilenceStartsTheFirstNoteAtItsColumn)
     EXPECT_EQ(notes[0].EndTick, 150);
 }
 
-TEST_F(TMakeMidiTest, NotesOfOneColumnShareTheDelta)
-{
+TEST_F(TMakeMidiTest, NotesOfOneColumnShareTheDelta) {
     // Row 0 in columns 0..1, rows 2 and 4 from column 3 to the end (EndCol 5).
     WriteNotes(5, {{0, 0, 1}, {2, 3, 4}, {4, 3, 4}});
     EXPECT_EQ(Hex(Convert(0, 5)), Hex(MidiFileWith({
@@ -153,19 +145,26 @@ TEST_F(TMakeMidiTest, NotesOfOneColumnShareTheDelta)
                                   })));
 }
 
-TEST_F(TMakeMidiTest, NotesStartingInTheFirstChangeColumnFollowWithDeltaZero)
-{
+TEST_F(TMakeMidiTest, NotesStartingInTheFirstChangeColumnFollowWithDeltaZero) {
     WriteNotes(3, {{0, 0, 2}, {1, 0, 2}});
     EXPECT_EQ(Hex(Convert(0, 3)), Hex(MidiFileWith({
-                                      0x00, 0x90, 0x21, 0x7F,  // key 33 on, velocity 127
-                                      0x00, 0x22, 0x64,        // key 34 on, velocity 100
-                                      0x2D, 0x21, 0x00,        // off at EndCol 3: 45 ticks
-                                      0x00, 0x22, 0x00,
+                                      0x00,
+                                      0x90,
+                                      0x21,
+                                      0x7F,  // key 33 on, velocity 127
+                                      0x00,
+                                      0x22,
+                                      0x64,  // key 34 on, velocity 100
+                                      0x2D,
+                                      0x21,
+                                      0x00,  // off at EndCol 3: 45 ticks
+                                      0x00,
+                                      0x22,
+                                      0x00,
                                   })));
 }
 
-TEST_F(TMakeMidiTest, NoteStartingInTheLastColumnLastsOneColumn)
-{
+TEST_F(TMakeMidiTest, NoteStartingInTheLastColumnLastsOneColumn) {
     // Row 71 is key 104 (0x68).
     WriteNotes(4, {{71, 3, 3}});
     EXPECT_EQ(Hex(Convert(0, 4)), Hex(MidiFileWith({
@@ -174,8 +173,7 @@ TEST_F(TMakeMidiTest, NoteStartingInTheLastColumnLastsOneColumn)
                                   })));
 }
 
-TEST_F(TMakeMidiTest, LongGapsUseMultiByteDeltas)
-{
+TEST_F(TMakeMidiTest, LongGapsUseMultiByteDeltas) {
     WriteNotes(12, {{0, 0, 9}});
     EXPECT_EQ(Hex(Convert(0, 12)), Hex(MidiFileWith({
                                        0x00, 0x90, 0x21, 0x7F,  // key 33 on
@@ -183,8 +181,7 @@ TEST_F(TMakeMidiTest, LongGapsUseMultiByteDeltas)
                                    })));
 }
 
-TEST_F(TMakeMidiTest, StartAndEndColumnsConvertAStretch)
-{
+TEST_F(TMakeMidiTest, StartAndEndColumnsConvertAStretch) {
     // Row 0 in columns 2..12, row 5 (key 38 = 0x26) in 6..7; columns 5..8 are converted.
     WriteNotes(20, {{0, 2, 12}, {5, 6, 7}});
     EXPECT_EQ(Hex(Convert(5, 9)), Hex(MidiFileWith({
@@ -195,12 +192,10 @@ TEST_F(TMakeMidiTest, StartAndEndColumnsConvertAStretch)
                                   })));
 }
 
-TEST_F(TMakeMidiTest, ColumnsPastTheEndOfTheTableAreSilent)
-{
+TEST_F(TMakeMidiTest, ColumnsPastTheEndOfTheTableAreSilent) {
     WriteNotes(5, {{0, 0, 4}});
     EXPECT_EQ(Hex(Convert(0, 8)), Hex(MidiFileWith({
-                                      0x00, 0x90, 0x21, 0x7F,
-                                      0x4B, 0x21, 0x00,  // column 5 reads as silence
+                                      0x00, 0x90, 0x21, 0x7F, 0x4B, 0x21, 0x00,  // column 5 reads as silence
                                   })));
 }
 
@@ -211,8 +206,7 @@ struct DeltaCase {
 
 class PutDeltaTimeTest : public ::testing::TestWithParam<DeltaCase> {};
 
-TEST_P(PutDeltaTimeTest, WritesAVariableLengthQuantity)
-{
+TEST_P(PutDeltaTimeTest, WritesAVariableLengthQuantity) {
     std::array<std::uint8_t, 11> buf{};
     const std::int32_t count = TMakeMidi::PutDeltaTime(GetParam().Value, buf);
     ASSERT_EQ(count, static_cast<std::int32_t>(GetParam().Expected.size()));
@@ -223,24 +217,20 @@ INSTANTIATE_TEST_SUITE_P(Values, PutDeltaTimeTest,
                          ::testing::Values(DeltaCase{0, {0x00}}, DeltaCase{15, {0x0F}}, DeltaCase{127, {0x7F}},
                                            DeltaCase{128, {0x81, 0x00}}, DeltaCase{150, {0x81, 0x16}},
                                            DeltaCase{8192, {0xC0, 0x00}}, DeltaCase{16383, {0xFF, 0x7F}},
-                                           DeltaCase{16384, {0x81, 0x80, 0x00}},
-                                           DeltaCase{2097151, {0xFF, 0xFF, 0x7F}},
+                                           DeltaCase{16384, {0x81, 0x80, 0x00}}, DeltaCase{2097151, {0xFF, 0xFF, 0x7F}},
                                            DeltaCase{2097152, {0x81, 0x80, 0x80, 0x00}},
                                            DeltaCase{0x0FFFFFFF, {0xFF, 0xFF, 0xFF, 0x7F}}));
 
 // Every row switches on and off in alternate columns: column 0 makes 4 + 71 x 3 = 217 event
 // bytes, every later column 72 x 3 = 216, so k columns make 216k + 1.
-Table AllRowsAlternating(std::size_t columns)
-{
+Table AllRowsAlternating(std::size_t columns) {
     Table t = MakeTable(columns, kRows);
     for (std::size_t c = 0; c < columns; c += 2)
-        for (double& v : t[c])
-            v = 1.0;
+        for (double& v : t[c]) v = 1.0;
     return t;
 }
 
-TEST_F(TMakeMidiTest, WorkArrayLimitIsCheckedAfterEveryChange)
-{
+TEST_F(TMakeMidiTest, WorkArrayLimitIsCheckedAfterEveryChange) {
     WriteTable(head.NoteIntenFileName, AllRowsAlternating(369));
 
     // 368 columns: 79489 bytes, within 79500.
@@ -259,8 +249,7 @@ TEST_F(TMakeMidiTest, WorkArrayLimitIsCheckedAfterEveryChange)
     EXPECT_FALSE(FileExists(head.MidiFileName)) << "no file is written";
 }
 
-TEST_F(TMakeMidiTest, EmptyNamesAreReportedAndWriteNothing)
-{
+TEST_F(TMakeMidiTest, EmptyNamesAreReportedAndWriteNothing) {
     WriteNotes(4, {{0, 0, 1}});
     const std::string kMessage = "File name is NULL in TMakeMidi.ConvMidi";
 
@@ -282,8 +271,7 @@ TEST_F(TMakeMidiTest, EmptyNamesAreReportedAndWriteNothing)
     EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"not"}) << "no file besides the table";
 }
 
-TEST_F(TMakeMidiTest, Mode2WritesANewTemporaryFileEachTime)
-{
+TEST_F(TMakeMidiTest, Mode2WritesANewTemporaryFileEachTime) {
     WriteNotes(20, {{0, 5, 9}});
     std::string first, second;
     midi.ConvMidi(kMidiToTempFile, head, 0, 20, first);
@@ -301,8 +289,7 @@ TEST_F(TMakeMidiTest, Mode2WritesANewTemporaryFileEachTime)
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(TMakeMidiTest, Mode2WithoutATemporaryNameWritesNothing)
-{
+TEST_F(TMakeMidiTest, Mode2WithoutATemporaryNameWritesNothing) {
     WriteNotes(20, {{0, 5, 9}});
     const ScopedEnv missing("TMPDIR", dir.File("does-not-exist").c_str());
     std::string name = "unchanged";
@@ -313,8 +300,7 @@ TEST_F(TMakeMidiTest, Mode2WithoutATemporaryNameWritesNothing)
     EXPECT_EQ(dir.FileNames(), std::vector<std::string>{"not"});
 }
 
-TEST_F(TMakeMidiTest, FullDiskRaisesFileIoError)
-{
+TEST_F(TMakeMidiTest, FullDiskRaisesFileIoError) {
     WriteNotes(20, {{0, 5, 9}});
     const int status = RunWithFileSizeLimit(32, [&]() {
         std::string name;

@@ -416,17 +416,16 @@ TEST_P(Segmentation, CutsTheTrackIntoNotes) {
 constexpr std::int8_t U = -1;  // unvoiced
 INSTANTIATE_TEST_SUITE_P(
     Cases, Segmentation,
-    ::testing::Values(
-        SegmentCase{"OneFrameDropoutBridged", {5, 5, U, 5, 5}, {}, {5, 5, 5, 5, 5}},
-        SegmentCase{"TwoFrameDropoutKept", {5, 5, U, U, 5, 5}, {}, {5, 5, U, U, 5, 5}},
-        SegmentCase{"DropoutBeforeAttackKept", {5, 5, U, 5, 5}, {0, 0, 0, 1, 0}, {5, 5, U, 5, 5}},
-        SegmentCase{"DropoutBetweenPitchesKept", {5, 5, U, 6, 6}, {}, {5, 5, U, 6, 6}},
-        SegmentCase{"AttackSplitsNote", {5, 5, 5, 5, 5}, {0, 0, 0, 1, 0}, {5, 5, U, 5, 5}},
-        SegmentCase{"AttackAtStartChangesNothing", {U, 5, 5, 5}, {0, 1, 0, 0}, {U, 5, 5, 5}},
-        SegmentCase{"ShortNotesSilenced", {5, 6, 6, 7, U, 8}, {}, {U, 6, 6, U, U, U}},
-        SegmentCase{"AttackLeavingOneFrameSilencesIt", {5, 5, 5, 5}, {0, 0, 0, 1}, {5, 5, 5, U}},
-        SegmentCase{"NewPitchAtAttackNeedsNoGap", {5, 5, 6, 6}, {0, 0, 1, 0}, {5, 5, 6, 6}},
-        SegmentCase{"EmptyTrack", {}, {}, {}}),
+    ::testing::Values(SegmentCase{"OneFrameDropoutBridged", {5, 5, U, 5, 5}, {}, {5, 5, 5, 5, 5}},
+                      SegmentCase{"TwoFrameDropoutKept", {5, 5, U, U, 5, 5}, {}, {5, 5, U, U, 5, 5}},
+                      SegmentCase{"DropoutBeforeAttackKept", {5, 5, U, 5, 5}, {0, 0, 0, 1, 0}, {5, 5, U, 5, 5}},
+                      SegmentCase{"DropoutBetweenPitchesKept", {5, 5, U, 6, 6}, {}, {5, 5, U, 6, 6}},
+                      SegmentCase{"AttackSplitsNote", {5, 5, 5, 5, 5}, {0, 0, 0, 1, 0}, {5, 5, U, 5, 5}},
+                      SegmentCase{"AttackAtStartChangesNothing", {U, 5, 5, 5}, {0, 1, 0, 0}, {U, 5, 5, 5}},
+                      SegmentCase{"ShortNotesSilenced", {5, 6, 6, 7, U, 8}, {}, {U, 6, 6, U, U, U}},
+                      SegmentCase{"AttackLeavingOneFrameSilencesIt", {5, 5, 5, 5}, {0, 0, 0, 1}, {5, 5, 5, U}},
+                      SegmentCase{"NewPitchAtAttackNeedsNoGap", {5, 5, 6, 6}, {0, 0, 1, 0}, {5, 5, 6, 6}},
+                      SegmentCase{"EmptyTrack", {}, {}, {}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
 TEST(TMelodyTest, OnsetsMarkEnergyJumpsOnly) {

@@ -20,8 +20,7 @@ using TNoteTest = NoteStepTest;
 
 // ---- the note map ----
 
-TEST(NoteMapTest, FrequenciesAreEqualTemperedFrom55HzRoundedToHundredths)
-{
+TEST(NoteMapTest, FrequenciesAreEqualTemperedFrom55HzRoundedToHundredths) {
     const auto& t = NoteFrequencies();
     EXPECT_EQ(t[0], 55.0);
     EXPECT_EQ(t[1], 58.27);
@@ -34,20 +33,17 @@ TEST(NoteMapTest, FrequenciesAreEqualTemperedFrom55HzRoundedToHundredths)
     EXPECT_EQ(t[71], 3322.44);
 }
 
-TEST(NoteMapTest, BinsGoToTheNoteWhoseBandHoldsThem)
-{
+TEST(NoteMapTest, BinsGoToTheNoteWhoseBandHoldsThem) {
     const auto& map = BinToNote();
     for (std::size_t j = 0; j <= 10; ++j)
         EXPECT_EQ(map[j], 0) << "bin " << j << " lies below the 0/1 midpoint, 56.635 Hz";
     EXPECT_EQ(map[11], 1);
     EXPECT_EQ(map[12], 3) << "59.2 Hz and 64.6 Hz skip note 2";
-    for (std::size_t j = 80; j <= 84; ++j)
-        EXPECT_EQ(map[j], 36) << "bin " << j << " near 440 Hz";
+    for (std::size_t j = 80; j <= 84; ++j) EXPECT_EQ(map[j], 36) << "bin " << j << " near 440 Hz";
     EXPECT_EQ(map[79], 35);
     EXPECT_EQ(map[85], 37);
     EXPECT_EQ(map[566], 69) << "3047 Hz lies just below the 69/70 midpoint";
-    for (std::size_t j = 567; j < kBins; ++j)
-        ASSERT_EQ(map[j], 70) << "bin " << j;
+    for (std::size_t j = 567; j < kBins; ++j) ASSERT_EQ(map[j], 70) << "bin " << j;
 
     std::set<int> notesWithBins;
     for (std::size_t j = 0; j < kBins; ++j) {
@@ -62,8 +58,7 @@ TEST(NoteMapTest, BinsGoToTheNoteWhoseBandHoldsThem)
 
 // ---- step 1: peaks ----
 
-TEST_F(TNoteTest, PickPeaksKeepsLocalMaximaAndPlateaus)
-{
+TEST_F(TNoteTest, PickPeaksKeepsLocalMaximaAndPlateaus) {
     Table s = MakeTable(2, kBins);
     // A peak and its lower neighbours.
     s[0][4] = 1.0;
@@ -105,8 +100,7 @@ TEST_F(TNoteTest, PickPeaksKeepsLocalMaximaAndPlateaus)
 
 // ---- step 2: threshold ----
 
-TEST_F(TNoteTest, ApplyThresholdDropsPeaksMoreThanTheMarginBelowTheLoudest)
-{
+TEST_F(TNoteTest, ApplyThresholdDropsPeaksMoreThanTheMarginBelowTheLoudest) {
     Table p = MakeTable(3, kBins);
     for (auto& r : p) {
         r[10] = 3.0;
@@ -134,8 +128,7 @@ TEST_F(TNoteTest, ApplyThresholdDropsPeaksMoreThanTheMarginBelowTheLoudest)
     EXPECT_EQ(ReadDoubles(head.ThresholdFileName), (std::vector<double>{0.5, 0.0, 2.0})) << "no reset: kept";
 }
 
-TEST_F(TNoteTest, ApplyThresholdWithResetRewritesTheMarginsWithTheDefault)
-{
+TEST_F(TNoteTest, ApplyThresholdWithResetRewritesTheMarginsWithTheDefault) {
     head.ThresholdDefault = 0.5;
     WriteDoubles(head.ThresholdFileName, std::vector<double>{9.0, 9.0, 9.0, 9.0, 9.0});
     Table p = MakeTable(3, kBins);
@@ -153,8 +146,7 @@ TEST_F(TNoteTest, ApplyThresholdWithResetRewritesTheMarginsWithTheDefault)
 
 // ---- steps 3 to 5: windows over three frames, one frame late ----
 
-TEST_F(TNoteTest, ShiftPeaksDownMovesAPeakOntoItsNeighboursBin)
-{
+TEST_F(TNoteTest, ShiftPeaksDownMovesAPeakOntoItsNeighboursBin) {
     Table in = MakeTable(4, kBins);
     in[0][50] = 2.0;
     in[1][51] = 3.0;
@@ -176,8 +168,7 @@ TEST_F(TNoteTest, ShiftPeaksDownMovesAPeakOntoItsNeighboursBin)
     EXPECT_EQ(out[3], in[2]);
 }
 
-TEST_F(TNoteTest, ShiftPeaksUpMovesAPeakOntoItsNeighboursBin)
-{
+TEST_F(TNoteTest, ShiftPeaksUpMovesAPeakOntoItsNeighboursBin) {
     Table in = MakeTable(4, kBins);
     in[0][50] = 2.0;
     in[1][49] = 3.0;
@@ -190,13 +181,12 @@ TEST_F(TNoteTest, ShiftPeaksUpMovesAPeakOntoItsNeighboursBin)
     EXPECT_EQ(out[3], in[2]);
 }
 
-TEST_F(TNoteTest, DropLonePeaksRemovesPeaksOfOneFrame)
-{
+TEST_F(TNoteTest, DropLonePeaksRemovesPeaksOfOneFrame) {
     Table in = MakeTable(4, kBins);
-    in[1][10] = 1.0;    // alone: dropped
-    in[1][20] = 1.0;    // continues in the next frame: kept
+    in[1][10] = 1.0;  // alone: dropped
+    in[1][20] = 1.0;  // continues in the next frame: kept
     in[2][20] = 1.0;
-    in[1][0] = 1.0;     // the end bins are tested too
+    in[1][0] = 1.0;  // the end bins are tested too
     in[1][2047] = 1.0;
     in[3][5] = 9.0;
     const Table out = RunOn(5, in);
@@ -209,25 +199,22 @@ TEST_F(TNoteTest, DropLonePeaksRemovesPeaksOfOneFrame)
 
 // ---- steps 6 and 7: bins to notes ----
 
-Table SpectrumForNotes()
-{
+Table SpectrumForNotes() {
     Table p = MakeTable(2, kBins);
     p[0][0] = 0.7;
-    p[0][10] = 0.9;   // note 0 keeps the larger
-    p[0][11] = 0.3;   // note 1
+    p[0][10] = 0.9;  // note 0 keeps the larger
+    p[0][11] = 0.3;  // note 1
     p[0][80] = 1.0;
     p[0][84] = 2.0;   // note 36
     p[0][85] = 5.0;   // note 37
     p[0][30] = -1.0;  // below the cleared cell: ignored
     p[0][600] = 3.0;
     p[0][2047] = 4.0;  // note 70 holds every bin from 567 up
-    for (double& v : p[1])
-        v = 5.0;
+    for (double& v : p[1]) v = 5.0;
     return p;
 }
 
-std::vector<double> NotesOfSpectrum(std::size_t frame)
-{
+std::vector<double> NotesOfSpectrum(std::size_t frame) {
     std::vector<double> n(kNotes, 0.0);
     if (frame == 0) {
         n[0] = 0.9;
@@ -237,13 +224,11 @@ std::vector<double> NotesOfSpectrum(std::size_t frame)
         n[70] = 4.0;
         return n;
     }
-    for (std::size_t i = 0; i < kNotes; ++i)
-        n[i] = (i == 2 || i == 6 || i == 71) ? 0.0 : 5.0;
+    for (std::size_t i = 0; i < kNotes; ++i) n[i] = (i == 2 || i == 6 || i == 71) ? 0.0 : 5.0;
     return n;
 }
 
-TEST_F(TNoteTest, MapPeaksToNotesKeepsTheLoudestPeakOfEachBand)
-{
+TEST_F(TNoteTest, MapPeaksToNotesKeepsTheLoudestPeakOfEachBand) {
     const Table out = RunOn(6, SpectrumForNotes(), 0, kNotes);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0], NotesOfSpectrum(0));
@@ -252,8 +237,7 @@ TEST_F(TNoteTest, MapPeaksToNotesKeepsTheLoudestPeakOfEachBand)
     EXPECT_EQ(note->Params().Temp1FileName, head.Temp2FileName);
 }
 
-TEST_F(TNoteTest, MapSpectrumToNotesWritesTheUnfilteredIntensitiesAligned)
-{
+TEST_F(TNoteTest, MapSpectrumToNotesWritesTheUnfilteredIntensitiesAligned) {
     WriteTable(head.IntenFileName, SpectrumForNotes());
     head.FrameCount = 2;
     note->Load(head);
@@ -265,13 +249,11 @@ TEST_F(TNoteTest, MapSpectrumToNotesWritesTheUnfilteredIntensitiesAligned)
 
 // ---- schedules ----
 
-TEST(NoteScheduleTest, EachTempoClassRunsItsSteps)
-{
+TEST(NoteScheduleTest, EachTempoClassRunsItsSteps) {
     const auto runs = [](std::int32_t tempoClass) {
         std::set<std::int32_t> steps;
         for (std::int32_t s = -1; s <= 18; ++s)
-            if (TNote::StepRuns(tempoClass, s))
-                steps.insert(s);
+            if (TNote::StepRuns(tempoClass, s)) steps.insert(s);
         return steps;
     };
     EXPECT_EQ(runs(kTempoFast), (std::set<std::int32_t>{1, 2, 6, 7, 8, 13, 16}));
@@ -282,8 +264,7 @@ TEST(NoteScheduleTest, EachTempoClassRunsItsSteps)
     EXPECT_EQ(runs(4), all);
 }
 
-TEST_F(TNoteTest, SkippedAndUnknownStepsTouchNothing)
-{
+TEST_F(TNoteTest, SkippedAndUnknownStepsTouchNothing) {
     head.TempoClass = kTempoFast;
     const Table in = MakeTable(3, kBins, std::vector<Cell>{{1, 7, 1.0}});
     for (std::int32_t step : {0, 3, 4, 5, 9, 10, 11, 12, 14, 15, 17}) {
@@ -294,8 +275,7 @@ TEST_F(TNoteTest, SkippedAndUnknownStepsTouchNothing)
     }
 }
 
-TEST_F(TNoteTest, LoadNewCreatesTheNoteFilesAndHandsTheirNamesBack)
-{
+TEST_F(TNoteTest, LoadNewCreatesTheNoteFilesAndHandsTheirNamesBack) {
     WavHead h;
     h.Temp1FileName = "table-a";
     h.Temp2FileName = "table-b";

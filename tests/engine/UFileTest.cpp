@@ -21,32 +21,23 @@ namespace {
 
 // Record k of a test file: values 1000k + 1, 1000k + 2, ... so that every value is distinct
 // and none is zero.
-std::vector<double> Rec(std::size_t recLen, std::size_t k)
-{
+std::vector<double> Rec(std::size_t recLen, std::size_t k) {
     std::vector<double> rec(recLen);
-    for (std::size_t i = 0; i < recLen; ++i)
-        rec[i] = 1000.0 * static_cast<double>(k) + static_cast<double>(i) + 1.0;
+    for (std::size_t i = 0; i < recLen; ++i) rec[i] = 1000.0 * static_cast<double>(k) + static_cast<double>(i) + 1.0;
     return rec;
 }
 
-std::vector<double> Zeros(std::size_t recLen)
-{
-    return std::vector<double>(recLen, 0.0);
-}
+std::vector<double> Zeros(std::size_t recLen) { return std::vector<double>(recLen, 0.0); }
 
-std::vector<double> Flatten(const Table& table)
-{
+std::vector<double> Flatten(const Table& table) {
     std::vector<double> flat;
-    for (const auto& r : table)
-        flat.insert(flat.end(), r.begin(), r.end());
+    for (const auto& r : table) flat.insert(flat.end(), r.begin(), r.end());
     return flat;
 }
 
-Table RecTable(std::size_t count, std::size_t recLen)
-{
+Table RecTable(std::size_t count, std::size_t recLen) {
     Table t;
-    for (std::size_t k = 0; k < count; ++k)
-        t.push_back(Rec(recLen, k));
+    for (std::size_t k = 0; k < count; ++k) t.push_back(Rec(recLen, k));
     return t;
 }
 
@@ -62,8 +53,7 @@ protected:
 
 // ---- buffered writing ----
 
-TEST_F(UFileTest, WritingNothingLeavesAnEmptyFile)
-{
+TEST_F(UFileTest, WritingNothingLeavesAnEmptyFile) {
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 72), 0);
     EXPECT_EQ(f->CloseFile(), 0);
@@ -71,8 +61,7 @@ TEST_F(UFileTest, WritingNothingLeavesAnEmptyFile)
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(UFileTest, OneRecordOf72DoublesIs576Bytes)
-{
+TEST_F(UFileTest, OneRecordOf72DoublesIs576Bytes) {
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 72), 0);
     EXPECT_EQ(f->WriteData(Rec(72, 0)), 0);
@@ -81,8 +70,7 @@ TEST_F(UFileTest, OneRecordOf72DoublesIs576Bytes)
     EXPECT_EQ(ReadDoubles(path), Rec(72, 0));
 }
 
-TEST_F(UFileTest, RecordsPerBufferIs30000DivRecordLength)
-{
+TEST_F(UFileTest, RecordsPerBufferIs30000DivRecordLength) {
     auto f = NewFile();
     for (auto [recLen, perBuf] : {std::pair{72, 416}, {1024, 29}, {2048, 14}, {1, 30000}}) {
         ASSERT_EQ(f->OpenFile(path, kModeWrite, recLen), 0);
@@ -93,12 +81,10 @@ TEST_F(UFileTest, RecordsPerBufferIs30000DivRecordLength)
     }
 }
 
-TEST_F(UFileTest, FullBufferIsFlushedAtThe417thWriteAndTheRestAtClose)
-{
+TEST_F(UFileTest, FullBufferIsFlushedAtThe417thWriteAndTheRestAtClose) {
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 72), 0);
-    for (std::size_t k = 0; k < 416; ++k)
-        f->WriteData(Rec(72, k));
+    for (std::size_t k = 0; k < 416; ++k) f->WriteData(Rec(72, k));
     EXPECT_EQ(FileSize(path), 0u) << "416 records still fit in the buffer";
     f->WriteData(Rec(72, 416));
     EXPECT_EQ(FileSize(path), 416u * 576u) << "the 417th write flushes the full buffer";
@@ -110,8 +96,7 @@ TEST_F(UFileTest, FullBufferIsFlushedAtThe417thWriteAndTheRestAtClose)
 
 // ---- buffered reading ----
 
-TEST_F(UFileTest, ReadsDeliverRecordsInOrderAcrossBufferLoads)
-{
+TEST_F(UFileTest, ReadsDeliverRecordsInOrderAcrossBufferLoads) {
     // 1000 values per record: 30 records per load, so 75 records take three loads.
     WriteTable(path, RecTable(75, 1000));
     auto f = NewFile();
@@ -124,8 +109,7 @@ TEST_F(UFileTest, ReadsDeliverRecordsInOrderAcrossBufferLoads)
     f->CloseFile();
 }
 
-TEST_F(UFileTest, ReadsPastTheEndDeliverEveryStoredValueThenZeros)
-{
+TEST_F(UFileTest, ReadsPastTheEndDeliverEveryStoredValueThenZeros) {
     auto f = NewFile();
     std::vector<double> rec;
 
@@ -178,15 +162,13 @@ TEST_F(UFileTest, ReadsPastTheEndDeliverEveryStoredValueThenZeros)
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(UFileTest, ByteFamilyWritesAndReadsSignedBytesLikeTheDoubleFamily)
-{
+TEST_F(UFileTest, ByteFamilyWritesAndReadsSignedBytesLikeTheDoubleFamily) {
     auto f = NewFile();
     // 72 bytes per record: 416 per load, so 500 records flush once and need two loads back.
     ASSERT_EQ(f->OpenFileShort(path, kModeWrite, 72), 0);
     std::vector<std::int8_t> rec(72);
     for (int k = 0; k < 500; ++k) {
-        for (int i = 0; i < 72; ++i)
-            rec[static_cast<std::size_t>(i)] = static_cast<std::int8_t>((k + i) % 256 - 128);
+        for (int i = 0; i < 72; ++i) rec[static_cast<std::size_t>(i)] = static_cast<std::int8_t>((k + i) % 256 - 128);
         f->WriteDataShort(rec);
     }
     EXPECT_EQ(f->CloseFileShort(), 0);
@@ -206,8 +188,7 @@ TEST_F(UFileTest, ByteFamilyWritesAndReadsSignedBytesLikeTheDoubleFamily)
 
 // ---- failures ----
 
-TEST_F(UFileTest, EmptyNamesAreRefusedWithTheirMessages)
-{
+TEST_F(UFileTest, EmptyNamesAreRefusedWithTheirMessages) {
     auto f = NewFile();
     EXPECT_EQ(f->OpenFile("", kModeWrite, 72), -1);
     EXPECT_EQ(f->OpenFileShort("", kModeRead, 72), -1);
@@ -216,8 +197,7 @@ TEST_F(UFileTest, EmptyNamesAreRefusedWithTheirMessages)
     EXPECT_TRUE(host.Messages.empty());
 }
 
-TEST_F(UFileTest, UnopenableFilesThrowFileIoError)
-{
+TEST_F(UFileTest, UnopenableFilesThrowFileIoError) {
     auto f = NewFile();
     const std::string missing = dir.File("missing.bin");
     try {
@@ -230,23 +210,20 @@ TEST_F(UFileTest, UnopenableFilesThrowFileIoError)
     EXPECT_THROW((void)f->OpenFileShort(missing, kModeRead, 4), FileIoError);
 }
 
-TEST_F(UFileTest, FailedReadsThrowInsteadOfDeliveringZeros)
-{
+TEST_F(UFileTest, FailedReadsThrowInsteadOfDeliveringZeros) {
     // A folder opens for reading on this system, but reading it fails: that is an error, not
     // the end of the file.
     auto f = NewFile();
     std::vector<double> rec(4);
     try {
-        if (f->OpenFile(dir.Path().string(), kModeRead, 4) == 0)
-            f->ReadData(rec);
+        if (f->OpenFile(dir.Path().string(), kModeRead, 4) == 0) f->ReadData(rec);
         FAIL() << "reading a folder must throw";
     } catch (const FileIoError&) {
     }
 }
 
 // A full disk: the child's file-size limit makes every write past it fail or come up short.
-TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError)
-{
+TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError) {
     const auto expectFileIoError = [&](auto write) {
         return RunWithFileSizeLimit(4096, [&]() {
             try {
@@ -263,8 +240,7 @@ TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError)
     EXPECT_EQ(expectFileIoError([&] {
                   TFileBase f;  // a buffer flush of 30 records of 8000 bytes
                   (void)f.OpenFile(path, kModeWrite, 1000);
-                  for (std::size_t k = 0; k < 31; ++k)
-                      f.WriteData(Rec(1000, k));
+                  for (std::size_t k = 0; k < 31; ++k) f.WriteData(Rec(1000, k));
                   f.CloseFile();
               }),
               0)
@@ -272,8 +248,7 @@ TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError)
     EXPECT_EQ(expectFileIoError([&] {
                   TFileBase f;  // the records left in the buffer, written at close
                   (void)f.OpenFile(path, kModeWrite, 72);
-                  for (std::size_t k = 0; k < 10; ++k)
-                      f.WriteData(Rec(72, k));
+                  for (std::size_t k = 0; k < 10; ++k) f.WriteData(Rec(72, k));
                   f.CloseFile();
               }),
               0)
@@ -281,8 +256,7 @@ TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError)
     EXPECT_EQ(expectFileIoError([&] {
                   TFileBase f;
                   (void)f.OpenFileShort(path, kModeWrite, 1000);
-                  for (int k = 0; k < 5; ++k)
-                      f.WriteDataShort(std::vector<std::int8_t>(1000, 1));
+                  for (int k = 0; k < 5; ++k) f.WriteDataShort(std::vector<std::int8_t>(1000, 1));
                   f.CloseFileShort();
               }),
               0)
@@ -307,22 +281,19 @@ TEST_F(UFileTest, WritesThatDoNotFitThrowFileIoError)
 
 // ---- reverse writing ----
 
-TEST_F(UFileTest, WriteReverseFillsTheFileFromTheLastRecordToTheFirst)
-{
+TEST_F(UFileTest, WriteReverseFillsTheFileFromTheLastRecordToTheFirst) {
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 3), 0);
     ASSERT_EQ(f->GoToEndForWrite(5), 0);
     EXPECT_EQ(f->RevPos(), 12) << "start of the last of 5 records of 3";
-    for (std::size_t k = 4; k >= 1; --k)
-        EXPECT_EQ(f->WriteReverse(Rec(3, k)), 0) << "record " << k;
+    for (std::size_t k = 4; k >= 1; --k) EXPECT_EQ(f->WriteReverse(Rec(3, k)), 0) << "record " << k;
     EXPECT_EQ(f->WriteReverse(Rec(3, 0)), kWroteFirstRecord);
     f->CloseFile();
     EXPECT_EQ(ReadDoubles(path), Flatten(RecTable(5, 3))) << "close must not append anything";
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(UFileTest, WriteReverseAfterTheFirstRecordOverwritesItAgain)
-{
+TEST_F(UFileTest, WriteReverseAfterTheFirstRecordOverwritesItAgain) {
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 2), 0);
     ASSERT_EQ(f->GoToEndForWrite(2), 0);
@@ -341,8 +312,7 @@ TEST_F(UFileTest, WriteReverseAfterTheFirstRecordOverwritesItAgain)
     EXPECT_EQ(ReadDoubles(path), Rec(2, 3));
 }
 
-TEST_F(UFileTest, ReverseWritingRefusesPositionsBeforeTheStart)
-{
+TEST_F(UFileTest, ReverseWritingRefusesPositionsBeforeTheStart) {
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 4), 0);
     EXPECT_EQ(f->GoToEndForWrite(0), -1) << "no record to start from";
@@ -354,21 +324,18 @@ TEST_F(UFileTest, ReverseWritingRefusesPositionsBeforeTheStart)
     // record give 3 records per buffer, so the 4th write flushes and BufBase becomes 30000.
     ASSERT_EQ(f->OpenFile(path, kModeWrite, 10000), 0);
     ASSERT_EQ(f->GoToEndForWrite(1), 0);
-    for (std::size_t k = 0; k < 4; ++k)
-        f->WriteData(Rec(10000, k));
+    for (std::size_t k = 0; k < 4; ++k) f->WriteData(Rec(10000, k));
     ASSERT_GT(f->BufBase(), f->RevPos());
     std::vector<double> marker(10000, -77.0);
     EXPECT_EQ(f->WriteReverse(marker), -1);
     EXPECT_EQ(host.Errors, std::vector<std::string>{"TFileBase.WriteReverse in UFile is error."});
     f->CloseFile();
-    for (double v : ReadDoubles(path))
-        ASSERT_NE(v, -77.0) << "the refused record must not be written";
+    for (double v : ReadDoubles(path)) ASSERT_NE(v, -77.0) << "the refused record must not be written";
 }
 
 // ---- windows ----
 
-TEST_F(UFileTest, ReadWindow3SlidesOverTheFileWithZerosBeforeAndAfter)
-{
+TEST_F(UFileTest, ReadWindow3SlidesOverTheFileWithZerosBeforeAndAfter) {
     WriteTable(path, RecTable(2, 3));
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeRead, 3), 0);
@@ -402,8 +369,7 @@ TEST_F(UFileTest, ReadWindow3SlidesOverTheFileWithZerosBeforeAndAfter)
     f->CloseFile();
 }
 
-TEST_F(UFileTest, ReadWindow5HoldsFiveRecordsAtTheLongestRecordLength)
-{
+TEST_F(UFileTest, ReadWindow5HoldsFiveRecordsAtTheLongestRecordLength) {
     WriteTable(path, RecTable(3, 2048));
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeRead, 2048), 0);
@@ -428,8 +394,7 @@ TEST_F(UFileTest, ReadWindow5HoldsFiveRecordsAtTheLongestRecordLength)
     f->CloseFile();
 }
 
-TEST_F(UFileTest, ReadBack3WalksFromTheLastRecordAndRepeatsTheFirst)
-{
+TEST_F(UFileTest, ReadBack3WalksFromTheLastRecordAndRepeatsTheFirst) {
     WriteTable(path, RecTable(3, 4));
     auto f = NewFile();
     ASSERT_EQ(f->OpenFile(path, kModeRead, 4), 0);
@@ -463,8 +428,7 @@ TEST_F(UFileTest, ReadBack3WalksFromTheLastRecordAndRepeatsTheFirst)
 
 // ---- temporary names ----
 
-TEST_F(UFileTest, GetTempNameCreatesDistinctEmptyFilesInTheTemporaryFolder)
-{
+TEST_F(UFileTest, GetTempNameCreatesDistinctEmptyFilesInTheTemporaryFolder) {
     std::set<std::string> names;
     for (int i = 0; i < 40; ++i) {
         std::string name;
@@ -482,8 +446,7 @@ TEST_F(UFileTest, GetTempNameCreatesDistinctEmptyFilesInTheTemporaryFolder)
     EXPECT_EQ(host.BoxCount(), 0u);
 }
 
-TEST_F(UFileTest, GetTempNameFailureShowsItsMessageAndLeavesTheNameEmpty)
-{
+TEST_F(UFileTest, GetTempNameFailureShowsItsMessageAndLeavesTheNameEmpty) {
     const ScopedEnv missing("TMPDIR", dir.File("does-not-exist").c_str());
     std::string name = "previous";
     GetTempName("tm1", name);

@@ -6,9 +6,7 @@
 
 namespace ruvo::testsupport {
 
-QImage GrabCells(TStrColGrid& grid) {
-    return grid.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
+QImage GrabCells(TStrColGrid& grid) { return grid.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 std::map<QRgb, int> ColoursIn(const QImage& image, const QRect& area) {
     std::map<QRgb, int> counts;

@@ -94,8 +94,8 @@ TEST_F(BuildGridFileTest, TheLoudestCellIsYellow101AndTheFaintestTeal1) {
 }
 
 TEST_F(BuildGridFileTest, ErasedCellsStayNegativeAndTheTableIsClampedInPlace) {
-    const std::vector<Cell> cells = {{0, 0, -1.0}, {0, 1, -500.0}, {0, 2, 500.0}, {0, 3, -0.4},
-                                     {1, 5, -1.6}, {1, 6, 60.0}};
+    const std::vector<Cell> cells = {{0, 0, -1.0}, {0, 1, -500.0}, {0, 2, 500.0},
+                                     {0, 3, -0.4}, {1, 5, -1.6},   {1, 6, 60.0}};
     WavHead doc = MakeDoc(MakeTable(2, kGridRows, cells));
     ASSERT_EQ(BuildGridFile(doc, 0), 0);
     EXPECT_DOUBLE_EQ(doc.PeakNoteValue, 120.0);  // 500 is clamped before it counts
@@ -122,12 +122,18 @@ TEST_F(BuildGridFileTest, TheGridRecordHoldsTheNotesTopRowFirst) {
     WavHead doc = MakeDoc(MakeTable(1, kGridRows, cells));
     ASSERT_EQ(BuildGridFile(doc, 1), 0);
     const std::vector<std::int8_t> expected = {
-        0x65, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1a,  // rows 0..11: notes 71 (101), 70 (51), 60 (26)
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // rows 12..23
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // rows 24..35
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // rows 36..47
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,  // rows 48..59: note 12 (1)
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, -0x01, // rows 60..71: note 0 (-1)
+        0x65, 0x33, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x1a,  // rows 0..11: notes 71 (101), 70 (51), 60 (26)
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // rows 12..23
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // rows 24..35
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // rows 36..47
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x01,  // rows 48..59: note 12 (1)
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, -0x01,  // rows 60..71: note 0 (-1)
     };
     EXPECT_EQ(ReadSigned(doc.MidiGridFileName), expected);
 }
@@ -225,27 +231,24 @@ TEST_P(GridLevelColorTest, EachLevelHasTheColourOfItsBand) {
         << "level " << GetParam().Level;
 }
 
-INSTANTIATE_TEST_SUITE_P(Bands, GridLevelColorTest,
-                         ::testing::Values(LevelColourCase{-128, kGrey}, LevelColourCase{-127, kBlack},
-                                           LevelColourCase{-1, kBlack}, LevelColourCase{0, kBlue},
-                                           LevelColourCase{1, kTeal}, LevelColourCase{16, kTeal},
-                                           LevelColourCase{17, kGreen}, LevelColourCase{33, kGreen},
-                                           LevelColourCase{34, kOlive}, LevelColourCase{51, kOlive},
-                                           LevelColourCase{52, kMaroon}, LevelColourCase{69, kMaroon},
-                                           LevelColourCase{70, kRed}, LevelColourCase{86, kRed},
-                                           LevelColourCase{87, kYellow}, LevelColourCase{101, kYellow},
-                                           LevelColourCase{102, kGrey}, LevelColourCase{109, kGrey},
-                                           LevelColourCase{110, kWhite}, LevelColourCase{111, kGrey},
-                                           LevelColourCase{127, kGrey}));
+INSTANTIATE_TEST_SUITE_P(
+    Bands, GridLevelColorTest,
+    ::testing::Values(LevelColourCase{-128, kGrey}, LevelColourCase{-127, kBlack}, LevelColourCase{-1, kBlack},
+                      LevelColourCase{0, kBlue}, LevelColourCase{1, kTeal}, LevelColourCase{16, kTeal},
+                      LevelColourCase{17, kGreen}, LevelColourCase{33, kGreen}, LevelColourCase{34, kOlive},
+                      LevelColourCase{51, kOlive}, LevelColourCase{52, kMaroon}, LevelColourCase{69, kMaroon},
+                      LevelColourCase{70, kRed}, LevelColourCase{86, kRed}, LevelColourCase{87, kYellow},
+                      LevelColourCase{101, kYellow}, LevelColourCase{102, kGrey}, LevelColourCase{109, kGrey},
+                      LevelColourCase{110, kWhite}, LevelColourCase{111, kGrey}, LevelColourCase{127, kGrey}));
 
 TEST(NoteLevelTest, LevelsRoundHalvesToEvenAndStayWithinTheByteRange) {
     // Peak 100.000001: step exactly 1, so v maps to Round(v - 1e-6 + 1) - ties land on .5.
     const double peak = 100.000001;
-    EXPECT_EQ(NoteLevel(1.500001, peak), 2);   // 2.5 -> 2
-    EXPECT_EQ(NoteLevel(2.500001, peak), 4);   // 3.5 -> 4
-    EXPECT_EQ(NoteLevel(-2.5, peak), -2);      // ties to even below zero too
+    EXPECT_EQ(NoteLevel(1.500001, peak), 2);  // 2.5 -> 2
+    EXPECT_EQ(NoteLevel(2.500001, peak), 4);  // 3.5 -> 4
+    EXPECT_EQ(NoteLevel(-2.5, peak), -2);     // ties to even below zero too
     EXPECT_EQ(NoteLevel(-3.5, peak), -4);
-    EXPECT_EQ(NoteLevel(120.0, 0.1), 120);     // far above the peak: clamped
+    EXPECT_EQ(NoteLevel(120.0, 0.1), 120);  // far above the peak: clamped
     EXPECT_EQ(NoteLevel(-1000.0, peak), -120);
     EXPECT_EQ(NoteLevel(0.0, peak), 0);
 }
@@ -268,8 +271,8 @@ TEST(NoteGridLooksTest, ColoursComeFromTheFileAndTheSelectionChoosesSolidOrHatch
     auto at = [&](int frame, int row) { return out[static_cast<std::size_t>((frame - 1) * kGridRows + row)]; };
     EXPECT_EQ(at(1, 0).Color, kBlack);
     EXPECT_EQ(at(2, 0).Color, kWhite);
-    EXPECT_EQ(at(3, 71).Color, kGreen);   // 30
-    EXPECT_EQ(at(5, 71).Color, kOlive);   // 50
+    EXPECT_EQ(at(3, 71).Color, kGreen);  // 30
+    EXPECT_EQ(at(5, 71).Color, kOlive);  // 50
     EXPECT_EQ(at(4, 30).Color, kBlue);
     EXPECT_EQ(at(1, 5).Style, Qt::DiagCrossPattern);
     EXPECT_EQ(at(2, 5).Style, Qt::SolidPattern);  // both ends of the selection are inside

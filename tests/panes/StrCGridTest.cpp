@@ -61,7 +61,7 @@ TEST(TStrColGridRecordTest, EveryWriteCreatesTheRecordWithItsDefaultsFirst) {
 
     EXPECT_EQ(grid.CellColor(0, 0), kGreen);
     EXPECT_EQ(grid.CellStyle(0, 0), Qt::NoBrush);  // clear until written
-    EXPECT_EQ(grid.CellColor(1, 0), kBlue);         // the Color of the moment of creation
+    EXPECT_EQ(grid.CellColor(1, 0), kBlue);        // the Color of the moment of creation
     EXPECT_EQ(grid.CellStyle(1, 0), Qt::DiagCrossPattern);
     EXPECT_EQ(grid.CellColor(2, 0), kBlue);
     EXPECT_EQ(grid.CellStyle(2, 0), Qt::NoBrush);
@@ -120,8 +120,9 @@ TEST(TStrColGridRangeTest, EveryAccessOutsideTheGridThrowsAndChangesNothing) {
 TEST(TStrColGridRangeTest, TheMessageIsTheJapaneseSentence) {
     // "ｾﾙ位置がｸﾞﾘｯﾄﾞの範囲を超えました。" code point by code point: half-width katakana,
     // kanji and hiragana.
-    const char16_t expected[] = u"\uFF7E\uFF99\u4F4D\u7F6E\u304C\uFF78\uFF9E\uFF98\uFF6F\uFF84\uFF9E"
-                                u"\u306E\u7BC4\u56F2\u3092\u8D85\u3048\u307E\u3057\u305F\u3002";
+    const char16_t expected[] =
+        u"\uFF7E\uFF99\u4F4D\u7F6E\u304C\uFF78\uFF9E\uFF98\uFF6F\uFF84\uFF9E"
+        u"\u306E\u7BC4\u56F2\u3092\u8D85\u3048\u307E\u3057\u305F\u3002";
     EXPECT_EQ(QString::fromUtf8(GridRangeError().what()), QString::fromUtf16(expected));
 }
 
@@ -159,7 +160,7 @@ TEST(TStrColGridGeometryTest, CellAtPointAndCellRectAgreeWhileScrolledAndWithFix
         }
         EXPECT_GT(seen, 8);
         if (fixed == 1) {
-            EXPECT_EQ(grid->CellRect(0, 0).topLeft(), QPoint(0, 0));       // fixed cells stay put
+            EXPECT_EQ(grid->CellRect(0, 0).topLeft(), QPoint(0, 0));     // fixed cells stay put
             EXPECT_EQ(grid->CellRect(7, 11).topLeft(), QPoint(21, 13));  // the top-left follows
         } else {
             EXPECT_EQ(grid->CellRect(7, 11).topLeft(), QPoint(0, 0));

@@ -8,13 +8,10 @@ namespace ruvo::testsupport {
 
 namespace {
 
-std::uint32_t BigEndian(const Bytes& bytes, std::size_t at, std::size_t count)
-{
-    if (at + count > bytes.size())
-        throw std::runtime_error("MIDI: truncated at byte " + std::to_string(at));
+std::uint32_t BigEndian(const Bytes& bytes, std::size_t at, std::size_t count) {
+    if (at + count > bytes.size()) throw std::runtime_error("MIDI: truncated at byte " + std::to_string(at));
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        value = (value << 8) | bytes[at + i];
+    for (std::size_t i = 0; i < count; ++i) value = (value << 8) | bytes[at + i];
     return value;
 }
 
@@ -24,29 +21,23 @@ public:
 
     bool AtEnd() const { return m_pos >= m_track.size(); }
 
-    std::uint8_t Next()
-    {
-        if (m_pos >= m_track.size())
-            throw std::runtime_error("MIDI: event runs past the end of its track");
+    std::uint8_t Next() {
+        if (m_pos >= m_track.size()) throw std::runtime_error("MIDI: event runs past the end of its track");
         return m_track[m_pos++];
     }
 
-    std::uint32_t Quantity()
-    {
+    std::uint32_t Quantity() {
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i) {
             const std::uint8_t b = Next();
             value = (value << 7) | (b & 0x7Fu);
-            if ((b & 0x80u) == 0)
-                return value;
+            if ((b & 0x80u) == 0) return value;
         }
         throw std::runtime_error("MIDI: variable-length quantity longer than 4 bytes");
     }
 
-    void Skip(std::uint32_t count)
-    {
-        for (std::uint32_t i = 0; i < count; ++i)
-            Next();
+    void Skip(std::uint32_t count) {
+        for (std::uint32_t i = 0; i < count; ++i) Next();
     }
 
 private:
@@ -57,29 +48,25 @@ private:
 // Walks the events of a track; calls onChannel(tick, status, data1, data2) and
 // onMeta(tick, type, payload).
 template <typename Channel, typename Meta>
-void WalkTrack(const Bytes& track, Channel onChannel, Meta onMeta)
-{
+void WalkTrack(const Bytes& track, Channel onChannel, Meta onMeta) {
     TrackCursor cursor(track);
     std::int64_t tick = 0;
     std::uint8_t running = 0;
     bool ended = false;
     while (!cursor.AtEnd()) {
-        if (ended)
-            throw std::runtime_error("MIDI: events after the end of track");
+        if (ended) throw std::runtime_error("MIDI: events after the end of track");
         tick += cursor.Quantity();
         std::uint8_t status = cursor.Next();
         std::uint8_t first = 0;
         if (status < 0x80) {
-            if (running == 0)
-                throw std::runtime_error("MIDI: running status without a status byte");
+            if (running == 0) throw std::runtime_error("MIDI: running status without a status byte");
             first = status;
             status = running;
         } else if (status == 0xFF) {
             const std::uint8_t type = cursor.Next();
             const std::uint32_t length = cursor.Quantity();
             Bytes payload;
-            for (std::uint32_t i = 0; i < length; ++i)
-                payload.push_back(cursor.Next());
+            for (std::uint32_t i = 0; i < length; ++i) payload.push_back(cursor.Next());
             onMeta(tick, type, payload);
             ended = type == 0x2F;
             continue;
@@ -93,23 +80,19 @@ void WalkTrack(const Bytes& track, Channel onChannel, Meta onMeta)
         const std::uint8_t kind = status & 0xF0u;
         const bool oneDataByte = kind == 0xC0 || kind == 0xD0;
         const std::uint8_t second = oneDataByte ? 0 : cursor.Next();
-        if (first > 0x7F || second > 0x7F)
-            throw std::runtime_error("MIDI: data byte with bit 7 set");
+        if (first > 0x7F || second > 0x7F) throw std::runtime_error("MIDI: data byte with bit 7 set");
         onChannel(tick, status, first, second);
     }
-    if (!ended)
-        throw std::runtime_error("MIDI: track without end-of-track event");
+    if (!ended) throw std::runtime_error("MIDI: track without end-of-track event");
 }
 
 }  // namespace
 
-MidiFile ParseMidi(const Bytes& bytes)
-{
+MidiFile ParseMidi(const Bytes& bytes) {
     MidiFile file;
     if (bytes.size() < 14 || std::string(bytes.begin(), bytes.begin() + 4) != "MThd")
         throw std::runtime_error("MIDI: no MThd chunk");
-    if (BigEndian(bytes, 4, 4) != 6)
-        throw std::runtime_error("MIDI: header length is not 6");
+    if (BigEndian(bytes, 4, 4) != 6) throw std::runtime_error("MIDI: header length is not 6");
     file.Format = static_cast<int>(BigEndian(bytes, 8, 2));
     const std::uint32_t trackCount = BigEndian(bytes, 10, 2);
     file.Division = static_cast<int>(BigEndian(bytes, 12, 2));
@@ -131,13 +114,9 @@ MidiFile ParseMidi(const Bytes& bytes)
     return file;
 }
 
-MidiFile ReadMidiFile(const std::string& path)
-{
-    return ParseMidi(ReadFileBytes(path));
-}
+MidiFile ReadMidiFile(const std::string& path) { return ParseMidi(ReadFileBytes(path)); }
 
-std::vector<MidiNote> TrackNotes(const Bytes& track)
-{
+std::vector<MidiNote> TrackNotes(const Bytes& track) {
     std::vector<MidiNote> notes;
     std::map<std::pair<int, int>, std::size_t> sounding;  // (channel, key) -> index in notes
     WalkTrack(
@@ -166,8 +145,7 @@ std::vector<MidiNote> TrackNotes(const Bytes& track)
     return notes;
 }
 
-std::int64_t TrackTempo(const Bytes& track)
-{
+std::int64_t TrackTempo(const Bytes& track) {
     std::int64_t tempo = -1;
     WalkTrack(
         track, [](std::int64_t, std::uint8_t, std::uint8_t, std::uint8_t) {},

@@ -13,15 +13,15 @@ namespace ruvo::testsupport {
 
 struct MidiNote {
     int Key = 0;
-    int Velocity = 0;          // of the note-on
+    int Velocity = 0;  // of the note-on
     std::int64_t StartTick = 0;
     std::int64_t EndTick = 0;  // -1 when the track ends with the note still sounding
 };
 
 struct MidiFile {
     int Format = 0;
-    int Division = 0;          // ticks per quarter note
-    std::vector<Bytes> Tracks; // event bytes of each "MTrk" chunk
+    int Division = 0;           // ticks per quarter note
+    std::vector<Bytes> Tracks;  // event bytes of each "MTrk" chunk
 };
 
 MidiFile ParseMidi(const Bytes& bytes);

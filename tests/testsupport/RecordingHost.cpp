@@ -2,8 +2,7 @@
 
 namespace ruvo::testsupport {
 
-void RecordingHost::Clear()
-{
+void RecordingHost::Clear() {
     Errors.clear();
     Messages.clear();
     ProcessEventsCalls = 0;

@@ -7,19 +7,15 @@
 
 namespace ruvo::testsupport {
 
-TempDir::TempDir()
-{
-    if (const char* previous = std::getenv("TMPDIR"))
-        m_previousTmpDir = previous;
+TempDir::TempDir() {
+    if (const char* previous = std::getenv("TMPDIR")) m_previousTmpDir = previous;
     std::string pattern = (std::filesystem::temp_directory_path() / "ruvo-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("TempDir: cannot create a folder from " + pattern);
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("TempDir: cannot create a folder from " + pattern);
     m_path = pattern;
     setenv("TMPDIR", m_path.c_str(), 1);
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     if (m_previousTmpDir)
         setenv("TMPDIR", m_previousTmpDir->c_str(), 1);
     else
@@ -28,17 +24,12 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TempDir::File(const std::string& name) const
-{
-    return (m_path / name).string();
-}
+std::string TempDir::File(const std::string& name) const { return (m_path / name).string(); }
 
-std::vector<std::string> TempDir::FileNames() const
-{
+std::vector<std::string> TempDir::FileNames() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(m_path)) {
-        if (entry.is_regular_file())
-            names.push_back(entry.path().filename().string());
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -48,18 +39,15 @@ std::vector<std::string> TempDir::FileNames() const
 
 namespace ruvo::testsupport {
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) : m_name(name)
-{
-    if (const char* previous = std::getenv(name))
-        m_previous = previous;
+ScopedEnv::ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* previous = std::getenv(name)) m_previous = previous;
     if (value != nullptr)
         setenv(name, value, 1);
     else
         unsetenv(name);
 }
 
-ScopedEnv::~ScopedEnv()
-{
+ScopedEnv::~ScopedEnv() {
     if (m_previous)
         setenv(m_name.c_str(), m_previous->c_str(), 1);
     else
