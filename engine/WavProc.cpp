@@ -287,11 +287,10 @@ void TWavProc::MakeTables() {
         m_twCos[k] = static_cast<double>(cosl(static_cast<long double>(k) * step2048));
         m_twSin[k] = static_cast<double>(sinl(-static_cast<long double>(k) * step2048));
     }
-    // Period 1024 (not 1023). The factor stays in extended precision: the windowed sample is
-    // rounded to double once, after the product.
+    // Period 1024 (not 1023); the factor is rounded to double once.
     for (std::size_t i = 0; i < m_hamming.size(); ++i) {
         const long double angle = 6.283185307179586477L * static_cast<long double>(i) * (1.0L / 1024.0L);
-        m_hamming[i] = 0.54L - 0.46L * cosl(angle);
+        m_hamming[i] = static_cast<double>(0.54L - 0.46L * cosl(angle));
     }
     m_fftOrder = 12;
     PlanFft(kTableOrder);
@@ -408,9 +407,7 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
 
     m_inFile.ReadData(m_frame);
     double* const w = m_work.data();
-    for (std::size_t i = 0; i < kFrameSamples; ++i) {
-        w[i] = static_cast<double>(m_hamming[i] * static_cast<long double>(m_frame[i]));
-    }
+    for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * m_frame[i];
     std::fill(m_work.begin() + kFrameSamples, m_work.end(), 0.0);
     LogSpectrum(std::span<double, kFftPoints>(m_work.data(), kFftPoints));
     w[0] = 0.0;

@@ -104,7 +104,7 @@ private:
     std::vector<std::int32_t> m_blockTwiddle;
     std::vector<std::int32_t> m_reversal;
     std::int32_t m_plannedOrder = 0;
-    std::array<long double, kFrameSamples> m_hamming{};  // window factor per sample of a frame
+    std::array<double, kFrameSamples> m_hamming{};  // window factor per sample of a frame
     double m_maxTime = kDefaultMaxTime;
     WavHead m_head;
     TFileBase m_inFile;

@@ -1,5 +1,5 @@
-// Exact-value checks of the engine's arithmetic and record handling, where a tolerance would
-// hide a wrong order of operations or a second rounding.
+// Exact-value checks of the engine's arithmetic, where a tolerance would hide a wrong order of
+// operations or a different rounding.
 
 #include "engine/WavProc.h"
 
@@ -21,18 +21,19 @@ using namespace ruvo::testsupport;
 
 namespace {
 
-// The windowed sample as the spectrum pass must make it: factor and product in extended
-// precision, rounded to double once when stored.
+// The windowed sample as the spectrum pass must make it: the window factor wholly in extended
+// precision, rounded to double once, then multiplied by the sample in double.
 double WindowedSample(std::size_t i, double sample) {
     const long double angle = 6.283185307179586477L * static_cast<long double>(i) * (1.0L / 1024.0L);
-    return static_cast<double>((0.54L - 0.46L * cosl(angle)) * static_cast<long double>(sample));
+    const auto factor = static_cast<double>(0.54L - 0.46L * cosl(angle));
+    return factor * sample;
 }
 
-TEST(SpectrumPrecisionTest, WindowedSamplesAreRoundedOnceBeforeTheTransform) {
+TEST(SpectrumPrecisionTest, WindowFactorIsRoundedOnceThenAppliedInDouble) {
     TempDir dir;
     ScopedRecordingHost host;
-    // Loud noise: nearly every sample is a full 16-bit value, so a second rounding of the
-    // window product shows in many of the 1024 samples.
+    // Loud noise: nearly every sample is a full 16-bit value, so a product taken in extended
+    // precision instead would show in many of the 1024 samples.
     const std::vector<std::int32_t> samples = Quantize(Noise(13230, 32000.0, 11), 16);
     WriteWav(dir.File("in.wav"), {22050, 1, 16}, samples);
 
