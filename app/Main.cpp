@@ -6,6 +6,7 @@
 #include "app/DocumentStatus.h"
 #include "app/Glyphs.h"
 #include "app/IntenPro.h"
+#include "app/NoteSymbols.h"
 #include "app/Placement.h"
 #include "app/uTenpo4.h"
 #include "audio/play.h"
@@ -95,6 +96,7 @@ void TRuvoAppForm::FormCreate() {
     QFont font(QStringLiteral("Times New Roman"));
     font.setPixelSize(13);
     setFont(font);
+    m_onpuImageList = BuildNoteSymbolList(NoteSymbolPicture());
 
     auto* client = new QWidget(this);  // owned by parent
     client->setObjectName(QStringLiteral("Client"));
@@ -268,6 +270,7 @@ void TRuvoAppForm::closeEvent(QCloseEvent* event) {
     // FormClose: the work files of the document (and of a recording that is the document)
     // are gone when the program ends.
     m_pipeline->Close();
+    m_onpuImageList.clear();
     m_player->hide();
     m_aboutBox->hide();
     m_progress->hide();

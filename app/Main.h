@@ -8,11 +8,13 @@
 #include "app/PipelineViews.h"
 
 #include <QMainWindow>
+#include <QPixmap>
 #include <QString>
 
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -59,6 +61,8 @@ public:
     QAction* AboutApplication1() const { return m_aboutApplication; }
     QAction* HelpBrouser1() const { return m_helpBrowser; }
     bool Destroying() const { return m_destroying; }
+    // Note symbols by note grid row (image r shows note 71 - r); empty once the window closed.
+    const std::vector<QPixmap>& OnpuImageList() const { return m_onpuImageList; }
 
     // IDocumentView
     void ShowPlayer() override;
@@ -132,6 +136,7 @@ private:
     QAction* m_helpBrowser = nullptr;         // owned by parent
     QString m_openedFileName;                 // the name last chosen in the Open dialog
     QString m_lastMidiName;                   // the save dialog's last choice
+    std::vector<QPixmap> m_onpuImageList;
     bool m_destroying = false;
     bool m_closePending = false;  // closed during a conversion: close after it
     bool m_closed = false;

@@ -1,8 +1,10 @@
-// The small windows of the program: progress, tempo, alert, about and the player.
+// The small windows of the program: progress, tempo, alert, about and the player; the note
+// symbols of the main window.
 
 #include "app/About.h"
 #include "app/Alert.h"
 #include "app/IntenPro.h"
+#include "app/NoteSymbols.h"
 #include "app/uTenpo4.h"
 #include "audio/play.h"
 
@@ -18,6 +20,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <set>
 
 using namespace ruvo;
 
@@ -35,6 +38,8 @@ private slots:
     void AlertShowsItsSixLines();
     void AboutBoxContents();
     void PlayerKeepsRecordAndCaption();
+    void NoteSymbolListTakesTilesInReverse();
+    void NoteSymbolPictureHasOneSymbolPerNote();
 };
 
 void DialogsTest::ProgressStepSizes_data() {
@@ -224,6 +229,55 @@ void DialogsTest::PlayerKeepsRecordAndCaption() {
     for (const char* name : {"Play", "Pause", "Stop", "Rec"}) {
         QVERIFY2(!player.findChild<QToolButton*>(name)->isEnabled(), name);
     }
+}
+
+void DialogsTest::NoteSymbolListTakesTilesInReverse() {
+    // Tile t painted in (t, 10, 20) with one pure red pixel at (3, 3) and a grey last column
+    // and row, which the list does not take.
+    QImage picture(840, 780, QImage::Format_RGB32);
+    for (int y = 0; y < 780; ++y) {
+        for (int x = 0; x < 840; ++x) {
+            const int tile = (y / 130) * 12 + x / 70;
+            const bool edge = x % 70 == 69 || y % 130 == 129;
+            const bool red = x % 70 == 3 && y % 130 == 3;
+            picture.setPixel(x, y, red ? qRgb(255, 0, 0) : edge ? qRgb(200, 200, 200) : qRgb(tile, 10, 20));
+        }
+    }
+    const std::vector<QPixmap> list = BuildNoteSymbolList(picture);
+    QCOMPARE(list.size(), std::size_t{72});
+    for (int i = 0; i < 72; ++i) {
+        const QImage image = list[static_cast<std::size_t>(i)].toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(image.size(), QSize(70, 130));
+        QCOMPARE(image.pixel(0, 0), qRgb(71 - i, 10, 20));
+        QCOMPARE(image.pixel(68, 128), qRgb(71 - i, 10, 20));
+        QCOMPARE(qAlpha(image.pixel(3, 3)), 0);
+        QCOMPARE(qAlpha(image.pixel(69, 0)), 0);
+        QCOMPARE(qAlpha(image.pixel(0, 129)), 0);
+    }
+}
+
+void DialogsTest::NoteSymbolPictureHasOneSymbolPerNote() {
+    const QImage picture = NoteSymbolPicture();
+    QCOMPARE(picture.size(), QSize(840, 780));
+    const std::vector<QPixmap> list = BuildNoteSymbolList(picture);
+    std::set<QByteArray> distinct;
+    for (const QPixmap& symbol : list) {
+        const QImage image = symbol.toImage().convertToFormat(QImage::Format_ARGB32);
+        int ink = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb pixel = image.pixel(x, y);
+                // Only pure red is transparent: no reddish fringe may survive around the ink.
+                QVERIFY(qAlpha(pixel) == 0 || qRed(pixel) != 255 || qGreen(pixel) != 0 || qBlue(pixel) != 0);
+                ink += qAlpha(pixel) == 255 ? 1 : 0;
+            }
+        }
+        QVERIFY(ink > 100);
+        distinct.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
+    }
+    QCOMPARE(distinct.size(), std::size_t{72});
+    const QByteArray folder = qgetenv("RUVO_TEST_OUTPUT_DIR");
+    QVERIFY(picture.save((folder.isEmpty() ? QString(".") : QString::fromLocal8Bit(folder)) + "/note-symbols.png"));
 }
 
 QTEST_MAIN(DialogsTest)

@@ -258,6 +258,7 @@ void MainWindowTest::StartUpState() {
     QCOMPARE(m_form->MidiDisp2()->geometry(), QRect(135, 168, 475, 217));
     QVERIFY(!m_form->MididispbackUp()->isVisible());
     QCOMPARE(m_form->MidiDisp2()->Color(), QColor(0, 0, 255));
+    QCOMPARE(m_form->OnpuImageList().size(), std::size_t{72});
 }
 
 void MainWindowTest::HintsReachTheStatusBar() {
