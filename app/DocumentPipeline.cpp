@@ -97,7 +97,7 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
         return -1;
     }
     AdoptWork(isRecording);
-    m_view.GridFileBuilt();
+    m_view.GridFileBuilt(true);
     RefreshDocumentView();
     m_view.EnableSaveMidi();
     m_view.ShowPlayer();
@@ -226,7 +226,7 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
         return -1;
     }
     AdoptWork(m_docIsRecording);
-    m_view.GridFileBuilt();
+    m_view.GridFileBuilt(false);
     RefreshDocumentView();
     return 0;
 }

@@ -413,7 +413,14 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     m_player->SetRecord(doc);
 }
 
-void TRuvoAppForm::GridFileBuilt() { ApplyGridBuild(*m_midiDisp2, *m_midiDispBackUp); }
+void TRuvoAppForm::GridFileBuilt(bool fresh) {
+    ApplyGridBuild(*m_midiDisp2, *m_midiDispBackUp);
+    if (fresh) {
+        // The refresh reads ViewStart back from the grid's left column: without this a new
+        // document would open where the previous one had been scrolled to.
+        m_midiDisp2->SetLeftCol(m_pipeline->Doc.ViewStart);
+    }
+}
 
 void TRuvoAppForm::EnableSaveMidi() {
     m_saveMidi->setEnabled(true);

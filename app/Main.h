@@ -69,7 +69,7 @@ public:
     void HidePlayer() override;
     bool ConfirmRerun() override;
     void ShowDocument(WavHead& doc, bool fillGrid) override;
-    void GridFileBuilt() override;
+    void GridFileBuilt(bool fresh) override;
     void EnableSaveMidi() override;
     bool ChooseMidiFileName(std::string& name) override;
 

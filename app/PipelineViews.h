@@ -39,8 +39,9 @@ public:
     // may move doc's ViewStart. `fillGrid` refills the note grid from the grid file. A doc
     // without grid file shows the empty window.
     virtual void ShowDocument(WavHead& doc, bool fillGrid) = 0;
-    // A grid file has just been built for the document about to be shown.
-    virtual void GridFileBuilt() = 0;
+    // A grid file has just been built for the document about to be shown; `fresh` for a new
+    // document, whose view starts at doc's ViewStart (column 0) whatever the grid showed before.
+    virtual void GridFileBuilt(bool fresh) = 0;
     // The first conversion completed: Save Midi becomes available.
     virtual void EnableSaveMidi() = 0;
     // Asks for the MIDI file's name; false when the user cancelled.

@@ -55,7 +55,7 @@ public:
     void HidePlayer() override { PlayerVisible = false; }
     bool ConfirmRerun() override;
     void ShowDocument(WavHead& doc, bool fillGrid) override;
-    void GridFileBuilt() override { ++GridBuilds; }
+    void GridFileBuilt(bool /*fresh*/) override { ++GridBuilds; }
     void EnableSaveMidi() override { SaveMidiEnabled = true; }
     bool ChooseMidiFileName(std::string& name) override;
 

@@ -308,6 +308,15 @@ void MainWindowTest::ConversionShowsDocument() {
     QCOMPARE(m_form->MididispbackUp()->ColCount(), doc.FrameCount);
     ExpectOnlyDocumentFiles();
 
+    // The same file again after scrolling: the new document starts at its first column.
+    grid->SetLeftCol(50);
+    m_form->FormActivate();
+    QCOMPARE(m_form->WavInfoPanel(0)->text(), "Start: " + ExpectedSeconds(50) + " sec");
+    Open("ten.wav");
+    QCOMPARE(grid->LeftCol(), 0);
+    QCOMPARE(Pipeline().Doc.ViewStart, 0);
+    QCOMPARE(m_form->WavInfoPanel(0)->text(), QString("Start: 0.000 sec"));
+
     // A second file replaces it; the window then shows the new one.
     Open("short.wav");
     QCOMPARE(m_form->windowTitle(), "Ruvo - " + InputQ("short.wav"));
