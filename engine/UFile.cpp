@@ -72,71 +72,52 @@ void TFileBase::FlushBuffer(RawFile& file, std::vector<Value>& buffer, std::int6
     file.Write(buffer.data(), values * sizeof(Value));
 }
 
-std::int32_t TFileBase::ReadData(std::span<double> rec) {
-    RequireOpen(m_file, "read");
+// The double and the byte family share the record bookkeeping; each has its file and buffer.
+template <typename Value>
+std::int32_t TFileBase::ReadRecord(RawFile& file, std::vector<Value>& buffer, std::span<Value> rec) {
+    RequireOpen(file, "read");
     ++m_recIndex;
     // The index runs 0..RecsPerBuf between loads, so no division is needed per record.
     if (m_recIndex == 0 || m_recIndex == m_recsPerBuf) {
-        LoadBuffer(m_file, m_buffer);
+        LoadBuffer(file, buffer);
         m_recIndex = 0;
     }
-    const auto first = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_recIndex) * m_recLen;
+    const auto first = buffer.begin() + static_cast<std::ptrdiff_t>(m_recIndex) * m_recLen;
     std::copy(first, first + m_recLen, rec.begin());
     return 0;
 }
 
-std::int32_t TFileBase::WriteData(std::span<const double> rec) {
-    RequireOpen(m_file, "write");
+template <typename Value>
+std::int32_t TFileBase::WriteRecord(RawFile& file, std::vector<Value>& buffer, std::span<const Value> rec) {
+    RequireOpen(file, "write");
     ++m_recIndex;
     if (m_recIndex == m_recsPerBuf) {
-        FlushBuffer(m_file, m_buffer, m_recsPerBuf);
+        FlushBuffer(file, buffer, m_recsPerBuf);
         m_bufBase += static_cast<std::int64_t>(m_recsPerBuf) * m_recLen;
         m_recIndex = 0;
     }
-    std::copy(rec.begin(), rec.begin() + m_recLen,
-              m_buffer.begin() + static_cast<std::ptrdiff_t>(m_recIndex) * m_recLen);
+    std::copy(rec.begin(), rec.begin() + m_recLen, buffer.begin() + static_cast<std::ptrdiff_t>(m_recIndex) * m_recLen);
     return 0;
 }
 
-std::int32_t TFileBase::CloseFile() {
-    if (!m_file.IsOpen()) return 0;
-    if (m_openMode == kModeWrite) FlushBuffer(m_file, m_buffer, m_recIndex + 1);
-    m_file.Close();
+template <typename Value>
+std::int32_t TFileBase::CloseRecords(RawFile& file, std::vector<Value>& buffer) {
+    if (!file.IsOpen()) return 0;
+    if (m_openMode == kModeWrite) FlushBuffer(file, buffer, m_recIndex + 1);
+    file.Close();
     return 0;
 }
 
+std::int32_t TFileBase::ReadData(std::span<double> rec) { return ReadRecord(m_file, m_buffer, rec); }
+std::int32_t TFileBase::WriteData(std::span<const double> rec) { return WriteRecord(m_file, m_buffer, rec); }
+std::int32_t TFileBase::CloseFile() { return CloseRecords(m_file, m_buffer); }
 std::int32_t TFileBase::ReadDataShort(std::span<std::int8_t> rec) {
-    RequireOpen(m_shortFile, "read");
-    ++m_recIndex;
-    // The index runs 0..RecsPerBuf between loads, so no division is needed per record.
-    if (m_recIndex == 0 || m_recIndex == m_recsPerBuf) {
-        LoadBuffer(m_shortFile, m_shortBuffer);
-        m_recIndex = 0;
-    }
-    const auto first = m_shortBuffer.begin() + static_cast<std::ptrdiff_t>(m_recIndex) * m_recLen;
-    std::copy(first, first + m_recLen, rec.begin());
-    return 0;
+    return ReadRecord(m_shortFile, m_shortBuffer, rec);
 }
-
 std::int32_t TFileBase::WriteDataShort(std::span<const std::int8_t> rec) {
-    RequireOpen(m_shortFile, "write");
-    ++m_recIndex;
-    if (m_recIndex == m_recsPerBuf) {
-        FlushBuffer(m_shortFile, m_shortBuffer, m_recsPerBuf);
-        m_bufBase += static_cast<std::int64_t>(m_recsPerBuf) * m_recLen;
-        m_recIndex = 0;
-    }
-    std::copy(rec.begin(), rec.begin() + m_recLen,
-              m_shortBuffer.begin() + static_cast<std::ptrdiff_t>(m_recIndex) * m_recLen);
-    return 0;
+    return WriteRecord(m_shortFile, m_shortBuffer, rec);
 }
-
-std::int32_t TFileBase::CloseFileShort() {
-    if (!m_shortFile.IsOpen()) return 0;
-    if (m_openMode == kModeWrite) FlushBuffer(m_shortFile, m_shortBuffer, m_recIndex + 1);
-    m_shortFile.Close();
-    return 0;
-}
+std::int32_t TFileBase::CloseFileShort() { return CloseRecords(m_shortFile, m_shortBuffer); }
 
 std::int32_t TFileBase::GoToEndForWrite(std::int32_t count) {
     RequireOpen(m_file, "write");

@@ -66,6 +66,12 @@ private:
     template <typename Value>
     void LoadBuffer(RawFile& file, std::vector<Value>& buffer);
     template <typename Value>
+    std::int32_t ReadRecord(RawFile& file, std::vector<Value>& buffer, std::span<Value> rec);
+    template <typename Value>
+    std::int32_t WriteRecord(RawFile& file, std::vector<Value>& buffer, std::span<const Value> rec);
+    template <typename Value>
+    std::int32_t CloseRecords(RawFile& file, std::vector<Value>& buffer);
+    template <typename Value>
     void FlushBuffer(RawFile& file, std::vector<Value>& buffer, std::int64_t records);
     std::int32_t Open(RawFile& file, const std::string& name, std::int32_t mode, std::int32_t recLen);
     void ShiftWindow(std::int32_t lowest);
