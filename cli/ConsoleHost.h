@@ -1,6 +1,7 @@
 #pragma once
 // The converter's engine host: every message of the engine goes to standard error as
-// "INPUT: message", the input being the file being converted. Erases the progress bar first.
+// "INPUT: message", the input being the file being converted; a message of several lines gives
+// as many lines, each with the prefix. Erases the progress bar first.
 
 #include "engine/EngineHost.h"
 
@@ -16,7 +17,7 @@ public:
 
     // The input whose name prefixes the messages from now on.
     void SetInput(const std::string& input) { m_input = input; }
-    // Prints "INPUT: text"; the text keeps its line breaks.
+    // Prints "INPUT: line" for every line of text.
     void Report(const std::string& text);
 
     void ErrorBox(const std::string& text) override { Report(text); }

@@ -1,25 +1,26 @@
 #include "cli/ConvertOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string_view>
 
 namespace ruvo {
 namespace {
 
-std::optional<std::int32_t> ParseTempo(std::string_view text) {
-    if (text == "fast") return kTempoFast;
-    if (text == "medium") return kTempoMedium;
-    if (text == "slow") return kTempoSlow;
-    return std::nullopt;
-}
+// Applies an option to the result; `value` is empty for a flag. Returns the problem, empty
+// when the option was fine.
+using ApplyFn = std::string (*)(ParsedCommandLine& parsed, const std::string& value);
 
-std::optional<AnalysisMode> ParseMode(std::string_view text) {
-    if (text == "classic") return AnalysisMode::Classic;
-    if (text == "melody") return AnalysisMode::Melody;
-    return std::nullopt;
-}
+struct OptionSpec {
+    char Short;             // 0: long form only
+    const char* Long;       // without the leading "--"
+    const char* ValueName;  // nullptr: a flag, which takes no value
+    const char* Help;       // lines of at most 48 characters, separated by '\n'
+    ApplyFn Apply;
+};
 
 // The whole text must be one finite number: "0.4x", "", "nan" and "inf" are refused.
 std::optional<double> ParseNumber(std::string_view text) {
@@ -29,6 +30,84 @@ std::optional<double> ParseNumber(std::string_view text) {
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
     return value;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// clang-format off
+const OptionSpec kOptions[] = {
+    {'o', "output", "FILE", "write the MIDI file to FILE (one input only)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         if (v.empty()) return "-o needs a file name";
+         if (v == "-") return "-o -: the MIDI file cannot go to standard output; name a file";
+         p.Options.OutputFile = v;
+         return {};
+     }},
+    {'d', "output-dir", "DIR", "write every MIDI file into the folder DIR\n(made when missing)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         if (v.empty()) return "-d needs a folder name";
+         p.Options.OutputFolder = v;
+         return {};
+     }},
+    {0, "tempo", "WORD", "how much the notes are smoothed over time:\nfast, medium or slow (default fast)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         if (v == "fast") p.Options.TempoClass = kTempoFast;
+         else if (v == "medium") p.Options.TempoClass = kTempoMedium;
+         else if (v == "slow") p.Options.TempoClass = kTempoSlow;
+         else return "--tempo must be fast, medium or slow, not " + Quoted(v);
+         return {};
+     }},
+    {0, "threshold", "M", "keep spectral peaks within M (log10 units) of\n"
+                          "the frame's loudest (default 0.4); M from 0\n"
+                          "(only the loudest) to 5 (every peak: the\n"
+                          "spectrum's values span less than 5)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         const std::optional<double> number = ParseNumber(v);
+         if (!number) return "--threshold must be a number from 0 to 5, not " + Quoted(v);
+         if (*number < kMinThreshold || *number > kMaxThreshold)
+             return "--threshold must be from 0 to 5 (log10 units below the frame's loudest peak; "
+                    "below 0 no peak is kept, above 5 every peak is), not " + Quoted(v);
+         p.Options.Threshold = *number;
+         return {};
+     }},
+    {0, "keep-harmonics", nullptr, "do not erase harmonics (overtones)",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.KeepHarmonics = true; return {}; }},
+    {0, "mode", "WORD", "classic keeps every peak above the threshold,\n"
+                        "melody follows one voice (default classic)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         if (v == "classic") p.Options.Mode = AnalysisMode::Classic;
+         else if (v == "melody") p.Options.Mode = AnalysisMode::Melody;
+         else return "--mode must be classic or melody, not " + Quoted(v);
+         return {};
+     }},
+    {0, "keep-leading-silence", nullptr, "start the first note at its own time, not at 0",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.KeepLeadingSilence = true; return {}; }},
+    {0, "keep-work-files", nullptr, "keep the work files and print their names on\nstandard output",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.KeepWorkFiles = true; return {}; }},
+    {'q', "quiet", nullptr, "no progress bar (it shows only on a terminal)",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Quiet = true; return {}; }},
+    {'v', "verbose", nullptr, "tell on standard error, per file, what was\n"
+                              "read, the analysis and the notes written",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Verbose = true; return {}; }},
+    {'h', "help", nullptr, "show this text",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Outcome = ParseOutcome::Help; return {}; }},
+    {0, "version", nullptr, "show the version",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Outcome = ParseOutcome::Version; return {}; }},
+};
+// clang-format on
+
+constexpr std::size_t kHelpColumn = 30;
+
+const OptionSpec* FindLong(std::string_view name) {
+    for (const OptionSpec& spec : kOptions)
+        if (name == spec.Long) return &spec;
+    return nullptr;
+}
+
+const OptionSpec* FindShort(char name) {
+    for (const OptionSpec& spec : kOptions)
+        if (spec.Short != 0 && spec.Short == name) return &spec;
+    return nullptr;
 }
 
 ParsedCommandLine BadUsage(std::string error) {
@@ -41,28 +120,42 @@ ParsedCommandLine BadUsage(std::string error) {
 }  // namespace
 
 std::string UsageText() {
-    return "Usage: ruvo-convert [options] INPUT.wav...\n"
-           "Converts the melody of each WAV file into a Standard MIDI File, written beside it\n"
-           "with the extension .mid unless -o or -d says otherwise.\n"
-           "\n"
-           "Options:\n"
-           "  -o FILE                   write the MIDI file to FILE (one input only)\n"
-           "  -d DIR                    write every MIDI file into the folder DIR\n"
-           "  --tempo fast|medium|slow  how much the notes are smoothed over time\n"
-           "                            (default fast)\n"
-           "  --threshold M             keep peaks within M (log10 units) of the frame's\n"
-           "                            loudest (default 0.4)\n"
-           "  --keep-harmonics          do not erase harmonics (overtones)\n"
-           "  --mode classic|melody     classic keeps every peak above the threshold,\n"
-           "                            melody follows one voice (default classic)\n"
-           "  --keep-leading-silence    start the first note at its own time, not at 0\n"
-           "  --keep-work-files         keep the work files and print their names\n"
-           "  --quiet                   no progress bar\n"
-           "  --help                    show this text\n"
-           "  --version                 show the version\n"
-           "\n"
-           "Exit status: 0 all files converted, 1 some file failed, 2 bad usage,\n"
-           "130 interrupted by Ctrl-C (128 + the signal's number for others).\n";
+    std::string text =
+        "Usage: ruvo-convert [OPTION]... INPUT.wav...\n"
+        "Converts the melody of each WAV file into a Standard MIDI File, written beside\n"
+        "it with the extension .mid unless -o or -d says otherwise.\n"
+        "\n"
+        "Options (a short option takes its value attached or apart, -oFILE or -o FILE;\n"
+        "a long one after '=' or apart; '--' ends the options):\n";
+    for (const OptionSpec& spec : kOptions) {
+        std::string left = spec.Short != 0 ? std::string("  -") + spec.Short + ", --" : std::string("      --");
+        left += spec.Long;
+        if (spec.ValueName != nullptr) left += std::string("=") + spec.ValueName;
+        std::string_view help = spec.Help;
+        bool first = true;
+        while (!help.empty() || first) {
+            const std::size_t end = std::min(help.find('\n'), help.size());
+            std::string line = first ? left : std::string();
+            line.resize(std::max(line.size() + 2, kHelpColumn), ' ');
+            text += line;
+            text += help.substr(0, end);
+            text += '\n';
+            help.remove_prefix(std::min(end + 1, help.size()));
+            first = false;
+        }
+    }
+    text +=
+        "\n"
+        "An INPUT is a PCM WAV file of 8 or 16 bits, mono or stereo, 11025, 22050 or\n"
+        "44100 samples per second, from 0.55 s to 6000 s long. Standard input ('-') is\n"
+        "not accepted: the analysis reads its input more than once.\n"
+        "Every line of a message on standard error starts with the input's name and ': '.\n"
+        "Work files go to $TMPDIR (or /tmp) and are deleted after every file, also after\n"
+        "a failure or an interruption.\n"
+        "\n"
+        "Exit status: 0 all files converted, 1 some file failed, 2 bad usage,\n"
+        "130 interrupted by Ctrl-C (128 + the signal's number for others).\n";
+    return text;
 }
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -70,8 +163,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     ConvertOptions& options = result.Options;
     bool optionsEnded = false;
 
+    // Applies one option; the outcome turns to Help or Version at once.
+    const auto apply = [&result](const OptionSpec& spec, const std::string& value) {
+        return spec.Apply(result, value);
+    };
+
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg == "-") {
+            return BadUsage(
+                "'-' (standard input) cannot be converted: the analysis reads its input more than once; "
+                "save it to a file first");
+        }
         if (optionsEnded || arg.size() < 2 || arg.front() != '-') {
             options.Inputs.emplace_back(arg);
             continue;
@@ -81,68 +184,48 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
 
-        // "--name=value" and "--name value" are the same; flags take no value.
-        std::string name = arg;
-        std::optional<std::string> value;
+        std::string problem;
         if (arg.starts_with("--")) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                name = arg.substr(0, eq);
+            // "--name=value" or "--name value"; a flag takes no value.
+            const std::size_t eq = arg.find('=');
+            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            const OptionSpec* spec = FindLong(name);
+            if (spec == nullptr) return BadUsage("unknown option " + Quoted("--" + name));
+            std::string value;
+            if (spec->ValueName == nullptr) {
+                if (eq != std::string::npos) return BadUsage("option --" + name + " takes no value");
+            } else if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return BadUsage("option --" + name + " needs a value (" + spec->ValueName + ")");
+            }
+            problem = apply(*spec, value);
+        } else {
+            // "-qv" bundles flags; an option with a value takes the rest of the word or the next one.
+            for (std::size_t pos = 1; pos < arg.size() && problem.empty(); ++pos) {
+                const OptionSpec* spec = FindShort(arg[pos]);
+                if (spec == nullptr) return BadUsage("unknown option " + Quoted(std::string("-") + arg[pos]));
+                if (spec->ValueName == nullptr) {
+                    problem = apply(*spec, {});
+                    if (result.Outcome != ParseOutcome::BadUsage) break;
+                    continue;
+                }
+                std::string value;
+                if (pos + 1 < arg.size()) {
+                    value = arg.substr(pos + 1);
+                } else if (i + 1 < args.size()) {
+                    value = args[++i];
+                } else {
+                    return BadUsage(std::string("option -") + arg[pos] + " needs a value (" + spec->ValueName + ")");
+                }
+                problem = apply(*spec, value);
+                break;
             }
         }
-        const auto takeValue = [&]() -> std::optional<std::string> {
-            if (value) return value;
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
-        const auto isFlag = [&](std::string_view flag) { return name == flag && !value; };
-
-        if (isFlag("--help") || isFlag("-h")) {
-            result.Outcome = ParseOutcome::Help;
-            return result;
-        }
-        if (isFlag("--version")) {
-            result.Outcome = ParseOutcome::Version;
-            return result;
-        }
-        if (isFlag("--keep-harmonics")) {
-            options.KeepHarmonics = true;
-        } else if (isFlag("--keep-work-files")) {
-            options.KeepWorkFiles = true;
-        } else if (isFlag("--quiet") || isFlag("-q")) {
-            options.Quiet = true;
-        } else if (isFlag("--keep-leading-silence")) {
-            options.KeepLeadingSilence = true;
-        } else if (name == "--tempo") {
-            const auto text = takeValue();
-            if (!text) return BadUsage("--tempo needs a value: fast, medium or slow");
-            const auto tempo = ParseTempo(*text);
-            if (!tempo) return BadUsage("--tempo must be fast, medium or slow, not '" + *text + "'");
-            options.TempoClass = *tempo;
-        } else if (name == "--mode") {
-            const auto text = takeValue();
-            if (!text) return BadUsage("--mode needs a value: classic or melody");
-            const auto mode = ParseMode(*text);
-            if (!mode) return BadUsage("--mode must be classic or melody, not '" + *text + "'");
-            options.Mode = *mode;
-        } else if (name == "--threshold") {
-            const auto text = takeValue();
-            if (!text) return BadUsage("--threshold needs a number");
-            const auto number = ParseNumber(*text);
-            if (!number) return BadUsage("--threshold must be a number, not '" + *text + "'");
-            options.Threshold = *number;
-        } else if (name == "-o" || name == "--output") {
-            const auto text = takeValue();
-            if (!text || text->empty()) return BadUsage("-o needs a file name");
-            options.OutputFile = *text;
-        } else if (name == "-d" || name == "--output-dir") {
-            const auto text = takeValue();
-            if (!text || text->empty()) return BadUsage("-d needs a folder name");
-            options.OutputFolder = *text;
-        } else {
-            return BadUsage("unknown option '" + arg + "'");
-        }
+        if (!problem.empty()) return BadUsage(problem);
+        if (result.Outcome == ParseOutcome::Help || result.Outcome == ParseOutcome::Version) return result;
     }
 
     if (options.Inputs.empty()) return BadUsage("no input file given");

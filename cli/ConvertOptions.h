@@ -1,6 +1,7 @@
 #pragma once
 // The converter's command line: the options, the inputs and the MIDI file each input becomes.
-// Parsed once at start; plain values, no I/O except the output folder check.
+// Parsed once at start from one table of options, which also makes the --help text; plain
+// values, no I/O.
 
 #include "engine/WavHead.h"
 
@@ -14,12 +15,18 @@ namespace ruvo {
 inline constexpr const char* kConverterName = "ruvo-convert";
 inline constexpr const char* kConverterVersion = "ruvo-convert 2.00";
 
+// Accepted threshold margins, log10 units below the frame's loudest peak. The spectrum's
+// values lie between 0 and about 4.3 (a full-scale square wave), so 5 already keeps every peak.
+inline constexpr double kMinThreshold = 0.0;
+inline constexpr double kMaxThreshold = 5.0;
+
 struct ConvertOptions {
     std::int32_t TempoClass = kTempoFast;
     double Threshold = 0.4;  // margin below the frame's loudest peak, log10 units
     bool KeepHarmonics = false;
     bool KeepWorkFiles = false;
     bool Quiet = false;
+    bool Verbose = false;
     AnalysisMode Mode = AnalysisMode::Classic;
     bool KeepLeadingSilence = false;
     std::filesystem::path OutputFile;    // -o: the one input's MIDI file
@@ -32,12 +39,12 @@ enum class ParseOutcome { Convert, Help, Version, BadUsage };
 struct ParsedCommandLine {
     ParseOutcome Outcome = ParseOutcome::BadUsage;
     ConvertOptions Options;
-    std::string Error;  // what was wrong, for BadUsage
+    std::string Error;  // one line naming the problem, for BadUsage
 };
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The usage text printed by --help and after a usage error.
+// The text printed by --help: every option of the table, the inputs, exit status, TMPDIR.
 std::string UsageText();
 
 // The MIDI file of one input: beside it with ".mid" in place of its extension, in the -d

@@ -108,6 +108,26 @@ void AddNames(std::vector<std::string>& names, const WavHead& rec) {
             names.push_back(std::move(name));
 }
 
+// What the header check read, for --verbose.
+std::string DescribeInput(const WavHead& head) {
+    char text[160];
+    std::snprintf(text, sizeof text, "read %d samples/sec, %d bits/sample, %s, %.3f s (%d samples per channel)",
+                  head.SampleRate, head.BitsPerSample, head.Channels == 1 ? "mono" : "stereo",
+                  static_cast<double>(head.SampleCount) / head.SampleRate, head.SampleCount);
+    return text;
+}
+
+// The analysis that ran, for --verbose.
+std::string DescribeAnalysis(const WavHead& rec) {
+    const char* tempo = rec.TempoClass == kTempoFast ? "fast" : rec.TempoClass == kTempoMedium ? "medium" : "slow";
+    char text[200];
+    std::snprintf(text, sizeof text, "%s analysis, tempo %s, threshold %g, harmonics %s: %d frames of %.2f ms",
+                  rec.Mode == AnalysisMode::Melody ? "melody" : "classic", tempo, rec.ThresholdDefault,
+                  rec.HarmonicDefault > 0.0 ? "kept" : "erased", rec.FrameCount,
+                  1000.0 * kFrameSamples / kNormalRate);
+    return text;
+}
+
 }  // namespace
 
 TConverter::TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar)
@@ -170,6 +190,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
                 progress.SetFrames(static_cast<std::int64_t>(head.SampleCount) * kNormalRate / head.SampleRate /
                                    kFrameSamples);
                 framesKnown = true;
+                if (m_options.Verbose) m_host.Report(DescribeInput(head));
             }
         }
         m_bar.Show(progress.Percent());
@@ -184,6 +205,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         if (stage == kCancelled) {
             result = Result::Interrupted;
         } else if (stage == 0) {
+            if (m_options.Verbose) m_host.Report(DescribeAnalysis(rec));
             rec.MidiFileName = pending.Path().string();
             std::string midiName = rec.MidiFileName;
             midi.ConvMidi(kMidiToUserFile, rec, 0, rec.FrameCount - 1, midiName);
@@ -222,7 +244,12 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         WavHead noteRec = note->Params();
         DeleteWorkFiles(noteRec);
     }
-    if (result == Result::Converted && m_bar.Enabled()) m_host.Report("written " + output.string());
+    if (result == Result::Converted && m_options.Verbose) {
+        m_host.Report(std::to_string(midi.NotesWritten()) + (midi.NotesWritten() == 1 ? " note" : " notes") +
+                      " written to " + output.string());
+    } else if (result == Result::Converted && m_bar.Enabled()) {
+        m_host.Report("written " + output.string());
+    }
     return result;
 }
 

@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         case ruvo::ParseOutcome::Help: std::fputs(ruvo::UsageText().c_str(), stdout); return kExitOk;
         case ruvo::ParseOutcome::Version: std::printf("%s\n", ruvo::kConverterVersion); return kExitOk;
         case ruvo::ParseOutcome::BadUsage:
-            std::fprintf(stderr, "%s: %s\n\n%s", ruvo::kConverterName, parsed.Error.c_str(), ruvo::UsageText().c_str());
+            std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", ruvo::kConverterName, parsed.Error.c_str(),
+                         ruvo::kConverterName);
             return kExitUsage;
         case ruvo::ParseOutcome::Convert: break;
     }

@@ -41,21 +41,22 @@ struct Change {
     bool starts;
 };
 
+// The event bytes of the second track, without its chunk header.
 class TrackBuffer {
 public:
-    TrackBuffer() : m_bytes(kMidiWorkBytes) {}
-    void Put(std::uint8_t byte) { m_bytes[m_size++] = byte; }
+    TrackBuffer() { m_bytes.reserve(kFirstReserve); }
+    void Put(std::uint8_t byte) { m_bytes.push_back(byte); }
     void PutDelta(std::int32_t ticks) {
         std::array<std::uint8_t, 11> buf{};
         const std::int32_t count = TMakeMidi::PutDeltaTime(ticks, buf);
-        for (std::int32_t i = 0; i < count; ++i) Put(buf[static_cast<std::size_t>(i)]);
+        m_bytes.insert(m_bytes.end(), buf.begin(), buf.begin() + count);
     }
-    std::size_t Size() const { return m_size; }
+    std::size_t Size() const { return m_bytes.size(); }
     const std::uint8_t* Data() const { return m_bytes.data(); }
 
 private:
+    static constexpr std::size_t kFirstReserve = 80001;
     std::vector<std::uint8_t> m_bytes;
-    std::size_t m_size = 0;
 };
 
 void WriteFile(const std::string& name, const std::array<std::uint8_t, kMidiHeadBytes>& head,
@@ -94,6 +95,7 @@ std::int32_t TMakeMidi::PutDeltaTime(std::int32_t value, std::span<std::uint8_t,
 
 void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol, std::int32_t endCol,
                          std::string& midiName) {
+    m_notesWritten = 0;
     if (head.NoteIntenFileName.empty()) {
         EngineHost().ErrorBox(kNullNameMessage);
         midiName.clear();
@@ -108,6 +110,7 @@ void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol,
     std::array<std::uint8_t, kNoteCount> current{};
     std::array<Change, kNoteCount> changes{};
     TrackBuffer track;
+    std::int64_t notes = 0;
     std::int32_t lastChange = 0;
     for (std::int32_t col = startCol; col < endCol; ++col) {
         previous = current;
@@ -131,6 +134,7 @@ void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol,
             track.Put(kNoteOnStatus);
             track.Put(changes[0].key);
             track.Put(kFirstVelocity);
+            ++notes;
             first = 1;
             delta = 0;
         }
@@ -138,7 +142,8 @@ void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol,
             track.PutDelta(i == first ? delta : 0);
             track.Put(changes[i].key);
             track.Put(changes[i].starts ? kVelocity : kOffVelocity);
-            if (track.Size() > kMidiWorkLimit) {
+            if (changes[i].starts) ++notes;
+            if (track.Size() > kMidiTrackLimit) {
                 table.CloseFile();
                 EngineHost().ErrorBox(kOverflowMessage);
                 midiName.clear();
@@ -182,6 +187,7 @@ void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol,
     fileHead[54] = static_cast<std::uint8_t>(length);
     try {
         WriteFile(outName, fileHead, track);
+        m_notesWritten = notes;
     } catch (const FileIoError&) {
         midiName.clear();
         throw;

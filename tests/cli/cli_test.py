@@ -205,8 +205,11 @@ def case_rejected_file_and_next(c):
     good2 = write_wav(c.path("good2.wav"), melody([72, 76]))
     r = c.run(good1, bad, short, missing, good2)
     expect_exit(r, 1, "a run with rejected files")
-    check(f"{bad}: This file isn't wav File.\nRIFF header couldn't find.\n" in r.stderr,
-          f"the rejection message, prefixed with the file and with its line break: {r.stderr!r}")
+    check(f"{bad}: This file isn't wav File.\n{bad}: RIFF header couldn't find.\n" in r.stderr,
+          f"the two-line rejection message, each line prefixed with the file: {r.stderr!r}")
+    check(all(line.startswith(p + ": ") for line in r.stderr.splitlines() for p in [line.split(": ")[0]])
+          and all(line.split(": ")[0] in (bad, short, missing) for line in r.stderr.splitlines()),
+          f"every line of stderr names its file: {r.stderr!r}")
     check(f"{short}: Recording time of this file must be longer than   0.550 sec.\n" in r.stderr,
           f"the too-short message: {r.stderr!r}")
     check(f"{missing}: " in r.stderr, f"the missing file is named: {r.stderr!r}")
@@ -220,36 +223,107 @@ def case_rejected_file_and_next(c):
 
 
 def case_usage(c):
+    """Usage errors, option forms and value checks, one row each: the arguments, the exit
+    status and what the one line before "Try" must say (None: the run converts)."""
     wav = write_wav(c.path("a.wav"), melody([69], seconds=0.6))
     wav2 = write_wav(c.path("b.wav"), melody([69], seconds=0.6))
-    bad_usage = [
-        [],
-        ["--bogus", wav],
-        ["--tempo", "quick", wav],
-        ["--tempo"],
-        ["--threshold", "abc", wav],
-        ["--threshold", "0.4x", wav],
-        ["--threshold", "nan", wav],
-        ["--threshold", "", wav],
-        ["--mode", "jazz", wav],
-        ["-o", c.path("x.mid"), wav, wav2],
-        ["-o", c.path("x.mid"), "-d", c.path("out"), wav],
-        ["-d"],
+    out = c.path("x.mid")
+    table = [
+        ([], 2, "no input file given"),
+        (["--bogus", wav], 2, "unknown option '--bogus'"),
+        (["-x", wav], 2, "unknown option '-x'"),
+        (["--tempo", "quick", wav], 2, "--tempo must be fast, medium or slow, not 'quick'"),
+        (["--tempo"], 2, "option --tempo needs a value"),
+        (["--mode", "jazz", wav], 2, "--mode must be classic or melody, not 'jazz'"),
+        (["--mode=", wav], 2, "--mode must be classic or melody, not ''"),
+        (["--threshold", "abc", wav], 2, "--threshold must be a number from 0 to 5, not 'abc'"),
+        (["--threshold", "0.4x", wav], 2, "not '0.4x'"),
+        (["--threshold", "nan", wav], 2, "not 'nan'"),
+        (["--threshold", "", wav], 2, "not ''"),
+        (["--threshold", "-1", wav], 2, "--threshold must be from 0 to 5"),
+        (["--threshold=5.01", wav], 2, "--threshold must be from 0 to 5"),
+        (["--quiet=yes", wav], 2, "option --quiet takes no value"),
+        (["-o", out, wav, wav2], 2, "-o names one MIDI file but 2 inputs were given"),
+        (["-o", out, "-d", c.path("out"), wav], 2, "-o and -d cannot be used together"),
+        (["-d"], 2, "option -d needs a value"),
+        (["-o", "-", wav], 2, "cannot go to standard output"),
+        (["-"], 2, "standard input"),
+        (["--", "-"], 2, "standard input"),
+        # Accepted forms: attached and apart, '=' and apart, bundled flags, '--'.
+        (["-qo" + out, wav], 0, None),
+        (["-q", "-o", out, wav], 0, None),
+        (["--output=" + out, "--quiet", wav], 0, None),
+        (["--output", out, "--tempo=slow", "--threshold", "+0.5", "--mode=classic", "--", wav], 0, None),
+        (["--threshold=0", "--threshold", "5", "-o", out, wav], 0, None),
     ]
-    for args in bad_usage:
+    for args, code, problem in table:
+        if os.path.exists(out):
+            os.remove(out)
         r = c.run(*args)
-        expect_exit(r, 2, f"bad usage {args}")
-        check("Usage: ruvo-convert" in r.stderr and r.stdout == "", f"usage on stderr for {args}: {r.stderr!r}")
+        expect_exit(r, code, f"{args}")
+        if problem is None:
+            check(os.path.exists(out), f"{args} writes {out}")
+            continue
+        lines = r.stderr.splitlines()
+        check(len(lines) == 2 and lines[0].startswith("ruvo-convert: ") and problem in lines[0]
+              and lines[1] == "Try 'ruvo-convert --help'." and r.stdout == "",
+              f"{args}: one line naming the problem ({problem!r}), then the hint: {r.stderr!r}")
     check(not os.path.exists(c.path("a.mid")), "bad usage converts nothing")
+
     r = c.run("--help")
     expect_exit(r, 0, "--help")
-    check(r.stdout.startswith("Usage: ruvo-convert"), "--help prints the usage on stdout")
+    check(r.stdout.startswith("Usage: ruvo-convert") and r.stderr == "", "--help prints the usage on stdout")
+    for word in ("--output=FILE", "--output-dir=DIR", "--tempo=WORD", "--threshold=M", "--keep-harmonics",
+                 "--mode=WORD", "--keep-leading-silence", "--keep-work-files", "-q, --quiet", "-v, --verbose",
+                 "-h, --help", "--version", "TMPDIR", "Exit status"):
+        check(word in r.stdout, f"--help names {word}: {r.stdout}")
+    check(max(len(line) for line in r.stdout.splitlines()) <= 80, "--help fits 80 columns")
+    r = c.run("-qh")
+    check(r.returncode == 0 and r.stdout.startswith("Usage:"), "-h among bundled flags shows the help")
     r = c.run("--version")
     expect_exit(r, 0, "--version")
     check(r.stdout == "ruvo-convert 2.00\n", f"--version: {r.stdout!r}")
-    # Accepted spellings of the values.
-    r = c.run("--quiet", "--tempo=slow", "--threshold", "+0.5", "--mode=classic", "--", wav)
-    expect_exit(r, 0, "options with = and --")
+
+
+def case_verbose(c):
+    wav = write_wav(c.path("v.wav"), melody([69, 72], seconds=0.6))
+    r = c.run("-v", "--tempo", "medium", wav)
+    expect_exit(r, 0, "--verbose")
+    lines = r.stderr.splitlines()
+    check(len(lines) == 3 and all(line.startswith(wav + ": ") for line in lines), f"three prefixed lines: {lines}")
+    midi = notes_of(c.path("v.mid"))
+    frames = len(melody([69, 72], seconds=0.6)) // 1024
+    check("read 22050 samples/sec, 16 bits/sample, mono, 1.200 s (26460 samples per channel)" in lines[0], lines[0])
+    check(f"classic analysis, tempo medium, threshold 0.4, harmonics erased: {frames} frames" in lines[1], lines[1])
+    count = len(midi["notes"])
+    check(lines[2].endswith(f"{count} note{'s' if count != 1 else ''} written to {c.path('v.mid')}"), lines[2])
+
+
+def case_long_track(c):
+    """A track far beyond the writer's former 80 kB work array: two minutes of white noise
+    with every peak and harmonic kept. Every note of the final table must be in the file."""
+    rate = 11025
+    wav = c.path("noise.wav")
+    with open(wav, "wb") as f:
+        data = random.Random(14).randbytes(rate * 120)
+        f.write(wav_header(len(data), rate=rate, bits=8) + data)
+    r = c.run("--keep-work-files", "--threshold", "5", "--keep-harmonics", "-o", c.path("noise.mid"), wav)
+    expect_exit(r, 0, "a long track")
+    check(os.path.getsize(c.path("noise.mid")) > 80001, "the track is larger than the old work array")
+    table = [n for n in r.stdout.split() if os.path.basename(n).startswith("not")]
+    check(len(table) == 1, f"the note table is among the kept work files: {r.stdout}")
+    values = array("d")
+    with open(table[0], "rb") as f:
+        values.frombytes(f.read())
+    frames = len(values) // 72
+    starts = 0
+    for col in range(frames - 1):  # the export writes columns 0 .. frames-2
+        for row in range(72):
+            on = values[col * 72 + row] > 0.0
+            before = col > 0 and values[(col - 1) * 72 + row] > 0.0
+            starts += on and not before
+    notes = notes_of(c.path("noise.mid"))["notes"]
+    check(len(notes) == starts, f"{len(notes)} notes in the file, {starts} in the table")
 
 
 def case_output_names(c):
@@ -323,12 +397,8 @@ def case_options_reach_engine(c):
     start_seconds = lead[0]["start"] / COLUMN_TICKS * FRAME_SECONDS
     check(0.8 <= start_seconds <= 1.2, f"with --keep-leading-silence the first note starts at {start_seconds:.2f} s")
 
-    # A negative margin keeps no peak at all: the option must reach the note stage.
-    r = c.run("--threshold", "-1", "-o", c.path("none.mid"), plain)
-    expect_exit(r, 0, "--threshold -1")
-    check(notes_of(c.path("none.mid"))["notes"] == [], "a negative threshold margin leaves no notes")
-
-    # A tone with a strong octave: erased by default, kept with --keep-harmonics.
+    # A tone with a strong octave: erased by default, kept with --keep-harmonics, and left out
+    # again by a margin of 0, which keeps only each frame's loudest peak.
     rich = write_wav(c.path("rich.wav"), melody([57], seconds=1.0, partials=(1.0, 0.8)))
     r = c.run("-o", c.path("erased.mid"), rich)
     expect_exit(r, 0, "harmonics erased")
@@ -336,8 +406,12 @@ def case_options_reach_engine(c):
     r = c.run("--keep-harmonics", "-o", c.path("kept.mid"), rich)
     expect_exit(r, 0, "--keep-harmonics")
     kept = sustained_keys(notes_of(c.path("kept.mid"))["notes"])
+    r = c.run("--keep-harmonics", "--threshold", "0", "-o", c.path("loudest.mid"), rich)
+    expect_exit(r, 0, "--threshold 0")
+    loudest = sustained_keys(notes_of(c.path("loudest.mid"))["notes"])
     check(erased == [57], f"the octave is erased by default: {erased}")
     check(sorted(kept) == [57, 69], f"the octave is kept with --keep-harmonics: {kept}")
+    check(loudest == [57], f"a margin of 0 keeps only the loudest peak: {loudest}")
 
     for args in (["--tempo", "medium"], ["--tempo", "slow"], ["--mode", "melody"]):
         out = c.path("t.mid")
