@@ -11,9 +11,11 @@
 #include "app/uTenpo4.h"
 #include "audio/play.h"
 #include "engine/EngineHost.h"
+#include "panes/KeyBoardPane.h"
 #include "panes/NoteGridPane.h"
 #include "panes/StrCGrid.h"
 #include "platform/IShell.h"
+#include "platform/qt/FluidMidiOut.h"
 #include "platform/qt/PathConvert.h"
 
 #include <QAction>
@@ -23,6 +25,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusTipEvent>
@@ -121,6 +124,7 @@ void TRuvoAppForm::FormCreate() {
     SetUpScratchGrid(*m_midiDispBackUp);
 
     CreateStatusPanels(client);
+    CreateKeyBoard(client);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
@@ -207,6 +211,41 @@ void TRuvoAppForm::CreateStatusPanels(QWidget* client) {
     m_statusBar->setObjectName(QStringLiteral("StatusBar"));
     m_statusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_statusBar->setGeometry(0, 489, kClientWidth, 17);
+}
+
+void TRuvoAppForm::CreateKeyBoard(QWidget* client) {
+    m_midiOut = new FluidMidiOut(this);  // owned by parent
+    m_keyBoard = new TKeyBoard(client);  // owned by parent
+    m_keyBoard->setGeometry(80, 168, 57, 201);
+    m_keyBoard->SetMidiOut(m_midiOut);
+    FollowNoteGridRows();
+    connect(m_midiDisp2, &TStrColGrid::OnTopLeftChanged, this, &TRuvoAppForm::FollowNoteGridRows);
+    connect(m_keyBoard, &TKeyBoard::OnMidiError, this, &TRuvoAppForm::KeyBoardMidiError);
+    auto* devices = new QMediaDevices(this);  // owned by parent
+    connect(devices, &QMediaDevices::audioOutputsChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    QTimer::singleShot(0, this, &TRuvoAppForm::ShowSoundStatus);
+    QTimer::singleShot(0, m_midiOut, &FluidMidiOut::Preload);
+}
+
+void TRuvoAppForm::FollowNoteGridRows() {
+    if (m_keyBoard->DefaultRowHeight() != m_midiDisp2->DefaultRowHeight()) {
+        m_keyBoard->SetDefaultRowHeight(m_midiDisp2->DefaultRowHeight());
+    }
+    m_keyBoard->SetTopRow(m_midiDisp2->TopRow());
+    m_keyBoard->viewport()->update();
+}
+
+void TRuvoAppForm::KeyBoardMidiError(const QString& text) {
+    // The message only: closing the program here would lose the document and its edits.
+    EngineHost().ErrorBox(text.toStdString());
+    ShowSoundStatus();
+}
+
+void TRuvoAppForm::ShowSoundStatus() {
+    const std::string missing = m_midiOut->Unavailable();
+    if (!missing.empty()) {
+        ShowHint(QString::fromStdString(missing));
+    }
 }
 
 bool TRuvoAppForm::event(QEvent* event) {
@@ -403,6 +442,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     }
     setWindowTitle(QStringLiteral("Ruvo - ") + FileNameFromEngine(doc.FileName));
     ApplyNoteGridMetrics(*m_midiDisp2, *m_midiDispBackUp, doc);
+    FollowNoteGridRows();
     const std::array<std::string, kWavInfoPanels> texts = StatusPanelTexts(doc);
     for (std::size_t i = 0; i < texts.size(); ++i) {
         m_wavInfo[i]->setText(QString::fromStdString(texts[i]));
@@ -420,6 +460,7 @@ void TRuvoAppForm::GridFileBuilt(bool fresh) {
         // document would open where the previous one had been scrolled to.
         m_midiDisp2->SetLeftCol(m_pipeline->Doc.ViewStart);
     }
+    FollowNoteGridRows();
 }
 
 void TRuvoAppForm::EnableSaveMidi() {

@@ -24,9 +24,12 @@ class QToolButton;
 namespace ruvo {
 
 class DocumentPipeline;
+class FluidMidiOut;
+class IMidiOut;
 class IShell;
 class TAboutBox;
 class TIntenCalProgress;
+class TKeyBoard;
 class TPlayer;
 class TStrColGrid;
 class TTempo2;
@@ -46,6 +49,7 @@ public:
     TIntenCalProgress* Progress() const { return m_progress; }
     TStrColGrid* MidiDisp2() const { return m_midiDisp2; }
     TStrColGrid* MididispbackUp() const { return m_midiDispBackUp; }
+    TKeyBoard* KeyBoard() const { return m_keyBoard; }
     QLabel* WavInfoPanel(std::size_t index) const { return m_wavInfo.at(index); }
     QLabel* StatusBarLabel() const { return m_statusBar; }
     QToolButton* OpenBtn() const { return m_openBtn; }
@@ -105,6 +109,11 @@ private:
     void CreateMenus();
     void CreateSpeedPanel(QWidget* client);
     void CreateStatusPanels(QWidget* client);
+    // The keyboard beside the note grid, its MIDI output and the sound status messages.
+    void CreateKeyBoard(QWidget* client);
+    void FollowNoteGridRows();
+    void KeyBoardMidiError(const QString& text);
+    void ShowSoundStatus();
     // Runs a command; an exception it raises is shown and ends it. Afterwards a close or a
     // recording that waited for a conversion to end gets its turn.
     template <typename Command>
@@ -119,6 +128,8 @@ private:
     TIntenCalProgress* m_progress = nullptr;  // owned by parent
     TStrColGrid* m_midiDisp2 = nullptr;       // owned by parent
     TStrColGrid* m_midiDispBackUp = nullptr;  // owned by parent
+    TKeyBoard* m_keyBoard = nullptr;          // owned by parent
+    FluidMidiOut* m_midiOut = nullptr;        // owned by parent
     QFrame* m_speedPanel = nullptr;           // owned by parent
     QToolButton* m_openBtn = nullptr;         // owned by parent
     QToolButton* m_saveMidi = nullptr;        // owned by parent

@@ -109,7 +109,12 @@ std::set<std::string> WorkFileNames(const WavHead& doc) {
 std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
+        std::string name = entry.path().filename().string();
+        // Without a sound server the sound client library keeps its runtime folder here.
+        if (name.starts_with("pulse-")) {
+            continue;
+        }
+        names.insert(std::move(name));
     }
     return names;
 }

@@ -1,0 +1,101 @@
+#include "platform/qt/FluidMidiOut.h"
+
+#include "platform/qt/PushSink.h"
+
+#include <QAudioFormat>
+#include <QTimer>
+
+namespace ruvo {
+
+namespace {
+
+constexpr int kBufferMs = 20;
+// A released note rings on; the sink keeps playing that long after Close.
+constexpr int kTailMs = 2000;
+
+}  // namespace
+
+FluidMidiOut::FluidMidiOut(QObject* parent) : QObject(parent) {
+    m_sink = new PushSink(this);  // owned by parent
+    m_idleTimer = new QTimer(this);  // owned by parent
+    m_idleTimer->setSingleShot(true);
+    m_idleTimer->setInterval(kTailMs);
+    connect(m_idleTimer, &QTimer::timeout, this, &FluidMidiOut::StopWhenIdle);
+}
+
+FluidMidiOut::~FluidMidiOut() = default;
+
+std::string FluidMidiOut::Unavailable() const {
+    if (!PushSink::OutputAvailable()) {
+        return "No sound output device: the keyboard is silent.";
+    }
+    if (!m_synth.Loaded() && FluidSynth::FindSoundFont().empty()) {
+        return "No General MIDI soundfont (timgm6mb-soundfont): the keyboard is silent.";
+    }
+    return {};
+}
+
+std::int32_t FluidMidiOut::Open() {
+    if (m_open) {
+        return kMidiAllocated;
+    }
+    if (!PushSink::OutputAvailable()) {
+        return kMidiNoDevice;
+    }
+    if (!m_synth.Load()) {
+        return kMidiNoMap;
+    }
+    m_idleTimer->stop();
+    if (!m_sink->Active()) {
+        QAudioFormat format;
+        format.setSampleRate(FluidSynth::kSampleRate);
+        format.setChannelCount(FluidSynth::kChannels);
+        format.setSampleFormat(QAudioFormat::Int16);
+        if (!m_sink->Start(format, kBufferMs, [this](char* data, qint64 maxBytes) { return Fill(data, maxBytes); })) {
+            return kMidiOpenFailed;
+        }
+    }
+    m_open = true;
+    return kMidiOpenOk;
+}
+
+void FluidMidiOut::Reset() {
+    if (m_open) {
+        m_synth.AllNotesOff();
+    }
+}
+
+void FluidMidiOut::ShortMsg(std::uint32_t message) {
+    if (m_open) {
+        m_synth.ShortMsg(message);
+    }
+}
+
+void FluidMidiOut::Close() {
+    if (!m_open) {
+        return;
+    }
+    m_open = false;
+    m_idleTimer->start();
+}
+
+int FluidMidiOut::BufferMs() const {
+    constexpr qint64 kBytesPerMs = qint64{FluidSynth::kSampleRate} * FluidSynth::kChannels * 2 / 1000;
+    return static_cast<int>(m_sink->BufferBytes() / kBytesPerMs);
+}
+
+qint64 FluidMidiOut::Fill(char* data, qint64 maxBytes) {
+    constexpr qint64 kFrameBytes = qint64{FluidSynth::kChannels} * 2;
+    const qint64 frames = maxBytes / kFrameBytes;
+    m_synth.Render(reinterpret_cast<std::int16_t*>(data), static_cast<int>(frames));
+    return frames * kFrameBytes;
+}
+
+void FluidMidiOut::StopWhenIdle() {
+    if (!m_open) {
+        m_synth.AllNotesOff();
+        m_sink->Stop();
+    }
+}
+
+}  // namespace ruvo

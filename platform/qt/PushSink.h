@@ -1,0 +1,69 @@
+#pragma once
+// A QAudioSink on the default output in push mode: a precise timer of a few milliseconds asks
+// the owner's fill function for as many bytes as the sink has room for, which keeps the
+// latency at the sink's small buffer. After SourceEnded() it reports OnDrained once what was
+// written has left the sink. Owned by its user (QObject parent or unique_ptr); UI thread only.
+
+#include <QAudioFormat>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAudioSink;
+class QIODevice;
+class QTimer;
+
+namespace ruvo {
+
+class PushSink : public QObject {
+    Q_OBJECT
+
+public:
+    // Writes at most `maxBytes` (whole frames) to `data`; returns the count, or -1 when the
+    // source has ended (as SourceEnded()).
+    using Fill = std::function<qint64(char* data, qint64 maxBytes)>;
+
+    explicit PushSink(QObject* parent = nullptr);
+    ~PushSink() override;
+
+    // Starts on the current default output; false with LastError() when there is no device
+    // or the sink refuses the format. `bufferMs`: the sink's buffer, which is the latency.
+    [[nodiscard]] bool Start(const QAudioFormat& format, int bufferMs, Fill fill);
+    // Stops at once; what is still buffered is dropped.
+    void Stop();
+    void Suspend();
+    void Resume();
+    bool Active() const { return m_sink != nullptr; }
+    bool Suspended() const { return m_suspended; }
+    // No more data will come: OnDrained follows once the sink has played what it holds.
+    void SourceEnded();
+    // Microseconds of sound the sink has played since Start.
+    qint64 PlayedUSecs() const;
+    // The sink's buffer in bytes (valid while active).
+    qint64 BufferBytes() const;
+    const QString& LastError() const { return m_lastError; }
+
+    static bool OutputAvailable();
+
+signals:
+    void OnDrained();
+
+private:
+    void Feed();
+
+    std::unique_ptr<QAudioSink> m_sink;
+    QIODevice* m_io = nullptr;  // owned by m_sink
+    QTimer* m_timer = nullptr;  // owned by this
+    Fill m_fill;
+    std::vector<char> m_scratch;
+    QString m_lastError;
+    qint64 m_written = 0;
+    qint64 m_bytesPerSecond = 0;
+    bool m_sourceEnded = false;
+    bool m_suspended = false;
+};
+
+}  // namespace ruvo
