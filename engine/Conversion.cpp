@@ -1,5 +1,7 @@
 #include "engine/Conversion.h"
 
+#include "engine/EngineHost.h"
+#include "engine/FileIoError.h"
 #include "engine/TNote.h"
 #include "engine/WavProc.h"
 
@@ -38,7 +40,27 @@ private:
     Engine& m_engine;
 };
 
+// Swallows the check's boxes during a probe.
+class SilentHost : public IEngineHost {
+public:
+    void ErrorBox(const std::string&) override {}
+    void MessageBox(const std::string&) override {}
+};
+
 }  // namespace
+
+WavRejection ProbeWavFile(TWavProc& wav, const std::string& fileName) {
+    SilentHost silent;
+    ScopedEngineHost scope(silent);
+    wav.SetMaxTime(kDefaultMaxTime);
+    WavHead probe;
+    try {
+        wav.CheckWavFile(fileName, WavHead{}, probe);
+    } catch (const FileIoError&) {
+        return WavRejection::Size;
+    }
+    return probe.FileName.empty() ? wav.LastRejection() : WavRejection::None;
+}
 
 std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& work, const TickFn& tick) {
     wav.SetMaxTime(kDefaultMaxTime);

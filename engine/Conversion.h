@@ -13,6 +13,7 @@ namespace ruvo {
 
 class TNote;
 class TWavProc;
+enum class WavRejection;
 
 constexpr std::int32_t kCancelled = -2;  // a stage's result after the caller cancelled
 
@@ -26,6 +27,11 @@ using TickFn = std::function<bool(Tick)>;
 // 0: done; -1: rejected or failed (message shown); kCancelled: cancelled. On failure and on
 // cancel `work` names every work file the run made (DeleteRunFiles removes them).
 std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& work, const TickFn& tick);
+
+// The check's verdict on `fileName` without showing its message, for deciding whether the file
+// goes to the check or to an import: None when accepted. A file that cannot be read at all
+// counts as Size, so that the check's own run reports it.
+WavRejection ProbeWavFile(TWavProc& wav, const std::string& fileName);
 
 // Note stage on `rec`; fresh = 1 creates the note files (their names land in rec at once),
 // 0 re-runs on the files rec names. 0: done; kCancelled: cancelled.

@@ -96,6 +96,10 @@ private:
 
 }  // namespace
 
+std::string TooLongMessage(double maxTime) {
+    return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";
+}
+
 TWavProc::TWavProc()
     : m_frame(kFrameSamples),
       m_work(kFftPoints),
@@ -108,7 +112,8 @@ void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
 std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& oldHead, WavHead& newHead) {
     WavHead head = oldHead;
     head.FileName.clear();
-    const auto reject = [&newHead](const std::string& message) {
+    const auto reject = [this, &newHead](const std::string& message, WavRejection kind = WavRejection::Layout) {
+        m_lastRejection = kind;
         EngineHost().ErrorBox(message);
         newHead.FileName.clear();
         return -1;
@@ -119,7 +124,9 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
     file.Open(fileName, RawFile::Mode::Read);
     const std::size_t got = file.Read(bytes, sizeof bytes);
     file.Close();
-    if (got < sizeof bytes) return reject("File size smaller than 300bytes.\nOr can't read the file.");
+    if (got < sizeof bytes) {
+        return reject("File size smaller than 300bytes.\nOr can't read the file.", WavRejection::Size);
+    }
     if (std::memcmp(bytes, "RIFF", 4) != 0) return reject("This file isn't wav File.\nRIFF header couldn't find.");
 
     const std::int32_t fmt = FindTag(bytes, kFmtFirstOffset, "fmt ");
@@ -147,11 +154,13 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
 
     const double seconds = static_cast<double>(count) / rate;
     if (seconds > m_maxTime || count > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-        return reject("Recording time of this file must be less than " + std::to_string(RoundToInt(m_maxTime)) +
-                      " sec.");
+        return reject(TooLongMessage(m_maxTime), WavRejection::Length);
     }
-    if (seconds < kMinTime) return reject("Recording time of this file must be longer than   0.550 sec.");
+    if (seconds < kMinTime) {
+        return reject("Recording time of this file must be longer than   0.550 sec.", WavRejection::Length);
+    }
 
+    m_lastRejection = WavRejection::None;
     head.FileName = fileName;
     head.SampleRate = static_cast<std::int32_t>(rate);
     head.SampleCount = static_cast<std::int32_t>(count);

@@ -26,6 +26,14 @@ constexpr std::int32_t kReaderSamples = 90000;   // samples per raw reader buffe
 constexpr std::int32_t kAnalyzeOpen = -1;
 constexpr std::int32_t kAnalyzeClose = -2;
 
+// Why the last CheckWavFile refused its file. Layout covers what another reader may still
+// understand (not RIFF, the format chunk, channels, rate, bits, no data chunk where the check
+// looks); Size and Length are refusals of the file itself.
+enum class WavRejection { None, Size, Layout, Length };
+
+// The check's message for a recording longer than `maxTime` seconds.
+std::string TooLongMessage(double maxTime);
+
 // One raw reader over the WAV data: a file in units of the sample size and a buffer load of
 // kReaderSamples.
 template <typename Sample>
@@ -46,6 +54,8 @@ public:
     // cleared, result -1. A file that cannot be opened or read throws FileIoError.
     std::int32_t CheckWavFile(const std::string& fileName, const WavHead& oldHead, WavHead& newHead);
     void GetWavHead(WavHead& head) const { head = m_head; }
+    // None after an acceptance.
+    WavRejection LastRejection() const { return m_lastRejection; }
     // Called after every buffer load of the sample preparation; returning false ends it with
     // StepCancelled.
     void SetIdle(IdleHook::Fn idle) { m_idle.Set(std::move(idle)); }
@@ -106,6 +116,7 @@ private:
     std::int32_t m_plannedOrder = 0;
     std::array<double, kFrameSamples> m_hamming{};  // window factor per sample of a frame
     double m_maxTime = kDefaultMaxTime;
+    WavRejection m_lastRejection = WavRejection::None;
     WavHead m_head;
     TFileBase m_inFile;
     TFileBase m_outFile;

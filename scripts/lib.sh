@@ -2,8 +2,10 @@
 
 # What building needs; the tests need the rest.
 RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
-                     libfluidsynth-dev timgm6mb-soundfont python3)
-RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" xvfb xauth pulseaudio pulseaudio-utils sox python3-mido)
+                     libfluidsynth-dev timgm6mb-soundfont python3 libsndfile1-dev libsoxr-dev)
+# libsox-fmt-mp3 lets sox write the MP3 inputs of the import tests.
+RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-mp3
+                    python3-mido)
 
 ruvo_log() {
     printf '== %s\n' "$*"

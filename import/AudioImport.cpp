@@ -1,0 +1,422 @@
+#include "import/AudioImport.h"
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <type_traits>
+#include <unistd.h>
+#include <vector>
+
+namespace ruvo {
+namespace {
+
+constexpr std::size_t kBlockFrames = 8192;  // source samples per channel read at once
+constexpr std::int32_t kHighRate = 44100;
+constexpr std::int32_t kLowRate = 22050;
+constexpr std::int32_t kLowestRate = 11025;
+constexpr std::size_t kHeaderBytes = 44;
+constexpr std::uint32_t kBytesPerSample = 2;
+constexpr double kFullScale = 32768.0;  // a float sample of 1.0 in 16-bit units
+
+// libsndfile's reasons without their "Error : " or "System error : " lead.
+std::string Reason(const char* text) {
+    std::string reason = text != nullptr ? text : "unknown error";
+    for (const char* lead : {"System error : ", "Error : "}) {
+        if (reason.starts_with(lead)) reason.erase(0, std::strlen(lead));
+    }
+    return reason;
+}
+
+// The MP3 decoder inside libsndfile writes notes to standard error while it tries a file that
+// is not MP3; they would only confuse next to our own message.
+class QuietStderr {
+public:
+    QuietStderr() {
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (m_saved >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+        if (null >= 0) close(null);
+    }
+    ~QuietStderr() {
+        if (m_saved < 0) return;
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int m_saved = -1;
+};
+
+std::string FormatName(int format) {
+    const int sub = format & SF_FORMAT_SUBMASK;
+    switch (format & SF_FORMAT_TYPEMASK) {
+        case SF_FORMAT_WAV:
+        case SF_FORMAT_WAVEX: return "WAV";
+        case SF_FORMAT_RF64: return "RF64";
+        case SF_FORMAT_W64: return "Wave64";
+        case SF_FORMAT_AIFF: return "AIFF";
+        case SF_FORMAT_AU: return "AU";
+        case SF_FORMAT_CAF: return "CAF";
+        case SF_FORMAT_FLAC: return "FLAC";
+        case SF_FORMAT_OGG: return sub == SF_FORMAT_OPUS ? "Opus" : sub == SF_FORMAT_VORBIS ? "Ogg Vorbis" : "Ogg";
+        case SF_FORMAT_MPEG:
+            return sub == SF_FORMAT_MPEG_LAYER_III ? "MP3" : sub == SF_FORMAT_MPEG_LAYER_II ? "MP2" : "MPEG audio";
+        default: break;
+    }
+    SF_FORMAT_INFO info{};
+    info.format = format & SF_FORMAT_TYPEMASK;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr) {
+        // "AIFF (Apple/SGI)" and the like: the part before the explanation.
+        std::string name = info.name;
+        return name.substr(0, name.find(" ("));
+    }
+    return "sound";
+}
+
+std::string EncodingName(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8: return "8-bit";
+        case SF_FORMAT_PCM_16: return "16-bit";
+        case SF_FORMAT_PCM_24: return "24-bit";
+        case SF_FORMAT_PCM_32: return "32-bit";
+        case SF_FORMAT_FLOAT: return "32-bit float";
+        case SF_FORMAT_DOUBLE: return "64-bit float";
+        case SF_FORMAT_ULAW: return "u-law";
+        case SF_FORMAT_ALAW: return "A-law";
+        case SF_FORMAT_IMA_ADPCM:
+        case SF_FORMAT_MS_ADPCM: return "ADPCM";
+        default: return {};
+    }
+}
+
+enum class Side { Left, Right, Both };
+
+Side SideOf(int position) {
+    switch (position) {
+        case SF_CHANNEL_MAP_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_REAR_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+        case SF_CHANNEL_MAP_SIDE_LEFT:
+        case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_TOP_REAR_LEFT: return Side::Left;
+        case SF_CHANNEL_MAP_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_REAR_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+        case SF_CHANNEL_MAP_SIDE_RIGHT:
+        case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_TOP_REAR_RIGHT: return Side::Right;
+        default: return Side::Both;
+    }
+}
+
+// Mixes more than two channels down to stereo: each output side is the mean of the channels
+// on that side and of those in the middle (centre, LFE, mono), so it never clips. Without a
+// channel map the channels pair up as left and right in turn; an odd last one is the middle.
+class Downmix {
+public:
+    Downmix(SNDFILE* file, int channels) {
+        std::vector<int> map(static_cast<std::size_t>(channels));
+        const bool mapped = sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(),
+                                       static_cast<int>(map.size() * sizeof(int))) == SF_TRUE;
+        for (int c = 0; c < channels; ++c) {
+            Side side = c % 2 == 0 ? Side::Left : Side::Right;
+            if (mapped) {
+                side = SideOf(map[static_cast<std::size_t>(c)]);
+            } else if (c == channels - 1 && channels % 2 == 1) {
+                side = Side::Both;
+            }
+            m_left.push_back(side != Side::Right ? 1.0F : 0.0F);
+            m_right.push_back(side != Side::Left ? 1.0F : 0.0F);
+        }
+        Normalise(m_left);
+        Normalise(m_right);
+    }
+
+    // `in` holds `frames` frames of all channels; `out` receives two per frame.
+    void Mix(const float* in, std::size_t frames, float* out) const {
+        const std::size_t channels = m_left.size();
+        for (std::size_t f = 0; f < frames; ++f, in += channels) {
+            float left = 0.0F;
+            float right = 0.0F;
+            for (std::size_t c = 0; c < channels; ++c) {
+                left += m_left[c] * in[c];
+                right += m_right[c] * in[c];
+            }
+            *out++ = left;
+            *out++ = right;
+        }
+    }
+
+private:
+    static void Normalise(std::vector<float>& weights) {
+        float sum = 0.0F;
+        for (float w : weights) sum += w;
+        if (sum > 0.0F)
+            for (float& w : weights) w /= sum;
+    }
+
+    std::vector<float> m_left;
+    std::vector<float> m_right;
+};
+
+void PutLe(unsigned char* at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// The canonical 44-byte header: "RIFF", "WAVE", a 16-byte PCM format chunk, "data".
+std::array<unsigned char, kHeaderBytes> CanonicalHeader(std::uint32_t rate, std::uint32_t channels,
+                                                        std::uint32_t dataBytes) {
+    std::array<unsigned char, kHeaderBytes> h{};
+    const std::uint32_t block = channels * kBytesPerSample;
+    std::memcpy(h.data(), "RIFF", 4);
+    PutLe(h.data() + 4, 36 + dataBytes, 4);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    PutLe(h.data() + 16, 16, 4);  // format chunk size
+    PutLe(h.data() + 20, 1, 2);   // PCM
+    PutLe(h.data() + 22, channels, 2);
+    PutLe(h.data() + 24, rate, 4);
+    PutLe(h.data() + 28, rate * block, 4);  // byte rate
+    PutLe(h.data() + 32, block, 2);
+    PutLe(h.data() + 34, 16, 2);  // bits per sample
+    std::memcpy(h.data() + 36, "data", 4);
+    PutLe(h.data() + 40, dataBytes, 4);
+    return h;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct ResamplerDeleter {
+    void operator()(soxr_t resampler) const { soxr_delete(resampler); }
+};
+using ResamplerPtr = std::unique_ptr<std::remove_pointer_t<soxr_t>, ResamplerDeleter>;
+
+// The 16-bit output: float samples scaled to full scale, rounded to the nearest integer with
+// ties to even (the rounding everywhere in this program) and clipped to the 16-bit range.
+class PcmWriter {
+public:
+    PcmWriter(std::FILE* file, std::size_t channels, std::int64_t maxFrames)
+        : m_file(file), m_channels(channels), m_left(maxFrames) {}
+
+    bool Put(const float* samples, std::size_t frames) {
+        frames = std::min<std::size_t>(frames, static_cast<std::size_t>(m_left));
+        m_pcm.resize(frames * m_channels);
+        for (std::size_t i = 0; i < m_pcm.size(); ++i) {
+            const double scaled = std::clamp(static_cast<double>(samples[i]) * kFullScale, -kFullScale, kFullScale - 1);
+            m_pcm[i] = static_cast<std::int16_t>(std::lrint(scaled));
+        }
+        for (std::int16_t& v : m_pcm) v = LittleEndian(v);
+        if (std::fwrite(m_pcm.data(), sizeof(std::int16_t), m_pcm.size(), m_file) != m_pcm.size()) return false;
+        m_left -= static_cast<std::int64_t>(frames);
+        m_written += static_cast<std::int64_t>(frames);
+        return true;
+    }
+    bool Full() const { return m_left <= 0; }
+    std::int64_t Written() const { return m_written; }
+
+private:
+    static std::int16_t LittleEndian(std::int16_t v) {
+        if constexpr (std::endian::native == std::endian::little) return v;
+        const auto u = static_cast<std::uint16_t>(v);
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>((u >> 8) | (u << 8)));
+    }
+
+    std::FILE* m_file;
+    std::size_t m_channels;
+    std::int64_t m_left;
+    std::int64_t m_written = 0;
+    std::vector<std::int16_t> m_pcm;
+};
+
+}  // namespace
+
+struct TAudioImport::SoundFile {
+    explicit SoundFile(SNDFILE* file) : File(file) {}
+    ~SoundFile() { sf_close(File); }
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+    SNDFILE* File;
+    bool Read = false;  // a write has read from it: the next one seeks back first
+};
+
+double AudioSource::Seconds() const {
+    return SampleRate > 0 ? static_cast<double>(Frames) / SampleRate : 0.0;
+}
+
+std::int32_t ImportedRate(std::int32_t sourceRate) {
+    if (sourceRate > kLowRate) return kHighRate;
+    return sourceRate == kLowestRate ? kLowestRate : kLowRate;
+}
+
+std::int32_t ImportedChannels(std::int32_t sourceChannels) { return std::min<std::int32_t>(sourceChannels, 2); }
+
+std::string DescribeSource(const AudioSource& source) {
+    std::string text = std::to_string(source.SampleRate) + " Hz, ";
+    if (!source.Encoding.empty()) text += source.Encoding + " ";
+    text += source.Format;
+    if (source.Channels > 2) text += ", " + std::to_string(source.Channels) + " channels";
+    return text;
+}
+
+std::string DescribeImported(const AudioSource& source) {
+    std::string text = std::to_string(ImportedRate(source.SampleRate)) + " Hz, 16-bit";
+    if (source.Channels > 2) text += ", stereo";
+    return text;
+}
+
+TAudioImport::TAudioImport() = default;
+TAudioImport::~TAudioImport() = default;
+
+std::int32_t TAudioImport::Open(const std::string& fileName) {
+    m_file.reset();
+    m_source = {};
+    m_error.clear();
+    SF_INFO info{};
+    SNDFILE* file = nullptr;
+    {
+        QuietStderr quiet;
+        file = sf_open(fileName.c_str(), SFM_READ, &info);
+    }
+    if (file == nullptr) {
+        const int code = sf_error(nullptr);
+        std::error_code ignored;
+        // Only a failure to open or read the file is the system's; for any other file the
+        // MP3 probe's own reason ("not a regular file") would mislead.
+        const bool formatUnknown = code != SF_ERR_SYSTEM && code != SF_ERR_MALFORMED_FILE &&
+                                   code != SF_ERR_UNSUPPORTED_ENCODING &&
+                                   std::filesystem::is_regular_file(fileName, ignored);
+        m_error = formatUnknown ? "Format not recognised." : Reason(sf_strerror(nullptr));
+        return -1;
+    }
+    m_file = std::make_unique<SoundFile>(file);
+    if (info.channels < 1 || info.samplerate < 1) {
+        m_file.reset();
+        m_error = "the file holds no sound channels";
+        return -1;
+    }
+    m_source.Format = FormatName(info.format);
+    m_source.Encoding = EncodingName(info.format);
+    m_source.SampleRate = info.samplerate;
+    m_source.Channels = info.channels;
+    m_source.Frames = info.frames;
+    return 0;
+}
+
+std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t maxFrames,
+                                    const std::function<bool()>& idle) {
+    m_error.clear();
+    if (!m_file) {
+        m_error = "no sound file is open";
+        return -1;
+    }
+    SNDFILE* in = m_file->File;
+    if (m_file->Read && sf_seek(in, 0, SEEK_SET) < 0) {
+        m_error = std::string("cannot read it again: ") + sf_strerror(in);
+        return -1;
+    }
+    m_file->Read = true;
+    const auto fail = [this](const std::string& reason) {
+        m_error = reason;
+        return -1;
+    };
+    const auto writeFailed = [&]() { return fail("cannot write " + outName + ": " + std::strerror(errno)); };
+
+    FilePtr out(std::fopen(outName.c_str(), "wb"));
+    if (!out) return writeFailed();
+    const auto rate = static_cast<std::uint32_t>(ImportedRate(m_source.SampleRate));
+    const auto channels = static_cast<std::size_t>(ImportedChannels(m_source.Channels));
+    // The data size field holds 32 bits.
+    const std::int64_t largest =
+        static_cast<std::int64_t>((std::numeric_limits<std::uint32_t>::max() - 36) / (channels * kBytesPerSample));
+    const auto header = CanonicalHeader(rate, static_cast<std::uint32_t>(channels), 0);
+    if (std::fwrite(header.data(), 1, header.size(), out.get()) != header.size()) return writeFailed();
+
+    ResamplerPtr resampler;
+    if (static_cast<std::int32_t>(rate) != m_source.SampleRate) {
+        soxr_error_t error = nullptr;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        resampler.reset(soxr_create(m_source.SampleRate, rate, static_cast<unsigned>(channels), &error, &io,
+                                    &quality, nullptr));
+        if (error != nullptr) return fail(std::string("cannot resample: ") + error);
+    }
+
+    const auto sourceChannels = static_cast<std::size_t>(m_source.Channels);
+    std::vector<float> block(kBlockFrames * sourceChannels);
+    std::vector<float> mixed;
+    std::optional<Downmix> downmix;
+    if (sourceChannels > 2) {
+        downmix.emplace(in, m_source.Channels);
+        mixed.resize(kBlockFrames * 2);
+    }
+    // Room for one block's output at the highest ratio (8000 to 22050 per second is below 3).
+    const double ratio = static_cast<double>(rate) / m_source.SampleRate;
+    std::vector<float> resampled((static_cast<std::size_t>(std::ceil(kBlockFrames * ratio)) + 64) * channels);
+    const std::size_t resampledFrames = resampled.size() / channels;
+
+    PcmWriter pcm(out.get(), channels, std::min(maxFrames, largest));
+    const auto resample = [&](const float* samples, std::size_t frames) {
+        std::size_t used = 0;
+        do {
+            std::size_t taken = 0;
+            std::size_t made = 0;
+            if (soxr_error_t error = soxr_process(resampler.get(), samples ? samples + used * channels : nullptr,
+                                                  frames - used, &taken, resampled.data(), resampledFrames, &made)) {
+                m_error = std::string("cannot resample: ") + error;
+                return false;
+            }
+            if (!pcm.Put(resampled.data(), made)) return false;
+            used += taken;
+            if (samples == nullptr && made == 0) break;  // flushed
+            if (samples != nullptr && taken == 0 && made == 0) break;
+        } while (samples == nullptr || used < frames);
+        return true;
+    };
+
+    while (!pcm.Full()) {
+        const sf_count_t got = sf_readf_float(in, block.data(), static_cast<sf_count_t>(kBlockFrames));
+        if (sf_error(in) != SF_ERR_NO_ERROR) return fail("cannot decode it: " + Reason(sf_strerror(in)));
+        if (got <= 0) break;
+        const auto frames = static_cast<std::size_t>(got);
+        const float* samples = block.data();
+        if (downmix) {
+            downmix->Mix(samples, frames, mixed.data());
+            samples = mixed.data();
+        }
+        const bool ok = resampler ? resample(samples, frames) : pcm.Put(samples, frames);
+        if (!ok) return m_error.empty() ? writeFailed() : -1;
+        if (idle && !idle()) return kImportCancelled;
+    }
+    if (resampler && !pcm.Full() && !resample(nullptr, 0)) return m_error.empty() ? writeFailed() : -1;
+
+    const auto dataBytes = static_cast<std::uint32_t>(static_cast<std::uint64_t>(pcm.Written()) * channels *
+                                                      kBytesPerSample);
+    const auto final = CanonicalHeader(rate, static_cast<std::uint32_t>(channels), dataBytes);
+    if (std::fseek(out.get(), 0, SEEK_SET) != 0 ||
+        std::fwrite(final.data(), 1, final.size(), out.get()) != final.size()) {
+        return writeFailed();
+    }
+    if (std::fclose(out.release()) != 0) return writeFailed();
+    return 0;
+}
+
+}  // namespace ruvo

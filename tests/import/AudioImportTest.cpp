@@ -1,0 +1,278 @@
+#include "import/AudioImport.h"
+
+#include "engine/Conversion.h"
+#include "engine/TMakeMidi.h"
+#include "engine/TNote.h"
+#include "engine/Units.h"
+#include "engine/WavProc.h"
+#include "import/ImportFormats.h"
+#include "tests/testsupport/ByteWriter.h"
+#include "tests/testsupport/MidiReader.h"
+#include "tests/testsupport/RecordingHost.h"
+#include "tests/testsupport/Signals.h"
+#include "tests/testsupport/TempDir.h"
+#include "tests/testsupport/WavWriter.h"
+
+#include <sndfile.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace ruvo;
+using namespace ruvo::testsupport;
+
+namespace {
+
+// A4, C#5, E5, A5 (keys 69, 73, 76, 81), 0.51 s each, the last fading out, then silence.
+const std::vector<int> kMelody{36, 40, 43, 48};
+const std::vector<int> kMelodyKeys{69, 73, 76, 81};
+constexpr std::int64_t kNoLimit = std::int64_t{1} << 40;
+constexpr std::int64_t kSustainedTicks = 4 * 15;  // four frames: shorter notes are codec noise
+
+std::vector<double> Melody(double rate) {
+    const auto each = static_cast<std::size_t>(11 * 1024 * rate / 22050);
+    std::vector<double> signal = NoteSequence(kMelody, each, rate, 12000.0);
+    for (std::size_t i = 0; i < 512; ++i) signal[signal.size() - 1 - i] *= static_cast<double>(i) / 512.0;
+    Append(signal, Silence(each));
+    return signal;
+}
+
+class AudioImportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reference = dir.File("reference.wav");
+        referenceSamples = Quantize(Melody(44100), 16);
+        WriteWav(reference, {44100, 1, 16}, referenceSamples);
+    }
+
+    // sox turns the reference into `name` with the output options given.
+    std::string Sox(const std::string& name, const std::string& options) {
+        const std::string out = dir.File(name);
+        const std::string command = std::string(RUVO_SOX) + " -D -q " + reference + " " + options + " " + out;
+        if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+        return out;
+    }
+
+    // Imports `input` into a work file; empty when the import failed.
+    std::string Import(const std::string& input, std::int64_t maxFrames = kNoLimit) {
+        TAudioImport import;
+        if (import.Open(input) != 0) {
+            ADD_FAILURE() << input << ": " << import.LastError();
+            return {};
+        }
+        const std::string out = dir.File("imported.wav");
+        if (import.WriteWav(out, maxFrames, nullptr) != 0) {
+            ADD_FAILURE() << input << ": " << import.LastError();
+            return {};
+        }
+        return out;
+    }
+
+    // The whole conversion of an accepted WAV file; the keys of its notes longer than a few
+    // frames, empty when it was refused.
+    std::vector<int> SustainedKeys(const std::string& wavName) {
+        WavHead rec;
+        auto wav = std::make_unique<TWavProc>();
+        auto note = std::make_unique<TNote>();
+        const TickFn go = [](Tick) { return true; };
+        if (RunWaveStage(*wav, wavName, rec, go) != 0 || RunNoteStage(*note, rec, 1, go) != 0) return {};
+        rec.MidiFileName = dir.File("out.mid");
+        std::string name;
+        TMakeMidi().ConvMidi(kMidiToUserFile, rec, 0, rec.FrameCount - 1, name);
+        std::vector<int> keys;
+        for (const MidiNote& n : TrackNotes(ReadMidiFile(rec.MidiFileName).Tracks.at(1)))
+            if (n.EndTick - n.StartTick >= kSustainedTicks) keys.push_back(n.Key);
+        return keys;
+    }
+
+    TempDir dir;
+    ScopedRecordingHost host;
+    std::string reference;
+    std::vector<std::int32_t> referenceSamples;
+};
+
+TEST_F(AudioImportTest, ReferenceGivesTheMelody) { EXPECT_EQ(SustainedKeys(reference), kMelodyKeys); }
+
+struct SoxCase {
+    const char* Name;
+    const char* File;
+    const char* Options;
+    const char* Described;  // DescribeSource
+    const char* Imported;   // DescribeImported
+};
+
+class ImportSoxFile : public AudioImportTest, public ::testing::WithParamInterface<SoxCase> {};
+
+// Every format the check refuses goes through the import to the notes of the WAV reference.
+TEST_P(ImportSoxFile, GivesTheNotesOfTheReference) {
+    const SoxCase& c = GetParam();
+    const std::string input = Sox(c.File, c.Options);
+    auto wav = std::make_unique<TWavProc>();
+    EXPECT_EQ(ProbeWavFile(*wav, input), WavRejection::Layout);
+    EXPECT_EQ(host.BoxCount(), 0u) << "the probe shows nothing";
+
+    TAudioImport import;
+    ASSERT_EQ(import.Open(input), 0) << import.LastError();
+    EXPECT_EQ(DescribeSource(import.Source()), c.Described);
+    EXPECT_EQ(DescribeImported(import.Source()), c.Imported);
+    const std::string imported = Import(input);
+    ASSERT_FALSE(imported.empty());
+    EXPECT_EQ(ProbeWavFile(*wav, imported), WavRejection::None);
+    EXPECT_EQ(SustainedKeys(imported), kMelodyKeys);
+    EXPECT_EQ(host.BoxCount(), 0u) << (host.Errors.empty() ? "" : host.Errors.front());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, ImportSoxFile,
+    ::testing::Values(SoxCase{"Wav48k16", "a.wav", "-r 48000 -b 16", "48000 Hz, 16-bit WAV", "44100 Hz, 16-bit"},
+                      SoxCase{"Wav48k24", "a.wav", "-r 48000 -b 24", "48000 Hz, 24-bit WAV", "44100 Hz, 16-bit"},
+                      SoxCase{"WavFloat", "a.wav", "-e floating-point -b 32", "44100 Hz, 32-bit float WAV",
+                              "44100 Hz, 16-bit"},
+                      SoxCase{"Wav48k8", "a.wav", "-r 48000 -b 8 -e unsigned-integer", "48000 Hz, 8-bit WAV",
+                              "44100 Hz, 16-bit"},
+                      SoxCase{"Wav96k", "a.wav", "-r 96000", "96000 Hz, 16-bit WAV", "44100 Hz, 16-bit"},
+                      SoxCase{"Wav8k", "a.wav", "-r 8000", "8000 Hz, 16-bit WAV", "22050 Hz, 16-bit"},
+                      SoxCase{"Wav11k24", "a.wav", "-r 11025 -b 24", "11025 Hz, 24-bit WAV", "11025 Hz, 16-bit"},
+                      SoxCase{"Wav4Channels", "a.wav", "-c 4", "44100 Hz, 16-bit WAV, 4 channels",
+                              "44100 Hz, 16-bit, stereo"},
+                      SoxCase{"Flac48k24", "a.flac", "-r 48000 -b 24", "48000 Hz, 24-bit FLAC", "44100 Hz, 16-bit"},
+                      SoxCase{"Ogg", "a.ogg", "", "44100 Hz, Ogg Vorbis", "44100 Hz, 16-bit"},
+                      SoxCase{"Mp3", "a.mp3", "-C 192", "44100 Hz, MP3", "44100 Hz, 16-bit"},
+                      SoxCase{"Aiff22k", "a.aiff", "-r 22050", "22050 Hz, 16-bit AIFF", "22050 Hz, 16-bit"}),
+    [](const ::testing::TestParamInfo<SoxCase>& row) { return std::string(row.param.Name); });
+
+TEST_F(AudioImportTest, OpusWrittenByLibsndfileGivesTheMelody) {
+    const std::string source = Sox("48k.wav", "-r 48000");
+    const std::string opus = dir.File("a.opus");
+    {
+        SF_INFO inInfo{};
+        SNDFILE* in = sf_open(source.c_str(), SFM_READ, &inInfo);
+        ASSERT_NE(in, nullptr);
+        SF_INFO outInfo{};
+        outInfo.samplerate = 48000;
+        outInfo.channels = 1;
+        outInfo.format = SF_FORMAT_OGG | SF_FORMAT_OPUS;
+        SNDFILE* out = sf_open(opus.c_str(), SFM_WRITE, &outInfo);
+        ASSERT_NE(out, nullptr) << sf_strerror(nullptr);
+        std::vector<float> block(4096);
+        for (sf_count_t got; (got = sf_readf_float(in, block.data(), 4096)) > 0;) sf_writef_float(out, block.data(), got);
+        sf_close(out);
+        sf_close(in);
+    }
+    TAudioImport import;
+    ASSERT_EQ(import.Open(opus), 0) << import.LastError();
+    EXPECT_EQ(DescribeSource(import.Source()), "48000 Hz, Opus");
+    EXPECT_EQ(SustainedKeys(Import(opus)), kMelodyKeys);
+}
+
+// WAV files of the reference's own rate and width that the check refuses for their layout:
+// the import copies their samples unchanged, so the notes are the reference's exactly.
+TEST_F(AudioImportTest, RefusedLayoutsKeepTheSamplesExactly) {
+    const WavFormat format{44100, 1, 16};
+    const Bytes data = PcmData(format, referenceSamples);
+    const Bytes pcmFmt = FmtPayload(format);
+    ByteWriter extensible;  // WAVE_FORMAT_EXTENSIBLE: the PCM fields, 22 more bytes, the PCM GUID
+    extensible.U16(0xFFFE).U16(1).U32(44100).U32(88200).U16(2).U16(16).U16(22).U16(16).U32(4);
+    extensible.U32(1).U16(0x0000).U16(0x0010).Raw(Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    const Bytes listPayload = [] {
+        ByteWriter w;
+        w.Text("INFO").Chunk("ISFT", Bytes{'e', 'd', 'i', 't', 'o', 'r', 0, 0});
+        return w.Take();
+    }();
+    const struct {
+        const char* Name;
+        Bytes Fmt;
+        std::vector<std::pair<const char*, Bytes>> Before;  // chunks between format and data
+    } cases[] = {
+        {"extensible", extensible.Take(), {}},
+        {"LIST", pcmFmt, {{"LIST", listPayload}}},
+        {"bext and JUNK", pcmFmt, {{"bext", Bytes(602, 0x20)}, {"JUNK", Bytes(28, 0)}}},
+    };
+    const std::vector<int> referenceKeys = SustainedKeys(reference);
+    const Bytes referenceBytes = ReadFileBytes(reference);
+    for (const auto& c : cases) {
+        ByteWriter w;
+        w.Text("RIFF").U32(0).Text("WAVE").Chunk("fmt ", c.Fmt);
+        for (const auto& [tag, payload] : c.Before) w.Chunk(tag, payload);
+        w.Chunk("data", data);
+        w.PutU32At(4, static_cast<std::uint32_t>(w.Size() - 8));
+        const std::string input = dir.File("layout.wav");
+        WriteFileBytes(input, w.Data());
+        auto wav = std::make_unique<TWavProc>();
+        EXPECT_EQ(ProbeWavFile(*wav, input), WavRejection::Layout) << c.Name;
+        const std::string imported = Import(input);
+        EXPECT_EQ(ReadFileBytes(imported), referenceBytes) << c.Name << ": the canonical copy of the same samples";
+        EXPECT_EQ(SustainedKeys(imported), referenceKeys) << c.Name;
+    }
+}
+
+TEST_F(AudioImportTest, ProbeTellsTheCheckFromTheImportCases) {
+    auto wav = std::make_unique<TWavProc>();
+    EXPECT_EQ(ProbeWavFile(*wav, reference), WavRejection::None);
+    WriteFileBytes(dir.File("tiny.wav"), Bytes(200, 0));
+    EXPECT_EQ(ProbeWavFile(*wav, dir.File("tiny.wav")), WavRejection::Size);
+    EXPECT_EQ(ProbeWavFile(*wav, dir.File("missing.wav")), WavRejection::Size) << "the check's run reports it";
+    WriteWav(dir.File("short.wav"), {44100, 1, 16}, std::vector<std::int32_t>(13230, 0));
+    EXPECT_EQ(ProbeWavFile(*wav, dir.File("short.wav")), WavRejection::Length);
+    EXPECT_EQ(host.BoxCount(), 0u);
+}
+
+TEST_F(AudioImportTest, ShortFlacGetsTheChecksTooShortMessage) {
+    const std::string flac = dir.File("short.flac");
+    const std::string command = std::string(RUVO_SOX) + " -q -n -r 48000 -b 24 " + flac + " synth 0.3 sine 440";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string imported = Import(flac);
+    WavHead rec;
+    auto wav = std::make_unique<TWavProc>();
+    EXPECT_EQ(RunWaveStage(*wav, imported, rec, [](Tick) { return true; }), -1);
+    EXPECT_EQ(host.Errors, std::vector<std::string>{"Recording time of this file must be longer than   0.550 sec."});
+}
+
+TEST_F(AudioImportTest, UnreadableFilesGiveLibsndfilesReason) {
+    const std::string text = dir.File("notes.mp3");
+    WriteFileBytes(text, Bytes(4000, 'a'));
+    TAudioImport import;
+    EXPECT_EQ(import.Open(text), -1);
+    EXPECT_FALSE(import.LastError().empty());
+
+    // A FLAC file whose audio frames are overwritten half way: the header still opens.
+    const std::string flac = Sox("a.flac", "-r 48000 -b 24");
+    Bytes bytes = ReadFileBytes(flac);
+    for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 2000; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    WriteFileBytes(flac, bytes);
+    ASSERT_EQ(import.Open(flac), 0) << import.LastError();
+    EXPECT_EQ(import.WriteWav(dir.File("corrupt.wav"), kNoLimit, nullptr), -1);
+    EXPECT_NE(import.LastError().find("decode"), std::string::npos) << import.LastError();
+}
+
+TEST_F(AudioImportTest, WritesAtMostTheLimitAndStopsWhenCancelled) {
+    const std::string input = Sox("a.flac", "-r 48000 -b 24");
+    TAudioImport import;
+    ASSERT_EQ(import.Open(input), 0);
+    ASSERT_EQ(import.WriteWav(dir.File("cut.wav"), 30000, nullptr), 0);
+    const Bytes cut = ReadFileBytes(dir.File("cut.wav"));
+    EXPECT_EQ(cut.size(), 44u + 2 * 30000);
+    EXPECT_EQ(cut[40] | cut[41] << 8 | cut[42] << 16, 2 * 30000) << "data size";
+    int blocks = 0;
+    EXPECT_EQ(import.WriteWav(dir.File("cancelled.wav"), kNoLimit, [&blocks] { return ++blocks < 2; }),
+              kImportCancelled);
+    EXPECT_EQ(blocks, 2);
+}
+
+TEST(ImportRules, RatesAndFormatList) {
+    const std::pair<int, int> rates[] = {{8000, 22050},  {11025, 11025}, {16000, 22050}, {22050, 22050},
+                                         {32000, 44100}, {44100, 44100}, {48000, 44100}, {96000, 44100}};
+    for (const auto& [from, to] : rates) EXPECT_EQ(ImportedRate(from), to) << from;
+    EXPECT_EQ(ImportedChannels(1), 1);
+    EXPECT_EQ(ImportedChannels(6), 2);
+    const std::string patterns = ImportNamePatterns();
+    for (const char* p : {"*.wav", "*.flac", "*.ogg", "*.opus", "*.mp3", "*.aiff"})
+        EXPECT_NE(patterns.find(p), std::string::npos) << p;
+    EXPECT_EQ(ImportMimeTypes().find("audio/flac;"), std::string("audio/x-wav;audio/wav;audio/vnd.wave;").size());
+}
+
+}  // namespace
