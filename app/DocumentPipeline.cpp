@@ -76,12 +76,15 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
     }
     std::int32_t result = -1;
     try {
-        if (AnalyseWave(fileName) == 0 && RunNoteStage(Work, 1) == 0) {
-            // The grid file is built before the new document replaces the old one, so that a
-            // failure here still leaves the old document with all its files. The working
-            // record still names the old document's grid file: the build must not delete it.
-            Work.MidiGridFileName.clear();
-            result = BuildGridFile(Work, 1, [this] { m_progress.ProgressIdle(); });
+        if (AnalyseWave(fileName) == 0) {
+            Work.Mode = ModeChoice;
+            if (RunNoteStage(Work, 1) == 0) {
+                // The grid file is built before the new document replaces the old one, so that
+                // a failure here still leaves the old document with all its files. The working
+                // record still names the old document's grid file: the build must not delete it.
+                Work.MidiGridFileName.clear();
+                result = BuildGridFile(Work, 1, [this] { m_progress.ProgressIdle(); });
+            }
         }
     } catch (...) {
         m_progress.ProgressHide();
@@ -197,7 +200,9 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
         return -1;
     }
     const std::int32_t previousTempo = Doc.TempoClass;
+    const AnalysisMode previousMode = Doc.Mode;
     Doc.TempoClass = TempoChoice;
+    Doc.Mode = ModeChoice;
     m_progress.ProgressStart(kRerunSteps);
     m_progress.ProgressShow();
     Work = Doc;
@@ -212,6 +217,7 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
     } catch (...) {
         m_progress.ProgressHide();
         Doc.TempoClass = previousTempo;
+        Doc.Mode = previousMode;
         DiscardRun({}, false);
         RefreshDocumentView();
         m_view.ShowPlayer();
@@ -220,6 +226,7 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
     if (result != 0) {
         m_progress.ProgressHide();
         Doc.TempoClass = previousTempo;
+        Doc.Mode = previousMode;
         DiscardRun({}, false);
         RefreshDocumentView();
         m_view.ShowPlayer();
@@ -239,6 +246,26 @@ std::int32_t DocumentPipeline::ApplyTempoChoice() {
         return 0;
     }
     return RerunNoteStage();
+}
+
+std::int32_t DocumentPipeline::ApplyModeChoice(AnalysisMode mode) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    ModeChoice = mode;
+    if (!HasDocument() || Doc.Mode == mode) {
+        return 0;
+    }
+    const std::int32_t result = RerunNoteStage();
+    if (result != 0) {
+        ModeChoice = Doc.Mode;
+    }
+    return result;
+}
+
+void DocumentPipeline::SetKeepLeadingSilence(bool keep) {
+    Doc.KeepLeadingSilence = keep;
+    Work.KeepLeadingSilence = keep;
 }
 
 std::int32_t DocumentPipeline::FileSaveMidi() {

@@ -61,6 +61,13 @@ public:
     // After the tempo dialog: re-runs when TempoChoice differs from the document's class and
     // a document exists. 0 when nothing had to change.
     std::int32_t ApplyTempoChoice();
+    // The analysis chosen in the window: the next conversion uses it, and a document of the
+    // other mode is re-run in it. A declined, cancelled or failed re-run puts the choice back
+    // to the document's mode, so that the choice always names the mode of the document shown.
+    std::int32_t ApplyModeChoice(AnalysisMode mode);
+    // Whether MIDI made from the document (export, the player) keeps the silence before the
+    // first note; carried in Doc.KeepLeadingSilence, also through a conversion in progress.
+    void SetKeepLeadingSilence(bool keep);
 
     // Asks for a name and writes columns 0 .. FrameCount - 2 of the note table as a MIDI
     // file. 0 written, -1 cancelled, failed or no document, kRefusedBusy.
@@ -95,6 +102,8 @@ public:
     WavHead Work;
     // The tempo class last confirmed in the tempo dialog (1 Fast, 2 Medium, 3 Slow).
     std::int32_t TempoChoice = kTempoFast;
+    // The analysis of the next conversion and of every re-run; Classic at every start.
+    AnalysisMode ModeChoice = AnalysisMode::Classic;
 
 private:
     class BusyScope;

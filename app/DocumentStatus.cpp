@@ -8,6 +8,13 @@
 
 namespace ruvo {
 
+std::string CaptionText(const WavHead& doc) {
+    if (doc.MidiGridFileName.empty()) {
+        return "Ruvo";
+    }
+    return "Ruvo - " + doc.FileName + (doc.Mode == AnalysisMode::Melody ? " (melody mode)" : "");
+}
+
 std::string FrameTimeText(std::int32_t frames) {
     // Whole milliseconds first, so that the third decimal is rounded like every other value.
     const std::int64_t millis = RoundToInt(FramesToSeconds(frames) * 1000.0);

@@ -13,6 +13,9 @@ constexpr std::size_t kWavInfoPanels = 7;
 // Widths of the WavInfo panels in pixels; the last one stays empty.
 constexpr std::array<int, kWavInfoPanels> kWavInfoPanelWidths = {120, 120, 130, 130, 130, 90, 130};
 
+// The main window's caption: "Ruvo" without a document, else "Ruvo - " + its file name, and
+// " (melody mode)" after it for a document of the melody analysis.
+std::string CaptionText(const WavHead& doc);
 // Seconds of `frames` frames (1024 samples at 22050 per second), three decimals: "4.644".
 std::string FrameTimeText(std::int32_t frames);
 // "Start: …", "Width: …", "Total: … sec", "… samples/sec", "… bits/sample",

@@ -19,6 +19,7 @@
 #include "platform/qt/PathConvert.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -145,6 +146,7 @@ void TRuvoAppForm::CreateMenus() {
     QMenu* setting = menuBar()->addMenu(QStringLiteral("&Setting"));
     m_tenpomenu = setting->addAction(QStringLiteral("&Tempo..."), this, &TRuvoAppForm::TenpomenuClick);
     m_tenpomenu->setObjectName(QStringLiteral("Tenpomenu"));
+    CreateAnalysisItems(setting);
     setting->addSeparator();
     m_displayAlert = setting->addAction(QStringLiteral("Display alert"), this, &TRuvoAppForm::Displayalert1Click);
     m_displayAlert->setObjectName(QStringLiteral("Displayalert1"));
@@ -161,6 +163,51 @@ void TRuvoAppForm::CreateMenus() {
     m_aboutApplication->setObjectName(QStringLiteral("AboutApplication1"));
     m_helpBrowser = help->addAction(QStringLiteral("&Help Browser"), this, &TRuvoAppForm::HelpBrouser1Click);
     m_helpBrowser->setObjectName(QStringLiteral("HelpBrouser1"));
+}
+
+void TRuvoAppForm::CreateAnalysisItems(QMenu* setting) {
+    auto* group = new QActionGroup(this);  // owned by parent
+    group->setExclusive(true);
+    const auto makeItem = [this, setting, group](const char* name, const QString& text, const QString& hint,
+                                                 AnalysisMode mode) {
+        QAction* item = setting->addAction(text, this, [this, mode] { AnalysisModeClick(mode); });
+        item->setObjectName(QString::fromLatin1(name));
+        item->setCheckable(true);
+        item->setStatusTip(hint);
+        group->addAction(item);
+        return item;
+    };
+    m_classicAnalysis = makeItem("ClassicAnalysis1", QStringLiteral("&Classic analysis"),
+                                 QStringLiteral("Classic keeps every spectral peak above the threshold: for chords "
+                                                "and several voices."),
+                                 AnalysisMode::Classic);
+    m_melodyAnalysis = makeItem("MelodyAnalysis1", QStringLiteral("&Melody (one voice)"),
+                                QStringLiteral("Melody follows a single voice, one note at a time: for a singer or "
+                                               "one instrument."),
+                                AnalysisMode::Melody);
+    m_classicAnalysis->setChecked(true);
+    setting->addSeparator();
+    m_keepLeadingSilence = setting->addAction(QStringLiteral("&Keep leading silence"), this,
+                                              &TRuvoAppForm::KeepLeadingSilenceClick);
+    m_keepLeadingSilence->setObjectName(QStringLiteral("KeepLeadingSilence1"));
+    m_keepLeadingSilence->setCheckable(true);
+    m_keepLeadingSilence->setStatusTip(
+        QStringLiteral("The saved and played MIDI starts its first note where it sounds in the recording, not "
+                       "at once."));
+}
+
+void TRuvoAppForm::ShowModeChoice() {
+    const bool melody = m_pipeline->ModeChoice == AnalysisMode::Melody;
+    m_classicAnalysis->setChecked(!melody);
+    m_melodyAnalysis->setChecked(melody);
+    // Melody mode does not smooth by tempo: the command would change nothing.
+    m_tenpomenu->setEnabled(!melody);
+    m_tenpoBtn->setEnabled(!melody);
+    const QString tempoHint = melody ? QStringLiteral("Tempo|Melody mode does not use the tempo; choose Classic "
+                                                      "analysis to set it.")
+                                     : QStringLiteral("Tempo|Set music's tempo for conversion.");
+    ApplyHint(m_tenpoBtn, tempoHint);
+    m_tenpomenu->setStatusTip(melody ? tempoHint.mid(tempoHint.indexOf(QLatin1Char('|')) + 1) : QString());
 }
 
 void TRuvoAppForm::CreateSpeedPanel(QWidget* client) {
@@ -382,6 +429,21 @@ void TRuvoAppForm::TenpomenuClick() {
     });
 }
 
+void TRuvoAppForm::AnalysisModeClick(AnalysisMode mode) {
+    if (!m_pipeline->Busy()) {
+        Guarded([this, mode] { (void)m_pipeline->ApplyModeChoice(mode); });
+    }
+    ShowModeChoice();
+}
+
+void TRuvoAppForm::KeepLeadingSilenceClick() {
+    m_pipeline->SetKeepLeadingSilence(m_keepLeadingSilence->isChecked());
+    // The player makes its MIDI excerpts from its copy of the record.
+    if (!m_pipeline->Busy()) {
+        m_player->SetRecord(m_pipeline->Doc);
+    }
+}
+
 void TRuvoAppForm::Displayalert1Click() {
     // The action's own toggle has inverted the mark; RerunNoteStage reads it.
 }
@@ -440,7 +502,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
         setWindowTitle(QStringLiteral("Ruvo"));
         return;
     }
-    setWindowTitle(QStringLiteral("Ruvo - ") + FileNameFromEngine(doc.FileName));
+    setWindowTitle(FileNameFromEngine(CaptionText(doc)));
     ApplyNoteGridMetrics(*m_midiDisp2, *m_midiDispBackUp, doc);
     FollowNoteGridRows();
     const std::array<std::string, kWavInfoPanels> texts = StatusPanelTexts(doc);

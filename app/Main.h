@@ -19,6 +19,7 @@
 class QAction;
 class QFrame;
 class QLabel;
+class QMenu;
 class QToolButton;
 
 namespace ruvo {
@@ -60,6 +61,9 @@ public:
     QAction* FileSaveMidiFile() const { return m_fileSaveMidiFile; }
     QAction* FileExitItem() const { return m_fileExit; }
     QAction* Tenpomenu() const { return m_tenpomenu; }
+    QAction* ClassicAnalysis1() const { return m_classicAnalysis; }
+    QAction* MelodyAnalysis1() const { return m_melodyAnalysis; }
+    QAction* KeepLeadingSilence1() const { return m_keepLeadingSilence; }
     QAction* Displayalert1() const { return m_displayAlert; }
     QAction* Displayplayer1() const { return m_displayPlayer; }
     QAction* AboutApplication1() const { return m_aboutApplication; }
@@ -86,6 +90,9 @@ public slots:
     void FileSaveMidi();
     void FileExit();
     void TenpomenuClick();
+    // The analysis items: converts with `mode` from now on, re-running the document shown.
+    void AnalysisModeClick(AnalysisMode mode);
+    void KeepLeadingSilenceClick();
     void Displayalert1Click();
     void Displayplayer1Click();
     void AboutApplication1Click();
@@ -107,6 +114,9 @@ private:
     void FormShow();
     void ShowHint(const QString& hint);
     void CreateMenus();
+    void CreateAnalysisItems(QMenu* setting);
+    // The analysis items' marks and the tempo command follow the pipeline's choice.
+    void ShowModeChoice();
     void CreateSpeedPanel(QWidget* client);
     void CreateStatusPanels(QWidget* client);
     // The keyboard beside the note grid, its MIDI output and the sound status messages.
@@ -141,6 +151,9 @@ private:
     QAction* m_fileSaveMidiFile = nullptr;    // owned by parent
     QAction* m_fileExit = nullptr;            // owned by parent
     QAction* m_tenpomenu = nullptr;           // owned by parent
+    QAction* m_classicAnalysis = nullptr;     // owned by parent
+    QAction* m_melodyAnalysis = nullptr;      // owned by parent
+    QAction* m_keepLeadingSilence = nullptr;  // owned by parent
     QAction* m_displayAlert = nullptr;        // owned by parent
     QAction* m_displayPlayer = nullptr;       // owned by parent
     QAction* m_aboutApplication = nullptr;    // owned by parent

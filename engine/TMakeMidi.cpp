@@ -101,6 +101,7 @@ void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol,
         midiName.clear();
         return;
     }
+    const bool keepLeadingSilence = m_keepLeadingSilence || head.KeepLeadingSilence;
     TFileBase table;
     (void)table.OpenFile(head.NoteIntenFileName, kModeRead, kNoteCount);
     std::array<double, kNoteCount> record{};
@@ -130,7 +131,7 @@ void TMakeMidi::ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol,
         if (track.Size() == 0) {
             // The first note of the file sets running status with velocity 127, at tick 0
             // unless the leading silence is kept.
-            track.PutDelta(m_keepLeadingSilence ? kTicksPerColumn * (col - startCol) : 0);
+            track.PutDelta(keepLeadingSilence ? kTicksPerColumn * (col - startCol) : 0);
             track.Put(kNoteOnStatus);
             track.Put(changes[0].key);
             track.Put(kFirstVelocity);

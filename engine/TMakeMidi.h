@@ -24,12 +24,14 @@ constexpr std::int32_t kMidiToTempFile = 2;  // ConvMidi mode: write a new "mit"
 class TMakeMidi {
 public:
     // Converts columns startCol .. endCol-1 of head.NoteIntenFileName. Failure empties midiName,
-    // shows its message and writes no file.
+    // shows its message and writes no file. The leading silence is kept when head asks for it
+    // or the writer was set so.
     void ConvMidi(std::int32_t mode, WavHead head, std::int32_t startCol, std::int32_t endCol, std::string& midiName);
     // The variable-length quantity of `value` into buf; returns the number of bytes.
     static std::int32_t PutDeltaTime(std::int32_t value, std::span<std::uint8_t, 11> buf);
 
-    // Off (the default): the first note starts at tick 0. On: it starts at its own column.
+    // Off (the default): the first note starts at tick 0, unless the record keeps the leading
+    // silence. On: it starts at its own column.
     void SetKeepLeadingSilence(bool keep) { m_keepLeadingSilence = keep; }
     bool KeepLeadingSilence() const { return m_keepLeadingSilence; }
     // Notes started in the file the last ConvMidi wrote (0 after a failure).

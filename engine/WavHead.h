@@ -45,6 +45,10 @@ struct WavHead {
     double PeakNoteValue = 0.0;  // largest note table value, at least 0.1
     std::int32_t TempoClass = kTempoFast;
     AnalysisMode Mode = AnalysisMode::Classic;
+    // The MIDI written from this record starts its first note at its own column instead of
+    // at tick 0, so that it lines up with the recording (the window's setting, which the
+    // record carries to the export and to the player).
+    bool KeepLeadingSilence = false;
 };
 
 }  // namespace ruvo

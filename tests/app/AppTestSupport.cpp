@@ -148,7 +148,7 @@ bool SameRecord(const WavHead& a, const WavHead& b) {
            a.RawNoteFileName == b.RawNoteFileName && a.MidiFileName == b.MidiFileName &&
            a.MidiGridFileName == b.MidiGridFileName && a.ViewStart == b.ViewStart && a.ViewWidth == b.ViewWidth &&
            a.SelStart == b.SelStart && a.SelEnd == b.SelEnd && a.PeakNoteValue == b.PeakNoteValue &&
-           a.TempoClass == b.TempoClass && a.Mode == b.Mode;
+           a.TempoClass == b.TempoClass && a.Mode == b.Mode && a.KeepLeadingSilence == b.KeepLeadingSilence;
 }
 
 }  // namespace ruvo::apptest

@@ -8,6 +8,9 @@
 #include "platform/fake/FakeShell.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/MidiReader.h"
+#include "tests/testsupport/RecordFiles.h"
+#include "tests/testsupport/Signals.h"
+#include "tests/testsupport/WavWriter.h"
 #include "tests/testsupport/RecordingHost.h"
 #include "tests/testsupport/TempDir.h"
 
@@ -43,6 +46,7 @@ private slots:
     void CancelledRerunLeavesDocumentExactly_data();
     void CancelledRerunLeavesDocumentExactly();
     void TempoChoiceWithoutChangeDoesNothing();
+    void MelodyChoiceReachesConversionsAndThresholdReruns();
     void CommandsAreRefusedWhileConverting();
     void RecordingDuringConversionWaitsForIt();
     void ExportWritesAllButTheLastFrame();
@@ -384,6 +388,45 @@ void DocumentPipelineTest::TempoChoiceWithoutChangeDoesNothing() {
     QCOMPARE(m_pipeline->ApplyTempoChoice(), 0);
     QCOMPARE(m_view.Alerts, 0);
     QCOMPARE(m_progress.StartSteps.size(), std::size_t{1});
+}
+
+void DocumentPipelineTest::MelodyChoiceReachesConversionsAndThresholdReruns() {
+    // A loud note, then one 20 dB softer: a narrow margin drops the soft one.
+    std::vector<double> signal = testsupport::SineAtNote(40, 15435, 22050.0, 12000.0);
+    testsupport::Append(signal, testsupport::SineAtNote(47, 15435, 22050.0, 1200.0));
+    testsupport::WriteWav(Input("soft.wav"), testsupport::WavFormat{}, testsupport::Quantize(signal, 16));
+    constexpr double kNarrow = 0.1;
+    // The table a fresh conversion makes in `mode` with every margin narrow.
+    const auto freshTable = [this](AnalysisMode mode) {
+        m_pipeline->ModeChoice = mode;
+        m_pipeline->Doc.ThresholdDefault = kNarrow;
+        if (m_pipeline->OpenDocument(Input("soft.wav")) != 0) {
+            return std::string();
+        }
+        m_pipeline->Doc.ThresholdDefault = 0.4;
+        return ReadAll(m_pipeline->Doc.NoteIntenFileName);
+    };
+    const std::string classic = freshTable(AnalysisMode::Classic);
+    const std::string melody = freshTable(AnalysisMode::Melody);
+    QVERIFY(!classic.empty() && classic != melody);
+
+    // Without a document the choice waits; the next conversion uses it.
+    m_pipeline->Close();
+    QCOMPARE(m_pipeline->ApplyModeChoice(AnalysisMode::Melody), 0);
+    QCOMPARE(m_view.Alerts, 0);
+    QCOMPARE(m_pipeline->OpenDocument(Input("soft.wav")), 0);
+    QCOMPARE(m_pipeline->Doc.Mode, AnalysisMode::Melody);
+
+    // A threshold edit over the whole file, as the threshold strip writes it, re-runs in
+    // melody mode: the table is the one a fresh melody conversion makes at that margin.
+    const WavHead& doc = m_pipeline->Doc;
+    const std::string atDefault = ReadAll(doc.NoteIntenFileName);
+    testsupport::WriteDoubles(doc.ThresholdFileName, std::vector<double>(static_cast<std::size_t>(doc.FrameCount), kNarrow));
+    QCOMPARE(m_pipeline->RerunNoteStage(), 0);
+    QCOMPARE(doc.Mode, AnalysisMode::Melody);
+    QCOMPARE(ReadAll(doc.NoteIntenFileName), melody);
+    QVERIFY(melody != atDefault);
+    ExpectOnlyDocumentFiles();
 }
 
 void DocumentPipelineTest::CommandsAreRefusedWhileConverting() {

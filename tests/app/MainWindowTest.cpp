@@ -16,8 +16,11 @@
 #include "platform/fake/FakeShell.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
+#include "tests/testsupport/MidiReader.h"
 #include "tests/testsupport/RecordingHost.h"
+#include "tests/testsupport/Signals.h"
 #include "tests/testsupport/TempDir.h"
+#include "tests/testsupport/WavWriter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +28,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
@@ -127,6 +131,47 @@ void Type(QFileDialog* files, const std::string& name) {
 
 QString ExpectedSeconds(int frames) { return QString::number(frames * 1024.0 / 22050.0, 'f', 3); }
 
+// Half a second of silence, then a tone with five harmonics at note 40 for two seconds.
+void WriteLateToneWav(const std::string& path) {
+    using namespace ruvo::testsupport;
+    constexpr double kRate = 22050.0;
+    const double harmonics[] = {8000.0, 4000.0, 2500.0, 1500.0, 1000.0};
+    std::vector<double> signal = Silence(11025);
+    Append(signal, HarmonicTone(NoteHz(40), 44100, kRate, harmonics));
+    WavFormat format;
+    format.SampleRate = 22050;
+    WriteWav(path, format, Quantize(signal, 16));
+}
+
+// Per frame, the notes that sound in the document's note table.
+std::vector<std::vector<int>> SoundingNotes(const WavHead& doc) {
+    std::vector<std::vector<int>> frames;
+    for (const std::vector<double>& record : testsupport::ReadTable(doc.NoteIntenFileName, 72)) {
+        std::vector<int>& notes = frames.emplace_back();
+        for (int n = 0; n < 72; ++n) {
+            if (record[static_cast<std::size_t>(n)] > 0.0) {
+                notes.push_back(n);
+            }
+        }
+    }
+    return frames;
+}
+
+// The menu's analysis marks, the tempo command and the mode panel agree with `mode`.
+void ExpectModeShown(TRuvoAppForm& form, AnalysisMode mode, bool document) {
+    const bool melody = mode == AnalysisMode::Melody;
+    QCOMPARE(form.MelodyAnalysis1()->isChecked(), melody);
+    QCOMPARE(form.ClassicAnalysis1()->isChecked(), !melody);
+    QCOMPARE(form.Tenpomenu()->isEnabled(), !melody);
+    QCOMPARE(form.TenpoBtn()->isEnabled(), !melody);
+    QCOMPARE(form.Pipeline().ModeChoice, mode);
+    if (document) {
+        QCOMPARE(form.Pipeline().Doc.Mode, mode);
+        const QString caption = "Ruvo - " + QString::fromStdString(form.Pipeline().Doc.FileName);
+        QCOMPARE(form.windowTitle(), melody ? caption + " (melody mode)" : caption);
+    }
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -144,6 +189,8 @@ private slots:
     void CancelKeepsShownDocument_data();
     void CancelKeepsShownDocument();
     void TempoDialogWithAndWithoutAlert();
+    void AnalysisModeFromTheMenu();
+    void KeepLeadingSilenceReachesExportAndPlayer();
     void ExportThroughSaveDialog();
     void DisplayPlayerMark();
     void AboutBoxIsCentred();
@@ -492,6 +539,126 @@ void MainWindowTest::TempoDialogWithAndWithoutAlert() {
     QCOMPARE(Pipeline().Doc.TempoClass, kTempoFast);
 }
 
+void MainWindowTest::AnalysisModeFromTheMenu() {
+    QStringList items;
+    for (const QAction* item : m_form->menuBar()->actions().at(1)->menu()->actions()) {
+        items << item->text();
+    }
+    QCOMPARE(items, QStringList({"&Tempo...", "&Classic analysis", "&Melody (one voice)", "", "&Keep leading silence",
+                                 "", "Display alert", "Display player"}));
+    for (const QAction* item : {m_form->ClassicAnalysis1(), m_form->MelodyAnalysis1(), m_form->KeepLeadingSilence1()}) {
+        QVERIFY(!item->statusTip().isEmpty());
+    }
+    ExpectModeShown(*m_form, AnalysisMode::Classic, false);
+
+    // Without a document the choice waits for the next conversion: no alert, nothing runs.
+    WriteLateToneWav(Input("tone.wav"));
+    {
+        ModalScript none;
+        none.Then([](QWidget*) { QFAIL("no dialog expected"); });
+        m_form->MelodyAnalysis1()->trigger();
+        QCOMPARE(none.Seen, QStringList());
+    }
+    ExpectModeShown(*m_form, AnalysisMode::Melody, false);
+    QCOMPARE(m_form->TenpoBtn()->statusTip(), QString("Melody mode does not use the tempo; choose Classic analysis "
+                                                       "to set it."));
+
+    // A melody document of a held tone: one note per frame, all of them the tone's.
+    Open("tone.wav");
+    ExpectModeShown(*m_form, AnalysisMode::Melody, true);
+    int voiced = 0;
+    for (const std::vector<int>& notes : SoundingNotes(Pipeline().Doc)) {
+        QVERIFY(notes.size() <= 1);
+        if (!notes.empty()) {
+            QCOMPARE(notes[0], 40);
+            ++voiced;
+        }
+    }
+    QVERIFY2(voiced >= 38 && voiced <= 44, QByteArray::number(voiced));  // two seconds are 43 frames
+    const WavHead melodyDoc = Pipeline().Doc;
+    const auto melodyFiles = Contents(melodyDoc);
+
+    // Back to Classic: the alert, then a re-run of the same recording in classic mode.
+    ModalScript toClassic;
+    toClassic.Then([](QWidget* dialog) { Click(Button(dialog, "OKBtn")); });
+    m_form->ClassicAnalysis1()->trigger();
+    QCOMPARE(toClassic.Seen, QStringList({"ruvo::TAlertDialog"}));
+    ExpectModeShown(*m_form, AnalysisMode::Classic, true);
+    QCOMPARE(Pipeline().Doc.IntenFileName, melodyDoc.IntenFileName);
+    QVERIFY(Pipeline().Doc.NoteIntenFileName != melodyDoc.NoteIntenFileName);
+    ExpectOnlyDocumentFiles();
+
+    // Declined in the alert, and cancelled in the progress: the classic document stays, with
+    // its mode and its marks.
+    const WavHead classicDoc = Pipeline().Doc;
+    const auto classicFiles = Contents(classicDoc);
+    ModalScript declined;
+    declined.Then([](QWidget* dialog) { Click(Button(dialog, "CancelBtn")); });
+    m_form->MelodyAnalysis1()->trigger();
+    QVERIFY(declined.Finished());
+    QVERIFY(SameRecord(Pipeline().Doc, classicDoc));
+    ExpectModeShown(*m_form, AnalysisMode::Classic, true);
+
+    PercentWatcher percent(m_form->Progress()->Percent());
+    percent.OnShown = [&](const QString& text) {
+        if (text == "49%") {
+            QTimer::singleShot(0, m_form->Progress()->Cancel(), [this] { Click(m_form->Progress()->Cancel()); });
+        }
+    };
+    ModalScript cancelled;
+    cancelled.Then([](QWidget* dialog) { Click(Button(dialog, "OKBtn")); });
+    m_form->MelodyAnalysis1()->trigger();
+    QVERIFY(percent.Shown.contains("49%"));
+    QVERIFY(SameRecord(Pipeline().Doc, classicDoc));
+    QVERIFY(Contents(Pipeline().Doc) == classicFiles);
+    ExpectModeShown(*m_form, AnalysisMode::Classic, true);
+    ExpectOnlyDocumentFiles();
+
+    // Completed: the same table as the fresh melody conversion made.
+    percent.OnShown = nullptr;
+    ModalScript accepted;
+    accepted.Then([](QWidget* dialog) { Click(Button(dialog, "OKBtn")); });
+    m_form->MelodyAnalysis1()->trigger();
+    ExpectModeShown(*m_form, AnalysisMode::Melody, true);
+    QCOMPARE(ReadAll(Pipeline().Doc.NoteIntenFileName), melodyFiles.at(melodyDoc.NoteIntenFileName));
+    ExpectOnlyDocumentFiles();
+}
+
+void MainWindowTest::KeepLeadingSilenceReachesExportAndPlayer() {
+    WriteLateToneWav(Input("late.wav"));
+    Open("late.wav");
+    const auto firstStart = [this](const std::string& name) {
+        const auto notes = testsupport::TrackNotes(testsupport::ReadMidiFile(name).Tracks.at(1));
+        return notes.empty() ? std::int64_t{-1} : notes.front().StartTick;
+    };
+    const auto save = [this](const std::string& name) {
+        ModalScript script;
+        script.Then([&](QWidget* dialog) {
+            Type(qobject_cast<QFileDialog*>(dialog), name);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        m_form->FileSaveMidi();
+        QVERIFY(script.Finished());
+    };
+    QVERIFY(!m_form->KeepLeadingSilence1()->isChecked());
+    save(Input("at-once.mid"));
+    QCOMPARE(firstStart(Input("at-once.mid")), std::int64_t{0});
+
+    m_form->KeepLeadingSilence1()->trigger();
+    QVERIFY(m_form->Player()->Record().KeepLeadingSilence);
+    save(Input("in-time.mid"));
+    // The tone starts after half a second: about 11 frames of 15 ticks.
+    const std::int64_t start = firstStart(Input("in-time.mid"));
+    QVERIFY2(start >= 9 * 15 && start <= 13 * 15, QByteArray::number(start));
+
+    // The setting outlives the document: the next one keeps it, until it is unchecked.
+    Open("short.wav");
+    QVERIFY(Pipeline().Doc.KeepLeadingSilence);
+    QVERIFY(m_form->Player()->Record().KeepLeadingSilence);
+    m_form->KeepLeadingSilence1()->trigger();
+    QVERIFY(!m_form->Player()->Record().KeepLeadingSilence);
+}
+
 void MainWindowTest::ExportThroughSaveDialog() {
     Open("ten.wav");
     const std::string out = Input("song.mid");
@@ -693,6 +860,12 @@ void MainWindowTest::Screenshot() {
     const QString path = (folder.isEmpty() ? QString(".") : QString::fromLocal8Bit(folder)) + "/main-window.png";
     QVERIFY(m_form->grab().save(path));
     QVERIFY(m_form->Player()->grab().save(path.chopped(4) + "-player.png"));
+    // The same recording in melody mode, to lay beside the classic one.
+    m_form->Displayalert1()->trigger();
+    m_form->MelodyAnalysis1()->trigger();
+    QCOMPARE(Pipeline().Doc.Mode, AnalysisMode::Melody);
+    QApplication::processEvents();
+    QVERIFY(m_form->grab().save(path.chopped(4) + "-melody.png"));
 }
 
 QTEST_MAIN(MainWindowTest)

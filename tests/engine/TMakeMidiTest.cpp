@@ -123,13 +123,18 @@ TEST_F(TMakeMidiTest, FirstNoteStartsAtTickZeroWhateverItsColumn) {
 
 TEST_F(TMakeMidiTest, KeepingLeadingSilenceStartsTheFirstNoteAtItsColumn) {
     WriteNotes(20, {{0, 5, 9}});
-    midi.SetKeepLeadingSilence(true);
-    const MidiFile parsed = ParseMidi(Convert(0, 20));
-    const auto notes = TrackNotes(parsed.Tracks.at(1));
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].Key, 33);
-    EXPECT_EQ(notes[0].StartTick, 75);
-    EXPECT_EQ(notes[0].EndTick, 150);
+    // The writer's option (the converter) and the record's flag (the window) do the same.
+    for (const bool fromRecord : {false, true}) {
+        midi.SetKeepLeadingSilence(!fromRecord);
+        head.KeepLeadingSilence = fromRecord;
+        const auto notes = TrackNotes(ParseMidi(Convert(0, 20)).Tracks.at(1));
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_EQ(notes[0].Key, 33);
+        EXPECT_EQ(notes[0].StartTick, 75) << "from the record: " << fromRecord;
+        EXPECT_EQ(notes[0].EndTick, 150);
+        // Counted from the first converted column, as the player's excerpt needs.
+        EXPECT_EQ(TrackNotes(ParseMidi(Convert(3, 20)).Tracks.at(1)).at(0).StartTick, 30);
+    }
 }
 
 TEST_F(TMakeMidiTest, NotesOfOneColumnShareTheDelta) {
