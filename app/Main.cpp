@@ -4,6 +4,7 @@
 #include "app/Alert.h"
 #include "app/DocumentPipeline.h"
 #include "app/DocumentStatus.h"
+#include "app/EditingPanes.h"
 #include "app/Glyphs.h"
 #include "app/IntenPro.h"
 #include "app/NoteSymbols.h"
@@ -35,6 +36,7 @@
 #include <QToolButton>
 
 #include <exception>
+#include <functional>
 
 namespace ruvo {
 
@@ -83,6 +85,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, const QString& commandLineFile, QWidge
     m_pipeline = std::make_unique<DocumentPipeline>(*this, *m_progress, m_shell);
     m_tempo2->BindTempoChoice(m_pipeline->TempoChoice);
     m_pipeline->SetCommandLineFile(FileNameToEngine(commandLineFile));
+    CreateEditingPanes();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
 }
 
@@ -110,11 +113,11 @@ void TRuvoAppForm::FormCreate() {
     CreateMenus();
     CreateSpeedPanel(client);
 
-    MakeLabel(client, QStringLiteral("WAV form"), 16, 64);
-    MakeLabel(client, QStringLiteral("Selected area"), 8, 144);
-    MakeLabel(client, QStringLiteral("MIDI Note"), 16, 184);
-    MakeLabel(client, QStringLiteral("Harmonic Tone"), 40, 408);
-    MakeLabel(client, QStringLiteral("Threshould"), 48, 432);
+    MakeLabel(client, QStringLiteral("WAV form"), 16, 64)->setObjectName(QStringLiteral("WavFormLabel"));
+    MakeLabel(client, QStringLiteral("Selected area"), 8, 144)->setObjectName(QStringLiteral("SelectedAreaLabel"));
+    MakeLabel(client, QStringLiteral("MIDI Note"), 16, 184)->setObjectName(QStringLiteral("MidiNoteLabel"));
+    MakeLabel(client, QStringLiteral("Harmonic Tone"), 40, 408)->setObjectName(QStringLiteral("HarmonicToneLabel"));
+    MakeLabel(client, QStringLiteral("Threshould"), 48, 432)->setObjectName(QStringLiteral("ThresholdLabel"));
 
     m_midiDisp2 = new TStrColGrid(client);  // owned by parent
     m_midiDisp2->setObjectName(QStringLiteral("MidiDisp2"));
@@ -127,6 +130,11 @@ void TRuvoAppForm::FormCreate() {
     CreateStatusPanels(client);
     CreateKeyBoard(client);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+void TRuvoAppForm::CreateEditingPanes() {
+    m_panes = std::make_unique<EditingPanes>(*centralWidget(), *m_pipeline,
+                                             [this](const std::function<void()>& command) { Guarded(command); });
 }
 
 void TRuvoAppForm::CreateMenus() {
@@ -512,6 +520,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     if (fillGrid) {
         FillNoteGrid(*m_midiDisp2, doc);
     }
+    m_panes->Repaint();
     m_player->SetRecord(doc);
 }
 

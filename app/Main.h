@@ -27,6 +27,7 @@ namespace ruvo {
 class DocumentPipeline;
 class FluidMidiOut;
 class IMidiOut;
+class EditingPanes;
 class IShell;
 class TAboutBox;
 class TIntenCalProgress;
@@ -44,6 +45,8 @@ public:
     ~TRuvoAppForm() override;
 
     DocumentPipeline& Pipeline() { return *m_pipeline; }
+    // The panes around the note grid (waveform, selection, editor, strips).
+    EditingPanes& Panes() { return *m_panes; }
     TPlayer* Player() const { return m_player; }
     TAboutBox* AboutBox() const { return m_aboutBox; }
     TTempo2* Tempo2() const { return m_tempo2; }
@@ -124,6 +127,7 @@ private:
     void FollowNoteGridRows();
     void KeyBoardMidiError(const QString& text);
     void ShowSoundStatus();
+    void CreateEditingPanes();
     // Runs a command; an exception it raises is shown and ends it. Afterwards a close or a
     // recording that waited for a conversion to end gets its turn.
     template <typename Command>
@@ -132,6 +136,7 @@ private:
 
     IShell& m_shell;
     std::unique_ptr<DocumentPipeline> m_pipeline;
+    std::unique_ptr<EditingPanes> m_panes;
     TPlayer* m_player = nullptr;              // owned by parent
     TAboutBox* m_aboutBox = nullptr;          // owned by parent
     TTempo2* m_tempo2 = nullptr;              // owned by parent

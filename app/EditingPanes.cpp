@@ -1,0 +1,69 @@
+#include "app/EditingPanes.h"
+
+#include "app/DocumentPipeline.h"
+#include "panes/NoteEdits.h"
+#include "panes/PaintBox.h"
+#include "panes/SelectionPane.h"
+#include "panes/WaveformPane.h"
+
+#include <QString>
+#include <QWidget>
+
+namespace ruvo {
+
+namespace {
+
+TPaintBox* MakeBox(QWidget& parent, const char* name, const QRect& place, const char* hint) {
+    auto* box = new TPaintBox(&parent);  // owned by parent
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(place);
+    box->SetHint(QString::fromLatin1(hint));
+    return box;
+}
+
+}  // namespace
+
+EditingPanes::EditingPanes(QWidget& client, DocumentPipeline& pipeline, Guard guard)
+    : m_pipeline(pipeline), m_guard(std::move(guard)) {
+    CreateWaveform(client);
+}
+
+EditingPanes::~EditingPanes() = default;
+
+void EditingPanes::CreateWaveform(QWidget& client) {
+    m_wavDisp = MakeBox(client, "WavDisp", QRect(136, 34, 457, 94),
+                        "Selected area|Left button sets start selected time,  Right button sets end selected time.");
+    m_selectRgn = MakeBox(client, "SelectRgn", QRect(88, 144, 537, 16),
+                          "Selected area|Selected area is solid green rectangular. Displayed area is shown by red "
+                          "lines.");
+    m_waveform = std::make_unique<TWaveformPane>(*this, *m_wavDisp);
+    m_selection = std::make_unique<TSelectionPane>(*this, *m_selectRgn);
+    connect(m_wavDisp, &TPaintBox::OnPaint, this, [this](QPainter& painter) { m_waveform->WavDispPaint(painter); });
+    connect(m_wavDisp, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
+        m_guard([&] { m_waveform->WavDispMouseDown(button, x, y); });
+    });
+    connect(m_selectRgn, &TPaintBox::OnPaint, this,
+            [this](QPainter& painter) { m_selection->SelectRgnPaint(painter); });
+    connect(m_selectRgn, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
+        m_guard([&] { m_selection->SelectRgnMouseDown(button, x, y); });
+    });
+}
+
+void EditingPanes::Repaint() {
+    m_wavDisp->update();
+    m_selectRgn->update();
+}
+
+WavHead& EditingPanes::Doc() { return m_pipeline.Doc; }
+
+bool EditingPanes::Busy() const { return m_pipeline.Busy(); }
+
+void EditingPanes::RefreshStatus() { m_pipeline.RefreshStatus(); }
+
+void EditingPanes::RefreshDocumentView() { m_pipeline.RefreshDocumentView(); }
+
+std::int32_t EditingPanes::RerunNoteStage() { return m_pipeline.RerunNoteStage(); }
+
+void EditingPanes::CommitNoteEdit(const NoteEdit& edit) { ApplyNoteEdit(m_pipeline.Doc, edit); }
+
+}  // namespace ruvo

@@ -1,0 +1,60 @@
+#pragma once
+// EditingPanes: the panes around the note grid of the main window (waveform, selection strip,
+// note grid editor with its note symbol box, threshold and harmonic strips), made as children
+// of the window's client area at their design places and wired to the document pipeline.
+// Every mouse handler runs through the window's guard, which shows an error and lets a close
+// that waited for a re-run happen. Owned by the main window; UI thread.
+
+#include "panes/PaneHost.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace ruvo {
+
+class DocumentPipeline;
+class TPaintBox;
+class TSelectionPane;
+class TWaveformPane;
+
+class EditingPanes : public QObject, public IPaneHost {
+    Q_OBJECT
+
+public:
+    // Runs one handler; an exception it raises is shown and ends it.
+    using Guard = std::function<void(const std::function<void()>&)>;
+
+    EditingPanes(QWidget& client, DocumentPipeline& pipeline, Guard guard);
+    ~EditingPanes() override;
+
+    // The pane widgets, owned by the client area; the window's layout may move them.
+    TPaintBox* WavDisp() const { return m_wavDisp; }
+    TPaintBox* SelectRgn() const { return m_selectRgn; }
+
+    // Repaints every pane (after a refresh of the document view or status).
+    void Repaint();
+
+    // IPaneHost
+    WavHead& Doc() override;
+    bool Busy() const override;
+    void RefreshStatus() override;
+    void RefreshDocumentView() override;
+    std::int32_t RerunNoteStage() override;
+    void CommitNoteEdit(const NoteEdit& edit) override;
+
+private:
+    void CreateWaveform(QWidget& client);
+
+    DocumentPipeline& m_pipeline;
+    Guard m_guard;
+    TPaintBox* m_wavDisp = nullptr;    // owned by parent
+    TPaintBox* m_selectRgn = nullptr;  // owned by parent
+    std::unique_ptr<TWaveformPane> m_waveform;
+    std::unique_ptr<TSelectionPane> m_selection;
+};
+
+}  // namespace ruvo

@@ -1,0 +1,140 @@
+#include "panes/WaveformPane.h"
+
+#include "engine/RawFile.h"
+#include "engine/Rounding.h"
+#include "panes/PaintBox.h"
+#include "panes/PaneHost.h"
+#include "panes/ViewSpan.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+
+namespace ruvo {
+
+namespace {
+
+constexpr std::int64_t kFrameSamples = 1024;
+constexpr std::size_t kChunkSamples = 32768;  // samples read at once
+const QColor kNavy(0, 0, 128);
+const QColor kPurple(128, 0, 128);
+const QColor kYellow(255, 255, 0);
+
+}  // namespace
+
+std::int64_t WaveSampleAt(const WavHead& doc, std::int32_t x, std::int32_t width) {
+    return std::int64_t{doc.ViewStart} * kFrameSamples +
+           std::int64_t{x} * std::int64_t{doc.ViewWidth} * kFrameSamples / width;
+}
+
+std::vector<WaveColumn> WaveColumns(const WavHead& doc, std::int32_t width) {
+    std::vector<WaveColumn> columns;
+    if (doc.NormFileName.empty() || width <= 0 || doc.ViewWidth <= 0) {
+        return columns;
+    }
+    columns.resize(static_cast<std::size_t>(width));
+    RawFile file;
+    file.Open(doc.NormFileName, RawFile::Mode::Read);
+    std::int64_t next = WaveSampleAt(doc, 0, width);  // the next sample to read
+    file.Seek(std::max<std::int64_t>(next, 0) * static_cast<std::int64_t>(sizeof(double)));
+    std::vector<double> chunk(kChunkSamples);
+    std::size_t have = 0;  // samples in the chunk
+    std::size_t used = 0;  // of them taken
+    bool atEnd = false;
+    for (std::int32_t x = 1; x < width && !atEnd; ++x) {
+        const std::int64_t end = WaveSampleAt(doc, x, width);
+        WaveColumn& column = columns[static_cast<std::size_t>(x)];
+        std::int32_t low = std::numeric_limits<std::int32_t>::max();
+        std::int32_t high = std::numeric_limits<std::int32_t>::min();
+        for (; next < end; ++next) {
+            if (used == have) {
+                have = file.Read(chunk.data(), chunk.size() * sizeof(double)) / sizeof(double);
+                used = 0;
+                if (have == 0) {
+                    atEnd = true;
+                    break;
+                }
+            }
+            const auto value = static_cast<std::int32_t>(std::clamp(RoundEven(chunk[used++]), -1.0e9, 1.0e9));
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        if (low <= high) {
+            column = {true, low, high};
+        }
+    }
+    file.Close();
+    return columns;
+}
+
+std::int32_t WaveY(std::int32_t value, std::int32_t height, std::int32_t bitsPerSample) {
+    const double scale = bitsPerSample == 16 ? 65536.0 : 256.0;
+    const auto mid = static_cast<std::int32_t>(RoundToInt(height * 0.5));
+    const double y = RoundEven(height * static_cast<double>(value) / scale);
+    return static_cast<std::int32_t>(std::clamp(y, -1.0e6, 1.0e6)) + mid;
+}
+
+void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, std::int32_t height) {
+    if (doc.NormFileName.empty()) {
+        return;
+    }
+    painter.fillRect(0, 0, width, height, kNavy);
+    const double divisor = doc.ViewWidth - 1.0;
+    const PixelSpan selected =
+        SelectionSpan(doc, doc.SelStart - doc.ViewStart, divisor, doc.SelEnd - doc.ViewStart, divisor, width);
+    if (!selected.Empty()) {
+        painter.fillRect(selected.Left, 0, selected.Right - selected.Left, height, kPurple);
+    }
+    const std::vector<WaveColumn> columns = WaveColumns(doc, width);
+    painter.setPen(QPen(kYellow, 0));
+    for (std::size_t x = 1; x < columns.size(); ++x) {
+        const WaveColumn& column = columns[x];
+        if (!column.Drawn) {
+            continue;
+        }
+        const int px = static_cast<int>(x);
+        const std::int32_t top = WaveY(column.Min, height, doc.BitsPerSample);
+        const std::int32_t bottom = WaveY(column.Max, height, doc.BitsPerSample);
+        if (top == bottom) {
+            painter.drawPoint(px, bottom);
+        } else {
+            painter.drawLine(px, top, px, bottom);
+        }
+    }
+}
+
+std::int32_t WaveformFrameAt(const WavHead& doc, std::int32_t x, std::int32_t width) {
+    const double divisor = doc.ViewWidth - 1.0;
+    if (divisor == 0.0 || width <= 0) {
+        return doc.ViewStart;
+    }
+    const double frame = RoundEven(x / (width / divisor));
+    return static_cast<std::int32_t>(std::clamp(frame, -1.0e9, 1.0e9)) + doc.ViewStart;
+}
+
+TWaveformPane::TWaveformPane(IPaneHost& host, TPaintBox& box) : m_host(host), m_box(box) {}
+
+void TWaveformPane::WavDispPaint(QPainter& painter) {
+    try {
+        PaintWaveform(painter, m_host.Doc(), m_box.width(), m_box.height());
+    } catch (const std::exception&) {
+    }
+}
+
+void TWaveformPane::WavDispMouseDown(Qt::MouseButton button, std::int32_t x, std::int32_t /*y*/) {
+    if (m_host.Busy()) {
+        return;
+    }
+    WavHead& doc = m_host.Doc();
+    const std::int32_t frame = WaveformFrameAt(doc, x, m_box.width());
+    if (button == Qt::LeftButton) {
+        doc.SelStart = frame;
+    } else if (button == Qt::RightButton) {
+        doc.SelEnd = frame;
+    }
+    m_host.RefreshStatus();
+}
+
+}  // namespace ruvo

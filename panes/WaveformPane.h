@@ -1,0 +1,63 @@
+#pragma once
+// The waveform view `WavDisp`: the samples of the frames visible in the note grid, one
+// vertical line from the minimum to the maximum per pixel column, the selected part purple.
+// A left click sets the start of the selection, a right click its end. The picture is worked
+// out without widgets (tests paint into an image); TWaveformPane holds the box's handlers.
+// UI thread.
+
+#include "engine/WavHead.h"
+
+#include <Qt>
+
+#include <cstdint>
+#include <vector>
+
+class QPainter;
+
+namespace ruvo {
+
+class IPaneHost;
+class TPaintBox;
+
+// The samples one pixel column covers, each rounded to an integer first.
+struct WaveColumn {
+    bool Drawn = false;  // column 0 and columns without samples are not drawn
+    std::int32_t Min = 0;
+    std::int32_t Max = 0;
+};
+
+// The first sample (at 22050 per second) of pixel column x + 1 of a box `width` wide, that
+// is the right edge of column x: ViewStart x 1024 + floor(x x ViewWidth x 1024 / width).
+std::int64_t WaveSampleAt(const WavHead& doc, std::int32_t x, std::int32_t width);
+
+// Minimum and maximum of every pixel column of a box `width` wide, read from doc's
+// normalised sample file from the first visible frame on (it seeks there: the cost follows
+// the visible frames only). Empty without a sample file. Throws FileIoError.
+std::vector<WaveColumn> WaveColumns(const WavHead& doc, std::int32_t width);
+
+// The height in the box of a sample value: full scale of an 8- or 16-bit source spans the
+// box, positive values below the centre line.
+std::int32_t WaveY(std::int32_t value, std::int32_t height, std::int32_t bitsPerSample);
+
+// The whole picture of the box (nothing without a sample file). Throws FileIoError.
+void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, std::int32_t height);
+
+// The frame under pixel x: Round(x / (width / (ViewWidth - 1))) + ViewStart; ViewStart for
+// a view of one frame (or a box without width).
+std::int32_t WaveformFrameAt(const WavHead& doc, std::int32_t x, std::int32_t width);
+
+class TWaveformPane {
+public:
+    TWaveformPane(IPaneHost& host, TPaintBox& box);
+
+    // A file error while painting leaves the picture unfinished: painting cannot report it,
+    // and the next refresh that reads the file does.
+    void WavDispPaint(QPainter& painter);
+    void WavDispMouseDown(Qt::MouseButton button, std::int32_t x, std::int32_t y);
+
+private:
+    IPaneHost& m_host;
+    TPaintBox& m_box;
+};
+
+}  // namespace ruvo
