@@ -84,7 +84,12 @@ const OptionSpec kOptions[] = {
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.KeepLeadingSilence = true; return {}; }},
     {0, "keep-work-files", nullptr, "keep the work files and print their names on\nstandard output",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.KeepWorkFiles = true; return {}; }},
-    {'q', "quiet", nullptr, "no progress bar (it shows only on a terminal)",
+    {0, "strict", nullptr, "convert only the WAV files that the check\n"
+                           "accepts, as they are; refuse the others with\n"
+                           "its message instead of importing them",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Strict = true; return {}; }},
+    {'q', "quiet", nullptr, "no progress bar (it shows only on a terminal)\n"
+                            "and no line about an imported file",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Quiet = true; return {}; }},
     {'v', "verbose", nullptr, "tell on standard error, per file, what was\n"
                               "read, the analysis and the notes written",
@@ -121,8 +126,8 @@ ParsedCommandLine BadUsage(std::string error) {
 
 std::string UsageText() {
     std::string text =
-        "Usage: ruvo-convert [OPTION]... INPUT.wav...\n"
-        "Converts the melody of each WAV file into a Standard MIDI File, written beside\n"
+        "Usage: ruvo-convert [OPTION]... INPUT...\n"
+        "Converts the melody of each sound file into a Standard MIDI File, written beside\n"
         "it with the extension .mid unless -o or -d says otherwise.\n"
         "\n"
         "Options (a short option takes its value attached or apart, -oFILE or -o FILE;\n"
@@ -147,8 +152,11 @@ std::string UsageText() {
     text +=
         "\n"
         "An INPUT is a PCM WAV file of 8 or 16 bits, mono or stereo, 11025, 22050 or\n"
-        "44100 samples per second, from 0.55 s to 6000 s long. Standard input ('-') is\n"
-        "not accepted: the analysis reads its input more than once.\n"
+        "44100 samples per second, from 0.55 s to 6000 s long, converted as it is; any\n"
+        "other sound file (WAV of other rates and widths, FLAC, Ogg Vorbis, Opus, MP3,\n"
+        "AIFF, ...) is first imported into such a WAV work file, unless --strict, and a\n"
+        "line on standard error says so. Standard input ('-') is not accepted: the\n"
+        "analysis reads its input more than once.\n"
         "Every line of a message on standard error starts with the input's name and ': '.\n"
         "Work files go to $TMPDIR (or /tmp) and are deleted after every file, also after\n"
         "a failure or an interruption.\n"

@@ -27,6 +27,7 @@ struct ConvertOptions {
     bool KeepWorkFiles = false;
     bool Quiet = false;
     bool Verbose = false;
+    bool Strict = false;  // only what the WAV check accepts: no import of other files
     AnalysisMode Mode = AnalysisMode::Classic;
     bool KeepLeadingSilence = false;
     std::filesystem::path OutputFile;    // -o: the one input's MIDI file

@@ -8,7 +8,9 @@
 #include "engine/TMakeMidi.h"
 #include "engine/TNote.h"
 #include "engine/WavProc.h"
+#include "engine/UFile.h"
 #include "engine/WorkFiles.h"
+#include "import/AudioImport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -199,8 +201,10 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
 
     m_bar.Start(input.string());
     Result result = Result::Failed;
+    std::string importName;
     try {
-        std::int32_t stage = RunWaveStage(*wav, input.string(), rec, tick);
+        std::int32_t stage = m_options.Strict ? 0 : ImportRefusedFile(input, *wav, importName);
+        if (stage == 0) stage = RunWaveStage(*wav, importName.empty() ? input.string() : importName, rec, tick);
         if (stage == 0) stage = RunNoteStage(*note, rec, 1, tick);
         if (stage == kCancelled) {
             result = Result::Interrupted;
@@ -235,6 +239,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
     wav->GetWavHead(wavRec);
     AddNames(names, wavRec);
     AddNames(names, note->Params());
+    if (!importName.empty()) names.insert(names.begin(), importName);
     if (m_options.KeepWorkFiles) {
         for (const std::string& name : names) std::printf("%s\n", name.c_str());
         std::fflush(stdout);
@@ -243,6 +248,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         DeleteWorkFiles(wavRec);
         WavHead noteRec = note->Params();
         DeleteWorkFiles(noteRec);
+        if (!importName.empty()) std::remove(importName.c_str());
     }
     if (result == Result::Converted && m_options.Verbose) {
         m_host.Report(std::to_string(midi.NotesWritten()) + (midi.NotesWritten() == 1 ? " note" : " notes") +
@@ -251,6 +257,34 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         m_host.Report("written " + output.string());
     }
     return result;
+}
+
+std::int32_t TConverter::ImportRefusedFile(const fs::path& input, TWavProc& wav, std::string& importName) {
+    if (ProbeWavFile(wav, input.string()) != WavRejection::Layout) return 0;
+    TAudioImport import;
+    // A file that libsndfile cannot read either goes to the check, which says why it refuses it.
+    if (import.Open(input.string()) != 0) return 0;
+    const AudioSource& source = import.Source();
+    if (source.Seconds() > kDefaultMaxTime) {
+        m_host.Report(TooLongMessage(kDefaultMaxTime));
+        return -1;
+    }
+    GetTempName("imp", importName);
+    if (importName.empty()) return -1;
+    if (!m_options.Quiet) m_host.Report(DescribeSource(source) + "; analysed as " + DescribeImported(source));
+    // A second beyond the longest accepted time, so that the check refuses a file whose
+    // length was not known ahead with its own message.
+    const auto maxFrames = static_cast<std::int64_t>(kDefaultMaxTime + 1.0) * ImportedRate(source.SampleRate);
+    const std::int32_t written = import.WriteWav(importName, maxFrames, [this] {
+        m_bar.Show(0);
+        return InterruptSignal() == 0;
+    });
+    if (written == kImportCancelled) return kCancelled;
+    if (written != 0) {
+        m_host.Report(import.LastError());
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace ruvo

@@ -1,16 +1,19 @@
 #pragma once
 // TConverter: converts one WAV file into a MIDI file with the same engine calls as the main
 // window (WAV stage, fresh note stage, export of columns 0 .. FrameCount-2), then deletes the
-// run's work files whatever happened. Owned by the converter's main; one thread.
+// run's work files whatever happened. Other sound files are imported into a WAV work file
+// first. Owned by the converter's main; one thread.
 
 #include "cli/ConvertOptions.h"
 
 #include <filesystem>
+#include <string>
 
 namespace ruvo {
 
 class ConsoleHost;
 class TProgressBar;
+class TWavProc;
 
 class TConverter {
 public:
@@ -27,6 +30,12 @@ public:
     WavHead StartRecord() const;
 
 private:
+    // Without --strict, a file that the WAV check refuses for its layout and libsndfile reads
+    // is imported into a new "imp" work file, named in `importName`. 0: go on with the
+    // analysis (of `importName` when set, else of the input as it is); -1: failed, said;
+    // kCancelled: interrupted.
+    std::int32_t ImportRefusedFile(const std::filesystem::path& input, TWavProc& wav, std::string& importName);
+
     const ConvertOptions& m_options;
     ConsoleHost& m_host;
     TProgressBar& m_bar;

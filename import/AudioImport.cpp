@@ -21,7 +21,11 @@
 namespace ruvo {
 namespace {
 
-constexpr std::size_t kBlockFrames = 8192;  // source samples per channel read at once
+constexpr std::size_t kBlockSamples = 16384;  // source samples (all channels) read at once
+// Rates outside these are no sound recording: a damaged header, whose resampling would only
+// make a huge or empty file.
+constexpr std::int32_t kSlowestRate = 4000;
+constexpr std::int32_t kFastestRate = 768000;
 constexpr std::int32_t kHighRate = 44100;
 constexpr std::int32_t kLowRate = 22050;
 constexpr std::int32_t kLowestRate = 11025;
@@ -308,9 +312,15 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
         return -1;
     }
     m_file = std::make_unique<SoundFile>(file);
-    if (info.channels < 1 || info.samplerate < 1) {
+    if (info.channels < 1) {
         m_file.reset();
         m_error = "the file holds no sound channels";
+        return -1;
+    }
+    if (info.samplerate < kSlowestRate || info.samplerate > kFastestRate) {
+        m_file.reset();
+        m_error = "its rate of " + std::to_string(info.samplerate) + " samples per second is not one of sound (" +
+                  std::to_string(kSlowestRate) + " to " + std::to_string(kFastestRate) + ")";
         return -1;
     }
     m_source.Format = FormatName(info.format);
@@ -361,16 +371,18 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     }
 
     const auto sourceChannels = static_cast<std::size_t>(m_source.Channels);
-    std::vector<float> block(kBlockFrames * sourceChannels);
+    const std::size_t blockFrames = std::max<std::size_t>(kBlockSamples / sourceChannels, 64);
+    std::vector<float> block(blockFrames * sourceChannels);
     std::vector<float> mixed;
     std::optional<Downmix> downmix;
     if (sourceChannels > 2) {
         downmix.emplace(in, m_source.Channels);
-        mixed.resize(kBlockFrames * 2);
+        mixed.resize(blockFrames * 2);
     }
-    // Room for one block's output at the highest ratio (8000 to 22050 per second is below 3).
+    // Room for one block's output at the highest ratio (4000 to 22050 per second, 5.5).
     const double ratio = static_cast<double>(rate) / m_source.SampleRate;
-    std::vector<float> resampled((static_cast<std::size_t>(std::ceil(kBlockFrames * ratio)) + 64) * channels);
+    std::vector<float> resampled((static_cast<std::size_t>(std::ceil(static_cast<double>(blockFrames) * ratio)) + 64) *
+                                 channels);
     const std::size_t resampledFrames = resampled.size() / channels;
 
     PcmWriter pcm(out.get(), channels, std::min(maxFrames, largest));
@@ -393,7 +405,7 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     };
 
     while (!pcm.Full()) {
-        const sf_count_t got = sf_readf_float(in, block.data(), static_cast<sf_count_t>(kBlockFrames));
+        const sf_count_t got = sf_readf_float(in, block.data(), static_cast<sf_count_t>(blockFrames));
         if (sf_error(in) != SF_ERR_NO_ERROR) return fail("cannot decode it: " + Reason(sf_strerror(in)));
         if (got <= 0) break;
         const auto frames = static_cast<std::size_t>(got);

@@ -567,6 +567,145 @@ def case_corrupted_headers(c):
         notes_of(c.path("out", name))  # every written file reads as MIDI
 
 
+def need_sox():
+    if shutil.which("sox") is None:
+        raise Skip("sox is not installed")
+
+
+def sox(*args):
+    subprocess.run(["sox", "-D", "-q", *args], check=True)
+
+
+def case_import_formats(c):
+    """Files that the check refuses but libsndfile reads are imported: each gives the notes
+    of the same melody as a WAV file, with one line saying what it was analysed as."""
+    need_sox()
+    keys = [67, 71, 74]
+    reference = write_wav(c.path("reference.wav"), melody(keys, seconds=0.6, rate=44100, gap=0.1), rate=44100)
+    data = open(reference, "rb").read()[44:]
+    listed = c.path("listed.wav")  # a LIST chunk between the format and the data chunk
+    with open(listed, "wb") as f:
+        info = b"INFO" + b"ISFT" + struct.pack("<I", 8) + b"editor\0\0"
+        body = (b"WAVE" + b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, 44100, 88200, 2, 16)
+                + b"LIST" + struct.pack("<I", len(info)) + info + b"data" + struct.pack("<I", len(data)) + data)
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+    made = {
+        "flac48k24.flac": (["-r", "48000", "-b", "24", "-c", "2"], "48000 Hz, 24-bit FLAC"),
+        "mp3.mp3": (["-C", "192"], "44100 Hz, MP3"),
+        "quad96k.wav": (["-r", "96000", "-c", "4"], "96000 Hz, 16-bit WAV, 4 channels"),
+        "float.wav": (["-e", "floating-point", "-b", "32"], "44100 Hz, 32-bit float WAV"),
+    }
+    inputs = {}
+    for name, (options, described) in made.items():
+        sox(reference, *options, c.path(name))
+        inputs[c.path(name)] = described
+    inputs[listed] = "44100 Hz, 16-bit WAV"
+    r = c.run("-d", c.path("out"), *inputs)
+    expect_exit(r, 0, "imported formats")
+    for path, described in inputs.items():
+        imported = "44100 Hz, 16-bit, stereo" if "4 channels" in described else "44100 Hz, 16-bit"
+        line = f"{path}: {described}; analysed as {imported}\n"
+        check(line in r.stderr, f"the import is told as {line!r}: {r.stderr!r}")
+        stem = os.path.splitext(os.path.basename(path))[0]
+        found = sustained_keys(notes_of(c.path("out", stem + ".mid"))["notes"])
+        check(found == keys, f"{path}: keys {found}, expected {keys}")
+    check(r.stderr.count("\n") == len(inputs), f"one line per imported file and nothing else: {r.stderr!r}")
+    c.expect_no_work_files("imported formats")
+
+    # The same samples in a refused layout give the same MIDI file as the reference.
+    r = c.run("-d", c.path("ref"), reference)
+    expect_exit(r, 0, "the reference")
+    check(open(c.path("ref", "reference.mid"), "rb").read() == open(c.path("out", "listed.mid"), "rb").read(),
+          "the LIST-chunk copy of the reference converts byte for byte as the reference")
+
+    r = c.run("--quiet", "-o", c.path("q.mid"), c.path("mp3.mp3"))
+    expect_exit(r, 0, "--quiet import")
+    check(r.stderr == "", f"--quiet keeps the import quiet: {r.stderr!r}")
+
+
+def case_import_refusals(c):
+    """What the import cannot rescue: the check's own messages and limits, libsndfile's
+    reason for a damaged file; no MIDI file and no work file is left."""
+    need_sox()
+    short = c.path("short.flac")
+    sox("-n", "-r", "48000", "-b", "24", short, "synth", "0.3", "sine", "440")
+    corrupt = c.path("corrupt.flac")
+    sox("-n", "-r", "48000", "-b", "24", corrupt, "synth", "3", "sine", "440")
+    with open(corrupt, "r+b") as f:
+        size = os.path.getsize(corrupt)
+        f.seek(size // 2)
+        f.write(bytes((i * 7) % 256 for i in range(2000)))
+    text = c.path("text.mp3")
+    with open(text, "w") as f:
+        f.write("not a sound file\n" * 40)
+    cases = {
+        short: ["Recording time of this file must be longer than   0.550 sec."],
+        corrupt: ["cannot decode it: "],
+        text: ["This file isn't wav File.", "RIFF header couldn't find."],
+    }
+    for path, lines in cases.items():
+        r = c.run("-o", c.path("out.mid"), path)
+        expect_exit(r, 1, path)
+        for line in lines:
+            check(f"{path}: {line}" in r.stderr, f"{path}: {line!r} is told: {r.stderr!r}")
+        check(not os.path.exists(c.path("out.mid")), f"{path}: no MIDI file")
+        c.expect_no_work_files(path)
+
+
+def case_strict(c):
+    """--strict keeps the check's verdict: today's messages and exit codes. A file that the
+    check accepts converts byte for byte alike with and without the import."""
+    need_sox()
+    accepted = [
+        write_wav(c.path("mono22k.wav"), melody([69, 74])),
+        write_wav(c.path("stereo44k.wav"), [v for v in melody([72, 76], rate=44100) for _ in (0, 1)],
+                  rate=44100, channels=2),
+        write_wav(c.path("mono11k8.wav"), [128 + v // 256 for v in melody([64, 67], rate=11025)],
+                  rate=11025, bits=8),
+    ]
+    r = c.run("-d", c.path("plain"), *accepted)
+    expect_exit(r, 0, "accepted files")
+    check(r.stderr == "", f"an accepted file is not imported: {r.stderr!r}")
+    r = c.run("--strict", "-d", c.path("strict"), *accepted)
+    expect_exit(r, 0, "accepted files, --strict")
+    for path in accepted:
+        name = os.path.splitext(os.path.basename(path))[0] + ".mid"
+        check(open(c.path("plain", name), "rb").read() == open(c.path("strict", name), "rb").read(),
+              f"{name}: the same bytes with and without --strict")
+
+    wav48 = c.path("w48.wav")
+    sox(accepted[0], "-r", "48000", wav48)
+    r = c.run("--strict", "-o", c.path("w48.mid"), wav48)
+    expect_exit(r, 1, "--strict on a 48 kHz file")
+    check(r.stderr == f"{wav48}: Sample rate isn't 11025, 22050 or 44100 per second.\n"
+                     f"{wav48}: It must be above value.\n", f"the check's message: {r.stderr!r}")
+    check(not os.path.exists(c.path("w48.mid")), "no MIDI file")
+    r = c.run("-o", c.path("w48.mid"), wav48)
+    expect_exit(r, 0, "a 48 kHz file without --strict")
+    c.expect_no_work_files("--strict")
+
+
+def case_import_interrupt(c):
+    """Ctrl-C while a long FLAC file is being imported: exit 130, no work file, no MIDI file."""
+    need_sox()
+    flac = c.path("long.flac")
+    sox("-n", "-r", "48000", "-b", "24", "-c", "2", flac, "synth", "600", "sine", "440", "vol", "0.3")
+    proc = subprocess.Popen([c.converter, "-o", c.path("long.mid"), flac], env=c.env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 30
+    while not c.leftovers() and proc.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.005)
+    time.sleep(0.1)
+    check(proc.poll() is None, "the import is still running when interrupted")
+    check([n for n in c.leftovers() if n.startswith("imp")], f"the import's work file: {c.leftovers()}")
+    check(not [n for n in c.leftovers() if n.startswith("nor")], "the signal comes during the import")
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    check(proc.returncode == 130, f"exit {proc.returncode}, expected 130; {err!r}")
+    c.expect_no_work_files("an interrupted import")
+    check(not os.path.exists(c.path("long.mid")), "no MIDI file")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
