@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace ruvo {
 
@@ -152,6 +153,8 @@ std::int32_t DocumentPipeline::AnalyseWave(const std::string& fileName) {
     };
     const std::int32_t result = RunWaveStage(m_wavProc, fileName, Work, tick);
     if (result == 0) {
+        if (const std::string note = m_wavProc.ShortFileNotice(); !note.empty())
+            m_view.ShowStatusNote(std::filesystem::path(fileName).filename().string() + ": " + note);
         return 0;
     }
     if (result == kCancelled) {

@@ -313,6 +313,8 @@ bool TRuvoAppForm::event(QEvent* event) {
 
 void TRuvoAppForm::ShowHint(const QString& hint) { m_statusBar->setText(hint); }
 
+void TRuvoAppForm::ShowStatusNote(const std::string& note) { ShowHint(FileNameFromEngine(note)); }
+
 void TRuvoAppForm::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {

@@ -83,6 +83,7 @@ public:
     void GridFileBuilt(bool fresh) override;
     void EnableSaveMidi() override;
     bool ChooseMidiFileName(std::string& name) override;
+    void ShowStatusNote(const std::string& note) override;
 
 signals:
     // The window has closed and its work files are gone: the program ends.

@@ -46,6 +46,9 @@ public:
     virtual void EnableSaveMidi() = 0;
     // Asks for the MIDI file's name; false when the user cancelled.
     virtual bool ChooseMidiFileName(std::string& name) = 0;
+    // A one-line note about the file being converted (one that ends before its header says),
+    // for the status bar.
+    virtual void ShowStatusNote(const std::string& note) { static_cast<void>(note); }
 };
 
 }  // namespace ruvo

@@ -193,6 +193,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
                                    kFrameSamples);
                 framesKnown = true;
                 if (m_options.Verbose) m_host.Report(DescribeInput(head));
+                if (const std::string shortFile = wav->ShortFileNotice(); !shortFile.empty()) m_host.Report(shortFile);
             }
         }
         m_bar.Show(progress.Percent());

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <numbers>
@@ -123,6 +124,7 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
     RawFile file;
     file.Open(fileName, RawFile::Mode::Read);
     const std::size_t got = file.Read(bytes, sizeof bytes);
+    const std::int64_t fileBytes = file.Size();
     file.Close();
     if (got < sizeof bytes) {
         return reject("File size smaller than 300bytes.\nOr can't read the file.", WavRejection::Size);
@@ -156,7 +158,14 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
     if (seconds > m_maxTime || count > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
         return reject(TooLongMessage(m_maxTime), WavRejection::Length);
     }
-    if (seconds < kMinTime) {
+    // The header decides what is too long; a file that ends early is converted as far as it
+    // goes, and what it holds must reach the shortest recording.
+    const std::int64_t frameBytes = static_cast<std::int64_t>(channels) * (bits / 8);
+    const std::int64_t dataStart = data + 8;
+    const std::int64_t held = fileBytes > dataStart ? (fileBytes - dataStart) / frameBytes : 0;
+    const std::uint32_t announced = count;
+    if (held < count) count = static_cast<std::uint32_t>(held);
+    if (static_cast<double>(count) / rate < kMinTime) {
         return reject("Recording time of this file must be longer than   0.550 sec.", WavRejection::Length);
     }
 
@@ -169,9 +178,21 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
     head.Channels = static_cast<std::int32_t>(channels);
     head.DataOffset = data + 9;
     m_head = head;
+    m_announcedSamples = static_cast<std::int32_t>(announced);
+    m_heldSamples = head.SampleCount;
     newHead = head;
     EngineHost().ProcessEvents();
     return 0;
+}
+
+std::string TWavProc::ShortFileNotice() const {
+    if (m_heldSamples >= m_announcedSamples || m_head.SampleRate <= 0) return {};
+    const double announced = static_cast<double>(m_announcedSamples) / m_head.SampleRate;
+    const double held = static_cast<double>(m_heldSamples) / m_head.SampleRate;
+    char text[160];
+    std::snprintf(text, sizeof text, "the header announces %.1f s, the file holds %.1f s; converting %.1f s", announced,
+                  held, held);
+    return text;
 }
 
 template <typename Sample>

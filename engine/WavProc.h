@@ -51,8 +51,13 @@ public:
 
     // Validates `fileName`. Accepted: newHead and the own head become oldHead with the WAV
     // description replaced, result 0. Rejected: the message is shown, only newHead.FileName is
-    // cleared, result -1. A file that cannot be opened or read throws FileIoError.
+    // cleared, result -1. A file that cannot be opened or read throws FileIoError. A header
+    // announcing too long a recording is refused; otherwise the sample count is what the
+    // header announces or what the file holds, whichever is smaller.
     std::int32_t CheckWavFile(const std::string& fileName, const WavHead& oldHead, WavHead& newHead);
+    // After an accepted check of a file that ends before its data chunk does: "the header
+    // announces 33.0 s, the file holds 1.0 s; converting 1.0 s"; else empty.
+    std::string ShortFileNotice() const;
     void GetWavHead(WavHead& head) const { head = m_head; }
     // None after an acceptance.
     WavRejection LastRejection() const { return m_lastRejection; }
@@ -118,6 +123,8 @@ private:
     double m_maxTime = kDefaultMaxTime;
     WavRejection m_lastRejection = WavRejection::None;
     WavHead m_head;
+    std::int32_t m_announcedSamples = 0;  // per channel, of the last accepted check
+    std::int32_t m_heldSamples = 0;
     TFileBase m_inFile;
     TFileBase m_outFile;
     RawSampleReader<std::uint8_t> m_byteReader;

@@ -58,8 +58,10 @@ public:
     void GridFileBuilt(bool /*fresh*/) override { ++GridBuilds; }
     void EnableSaveMidi() override { SaveMidiEnabled = true; }
     bool ChooseMidiFileName(std::string& name) override;
+    void ShowStatusNote(const std::string& note) override { StatusNotes.push_back(note); }
 
     bool PlayerVisible = true;
+    std::vector<std::string> StatusNotes;
     bool AlertAnswer = true;  // what the alert answers
     std::int32_t Alerts = 0;
     std::int32_t Shows = 0;  // ShowDocument calls

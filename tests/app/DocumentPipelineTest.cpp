@@ -37,6 +37,7 @@ private slots:
     void CancelLeavesPreviousDocument();
     void CancelOfFirstConversionLeavesNothing();
     void RejectedFileKeepsDocument();
+    void FileEndingEarlyIsConvertedAsFarAsItGoes();
     void FileErrorsKeepDocumentAndLeaveNoWorkFile_data();
     void FileErrorsKeepDocumentAndLeaveNoWorkFile();
     void SecondDocumentReplacesFirstOnlyWhenComplete();
@@ -183,6 +184,19 @@ void DocumentPipelineTest::CancelOfFirstConversionLeavesNothing() {
     QVERIFY(!m_pipeline->HasDocument());
     QVERIFY(FilesIn(TmpDir()).empty());
     QVERIFY(m_pipeline->Doc.FileName.empty());
+}
+
+void DocumentPipelineTest::FileEndingEarlyIsConvertedAsFarAsItGoes() {
+    QCOMPARE(m_pipeline->OpenDocument(Input("a.wav")), 0);
+    QVERIFY(m_view.StatusNotes.empty());
+    // a.wav announces 2 s of 16-bit stereo; the copy ends after one second.
+    const std::string cut = Input("cut.wav");
+    std::filesystem::copy_file(Input("a.wav"), cut, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(cut, 44 + 4 * 22050);
+    QCOMPARE(m_pipeline->OpenDocument(cut), 0);
+    QCOMPARE(m_view.StatusNotes,
+             std::vector<std::string>{"cut.wav: the header announces 2.0 s, the file holds 1.0 s; converting 1.0 s"});
+    QCOMPARE(m_pipeline->Doc.FrameCount, 22050 / 1024);
 }
 
 void DocumentPipelineTest::RejectedFileKeepsDocument() {

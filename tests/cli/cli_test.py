@@ -326,6 +326,81 @@ def case_long_track(c):
     check(len(notes) == starts, f"{len(notes)} notes in the file, {starts} in the table")
 
 
+def case_short_files(c):
+    """Files that end before their header says: converted as far as they go and told; one that
+    holds too little is refused at once with the check's own message."""
+    samples = melody([69, 72], seconds=0.5)
+    cut = c.path("cut.wav")
+    with open(cut, "wb") as f:
+        f.write(wav_header(2 * RATE * 33) + wav_bytes(samples)[44:])
+    r = c.run(cut)
+    expect_exit(r, 0, "a file ending early")
+    check(r.stderr == f"{cut}: the header announces 33.0 s, the file holds 1.0 s; converting 1.0 s\n",
+          f"the difference is told in one line: {r.stderr!r}")
+    notes = notes_of(c.path("cut.mid"))["notes"]
+    check(sustained_keys(notes) == [69, 72], f"the held melody is converted: {notes}")
+    last = max(n["end"] for n in notes) / COLUMN_TICKS * FRAME_SECONDS
+    check(last <= 1.05, f"nothing past what the file holds: the last note ends at {last:.2f} s")
+
+    tiny = c.path("tiny.wav")
+    with open(tiny, "wb") as f:
+        f.write(wav_header(6000 * 44100 * 4, rate=44100, channels=2) + bytes(256))
+    started = time.monotonic()
+    r = c.run(tiny)
+    expect_exit(r, 1, "a 300-byte file announcing 6000 s")
+    check(r.stderr == f"{tiny}: Recording time of this file must be longer than   0.550 sec.\n",
+          f"refused as too short: {r.stderr!r}")
+    check(time.monotonic() - started < 5, "refused at once, without converting")
+    c.expect_no_work_files("the short files")
+
+
+# SHA-256 of the MIDI files that the converter wrote before the track could grow, the option
+# parser was rebuilt and short files were cut to what they hold: they must stay byte for byte.
+UNCHANGED = {
+    "mono22-default": "b5e01e7198bdc1f49a1b1599ad207bf8189c16c5ec3d52d06ab923b8402cd308",
+    "mono22-slow": "7491442b57734e608989f67c6ebc7bf7dbdc1308752d84f544b3fc33d17abd08",
+    "mono22-melody": "d1a11bafb7114e8cbe881da23ff8007988d57a39463fb1d7a50cf2b4a8b7321b",
+    "mono22-harmonics": "f0ade8b1c98c811a0810ab756946f9acf5518fc92c906308bac09ed5c397703c",
+    "mono22-lead": "b5e01e7198bdc1f49a1b1599ad207bf8189c16c5ec3d52d06ab923b8402cd308",
+    "mono11-default": "63710f65c9bae077c066d468d0b42533bc11205f77a81d88355a6dc76c8f3136",
+    "mono11-slow": "89509ac7e52245a578d0d5f11791ccf79fc5ae046f7b95e41d42f7cc31677531",
+    "mono11-melody": "5e4851d58f51e78557fdd3c4e154ddc8881034609bea3a44e20372672699bb40",
+    "mono11-harmonics": "479de4e33c5bd8d819f661534560bc2a74a4e53ec2b8a057bb9f533f21c66b45",
+    "mono11-lead": "63710f65c9bae077c066d468d0b42533bc11205f77a81d88355a6dc76c8f3136",
+    "stereo44x8-default": "0924cf5cede280f8e778fe24971f4abe1468de21003619dd1d89ce46668e8875",
+    "stereo44x8-slow": "07207e3e22ed8e70fc12d75b63996dca9f4afa6f2db405904086b50eaeadcf39",
+    "stereo44x8-melody": "9d3d28a1e425f2fbcafe34ea443e0ca186b776ed95bc6ef810efe48ef53772d2",
+    "stereo44x8-harmonics": "9fdb376d1c3512f3e4521435ecb0cef29246c310dff6c7f6bb48a15a35aad65e",
+    "stereo44x8-lead": "0924cf5cede280f8e778fe24971f4abe1468de21003619dd1d89ce46668e8875",
+}
+
+
+def case_unchanged_bytes(c):
+    import hashlib
+    keys = [69, 72, 76, 81, 64, 57]
+    inputs = {
+        "mono22": write_wav(c.path("mono22.wav"), melody(keys, seconds=0.4, partials=(1.0, 0.5, 0.3))),
+        "mono11": write_wav(c.path("mono11.wav"), melody(keys, seconds=0.4, rate=11025), rate=11025),
+        "stereo44x8": write_wav(c.path("stereo44x8.wav"),
+                                [128 + v // 256 for v in melody(keys, seconds=0.4, rate=44100, gap=0.1)
+                                 for _ in range(2)], rate=44100, bits=8, channels=2),
+    }
+    runs = {"default": [], "slow": ["--tempo", "slow"], "melody": ["--mode", "melody"],
+            "harmonics": ["--keep-harmonics", "--threshold", "1"], "lead": ["--keep-leading-silence"]}
+    found = {}
+    for name, wav in inputs.items():
+        for run, args in runs.items():
+            out = c.path(f"{name}-{run}.mid")
+            expect_exit(c.run(*args, "-o", out, wav), 0, f"{name} {run}")
+            with open(out, "rb") as f:
+                found[f"{name}-{run}"] = hashlib.sha256(f.read()).hexdigest()
+    if os.environ.get("RUVO_PRINT_HASHES"):
+        for k, v in found.items():
+            print(f'    "{k}": "{v}",')
+    check(found == UNCHANGED, "MIDI bytes differ: " +
+          ", ".join(k for k in found if found[k] != UNCHANGED.get(k)))
+
+
 def case_output_names(c):
     a = write_wav(c.path("a.wav"), melody([69, 72]))
     os.mkdir(c.path("sub"))

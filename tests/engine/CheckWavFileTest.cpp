@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,7 +43,7 @@ struct WavImage {
     std::size_t FmtExtra = 0;
     // Replaces the format's byte rate when set.
     std::optional<std::uint32_t> ByteRate;
-    std::size_t StoredBytes = 65536;
+    std::size_t StoredBytes = 1 << 20;
 
     Bytes Build() const {
         Bytes fmt = FmtPayload(Format);
@@ -233,21 +234,51 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"ByteRateJustUnderOneAndAHalf", WithByteRate(Image({11025, 1, 8}, 6615), 16537), 11025, 6615, 8, 1,
                  45},
         // Exactly 0.55 s: 24255 samples at 44100.
-        Accepted{"ExactlyTheShortestTime", Image({44100, 1, 16}, 48510), 44100, 24255, 16, 1, 45},
-        // Exactly 6000 s of 16-bit stereo at 44100; only the header is present.
-        Accepted{"ExactlyTheLongestTime", Announcing({44100, 2, 16}, 1058400000u), 44100, 264600000, 16, 2, 45}),
+        Accepted{"ExactlyTheShortestTime", Image({44100, 1, 16}, 48510), 44100, 24255, 16, 1, 45}),
     [](const ::testing::TestParamInfo<Accepted>& row) { return std::string(row.param.Name); });
 
 TEST_F(CheckWavFileTest, ExactlyThreeHundredBytesPassTheSizeTest) {
-    // The header announces 26460 bytes; the file holds 300 in all.
+    // 300 bytes pass the size test and then hold too little sound; 299 do not pass it.
     Bytes bytes = CanonicalHeader(kMono16, 26460);
     bytes.resize(300, 0);
-    const WavHead h = Accept(bytes);
-    EXPECT_EQ(h.SampleCount, 13230);
-
+    EXPECT_EQ(Reject(bytes), kShortMsg);
     bytes.resize(299);
     EXPECT_EQ(Reject(bytes), kSizeMsg);
     EXPECT_EQ(Reject(Bytes{}), kSizeMsg);
+}
+
+// The header decides what is too long; what the file holds decides the rest.
+TEST_F(CheckWavFileTest, FileEndingBeforeItsDataChunkCountsWhatItHolds) {
+    // Exactly 6000 s of 16-bit stereo at 44100, held in full by a sparse file.
+    Bytes bytes = CanonicalHeader({44100, 2, 16}, 1058400000u);
+    WriteFileBytes(path, bytes);
+    std::filesystem::resize_file(path, 44 + 1058400000ull);
+    WavHead h;
+    ASSERT_EQ(wav->CheckWavFile(path, oldHead, h), 0);
+    EXPECT_EQ(h.SampleCount, 264600000);
+    EXPECT_EQ(wav->ShortFileNotice(), "");
+
+    // 33 s announced, 1 s and half a sample held: one second is converted and told.
+    bytes = CanonicalHeader(kMono16, 2 * 22050 * 33);
+    bytes.resize(44 + 2 * 22050 + 1, 0);
+    h = Accept(bytes);
+    EXPECT_EQ(h.SampleCount, 22050);
+    EXPECT_EQ(wav->ShortFileNotice(), "the header announces 33.0 s, the file holds 1.0 s; converting 1.0 s");
+
+    // Stereo 8-bit: a frame is two bytes; a data chunk followed by other chunks is complete.
+    bytes = CanonicalHeader({11025, 2, 8}, 2 * 11025);
+    bytes.resize(44 + 2 * 11025 + 100, 0);
+    h = Accept(bytes);
+    EXPECT_EQ(h.SampleCount, 11025);
+    EXPECT_EQ(wav->ShortFileNotice(), "");
+
+    // A header announcing 6000 s in 300 bytes is too short at once; 6001 s stay too long.
+    bytes = CanonicalHeader({44100, 2, 16}, 1058400000u);
+    bytes.resize(300, 0);
+    EXPECT_EQ(Reject(bytes), kShortMsg);
+    bytes = CanonicalHeader({44100, 2, 16}, 1058400000u + 176400u);
+    bytes.resize(300, 0);
+    EXPECT_EQ(Reject(bytes), kLongMsg);
 }
 
 struct Rejected {
