@@ -2,8 +2,10 @@
 
 #include "app/DocumentPipeline.h"
 #include "panes/NoteEdits.h"
+#include "panes/NoteGridEditor.h"
 #include "panes/PaintBox.h"
 #include "panes/SelectionPane.h"
+#include "panes/StrCGrid.h"
 #include "panes/WaveformPane.h"
 
 #include <QString>
@@ -23,9 +25,11 @@ TPaintBox* MakeBox(QWidget& parent, const char* name, const QRect& place, const 
 
 }  // namespace
 
-EditingPanes::EditingPanes(QWidget& client, DocumentPipeline& pipeline, Guard guard)
+EditingPanes::EditingPanes(QWidget& client, DocumentPipeline& pipeline, TStrColGrid& grid, TStrColGrid& scratch,
+                           const std::vector<QPixmap>& symbols, Guard guard)
     : m_pipeline(pipeline), m_guard(std::move(guard)) {
     CreateWaveform(client);
+    CreateNoteGridEditor(client, grid, scratch, symbols);
 }
 
 EditingPanes::~EditingPanes() = default;
@@ -47,6 +51,30 @@ void EditingPanes::CreateWaveform(QWidget& client) {
     connect(m_selectRgn, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_selection->SelectRgnMouseDown(button, x, y); });
     });
+}
+
+void EditingPanes::CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStrColGrid& scratch,
+                                        const std::vector<QPixmap>& symbols) {
+    ApplyPaneHint(&grid, QStringLiteral("Note and time|You can move, delete, add and changing length the tones by "
+                                        "mouse click & drag operation."));
+    m_onpuDisp = MakeBox(client, "OnpuDisp", QRect(8, 211, 70, 130),
+                         "Note|Grahical note, but only height of tone, not length of tone.");
+    m_editor = std::make_unique<TNoteGridEditor>(*this, grid, scratch, *m_onpuDisp, symbols);
+    connect(m_onpuDisp, &TPaintBox::OnPaint, this, [this](QPainter& painter) { m_editor->OnpuDispPaint(painter); });
+    connect(&grid, &TStrColGrid::OnMouseDown, this,
+            [this](Qt::MouseButton button, Qt::KeyboardModifiers /*modifiers*/, std::int32_t x, std::int32_t y) {
+                m_guard([&] { m_editor->MidiDisp2MouseDown(button, x, y); });
+            });
+    connect(&grid, &TStrColGrid::OnMouseMove, this,
+            [this](Qt::MouseButtons /*buttons*/, Qt::KeyboardModifiers /*modifiers*/, std::int32_t x, std::int32_t y) {
+                m_guard([&] { m_editor->MidiDisp2MouseMove(x, y); });
+            });
+    connect(&grid, &TStrColGrid::OnMouseUp, this,
+            [this](Qt::MouseButton button, Qt::KeyboardModifiers /*modifiers*/, std::int32_t x, std::int32_t y) {
+                m_guard([&] { m_editor->MidiDisp2MouseUp(button, x, y); });
+            });
+    connect(&grid, &TStrColGrid::OnTopLeftChanged, this,
+            [this] { m_guard([this] { m_editor->MidiDisp2TopLeftChanged(); }); });
 }
 
 void EditingPanes::Repaint() {

@@ -8,17 +8,21 @@
 #include "panes/PaneHost.h"
 
 #include <QObject>
+#include <QPixmap>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QWidget;
 
 namespace ruvo {
 
 class DocumentPipeline;
+class TNoteGridEditor;
 class TPaintBox;
 class TSelectionPane;
+class TStrColGrid;
 class TWaveformPane;
 
 class EditingPanes : public QObject, public IPaneHost {
@@ -28,12 +32,17 @@ public:
     // Runs one handler; an exception it raises is shown and ends it.
     using Guard = std::function<void(const std::function<void()>&)>;
 
-    EditingPanes(QWidget& client, DocumentPipeline& pipeline, Guard guard);
+    // `grid` and `scratch`: MidiDisp2 and MididispbackUp; `symbols`: the note symbol of every
+    // grid row. All outlive the panes.
+    EditingPanes(QWidget& client, DocumentPipeline& pipeline, TStrColGrid& grid, TStrColGrid& scratch,
+                 const std::vector<QPixmap>& symbols, Guard guard);
     ~EditingPanes() override;
 
     // The pane widgets, owned by the client area; the window's layout may move them.
     TPaintBox* WavDisp() const { return m_wavDisp; }
     TPaintBox* SelectRgn() const { return m_selectRgn; }
+    TPaintBox* OnpuDisp() const { return m_onpuDisp; }
+    TNoteGridEditor& NoteGridEditor() { return *m_editor; }
 
     // Repaints every pane (after a refresh of the document view or status).
     void Repaint();
@@ -48,13 +57,17 @@ public:
 
 private:
     void CreateWaveform(QWidget& client);
+    void CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStrColGrid& scratch,
+                              const std::vector<QPixmap>& symbols);
 
     DocumentPipeline& m_pipeline;
     Guard m_guard;
     TPaintBox* m_wavDisp = nullptr;    // owned by parent
     TPaintBox* m_selectRgn = nullptr;  // owned by parent
+    TPaintBox* m_onpuDisp = nullptr;   // owned by parent
     std::unique_ptr<TWaveformPane> m_waveform;
     std::unique_ptr<TSelectionPane> m_selection;
+    std::unique_ptr<TNoteGridEditor> m_editor;
 };
 
 }  // namespace ruvo

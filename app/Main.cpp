@@ -133,7 +133,8 @@ void TRuvoAppForm::FormCreate() {
 }
 
 void TRuvoAppForm::CreateEditingPanes() {
-    m_panes = std::make_unique<EditingPanes>(*centralWidget(), *m_pipeline,
+    m_panes = std::make_unique<EditingPanes>(*centralWidget(), *m_pipeline, *m_midiDisp2, *m_midiDispBackUp,
+                                             m_onpuImageList,
                                              [this](const std::function<void()>& command) { Guarded(command); });
 }
 

@@ -60,6 +60,9 @@ void FillNoteGrid(TStrColGrid& grid, const WavHead& doc) {
     grid.FillCells([looks](std::int32_t first, std::int32_t count, std::int32_t rows, std::span<CellLook> out) {
         looks.Columns(first, count, rows, out);
     });
+    // The columns in view are read now: a grid file that cannot be read is reported by the
+    // refresh that needed it, not by a later paint.
+    grid.FetchColumns(grid.LeftCol(), grid.LeftCol() + grid.VisibleColCount());
     grid.Invalidate();
 }
 

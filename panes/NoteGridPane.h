@@ -32,8 +32,9 @@ std::int32_t NoteGridColumnWidth(std::int32_t gridWidth, std::int32_t viewWidth)
 void ApplyNoteGridMetrics(TStrColGrid& grid, TStrColGrid& scratch, WavHead& doc);
 
 // Fills every cell of the note grid from doc's grid file and selection and repaints it;
-// nothing without a grid file. The cells are read from the file as they come into view or
-// are accessed, which gives the same cells as reading all of them now.
+// nothing without a grid file. The cells in view are read now (a read failure throws
+// FileIoError); the others as they come into view or are accessed, which gives the same
+// cells as reading all of them now.
 void FillNoteGrid(TStrColGrid& grid, const WavHead& doc);
 
 // What the grid build does to the grids: the scratch grid gets 3 rows and the note grid

@@ -128,6 +128,9 @@ public:
     // it would have now for every column not yet touched; a later call replaces it. Does not
     // repaint.
     void FillCells(ColumnFill fill);
+    // Fetches the pending fill of columns first .. last now, so that a failing fill is
+    // reported here (throws what the fill throws) rather than by a later access.
+    void FetchColumns(std::int32_t first, std::int32_t last) { FillColumns(first, last); }
     // Repaints the whole grid (after writes or a fill).
     void Invalidate();
 

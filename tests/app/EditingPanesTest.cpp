@@ -6,9 +6,13 @@
 #include "app/DocumentPipeline.h"
 #include "app/EditingPanes.h"
 #include "app/Main.h"
+#include "panes/NoteGridEditor.h"
+#include "panes/NoteGridFile.h"
 #include "panes/PaintBox.h"
+#include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/RecordingHost.h"
 #include "tests/testsupport/TempDir.h"
 
@@ -23,6 +27,31 @@
 using namespace ruvo;
 using namespace ruvo::apptest;
 
+namespace {
+
+// What the two note files of the document should hold: every cell of the note table and of
+// the grid file, changed by the test as each gesture should change them.
+struct NoteModel {
+    testsupport::Table Notes;
+    std::vector<std::int8_t> Grid;
+
+    NoteModel(std::size_t frames) : Notes(frames, std::vector<double>(kGridRows, 0.0)), Grid(frames * kGridRows, 0) {}
+    double& Note(std::int32_t frame, std::int32_t row) {
+        return Notes[static_cast<std::size_t>(frame)][static_cast<std::size_t>(RowToNote(row))];
+    }
+    std::int8_t& Byte(std::int32_t frame, std::int32_t row) {
+        return Grid[static_cast<std::size_t>(frame) * kGridRows + static_cast<std::size_t>(row)];
+    }
+    void Set(std::int32_t first, std::int32_t last, std::int32_t row, double value, std::int8_t level) {
+        for (std::int32_t f = first; f <= last; ++f) {
+            Note(f, row) = value;
+            Byte(f, row) = level;
+        }
+    }
+};
+
+}  // namespace
+
 class EditingPanesTest : public QObject {
     Q_OBJECT
 
@@ -32,12 +61,26 @@ private slots:
     void cleanup();
 
     void SelectionClicksInBothBoxes();
+    void GridGesturesRewriteBothFiles();
+    void OneFrameNoteZones();
+    void DragPreviewAndReleaseOutside();
 
 private:
     QString InputQ(const char* name) const { return m_inputs.path() + QLatin1Char('/') + name; }
     std::string Input(const char* name) const { return InputQ(name).toStdString(); }
     WavHead& Doc() { return m_form->Pipeline().Doc; }
     void Open(const char* name);
+    TStrColGrid* Grid() { return m_form->MidiDisp2(); }
+    QWidget* Cells() { return m_form->MidiDisp2()->viewport(); }
+    // A point inside cell (col, row), `dx` pixels from its left edge.
+    QPoint At(std::int32_t col, std::int32_t row, int dx = 1) {
+        const QRect cell = Grid()->CellRect(col, row);
+        return {cell.x() + dx, cell.y() + cell.height() / 2};
+    }
+    // Writes the model into the document's files and shows them.
+    void Load(const NoteModel& model);
+    // Both files hold exactly the model.
+    void ExpectFiles(const NoteModel& model);
 
     QTemporaryDir m_inputs;
     std::unique_ptr<testsupport::TempDir> m_tmp;
@@ -104,6 +147,184 @@ void EditingPanesTest::SelectionClicksInBothBoxes() {
     const QImage strip = overview->grab().toImage();
     QCOMPARE(strip.pixel(300, 2), qRgb(0, 0, 128));  // a reversed selection shows no green
     QVERIFY(m_host->Errors.empty());
+}
+
+void EditingPanesTest::Load(const NoteModel& model) {
+    testsupport::WriteTable(Doc().NoteIntenFileName, model.Notes);
+    testsupport::WriteSigned(Doc().MidiGridFileName, model.Grid);
+    m_form->Pipeline().RefreshDocumentView();
+}
+
+void EditingPanesTest::ExpectFiles(const NoteModel& model) {
+    QVERIFY(testsupport::ReadTable(Doc().NoteIntenFileName, kGridRows) == model.Notes);
+    QVERIFY(testsupport::ReadSigned(Doc().MidiGridFileName) == model.Grid);
+    QCOMPARE(FilesIn(m_tmp->Path().string()), WorkFileNames(Doc()));
+}
+
+void EditingPanesTest::GridGesturesRewriteBothFiles() {
+    Open("ten.wav");
+    const std::int32_t frames = Doc().FrameCount;
+    const double peak = Doc().PeakNoteValue;
+    NoteModel model(static_cast<std::size_t>(frames));
+    model.Set(frames - 6, frames - 1, 27, -1.0, -1);  // an erased run up to the last column
+    for (std::int32_t f = 20; f <= 29; ++f) {         // a note of many colours in 20 .. 29
+        model.Set(f, f, 29, 0.5 + f, static_cast<std::int8_t>(5 + 9 * (f - 20)));
+    }
+    for (std::int32_t f = 10; f <= 14; ++f) {  // five distinct values in 10 .. 14
+        model.Set(f, f, 30, 2.0 + f, static_cast<std::int8_t>(40 + f));
+    }
+    model.Set(5, 10, 31, 3.0, 60);
+    model.Set(60, 64, 34, 4.0, 80);  // a note above another that spans more columns
+    model.Set(58, 66, 37, 5.0, 20);
+    Load(model);
+    QCOMPARE(Grid()->TopRow(), 25);
+    QCOMPARE(Grid()->DefaultColWidth(), 4);  // Round(465 / 100) - 1
+
+    // Delete: a right click anywhere on the note silences the whole run.
+    QTest::mouseClick(Cells(), Qt::RightButton, {}, At(24, 29));
+    model.Set(20, 29, 29, 0.0, 0);
+    ExpectFiles(model);
+    QCOMPARE(Grid()->CellColor(22, 29).rgb(), qRgb(0, 0, 255));
+
+    // Shift with overlap: grabbed in its left fifth, dropped two columns later.
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(10, 30));
+    QCOMPARE(static_cast<int>(m_form->Panes().NoteGridEditor().Drag().Mode), static_cast<int>(DragMode::dmShift));
+    QTest::mouseMove(Cells(), At(12, 30));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(12, 30));
+    const NoteModel beforeShift = model;
+    model.Set(10, 11, 30, 0.0, 0);
+    for (std::int32_t f = 12; f <= 16; ++f) {
+        model.Note(f, 30) = 2.0 + (f - 2);
+        model.Byte(f, 30) = static_cast<std::int8_t>(40 + (f - 2));
+    }
+    ExpectFiles(model);
+    QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, 0);
+
+    // Lengthen 5 .. 10 to 14 (grabbed in its right fifth), then shorten it to 7.
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(10, 31, 3));
+    QCOMPARE(static_cast<int>(m_form->Panes().NoteGridEditor().Drag().Mode), static_cast<int>(DragMode::dmLength));
+    QTest::mouseMove(Cells(), At(14, 31));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(14, 31));
+    model.Set(10, 14, 31, 110.0, 110);
+    ExpectFiles(model);
+    QCOMPARE(Grid()->CellColor(9, 31).rgb(), GridLevelColor(60));
+    QCOMPARE(Grid()->CellColor(12, 31).rgb(), qRgb(255, 255, 255));
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(14, 31, 3));
+    QTest::mouseMove(Cells(), At(7, 31));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(7, 31));
+    model.Set(8, 14, 31, 0.0, 0);
+    ExpectFiles(model);
+
+    // A vertical drop swaps the rows over the note's columns, with the note lying below.
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(62, 34));
+    QCOMPARE(static_cast<int>(m_form->Panes().NoteGridEditor().Drag().Mode), static_cast<int>(DragMode::dmPitch));
+    QTest::mouseMove(Cells(), At(62, 36));
+    QTest::mouseMove(Cells(), At(62, 37));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(62, 37));
+    for (std::int32_t f = 60; f <= 64; ++f) {
+        std::swap(model.Note(f, 34), model.Note(f, 37));
+        std::swap(model.Byte(f, 34), model.Byte(f, 37));
+    }
+    ExpectFiles(model);
+
+    // Near the end: an added note has the three frames left; an erased run that reaches the
+    // last column is restored without it.
+    Grid()->SetLeftCol(frames);
+    QCOMPARE(Doc().ViewStart, Grid()->LeftCol());
+    QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(frames - 3, 28));
+    model.Set(frames - 3, frames - 1, 28, peak, 110);
+    ExpectFiles(model);
+    QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(frames - 4, 27));
+    model.Set(frames - 6, frames - 2, 27, peak, 110);
+    ExpectFiles(model);
+    QCOMPARE(Grid()->CellColor(frames - 1, 27).rgb(), qRgb(0, 0, 0));
+
+    // A press right of the last column reports the grid's range error and changes nothing.
+    const QRect last = Grid()->CellRect(frames - 1, 30);
+    QTest::mouseClick(Cells(), Qt::LeftButton, {}, QPoint(last.right() + 3, last.center().y()));
+    QCOMPARE(m_host->Errors.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(m_host->Errors.front()), QString::fromUtf8(kGridRangeMessage));
+    ExpectFiles(model);
+    Q_UNUSED(beforeShift);
+}
+
+// A one-frame note 20 pixels wide: its left 0.3 shifts it, its right 0.3 moves its end, the
+// middle moves its pitch; a drop where it was grabbed changes no value.
+void EditingPanesTest::OneFrameNoteZones() {
+    Open("ten.wav");
+    NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
+    model.Set(50, 50, 33, 7.0, 90);
+    Doc().ViewWidth = 22;
+    Load(model);
+    Grid()->SetLeftCol(40);
+    QCOMPARE(Grid()->DefaultColWidth(), 20);  // Round(465 / 22) - 1
+    const struct {
+        int Dx;
+        DragMode Mode;
+    } cases[] = {{0, DragMode::dmShift},  {6, DragMode::dmShift},   {7, DragMode::dmPitch},
+                 {13, DragMode::dmPitch}, {14, DragMode::dmLength}, {19, DragMode::dmLength}};
+    for (const auto& c : cases) {
+        QTest::mousePress(Cells(), Qt::LeftButton, {}, At(50, 33, c.Dx));
+        QCOMPARE(static_cast<int>(m_form->Panes().NoteGridEditor().Drag().Mode), static_cast<int>(c.Mode));
+        QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(50, 33, c.Dx));
+        QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, 0);
+        ExpectFiles(model);
+    }
+    QVERIFY(m_host->Errors.empty());
+}
+
+// The preview during a drag, a release outside the grid that keeps the drag alive, a press
+// that is then ignored, and the release inside that commits; screenshots of both moments.
+void EditingPanesTest::DragPreviewAndReleaseOutside() {
+    Open("ten.wav");
+    NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
+    model.Set(20, 27, 30, 6.0, 95);
+    Load(model);
+    TNoteGridEditor& editor = m_form->Panes().NoteGridEditor();
+
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(23, 30));
+    QTest::mouseMove(Cells(), At(23, 33));
+    QCOMPARE(editor.SymbolRow(), 33);
+    QCOMPARE(editor.Drag().CurRow, 33);
+    // The ghost in the scratch grid's own colour on row 33; the note still on row 30.
+    const QRgb ghost = m_form->MididispbackUp()->Color().rgb();
+    QCOMPARE(Grid()->CellColor(22, 33).rgb(), ghost);
+    QCOMPARE(Grid()->CellColor(22, 30).rgb(), qRgb(255, 255, 0));
+    m_form->grab().save(QString::fromLocal8Bit(qgetenv("RUVO_TEST_OUTPUT_DIR")) + "/drag-preview.png");
+
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, QPoint(-20, 10));
+    QCOMPARE(editor.Drag().Active, 1);
+    ExpectFiles(model);
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(23, 35));  // ignored: the drag goes on
+    QTest::mouseMove(Cells(), At(23, 35));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(23, 35));
+    QCOMPARE(editor.Drag().Active, 0);
+    for (std::int32_t f = 20; f <= 27; ++f) {
+        std::swap(model.Note(f, 30), model.Note(f, 35));
+        std::swap(model.Byte(f, 30), model.Byte(f, 35));
+    }
+    ExpectFiles(model);
+    QCOMPARE(Grid()->CellColor(22, 33).rgb(), qRgb(0, 0, 255));  // the preview is gone
+    QCOMPARE(Grid()->CellColor(22, 35).rgb(), qRgb(255, 255, 0));
+    m_form->grab().save(QString::fromLocal8Bit(qgetenv("RUVO_TEST_OUTPUT_DIR")) + "/after-edit.png");
+
+    // A shift whose end would pass the last column: the range error is reported and the drag
+    // keeps its last valid columns, which the release commits.
+    const std::int32_t frames = Doc().FrameCount;
+    model.Set(frames - 12, frames - 9, 31, 6.0, 95);
+    Load(model);
+    Grid()->SetLeftCol(frames);
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(frames - 12, 31));
+    QTest::mouseMove(Cells(), At(frames - 6, 31));
+    QCOMPARE(editor.Drag().CurStart, frames - 6);
+    QTest::mouseMove(Cells(), At(frames - 2, 31));
+    QCOMPARE(m_host->Errors.size(), std::size_t{1});
+    QCOMPARE(editor.Drag().CurStart, frames - 6);
+    QCOMPARE(editor.Drag().CurEnd, frames - 3);
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(frames - 2, 31));
+    model.Set(frames - 12, frames - 9, 31, 0.0, 0);
+    model.Set(frames - 6, frames - 3, 31, 6.0, 95);
+    ExpectFiles(model);
 }
 
 QTEST_MAIN(EditingPanesTest)
