@@ -26,9 +26,9 @@ PushSink::~PushSink() { Stop(); }
 
 bool PushSink::OutputAvailable() { return !QMediaDevices::defaultAudioOutput().isNull(); }
 
-bool PushSink::Start(const QAudioFormat& format, int bufferMs, Fill fill) {
+bool PushSink::Start(const QAudioFormat& format, int bufferMs, Fill fill, const QAudioDevice& chosen) {
     Stop();
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    const QAudioDevice device = chosen.isNull() ? QMediaDevices::defaultAudioOutput() : chosen;
     if (device.isNull()) {
         m_lastError = QStringLiteral("No sound output device.");
         return false;

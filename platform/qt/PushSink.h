@@ -4,6 +4,7 @@
 // latency at the sink's small buffer. After SourceEnded() it reports OnDrained once what was
 // written has left the sink. Owned by its user (QObject parent or unique_ptr); UI thread only.
 
+#include <QAudioDevice>
 #include <QAudioFormat>
 #include <QObject>
 #include <QString>
@@ -29,9 +30,10 @@ public:
     explicit PushSink(QObject* parent = nullptr);
     ~PushSink() override;
 
-    // Starts on the current default output; false with LastError() when there is no device
-    // or the sink refuses the format. `bufferMs`: the sink's buffer, which is the latency.
-    [[nodiscard]] bool Start(const QAudioFormat& format, int bufferMs, Fill fill);
+    // Starts on `device` (a null device: the current default output); false with LastError()
+    // when there is no device or it refuses the format. `bufferMs`: the sink's buffer, which
+    // is the latency.
+    [[nodiscard]] bool Start(const QAudioFormat& format, int bufferMs, Fill fill, const QAudioDevice& device = {});
     // Stops at once; what is still buffered is dropped.
     void Stop();
     void Suspend();

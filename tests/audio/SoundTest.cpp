@@ -3,8 +3,15 @@
 // played into it is heard through the remap source ci_in. Skipped without a sound server.
 
 #include "SinkCapture.h"
+#include "audio/MediaPlayer.h"
 #include "panes/KeyBoardPane.h"
 #include "platform/qt/FluidMidiOut.h"
+#include "platform/qt/PathConvert.h"
+#include "tests/testsupport/Signals.h"
+#include "tests/testsupport/TempDir.h"
+#include "tests/testsupport/WavWriter.h"
+
+#include <QSignalSpy>
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -20,6 +27,13 @@ class SoundTest : public QObject {
 private slots:
     void init();
     void KeyPressIsHeardAtTheSinkWithItsPitch();
+    void WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd_data();
+    void WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd();
+
+private:
+    // Plays `file` and waits for the end; returns the capture index at Play (or -1).
+    std::int64_t PlayToEnd(TMediaPlayer& player, SinkCapture& capture, const QString& file, TMPDeviceTypes type,
+                           double& notifiedAtMs);
 };
 
 namespace {
@@ -63,6 +77,77 @@ void SoundTest::KeyPressIsHeardAtTheSinkWithItsPitch() {
                 latency[0], latency[1], midi.BufferMs());
     // Generous on a loaded machine; the figures above are what counts.
     QVERIFY(latency[1] < 250.0);
+}
+
+std::int64_t SoundTest::PlayToEnd(TMediaPlayer& player, SinkCapture& capture, const QString& file,
+                                  TMPDeviceTypes type, double& notifiedAtMs) {
+    QSignalSpy notify(&player, &TMediaPlayer::OnNotify);
+    player.SetFileName(file);
+    player.SetDeviceType(type);
+    if (!player.Open()) {
+        qWarning("open: %s", qPrintable(player.ErrorMessage()));
+        return -1;
+    }
+    const auto playedAt = static_cast<std::int64_t>(capture.Count());
+    if (!player.Play()) {
+        return -1;
+    }
+    if (!notify.wait(30000)) {
+        return -1;
+    }
+    notifiedAtMs = Ms(static_cast<std::int64_t>(capture.Count()) - playedAt);
+    QTest::qWait(300);
+    return playedAt;
+}
+
+void SoundTest::WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd_data() {
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("22050 mono 16") << 22050 << 1 << 16;
+    QTest::newRow("44100 stereo 16") << 44100 << 2 << 16;
+    QTest::newRow("11025 mono 8") << 11025 << 1 << 8;
+}
+
+void SoundTest::WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd() {
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, bits);
+    const TempDir dir;
+    const std::string path = (dir.Path() / "tone.wav").string();
+    // 1.5 s of 440 Hz at half of full scale.
+    const double amplitude = bits == 16 ? 16384.0 : 64.0;
+    const std::vector<std::int32_t> mono =
+        Quantize(Sine(440.0, static_cast<std::size_t>(rate) * 3 / 2, rate, amplitude), bits);
+    WavFormat format;
+    format.SampleRate = static_cast<std::uint32_t>(rate);
+    format.Channels = static_cast<std::uint16_t>(channels);
+    format.Bits = static_cast<std::uint16_t>(bits);
+    WriteWav(path, format, channels == 2 ? Interleave(mono, mono) : mono);
+
+    SinkCapture capture;
+    QVERIFY(capture.WaitStarted());
+    TMediaPlayer player;
+    double notifiedAtMs = 0.0;
+    const std::int64_t playedAt =
+        PlayToEnd(player, capture, FileNameFromEngine(path), TMPDeviceTypes::dtWaveAudio, notifiedAtMs);
+    QVERIFY(playedAt >= 0);
+    const std::vector<std::int16_t>& s = capture.Samples();
+    const std::int64_t onset = FirstAbove(s, static_cast<std::size_t>(playedAt), kLevel);
+    const std::int64_t end = LastAbove(s, kLevel);
+    QVERIFY(onset >= 0);
+    const double lengthMs = Ms(end - onset);
+    const double rms = Rms(s, static_cast<std::size_t>(onset) + 2205, 11025);
+    std::printf("WAV %d Hz %d ch %d bit: Play to sound %.1f ms, %.1f ms of sound, rms %.0f, finished %.1f ms after "
+                "the end of the sound\n",
+                rate, channels, bits, Ms(onset - playedAt), lengthMs, rms, notifiedAtMs - Ms(end - playedAt));
+    QVERIFY2(std::abs(lengthMs - 1500.0) < 30.0, qPrintable(QString::number(lengthMs)));
+    // A sine of amplitude A has an rms of A / sqrt 2: 11585 at half of full scale.
+    QVERIFY2(std::abs(rms - 11585.0) < 600.0, qPrintable(QString::number(rms)));
+    QVERIFY(std::abs(PitchHz(s, static_cast<std::size_t>(onset) + 2205, 4410) - 440.0) < 10.0);
+    // Finished once the sound has played, not when it was handed over.
+    QVERIFY(notifiedAtMs >= Ms(end - playedAt) - 20.0);
+    QVERIFY(Ms(onset - playedAt) < 400.0);
 }
 
 QTEST_MAIN(SoundTest)

@@ -1,0 +1,87 @@
+#pragma once
+// TMediaPlayer: plays one file through a TEnhWaveOut, the way the player window uses a media
+// control: a WAV file as its own samples (8-bit unsigned or 16-bit signed, mono or stereo, at
+// its own rate), a MIDI file rendered by FluidSynth as it plays. Sound is read or rendered
+// ahead in short chunks, so the first sound comes at once and a long file never waits for
+// the whole of it. OnNotify(nvSuccessful) comes once the last chunk has been played, not
+// when it was handed over. Owned by the player window (Qt parent); UI thread only.
+
+#include "platform/qt/FluidSynth.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+
+namespace ruvo {
+
+class TEnhWaveOut;
+
+enum class TMPDeviceTypes : std::uint8_t { dtWaveAudio, dtSequencer };
+enum class TMPNotifyValues : std::uint8_t { nvSuccessful, nvSuperseded, nvAborted, nvFailure };
+
+// Error codes of the player; 0 is success.
+constexpr std::int32_t kMediaNoError = 0;
+constexpr std::int32_t kMediaNoDevice = 1;
+constexpr std::int32_t kMediaCannotOpenFile = 2;
+constexpr std::int32_t kMediaBadFormat = 3;
+constexpr std::int32_t kMediaNoSynth = 4;
+constexpr std::int32_t kMediaNotOpen = 5;
+
+class TMediaPlayer : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TMediaPlayer(QObject* parent = nullptr);
+    ~TMediaPlayer() override;
+
+    const QString& FileName() const { return m_fileName; }
+    void SetFileName(const QString& name) { m_fileName = name; }
+    TMPDeviceTypes DeviceType() const { return m_deviceType; }
+    void SetDeviceType(TMPDeviceTypes type) { m_deviceType = type; }
+
+    // Opens FileName as DeviceType; false with Error() and ErrorMessage().
+    bool Open();
+    bool Play();
+    // Pauses, or resumes when paused.
+    void Pause();
+    void Stop();
+    void Close();
+    bool IsOpen() const { return m_open; }
+    bool Playing() const { return m_playing; }
+    bool Paused() const;
+    std::int32_t Error() const { return m_error; }
+    const QString& ErrorMessage() const { return m_errorMessage; }
+
+    // Whether a sound output exists now; a sequencer also needs the soundfont.
+    static bool OutputAvailable();
+
+signals:
+    void OnNotify(TMPNotifyValues value);
+
+private:
+    bool Fail(std::int32_t code, const QString& message);
+    bool OpenWave();
+    bool OpenSequencer();
+    // Keeps a few chunks queued ahead of the device.
+    void Feed();
+    void BufferDone();
+
+    QString m_fileName;
+    TMPDeviceTypes m_deviceType = TMPDeviceTypes::dtWaveAudio;
+    TEnhWaveOut* m_out = nullptr;  // owned by parent
+    FluidSynth m_synth;
+    std::ifstream m_wave;
+    std::int64_t m_waveLeft = 0;   // data bytes not yet read
+    std::int64_t m_chunkBytes = 0;
+    std::int64_t m_tailFrames = 0;  // frames rendered after the MIDI file's last event
+    std::int32_t m_error = kMediaNoError;
+    QString m_errorMessage;
+    bool m_open = false;
+    bool m_playing = false;
+    bool m_sourceDone = false;
+};
+
+}  // namespace ruvo
