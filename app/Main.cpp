@@ -87,6 +87,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, const QString& commandLineFile, QWidge
     m_pipeline->SetCommandLineFile(FileNameToEngine(commandLineFile));
     CreateEditingPanes();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
+    connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
 }
 
 TRuvoAppForm::~TRuvoAppForm() {
@@ -298,9 +299,15 @@ void TRuvoAppForm::KeyBoardMidiError(const QString& text) {
 }
 
 void TRuvoAppForm::ShowSoundStatus() {
-    const std::string missing = m_midiOut->Unavailable();
-    if (!missing.empty()) {
-        ShowHint(QString::fromStdString(missing));
+    QStringList missing;
+    if (const std::string keys = m_midiOut->Unavailable(); !keys.empty()) {
+        missing << QString::fromStdString(keys);
+    }
+    if (m_player != nullptr && !m_player->SoundStatus().isEmpty()) {
+        missing << m_player->SoundStatus();
+    }
+    if (!missing.isEmpty()) {
+        ShowHint(missing.join(QStringLiteral("  ")));
     }
 }
 

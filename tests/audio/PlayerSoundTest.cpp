@@ -1,0 +1,208 @@
+// The player window with sound, in the main window: the selection played as WAV arrives at
+// the sink with its length and level, played as MIDI with the pitch of its notes; pause and
+// stop; a tone played into the sink and recorded through ci_in becomes a document whose notes
+// show that tone. Skipped without a sound server.
+
+#include "SinkCapture.h"
+#include "app/DocumentPipeline.h"
+#include "app/Main.h"
+#include "audio/MediaPlayer.h"
+#include "audio/play.h"
+#include "platform/fake/FakeShell.h"
+#include "platform/qt/PathConvert.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/testsupport/RecordFiles.h"
+#include "tests/testsupport/RecordingHost.h"
+#include "tests/testsupport/Signals.h"
+#include "tests/testsupport/TempDir.h"
+
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+using namespace ruvo;
+using namespace ruvo::testsupport;
+
+class PlayerSoundTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void SelectionPlaysAsWavWithItsLengthPausesAndStops();
+    void SelectionPlaysAsMidiWithThePitchOfItsNotes();
+    void RecordedToneBecomesADocumentWithThatNote();
+
+private:
+    void OpenTone(int note, double seconds);
+    QToolButton* Button(const char* name) { return m_form->Player()->findChild<QToolButton*>(name); }
+    QRadioButton* Choice(const char* name) { return m_form->Player()->findChild<QRadioButton*>(name); }
+
+    std::unique_ptr<TempDir> m_tmp;
+    std::unique_ptr<ScopedRecordingHost> m_host;
+    FakeShell m_shell;
+    std::unique_ptr<TRuvoAppForm> m_form;
+    std::string m_input;
+};
+
+namespace {
+
+constexpr int kLevel = 300;
+constexpr int kNote = 40;  // 554.4 Hz, MIDI key 73
+
+double Ms(std::int64_t samples) { return static_cast<double>(samples) * 1000.0 / kCaptureRate; }
+
+// The note index that sounds in most frames of a note table.
+int CommonestNote(const WavHead& doc) {
+    const Table table = ReadTable(doc.NoteIntenFileName, 72);
+    std::array<int, 72> frames{};
+    for (const std::vector<double>& record : table) {
+        for (std::size_t n = 0; n < 72; ++n) {
+            frames[n] += record[n] > 0.0 ? 1 : 0;
+        }
+    }
+    return static_cast<int>(std::max_element(frames.begin(), frames.end()) - frames.begin());
+}
+
+}  // namespace
+
+void PlayerSoundTest::init() {
+    if (!SoundServerAvailable()) {
+        QSKIP("no sound server");
+    }
+    m_tmp = std::make_unique<TempDir>();
+    m_host = std::make_unique<ScopedRecordingHost>();
+    m_form = std::make_unique<TRuvoAppForm>(m_shell);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void PlayerSoundTest::cleanup() {
+    m_form.reset();
+    m_host.reset();
+    m_tmp.reset();
+}
+
+void PlayerSoundTest::OpenTone(int note, double seconds) {
+    m_input = m_tmp->File("tone.wav");
+    apptest::WriteMelodyWav(m_input, {note}, seconds);
+    m_form->OpenFile(FileNameFromEngine(m_input));
+    QVERIFY(m_form->Pipeline().HasDocument());
+}
+
+void PlayerSoundTest::SelectionPlaysAsWavWithItsLengthPausesAndStops() {
+    OpenTone(kNote, 3.0);
+    // Frames 10 .. 39: 30 frames of 1024 samples, 1393 ms.
+    m_form->Pipeline().Doc.SelStart = 10;
+    m_form->Pipeline().Doc.SelEnd = 40;
+    m_form->Pipeline().RefreshStatus();
+    QVERIFY(Button("Play")->isEnabled());
+    QVERIFY(Choice("Wav")->isChecked());
+
+    SinkCapture capture;
+    QVERIFY(capture.WaitStarted());
+    QSignalSpy finished(m_form->Player(), &TPlayer::OnPlaybackFinished);
+    const auto playedAt = static_cast<std::int64_t>(capture.Count());
+    Button("Play")->click();
+    QVERIFY(!Button("Play")->isEnabled() && !Button("Rec")->isEnabled());
+    QVERIFY(Button("Pause")->isEnabled() && Button("Stop")->isEnabled());
+    QTest::qWait(400);
+    Button("Pause")->click();
+    QTest::qWait(500);
+    const std::size_t pausedFrom = capture.Count();
+    QTest::qWait(300);
+    const std::size_t pausedTo = capture.Count();
+    Button("Pause")->click();
+    QVERIFY(finished.wait(10000));
+    QTest::qWait(200);
+    const std::vector<std::int16_t>& s = capture.Samples();
+    QCOMPARE(Rms(s, pausedFrom, pausedTo - pausedFrom), 0.0);
+    // The sound before and after the pause adds up to the selection.
+    std::int64_t sound = 0;
+    for (std::size_t i = static_cast<std::size_t>(playedAt); i < s.size(); ++i) {
+        sound += std::abs(int{s[i]}) > kLevel ? 1 : 0;
+    }
+    const std::int64_t onset = FirstAbove(s, static_cast<std::size_t>(playedAt), kLevel);
+    std::printf("WAV selection: Play to sound %.1f ms; %.1f ms above the level (selection 1393 ms)\n",
+                Ms(onset - playedAt), Ms(sound));
+    // About 1/8 of a sine's samples lie below the level near its zero crossings at this
+    // amplitude; so compare the sound's extent through the rms of the steady part instead.
+    QVERIFY(Ms(sound) > 1393.0 * 0.85 && Ms(sound) < 1393.0 * 1.02);
+    QVERIFY(std::abs(PitchHz(s, static_cast<std::size_t>(onset) + 1000, 4410) - 554.4) < 12.0);
+    QVERIFY(Button("Play")->isEnabled() && !Button("Stop")->isEnabled());
+
+    // Stop in the middle: silence follows at once and the buttons are back.
+    Button("Play")->click();
+    QTest::qWait(300);
+    Button("Stop")->click();
+    QVERIFY(Button("Play")->isEnabled() && Button("Rec")->isEnabled() && !Button("Pause")->isEnabled());
+    QTest::qWait(300);
+    const std::size_t after = capture.Count();
+    QTest::qWait(200);
+    QCOMPARE(Rms(capture.Samples(), after, capture.Count() - after), 0.0);
+    QVERIFY(!m_form->Player()->IsPlaying());
+    // No excerpt is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(m_tmp->Path())) {
+        QVERIFY2(!entry.path().filename().string().starts_with("Wat"), qPrintable(FromPath(entry.path())));
+    }
+}
+
+void PlayerSoundTest::SelectionPlaysAsMidiWithThePitchOfItsNotes() {
+    OpenTone(kNote, 2.0);
+    Choice("Midi")->click();
+    QVERIFY(Choice("Midi")->isChecked());
+    SinkCapture capture;
+    QVERIFY(capture.WaitStarted());
+    QSignalSpy finished(m_form->Player(), &TPlayer::OnPlaybackFinished);
+    const auto playedAt = static_cast<std::int64_t>(capture.Count());
+    Button("Play")->click();
+    QVERIFY(finished.wait(10000));
+    const std::vector<std::int16_t>& s = capture.Samples();
+    const std::int64_t onset = FirstAbove(s, static_cast<std::size_t>(playedAt), kLevel);
+    QVERIFY(onset >= 0);
+    const double pitch = PitchHz(s, static_cast<std::size_t>(onset) + 4410, 4410);
+    std::printf("MIDI selection: Play to sound %.1f ms, pitch %.1f Hz (note 554.4 Hz)\n", Ms(onset - playedAt), pitch);
+    QVERIFY2(std::abs(pitch - 554.4) < 15.0, qPrintable(QString::number(pitch)));
+    QVERIFY(m_host->Errors.empty());
+}
+
+void PlayerSoundTest::RecordedToneBecomesADocumentWithThatNote() {
+    OpenTone(30, 1.0);  // a document to be replaced by the recording
+    const std::string tone = m_tmp->File("feed.wav");
+    apptest::WriteMelodyWav(tone, {kNote}, 3.5);
+    TMediaPlayer feed;
+    feed.SetFileName(FileNameFromEngine(tone));
+    QVERIFY(feed.Open());
+    QVERIFY(feed.Play());
+    QTest::qWait(300);
+
+    QSignalSpy titles(m_form->Player(), &QWidget::windowTitleChanged);
+    QVERIFY(Button("Rec")->isEnabled());
+    Button("Rec")->click();
+    QVERIFY(Button("Stop")->isEnabled() && !Button("Play")->isEnabled() && !Button("Rec")->isEnabled());
+    QTest::qWait(2200);
+    Button("Stop")->click();
+    feed.Close();
+    const std::int32_t total = m_form->Player()->Total();
+    QVERIFY(total >= 8 * 8820 && total % 8820 == 0);
+    // "...NOW!" and "Recording..." alternate every third buffer, then "Player".
+    QVERIFY(titles.count() >= 3);
+    QCOMPARE(titles.at(0).at(0).toString(), QStringLiteral("...NOW!"));
+    QCOMPARE(titles.at(1).at(0).toString(), QStringLiteral("Recording..."));
+
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Pipeline().DocIsRecording(), 20000);
+    const WavHead& doc = m_form->Pipeline().Doc;
+    QVERIFY(QString::fromStdString(doc.FileName).contains("rwf"));
+    QCOMPARE(doc.SampleCount, total / 2);
+    QCOMPARE(static_cast<std::int64_t>(FileSize(doc.FileName)), std::int64_t{44} + total);
+    QCOMPARE(CommonestNote(doc), kNote);
+}
+
+QTEST_MAIN(PlayerSoundTest)
+#include "PlayerSoundTest.moc"
