@@ -1,5 +1,7 @@
 #include "app/DocumentPipeline.h"
 
+#include "app/DocumentImport.h"
+
 #include "engine/Conversion.h"
 #include "engine/UFile.h"
 #include "engine/WorkFiles.h"
@@ -100,12 +102,23 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
         m_view.ShowPlayer();
         return -1;
     }
-    AdoptWork(isRecording);
+    AdoptWork(isRecording, m_runCopyName.empty() ? std::string() : fileName);
+    m_runCopyName.clear();
     m_view.GridFileBuilt(true);
     RefreshDocumentView();
     m_view.EnableSaveMidi();
     m_view.ShowPlayer();
     return 0;
+}
+
+std::int32_t DocumentPipeline::ImportDocument(const std::string& fileName) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    m_importWithoutAsking = true;
+    const std::int32_t result = OpenDocument(fileName);
+    m_importWithoutAsking = false;
+    return result;
 }
 
 std::int32_t DocumentPipeline::OpenRecording(const std::string& fileName) {
@@ -140,9 +153,25 @@ std::int32_t DocumentPipeline::DropFiles(const std::vector<std::string>& fileNam
 }
 
 std::int32_t DocumentPipeline::AnalyseWave(const std::string& fileName) {
+    m_runCopyName.clear();
+    DocumentImport import;
+    const bool rescue = import.Rescuable(m_wavProc, fileName);
+    if (rescue && !m_importWithoutAsking && !m_view.ConfirmImport(import.Question())) {
+        return -1;
+    }
     m_progress.ProgressStart(kNewFileSteps);
     m_progress.ProgressShow();
     Work = Doc;
+    if (rescue) {
+        const std::int32_t written = import.WriteCopy(m_runCopyName, [this] {
+            m_progress.ProgressIdle();
+            return !m_progress.CancelRequested();
+        });
+        if (written != 0) {
+            m_progress.ProgressHide();
+            return -1;
+        }
+    }
     const TickFn tick = [this](Tick kind) {
         if (kind == Tick::Step) {
             m_progress.ProgressStep();
@@ -151,7 +180,7 @@ std::int32_t DocumentPipeline::AnalyseWave(const std::string& fileName) {
         }
         return !m_progress.CancelRequested();
     };
-    const std::int32_t result = RunWaveStage(m_wavProc, fileName, Work, tick);
+    const std::int32_t result = RunWaveStage(m_wavProc, m_runCopyName.empty() ? fileName : m_runCopyName, Work, tick);
     if (result == 0) {
         if (const std::string note = m_wavProc.ShortFileNotice(); !note.empty())
             m_view.ShowStatusNote(std::filesystem::path(fileName).filename().string() + ": " + note);
@@ -322,8 +351,9 @@ void DocumentPipeline::Refresh(bool fillGrid) {
 }
 
 void DocumentPipeline::Close() {
-    DeleteWorkFiles(Doc, m_docIsRecording);
+    DeleteWorkFiles(Doc, DocWavIsWorkFile());
     m_docIsRecording = false;
+    m_docImportedFrom.clear();
     // Between runs the working record names no file beyond the document's.
     DeleteWorkFiles(Work, false);
     for (const std::string& recording : m_pendingRecordings) {
@@ -340,16 +370,24 @@ void DocumentPipeline::DiscardRun(const std::string& fileName, bool isRecording)
     if (isRecording && fileName != Doc.FileName) {
         RemoveFile(fileName);
     }
+    if (m_runCopyName != Doc.FileName) {
+        RemoveFile(m_runCopyName);
+    }
+    m_runCopyName.clear();
     Work = Doc;
 }
 
-void DocumentPipeline::AdoptWork(bool isRecording) {
+void DocumentPipeline::AdoptWork(bool isRecording, const std::string& importedFrom) {
     WavHead old = std::move(Doc);
-    const bool oldIsRecording = m_docIsRecording;
+    const bool oldWavIsWorkFile = DocWavIsWorkFile();
     Doc = Work;
-    m_docIsRecording = isRecording || (oldIsRecording && old.FileName == Doc.FileName);
+    const bool sameWav = old.FileName == Doc.FileName;
+    m_docIsRecording = isRecording || (m_docIsRecording && sameWav);
+    if (!importedFrom.empty() || !sameWav) {
+        m_docImportedFrom = importedFrom;
+    }
     ForgetSharedNames(old, Doc);
-    DeleteWorkFiles(old, oldIsRecording && old.FileName != Doc.FileName);
+    DeleteWorkFiles(old, oldWavIsWorkFile && !sameWav);
 }
 
 bool DocumentPipeline::GiveNoteFilesNewNames(WavHead& rec) {

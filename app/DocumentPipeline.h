@@ -42,7 +42,12 @@ public:
     // deleted with its document (or at once when it does not become one).
     // A file error throws FileIoError after the run's files are gone and the previous
     // document is shown again.
+    // A file that the check refuses for its layout and libsndfile reads is offered as a
+    // converted copy (IDocumentView::ConfirmImport); the copy is the document's WAV file, a
+    // work file deleted with it, and DocumentName() keeps the file's own name.
     std::int32_t OpenDocument(const std::string& fileName, bool isRecording = false);
+    // As OpenDocument, but a file the import can rescue is imported without asking.
+    std::int32_t ImportDocument(const std::string& fileName);
     // A recording of the player: converted now, or after the conversion that is running.
     std::int32_t OpenRecording(const std::string& fileName);
     // Keeps a recording for later, when a conversion or a modal dialog is running.
@@ -93,6 +98,9 @@ public:
     bool Busy() const { return m_busy; }
     bool HasDocument() const { return !Doc.MidiGridFileName.empty(); }
     bool DocIsRecording() const { return m_docIsRecording; }
+    // The name of the file the document came from: the opened file for an imported one (whose
+    // Doc.FileName is the converted copy), else Doc.FileName. For the caption and recent files.
+    const std::string& DocumentName() const { return m_docImportedFrom.empty() ? Doc.FileName : m_docImportedFrom; }
     bool CmdLineDone() const { return m_cmdLineDone; }
 
     // The document shown; the panes change its view and selection fields.
@@ -113,7 +121,10 @@ private:
     // a recording that did not become the document; Work then mirrors Doc again.
     void DiscardRun(const std::string& fileName, bool isRecording);
     // Doc := Work; the old document's files that the new one does not name are deleted.
-    void AdoptWork(bool isRecording);
+    // `importedFrom`: the file whose converted copy the new document analysed, else empty.
+    void AdoptWork(bool isRecording, const std::string& importedFrom = {});
+    // The document's WAV file is a work file: a recording or an imported copy.
+    bool DocWavIsWorkFile() const { return m_docIsRecording || !m_docImportedFrom.empty(); }
     bool GiveNoteFilesNewNames(WavHead& rec);
 
     IDocumentView& m_view;
@@ -127,6 +138,9 @@ private:
     bool m_cmdLineDone = false;
     bool m_busy = false;
     bool m_docIsRecording = false;
+    std::string m_docImportedFrom;  // the file the document's copy was imported from
+    bool m_importWithoutAsking = false;
+    std::string m_runCopyName;  // the imported copy the running conversion analyses
 };
 
 }  // namespace ruvo

@@ -14,8 +14,9 @@ constexpr std::size_t kWavInfoPanels = 7;
 constexpr std::array<int, kWavInfoPanels> kWavInfoPanelWidths = {120, 120, 130, 130, 130, 90, 130};
 
 // The main window's caption: "Ruvo" without a document, else "Ruvo - " + its file name, and
-// " (melody mode)" after it for a document of the melody analysis.
-std::string CaptionText(const WavHead& doc);
+// " (melody mode)" after it for a document of the melody analysis. `fileName`, when given,
+// is shown instead of the record's (an imported document shows the file it came from).
+std::string CaptionText(const WavHead& doc, const std::string& fileName = {});
 // Seconds of `frames` frames (1024 samples at 22050 per second), three decimals: "4.644".
 std::string FrameTimeText(std::int32_t frames);
 // "Start: …", "Width: …", "Total: … sec", "… samples/sec", "… bits/sample",

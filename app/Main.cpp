@@ -12,6 +12,7 @@
 #include "app/uTenpo4.h"
 #include "audio/play.h"
 #include "engine/EngineHost.h"
+#include "import/ImportFormats.h"
 #include "panes/KeyBoardPane.h"
 #include "panes/NoteGridPane.h"
 #include "panes/StrCGrid.h"
@@ -144,6 +145,9 @@ void TRuvoAppForm::CreateMenus() {
     m_fileOpen = file->addAction(QStringLiteral("&Open..."), this, &TRuvoAppForm::FileOpen);
     m_fileOpen->setObjectName(QStringLiteral("FileOpenItem"));
     m_fileOpen->setStatusTip(QStringLiteral("既存のﾌｧｲﾙを開く"));
+    m_fileImportAudio = file->addAction(QStringLiteral("&Import audio..."), this, &TRuvoAppForm::FileImportAudio);
+    m_fileImportAudio->setObjectName(QStringLiteral("FileImportAudioItem"));
+    m_fileImportAudio->setStatusTip(QStringLiteral("Convert a FLAC, Ogg, MP3, AIFF or other WAV file and analyse it"));
     m_fileSaveMidiFile = file->addAction(QStringLiteral("&Save Midi file..."), this, &TRuvoAppForm::FileSaveMidi);
     m_fileSaveMidiFile->setObjectName(QStringLiteral("FileSaveMidiFile"));
     m_fileSaveMidiFile->setEnabled(false);
@@ -410,24 +414,48 @@ void TRuvoAppForm::OpenFile(const QString& fileName) {
     Guarded([this, &fileName] { (void)m_pipeline->OpenDocument(FileNameToEngine(fileName)); });
 }
 
-void TRuvoAppForm::FileOpen() {
-    if (m_pipeline->Busy()) {
-        return;
-    }
-    QFileDialog dialog(this, QStringLiteral("Load file"));
+QString TRuvoAppForm::ChooseInputFile(const QString& title, bool audio) {
+    QFileDialog dialog(this, title);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(
-        {QStringLiteral("All file (*.*)"), QStringLiteral("WAV file (*.wav)"), QStringLiteral("ruvo file (*.rvo)")});
-    dialog.selectNameFilter(QStringLiteral("WAV file (*.wav)"));
+    const QString audioFilter = QStringLiteral("Audio files (%1)").arg(QString::fromLatin1(ImportNamePatterns()));
+    dialog.setNameFilters({QStringLiteral("All file (*.*)"), QStringLiteral("WAV file (*.wav)"), audioFilter,
+                           QStringLiteral("ruvo file (*.rvo)")});
+    dialog.selectNameFilter(audio ? audioFilter : QStringLiteral("WAV file (*.wav)"));
     if (!m_openedFileName.isEmpty()) {
         dialog.selectFile(m_openedFileName);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return;
+        return {};
     }
     m_openedFileName = dialog.selectedFiles().constFirst();
-    OpenFile(m_openedFileName);
+    return m_openedFileName;
+}
+
+void TRuvoAppForm::FileOpen() {
+    if (m_pipeline->Busy()) {
+        return;
+    }
+    const QString chosen = ChooseInputFile(QStringLiteral("Load file"), false);
+    if (!chosen.isEmpty()) {
+        OpenFile(chosen);
+    }
+}
+
+void TRuvoAppForm::FileImportAudio() {
+    if (m_pipeline->Busy()) {
+        return;
+    }
+    const QString chosen = ChooseInputFile(QStringLiteral("Import audio"), true);
+    if (!chosen.isEmpty()) {
+        Guarded([this, &chosen] { (void)m_pipeline->ImportDocument(FileNameToEngine(chosen)); });
+    }
+}
+
+bool TRuvoAppForm::ConfirmImport(const std::string& question) {
+    // The question holds the file's name, in the file system's encoding.
+    return QMessageBox::question(this, QStringLiteral("Ruvo"), FileNameFromEngine(question),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void TRuvoAppForm::FileSaveMidi() {
@@ -520,7 +548,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
         setWindowTitle(QStringLiteral("Ruvo"));
         return;
     }
-    setWindowTitle(FileNameFromEngine(CaptionText(doc)));
+    setWindowTitle(FileNameFromEngine(CaptionText(doc, m_pipeline->DocumentName())));
     ApplyNoteGridMetrics(*m_midiDisp2, *m_midiDispBackUp, doc);
     FollowNoteGridRows();
     const std::array<std::string, kWavInfoPanels> texts = StatusPanelTexts(doc);

@@ -61,6 +61,7 @@ public:
     QToolButton* TenpoBtn() const { return m_tenpoBtn; }
     QToolButton* ExitBtn() const { return m_exitBtn; }
     QAction* FileOpenItem() const { return m_fileOpen; }
+    QAction* FileImportAudioItem() const { return m_fileImportAudio; }
     QAction* FileSaveMidiFile() const { return m_fileSaveMidiFile; }
     QAction* FileExitItem() const { return m_fileExit; }
     QAction* Tenpomenu() const { return m_tenpomenu; }
@@ -84,6 +85,7 @@ public:
     void EnableSaveMidi() override;
     bool ChooseMidiFileName(std::string& name) override;
     void ShowStatusNote(const std::string& note) override;
+    bool ConfirmImport(const std::string& question) override;
 
 signals:
     // The window has closed and its work files are gone: the program ends.
@@ -91,6 +93,9 @@ signals:
 
 public slots:
     void FileOpen();
+    // "&Import audio...": the Open dialog on the audio formats; what the import can rescue is
+    // imported without asking.
+    void FileImportAudio();
     void FileSaveMidi();
     void FileExit();
     void TenpomenuClick();
@@ -118,6 +123,9 @@ private:
     void FormShow();
     void ShowHint(const QString& hint);
     void CreateMenus();
+    // The Open dialog with `title`, on the "Audio files" filter when `audio`; empty when
+    // cancelled.
+    QString ChooseInputFile(const QString& title, bool audio);
     void CreateAnalysisItems(QMenu* setting);
     // The analysis items' marks and the tempo command follow the pipeline's choice.
     void ShowModeChoice();
@@ -154,6 +162,7 @@ private:
     std::array<QLabel*, 7> m_wavInfo{};       // owned by parent
     QLabel* m_statusBar = nullptr;            // owned by parent
     QAction* m_fileOpen = nullptr;            // owned by parent
+    QAction* m_fileImportAudio = nullptr;     // owned by parent
     QAction* m_fileSaveMidiFile = nullptr;    // owned by parent
     QAction* m_fileExit = nullptr;            // owned by parent
     QAction* m_tenpomenu = nullptr;           // owned by parent

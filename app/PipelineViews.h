@@ -49,6 +49,11 @@ public:
     // A one-line note about the file being converted (one that ends before its header says),
     // for the status bar.
     virtual void ShowStatusNote(const std::string& note) { static_cast<void>(note); }
+    // Offers to analyse a converted copy of a file that the WAV check refuses; true to go on.
+    virtual bool ConfirmImport(const std::string& question) {
+        static_cast<void>(question);
+        return true;
+    }
 };
 
 }  // namespace ruvo

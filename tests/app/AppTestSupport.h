@@ -59,6 +59,10 @@ public:
     void EnableSaveMidi() override { SaveMidiEnabled = true; }
     bool ChooseMidiFileName(std::string& name) override;
     void ShowStatusNote(const std::string& note) override { StatusNotes.push_back(note); }
+    bool ConfirmImport(const std::string& question) override {
+        ImportQuestions.push_back(question);
+        return ImportAnswer;
+    }
 
     bool PlayerVisible = true;
     std::vector<std::string> StatusNotes;
@@ -71,6 +75,8 @@ public:
     std::string LastShownFile;  // FileName of the last document shown with a grid file
     std::string MidiName;       // the save dialog's answer; empty: cancelled
     std::int32_t SaveDialogs = 0;
+    std::vector<std::string> ImportQuestions;  // every offer of a converted copy
+    bool ImportAnswer = true;
 };
 
 // A WAV of sine tones at the given notes, `secondsEach` each.
