@@ -1,11 +1,13 @@
 #include "app/EditingPanes.h"
 
 #include "app/DocumentPipeline.h"
+#include "panes/HarmonicPane.h"
 #include "panes/NoteEdits.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/PaintBox.h"
 #include "panes/SelectionPane.h"
 #include "panes/StrCGrid.h"
+#include "panes/ThresholdPane.h"
 #include "panes/WaveformPane.h"
 
 #include <QString>
@@ -30,6 +32,7 @@ EditingPanes::EditingPanes(QWidget& client, DocumentPipeline& pipeline, TStrColG
     : m_pipeline(pipeline), m_guard(std::move(guard)) {
     CreateWaveform(client);
     CreateNoteGridEditor(client, grid, scratch, symbols);
+    CreateStrips(client);
 }
 
 EditingPanes::~EditingPanes() = default;
@@ -77,9 +80,38 @@ void EditingPanes::CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStr
             [this] { m_guard([this] { m_editor->MidiDisp2TopLeftChanged(); }); });
 }
 
+void EditingPanes::CreateStrips(QWidget& client) {
+    m_doubleNote = MakeBox(client, "DoubleNote", QRect(135, 408, 455, 15),
+                           "Harmonic Tone|White means harmonic tones erased (Left click). Red means don't erased "
+                           "(Right click)..");
+    m_threadValue =
+        MakeBox(client, "ThreadValue", QRect(135, 422, 455, 38),
+                "Threshould|Posiblility of remaind tone increases when a line upped by left button & drug.");
+    m_threshold = std::make_unique<TThresholdPane>(*this, *m_threadValue);
+    m_harmonics = std::make_unique<THarmonicPane>(*this, *m_doubleNote);
+    connect(m_threadValue, &TPaintBox::OnPaint, this,
+            [this](QPainter& painter) { m_threshold->ThreadValuePaint(painter); });
+    connect(m_threadValue, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
+        m_guard([&] { m_threshold->ThreadValueMouseDown(button, x, y); });
+    });
+    connect(m_threadValue, &TPaintBox::OnMouseMove, this, [this](Qt::MouseButtons /*buttons*/, int x, int y) {
+        m_guard([&] { m_threshold->ThreadValueMouseMove(x, y); });
+    });
+    connect(m_threadValue, &TPaintBox::OnMouseUp, this, [this](Qt::MouseButton button, int x, int y) {
+        m_guard([&] { m_threshold->ThreadValueMouseUp(button, x, y); });
+    });
+    connect(m_doubleNote, &TPaintBox::OnPaint, this,
+            [this](QPainter& painter) { m_harmonics->DoubleNotePaint(painter); });
+    connect(m_doubleNote, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
+        m_guard([&] { m_harmonics->DoubleNoteMouseDown(button, x, y); });
+    });
+}
+
 void EditingPanes::Repaint() {
     m_wavDisp->update();
     m_selectRgn->update();
+    m_doubleNote->update();
+    m_threshold->Refreshed();
 }
 
 WavHead& EditingPanes::Doc() { return m_pipeline.Doc; }

@@ -19,10 +19,12 @@ class QWidget;
 namespace ruvo {
 
 class DocumentPipeline;
+class THarmonicPane;
 class TNoteGridEditor;
 class TPaintBox;
 class TSelectionPane;
 class TStrColGrid;
+class TThresholdPane;
 class TWaveformPane;
 
 class EditingPanes : public QObject, public IPaneHost {
@@ -42,7 +44,11 @@ public:
     TPaintBox* WavDisp() const { return m_wavDisp; }
     TPaintBox* SelectRgn() const { return m_selectRgn; }
     TPaintBox* OnpuDisp() const { return m_onpuDisp; }
+    // The strips; setEnabled(false) refuses their gestures, SetHint gives a new hint text.
+    TPaintBox* ThreadValue() const { return m_threadValue; }
+    TPaintBox* DoubleNote() const { return m_doubleNote; }
     TNoteGridEditor& NoteGridEditor() { return *m_editor; }
+    TThresholdPane& ThresholdPane() { return *m_threshold; }
 
     // Repaints every pane (after a refresh of the document view or status).
     void Repaint();
@@ -59,15 +65,20 @@ private:
     void CreateWaveform(QWidget& client);
     void CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStrColGrid& scratch,
                               const std::vector<QPixmap>& symbols);
+    void CreateStrips(QWidget& client);
 
     DocumentPipeline& m_pipeline;
     Guard m_guard;
-    TPaintBox* m_wavDisp = nullptr;    // owned by parent
-    TPaintBox* m_selectRgn = nullptr;  // owned by parent
-    TPaintBox* m_onpuDisp = nullptr;   // owned by parent
+    TPaintBox* m_wavDisp = nullptr;      // owned by parent
+    TPaintBox* m_selectRgn = nullptr;    // owned by parent
+    TPaintBox* m_onpuDisp = nullptr;     // owned by parent
+    TPaintBox* m_threadValue = nullptr;  // owned by parent
+    TPaintBox* m_doubleNote = nullptr;   // owned by parent
     std::unique_ptr<TWaveformPane> m_waveform;
     std::unique_ptr<TSelectionPane> m_selection;
     std::unique_ptr<TNoteGridEditor> m_editor;
+    std::unique_ptr<TThresholdPane> m_threshold;
+    std::unique_ptr<THarmonicPane> m_harmonics;
 };
 
 }  // namespace ruvo

@@ -6,9 +6,13 @@
 #include "app/DocumentPipeline.h"
 #include "app/EditingPanes.h"
 #include "app/Main.h"
+#include "engine/Conversion.h"
+#include "engine/TNote.h"
+#include "engine/UFile.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/NoteGridFile.h"
 #include "panes/PaintBox.h"
+#include "panes/ThresholdPane.h"
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
 #include "tests/app/AppTestSupport.h"
@@ -17,11 +21,16 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 using namespace ruvo;
@@ -50,6 +59,45 @@ struct NoteModel {
     }
 };
 
+// Answers every modal dialog (the alert before a re-run) with OK or Cancel.
+class AlertAnswer : public QObject {
+public:
+    explicit AlertAnswer(bool accept) : m_accept(accept) {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                ++Seen;
+                m_accept ? dialog->accept() : dialog->reject();
+            }
+        });
+        m_timer.start(5);
+    }
+    int Seen = 0;
+
+private:
+    bool m_accept;
+    QTimer m_timer;
+};
+
+// The note table a separate run of the note stage makes from doc's spectrum and side files.
+testsupport::Table FreshNoteTable(const WavHead& doc) {
+    WavHead rec = doc;
+    const std::pair<std::string WavHead::*, const char*> renamed[] = {{&WavHead::Temp1FileName, "tm1"},
+                                                                      {&WavHead::Temp2FileName, "tm2"},
+                                                                      {&WavHead::NoteIntenFileName, "not"},
+                                                                      {&WavHead::RawNoteFileName, "ioc"}};
+    for (const auto& [field, prefix] : renamed) {
+        GetTempName(prefix, rec.*field);
+    }
+    TNote note;
+    const std::int32_t result = RunNoteStage(note, rec, 0, [](Tick) { return true; });
+    testsupport::Table table =
+        result == 0 ? testsupport::ReadTable(rec.NoteIntenFileName, kGridRows) : testsupport::Table{};
+    for (const auto& [field, prefix] : renamed) {
+        std::remove((rec.*field).c_str());
+    }
+    return table;
+}
+
 }  // namespace
 
 class EditingPanesTest : public QObject {
@@ -64,6 +112,11 @@ private slots:
     void GridGesturesRewriteBothFiles();
     void OneFrameNoteZones();
     void DragPreviewAndReleaseOutside();
+    void ThresholdReleaseSetsSelectedMarginsAndReruns();
+    void HarmonicClicksSetSelectedFramesAndRerun();
+    void CancelledAlertKeepsRewrittenSideFile();
+    void OneFrameDocumentPaintsAndClicks();
+    void FailedRewriteIsShownAndFilesStayWhole();
 
 private:
     QString InputQ(const char* name) const { return m_inputs.path() + QLatin1Char('/') + name; }
@@ -325,6 +378,140 @@ void EditingPanesTest::DragPreviewAndReleaseOutside() {
     model.Set(frames - 12, frames - 9, 31, 0.0, 0);
     model.Set(frames - 6, frames - 3, 31, 6.0, 95);
     ExpectFiles(model);
+}
+
+void EditingPanesTest::ThresholdReleaseSetsSelectedMarginsAndReruns() {
+    Open("ten.wav");
+    m_form->Displayalert1()->setChecked(false);
+    Doc().SelStart = 10;
+    Doc().SelEnd = 20;
+    TPaintBox* strip = m_form->Panes().ThreadValue();
+    QCOMPARE(strip->geometry(), QRect(135, 422, 455, 38));
+    const struct {
+        int Y;
+        double Fraction;  // of the peak above the floor
+    } releases[] = {{0, 1.0}, {38, 0.0}};
+    for (const auto& release : releases) {
+        std::vector<double> expected = testsupport::ReadDoubles(Doc().ThresholdFileName);
+        const double peak = Doc().PeakNoteValue;
+        for (std::size_t f = 10; f <= 20; ++f) {
+            expected[f] = (peak - 0.000001) * release.Fraction + 0.000001;
+        }
+        QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(100, 20));
+        QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 1);
+        QTest::mouseMove(strip, QPoint(120, release.Y));
+        QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(120, release.Y));
+        QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 0);
+        QVERIFY(testsupport::ReadDoubles(Doc().ThresholdFileName) == expected);
+        QVERIFY(testsupport::ReadTable(Doc().NoteIntenFileName, kGridRows) == FreshNoteTable(Doc()));
+    }
+    QCOMPARE(testsupport::ReadDoubles(Doc().ThresholdFileName)[20], 0.000001);
+    QVERIFY(m_host->Errors.empty());
+    QCOMPARE(FilesIn(m_tmp->Path().string()), WorkFileNames(Doc()));
+}
+
+void EditingPanesTest::HarmonicClicksSetSelectedFramesAndRerun() {
+    Open("ten.wav");
+    m_form->Displayalert1()->setChecked(false);
+    Doc().SelStart = 10;
+    Doc().SelEnd = 20;
+    TPaintBox* strip = m_form->Panes().DoubleNote();
+    QCOMPARE(strip->geometry(), QRect(135, 408, 455, 15));
+    const struct {
+        Qt::MouseButton Button;
+        double Value;
+    } clicks[] = {{Qt::RightButton, 1.0}, {Qt::LeftButton, 0.0}, {Qt::MiddleButton, 1.0}};
+    for (const auto& click : clicks) {
+        std::vector<double> expected = testsupport::ReadDoubles(Doc().HarmonicFileName);
+        for (std::size_t f = 10; f <= 20; ++f) {
+            expected[f] = click.Value;
+        }
+        QTest::mouseClick(strip, click.Button, {}, QPoint(30, 7));
+        QVERIFY(testsupport::ReadDoubles(Doc().HarmonicFileName) == expected);
+        QVERIFY(testsupport::ReadTable(Doc().NoteIntenFileName, kGridRows) == FreshNoteTable(Doc()));
+    }
+    // Red where the selected frames keep their harmonics: frames 10 .. 20 of 100 in view.
+    const QImage picture = strip->grab().toImage();
+    QCOMPARE(picture.pixel(68, 7), qRgb(255, 0, 0));
+    QCOMPARE(picture.pixel(200, 7), qRgb(0, 0, 128));
+    QVERIFY(m_host->Errors.empty());
+}
+
+// Cancel in the alert: the side file stays rewritten for the next re-run, the note table and
+// the grid's edits stay as they were.
+void EditingPanesTest::CancelledAlertKeepsRewrittenSideFile() {
+    Open("ten.wav");
+    Doc().SelStart = 5;
+    Doc().SelEnd = 8;
+    const WavHead before = Doc();
+    const std::string notes = ReadAll(Doc().NoteIntenFileName);
+    AlertAnswer cancel(false);
+    QTest::mouseClick(m_form->Panes().DoubleNote(), Qt::RightButton, {}, QPoint(30, 7));
+    QCOMPARE(cancel.Seen, 1);
+    const std::vector<double> keep = testsupport::ReadDoubles(Doc().HarmonicFileName);
+    QCOMPARE(keep[5], 1.0);
+    QCOMPARE(keep[9], 0.0);
+    QCOMPARE(ReadAll(Doc().NoteIntenFileName), notes);
+    QVERIFY(SameRecord(Doc(), before));
+}
+
+// A document of a single frame (made from a converted one): every pane paints, and every
+// click and gesture works without dividing by zero.
+void EditingPanesTest::OneFrameDocumentPaintsAndClicks() {
+    Open("ten.wav");
+    testsupport::WriteDoubles(Doc().NormFileName, std::vector<double>(1024, 1000.0));
+    testsupport::WriteDoubles(Doc().ThresholdFileName, std::vector<double>{0.4});
+    testsupport::WriteDoubles(Doc().HarmonicFileName, std::vector<double>{0.0});
+    NoteModel model(1);
+    Doc().FrameCount = 1;
+    Doc().ViewStart = 0;
+    Doc().ViewWidth = 1;
+    Doc().SelStart = 0;
+    Doc().SelEnd = 1;
+    Load(model);
+    const QImage window = m_form->grab().toImage();
+    QCOMPARE(m_form->Panes().WavDisp()->grab().toImage().pixel(200, 5), qRgb(128, 0, 128));
+    QCOMPARE(m_form->Panes().DoubleNote()->grab().toImage().pixel(200, 5), qRgb(255, 255, 255));
+    Q_UNUSED(window);
+
+    QTest::mouseClick(m_form->Panes().WavDisp(), Qt::LeftButton, {}, QPoint(300, 40));
+    QCOMPARE(Doc().SelStart, 0);
+    QTest::mouseClick(m_form->Panes().SelectRgn(), Qt::RightButton, {}, QPoint(300, 8));
+    QCOMPARE(Doc().SelEnd, 0);
+    AlertAnswer cancel(false);
+    TPaintBox* threshold = m_form->Panes().ThreadValue();
+    QTest::mousePress(threshold, Qt::LeftButton, {}, QPoint(100, 10));
+    QTest::mouseMove(threshold, QPoint(120, 0));
+    QTest::mouseRelease(threshold, Qt::LeftButton, {}, QPoint(120, 0));
+    (void)threshold->grab();
+    QTest::mouseClick(m_form->Panes().DoubleNote(), Qt::RightButton, {}, QPoint(30, 7));
+    QCOMPARE(cancel.Seen, 2);
+    QCOMPARE(testsupport::ReadDoubles(Doc().HarmonicFileName), std::vector<double>{1.0});
+    QCOMPARE(testsupport::ReadDoubles(Doc().ThresholdFileName).size(), std::size_t{1});
+
+    // A note added in the only column is one frame long.
+    QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(0, 30));
+    model.Set(0, 0, 30, Doc().PeakNoteValue, 110);
+    ExpectFiles(model);
+    QVERIFY(m_host->Errors.empty());
+}
+
+// The new version of the note table cannot be made (a folder that holds a file stands in its
+// way): the error is shown, both files keep their contents, and the view shows them again.
+void EditingPanesTest::FailedRewriteIsShownAndFilesStayWhole() {
+    Open("ten.wav");
+    NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
+    model.Set(20, 24, 30, 6.0, 95);
+    Load(model);
+    const std::string blocker = Doc().NoteIntenFileName + ".new";
+    QVERIFY(QDir().mkpath(QString::fromStdString(blocker)));
+    testsupport::WriteDoubles(blocker + "/x", std::vector<double>{1.0});
+    QTest::mouseClick(Cells(), Qt::RightButton, {}, At(22, 30));
+    QCOMPARE(m_host->Errors.size(), std::size_t{1});
+    QVERIFY(QDir(QString::fromStdString(blocker)).removeRecursively());
+    ExpectFiles(model);
+    QCOMPARE(Grid()->CellColor(22, 30).rgb(), qRgb(255, 255, 0));
+    QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, 0);
 }
 
 QTEST_MAIN(EditingPanesTest)
