@@ -14,6 +14,7 @@
 #include "engine/EngineHost.h"
 #include "import/ImportFormats.h"
 #include "panes/KeyBoardPane.h"
+#include "panes/NoteGridEditor.h"
 #include "panes/NoteGridPane.h"
 #include "panes/StrCGrid.h"
 #include "platform/IShell.h"
@@ -282,6 +283,12 @@ void TRuvoAppForm::CreateKeyBoard(QWidget* client) {
     FollowNoteGridRows();
     connect(m_midiDisp2, &TStrColGrid::OnTopLeftChanged, this, &TRuvoAppForm::FollowNoteGridRows);
     connect(m_keyBoard, &TKeyBoard::OnMidiError, this, &TRuvoAppForm::KeyBoardMidiError);
+    connect(m_keyBoard, &TKeyBoard::OnRowHover, this,
+            [this](std::int32_t row) {
+                if (m_panes) {
+                    m_panes->NoteGridEditor().ShowNoteSymbol(row);
+                }
+            });
     auto* devices = new QMediaDevices(this);  // owned by parent
     connect(devices, &QMediaDevices::audioOutputsChanged, this, &TRuvoAppForm::ShowSoundStatus);
     QTimer::singleShot(0, this, &TRuvoAppForm::ShowSoundStatus);

@@ -304,6 +304,10 @@ void TPlayer::PlayClick() {
     if (m_state != State::Idle || m_record.FileName.empty()) {
         return;
     }
+    if (!m_haveOutput) {
+        EngineHost().MessageBox("No sound output device: nothing can be played.");
+        return;
+    }
     m_mediaPlayer->Close();
     DeletePlayFile();
     std::string name;
@@ -379,6 +383,10 @@ void TPlayer::DiscardRecording() {
 
 void TPlayer::RecClick() {
     if (m_state != State::Idle) {
+        return;
+    }
+    if (!m_haveInput) {
+        EngineHost().MessageBox("No sound input device: nothing can be recorded.");
         return;
     }
     std::string name;

@@ -181,10 +181,7 @@ void TNoteGridEditor::MidiDisp2MouseMove(std::int32_t x, std::int32_t y) {
     std::int32_t col = -1;
     std::int32_t row = -1;
     m_grid.MouseToCell(x, y, col, row);
-    if (row >= 0 && static_cast<std::size_t>(row) < m_symbols.size() && row != m_symbolRow) {
-        m_symbolRow = row;
-        m_onpuDisp.repaint();
-    }
+    ShowNoteSymbol(row);
     if (m_drag.Active != 1) {
         return;
     }
@@ -259,6 +256,13 @@ void TNoteGridEditor::MidiDisp2TopLeftChanged() {
     if (m_grid.LeftCol() != doc.ViewStart && !m_host.Busy()) {
         doc.ViewStart = m_grid.LeftCol();
         m_host.RefreshDocumentView();
+    }
+}
+
+void TNoteGridEditor::ShowNoteSymbol(std::int32_t row) {
+    if (row >= 0 && static_cast<std::size_t>(row) < m_symbols.size() && row != m_symbolRow) {
+        m_symbolRow = row;
+        m_onpuDisp.repaint();
     }
 }
 

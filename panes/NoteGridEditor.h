@@ -74,6 +74,8 @@ public:
     // The left column changed: the document's view follows and the view is rebuilt.
     void MidiDisp2TopLeftChanged();
     void OnpuDispPaint(QPainter& painter);
+    // OnpuDisp shows the note symbol of `row` (the keyboard's pointer moves there too).
+    void ShowNoteSymbol(std::int32_t row);
 
     const NoteDrag& Drag() const { return m_drag; }
     // The row whose note symbol OnpuDisp shows; -1 before the pointer first met a row.
