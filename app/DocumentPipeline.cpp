@@ -3,10 +3,12 @@
 #include "app/DocumentImport.h"
 
 #include "engine/Conversion.h"
+#include "engine/FileIoError.h"
 #include "engine/UFile.h"
 #include "engine/WorkFiles.h"
 #include "panes/NoteGridFile.h"
 #include "platform/IShell.h"
+#include "platform/posix/PendingFile.h"
 
 #include <array>
 #include <cstdio>
@@ -314,11 +316,23 @@ std::int32_t DocumentPipeline::FileSaveMidi() {
         return -1;
     }
     Doc.MidiFileName = chosen;
+    // Written as a file without a name beside the chosen one and put in place only when
+    // complete: a failure or a kill never leaves a partial file or damages an existing one.
+    TPendingFile pending;
+    if (const std::string reason = pending.Create(chosen); !reason.empty()) throw FileIoError(chosen, "write", reason);
+    WavHead out = Doc;
+    out.MidiFileName = pending.WritePath();
     // The writer empties the name when it fails and leaves it alone otherwise.
-    std::string written = chosen;
-    // The end column is exclusive: the last analysis frame is not exported.
-    m_midi.ConvMidi(kMidiToUserFile, Doc, 0, Doc.FrameCount - 1, written);
-    return written.empty() ? -1 : 0;
+    std::string written = out.MidiFileName;
+    try {
+        // The end column is exclusive: the last analysis frame is not exported.
+        m_midi.ConvMidi(kMidiToUserFile, out, 0, Doc.FrameCount - 1, written);
+    } catch (const FileIoError& e) {
+        throw FileIoError(e.Path() == out.MidiFileName ? chosen : e.Path(), e.Operation(), e.Reason());
+    }
+    if (written.empty()) return -1;
+    if (const std::string reason = pending.Commit(); !reason.empty()) throw FileIoError(chosen, "write", reason);
+    return 0;
 }
 
 std::int32_t DocumentPipeline::CheckCancel(const WavHead& rec) {

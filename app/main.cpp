@@ -5,9 +5,14 @@
 #include "engine/EngineHost.h"
 #include "platform/qt/QtEngineHost.h"
 #include "platform/qt/QtShell.h"
+#include "platform/posix/WorkFolder.h"
 #include "platform/qt/TerminationSignals.h"
 
 #include <QApplication>
+
+#include <csignal>
+#include <memory>
+#include <string>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -20,6 +25,16 @@ int main(int argc, char* argv[]) {
     ruvo::QtEngineHost host;
     const ruvo::ScopedEngineHost hostScope(host);
     ruvo::QtShell shell;
+    // Every work file goes into a private folder, removed when the program ends (after the
+    // window, which deletes its own files first); folders of runs that were killed go now.
+    std::string problem;
+    const std::unique_ptr<ruvo::TWorkFolder> workFolder = ruvo::TWorkFolder::Open(problem);
+    if (!workFolder) {
+        host.ErrorBox(problem);
+        return 1;
+    }
+    // A closed output fails its writes instead of ending the program before the clean-up.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const QStringList arguments = QCoreApplication::arguments();
     ruvo::TRuvoAppForm form(shell, arguments.size() > 1 ? arguments.at(1) : QString());

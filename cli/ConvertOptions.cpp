@@ -158,8 +158,9 @@ std::string UsageText() {
         "line on standard error says so. Standard input ('-') is not accepted: the\n"
         "analysis reads its input more than once.\n"
         "Every line of a message on standard error starts with the input's name and ': '.\n"
-        "Work files go to $TMPDIR (or /tmp) and are deleted after every file, also after\n"
-        "a failure or an interruption.\n"
+        "Work files go to a private folder in $TMPDIR (or /tmp) and are deleted after\n"
+        "every file, also after a failure or an interruption; a folder left by a killed\n"
+        "run goes at the next start. A MIDI file appears only when complete.\n"
         "\n"
         "Exit status: 0 all files converted, 1 some file failed, 2 bad usage,\n"
         "130 interrupted by Ctrl-C (128 + the signal's number for others).\n";

@@ -1,6 +1,7 @@
 #include "cli/Interrupt.h"
 
 #include <csignal>
+#include <initializer_list>
 
 namespace ruvo {
 namespace {
@@ -16,9 +17,13 @@ void InstallInterruptHandlers() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // Every signal whose default would end the converter where it stands, leaving its work
+    // files behind: a hang-up (closed terminal, dropped connection), Ctrl-C, Ctrl-\, kill.
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaction(signalNumber, &action, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
+    // A closed standard error fails its writes instead of ending the process before the clean-up.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int InterruptSignal() { return static_cast<int>(g_signal); }

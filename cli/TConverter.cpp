@@ -11,6 +11,8 @@
 #include "engine/UFile.h"
 #include "engine/WorkFiles.h"
 #include "import/AudioImport.h"
+#include "platform/posix/PendingFile.h"
+#include "platform/posix/WorkFolder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,55 +28,6 @@
 namespace ruvo {
 namespace fs = std::filesystem;
 namespace {
-
-// The MIDI file while it is being written: an empty, uniquely named file beside the final
-// name. Removed again unless Commit() renamed it into place.
-class PendingOutput {
-public:
-    PendingOutput() = default;
-    ~PendingOutput() {
-        if (m_path.empty()) return;
-        std::error_code ignored;
-        fs::remove(m_path, ignored);
-    }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-
-    // Empty on success, else the system's reason.
-    std::string Create(const fs::path& finalPath) {
-        fs::path folder = finalPath.parent_path();
-        if (folder.empty()) folder = ".";
-        std::string hidden(".");
-        hidden += finalPath.filename().string();
-        hidden += ".XXXXXX";
-        std::string pattern = (folder / hidden).string();
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0) return std::strerror(errno);
-        // mkstemp makes the file private; give it the mode a plainly created file would get.
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, static_cast<mode_t>(0666 & ~mask));
-        close(fd);
-        m_path = pattern;
-        m_final = finalPath;
-        return {};
-    }
-
-    const fs::path& Path() const { return m_path; }
-
-    // Empty on success, else the system's reason.
-    std::string Commit() {
-        std::error_code error;
-        fs::rename(m_path, m_final, error);
-        if (error) return error.message();
-        m_path.clear();
-        return {};
-    }
-
-private:
-    fs::path m_path;
-    fs::path m_final;
-};
 
 // Turns the stage ticks into a percentage. Measured on long files, the sample preparation, the
 // spectrum frames and the note stage take about a third of the time each.
@@ -132,8 +85,8 @@ std::string DescribeAnalysis(const WavHead& rec) {
 
 }  // namespace
 
-TConverter::TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar)
-    : m_options(options), m_host(host), m_bar(bar) {}
+TConverter::TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar, TWorkFolder* workFolder)
+    : m_options(options), m_host(host), m_bar(bar), m_workFolder(workFolder) {}
 
 WavHead TConverter::StartRecord() const {
     WavHead rec;
@@ -168,7 +121,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
     }
 
     // Made before the conversion, so an unwritable destination fails at once.
-    PendingOutput pending;
+    TPendingFile pending;
     if (const std::string reason = pending.Create(output); !reason.empty()) {
         m_host.Report("cannot write " + output.string() + ": " + reason);
         return Result::Failed;
@@ -202,6 +155,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
 
     m_bar.Start(input.string());
     Result result = Result::Failed;
+    std::string failure;  // told after the clean-up, which a failing write must not prevent
     std::string importName;
     try {
         std::int32_t stage = m_options.Strict ? 0 : ImportRefusedFile(input, *wav, importName);
@@ -211,7 +165,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
             result = Result::Interrupted;
         } else if (stage == 0) {
             if (m_options.Verbose) m_host.Report(DescribeAnalysis(rec));
-            rec.MidiFileName = pending.Path().string();
+            rec.MidiFileName = pending.WritePath();
             std::string midiName = rec.MidiFileName;
             midi.ConvMidi(kMidiToUserFile, rec, 0, rec.FrameCount - 1, midiName);
             if (InterruptSignal() != 0) {
@@ -220,15 +174,17 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
                 if (const std::string reason = pending.Commit(); reason.empty())
                     result = Result::Converted;
                 else
-                    m_host.Report("cannot write " + output.string() + ": " + reason);
+                    failure = "cannot write " + output.string() + ": " + reason;
             }
         }
     } catch (const FileIoError& e) {
-        m_host.Report("cannot " + e.Operation() + " " + e.Path() + ": " + e.Reason());
+        // The file written through the unnamed output's handle is named after the target.
+        const std::string path = e.Path() == pending.WritePath() ? output.string() : e.Path();
+        failure = "cannot " + e.Operation() + " " + path + ": " + e.Reason();
     } catch (const std::bad_alloc&) {
-        m_host.Report("out of memory");
+        failure = "out of memory";
     } catch (const std::exception& e) {
-        m_host.Report(e.what());
+        failure = e.what();
     }
     m_bar.Clear();
 
@@ -242,7 +198,11 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
     AddNames(names, note->Params());
     if (!importName.empty()) names.insert(names.begin(), importName);
     if (m_options.KeepWorkFiles) {
-        for (const std::string& name : names) std::printf("%s\n", name.c_str());
+        // Out of the private work folder, which goes when the converter ends.
+        for (const std::string& name : names) {
+            const std::string kept = m_workFolder != nullptr ? m_workFolder->Keep(name) : name;
+            std::printf("%s\n", kept.c_str());
+        }
         std::fflush(stdout);
     } else {
         DeleteWorkFiles(rec);
@@ -251,6 +211,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         DeleteWorkFiles(noteRec);
         if (!importName.empty()) std::remove(importName.c_str());
     }
+    if (!failure.empty()) m_host.Report(failure);
     if (result == Result::Converted && m_options.Verbose) {
         m_host.Report(std::to_string(midi.NotesWritten()) + (midi.NotesWritten() == 1 ? " note" : " notes") +
                       " written to " + output.string());

@@ -14,16 +14,19 @@ namespace ruvo {
 class ConsoleHost;
 class TProgressBar;
 class TWavProc;
+class TWorkFolder;
 
 class TConverter {
 public:
     enum class Result { Converted, Failed, Interrupted };
 
-    TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar);
+    // `workFolder`: the private work folder, out of which --keep-work-files moves the files
+    // (null: they stay where they are).
+    TConverter(const ConvertOptions& options, ConsoleHost& host, TProgressBar& bar, TWorkFolder* workFolder);
 
-    // Messages go to the host, prefixed with `input` as given. The MIDI file is written under
-    // a temporary name beside `output` and renamed when complete, so a failed or interrupted
-    // run never leaves a partial file nor damages an existing one.
+    // Messages go to the host, prefixed with `input` as given. The MIDI file is written as an
+    // unnamed file beside `output` and put in place when complete, so a failed or interrupted
+    // run never leaves a partial or stray file nor damages an existing one.
     Result ConvertFile(const std::filesystem::path& input, const std::filesystem::path& output);
 
     // The record a conversion starts from: the main window's start values with the options.
@@ -39,6 +42,7 @@ private:
     const ConvertOptions& m_options;
     ConsoleHost& m_host;
     TProgressBar& m_bar;
+    TWorkFolder* m_workFolder;
 };
 
 }  // namespace ruvo

@@ -6,9 +6,11 @@
 #include "cli/TConverter.h"
 #include "cli/TProgressBar.h"
 #include "engine/EngineHost.h"
+#include "platform/posix/WorkFolder.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -37,14 +39,12 @@ int Convert(const ruvo::ConvertOptions& options) {
     ruvo::ScopedEngineHost scopedHost(host);
 
     // Every work file goes there; without it each input would fail with the same messages.
-    {
-        std::error_code error;
-        static_cast<void>(fs::temp_directory_path(error));
-        if (error) {
-            host.Report(std::string(ruvo::kConverterName) +
-                        ": no usable temporary folder (TMPDIR): " + error.message());
-            return kExitFailed;
-        }
+    std::string problem;
+    const std::unique_ptr<ruvo::TWorkFolder> workFolder = ruvo::TWorkFolder::Open(problem);
+    if (!workFolder) {
+        host.SetInput(ruvo::kConverterName);
+        host.Report(problem);
+        return kExitFailed;
     }
 
     if (!options.OutputFolder.empty()) {
@@ -57,7 +57,7 @@ int Convert(const ruvo::ConvertOptions& options) {
         }
     }
 
-    ruvo::TConverter converter(options, host, bar);
+    ruvo::TConverter converter(options, host, bar, workFolder.get());
     std::set<std::string> written;
     bool anyFailed = false;
     for (const fs::path& input : options.Inputs) {

@@ -218,10 +218,24 @@ std::int32_t TFileBase::ReadBack3(std::span<double> rec, std::int32_t cmd) {
     return 0;
 }
 
+namespace {
+
+std::string& WorkFolderName() {
+    static std::string folder;
+    return folder;
+}
+
+}  // namespace
+
+void SetWorkFolder(const std::string& folder) { WorkFolderName() = folder; }
+
+std::string WorkFolder() { return WorkFolderName(); }
+
 void GetTempName(const std::string& prefix, std::string& name) {
     name.clear();
     std::error_code error;
-    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    const std::filesystem::path folder =
+        WorkFolderName().empty() ? std::filesystem::temp_directory_path(error) : std::filesystem::path(WorkFolderName());
     if (!error) {
         thread_local std::mt19937_64 random{std::random_device{}()};
         const std::string stem = prefix.substr(0, 3);

@@ -92,9 +92,13 @@ private:
     RawFile m_shortFile;
 };
 
-// Creates a new, empty, uniquely named file "<prefix><unique>.tmp" in the system's temporary
-// folder and returns its full path in `name`. On failure shows "GetFileName error." and
-// leaves `name` empty.
+// Creates a new, empty, uniquely named file "<prefix><unique>.tmp" in the work folder and
+// returns its full path in `name`. On failure shows "GetFileName error." and leaves `name`
+// empty.
 void GetTempName(const std::string& prefix, std::string& name);
+// The folder GetTempName makes its files in: the program's private work folder once it has
+// set one, else the system's temporary folder (empty).
+void SetWorkFolder(const std::string& folder);
+std::string WorkFolder();
 
 }  // namespace ruvo

@@ -10,7 +10,8 @@ namespace ruvo {
 
 namespace {
 
-constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default would end the program where it stands, work files left behind.
+constexpr int kSignals[TerminationSignals::kTerminationSignalCount] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
 // The handler may only write to a descriptor: the pair's reading end wakes the event loop.
 int g_pipe[2] = {-1, -1};
 
@@ -34,7 +35,7 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < TerminationSignals::kTerminationSignalCount; ++i) {
         sigaction(kSignals[i], &action, &m_previous[i]);
     }
 }
@@ -43,7 +44,7 @@ TerminationSignals::~TerminationSignals() {
     if (g_pipe[0] < 0) {
         return;
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < TerminationSignals::kTerminationSignalCount; ++i) {
         sigaction(kSignals[i], &m_previous[i], nullptr);
     }
     ::close(g_pipe[0]);

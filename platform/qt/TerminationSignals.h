@@ -1,6 +1,7 @@
 #pragma once
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the UI thread, so that the program can
-// close its window (and delete its work files) instead of dying where it stands. One instance
+// Turns SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2 and SIGALRM into a Qt signal on the
+// UI thread, so that the program can close its window (and delete its work files) instead of
+// dying where it stands. One instance
 // at a time, made by main(); the previous handlers come back when it goes.
 
 #include <QObject>
@@ -15,6 +16,8 @@ class TerminationSignals : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr int kTerminationSignalCount = 7;
+
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
@@ -26,7 +29,7 @@ private:
     void ReadPending();
 
     QSocketNotifier* m_notifier = nullptr;  // owned by parent
-    struct sigaction m_previous[3] = {};
+    struct sigaction m_previous[kTerminationSignalCount] = {};
 };
 
 }  // namespace ruvo

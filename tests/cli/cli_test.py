@@ -103,11 +103,13 @@ class Case:
                               text=True, timeout=timeout, **kw)
 
     def leftovers(self):
-        return sorted(os.listdir(self.tmp))
+        """Names of the files in TMPDIR and in the work folders inside it."""
+        return sorted(name for _, _, files in os.walk(self.tmp) for name in files)
 
     def expect_no_work_files(self, when):
-        left = self.leftovers()
-        check(not left, f"work files left in TMPDIR after {when}: {left}")
+        left = [os.path.relpath(os.path.join(d, n), self.tmp)
+                for d, dirs, files in os.walk(self.tmp) for n in dirs + files]
+        check(not left, f"work files or folders left in TMPDIR after {when}: {left}")
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -454,6 +456,30 @@ def case_output_names(c):
         check("cannot write" in r.stderr, f"the output problem is told: {r.stderr!r}")
     stray = [n for n in os.listdir(c.root) if n.startswith(".")]
     check(not stray, f"no partial MIDI files left: {stray}")
+
+    # Names up to the longest the file system takes, written and replaced.
+    for length in (248, 255):
+        target = c.path("n" * (length - 4) + ".mid")
+        for _ in range(2):
+            r = c.run("-o", target, a)
+            expect_exit(r, 0, f"a MIDI file name of {length} bytes")
+            check(sustained_keys(notes_of(target)["notes"]) == [69, 72], f"{length} bytes: written whole")
+
+    # Short names of pending files whose writer is gone are swept by the next write there; a
+    # locked one belongs to a live writer and stays.
+    import fcntl
+    os.mkdir(c.path("sweep"))
+    gone = c.path("sweep", ".ruvo-Ab12cd.part")
+    live = c.path("sweep", ".ruvo-Ef34gh.part")
+    mine = c.path("sweep", ".ruvo-notours")
+    for name in (gone, live, mine):
+        open(name, "wb").close()
+    with open(live, "rb") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        r = c.run("-d", c.path("sweep"), a)
+    expect_exit(r, 0, "a write into a folder with pending files")
+    check(sorted(os.listdir(c.path("sweep"))) == sorted([".ruvo-Ef34gh.part", ".ruvo-notours", "a.mid"]),
+          f"only the orphaned pending file went: {os.listdir(c.path('sweep'))}")
     c.expect_no_work_files("the output checks")
 
 
@@ -516,12 +542,26 @@ def case_work_files(c):
     def limit_file_size():
         resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
 
-    env = c.env()
-    env["TMPDIR"] = c.path("no-such-folder")
-    r = subprocess.run([c.converter, wav], env=env, capture_output=True, text=True, timeout=60)
-    expect_exit(r, 1, "a missing temporary folder")
-    check(r.stderr.count("\n") == 1 and "temporary folder" in r.stderr,
-          f"a missing temporary folder is told once: {r.stderr!r}")
+    # An unusable temporary folder is told once, with its cause, before any input.
+    unusable = [(c.path("no-such-folder"), "No such file or directory"), (wav, "Not a directory")]
+    readonly = c.path("readonly")
+    os.mkdir(readonly)
+    os.chmod(readonly, 0o555)
+    as_nobody = None
+    if os.geteuid() == 0:
+        # Root writes anywhere: the read-only case runs as nobody, who may read the inputs.
+        os.chmod(c.root, 0o755)
+        as_nobody = lambda: os.setuid(65534)  # noqa: E731
+    unusable.append((readonly, "Permission denied"))
+    for folder, reason in unusable:
+        env = c.env()
+        env["TMPDIR"] = folder
+        r = subprocess.run([c.converter, "-d", c.path("x"), wav, wav], env=env, capture_output=True, text=True,
+                           timeout=60, preexec_fn=as_nobody if folder == readonly else None)
+        expect_exit(r, 1, f"TMPDIR {folder}")
+        check(r.stderr == f"ruvo-convert: TMPDIR {folder} is not writable: {reason}\n",
+              f"an unusable temporary folder is told once, with its cause: {r.stderr!r}")
+    os.chmod(c.root, 0o700)
 
     r = c.run("-o", c.path("long.mid"), long_wav, preexec_fn=limit_file_size)
     expect_exit(r, 1, "a failing write")
@@ -530,36 +570,70 @@ def case_work_files(c):
     c.expect_no_work_files("a failed write")
 
 
+def wait_for(c, proc, prefix, timeout=60):
+    """Waits until a work file starting with `prefix` exists; False if the run ended first."""
+    deadline = time.monotonic() + timeout
+    while proc.poll() is None and time.monotonic() < deadline:
+        if any(n.startswith(prefix) for n in c.leftovers()):
+            return True
+        time.sleep(0.001)
+    return False
+
+
 def case_interrupt(c):
+    """Each terminating signal during each stage: the run stops at once, says so, exits with
+    128 + the signal's number and leaves nothing, neither work files nor a MIDI file."""
     # Ten minutes of silence take long enough to interrupt in the middle.
     wav = c.path("long.wav")
     with open(wav, "wb") as f:
         f.write(wav_header(RATE * 2 * 600) + bytes(RATE * 2 * 600))
-    for sig, code in ((signal.SIGINT, 130), (signal.SIGTERM, 128 + signal.SIGTERM)):
-        proc = subprocess.Popen([c.converter, "-d", c.path("out"), wav], env=c.env(),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 30
-        while not c.leftovers() and proc.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.005)
-        time.sleep(0.2)
-        check(proc.poll() is None, "the conversion is still running when interrupted")
-        note_stage = ("thr", "bai", "not", "oct", "ioc")
-        check(not [n for n in c.leftovers() if n.startswith(note_stage)],
-              "the signal comes during the WAV stage")
-        proc.send_signal(sig)
-        # The run must stop at its next step, not finish the conversion and then discard it:
-        # no file of the note stage may appear after the signal.
-        seen = set()
-        while proc.poll() is None:
-            seen.update(c.leftovers())
-            time.sleep(0.002)
-        out, err = proc.communicate(timeout=60)
-        late = sorted(n for n in seen if n.startswith(note_stage))
-        check(not late, f"{sig.name}: the conversion went on after the signal: {late}")
-        check(proc.returncode == code, f"{sig.name}: exit {proc.returncode}, expected {code}; {err!r}")
-        check("interrupted" in err, f"{sig.name}: the interruption is told: {err!r}")
-        c.expect_no_work_files(sig.name)
-        check(os.listdir(c.path("out")) == [], f"{sig.name}: no MIDI file, whole or partial")
+    out = c.path("out")
+    os.mkdir(out)
+    note_stage = ("thr", "bai", "not", "oct", "ioc")
+    signals = (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM, signal.SIGUSR1)
+    for stage, marker in (("WAV stage", "nor"), ("note stage", "thr")):
+        for sig in signals:
+            proc = subprocess.Popen([c.converter, "-d", out, wav], env=c.env(),
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            check(wait_for(c, proc, marker), f"{sig.name}: the {stage} is reached")
+            if stage == "WAV stage":
+                check(not [n for n in c.leftovers() if n.startswith(note_stage)], "the signal comes in the WAV stage")
+            proc.send_signal(sig)
+            # The run must stop at its next step, not finish the conversion and discard it.
+            seen = set()
+            while proc.poll() is None:
+                seen.update(c.leftovers())
+                time.sleep(0.002)
+            _, err = proc.communicate(timeout=60)
+            if stage == "WAV stage":
+                late = sorted(n for n in seen if n.startswith(note_stage))
+                check(not late, f"{sig.name}: the conversion went on after the signal: {late}")
+            check(proc.returncode == 128 + sig, f"{sig.name} in the {stage}: exit {proc.returncode}; {err!r}")
+            check(err.endswith("ruvo-convert: interrupted\n"), f"{sig.name}: the interruption is told: {err!r}")
+            c.expect_no_work_files(f"{sig.name} in the {stage}")
+            check(os.listdir(out) == [], f"{sig.name}: no MIDI file, whole, partial or hidden: {os.listdir(out)}")
+
+    # Standard error closed by its reader: the message fails, the clean-up still runs.
+    proc = subprocess.Popen([c.converter, "-d", out, wav], env=c.env(), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    proc.stderr.close()
+    check(wait_for(c, proc, "thr"), "the note stage is reached")
+    proc.send_signal(signal.SIGINT)
+    proc.wait(timeout=60)
+    check(proc.returncode == 130, f"a closed standard error does not end the run: exit {proc.returncode}")
+    c.expect_no_work_files("a closed standard error")
+
+    # SIGKILL cannot be caught: the work folder stays until the next start removes it.
+    proc = subprocess.Popen([c.converter, "-d", out, wav], env=c.env(), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    check(wait_for(c, proc, "thr"), "the note stage is reached")
+    proc.kill()
+    proc.wait(timeout=60)
+    check(c.leftovers(), "a killed run leaves its work folder")
+    short = write_wav(c.path("short.wav"), melody([69], seconds=0.6))
+    expect_exit(c.run("-d", out, short), 0, "the next run")
+    c.expect_no_work_files("the next run after SIGKILL")
+    check(os.listdir(out) == ["short.mid"], f"nothing but the next run's MIDI file: {os.listdir(out)}")
 
 
 def case_progress_bar(c):

@@ -1,0 +1,133 @@
+#include "platform/posix/WorkFolder.h"
+
+#include "engine/UFile.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ruvo {
+namespace fs = std::filesystem;
+namespace {
+
+// A live folder is named "ruvo-XXXXXX". It is made under a staging name, locked, then renamed,
+// so that no other process ever sees it unlocked under its live name.
+constexpr const char* kLivePrefix = "ruvo-";
+constexpr const char* kStagingPrefix = ".ruvo-new-";
+// A staging folder older than this belongs to a process killed while starting.
+constexpr auto kStagingAge = std::chrono::minutes(1);
+
+bool StartsWith(const char* name, const char* prefix) { return std::strncmp(name, prefix, std::strlen(prefix)) == 0; }
+
+// Opens the folder without following a link, if it is ours. -1 otherwise.
+int OpenOwnFolder(int parentFd, const char* name) {
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string Describe(const fs::path& folder) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir != nullptr && *tmpdir != '\0') return std::string("TMPDIR ") + tmpdir;
+    return "the temporary folder " + folder.string();
+}
+
+}  // namespace
+
+fs::path TemporaryFolder() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    return (tmpdir != nullptr && *tmpdir != '\0') ? fs::path(tmpdir) : fs::path("/tmp");
+}
+
+int RemoveOrphanWorkFolders(const fs::path& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    int removed = 0;
+    const auto now = fs::file_time_type::clock::now();
+    while (const dirent* entry = ::readdir(dir)) {
+        const bool live = StartsWith(entry->d_name, kLivePrefix);
+        if (!live && !StartsWith(entry->d_name, kStagingPrefix)) continue;
+        const int fd = OpenOwnFolder(::dirfd(dir), entry->d_name);
+        if (fd < 0) continue;
+        // The lock is held for the whole life of the owner: getting it means the owner is gone.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            const fs::path path = folder / entry->d_name;
+            std::error_code error;
+            if (live || now - fs::last_write_time(path, error) > kStagingAge) {
+                fs::remove_all(path, error);
+                if (!error) ++removed;
+            }
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+std::unique_ptr<TWorkFolder> TWorkFolder::Open(std::string& problem) {
+    problem.clear();
+    const fs::path temp = TemporaryFolder();
+    RemoveOrphanWorkFolders(temp);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string staging = (temp / (std::string(kStagingPrefix) + "XXXXXX")).string();
+        if (::mkdtemp(staging.data()) == nullptr) {
+            problem = Describe(temp) + " is not writable: " + std::strerror(errno);
+            return nullptr;
+        }
+        const int fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
+            problem = Describe(temp) + " cannot hold a locked folder: " + std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            ::rmdir(staging.c_str());
+            return nullptr;
+        }
+        const std::string suffix = staging.substr(staging.size() - 6);
+        const fs::path live = temp / (std::string(kLivePrefix) + suffix);
+        // No replacing: a live folder of that name may belong to another process.
+        if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE) == 0) {
+            SetWorkFolder(live.string());
+            return std::unique_ptr<TWorkFolder>(new TWorkFolder(live, fd));
+        }
+        const int error = errno;
+        ::close(fd);
+        ::rmdir(staging.c_str());
+        if (error != EEXIST) {
+            problem = Describe(temp) + " is not writable: " + std::strerror(error);
+            return nullptr;
+        }
+    }
+    problem = Describe(temp) + " is not writable: no free folder name";
+    return nullptr;
+}
+
+TWorkFolder::~TWorkFolder() {
+    SetWorkFolder({});
+    if (!m_leave) {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    ::close(m_lockFd);
+}
+
+std::string TWorkFolder::Keep(const std::string& name) {
+    const fs::path from(name);
+    if (from.parent_path() != m_path) return name;
+    const fs::path to = m_path.parent_path() / from.filename();
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return to.string();
+    m_leave = true;
+    return name;
+}
+
+}  // namespace ruvo
