@@ -142,6 +142,10 @@ void TThresholdPane::ThreadValueMouseUp(Qt::MouseButton /*button*/, std::int32_t
     if (m_host.Busy()) {
         return;
     }
+    // A release whose press was refused (a re-run was running) has nothing to set.
+    if (m_thresholdDrag != 1) {
+        return;
+    }
     const WavHead& doc = m_host.Doc();
     if (doc.ThresholdFileName.empty()) {
         return;

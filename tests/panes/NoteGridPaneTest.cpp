@@ -1,5 +1,7 @@
 #include "panes/NoteGridPane.h"
 
+#include "engine/FileIoError.h"
+
 #include "GridTestSupport.h"
 #include "panes/NoteGridFile.h"
 #include "panes/StrCGrid.h"
@@ -12,6 +14,8 @@
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <memory>
 #include <vector>
@@ -188,6 +192,14 @@ TEST_F(NoteGridDocumentTest, WithoutAGridFileTheCellsStayAsTheyAre) {
     FillNoteGrid(*grids.MidiDisp2, empty);
     EXPECT_EQ(grids.MidiDisp2->CellColor(3, 3), kYellow);
     EXPECT_FALSE(grids.MidiDisp2->CellHasRecord(4, 3));
+}
+
+// A grid file that cannot be read is reported by the refresh that needed it, not by a paint.
+TEST_F(NoteGridDocumentTest, AnUnreadableGridFileFailsTheRefresh) {
+    Grids grids;
+    Refresh(grids);
+    std::filesystem::remove(m_doc.MidiGridFileName);
+    EXPECT_THROW(Refresh(grids), FileIoError);
 }
 
 }  // namespace
