@@ -1,45 +1,16 @@
 #include "app/Glyphs.h"
 
+#include "app/IconDesign.h"
+
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 namespace ruvo {
 
-namespace {
-
-// An eighth note on a coloured square, 32 pixels wide.
-QPixmap NotePicture(const QColor& background, const QColor& ink, int size) {
-    QPixmap picture(size, size);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 32.0, size / 32.0);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(background);
-    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    painter.setBrush(ink);
-    painter.save();
-    painter.translate(13, 23);
-    painter.rotate(-20);
-    painter.drawEllipse(QRectF(-5, -3.5, 10, 7));
-    painter.restore();
-    painter.drawRect(QRectF(16.5, 6, 2, 17));
-    QPainterPath flag;
-    flag.moveTo(18.5, 6);
-    flag.cubicTo(21, 10, 25, 11, 24, 17);
-    flag.cubicTo(23.5, 13, 21, 12, 18.5, 11);
-    flag.closeSubpath();
-    painter.drawPath(flag);
-    return picture;
-}
-
-}  // namespace
-
 QIcon ProgramIcon() {
     QIcon icon;
-    for (const int size : {16, 32, 48}) {
-        icon.addPixmap(NotePicture(QColor(0, 0, 255), Qt::yellow, size));
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addPixmap(QPixmap::fromImage(ProgramIconImage(size)));
     }
     return icon;
 }

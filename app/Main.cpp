@@ -6,6 +6,7 @@
 #include "app/DocumentStatus.h"
 #include "app/EditingPanes.h"
 #include "app/Glyphs.h"
+#include "app/HelpPages.h"
 #include "app/IntenPro.h"
 #include "app/NoteSymbols.h"
 #include "app/Placement.h"
@@ -516,7 +517,7 @@ void TRuvoAppForm::AboutApplication1Click() {
 }
 
 void TRuvoAppForm::HelpBrouser1Click() {
-    const std::filesystem::path page = ToPath(QCoreApplication::applicationDirPath()) / "index.htm";
+    const std::filesystem::path page = HelpIndexPage(ToPath(QCoreApplication::applicationDirPath()));
     if (!m_shell.OpenInBrowser(page)) {
         QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Impossible to connect..."));
     }

@@ -1,5 +1,5 @@
 // ruvo: the windowed program. An optional first parameter names a WAV file that is converted
-// when the main window is first activated.
+// when the main window is first activated; --help and --version answer without a window.
 
 #include "app/Main.h"
 #include "engine/EngineHost.h"
@@ -11,13 +11,34 @@
 #include <QApplication>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 int main(int argc, char* argv[]) {
+    // Answered before the window system is needed, so that they work on a text console.
+    const std::string_view first = argc > 1 ? std::string_view(argv[1]) : std::string_view();
+    if (first == "--help" || first == "-h") {
+        std::fputs("Usage: ruvo [FILE]\n"
+                   "Opens the window that turns the melody of a WAV file into a MIDI file; FILE is\n"
+                   "converted at once. To convert without a window, see ruvo-convert --help.\n"
+                   "\n"
+                   "Options:\n"
+                   "  -h, --help     show this text\n"
+                   "      --version  show the version\n",
+                   stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::fputs("ruvo 2.00\n", stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ruvo"));
     QApplication::setOrganizationName(QStringLiteral("Ruvo"));
+    // Ties the windows to the desktop entry, which gives them its name and icon.
+    QApplication::setDesktopFileName(QStringLiteral("ruvo"));
     // The program ends when the main window has closed and deleted its work files, not when
     // the last window happens to disappear.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -3,9 +3,13 @@
 # What building needs; the tests need the rest.
 RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
                      libfluidsynth-dev timgm6mb-soundfont python3 libsndfile1-dev libsoxr-dev)
-# libsox-fmt-mp3 lets sox write the MP3 inputs of the import tests.
-RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-mp3
-                    python3-mido)
+# What the Debian package needs: dpkg-shlibdeps finds the libraries' packages, file tells it
+# which installed files are programs.
+RUVO_PACKAGE_PACKAGES=(dpkg-dev file)
+# libsox-fmt-mp3 lets sox write the MP3 inputs of the import tests; desktop-file-utils,
+# appstream and man-db check the desktop entry, the AppStream data and the manual pages.
+RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" "${RUVO_PACKAGE_PACKAGES[@]}" xvfb xauth pulseaudio
+                    pulseaudio-utils sox libsox-fmt-mp3 python3-mido desktop-file-utils appstream man-db)
 
 ruvo_log() {
     printf '== %s\n' "$*"

@@ -2,6 +2,8 @@
 // symbols of the main window.
 
 #include "app/About.h"
+#include "app/HelpPages.h"
+#include "app/IconDesign.h"
 #include "app/Alert.h"
 #include "app/IntenPro.h"
 #include "app/NoteSymbols.h"
@@ -9,6 +11,7 @@
 #include "audio/play.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +23,8 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 using namespace ruvo;
@@ -40,6 +45,9 @@ private slots:
     void PlayerKeepsRecordAndCaption();
     void NoteSymbolListTakesTilesInReverse();
     void NoteSymbolPictureHasOneSymbolPerNote();
+    void HelpPagesBesideTheProgramOrInstalled_data();
+    void HelpPagesBesideTheProgramOrInstalled();
+    void ProgramIconAtEverySize();
 };
 
 void DialogsTest::ProgressStepSizes_data() {
@@ -278,6 +286,43 @@ void DialogsTest::NoteSymbolPictureHasOneSymbolPerNote() {
     QCOMPARE(distinct.size(), std::size_t{72});
     const QByteArray folder = qgetenv("RUVO_TEST_OUTPUT_DIR");
     QVERIFY(picture.save((folder.isEmpty() ? QString(".") : QString::fromLocal8Bit(folder)) + "/note-symbols.png"));
+}
+
+void DialogsTest::HelpPagesBesideTheProgramOrInstalled_data() {
+    QTest::addColumn<QStringList>("pages");  // relative to the prefix; the program is in bin/
+    QTest::addColumn<QString>("found");
+    QTest::newRow("build tree") << QStringList{"bin/index.htm", "share/ruvo/help/index.htm"} << "bin/index.htm";
+    QTest::newRow("build tree, help folder") << QStringList{"bin/help/index.htm"} << "bin/help/index.htm";
+    QTest::newRow("installed") << QStringList{"share/ruvo/help/index.htm"} << "share/ruvo/help/index.htm";
+    // Nothing found: the page beside the program, whose absence the browser then reports.
+    QTest::newRow("none") << QStringList{} << "bin/index.htm";
+}
+
+void DialogsTest::HelpPagesBesideTheProgramOrInstalled() {
+    QFETCH(QStringList, pages);
+    QFETCH(QString, found);
+    QTemporaryDir prefix;
+    QVERIFY(prefix.isValid());
+    const std::filesystem::path root = prefix.path().toStdString();
+    std::filesystem::create_directories(root / "bin");
+    for (const QString& page : pages) {
+        std::filesystem::create_directories((root / page.toStdString()).parent_path());
+        std::ofstream(root / page.toStdString()) << "<html></html>";
+    }
+    QCOMPARE(QString::fromStdString(HelpIndexPage(root / "bin").string()),
+             QString::fromStdString((root / found.toStdString()).string()));
+}
+
+void DialogsTest::ProgramIconAtEverySize() {
+    // Drawn, not blank: the corners stay clear and the middle is the rounded square's blue.
+    for (const int size : {16, 48, 256}) {
+        const QImage icon = ProgramIconImage(size);
+        QCOMPARE(icon.size(), QSize(size, size));
+        QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(icon.pixel(size / 2, size - size / 8)), 255);
+    }
+    const QString svg = ProgramIconSvg();
+    QVERIFY(svg.contains("viewBox=\"0 0 64 64\""));
 }
 
 QTEST_MAIN(DialogsTest)
