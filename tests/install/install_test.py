@@ -94,7 +94,7 @@ def page_options(page):
 
 def case_desktop_entry(source, build):
     need("desktop-file-validate")
-    entry = os.path.join(source, "data", "ruvo.desktop")
+    entry = os.path.join(build, "data", "ruvo.desktop")
     result = run(["desktop-file-validate", entry])
     expect(result.stdout.strip() == "", f"desktop-file-validate: {result.stdout}")
     with open(entry, encoding="utf-8") as text:
@@ -102,16 +102,22 @@ def case_desktop_entry(source, build):
     expect(keys.get("Exec") == "ruvo %f", f"Exec is {keys.get('Exec')!r}")
     expect(keys.get("GenericName") == "Melody to MIDI converter", "GenericName")
     expect(keys.get("Categories") == "AudioVideo;Audio;Music;", "Categories")
-    expect({"audio/x-wav", "audio/wav"} <= set(keys.get("MimeType", "").split(";")), "MimeType")
+    # Every sound format the window opens, from the import's list.
+    types = set(keys.get("MimeType", "").split(";"))
+    expect({"audio/x-wav", "audio/wav", "audio/flac", "audio/mpeg", "audio/ogg"} <= types, f"MimeType {types}")
     expect(keys.get("Icon") == "ruvo", "Icon")
 
 
 def case_appstream(source, build):
     need("appstreamcli")
-    data = os.path.join(source, "data", "org.ruvo.ruvo.metainfo.xml")
+    data = os.path.join(build, "data", "org.ruvo.ruvo.metainfo.xml")
     run(["appstreamcli", "validate", "--no-net", "--pedantic", data])
-    launchable = ElementTree.parse(data).getroot().find("launchable")
-    expect(launchable is not None and launchable.text == "ruvo.desktop", "launchable names ruvo.desktop")
+    component = ElementTree.parse(data).getroot()
+    expect(component.findtext("launchable") == "ruvo.desktop", "launchable names ruvo.desktop")
+    with open(os.path.join(build, "data", "ruvo.desktop"), encoding="utf-8") as entry:
+        entry_types = re.search(r"^MimeType=(.*)$", entry.read(), re.M).group(1).strip(";").split(";")
+    media = [element.text for element in component.iter("mediatype")]
+    expect(media == entry_types, f"media types {media} differ from the desktop entry's {entry_types}")
 
 
 def case_man_warnings(source, build):
