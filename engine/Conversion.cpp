@@ -106,6 +106,8 @@ std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& w
 }
 
 std::int32_t RunNoteStage(TNote& note, WavHead& rec, std::int32_t fresh, const TickFn& tick) {
+    // The steps run in order, so the spectrum-wide peak maps need not be stored.
+    note.SetStreamPeakMaps(true);
     if (fresh == 1) {
         note.LoadNew(rec);
     } else {

@@ -3,6 +3,7 @@
 #include "engine/Rounding.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -39,6 +40,63 @@ std::array<std::int8_t, kSpectrumBins> MakeBinToNote() {
     return map;
 }
 
+// Step 1 on one record: a bin stays only where no neighbour is strictly louder, so a plateau
+// keeps its value; bins 0 and 2047 stay.
+void PickPeaksOf(std::span<const double> s, std::span<double> o) {
+    o[0] = s[0];
+    o[kSpectrumBins - 1] = s[kSpectrumBins - 1];
+    for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) o[j] = (s[j - 1] > s[j] || s[j + 1] > s[j]) ? 0.0 : s[j];
+}
+
+// Step 2 on one record, in place: peaks more than `margin` below the loudest go. The search
+// starts from 0.0, so the loudest peak is never taken below 0.
+void ThresholdPeaks(std::span<double> p, double margin) {
+    double loudest = 0.0;
+    for (const double v : p) loudest = std::max(loudest, v);
+    for (double& v : p) v = v + margin < loudest ? 0.0 : v;
+}
+
+// Steps 3, 4 and 5 on the rows (prev, cur, next) of a window; `out` starts as a copy of cur.
+void ShiftDownRule(std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                   std::span<double> out) {
+    for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
+        if (cur[j] == 0.0 && prev[j + 1] == 0.0 && next[j + 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
+            cur[j + 1] > 0.0) {
+            out[j] = out[j + 1];
+            out[j + 1] = 0.0;
+        }
+    }
+}
+
+void ShiftUpRule(std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                 std::span<double> out) {
+    for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
+        if (cur[j] == 0.0 && prev[j - 1] == 0.0 && next[j - 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
+            cur[j - 1] > 0.0) {
+            out[j] = out[j - 1];
+            out[j - 1] = 0.0;
+        }
+    }
+}
+
+void DropLoneRule(std::span<const double> prev, std::span<const double> cur, std::span<const double> next,
+                  std::span<double> out) {
+    for (std::size_t j = 0; j < kSpectrumBins; ++j) {
+        if (prev[j] == 0.0 && next[j] == 0.0 && cur[j] != 0.0) out[j] = 0.0;
+    }
+}
+
+// Steps 6 and 7 on one record: the loudest peak in each note's band wins; a tie keeps the
+// lower bin.
+void NotesOfPeaks(std::span<const double> peaks, std::span<double> cells) {
+    const auto& noteOf = BinToNote();
+    std::fill(cells.begin(), cells.end(), 0.0);
+    for (std::size_t j = 0; j < kSpectrumBins; ++j) {
+        double& cell = cells[static_cast<std::size_t>(noteOf[j])];
+        if (peaks[j] > cell) cell = peaks[j];
+    }
+}
+
 }  // namespace
 
 const std::array<double, kNoteCount>& NoteFrequencies() {
@@ -53,10 +111,14 @@ const std::array<std::int8_t, kSpectrumBins>& BinToNote() {
 
 TNote::TNote() : m_in(kSpectrumBins), m_out(kSpectrumBins), m_side(kSpectrumBins) {}
 
-void TNote::Load(const WavHead& head) { m_params = head; }
+void TNote::Load(const WavHead& head) {
+    m_params = head;
+    m_pendingPeaks.clear();
+}
 
 void TNote::LoadNew(WavHead& head) {
     m_params = head;
+    m_pendingPeaks.clear();
     GetTempName("thr", m_params.ThresholdFileName);
     GetTempName("bai", m_params.HarmonicFileName);
     GetTempName("not", m_params.NoteIntenFileName);
@@ -87,6 +149,24 @@ std::int32_t TNote::RunStep(std::int32_t step, std::int32_t reset) {
         return 0;
     }
     if (!StepRuns(m_params.TempoClass, step)) return 0;
+    if (m_streamPeakMaps && step <= 6) {
+        // The peak steps are only recorded (step 2's side file is still filled now); step 6
+        // applies them on its way from the spectrum to the note map.
+        if (step == 1) {
+            m_pendingPeaks.assign(1, 1);
+            return 0;
+        }
+        if (!m_pendingPeaks.empty()) {
+            if (step == 2 && reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
+            if (step < 6) {
+                m_pendingPeaks.push_back(step);
+            } else {
+                StreamPeaksToNotes();
+            }
+            SwapTables();
+            return 0;
+        }
+    }
     switch (step) {
         case 1: PickPeaks(); return 0;
         case 2: ApplyThreshold(reset); break;
@@ -146,14 +226,7 @@ void TNote::PickPeaks() {
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
         m_idle.Poll();
         InFile.ReadData(m_in);
-        const double* s = m_in.data();
-        double* o = m_out.data();
-        o[0] = s[0];
-        o[kSpectrumBins - 1] = s[kSpectrumBins - 1];
-        // A plateau keeps its value: only a strictly louder neighbour removes a bin.
-        for (std::int32_t j = 1; j < kSpectrumBins - 1; ++j) {
-            o[j] = (s[j - 1] > s[j] || s[j + 1] > s[j]) ? 0.0 : s[j];
-        }
+        PickPeaksOf(m_in, m_out);
         OutFile.WriteData(m_out);
     }
     InFile.CloseFile();
@@ -170,10 +243,8 @@ void TNote::ApplyThreshold(std::int32_t reset) {
         m_idle.Poll();
         InFile.ReadData(m_in);
         SideFile.ReadData(margin);
-        // The search starts from 0.0, so the loudest peak is never taken below 0.
-        double loudest = 0.0;
-        for (const double p : m_in) loudest = std::max(loudest, p);
-        for (std::size_t j = 0; j < m_in.size(); ++j) m_out[j] = m_in[j] + margin[0] < loudest ? 0.0 : m_in[j];
+        std::copy(m_in.begin(), m_in.end(), m_out.begin());
+        ThresholdPeaks(m_out, margin[0]);
         OutFile.WriteData(m_out);
     }
     InFile.CloseFile();
@@ -181,56 +252,66 @@ void TNote::ApplyThreshold(std::int32_t reset) {
     OutFile.CloseFile();
 }
 
-void TNote::ShiftPeaksDown() {
-    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur,
-                                 std::span<const double> next, std::span<double> out) {
-        for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
-            if (cur[j] == 0.0 && prev[j + 1] == 0.0 && next[j + 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
-                cur[j + 1] > 0.0) {
-                out[j] = out[j + 1];
-                out[j + 1] = 0.0;
-            }
+void TNote::StreamPeaksToNotes() {
+    m_params.NoteCount = kNoteCount;
+    const bool threshold = std::find(m_pendingPeaks.begin(), m_pendingPeaks.end(), 2) != m_pendingPeaks.end();
+    // The windowed steps in the order they ran, each with the three records it holds, zeros
+    // before the first: the same lag of one frame per step as through their files.
+    struct Stage {
+        WindowRule Rule;
+        std::array<std::vector<double>, 3> Rows;  // prev, cur, next
+    };
+    std::vector<Stage> stages;
+    for (const std::int32_t step : m_pendingPeaks) {
+        const WindowRule rule = step == 3 ? ShiftDownRule : step == 4 ? ShiftUpRule : step == 5 ? DropLoneRule : nullptr;
+        if (rule == nullptr) continue;
+        Stage stage{rule, {}};
+        for (auto& row : stage.Rows) row.assign(kSpectrumBins, 0.0);
+        stages.push_back(std::move(stage));
+    }
+    (void)InFile.OpenFile(m_params.IntenFileName, kModeRead, kSpectrumBins);
+    if (threshold) (void)SideFile.OpenFile(m_params.ThresholdFileName, kModeRead, 1);
+    (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, kNoteCount);
+    const std::span<double> cells(m_side.data(), kNoteCount);
+    double margin[1] = {0.0};
+    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
+        m_idle.Poll();
+        InFile.ReadData(m_in);
+        PickPeaksOf(m_in, m_out);
+        if (threshold) {
+            SideFile.ReadData(margin);
+            ThresholdPeaks(m_out, margin[0]);
         }
-    });
+        for (Stage& stage : stages) {
+            std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
+            std::copy(m_out.begin(), m_out.end(), stage.Rows[2].begin());
+            std::copy(stage.Rows[1].begin(), stage.Rows[1].end(), m_out.begin());
+            stage.Rule(stage.Rows[0], stage.Rows[1], stage.Rows[2], m_out);
+        }
+        NotesOfPeaks(m_out, cells);
+        OutFile.WriteData(cells);
+    }
+    InFile.CloseFile();
+    if (threshold) SideFile.CloseFile();
+    OutFile.CloseFile();
+    m_pendingPeaks.clear();
 }
 
-void TNote::ShiftPeaksUp() {
-    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur,
-                                 std::span<const double> next, std::span<double> out) {
-        for (std::size_t j = 1; j < kSpectrumBins - 1; ++j) {
-            if (cur[j] == 0.0 && prev[j - 1] == 0.0 && next[j - 1] == 0.0 && prev[j] > 0.0 && next[j] > 0.0 &&
-                cur[j - 1] > 0.0) {
-                out[j] = out[j - 1];
-                out[j - 1] = 0.0;
-            }
-        }
-    });
-}
+void TNote::ShiftPeaksDown() { RunWindow3(kSpectrumBins, ShiftDownRule); }
 
-void TNote::DropLonePeaks() {
-    RunWindow3(kSpectrumBins, [](std::span<const double> prev, std::span<const double> cur,
-                                 std::span<const double> next, std::span<double> out) {
-        for (std::size_t j = 0; j < kSpectrumBins; ++j) {
-            if (prev[j] == 0.0 && next[j] == 0.0 && cur[j] != 0.0) out[j] = 0.0;
-        }
-    });
-}
+void TNote::ShiftPeaksUp() { RunWindow3(kSpectrumBins, ShiftUpRule); }
+
+void TNote::DropLonePeaks() { RunWindow3(kSpectrumBins, DropLoneRule); }
 
 void TNote::MapToNotes(const std::string& from, const std::string& to) {
     m_params.NoteCount = kNoteCount;
     (void)InFile.OpenFile(from, kModeRead, kSpectrumBins);
     (void)OutFile.OpenFile(to, kModeWrite, kNoteCount);
-    const auto& noteOf = BinToNote();
     const std::span<double> cells(m_out.data(), kNoteCount);
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
         m_idle.Poll();
         InFile.ReadData(m_in);
-        std::fill(cells.begin(), cells.end(), 0.0);
-        // The loudest peak in each note's band wins; a tie keeps the lower bin.
-        for (std::size_t j = 0; j < kSpectrumBins; ++j) {
-            double& cell = cells[static_cast<std::size_t>(noteOf[j])];
-            if (m_in[j] > cell) cell = m_in[j];
-        }
+        NotesOfPeaks(m_in, cells);
         OutFile.WriteData(cells);
     }
     InFile.CloseFile();

@@ -37,6 +37,12 @@ public:
     // Whether the tempo class runs `step` (the extension rule of step 16 aside).
     static bool StepRuns(std::int32_t tempoClass, std::int32_t step);
 
+    // On: the peak maps of steps 1 to 5 (2048 values per frame) are not stored but stream
+    // through memory into step 6, which then reads the spectrum; the results are the same, and
+    // the work files never hold two spectrum-wide tables at once. For runs of the steps 1..16 in
+    // order (the conversions); off (the default), every step writes its table.
+    void SetStreamPeakMaps(bool on) { m_streamPeakMaps = on; }
+
     const WavHead& Params() const { return m_params; }
     // Called every few records of a step; returning false ends the step with StepCancelled.
     void SetIdle(IdleHook::Fn idle) { m_idle.Set(std::move(idle)); }
@@ -66,6 +72,8 @@ private:
                                 std::span<double> out);
     void RunWindow3(std::int32_t recLen, WindowRule rule);
     void MapToNotes(const std::string& from, const std::string& to);
+    // Steps 1 to 6 in one pass from the spectrum, through the steps recorded in m_pendingPeaks.
+    void StreamPeaksToNotes();
 
     std::int32_t m_first = 0;  // loop bounds, scratch
     std::int32_t m_last = 0;
@@ -77,6 +85,8 @@ private:
     std::vector<double> m_out;
     std::vector<double> m_side;
     IdleHook m_idle;
+    bool m_streamPeakMaps = false;
+    std::vector<std::int32_t> m_pendingPeaks;  // steps 1..5 run but not yet applied
 };
 
 }  // namespace ruvo

@@ -301,3 +301,57 @@ TEST_F(TNoteTest, LoadNewCreatesTheNoteFilesAndHandsTheirNamesBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// Streaming the peak maps into step 6 gives the same tables as writing each one, in every tempo
+// class, with margins that change from frame to frame; no table is ever spectrum-wide.
+TEST_F(TNoteTest, StreamedPeakMapsGiveTheSameTablesWithoutSpectrumWideFiles) {
+    constexpr std::size_t kFrames = 48;
+    std::uint32_t seed = 14;
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    // Sparse peaks that drift by a bin between frames, so that the shift and lone-peak rules act.
+    Table spectrum = MakeTable(kFrames, kBins);
+    for (std::size_t f = 0; f < kFrames; ++f) {
+        for (std::size_t k = 0; k < 40; ++k) {
+            const std::size_t bin = 20 + 50 * k + (f % 3 == 1 ? 1 : 0) + (next() % 7 == 0 ? 2 : 0);
+            spectrum[f][bin] = 0.5 + static_cast<double>(next() % 3000) / 1000.0;
+            if (next() % 5 == 0) spectrum[f][bin + 1] = spectrum[f][bin];  // a plateau
+        }
+    }
+    Table margins = MakeTable(kFrames, 1);
+    for (std::size_t f = 0; f < kFrames; ++f) margins[f][0] = 0.2 + static_cast<double>(next() % 1300) / 1000.0;
+    Table keep = MakeTable(kFrames, 1);
+    for (std::size_t f = 0; f < kFrames; f += 4) keep[f][0] = 1.0;
+
+    for (const std::int32_t tempo : {kTempoFast, kTempoMedium, kTempoSlow}) {
+        std::vector<Table> results;
+        for (const bool stream : {false, true}) {
+            WriteTable(head.IntenFileName, spectrum);
+            WriteTable(head.ThresholdFileName, margins);
+            WriteTable(head.HarmonicFileName, keep);
+            WriteTable(head.Temp1FileName, {});
+            WriteTable(head.Temp2FileName, {});
+            head.FrameCount = static_cast<std::int32_t>(kFrames);
+            head.TempoClass = tempo;
+            note = std::make_unique<TNote>();
+            note->SetStreamPeakMaps(stream);
+            note->Load(head);
+            for (std::int32_t step = kFirstStep; step <= kLastStep; ++step) ASSERT_EQ(note->RunStep(step, 0), 0);
+            results.push_back(ReadTable(head.NoteIntenFileName, kNotes));
+            results.push_back(ReadTable(note->Params().Temp1FileName, kNotes));
+            if (stream) {
+                for (const std::string& table : {head.Temp1FileName, head.Temp2FileName})
+                    EXPECT_LE(FileSize(table), kFrames * kNotes * sizeof(double)) << "tempo " << tempo;
+            }
+        }
+        EXPECT_EQ(results[0], results[2]) << "the note table, tempo " << tempo;
+        EXPECT_EQ(results[1], results[3]) << "table A, tempo " << tempo;
+        std::size_t sounding = 0;
+        for (const auto& record : results[0])
+            for (const double v : record) sounding += v > 0.0 ? 1 : 0;
+        EXPECT_GT(sounding, kFrames) << "the rules had notes to work on, tempo " << tempo;
+    }
+}
+
+}  // namespace
