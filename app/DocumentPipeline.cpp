@@ -107,6 +107,9 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
     AdoptWork(isRecording, m_runCopyName.empty() ? std::string() : fileName);
     m_runCopyName.clear();
     m_view.GridFileBuilt(true);
+    if (!isRecording) {
+        m_view.FileConverted(fileName);
+    }
     RefreshDocumentView();
     m_view.EnableSaveMidi();
     m_view.ShowPlayer();

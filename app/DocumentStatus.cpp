@@ -3,6 +3,7 @@
 #include "engine/Rounding.h"
 #include "engine/Units.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +25,37 @@ std::string FrameTimeText(std::int32_t frames) {
     std::snprintf(text, sizeof text, "%s%lld.%03lld", millis < 0 ? "-" : "", static_cast<long long>(whole),
                   static_cast<long long>(fraction));
     return text;
+}
+
+std::array<int, kWavInfoPanels> StatusPanelWidths(int barWidth, const std::array<int, kWavInfoPanels>& needed) {
+    constexpr std::size_t kTextPanels = kWavInfoPanels - 1;
+    int textWidth = 0;
+    int neededWidth = 0;
+    int spare = 0;  // what the text's widths give beyond the needs
+    std::array<int, kWavInfoPanels> beyond{};
+    std::array<int, kWavInfoPanels> full = kWavInfoPanelWidths;
+    for (std::size_t i = 0; i < kTextPanels; ++i) {
+        full[i] = std::max(kWavInfoPanelWidths[i], needed[i]);
+        textWidth += full[i];
+        neededWidth += needed[i];
+        beyond[i] = full[i] - needed[i];
+        spare += beyond[i];
+    }
+    if (barWidth >= textWidth) {
+        return full;
+    }
+    const int rest = std::max(barWidth - neededWidth, 0);
+    std::array<int, kWavInfoPanels> widths{};
+    int given = 0;
+    int left = 0;
+    for (std::size_t i = 0; i < kTextPanels; ++i) {
+        given += beyond[i];
+        // Cumulative rounding: the shares add up to the rest exactly.
+        const int right = spare == 0 ? 0 : static_cast<int>(RoundToInt(static_cast<double>(given) * rest / spare));
+        widths[i] = needed[i] + right - left;
+        left = right;
+    }
+    return widths;
 }
 
 std::array<std::string, kWavInfoPanels> StatusPanelTexts(const WavHead& doc) {

@@ -1,5 +1,6 @@
 #pragma once
-// Pictures the program draws itself: its icon and the glyph of the tempo speed button.
+// Pictures the program draws itself: its icon and the glyphs of the tempo speed button
+// and of the zoom buttons.
 
 #include <QIcon>
 
@@ -7,5 +8,10 @@ namespace ruvo {
 
 QIcon ProgramIcon();
 QIcon TempoGlyph();
+
+// The zoom buttons: two arrows that squeeze (more frames, lower rows) or stretch (fewer
+// frames, taller rows), horizontal or vertical.
+enum class ZoomKind { MoreFrames, FewerFrames, LowerRows, TallerRows };
+QIcon ZoomGlyph(ZoomKind kind);
 
 }  // namespace ruvo

@@ -5,6 +5,7 @@
 #include "app/DocumentPipeline.h"
 #include "app/DocumentStatus.h"
 #include "app/EditingPanes.h"
+#include "app/FormLayout.h"
 #include "app/Glyphs.h"
 #include "app/HelpPages.h"
 #include "app/IntenPro.h"
@@ -12,12 +13,18 @@
 #include "app/Placement.h"
 #include "app/uTenpo4.h"
 #include "audio/play.h"
+#include "components/DROPDST.h"
+#include "components/GoToWeb.h"
+#include "components/HistMenu.h"
+#include "components/KSavePos.h"
 #include "engine/EngineHost.h"
 #include "import/ImportFormats.h"
 #include "panes/KeyBoardPane.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/NoteGridPane.h"
+#include "panes/Scales.h"
 #include "panes/StrCGrid.h"
+#include "platform/ISettingsStore.h"
 #include "platform/IShell.h"
 #include "platform/qt/FluidMidiOut.h"
 #include "platform/qt/PathConvert.h"
@@ -26,8 +33,12 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMediaDevices>
@@ -36,10 +47,12 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 #include <QToolButton>
 
 #include <exception>
 #include <functional>
+#include <map>
 
 namespace ruvo {
 
@@ -63,6 +76,40 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
     return label;
 }
 
+// Settings that last as long as the window: for a window made without a settings store.
+class SessionSettings : public ISettingsStore {
+public:
+    std::optional<std::string> ReadString(const std::string& section, const std::string& key) const override {
+        const auto found = m_values.find({section, key});
+        return found == m_values.end() ? std::nullopt : std::optional<std::string>(found->second);
+    }
+    void WriteString(const std::string& section, const std::string& key, const std::string& value) override {
+        m_values[{section, key}] = value;
+    }
+    std::optional<std::int32_t> ReadInt(const std::string& section, const std::string& key) const override {
+        const std::optional<std::string> text = ReadString(section, key);
+        bool ok = false;
+        const int value = text ? QString::fromStdString(*text).toInt(&ok) : 0;
+        return ok ? std::optional<std::int32_t>(value) : std::nullopt;
+    }
+    void WriteInt(const std::string& section, const std::string& key, std::int32_t value) override {
+        m_values[{section, key}] = std::to_string(value);
+    }
+    void Remove(const std::string& section, const std::string& key) override { m_values.erase({section, key}); }
+    std::vector<std::string> Keys(const std::string& section) const override {
+        std::vector<std::string> keys;
+        for (const auto& [where, value] : m_values) {
+            if (where.first == section) {
+                keys.push_back(where.second);
+            }
+        }
+        return keys;
+    }
+
+private:
+    std::map<std::pair<std::string, std::string>, std::string> m_values;
+};
+
 }  // namespace
 
 template <typename Command>
@@ -78,7 +125,16 @@ void TRuvoAppForm::Guarded(Command&& command) {
 }
 
 TRuvoAppForm::TRuvoAppForm(IShell& shell, const QString& commandLineFile, QWidget* parent)
-    : QMainWindow(parent), m_shell(shell) {
+    : TRuvoAppForm(shell, static_cast<ISettingsStore*>(nullptr), commandLineFile, parent) {}
+
+TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore& settings, const QString& commandLineFile, QWidget* parent)
+    : TRuvoAppForm(shell, &settings, commandLineFile, parent) {}
+
+TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QString& commandLineFile, QWidget* parent)
+    : QMainWindow(parent),
+      m_shell(shell),
+      m_ownSettings(settings == nullptr ? std::make_unique<SessionSettings>() : nullptr),
+      m_settings(settings == nullptr ? *m_ownSettings : *settings) {
     FormCreate();
     // The windows of the program, in the order in which it makes them.
     m_player = new TPlayer(this);              // owned by parent
@@ -91,6 +147,33 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, const QString& commandLineFile, QWidge
     CreateEditingPanes();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    CreateComponents();
+}
+
+void TRuvoAppForm::CreateComponents() {
+    m_historyMenu = new THistoryMenu(m_settings, this);  // owned by parent
+    m_historyMenu->setObjectName(QStringLiteral("HistoryMenu1"));
+    m_historyMenu->SetKeyName(QStringLiteral("TEST"));
+    m_historyMenu->SetHistoryNum(5);
+    m_historyMenu->SetTargetMenuItem(m_fileMenu->menuAction());
+    m_historyMenu->SetActive(true);
+    connect(m_historyMenu, &THistoryMenu::OnHistorySelected, this, &TRuvoAppForm::HistoryMenu1HistorySelected);
+
+    m_dropDst = new TDropDst(this);  // owned by parent
+    m_dropDst->setObjectName(QStringLiteral("DropDst1"));
+    m_dropDst->SetTarget(THookTarget::htForm);
+    connect(m_dropDst, &TDropDst::OnFileDrop, this, &TRuvoAppForm::DropDst1FileDrop);
+
+    m_www = new TGoToWeb(m_shell, this);  // owned by parent
+    m_www->setObjectName(QStringLiteral("www"));
+    m_www->BrowserState = TBrowserState::gwNormal;
+
+    m_savePos = new TKSavePosReg(*this, m_settings);  // owned by parent
+    m_savePos->setObjectName(QStringLiteral("KSavePosReg1"));
+    m_playerSavePos = new TKSavePosReg(*m_player, m_settings);  // owned by the player
+    m_playerSavePos->setObjectName(QStringLiteral("KSavePosReg1"));
+    m_savePos->RestorePlacement();
+    m_playerPlaced = m_playerSavePos->RestorePlacement();
 }
 
 TRuvoAppForm::~TRuvoAppForm() {
@@ -133,17 +216,19 @@ void TRuvoAppForm::FormCreate() {
 
     CreateStatusPanels(client);
     CreateKeyBoard(client);
+    CreateScales(client);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
 void TRuvoAppForm::CreateEditingPanes() {
-    m_panes = std::make_unique<EditingPanes>(*centralWidget(), *m_pipeline, *m_midiDisp2, *m_midiDispBackUp,
-                                             m_onpuImageList,
-                                             [this](const std::function<void()>& command) { Guarded(command); });
+    m_panes =
+        std::make_unique<EditingPanes>(*centralWidget(), *m_pipeline, *m_midiDisp2, *m_midiDispBackUp, m_onpuImageList,
+                                       [this](const std::function<void()>& command) { Guarded(command); });
 }
 
 void TRuvoAppForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_fileMenu = file;
     m_fileOpen = file->addAction(QStringLiteral("&Open..."), this, &TRuvoAppForm::FileOpen);
     m_fileOpen->setObjectName(QStringLiteral("FileOpenItem"));
     m_fileOpen->setStatusTip(QStringLiteral("既存のﾌｧｲﾙを開く"));
@@ -203,8 +288,8 @@ void TRuvoAppForm::CreateAnalysisItems(QMenu* setting) {
                                 AnalysisMode::Melody);
     m_classicAnalysis->setChecked(true);
     setting->addSeparator();
-    m_keepLeadingSilence = setting->addAction(QStringLiteral("&Keep leading silence"), this,
-                                              &TRuvoAppForm::KeepLeadingSilenceClick);
+    m_keepLeadingSilence =
+        setting->addAction(QStringLiteral("&Keep leading silence"), this, &TRuvoAppForm::KeepLeadingSilenceClick);
     m_keepLeadingSilence->setObjectName(QStringLiteral("KeepLeadingSilence1"));
     m_keepLeadingSilence->setCheckable(true);
     m_keepLeadingSilence->setStatusTip(
@@ -219,8 +304,9 @@ void TRuvoAppForm::ShowModeChoice() {
     // Melody mode does not smooth by tempo: the command would change nothing.
     m_tenpomenu->setEnabled(!melody);
     m_tenpoBtn->setEnabled(!melody);
-    const QString tempoHint = melody ? QStringLiteral("Tempo|Melody mode does not use the tempo; choose Classic "
-                                                      "analysis to set it.")
+    const QString tempoHint = melody ? QStringLiteral(
+                                           "Tempo|Melody mode does not use the tempo; choose Classic "
+                                           "analysis to set it.")
                                      : QStringLiteral("Tempo|Set music's tempo for conversion.");
     ApplyHint(m_tenpoBtn, tempoHint);
     m_tenpomenu->setStatusTip(melody ? tempoHint.mid(tempoHint.indexOf(QLatin1Char('|')) + 1) : QString());
@@ -257,19 +343,17 @@ void TRuvoAppForm::CreateSpeedPanel(QWidget* client) {
 }
 
 void TRuvoAppForm::CreateStatusPanels(QWidget* client) {
-    auto* wavInfo = new QFrame(client);  // owned by parent
-    wavInfo->setObjectName(QStringLiteral("WavInfo"));
-    wavInfo->setGeometry(0, 463, kClientWidth, 21);
-    int left = 0;
+    m_wavInfoBar = new QFrame(client);  // owned by parent
+    m_wavInfoBar->setObjectName(QStringLiteral("WavInfo"));
+    m_wavInfoBar->setGeometry(0, 463, kClientWidth, 21);
     for (std::size_t i = 0; i < m_wavInfo.size(); ++i) {
-        auto* panel = new QLabel(wavInfo);  // owned by parent
+        auto* panel = new QLabel(m_wavInfoBar);  // owned by parent
         panel->setObjectName(QStringLiteral("WavInfoPanel%1").arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        panel->setGeometry(left, 1, kWavInfoPanelWidths[i] - 2, 19);
-        left += kWavInfoPanelWidths[i];
         m_wavInfo[i] = panel;
     }
+    LayoutStatusPanels();
     m_statusBar = new QLabel(client);  // owned by parent
     m_statusBar->setObjectName(QStringLiteral("StatusBar"));
     m_statusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -284,12 +368,11 @@ void TRuvoAppForm::CreateKeyBoard(QWidget* client) {
     FollowNoteGridRows();
     connect(m_midiDisp2, &TStrColGrid::OnTopLeftChanged, this, &TRuvoAppForm::FollowNoteGridRows);
     connect(m_keyBoard, &TKeyBoard::OnMidiError, this, &TRuvoAppForm::KeyBoardMidiError);
-    connect(m_keyBoard, &TKeyBoard::OnRowHover, this,
-            [this](std::int32_t row) {
-                if (m_panes) {
-                    m_panes->NoteGridEditor().ShowNoteSymbol(row);
-                }
-            });
+    connect(m_keyBoard, &TKeyBoard::OnRowHover, this, [this](std::int32_t row) {
+        if (m_panes) {
+            m_panes->NoteGridEditor().ShowNoteSymbol(row);
+        }
+    });
     auto* devices = new QMediaDevices(this);  // owned by parent
     connect(devices, &QMediaDevices::audioOutputsChanged, this, &TRuvoAppForm::ShowSoundStatus);
     QTimer::singleShot(0, this, &TRuvoAppForm::ShowSoundStatus);
@@ -331,7 +414,20 @@ bool TRuvoAppForm::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-void TRuvoAppForm::ShowHint(const QString& hint) { m_statusBar->setText(hint); }
+void TRuvoAppForm::ShowHint(const QString& hint) {
+    if (!hint.isEmpty()) {
+        m_statusBar->setText(hint);
+        return;
+    }
+    // Leaving a control for a part of the window without a hint of its own shows the hint of
+    // what holds it, in the end the window's own.
+    QWidget* under = QApplication::widgetAt(QCursor::pos());
+    while (under != nullptr && under->window() == this && under->statusTip().isEmpty()) {
+        under = under->parentWidget();
+    }
+    m_statusBar->setText(under != nullptr && under->window() == this ? under->statusTip()
+                                                                     : centralWidget()->statusTip());
+}
 
 void TRuvoAppForm::ShowStatusNote(const std::string& note) { ShowHint(FileNameFromEngine(note)); }
 
@@ -352,7 +448,7 @@ void TRuvoAppForm::FormShow() {
         m_player->hide();
         return;
     }
-    if (!m_player->isVisible()) {
+    if (!m_player->isVisible() && !m_playerPlaced) {
         const QRect frame = frameGeometry();
         m_player->move(frame.right() + 8, frame.top() + 40);
     }
@@ -387,6 +483,9 @@ void TRuvoAppForm::closeEvent(QCloseEvent* event) {
     // are gone when the program ends.
     m_pipeline->Close();
     m_onpuImageList.clear();
+    m_savePos->SavePlacement();
+    m_playerSavePos->SavePlacement();
+    m_historyMenu->SaveHistory();
     m_player->hide();
     m_aboutBox->hide();
     m_progress->hide();
@@ -516,9 +615,23 @@ void TRuvoAppForm::AboutApplication1Click() {
     m_aboutBox->raise();
 }
 
+QString TRuvoAppForm::HelpPage() {
+    return FromPath(HelpIndexPage(ToPath(QCoreApplication::applicationDirPath())));
+}
+
 void TRuvoAppForm::HelpBrouser1Click() {
-    const std::filesystem::path page = HelpIndexPage(ToPath(QCoreApplication::applicationDirPath()));
-    if (!m_shell.OpenInBrowser(page)) {
+    const QString page = HelpPage();
+    m_www->Url = QUrl::fromLocalFile(page).toString();
+    while (!m_www->BrowserExists()) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                        QStringLiteral("There isn't Browser") + QChar(0xE9) + QStringLiteral("..."),
+                        QMessageBox::Retry | QMessageBox::Cancel, this);
+        if (box.exec() != QMessageBox::Retry) {
+            break;
+        }
+    }
+    // Without a registered browser the desktop's own URL handler gets its chance.
+    if (!m_www->Launch() && !m_shell.OpenInBrowser(ToPath(page))) {
         QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Impossible to connect..."));
     }
 }
@@ -563,10 +676,12 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         m_wavInfo[i]->setText(QString::fromStdString(texts[i]));
     }
+    LayoutStatusPanels();
     if (fillGrid) {
         FillNoteGrid(*m_midiDisp2, doc);
     }
     m_panes->Repaint();
+    m_hTime->SetViewWidth(doc.ViewWidth);
     m_player->SetRecord(doc);
 }
 
@@ -600,6 +715,135 @@ bool TRuvoAppForm::ChooseMidiFileName(std::string& name) {
     m_lastMidiName = dialog.selectedFiles().constFirst();
     name = FileNameToEngine(m_lastMidiName);
     return true;
+}
+
+void TRuvoAppForm::FileConverted(const std::string& fileName) {
+    // The full name, so that the entry still opens when the program starts elsewhere.
+    m_historyMenu->AddHistory(QFileInfo(FileNameFromEngine(fileName)).absoluteFilePath());
+    m_historyMenu->SaveHistory();
+}
+
+void TRuvoAppForm::HistoryMenu1HistorySelected(const QString& fileName) {
+    if (m_pipeline->Busy()) {
+        return;
+    }
+    OpenFile(fileName);
+}
+
+void TRuvoAppForm::DropDst1FileDrop(const QStringList& files, const QPoint& /*point*/) {
+    std::vector<std::string> names;
+    for (const QString& file : files) {
+        names.push_back(FileNameToEngine(file));
+    }
+    Guarded([this, &names] { (void)m_pipeline->DropFiles(names); });
+}
+
+void TRuvoAppForm::CreateScales(QWidget* client) {
+    const PaneRects design = DesignLayout();
+    const auto place = [&design](QWidget* widget, const char* name) {
+        widget->setObjectName(QString::fromLatin1(name));
+        widget->setGeometry(design.at(widget->objectName()));
+    };
+    m_hTime = new TScalePane(TScalePane::Kind::HTime, client);  // owned by parent
+    place(m_hTime, "HTime");
+    ApplyHint(m_hTime, QStringLiteral("Time Scale|1 unit of this scale is 0.055 second."));
+    auto* vLevel = new TScalePane(TScalePane::Kind::VLevel, client);  // owned by parent
+    place(vLevel, "VLevel");
+    ApplyHint(vLevel, QStringLiteral("Intensity|1 unit of this scale is 20% of full scale."));
+    auto* vLevelRight = new TScalePane(TScalePane::Kind::VLevelRight, client);  // owned by parent
+    place(vLevelRight, "VLevelRight");
+    auto* gradation = new TScalePane(TScalePane::Kind::Gradation, client);  // owned by parent
+    place(gradation, "Gradation");
+    ApplyHint(gradation, QStringLiteral("Intensity of note|Right side is stronger than left side."));
+
+    const auto makeButton = [&](const char* name, ZoomKind kind, const QString& hint) {
+        auto* button = new QToolButton(client);  // owned by parent
+        place(button, name);
+        button->setIcon(ZoomGlyph(kind));
+        ApplyHint(button, hint);
+        return button;
+    };
+    m_hShort = makeButton("HShort", ZoomKind::MoreFrames, QStringLiteral("Horizontal scale|Time span will be longer."));
+    m_hLong = makeButton("HLong", ZoomKind::FewerFrames, QStringLiteral("Horizontal scale|Time span will be shorter."));
+    m_vShort =
+        makeButton("VShort", ZoomKind::LowerRows, QStringLiteral("Vertical scale|Height of one tone will be shorter."));
+    m_vLong =
+        makeButton("VLong", ZoomKind::TallerRows, QStringLiteral("Vertial scale|Height of one tone will be longer."));
+    connect(m_hShort, &QToolButton::clicked, this, &TRuvoAppForm::HShortClick);
+    connect(m_hLong, &QToolButton::clicked, this, &TRuvoAppForm::HLongClick);
+    connect(m_vShort, &QToolButton::clicked, this, &TRuvoAppForm::VShortClick);
+    connect(m_vLong, &QToolButton::clicked, this, &TRuvoAppForm::VLongClick);
+}
+
+void TRuvoAppForm::HShortClick() {
+    if (m_pipeline->Busy() || !m_pipeline->HasDocument()) {
+        return;
+    }
+    WavHead& doc = m_pipeline->Doc;
+    doc.ViewWidth = LongerTimeSpan(doc.ViewWidth, doc.FrameCount);
+    Guarded([this] { m_pipeline->RefreshStatus(); });
+}
+
+void TRuvoAppForm::HLongClick() {
+    if (m_pipeline->Busy() || !m_pipeline->HasDocument()) {
+        return;
+    }
+    WavHead& doc = m_pipeline->Doc;
+    doc.ViewWidth = ShorterTimeSpan(doc.ViewWidth);
+    Guarded([this] { m_pipeline->RefreshStatus(); });
+}
+
+void TRuvoAppForm::VShortClick() { SetRowHeight(ShorterRows(m_midiDisp2->DefaultRowHeight())); }
+
+void TRuvoAppForm::VLongClick() { SetRowHeight(LongerRows(m_midiDisp2->DefaultRowHeight(), m_midiDisp2->height())); }
+
+void TRuvoAppForm::SetRowHeight(std::int32_t rowHeight) {
+    m_midiDisp2->SetDefaultRowHeight(rowHeight);
+    FollowNoteGridRows();
+}
+
+void TRuvoAppForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TRuvoAppForm::FormResize() {
+    if (m_destroying || centralWidget() == nullptr) {
+        return;
+    }
+    QWidget* client = centralWidget();
+    // The speed panel spans the top of the window whatever its size.
+    m_speedPanel->resize(client->width(), m_speedPanel->height());
+    PaneRects rects;
+    for (const auto& [name, rect] : DesignLayout()) {
+        if (auto* pane = client->findChild<QWidget*>(name)) {
+            rects[name] = pane->geometry();
+        }
+    }
+    const QSize outer = OuterSizeOfClient(client->size());
+    if (!FormResizeLayout(outer.width(), outer.height(), rects)) {
+        return;
+    }
+    for (const auto& [name, rect] : rects) {
+        client->findChild<QWidget*>(name)->setGeometry(rect);
+    }
+    LayoutStatusPanels();
+}
+
+void TRuvoAppForm::LayoutStatusPanels() {
+    constexpr int kTextMargin = 8;  // the sunken frame and a little air
+    std::array<int, kWavInfoPanels> needed{};
+    for (std::size_t i = 0; i < m_wavInfo.size(); ++i) {
+        const QString text = m_wavInfo[i]->text();
+        needed[i] = text.isEmpty() ? 0 : m_wavInfo[i]->fontMetrics().horizontalAdvance(text) + kTextMargin;
+    }
+    const std::array<int, kWavInfoPanels> widths = StatusPanelWidths(m_wavInfoBar->width(), needed);
+    int left = 0;
+    for (std::size_t i = 0; i < m_wavInfo.size(); ++i) {
+        m_wavInfo[i]->setGeometry(left, 1, std::max(widths[i] - 2, 0), 19);
+        m_wavInfo[i]->setVisible(widths[i] > 0);
+        left += widths[i];
+    }
 }
 
 }  // namespace ruvo

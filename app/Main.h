@@ -9,9 +9,12 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,7 +31,13 @@ class DocumentPipeline;
 class FluidMidiOut;
 class IMidiOut;
 class EditingPanes;
+class ISettingsStore;
 class IShell;
+class TDropDst;
+class TGoToWeb;
+class THistoryMenu;
+class TKSavePosReg;
+class TScalePane;
 class TAboutBox;
 class TIntenCalProgress;
 class TKeyBoard;
@@ -40,7 +49,10 @@ class TRuvoAppForm : public QMainWindow, public IDocumentView {
     Q_OBJECT
 
 public:
-    // `commandLineFile`: converted at the first activation (empty: none).
+    // `commandLineFile`: converted at the first activation (empty: none). `settings` keeps
+    // the recent files and the window positions; without it they last only this run.
+    TRuvoAppForm(IShell& shell, ISettingsStore& settings, const QString& commandLineFile = {},
+                 QWidget* parent = nullptr);
     TRuvoAppForm(IShell& shell, const QString& commandLineFile = {}, QWidget* parent = nullptr);
     ~TRuvoAppForm() override;
 
@@ -73,6 +85,18 @@ public:
     QAction* AboutApplication1() const { return m_aboutApplication; }
     QAction* HelpBrouser1() const { return m_helpBrowser; }
     bool Destroying() const { return m_destroying; }
+    THistoryMenu* HistoryMenu1() const { return m_historyMenu; }
+    TKSavePosReg* KSavePosReg1() const { return m_savePos; }
+    TKSavePosReg* PlayerSavePos() const { return m_playerSavePos; }
+    TDropDst* DropDst1() const { return m_dropDst; }
+    TGoToWeb* Www() const { return m_www; }
+    TScalePane* HTime() const { return m_hTime; }
+    QToolButton* HShort() const { return m_hShort; }
+    QToolButton* HLong() const { return m_hLong; }
+    QToolButton* VShort() const { return m_vShort; }
+    QToolButton* VLong() const { return m_vLong; }
+    // The help page the help command opens: beside the program, else where it is installed.
+    static QString HelpPage();
     // Note symbols by note grid row (image r shows note 71 - r); empty once the window closed.
     const std::vector<QPixmap>& OnpuImageList() const { return m_onpuImageList; }
 
@@ -86,6 +110,7 @@ public:
     bool ChooseMidiFileName(std::string& name) override;
     void ShowStatusNote(const std::string& note) override;
     bool ConfirmImport(const std::string& question) override;
+    void FileConverted(const std::string& fileName) override;
 
 signals:
     // The window has closed and its work files are gone: the program ends.
@@ -111,14 +136,25 @@ public slots:
     void WmRecordingDone();
     // Opens `fileName` as a document, as every way of naming a file ends.
     void OpenFile(const QString& fileName);
+    void HistoryMenu1HistorySelected(const QString& fileName);
+    void DropDst1FileDrop(const QStringList& files, const QPoint& point);
+    void HShortClick();
+    void HLongClick();
+    void VShortClick();
+    void VLongClick();
+    // Moves and stretches the panes for the window's size (nothing at the design size or
+    // smaller, nor during the teardown).
+    void FormResize();
 
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QString& commandLineFile, QWidget* parent);
     void FormCreate();
     void FormShow();
     void ShowHint(const QString& hint);
@@ -137,6 +173,10 @@ private:
     void KeyBoardMidiError(const QString& text);
     void ShowSoundStatus();
     void CreateEditingPanes();
+    void CreateScales(QWidget* client);
+    void CreateComponents();
+    void LayoutStatusPanels();
+    void SetRowHeight(std::int32_t rowHeight);
     // Runs a command; an exception it raises is shown and ends it. Afterwards a close or a
     // recording that waited for a conversion to end gets its turn.
     template <typename Command>
@@ -144,6 +184,8 @@ private:
     void AfterCommand();
 
     IShell& m_shell;
+    std::unique_ptr<ISettingsStore> m_ownSettings;  // when no store was given
+    ISettingsStore& m_settings;
     std::unique_ptr<DocumentPipeline> m_pipeline;
     std::unique_ptr<EditingPanes> m_panes;
     TPlayer* m_player = nullptr;              // owned by parent
@@ -161,6 +203,18 @@ private:
     QToolButton* m_exitBtn = nullptr;         // owned by parent
     std::array<QLabel*, 7> m_wavInfo{};       // owned by parent
     QLabel* m_statusBar = nullptr;            // owned by parent
+    QFrame* m_wavInfoBar = nullptr;           // owned by parent
+    TScalePane* m_hTime = nullptr;            // owned by parent
+    QToolButton* m_hShort = nullptr;          // owned by parent
+    QToolButton* m_hLong = nullptr;           // owned by parent
+    QToolButton* m_vShort = nullptr;          // owned by parent
+    QToolButton* m_vLong = nullptr;           // owned by parent
+    THistoryMenu* m_historyMenu = nullptr;    // owned by parent
+    TKSavePosReg* m_savePos = nullptr;        // owned by parent
+    TKSavePosReg* m_playerSavePos = nullptr;  // owned by the player
+    TDropDst* m_dropDst = nullptr;            // owned by parent
+    TGoToWeb* m_www = nullptr;                // owned by parent
+    QMenu* m_fileMenu = nullptr;              // owned by parent
     QAction* m_fileOpen = nullptr;            // owned by parent
     QAction* m_fileImportAudio = nullptr;     // owned by parent
     QAction* m_fileSaveMidiFile = nullptr;    // owned by parent
@@ -180,6 +234,7 @@ private:
     bool m_closePending = false;  // closed during a conversion: close after it
     bool m_closed = false;
     bool m_activatedOnce = false;
+    bool m_playerPlaced = false;  // the player stands where it was last closed
 };
 
 }  // namespace ruvo

@@ -54,6 +54,9 @@ public:
         static_cast<void>(question);
         return true;
     }
+    // The user's file `fileName` has become the document (not a recording of the player):
+    // the recent-files list takes it.
+    virtual void FileConverted(const std::string& /*fileName*/) {}
 };
 
 }  // namespace ruvo

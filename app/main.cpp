@@ -4,6 +4,7 @@
 #include "app/Main.h"
 #include "engine/EngineHost.h"
 #include "platform/qt/QtEngineHost.h"
+#include "platform/qt/QtSettingsStore.h"
 #include "platform/qt/QtShell.h"
 #include "platform/posix/WorkFolder.h"
 #include "platform/qt/TerminationSignals.h"
@@ -56,9 +57,11 @@ int main(int argc, char* argv[]) {
     }
     // A closed output fails its writes instead of ending the program before the clean-up.
     std::signal(SIGPIPE, SIG_IGN);
+    // The recent files and the window positions, in ~/.config/Ruvo/ruvo.ini.
+    ruvo::QtSettingsStore settings(QStringLiteral("Ruvo"), QStringLiteral("ruvo"));
 
     const QStringList arguments = QCoreApplication::arguments();
-    ruvo::TRuvoAppForm form(shell, arguments.size() > 1 ? arguments.at(1) : QString());
+    ruvo::TRuvoAppForm form(shell, settings, arguments.size() > 1 ? arguments.at(1) : QString());
     QObject::connect(&form, &ruvo::TRuvoAppForm::OnClosed, &app, &QCoreApplication::quit);
     // Interrupted or terminated, the program closes its window like the user would: a running
     // conversion is cancelled and the work files are deleted.

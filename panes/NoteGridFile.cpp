@@ -142,11 +142,9 @@ std::int32_t BuildGridFile(WavHead& doc, std::int32_t reset, const std::function
 
     // The new grid file is complete before the old one goes, so a failure leaves the
     // document with the grid file it had.
+    // Without a name the open below fails with its own message, after the naming's one.
     std::string gridName;
     GetTempName("mig", gridName);
-    if (gridName.empty()) {
-        return -1;
-    }
     std::int32_t status = -1;
     try {
         status = WriteGridFile(doc, peak, gridName, idle);

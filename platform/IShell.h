@@ -1,9 +1,11 @@
 #pragma once
 // The operating system's shell as the windows need it: start another instance of this program
-// on a file, and open a page in the user's browser. Implemented by QtShell (platform/qt) and
+// on a file, find the browser and open a page in it. Implemented by QtShell (platform/qt) and
 // FakeShell (platform/fake); owned by whoever creates the main window; UI thread only.
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace ruvo {
 
@@ -15,6 +17,13 @@ public:
     virtual void LaunchInstance(const std::filesystem::path& file) = 0;
     // Opens `file` (a help page) in the user's web browser; false when nothing could open it.
     virtual bool OpenInBrowser(const std::filesystem::path& file) = 0;
+    // The command the desktop has registered for opening HTML pages, its program given with
+    // its full path (quoted when it holds a blank); empty when there is none.
+    virtual std::string HtmlOpenCommand() = 0;
+    // Starts `program` with `arguments`, detached, its window maximised when asked; false
+    // when it could not be started.
+    virtual bool StartProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                              bool maximised) = 0;
 };
 
 }  // namespace ruvo

@@ -9,4 +9,10 @@ bool FakeShell::OpenInBrowser(const std::filesystem::path& file) {
     return BrowserAvailable;
 }
 
+bool FakeShell::StartProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                             bool /*maximised*/) {
+    Started.push_back({program, arguments});
+    return StartSucceeds;
+}
+
 }  // namespace ruvo

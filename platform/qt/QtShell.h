@@ -1,6 +1,7 @@
 #pragma once
 // The shell through Qt: new instances are started detached with QProcess, pages are opened
-// with the desktop's URL handler. Owned by main(); UI thread only.
+// with the desktop's URL handler; the browser is the desktop's default for HTML (xdg).
+// Owned by main(); UI thread only.
 
 #include "platform/IShell.h"
 
@@ -14,6 +15,10 @@ public:
     explicit QtShell(QString program = {});
     void LaunchInstance(const std::filesystem::path& file) override;
     bool OpenInBrowser(const std::filesystem::path& file) override;
+    // The Exec line of the desktop's default application for text/html (xdg-mime).
+    std::string HtmlOpenCommand() override;
+    bool StartProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                      bool maximised) override;
 
 private:
     QString m_program;

@@ -6,6 +6,7 @@
 #include "app/About.h"
 #include "app/Alert.h"
 #include "app/DocumentPipeline.h"
+#include "app/DocumentStatus.h"
 #include "app/IntenPro.h"
 #include "app/Main.h"
 #include "app/uTenpo4.h"
@@ -293,7 +294,9 @@ void MainWindowTest::StartUpState() {
         QCOMPARE(expected.Button->statusTip(), QString(expected.Status));
         QCOMPARE(expected.Button->parentWidget()->objectName(), QString("SpeedPanel"));
     }
-    const int widths[] = {120, 120, 130, 130, 130, 90, 130};
+    // The text's widths, shared out when the bar is narrower than they are.
+    const std::array<int, kWavInfoPanels> widths =
+        StatusPanelWidths(m_form->WavInfoPanel(0)->parentWidget()->width(), {});
     int left = 0;
     for (std::size_t i = 0; i < 7; ++i) {
         QLabel* panel = m_form->WavInfoPanel(i);

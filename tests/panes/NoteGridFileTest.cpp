@@ -208,6 +208,18 @@ TEST_F(BuildGridFileTest, AFailedBuildKeepsThePreviousGridFileAndLeavesNoStrayFi
     EXPECT_EQ(noScratch.PeakNoteValue, before.PeakNoteValue);
     EXPECT_EQ(m_dir.FileNames(), filesBefore);
 
+    // No temporary name for the new grid file: the naming's message and then the build's own.
+    m_host.Clear();
+    {
+        const testsupport::ScopedEnv missing("TMPDIR", m_dir.File("no-such-folder").c_str());
+        WavHead unnamed = doc;
+        EXPECT_EQ(BuildGridFile(unnamed, 1), -1);
+        EXPECT_EQ(m_host.Messages, std::vector<std::string>{"GetFileName error."});
+        EXPECT_EQ(m_host.Errors, std::vector<std::string>{"TFileBase.OpenFileShort in UFile is error."});
+        EXPECT_EQ(unnamed.MidiGridFileName, before.MidiGridFileName);
+    }
+    EXPECT_EQ(m_dir.FileNames(), filesBefore);
+
     // The note table is gone: an I/O error, and still the old grid file.
     WavHead lost = doc;
     lost.NoteIntenFileName = m_dir.File("missing.tmp");

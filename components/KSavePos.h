@@ -1,0 +1,78 @@
+#pragma once
+// TKSavePosReg: remembers where a window stood and in which state, as the placement text
+// "state,minX,minY,maxX,maxY,left,top,right,bottom" under "<form name>.Bounds" in section
+// "Software/<AppName>/<Provider>/Bounds" of the settings store. SavePlacement when the window
+// closes, RestorePlacement once after it has been made. Owned by its window (Qt parent); UI
+// thread only.
+//
+// Qt's frame and window geometry map onto the text's placement so: the rectangle's left and
+// top are the window frame's top-left corner (QWidget::pos), its right and bottom that corner
+// plus the window's own size (QWidget::size), which is what Qt can set before the window
+// manager has framed the window; while the window is maximised the rectangle is the one it
+// had before (QWidget::normalGeometry). Qt keeps no minimised position: -1, -1 is written.
+
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace ruvo {
+
+class ISettingsStore;
+
+enum class PlacementState : std::int32_t { Normal = 0, Minimised = 1, Maximised = 2 };
+
+struct WindowPlacement {
+    std::int32_t State = 0;  // a PlacementState value
+    QPoint MinPosition{-1, -1};
+    QPoint MaxPosition{-1, -1};
+    // Left, top, right, bottom; right and bottom lie just outside the window.
+    std::int32_t Left = 0;
+    std::int32_t Top = 0;
+    std::int32_t Right = 0;
+    std::int32_t Bottom = 0;
+};
+
+// Nine decimal integers separated by commas, no blanks.
+std::string FormatPlacement(const WindowPlacement& placement);
+// Empty unless `text` has exactly nine comma-separated parts; a part that is not an integer
+// keeps the value it has in `current`.
+std::optional<WindowPlacement> ParsePlacement(const std::string& text, const WindowPlacement& current);
+// `rect` moved (not resized, unless it is larger) onto the screen nearest to it, when no part
+// of it lies on any of `screens`; unchanged otherwise or when there are no screens.
+QRect FitOnScreens(const QRect& rect, const std::vector<QRect>& screens);
+
+class TKSavePosReg : public QObject {
+    Q_OBJECT
+
+public:
+    // `appName`: the middle part of the key; empty means the program file's base name.
+    TKSavePosReg(QWidget& form, ISettingsStore& settings, QString appName = {});
+
+    bool SaveBounds = true;
+    bool ResumeIconic = false;
+    QString Provider = QStringLiteral("User");
+
+    std::string Section() const;
+    std::string ValueName() const;
+
+    // The window's placement now, as it would be stored.
+    WindowPlacement CurrentPlacement() const;
+    void SavePlacement();
+    // Applies the stored placement; false when nothing usable is stored.
+    bool RestorePlacement();
+
+private:
+    QWidget& m_form;
+    ISettingsStore& m_settings;
+    QString m_appName;
+};
+
+}  // namespace ruvo
