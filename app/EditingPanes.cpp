@@ -10,12 +10,26 @@
 #include "panes/ThresholdPane.h"
 #include "panes/WaveformPane.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QPainter>
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
 namespace ruvo {
 
 namespace {
+
+constexpr const char* kClassicThresholdHint =
+    "Threshould|Posiblility of remaind tone increases when a line upped by left button & drug.";
+constexpr const char* kMelodyThresholdHint =
+    "Threshould|Melody mode: a higher line widens the voicing window, so quieter passages keep their notes "
+    "(left button & drag).";
+constexpr const char* kClassicHarmonicHint =
+    "Harmonic Tone|White means harmonic tones erased (Left click). Red means don't erased (Right click)..";
+constexpr const char* kMelodyHarmonicHint =
+    "Harmonic Tone|Melody mode keeps one note per frame: there are no harmonic tones to erase or keep.";
 
 TPaintBox* MakeBox(QWidget& parent, const char* name, const QRect& place, const char* hint) {
     auto* box = new TPaintBox(&parent);  // owned by parent
@@ -81,12 +95,8 @@ void EditingPanes::CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStr
 }
 
 void EditingPanes::CreateStrips(QWidget& client) {
-    m_doubleNote = MakeBox(client, "DoubleNote", QRect(135, 408, 455, 15),
-                           "Harmonic Tone|White means harmonic tones erased (Left click). Red means don't erased "
-                           "(Right click)..");
-    m_threadValue =
-        MakeBox(client, "ThreadValue", QRect(135, 422, 455, 38),
-                "Threshould|Posiblility of remaind tone increases when a line upped by left button & drug.");
+    m_doubleNote = MakeBox(client, "DoubleNote", QRect(135, 408, 455, 15), kClassicHarmonicHint);
+    m_threadValue = MakeBox(client, "ThreadValue", QRect(135, 422, 455, 38), kClassicThresholdHint);
     m_threshold = std::make_unique<TThresholdPane>(*this, *m_threadValue);
     m_harmonics = std::make_unique<THarmonicPane>(*this, *m_doubleNote);
     connect(m_threadValue, &TPaintBox::OnPaint, this,
@@ -100,8 +110,16 @@ void EditingPanes::CreateStrips(QWidget& client) {
     connect(m_threadValue, &TPaintBox::OnMouseUp, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_threshold->ThreadValueMouseUp(button, x, y); });
     });
-    connect(m_doubleNote, &TPaintBox::OnPaint, this,
-            [this](QPainter& painter) { m_harmonics->DoubleNotePaint(painter); });
+    connect(m_doubleNote, &TPaintBox::OnPaint, this, [this](QPainter& painter) {
+        m_harmonics->DoubleNotePaint(painter);
+        if (!m_doubleNote->isEnabled()) {
+            // Greyed and hatched, as a control that does nothing here.
+            const QPalette& palette = m_doubleNote->palette();
+            painter.fillRect(m_doubleNote->rect(), palette.color(QPalette::Disabled, QPalette::Window));
+            painter.fillRect(m_doubleNote->rect(),
+                             QBrush(palette.color(QPalette::Disabled, QPalette::WindowText), Qt::BDiagPattern));
+        }
+    });
     connect(m_doubleNote, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_harmonics->DoubleNoteMouseDown(button, x, y); });
     });
@@ -112,6 +130,14 @@ void EditingPanes::Repaint() {
     m_selectRgn->update();
     m_doubleNote->update();
     m_threshold->Refreshed();
+}
+
+void EditingPanes::ShowAnalysisMode(AnalysisMode mode) {
+    const bool melody = mode == AnalysisMode::Melody;
+    m_threadValue->SetHint(QString::fromLatin1(melody ? kMelodyThresholdHint : kClassicThresholdHint));
+    m_doubleNote->SetHint(QString::fromLatin1(melody ? kMelodyHarmonicHint : kClassicHarmonicHint));
+    m_doubleNote->setEnabled(!melody);
+    m_doubleNote->update();
 }
 
 WavHead& EditingPanes::Doc() { return m_pipeline.Doc; }

@@ -52,6 +52,10 @@ public:
 
     // Repaints every pane (after a refresh of the document view or status).
     void Repaint();
+    // The strips as the analysis needs them: in melody mode the harmonic strip is drawn
+    // disabled (one note per frame leaves no harmonic note to erase), and the threshold
+    // strip's hint tells what its margin does in either mode.
+    void ShowAnalysisMode(AnalysisMode mode);
 
     // IPaneHost
     WavHead& Doc() override;

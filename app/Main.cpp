@@ -310,6 +310,7 @@ void TRuvoAppForm::ShowModeChoice() {
                                      : QStringLiteral("Tempo|Set music's tempo for conversion.");
     ApplyHint(m_tenpoBtn, tempoHint);
     m_tenpomenu->setStatusTip(melody ? tempoHint.mid(tempoHint.indexOf(QLatin1Char('|')) + 1) : QString());
+    m_panes->ShowAnalysisMode(m_pipeline->ModeChoice);
 }
 
 void TRuvoAppForm::CreateSpeedPanel(QWidget* client) {

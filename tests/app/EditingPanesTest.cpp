@@ -7,6 +7,7 @@
 #include "app/EditingPanes.h"
 #include "app/Main.h"
 #include "engine/Conversion.h"
+#include "engine/TMakeMidi.h"
 #include "engine/TNote.h"
 #include "engine/UFile.h"
 #include "panes/NoteGridEditor.h"
@@ -16,6 +17,7 @@
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/testsupport/MidiReader.h"
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/RecordingHost.h"
 #include "tests/testsupport/TempDir.h"
@@ -29,7 +31,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 
@@ -117,6 +121,7 @@ private slots:
     void CancelledAlertKeepsRewrittenSideFile();
     void OneFrameDocumentPaintsAndClicks();
     void FailedRewriteIsShownAndFilesStayWhole();
+    void MelodyDocumentStripsAndEdits();
 
 private:
     QString InputQ(const char* name) const { return m_inputs.path() + QLatin1Char('/') + name; }
@@ -512,6 +517,75 @@ void EditingPanesTest::FailedRewriteIsShownAndFilesStayWhole() {
     ExpectFiles(model);
     QCOMPARE(Grid()->CellColor(22, 30).rgb(), qRgb(255, 255, 0));
     QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, 0);
+}
+
+// A document of the melody analysis: the harmonic strip is greyed and refuses clicks, the
+// threshold strip re-runs in melody mode, grid edits and the export work on its files as on
+// a classic document's; back in classic mode the strips are as before.
+void EditingPanesTest::MelodyDocumentStripsAndEdits() {
+    m_form->Displayalert1()->setChecked(false);
+    m_form->MelodyAnalysis1()->trigger();
+    Open("ten.wav");
+    QCOMPARE(Doc().Mode, AnalysisMode::Melody);
+    TPaintBox* harmonics = m_form->Panes().DoubleNote();
+    TPaintBox* threshold = m_form->Panes().ThreadValue();
+    QVERIFY(!harmonics->isEnabled());
+    QVERIFY(harmonics->statusTip().startsWith("Melody mode keeps one note per frame"));
+    QVERIFY(threshold->statusTip().startsWith("Melody mode: a higher line widens the voicing window"));
+    QVERIFY(harmonics->grab().toImage().pixel(200, 7) != qRgb(0, 0, 128));  // not the live navy
+    const std::string sideFile = ReadAll(Doc().HarmonicFileName);
+    const std::string notes = ReadAll(Doc().NoteIntenFileName);
+    QTest::mouseClick(harmonics, Qt::RightButton, {}, QPoint(30, 7));
+    QCOMPARE(ReadAll(Doc().HarmonicFileName), sideFile);
+    QCOMPARE(ReadAll(Doc().NoteIntenFileName), notes);
+
+    // A right click deletes the first note's run (note 33, row 38) from both files; the
+    // export then starts with the second note, key 69.
+    QVERIFY(Grid()->CellColor(30, 38).rgb() != qRgb(0, 0, 255));
+    QTest::mouseClick(Cells(), Qt::RightButton, {}, At(30, 38));
+    for (const std::vector<double>& frame : testsupport::ReadTable(Doc().NoteIntenFileName, kGridRows)) {
+        QVERIFY(frame[33] <= 0.0);
+    }
+    QCOMPARE(Grid()->CellColor(30, 38).rgb(), qRgb(0, 0, 255));
+    WavHead exported = Doc();
+    exported.MidiFileName = m_tmp->File("melody.mid");
+    std::string name;
+    TMakeMidi().ConvMidi(kMidiToUserFile, exported, 0, exported.FrameCount - 1, name);
+    const auto midiNotes = testsupport::TrackNotes(testsupport::ReadMidiFile(exported.MidiFileName).Tracks.at(1));
+    QVERIFY(midiNotes.size() >= 3);
+    QCOMPARE(midiNotes.front().Key, 69);
+    std::filesystem::remove(exported.MidiFileName);
+
+    // The threshold strip: the selected margins drop to the floor; the re-run (which drops
+    // the grid's edits) stays melodic.
+    Doc().SelStart = 10;
+    Doc().SelEnd = 20;
+    QTest::mousePress(threshold, Qt::LeftButton, {}, QPoint(100, 20));
+    QTest::mouseMove(threshold, QPoint(120, 38));
+    QTest::mouseRelease(threshold, Qt::LeftButton, {}, QPoint(120, 38));
+    QCOMPARE(testsupport::ReadDoubles(Doc().ThresholdFileName)[15], 0.000001);
+    QCOMPARE(Doc().Mode, AnalysisMode::Melody);
+    const testsupport::Table table = testsupport::ReadTable(Doc().NoteIntenFileName, kGridRows);
+    QVERIFY(table == FreshNoteTable(Doc()));
+    const auto sounding = [](const std::vector<double>& frame) {
+        return std::count_if(frame.begin(), frame.end(), [](double v) { return v > 0.0; });
+    };
+    int voicedInEdit = 0;
+    for (std::size_t f = 0; f < table.size(); ++f) {
+        QVERIFY(sounding(table[f]) <= 1);
+        voicedInEdit += f >= 11 && f <= 19 && sounding(table[f]) == 1 ? 1 : 0;
+    }
+    // A window of no width leaves at most the loudest frame voiced; outside it nothing changed.
+    QVERIFY2(voicedInEdit <= 1, QByteArray::number(voicedInEdit));
+    QCOMPARE(sounding(table[40]), 1);
+
+    // Classic again (the alert is off): the strips take their classic state and hints.
+    m_form->ClassicAnalysis1()->trigger();
+    QCOMPARE(Doc().Mode, AnalysisMode::Classic);
+    QVERIFY(harmonics->isEnabled());
+    QVERIFY(harmonics->statusTip().startsWith("White means harmonic tones erased"));
+    QVERIFY(threshold->statusTip().startsWith("Posiblility of remaind tone"));
+    QVERIFY(m_host->Errors.empty());
 }
 
 QTEST_MAIN(EditingPanesTest)
