@@ -15,8 +15,10 @@ namespace ruvo {
 namespace {
 
 constexpr int kChunkMs = 50;
-constexpr std::size_t kChunksAhead = 4;
-constexpr int kDeviceBufferMs = 100;
+constexpr std::size_t kChunksAhead = 20;  // 1 s, beyond what the device holds
+// The device's own buffer: a busy machine may leave the UI thread unscheduled for a while
+// without a gap. Pause and Stop act on the device at once, so it adds no delay there.
+constexpr int kDeviceBufferMs = 500;
 // The last notes of a MIDI file ring on after its last event.
 constexpr int kMidiTailMs = 600;
 

@@ -55,6 +55,8 @@ public:
     std::int32_t Error() const { return m_error; }
     const QString& ErrorMessage() const { return m_errorMessage; }
 
+    // Loads the soundfont now, so that the first MIDI file starts without that delay.
+    void Preload() { (void)m_synth.Load(); }
     // Whether a sound output exists now; a sequencer also needs the soundfont.
     static bool OutputAvailable();
 

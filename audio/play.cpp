@@ -165,6 +165,12 @@ TPlayer::TPlayer(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOn
     m_midi->setToolTip(QStringLiteral("Play Midi data"));
     m_midi->setGeometry(144, 44, 64, 20);
     m_midi->setEnabled(false);
+    // The soundfont takes a moment to load: it loads when MIDI is chosen, not at Play.
+    connect(m_midi, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked) {
+            m_mediaPlayer->Preload();
+        }
+    });
 
     m_mediaPlayer = new TMediaPlayer(this);  // owned by parent
     m_mediaPlayer->setObjectName(QStringLiteral("MediaPlayer1"));
