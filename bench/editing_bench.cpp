@@ -49,17 +49,21 @@ double Milliseconds(Clock::duration d) { return std::chrono::duration<double, st
 
 struct Stats {
     double Median = 0;
+    double P90 = 0;
     double Max = 0;
 };
 
 Stats Summary(std::vector<double> times) {
     std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], times.back()};
+    return {times[times.size() / 2], times[times.size() * 9 / 10], times.back()};
 }
 
+// The machine is shared: a single slow sample is told apart from a slow operation by the
+// 90th percentile beside the maximum.
 void Report(const char* what, Stats stats, double limit) {
-    std::printf("%-52s median %8.2f ms   max %8.2f ms   %s\n", what, stats.Median, stats.Max,
-                stats.Max <= limit ? "within the limit" : "OVER THE LIMIT");
+    std::printf(
+        "%-48s median %7.2f  p90 %7.2f  max %7.2f ms  %s\n", what, stats.Median, stats.P90, stats.Max,
+        stats.Max <= limit ? "within the limit" : (stats.P90 <= limit ? "max over the limit" : "OVER THE LIMIT"));
 }
 
 double TimeOnce(const std::function<void()>& step) {

@@ -24,6 +24,19 @@ const QColor kWhite(255, 255, 255);
 
 bool SameColour(const QColor& a, const QColor& b) { return a.rgb() == b.rgb(); }
 
+// The cells one handler redraws reach the screen together when it ends, also when a range
+// error ends it early.
+class RedrawBatch {
+public:
+    explicit RedrawBatch(TStrColGrid& grid) : m_grid(grid) { m_grid.BeginCellRedraws(); }
+    ~RedrawBatch() { m_grid.EndCellRedraws(); }
+    RedrawBatch(const RedrawBatch&) = delete;
+    RedrawBatch& operator=(const RedrawBatch&) = delete;
+
+private:
+    TStrColGrid& m_grid;
+};
+
 }  // namespace
 
 DragMode ChooseDragMode(std::int32_t x, std::int32_t left, std::int32_t right, bool oneFrame) {
@@ -137,6 +150,7 @@ void TNoteGridEditor::GrabOrDelete(Qt::MouseButton button, std::int32_t col, std
     const ColumnRun run = FindRun(col, m_host.Doc().FrameCount, note);
     if (button == Qt::RightButton) {
         Commit(NoteEdit::SetRun(run.Start, run.End, row, 0.0));
+        const RedrawBatch batch(m_grid);
         for (std::int32_t c = run.Start; c <= run.End; ++c) {
             PaintCell(c, row, Qt::SolidPattern, kBlue);
         }
@@ -185,6 +199,7 @@ void TNoteGridEditor::MidiDisp2MouseMove(std::int32_t x, std::int32_t y) {
     if (m_drag.Active != 1) {
         return;
     }
+    const RedrawBatch batch(m_grid);
     switch (m_drag.Mode) {
         case DragMode::dmPitch: PreviewPitch(row); break;
         case DragMode::dmLength: PreviewLength(col); break;

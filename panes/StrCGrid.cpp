@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -482,9 +483,27 @@ void TStrColGrid::RedrawCell(std::int32_t col, std::int32_t row, const QRect& re
     if (rect.isEmpty()) {
         return;
     }
-    m_pendingRedraw = PendingRedraw{col, row, rect, state, true};
-    viewport()->repaint(rect);
-    m_pendingRedraw.Active = false;
+    m_pendingRedraws.push_back(PendingRedraw{col, row, rect, state});
+    if (m_redrawBatches == 0) {
+        EndCellRedraws();
+    }
+}
+
+void TStrColGrid::BeginCellRedraws() { ++m_redrawBatches; }
+
+void TStrColGrid::EndCellRedraws() {
+    if (m_redrawBatches > 0) {
+        --m_redrawBatches;
+    }
+    if (m_redrawBatches > 0 || m_pendingRedraws.empty()) {
+        return;
+    }
+    QRegion region;
+    for (const PendingRedraw& cell : m_pendingRedraws) {
+        region += cell.Rect;
+    }
+    viewport()->repaint(region);
+    m_pendingRedraws.clear();
 }
 
 void TStrColGrid::DrawCell(QPainter& painter, std::int32_t col, std::int32_t row, const QRect& rect,
@@ -535,8 +554,11 @@ void TStrColGrid::DrawCell(QPainter& painter, std::int32_t col, std::int32_t row
 void TStrColGrid::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     PaintRange(painter, event->rect());
-    if (m_pendingRedraw.Active && m_pendingRedraw.Rect.intersects(event->rect())) {
-        DrawCell(painter, m_pendingRedraw.Col, m_pendingRedraw.Row, m_pendingRedraw.Rect, m_pendingRedraw.State);
+    // Cells redrawn at once get the state they were given, in the order they were given.
+    for (const PendingRedraw& cell : m_pendingRedraws) {
+        if (cell.Rect.intersects(event->rect())) {
+            DrawCell(painter, cell.Col, cell.Row, cell.Rect, cell.State);
+        }
     }
 }
 

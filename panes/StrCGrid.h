@@ -135,7 +135,11 @@ public:
     void Invalidate();
 
     // Paints one cell now with the given rectangle and state (nothing for an empty rectangle).
+    // Between BeginCellRedraws and EndCellRedraws the cells are collected and painted
+    // together at the end, in one repaint of the window: the same picture at the cost of one.
     void RedrawCell(std::int32_t col, std::int32_t row, const QRect& rect, GridDrawState state);
+    void BeginCellRedraws();
+    void EndCellRedraws();
     // The drawing of one cell: fixed colour, highlight, the record (background, then the mark
     // over it; a hatched mark leaves the background between its lines), or the plain colour.
     void DrawCell(QPainter& painter, std::int32_t col, std::int32_t row, const QRect& rect, GridDrawState state);
@@ -235,9 +239,9 @@ private:
         std::int32_t Row = -1;
         QRect Rect;
         GridDrawState State;
-        bool Active = false;
     };
-    PendingRedraw m_pendingRedraw;
+    std::vector<PendingRedraw> m_pendingRedraws;  // painted by the next paintEvent
+    std::int32_t m_redrawBatches = 0;             // open BeginCellRedraws calls
 };
 
 }  // namespace ruvo
