@@ -22,8 +22,8 @@ int main(int argc, char* argv[]) {
     const std::string_view first = argc > 1 ? std::string_view(argv[1]) : std::string_view();
     if (first == "--help" || first == "-h") {
         std::fputs("Usage: ruvo [FILE]\n"
-                   "Opens the window that turns the melody of a WAV file into a MIDI file; FILE is\n"
-                   "converted at once. To convert without a window, see ruvo-convert --help.\n"
+                   "Opens the window that turns the melody of a sound file into a MIDI file;\n"
+                   "FILE is converted at once. To convert without a window: ruvo-convert --help.\n"
                    "\n"
                    "Options:\n"
                    "  -h, --help     show this text\n"
