@@ -120,6 +120,9 @@ void WindowPartsTest::initTestCase() {
     QVERIFY(m_inputs.isValid());
     WriteMelodyWav(InputQ("ten.wav").toStdString(), {33, 36, 40, 43}, 2.5, 22050, 2, 16);
     WriteMelodyWav(InputQ("short.wav").toStdString(), {38, 45}, 0.7, 22050, 1, 16);
+    // A tune for the pictures of the help pages.
+    WriteMelodyWav(InputQ("tune.wav").toStdString(), {36, 38, 40, 41, 43, 43, 45, 43, 41, 40, 38, 36}, 0.4, 22050, 1,
+                   16);
 }
 
 void WindowPartsTest::init() {
@@ -351,7 +354,7 @@ void WindowPartsTest::WindowsReopenWhereTheyWereClosed() {
 }
 
 void WindowPartsTest::Screenshots() {
-    m_form->OpenFile(InputQ("ten.wav"));
+    m_form->OpenFile(InputQ("tune.wav"));
     const QByteArray folder = qgetenv("RUVO_TEST_OUTPUT_DIR");
     const QString base = (folder.isEmpty() ? QString(".") : QString::fromLocal8Bit(folder)) + "/window-";
     // Every status text fits its panel, also at the design size.
@@ -365,8 +368,13 @@ void WindowPartsTest::Screenshots() {
     };
     ResizeOuter(*m_form, 655, 552);
     QVERIFY(m_form->grab().save(base + "655x552.png"));
+    QVERIFY(m_form->Player()->grab().save(base + "player.png"));
     textsFit(647);
     ResizeOuter(*m_form, 1000, 700);
+    // A part selected, to show the cross-hatched rest.
+    m_form->Pipeline().Doc.SelStart = 17;
+    m_form->Pipeline().Doc.SelEnd = 70;
+    m_form->Pipeline().RefreshDocumentView();
     QVERIFY(m_form->grab().save(base + "1000x700.png"));
     textsFit(992);
     QVERIFY(m_form->WavInfoPanel(0)->width() >= 118);  // the text's widths when there is room
