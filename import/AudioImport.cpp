@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -21,7 +22,7 @@
 namespace ruvo {
 namespace {
 
-constexpr std::size_t kBlockSamples = 16384;  // source samples (all channels) read at once
+constexpr std::size_t kBlockSamples = 65536;  // source samples (all channels) read at once
 // Rates outside these are no sound recording: a damaged header, whose resampling would only
 // make a huge or empty file.
 constexpr std::int32_t kSlowestRate = 4000;
@@ -365,8 +366,10 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        // The two channels of a stereo source are resampled side by side.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(static_cast<unsigned>(channels));
         resampler.reset(soxr_create(m_source.SampleRate, rate, static_cast<unsigned>(channels), &error, &io,
-                                    &quality, nullptr));
+                                    &quality, &runtime));
         if (error != nullptr) return fail(std::string("cannot resample: ") + error);
     }
 
@@ -404,10 +407,19 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         return true;
     };
 
+    // The next block is decoded on a second thread while this one is resampled and written;
+    // only one read is ever in flight, and the file is looked at only between reads.
+    std::vector<float> ahead(block.size());
+    const auto read = [in, blockFrames](std::vector<float>* into) {
+        return sf_readf_float(in, into->data(), static_cast<sf_count_t>(blockFrames));
+    };
+    std::future<sf_count_t> pending = std::async(std::launch::async, read, &ahead);
     while (!pcm.Full()) {
-        const sf_count_t got = sf_readf_float(in, block.data(), static_cast<sf_count_t>(blockFrames));
+        const sf_count_t got = pending.get();
+        block.swap(ahead);
         if (sf_error(in) != SF_ERR_NO_ERROR) return fail("cannot decode it: " + Reason(sf_strerror(in)));
         if (got <= 0) break;
+        pending = std::async(std::launch::async, read, &ahead);
         const auto frames = static_cast<std::size_t>(got);
         const float* samples = block.data();
         if (downmix) {
