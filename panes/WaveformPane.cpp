@@ -29,10 +29,106 @@ std::int64_t WaveSampleAt(const WavHead& doc, std::int32_t x, std::int32_t width
            std::int64_t{x} * std::int64_t{doc.ViewWidth} * kFrameSamples / width;
 }
 
-std::vector<WaveColumn> WaveColumns(const WavHead& doc, std::int32_t width) {
+namespace {
+
+// Samples first .. last - 1 folded into low and high (rounded to integers first).
+void FoldSamples(RawFile& file, std::int64_t first, std::int64_t last, std::vector<double>& buffer, std::int32_t& low,
+                 std::int32_t& high) {
+    if (last <= first) {
+        return;
+    }
+    file.Seek(first * static_cast<std::int64_t>(sizeof(double)));
+    while (first < last) {
+        const auto wanted = static_cast<std::size_t>(std::min(last - first, static_cast<std::int64_t>(kChunkSamples)));
+        const std::size_t got = file.Read(buffer.data(), wanted * sizeof(double)) / sizeof(double);
+        if (got == 0) {
+            return;
+        }
+        for (std::size_t i = 0; i < got; ++i) {
+            const auto value = static_cast<std::int32_t>(std::clamp(RoundEven(buffer[i]), -1.0e9, 1.0e9));
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        first += static_cast<std::int64_t>(got);
+    }
+}
+
+constexpr std::int64_t kSummaryFramesPerColumn = 4;  // below this, reading every sample is cheap
+
+std::vector<WaveColumn> SummaryColumns(const WavHead& doc, std::int32_t width, const WaveSummary& summary) {
+    std::vector<WaveColumn> columns(static_cast<std::size_t>(width));
+    RawFile file;
+    file.Open(doc.NormFileName, RawFile::Mode::Read);
+    std::vector<double> buffer(kFrameSamples);
+    const std::int64_t total = std::int64_t{summary.FrameCount} * kFrameSamples;
+    for (std::int32_t x = 1; x < width; ++x) {
+        const std::int64_t first = std::max<std::int64_t>(WaveSampleAt(doc, x - 1, width), 0);
+        const std::int64_t last = std::min(WaveSampleAt(doc, x, width), total);
+        std::int32_t low = std::numeric_limits<std::int32_t>::max();
+        std::int32_t high = std::numeric_limits<std::int32_t>::min();
+        const std::int64_t wholeFirst = (first + kFrameSamples - 1) / kFrameSamples;  // frames inside the column
+        const std::int64_t wholeLast = last / kFrameSamples;                          // exclusive
+        if (wholeFirst >= wholeLast) {
+            FoldSamples(file, first, last, buffer, low, high);
+        } else {
+            FoldSamples(file, first, wholeFirst * kFrameSamples, buffer, low, high);
+            for (std::int64_t f = wholeFirst; f < wholeLast; ++f) {
+                low = std::min(low, summary.Min[static_cast<std::size_t>(f)]);
+                high = std::max(high, summary.Max[static_cast<std::size_t>(f)]);
+            }
+            FoldSamples(file, wholeLast * kFrameSamples, last, buffer, low, high);
+        }
+        if (low <= high) {
+            columns[static_cast<std::size_t>(x)] = {true, low, high};
+        }
+    }
+    file.Close();
+    return columns;
+}
+
+}  // namespace
+
+WaveSummary WaveSummary::Build(const WavHead& doc) {
+    WaveSummary summary;
+    summary.FileName = doc.NormFileName;
+    summary.FrameCount = std::max(doc.FrameCount, 0);
+    summary.Min.assign(static_cast<std::size_t>(summary.FrameCount), std::numeric_limits<std::int32_t>::max());
+    summary.Max.assign(static_cast<std::size_t>(summary.FrameCount), std::numeric_limits<std::int32_t>::min());
+    RawFile file;
+    file.Open(doc.NormFileName, RawFile::Mode::Read);
+    std::vector<double> buffer(kChunkSamples);  // a whole number of frames
+    std::int64_t sample = 0;
+    const std::int64_t total = std::int64_t{summary.FrameCount} * kFrameSamples;
+    while (sample < total) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min(total - sample, static_cast<std::int64_t>(kChunkSamples)));
+        const std::size_t got = file.Read(buffer.data(), wanted * sizeof(double)) / sizeof(double);
+        if (got == 0) {
+            break;
+        }
+        for (std::size_t i = 0; i < got; ++i) {
+            const auto frame = static_cast<std::size_t>((sample + static_cast<std::int64_t>(i)) / kFrameSamples);
+            const auto value = static_cast<std::int32_t>(std::clamp(RoundEven(buffer[i]), -1.0e9, 1.0e9));
+            summary.Min[frame] = std::min(summary.Min[frame], value);
+            summary.Max[frame] = std::max(summary.Max[frame], value);
+        }
+        sample += static_cast<std::int64_t>(got);
+    }
+    file.Close();
+    return summary;
+}
+
+bool WaveNeedsSummary(const WavHead& doc, std::int32_t width) {
+    return width > 0 && std::int64_t{doc.ViewWidth} >= kSummaryFramesPerColumn * width;
+}
+
+std::vector<WaveColumn> WaveColumns(const WavHead& doc, std::int32_t width, const WaveSummary* summary) {
     std::vector<WaveColumn> columns;
     if (doc.NormFileName.empty() || width <= 0 || doc.ViewWidth <= 0) {
         return columns;
+    }
+    if (summary != nullptr && summary->Describes(doc)) {
+        return SummaryColumns(doc, width, *summary);
     }
     columns.resize(static_cast<std::size_t>(width));
     RawFile file;
@@ -76,7 +172,8 @@ std::int32_t WaveY(std::int32_t value, std::int32_t height, std::int32_t bitsPer
     return static_cast<std::int32_t>(std::clamp(y, -1.0e6, 1.0e6)) + mid;
 }
 
-void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, std::int32_t height) {
+void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, std::int32_t height,
+                   const WaveSummary* summary) {
     if (doc.NormFileName.empty()) {
         return;
     }
@@ -87,7 +184,7 @@ void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, st
     if (!selected.Empty()) {
         painter.fillRect(selected.Left, 0, selected.Right - selected.Left, height, kPurple);
     }
-    const std::vector<WaveColumn> columns = WaveColumns(doc, width);
+    const std::vector<WaveColumn> columns = WaveColumns(doc, width, summary);
     painter.setPen(QPen(kYellow, 0));
     for (std::size_t x = 1; x < columns.size(); ++x) {
         const WaveColumn& column = columns[x];
@@ -118,7 +215,17 @@ TWaveformPane::TWaveformPane(IPaneHost& host, TPaintBox& box) : m_host(host), m_
 
 void TWaveformPane::WavDispPaint(QPainter& painter) {
     try {
-        PaintWaveform(painter, m_host.Doc(), m_box.width(), m_box.height());
+        const WavHead& doc = m_host.Doc();
+        const WaveSummary* summary = nullptr;
+        if (!doc.NormFileName.empty() && WaveNeedsSummary(doc, m_box.width())) {
+            // Read once per document, at the first view that shows many frames per column.
+            if (!m_summary || !m_summary->Describes(doc)) {
+                m_summary.reset();
+                m_summary = WaveSummary::Build(doc);
+            }
+            summary = &*m_summary;
+        }
+        PaintWaveform(painter, doc, m_box.width(), m_box.height(), summary);
     } catch (const std::exception&) {
     }
 }

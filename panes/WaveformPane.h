@@ -10,6 +10,8 @@
 #include <Qt>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QPainter;
@@ -30,17 +32,36 @@ struct WaveColumn {
 // is the right edge of column x: ViewStart x 1024 + floor(x x ViewWidth x 1024 / width).
 std::int64_t WaveSampleAt(const WavHead& doc, std::int32_t x, std::int32_t width);
 
+// The minimum and maximum of the rounded samples of every frame of doc's sample file. With it
+// a view of many frames per pixel column reads only the parts of frames at the columns'
+// edges: the same picture at a cost that no longer grows with the visible frames.
+struct WaveSummary {
+    std::string FileName;
+    std::int32_t FrameCount = 0;
+    std::vector<std::int32_t> Min;  // per frame; Min > Max for a frame without samples
+    std::vector<std::int32_t> Max;
+
+    // Reads the whole sample file once. Throws FileIoError.
+    static WaveSummary Build(const WavHead& doc);
+    bool Describes(const WavHead& doc) const { return FileName == doc.NormFileName && FrameCount == doc.FrameCount; }
+};
+
+// Whether a box `width` wide shows so many frames per column that the summary pays.
+bool WaveNeedsSummary(const WavHead& doc, std::int32_t width);
+
 // Minimum and maximum of every pixel column of a box `width` wide, read from doc's
 // normalised sample file from the first visible frame on (it seeks there: the cost follows
-// the visible frames only). Empty without a sample file. Throws FileIoError.
-std::vector<WaveColumn> WaveColumns(const WavHead& doc, std::int32_t width);
+// the visible frames only), or from `summary` and the columns' edges when given. Empty
+// without a sample file. Throws FileIoError.
+std::vector<WaveColumn> WaveColumns(const WavHead& doc, std::int32_t width, const WaveSummary* summary = nullptr);
 
 // The height in the box of a sample value: full scale of an 8- or 16-bit source spans the
 // box, positive values below the centre line.
 std::int32_t WaveY(std::int32_t value, std::int32_t height, std::int32_t bitsPerSample);
 
 // The whole picture of the box (nothing without a sample file). Throws FileIoError.
-void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, std::int32_t height);
+void PaintWaveform(QPainter& painter, const WavHead& doc, std::int32_t width, std::int32_t height,
+                   const WaveSummary* summary = nullptr);
 
 // The frame under pixel x: Round(x / (width / (ViewWidth - 1))) + ViewStart; ViewStart for
 // a view of one frame (or a box without width).
@@ -58,6 +79,7 @@ public:
 private:
     IPaneHost& m_host;
     TPaintBox& m_box;
+    std::optional<WaveSummary> m_summary;  // of the document last shown zoomed out
 };
 
 }  // namespace ruvo

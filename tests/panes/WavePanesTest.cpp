@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace ruvo {
@@ -66,6 +67,36 @@ TEST(WaveformTest, ColumnsCoverTheSamplesBeforeTheirRightEdge) {
             ASSERT_EQ(columns[static_cast<std::size_t>(x)].Max, last) << x;
         }
     }
+}
+
+// Many frames per column: the frames' summary and the columns' edges give exactly the columns
+// that reading every sample gives, wherever the columns' edges fall.
+TEST(WaveformTest, SummaryGivesTheSameColumnsAsEverySample) {
+    TempDir dir;
+    std::vector<double> samples(300 * kSamples);
+    std::uint32_t seed = 12345;
+    for (double& sample : samples) {
+        seed = seed * 1664525u + 1013904223u;
+        sample = static_cast<double>(seed >> 16) - 32768.0 + 0.5;  // halves: rounding to even matters
+    }
+    WavHead doc = SampleDoc(dir, samples);
+    const WaveSummary summary = WaveSummary::Build(doc);
+    for (const auto& [viewStart, viewWidth, width] :
+         {std::tuple{0, 300, 57}, std::tuple{13, 250, 61}, std::tuple{1, 299, 17}, std::tuple{200, 100, 20}}) {
+        doc.ViewStart = viewStart;
+        doc.ViewWidth = viewWidth;
+        ASSERT_TRUE(WaveNeedsSummary(doc, width));
+        const std::vector<WaveColumn> direct = WaveColumns(doc, width);
+        const std::vector<WaveColumn> summed = WaveColumns(doc, width, &summary);
+        ASSERT_EQ(direct.size(), summed.size());
+        for (std::size_t x = 0; x < direct.size(); ++x) {
+            ASSERT_EQ(direct[x].Drawn, summed[x].Drawn) << x;
+            ASSERT_EQ(direct[x].Min, summed[x].Min) << viewStart << " " << x;
+            ASSERT_EQ(direct[x].Max, summed[x].Max) << viewStart << " " << x;
+        }
+    }
+    doc.ViewWidth = 100;
+    EXPECT_FALSE(WaveNeedsSummary(doc, 457));
 }
 
 TEST(WaveformTest, ScalesOfEightAndSixteenBitSources) {
