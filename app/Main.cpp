@@ -402,9 +402,12 @@ void TRuvoAppForm::ShowSoundStatus() {
     if (m_player != nullptr && !m_player->SoundStatus().isEmpty()) {
         missing << m_player->SoundStatus();
     }
-    if (!missing.isEmpty()) {
-        ShowHint(missing.join(QStringLiteral("  ")));
+    const QString text = missing.join(QStringLiteral("  "));
+    // A message about a device that has come since is taken back.
+    if (!text.isEmpty() || m_statusBar->text() == m_soundStatusShown) {
+        ShowHint(text);
     }
+    m_soundStatusShown = text;
 }
 
 bool TRuvoAppForm::event(QEvent* event) {

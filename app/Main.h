@@ -229,6 +229,7 @@ private:
     QAction* m_helpBrowser = nullptr;         // owned by parent
     QString m_openedFileName;                 // the name last chosen in the Open dialog
     QString m_lastMidiName;                   // the save dialog's last choice
+    QString m_soundStatusShown;               // what the status bar last said about sound
     std::vector<QPixmap> m_onpuImageList;
     bool m_destroying = false;
     bool m_closePending = false;  // closed during a conversion: close after it

@@ -19,7 +19,7 @@ constexpr int kDoneCheckMs = 10;
 // The device a TEWDev names, or a null device when there is none.
 QAudioDevice ChosenDevice(TEWDev device, bool input) {
     if (device == TEWDev::wvMapper) {
-        return input ? QMediaDevices::defaultAudioInput() : QMediaDevices::defaultAudioOutput();
+        return input ? PushSink::DefaultInput() : PushSink::DefaultOutput();
     }
     const QList<QAudioDevice> devices = input ? QMediaDevices::audioInputs() : QMediaDevices::audioOutputs();
     const auto index = static_cast<qsizetype>(device) - static_cast<qsizetype>(TEWDev::wvDevice0);

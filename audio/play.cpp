@@ -8,6 +8,7 @@
 #include "engine/UFile.h"
 #include "platform/qt/FluidSynth.h"
 #include "platform/qt/PathConvert.h"
+#include "platform/qt/PushSink.h"
 
 #include <QApplication>
 #include <QAudioDevice>
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadioButton>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cerrno>
@@ -30,6 +32,7 @@ namespace {
 
 constexpr int kClientWidth = 219;
 constexpr int kClientHeight = 122;
+constexpr int kDevicePollMs = 2000;
 constexpr std::int32_t kWaveInBuffers = 3;
 constexpr std::int32_t kWaveInBufferSize = 8820;  // 0.2 s of 16-bit mono at 22050 Hz
 
@@ -195,6 +198,11 @@ TPlayer::TPlayer(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOn
     auto* devices = new QMediaDevices(this);  // owned by parent
     connect(devices, &QMediaDevices::audioOutputsChanged, this, &TPlayer::UpdateSound);
     connect(devices, &QMediaDevices::audioInputsChanged, this, &TPlayer::UpdateSound);
+    // Qt 6.4 lists a device that appears later but does not always say so: look again now and then.
+    auto* poll = new QTimer(this);  // owned by parent
+    poll->setInterval(kDevicePollMs);
+    connect(poll, &QTimer::timeout, this, &TPlayer::UpdateSound);
+    poll->start();
     UpdateSound();
 }
 
@@ -211,7 +219,7 @@ bool TPlayer::IsRecording() const { return m_waveIn->Recording(); }
 
 void TPlayer::UpdateSound() {
     m_haveOutput = TMediaPlayer::OutputAvailable();
-    m_haveInput = !QMediaDevices::defaultAudioInput().isNull();
+    m_haveInput = !PushSink::DefaultInput().isNull();
     m_haveSoundFont = !FluidSynth::FindSoundFont().empty();
     QStringList missing;
     if (!m_haveOutput) {

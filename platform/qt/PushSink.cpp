@@ -24,11 +24,29 @@ PushSink::PushSink(QObject* parent) : QObject(parent) {
 
 PushSink::~PushSink() { Stop(); }
 
-bool PushSink::OutputAvailable() { return !QMediaDevices::defaultAudioOutput().isNull(); }
+QAudioDevice PushSink::DefaultOutput() {
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (!device.isNull()) {
+        return device;
+    }
+    const QList<QAudioDevice> all = QMediaDevices::audioOutputs();
+    return all.isEmpty() ? QAudioDevice() : all.constFirst();
+}
+
+QAudioDevice PushSink::DefaultInput() {
+    const QAudioDevice device = QMediaDevices::defaultAudioInput();
+    if (!device.isNull()) {
+        return device;
+    }
+    const QList<QAudioDevice> all = QMediaDevices::audioInputs();
+    return all.isEmpty() ? QAudioDevice() : all.constFirst();
+}
+
+bool PushSink::OutputAvailable() { return !DefaultOutput().isNull(); }
 
 bool PushSink::Start(const QAudioFormat& format, int bufferMs, Fill fill, const QAudioDevice& chosen) {
     Stop();
-    const QAudioDevice device = chosen.isNull() ? QMediaDevices::defaultAudioOutput() : chosen;
+    const QAudioDevice device = chosen.isNull() ? DefaultOutput() : chosen;
     if (device.isNull()) {
         m_lastError = QStringLiteral("No sound output device.");
         return false;

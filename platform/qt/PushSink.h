@@ -49,6 +49,10 @@ public:
     const QString& LastError() const { return m_lastError; }
 
     static bool OutputAvailable();
+    // The system's default output, or its first one when it names no default (a device
+    // that appeared after the program started may not become the default here).
+    static QAudioDevice DefaultOutput();
+    static QAudioDevice DefaultInput();
 
 signals:
     void OnDrained();

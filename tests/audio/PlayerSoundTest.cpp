@@ -202,6 +202,19 @@ void PlayerSoundTest::RecordedToneBecomesADocumentWithThatNote() {
     QCOMPARE(doc.SampleCount, total / 2);
     QCOMPARE(static_cast<std::int64_t>(FileSize(doc.FileName)), std::int64_t{44} + total);
     QCOMPARE(CommonestNote(doc), kNote);
+
+    // Shorter than 0.55 s: refused by the check like any file, and its file goes.
+    const std::string kept = doc.FileName;
+    const std::size_t boxes = m_host->BoxCount();
+    Button("Rec")->click();
+    QTest::qWait(300);
+    Button("Stop")->click();
+    QVERIFY(m_form->Player()->Total() < 12000);
+    WavHead shortRecording;
+    m_form->Player()->GetRecord(shortRecording);
+    QTRY_VERIFY_WITH_TIMEOUT(m_host->BoxCount() > boxes, 10000);
+    QTRY_VERIFY(!std::filesystem::exists(shortRecording.FileName));
+    QCOMPARE(m_form->Pipeline().Doc.FileName, kept);
 }
 
 QTEST_MAIN(PlayerSoundTest)
