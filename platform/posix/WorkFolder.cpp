@@ -2,6 +2,7 @@
 
 #include "engine/UFile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,7 +25,16 @@ constexpr const char* kStagingPrefix = ".ruvo-new-";
 // A staging folder older than this belongs to a process killed while starting.
 constexpr auto kStagingAge = std::chrono::minutes(1);
 
-bool StartsWith(const char* name, const char* prefix) { return std::strncmp(name, prefix, std::strlen(prefix)) == 0; }
+// Exactly a prefix and the six characters that mkdtemp chose: any other folder whose name only
+// begins so (a user's "ruvo-songs", a test's "ruvo-test-1a2b3c") is not ours to remove.
+bool IsWorkFolderName(const char* name, const char* prefix) {
+    const std::size_t length = std::strlen(prefix);
+    if (std::strncmp(name, prefix, length) != 0 || std::strlen(name) != length + 6) return false;
+    for (const char* c = name + length; *c != '\0'; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c)) == 0) return false;
+    }
+    return true;
+}
 
 // Opens the folder without following a link, if it is ours. -1 otherwise.
 int OpenOwnFolder(int parentFd, const char* name) {
@@ -57,8 +67,8 @@ int RemoveOrphanWorkFolders(const fs::path& folder) {
     int removed = 0;
     const auto now = fs::file_time_type::clock::now();
     while (const dirent* entry = ::readdir(dir)) {
-        const bool live = StartsWith(entry->d_name, kLivePrefix);
-        if (!live && !StartsWith(entry->d_name, kStagingPrefix)) continue;
+        const bool live = IsWorkFolderName(entry->d_name, kLivePrefix);
+        if (!live && !IsWorkFolderName(entry->d_name, kStagingPrefix)) continue;
         const int fd = OpenOwnFolder(::dirfd(dir), entry->d_name);
         if (fd < 0) continue;
         // The lock is held for the whole life of the owner: getting it means the owner is gone.

@@ -630,8 +630,15 @@ def case_interrupt(c):
     proc.kill()
     proc.wait(timeout=60)
     check(c.leftovers(), "a killed run leaves its work folder")
+    # Folders whose names only begin like a work folder's are someone else's.
+    others = ["ruvo-songs", "ruvo-cli-test-a1b2c3d4", "ruvo-ab_12c"]
+    for name in others:
+        os.mkdir(os.path.join(c.tmp, name))
     short = write_wav(c.path("short.wav"), melody([69], seconds=0.6))
     expect_exit(c.run("-d", out, short), 0, "the next run")
+    check(sorted(os.listdir(c.tmp)) == sorted(others), f"only the orphaned work folder went: {os.listdir(c.tmp)}")
+    for name in others:
+        os.rmdir(os.path.join(c.tmp, name))
     c.expect_no_work_files("the next run after SIGKILL")
     check(os.listdir(out) == ["short.mid"], f"nothing but the next run's MIDI file: {os.listdir(out)}")
 
