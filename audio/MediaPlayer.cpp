@@ -167,6 +167,8 @@ bool TMediaPlayer::Play() {
     }
     m_playing = true;
     m_sourceDone = false;
+    m_soundBuffers = 0;
+    m_doneBuffers = 0;
     Feed();
     return true;
 }
@@ -195,13 +197,24 @@ void TMediaPlayer::Feed() {
         }
         if (got > 0) {
             m_out->Write(chunk.data(), static_cast<std::int32_t>(got));
+            ++m_soundBuffers;
+        }
+        if (m_sourceDone) {
+            // The device starts playing once its buffer is full: silence after the end lets
+            // a sound shorter than the buffer start too. It is cut off at the end.
+            const qint64 silenceBytes = PcmFormat(m_out->Channels(), m_out->Samples(), m_out->SampleBits())
+                                            .bytesForDuration(qint64{kDeviceBufferMs} * 1000);
+            const char silence = m_out->SampleBits() == 8 ? '\x80' : '\0';
+            const std::vector<char> pad(static_cast<std::size_t>(silenceBytes), silence);
+            m_out->Write(pad.data(), static_cast<std::int32_t>(pad.size()));
         }
     }
 }
 
 void TMediaPlayer::BufferDone() {
+    ++m_doneBuffers;
     Feed();
-    if (m_playing && m_sourceDone && !m_out->Playing()) {
+    if (m_playing && m_sourceDone && m_doneBuffers >= m_soundBuffers) {
         m_playing = false;
         m_out->Close();
         // After this handler: the owner may close or reopen the player in its slot.

@@ -79,6 +79,8 @@ private:
     std::int64_t m_waveLeft = 0;   // data bytes not yet read
     std::int64_t m_chunkBytes = 0;
     std::int64_t m_tailFrames = 0;  // frames rendered after the MIDI file's last event
+    std::int64_t m_soundBuffers = 0;  // buffers of the file's sound written since Play
+    std::int64_t m_doneBuffers = 0;   // buffers played since Play
     std::int32_t m_error = kMediaNoError;
     QString m_errorMessage;
     bool m_open = false;
