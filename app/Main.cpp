@@ -634,8 +634,7 @@ void TRuvoAppForm::HelpBrouser1Click() {
             break;
         }
     }
-    // Without a registered browser the desktop's own URL handler gets its chance.
-    if (!m_www->Launch() && !m_shell.OpenInBrowser(ToPath(page))) {
+    if (!m_www->Launch()) {
         QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Impossible to connect..."));
     }
 }

@@ -88,9 +88,16 @@ std::string QtShell::HtmlOpenCommand() {
         query.kill();
         query.waitForFinished(kQueryTimeoutMs);
     }
-    // Without a desktop default, the browser the user named in the environment.
-    const QString browser = qEnvironmentVariable("BROWSER").section(QLatin1Char(':'), 0, 0);
-    return browser.isEmpty() ? std::string() : WithFullProgramPath(browser);
+    // Without a desktop default: the browser the user named in the environment, else the
+    // system's choice (Debian's x-www-browser alternative).
+    const QString named = qEnvironmentVariable("BROWSER").section(QLatin1Char(':'), 0, 0);
+    for (const QString& browser : {named, QStringLiteral("x-www-browser")}) {
+        const std::string command = browser.isEmpty() ? std::string() : WithFullProgramPath(browser);
+        if (!command.empty()) {
+            return command;
+        }
+    }
+    return {};
 }
 
 bool QtShell::StartProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
