@@ -1,6 +1,7 @@
 // The player's files and window without sound: the WAV excerpt of a selection, the
 // recording's header, the window's start state. Offscreen.
 
+#include "audio/EnhWave.h"
 #include "audio/PlayerFiles.h"
 #include "audio/play.h"
 #include "tests/testsupport/RecordingHost.h"
@@ -28,6 +29,7 @@ private slots:
     void ReversedOrEmptySelectionWritesNothing();
     void RecordingHeaderIsTheTemplateThenTheTrueSizes();
     void WindowStartsWithWavChosenAndItsHints();
+    void WaveDevicesStartWithTheirDefaultsAndCheckTheirRanges();
 };
 
 namespace {
@@ -199,6 +201,37 @@ void PlayerTest::WindowStartsWithWavChosenAndItsHints() {
     if (play->isEnabled()) {
         QCOMPARE(host.Messages.size(), std::size_t{1});
     }
+}
+
+void PlayerTest::WaveDevicesStartWithTheirDefaultsAndCheckTheirRanges() {
+    TEnhWaveIn in;
+    QCOMPARE(in.Channels(), 1);
+    QCOMPARE(in.Samples(), 8000);
+    QCOMPARE(in.SampleBits(), 8);
+    QCOMPARE(in.MaxBuffers(), 2);
+    QCOMPARE(in.BufferSize(), 2048);
+    QVERIFY(in.Device() == TEWDev::wvMapper);
+    QVERIFY(!in.Recording() && !in.IsOpen() && in.DeviceID().isEmpty());
+    QVERIFY(in.SetMaxBuffers(1) && in.SetMaxBuffers(9));
+    QVERIFY(!in.SetMaxBuffers(0) && !in.SetMaxBuffers(10));
+    QCOMPARE(in.MaxBuffers(), 9);
+    QVERIFY(!in.SetBufferSize(15) && in.SetBufferSize(16));
+
+    TEnhWaveOut out;
+    QCOMPARE(out.Channels(), 1);
+    QCOMPARE(out.Samples(), 8000);
+    QCOMPARE(out.SampleBits(), 8);
+    QVERIFY(out.Device() == TEWDev::wvMapper);
+    // Closed: a write is dropped, and releasing what is not queued changes nothing.
+    const char bytes[4] = {1, 2, 3, 4};
+    QVERIFY(!out.Write(bytes, 4));
+    QCOMPARE(out.QueuedBuffers(), std::size_t{0});
+    TEnhWaveOut::Header stranger;
+    QVERIFY(!out.ReleaseBuffer(&stranger));
+    // A device number past the listed devices opens nothing.
+    out.SetDevice(TEWDev::wvDevice9);
+    QVERIFY(!out.Open());
+    QVERIFY(!out.IsOpen());
 }
 
 QTEST_MAIN(PlayerTest)

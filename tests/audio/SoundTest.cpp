@@ -3,6 +3,7 @@
 // played into it is heard through the remap source ci_in. Skipped without a sound server.
 
 #include "SinkCapture.h"
+#include "audio/EnhWave.h"
 #include "audio/MediaPlayer.h"
 #include "panes/KeyBoardPane.h"
 #include "platform/qt/FluidMidiOut.h"
@@ -17,6 +18,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace ruvo;
 using namespace ruvo::testsupport;
@@ -29,6 +31,7 @@ private slots:
     void KeyPressIsHeardAtTheSinkWithItsPitch();
     void WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd_data();
     void WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd();
+    void WaveInHearsWhatWaveOutPlaysInFullBuffersUntilClose();
 
 private:
     // Plays `file` and waits for the end; returns the capture index at Play (or -1).
@@ -152,6 +155,50 @@ void SoundTest::WavFileArrivesWholeAtItsLevelAndFinishesAfterItsEnd() {
     // Finished once the sound has played, not when it was handed over.
     QVERIFY(notifiedAtMs >= Ms(end - playedAt) - 20.0);
     QVERIFY(Ms(onset - playedAt) < 400.0);
+}
+
+void SoundTest::WaveInHearsWhatWaveOutPlaysInFullBuffersUntilClose() {
+    TEnhWaveOut out;
+    out.SetSamples(22050);
+    out.SetSampleBits(16);
+    QVERIFY(out.Open());
+    // 1 s of 440 Hz in ten buffers; each is released once played.
+    QSignalSpy done(&out, &TEnhWaveOut::OnDone);
+    const std::vector<std::int32_t> tone = Quantize(Sine(440.0, 22050, 22050, 16384.0), 16);
+    std::vector<std::int16_t> samples(tone.begin(), tone.end());
+    for (int b = 0; b < 10; ++b) {
+        QVERIFY(out.Write(reinterpret_cast<const char*>(samples.data() + b * 2205), 4410));
+    }
+
+    TEnhWaveIn in;
+    in.SetSamples(22050);
+    in.SetSampleBits(16);
+    QVERIFY(in.SetMaxBuffers(3));
+    QVERIFY(in.SetBufferSize(8820));
+    QSignalSpy opened(&in, &TEnhWaveIn::OnOpen);
+    std::vector<std::int32_t> sizes;
+    double loudest = 0.0;
+    connect(&in, &TEnhWaveIn::OnData, this, [&](const char* data, std::int32_t size) {
+        sizes.push_back(size);
+        std::vector<std::int16_t> got(static_cast<std::size_t>(size) / 2);
+        std::memcpy(got.data(), data, static_cast<std::size_t>(size));
+        loudest = std::max(loudest, Rms(got, 0, got.size()));
+    });
+    QVERIFY(in.Open());
+    QVERIFY(in.Recording());
+    QCOMPARE(in.BufferCount(), 3);
+    QTRY_COMPARE(opened.count(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(sizes.size() >= 4, 5000);
+    in.Close();
+    const std::size_t atClose = sizes.size();
+    QTest::qWait(400);
+    QCOMPARE(sizes.size(), atClose);  // nothing after Close
+    for (std::int32_t size : sizes) {
+        QCOMPARE(size, 8820);
+    }
+    QVERIFY2(loudest > 8000.0, qPrintable(QString::number(loudest)));  // the tone was heard
+    QTRY_VERIFY_WITH_TIMEOUT(done.count() == 10, 5000);
+    QVERIFY(!out.Playing());
 }
 
 QTEST_MAIN(SoundTest)
