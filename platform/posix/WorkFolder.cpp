@@ -2,7 +2,6 @@
 
 #include "engine/UFile.h"
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,22 +17,25 @@ namespace ruvo {
 namespace fs = std::filesystem;
 namespace {
 
-// A live folder is named "ruvo-XXXXXX". It is made under a staging name, locked, then renamed,
-// so that no other process ever sees it unlocked under its live name.
-constexpr const char* kLivePrefix = "ruvo-";
-constexpr const char* kStagingPrefix = ".ruvo-new-";
+// A live folder is named "ruvo-work-XXXXXX". It is made under a staging name, marked, locked,
+// then renamed, so that no other process ever sees it unlocked under its live name. Only
+// folders of exactly these names that hold the mark are ever removed: a folder of the user's
+// or of another program that happens to start the same way is left alone.
+constexpr const char* kLivePrefix = "ruvo-work-";
+constexpr const char* kStagingPrefix = ".ruvo-work-new-";
+constexpr const char* kMark = ".ruvo-work-folder";
+constexpr std::size_t kUniqueChars = 6;  // the XXXXXX of mkdtemp
 // A staging folder older than this belongs to a process killed while starting.
 constexpr auto kStagingAge = std::chrono::minutes(1);
 
-// Exactly a prefix and the six characters that mkdtemp chose: any other folder whose name only
-// begins so (a user's "ruvo-songs", a test's "ruvo-test-1a2b3c") is not ours to remove.
-bool IsWorkFolderName(const char* name, const char* prefix) {
+bool HasForm(const char* name, const char* prefix) {
     const std::size_t length = std::strlen(prefix);
-    if (std::strncmp(name, prefix, length) != 0 || std::strlen(name) != length + 6) return false;
-    for (const char* c = name + length; *c != '\0'; ++c) {
-        if (std::isalnum(static_cast<unsigned char>(*c)) == 0) return false;
-    }
-    return true;
+    return std::strncmp(name, prefix, length) == 0 && std::strlen(name) == length + kUniqueChars;
+}
+
+bool HasMark(int folderFd) {
+    struct stat info {};
+    return ::fstatat(folderFd, kMark, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
 }
 
 // Opens the folder without following a link, if it is ours. -1 otherwise.
@@ -67,12 +69,12 @@ int RemoveOrphanWorkFolders(const fs::path& folder) {
     int removed = 0;
     const auto now = fs::file_time_type::clock::now();
     while (const dirent* entry = ::readdir(dir)) {
-        const bool live = IsWorkFolderName(entry->d_name, kLivePrefix);
-        if (!live && !IsWorkFolderName(entry->d_name, kStagingPrefix)) continue;
+        const bool live = HasForm(entry->d_name, kLivePrefix);
+        if (!live && !HasForm(entry->d_name, kStagingPrefix)) continue;
         const int fd = OpenOwnFolder(::dirfd(dir), entry->d_name);
         if (fd < 0) continue;
         // The lock is held for the whole life of the owner: getting it means the owner is gone.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (HasMark(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             const fs::path path = folder / entry->d_name;
             std::error_code error;
             if (live || now - fs::last_write_time(path, error) > kStagingAge) {
@@ -97,10 +99,13 @@ std::unique_ptr<TWorkFolder> TWorkFolder::Open(std::string& problem) {
             return nullptr;
         }
         const int fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
+        const int mark = fd < 0 ? -1 : ::openat(fd, kMark, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (mark >= 0) ::close(mark);
+        if (fd < 0 || mark < 0 || ::flock(fd, LOCK_EX) != 0) {
             problem = Describe(temp) + " cannot hold a locked folder: " + std::strerror(errno);
             if (fd >= 0) ::close(fd);
-            ::rmdir(staging.c_str());
+            std::error_code ignored;
+            fs::remove_all(staging, ignored);
             return nullptr;
         }
         const std::string suffix = staging.substr(staging.size() - 6);
@@ -112,7 +117,8 @@ std::unique_ptr<TWorkFolder> TWorkFolder::Open(std::string& problem) {
         }
         const int error = errno;
         ::close(fd);
-        ::rmdir(staging.c_str());
+        std::error_code ignored;
+        fs::remove_all(staging, ignored);
         if (error != EEXIST) {
             problem = Describe(temp) + " is not writable: " + std::strerror(error);
             return nullptr;

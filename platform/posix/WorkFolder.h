@@ -37,7 +37,8 @@ private:
 
 // The temporary folder work folders go into: $TMPDIR when set and not empty, else /tmp.
 std::filesystem::path TemporaryFolder();
-// Removes the work folders in `folder` whose process is gone; returns how many went.
+// Removes the work folders in `folder` whose process is gone ("ruvo-work-XXXXXX" holding the
+// mark of one, unlocked, of this user); returns how many went.
 int RemoveOrphanWorkFolders(const std::filesystem::path& folder);
 
 }  // namespace ruvo

@@ -542,6 +542,24 @@ def case_work_files(c):
     def limit_file_size():
         resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
 
+    # Only orphaned work folders go at the start: of the exact name, marked, unlocked.
+    import fcntl
+    folders = {"ruvo-work-Orphan": True, "ruvo-work-Unmark": False, "ruvo-work-Live00": False,
+               "ruvo-test-Abcdef": False, "ruvo-work-TooLongName": False}
+    for name, marked in folders.items():
+        os.mkdir(os.path.join(c.tmp, name))
+        open(os.path.join(c.tmp, name, "nor12345678.tmp"), "wb").close()
+        if marked or name in ("ruvo-work-Live00", "ruvo-test-Abcdef", "ruvo-work-TooLongName"):
+            open(os.path.join(c.tmp, name, ".ruvo-work-folder"), "wb").close()
+    live = os.open(os.path.join(c.tmp, "ruvo-work-Live00"), os.O_RDONLY)
+    fcntl.flock(live, fcntl.LOCK_EX)
+    expect_exit(c.run("-o", c.path("m2.mid"), wav), 0, "a start beside other folders")
+    os.close(live)
+    check(sorted(os.listdir(c.tmp)) == sorted(n for n, gone in folders.items() if not gone),
+          f"only the orphaned work folder went: {os.listdir(c.tmp)}")
+    for name in folders:
+        shutil.rmtree(os.path.join(c.tmp, name), ignore_errors=True)
+
     # An unusable temporary folder is told once, with its cause, before any input.
     unusable = [(c.path("no-such-folder"), "No such file or directory"), (wav, "Not a directory")]
     readonly = c.path("readonly")
