@@ -457,7 +457,7 @@ void TRuvoAppForm::FormShow() {
         m_player->move(frame.right() + 8, frame.top() + 40);
     }
     ShowPlayer();
-    m_player->SetRecord(m_pipeline->Doc);
+    m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
 }
 
 void TRuvoAppForm::changeEvent(QEvent* event) {
@@ -597,7 +597,7 @@ void TRuvoAppForm::KeepLeadingSilenceClick() {
     m_pipeline->SetKeepLeadingSilence(m_keepLeadingSilence->isChecked());
     // The player makes its MIDI excerpts from its copy of the record.
     if (!m_pipeline->Busy()) {
-        m_player->SetRecord(m_pipeline->Doc);
+        m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
     }
 }
 
@@ -685,7 +685,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     }
     m_panes->Repaint();
     m_hTime->SetViewWidth(doc.ViewWidth);
-    m_player->SetRecord(doc);
+    m_player->SetRecord(doc, m_pipeline->DocumentName());
 }
 
 void TRuvoAppForm::GridFileBuilt(bool fresh) {

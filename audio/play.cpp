@@ -261,10 +261,11 @@ void TPlayer::SetState(State state) {
     UpdateControls();
 }
 
-void TPlayer::SetRecord(const WavHead& record) {
+void TPlayer::SetRecord(const WavHead& record, const std::string& shownName) {
     m_record = record;
     if (m_state != State::Recording) {
-        setWindowTitle(QStringLiteral("Player-") + FileNameFromEngine(m_record.FileName));
+        setWindowTitle(QStringLiteral("Player-") +
+                       FileNameFromEngine(shownName.empty() ? m_record.FileName : shownName));
     }
     if (!m_initialised) {
         m_initialised = true;

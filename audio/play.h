@@ -56,7 +56,9 @@ public:
 
     // Copies `record` in; the caption becomes "Player-" + its file name. While idle, Play and
     // the two choices follow whether there is a file (and a sound output).
-    void SetRecord(const WavHead& record);
+    // `shownName`, when given, is the caption's name instead (an imported document plays its
+    // converted copy under the name of the file it came from).
+    void SetRecord(const WavHead& record, const std::string& shownName = {});
     void GetRecord(WavHead& record) const { record = m_record; }
     const WavHead& Record() const { return m_record; }
 

@@ -5,6 +5,7 @@
 #include "app/DocumentPipeline.h"
 #include "app/DocumentStatus.h"
 #include "app/Main.h"
+#include "audio/play.h"
 #include "platform/fake/FakeShell.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordingHost.h"
@@ -175,6 +176,7 @@ void DocumentImportTest::WindowAsksAndShowsTheOriginalName() {
     form.OpenFile(QString::fromStdString(Input("48k.wav")));
     QVERIFY2(asked.contains(QStringLiteral("44100 Hz, 16-bit")), qPrintable(asked));
     QCOMPARE(form.windowTitle(), QString::fromStdString("Ruvo - " + Input("48k.wav")));
+    QCOMPARE(form.Player()->windowTitle(), QString::fromStdString("Player-" + Input("48k.wav")));
     const std::string copy = form.Pipeline().Doc.FileName;
     QVERIFY(Exists(copy));
     form.close();
