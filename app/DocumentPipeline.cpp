@@ -6,7 +6,10 @@
 #include "engine/FileIoError.h"
 #include "engine/UFile.h"
 #include "engine/WorkFiles.h"
+#include "panes/NoteEditCommand.h"
+#include "panes/NoteEdits.h"
 #include "panes/NoteGridFile.h"
+#include "panes/RerunCommand.h"
 #include "platform/IShell.h"
 #include "platform/posix/PendingFile.h"
 
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 namespace ruvo {
 
@@ -106,6 +110,8 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
     }
     AdoptWork(isRecording, m_runCopyName.empty() ? std::string() : fileName);
     m_runCopyName.clear();
+    // The old document's steps and the files they kept go with it.
+    m_history.Clear();
     m_view.GridFileBuilt(true);
     if (!isRecording) {
         m_view.FileConverted(fileName);
@@ -225,15 +231,107 @@ std::int32_t DocumentPipeline::RunNoteStage(WavHead& rec, std::int32_t fresh) {
     return 0;
 }
 
-std::int32_t DocumentPipeline::RerunNoteStage() {
+std::int32_t DocumentPipeline::RerunNoteStage(const std::string& stepName) {
     if (m_busy) {
         return kRefusedBusy;
     }
+    return Rerun(stepName, nullptr);
+}
+
+std::int32_t DocumentPipeline::EditSideFile(SideFile file, std::int32_t first, std::int32_t last, double value) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    const bool threshold = file == SideFile::Threshold;
+    std::string WavHead::*field = threshold ? &WavHead::ThresholdFileName : &WavHead::HarmonicFileName;
+    if (!HasDocument() || (Doc.*field).empty()) {
+        return -1;
+    }
+    const AnalysisState before = AnalysisState::Of(Doc);
+    // The edit goes into a copy under a new name: the previous file stays for undo.
+    std::string edited;
+    GetTempName(threshold ? "thr" : "bai", edited);
+    if (edited.empty()) {
+        return -1;
+    }
+    try {
+        std::filesystem::copy_file(Doc.*field, edited, std::filesystem::copy_options::overwrite_existing);
+        SetSideFileRun(edited, Doc.FrameCount, first, last, value);
+    } catch (...) {
+        RemoveFile(edited);
+        throw;
+    }
+    Doc.*field = edited;
+    Work.*field = edited;
+    return Rerun(threshold ? "Threshold" : "Harmonic tone", &before);
+}
+
+void DocumentPipeline::CommitNoteEdit(const NoteEdit& edit, const std::string& stepName) {
+    m_history.Push(NoteEditCommand::Apply(Doc, edit, stepName));
+}
+
+std::int32_t DocumentPipeline::Undo() {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    bool done = false;
+    try {
+        done = m_history.Undo(Doc);
+    } catch (...) {
+        RefreshDocumentView();
+        throw;
+    }
+    if (!done) {
+        return -1;
+    }
+    ShowHistoryStep();
+    return 0;
+}
+
+std::int32_t DocumentPipeline::Redo() {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    bool done = false;
+    try {
+        done = m_history.Redo(Doc);
+    } catch (...) {
+        RefreshDocumentView();
+        throw;
+    }
+    if (!done) {
+        return -1;
+    }
+    ShowHistoryStep();
+    return 0;
+}
+
+void DocumentPipeline::ShowHistoryStep() {
+    Work = Doc;
+    TempoChoice = Doc.TempoClass;
+    ModeChoice = Doc.Mode;
+    m_view.GridFileBuilt(false);
+    RefreshDocumentView();
+}
+
+bool DocumentPipeline::Modified() const {
+    return HasDocument() && (m_history.Modified() || (m_docIsRecording && !m_recordingSaved));
+}
+
+std::int32_t DocumentPipeline::Rerun(const std::string& stepName, const AnalysisState* sideEditBefore) {
     if (!HasDocument()) {
         return -1;
     }
     BusyScope busy(*this);
+    const AnalysisState before = sideEditBefore != nullptr ? *sideEditBefore : AnalysisState::Of(Doc);
+    // A side file edited for a re-run that did not happen is a step of its own.
+    const auto keepSideEdit = [&] {
+        if (sideEditBefore != nullptr) {
+            m_history.Push(std::make_unique<RerunCommand>(stepName, before, AnalysisState::Of(Doc)));
+        }
+    };
     if (!m_view.ConfirmRerun()) {
+        keepSideEdit();
         return -1;
     }
     const std::int32_t previousTempo = Doc.TempoClass;
@@ -256,6 +354,7 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
         Doc.TempoClass = previousTempo;
         Doc.Mode = previousMode;
         DiscardRun({}, false);
+        keepSideEdit();
         RefreshDocumentView();
         m_view.ShowPlayer();
         throw;
@@ -265,11 +364,18 @@ std::int32_t DocumentPipeline::RerunNoteStage() {
         Doc.TempoClass = previousTempo;
         Doc.Mode = previousMode;
         DiscardRun({}, false);
+        keepSideEdit();
         RefreshDocumentView();
         m_view.ShowPlayer();
         return -1;
     }
-    AdoptWork(m_docIsRecording);
+    // The previous analysis files stay with the step for undo; the scratch tables go.
+    WavHead scratch = std::move(Doc);
+    Doc = Work;
+    AnalysisState{}.ApplyTo(scratch);
+    ForgetSharedNames(scratch, Doc);
+    DeleteWorkFiles(scratch, false);
+    m_history.Push(std::make_unique<RerunCommand>(stepName, before, AnalysisState::Of(Doc)));
     m_view.GridFileBuilt(false);
     RefreshDocumentView();
     return 0;
@@ -282,7 +388,7 @@ std::int32_t DocumentPipeline::ApplyTempoChoice() {
     if (TempoChoice == Doc.TempoClass || Doc.IntenFileName.empty()) {
         return 0;
     }
-    return RerunNoteStage();
+    return RerunNoteStage("Tempo");
 }
 
 std::int32_t DocumentPipeline::ApplyModeChoice(AnalysisMode mode) {
@@ -293,7 +399,8 @@ std::int32_t DocumentPipeline::ApplyModeChoice(AnalysisMode mode) {
     if (!HasDocument() || Doc.Mode == mode) {
         return 0;
     }
-    const std::int32_t result = RerunNoteStage();
+    const std::int32_t result =
+        RerunNoteStage(mode == AnalysisMode::Melody ? "Melody analysis" : "Classic analysis");
     if (result != 0) {
         ModeChoice = Doc.Mode;
     }
@@ -335,6 +442,7 @@ std::int32_t DocumentPipeline::FileSaveMidi() {
     }
     if (written.empty()) return -1;
     if (const std::string reason = pending.Commit(); !reason.empty()) throw FileIoError(chosen, "write", reason);
+    m_history.MarkSaved();
     return 0;
 }
 
@@ -368,6 +476,7 @@ void DocumentPipeline::Refresh(bool fillGrid) {
 }
 
 void DocumentPipeline::Close() {
+    m_history.Clear();
     DeleteWorkFiles(Doc, DocWavIsWorkFile());
     m_docIsRecording = false;
     m_docImportedFrom.clear();

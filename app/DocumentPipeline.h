@@ -11,6 +11,8 @@
 #include "engine/TNote.h"
 #include "engine/WavHead.h"
 #include "engine/WavProc.h"
+#include "panes/EditHistory.h"
+#include "panes/PaneHost.h"
 
 #include <cstdint>
 #include <deque>
@@ -21,6 +23,8 @@
 namespace ruvo {
 
 class IShell;
+struct AnalysisState;
+struct NoteEdit;
 
 // Result of a command refused because a conversion is running.
 constexpr std::int32_t kRefusedBusy = -3;
@@ -61,8 +65,23 @@ public:
 
     // The note stage and grid file again on the document after an edit or a new tempo class
     // (TempoChoice), after the alert. Runs on new files: a cancel or failure leaves the
-    // document exactly as it was. 0 done, -1 declined, failed or cancelled, kRefusedBusy.
-    std::int32_t RerunNoteStage();
+    // document exactly as it was. The run is the history's step `stepName`, which keeps the
+    // previous files. 0 done, -1 declined, failed or cancelled, kRefusedBusy.
+    std::int32_t RerunNoteStage(const std::string& stepName = "Re-run");
+    // A side file's frames first .. last set to `value` (into a new file; the old one is kept
+    // for undo) and the note stage re-run, as one step; a declined or failed re-run leaves the
+    // side file changed, still one step. 0 re-run, -1 not, kRefusedBusy.
+    std::int32_t EditSideFile(SideFile file, std::int32_t first, std::int32_t last, double value);
+    // A grid edit written into the note table and the grid file as a step of the history.
+    void CommitNoteEdit(const NoteEdit& edit, const std::string& stepName);
+    // Reverts the latest step or re-applies the latest undone one, and shows the document.
+    // 0 done, -1 nothing to do, kRefusedBusy. A file error throws FileIoError (the history
+    // stays where it was, the view shows the files as they are).
+    std::int32_t Undo();
+    std::int32_t Redo();
+    const EditHistory& History() const { return m_history; }
+    // The document has edits or re-runs not saved as MIDI, or is a recording not saved.
+    bool Modified() const;
     // After the tempo dialog: re-runs when TempoChoice differs from the document's class and
     // a document exists. 0 when nothing had to change.
     std::int32_t ApplyTempoChoice();
@@ -126,6 +145,9 @@ private:
     // The document's WAV file is a work file: a recording or an imported copy.
     bool DocWavIsWorkFile() const { return m_docIsRecording || !m_docImportedFrom.empty(); }
     bool GiveNoteFilesNewNames(WavHead& rec);
+    std::int32_t Rerun(const std::string& stepName, const AnalysisState* sideEditBefore);
+    // After an undo or redo: the choices follow the document, Work mirrors it, it is shown.
+    void ShowHistoryStep();
 
     IDocumentView& m_view;
     IProgressView& m_progress;
@@ -141,6 +163,8 @@ private:
     std::string m_docImportedFrom;  // the file the document's copy was imported from
     bool m_importWithoutAsking = false;
     std::string m_runCopyName;  // the imported copy the running conversion analyses
+    EditHistory m_history;       // the document's steps; cleared with the document
+    bool m_recordingSaved = false;  // the recording that is the document was saved by the user
 };
 
 }  // namespace ruvo

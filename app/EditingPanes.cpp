@@ -150,6 +150,12 @@ void EditingPanes::RefreshDocumentView() { m_pipeline.RefreshDocumentView(); }
 
 std::int32_t EditingPanes::RerunNoteStage() { return m_pipeline.RerunNoteStage(); }
 
-void EditingPanes::CommitNoteEdit(const NoteEdit& edit) { ApplyNoteEdit(m_pipeline.Doc, edit); }
+std::int32_t EditingPanes::EditSideFile(SideFile file, std::int32_t first, std::int32_t last, double value) {
+    return m_pipeline.EditSideFile(file, first, last, value);
+}
+
+void EditingPanes::CommitNoteEdit(const NoteEdit& edit, const std::string& stepName) {
+    m_pipeline.CommitNoteEdit(edit, stepName);
+}
 
 }  // namespace ruvo

@@ -63,7 +63,8 @@ public:
     void RefreshStatus() override;
     void RefreshDocumentView() override;
     std::int32_t RerunNoteStage() override;
-    void CommitNoteEdit(const NoteEdit& edit) override;
+    std::int32_t EditSideFile(SideFile file, std::int32_t first, std::int32_t last, double value) override;
+    void CommitNoteEdit(const NoteEdit& edit, const std::string& stepName) override;
 
 private:
     void CreateWaveform(QWidget& client);

@@ -19,12 +19,14 @@
 #include "components/KSavePos.h"
 #include "engine/EngineHost.h"
 #include "import/ImportFormats.h"
+#include "panes/EditHistory.h"
 #include "panes/KeyBoardPane.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/NoteGridPane.h"
 #include "panes/Scales.h"
 #include "panes/StrCGrid.h"
 #include "platform/ISettingsStore.h"
+#include "panes/ThresholdPane.h"
 #include "platform/IShell.h"
 #include "platform/qt/FluidMidiOut.h"
 #include "platform/qt/PathConvert.h"
@@ -244,6 +246,7 @@ void TRuvoAppForm::CreateMenus() {
     m_fileExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     m_fileExit->setStatusTip(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了"));
 
+    CreateEditMenu();
     QMenu* setting = menuBar()->addMenu(QStringLiteral("&Setting"));
     m_tenpomenu = setting->addAction(QStringLiteral("&Tempo..."), this, &TRuvoAppForm::TenpomenuClick);
     m_tenpomenu->setObjectName(QStringLiteral("Tenpomenu"));
@@ -264,6 +267,51 @@ void TRuvoAppForm::CreateMenus() {
     m_aboutApplication->setObjectName(QStringLiteral("AboutApplication1"));
     m_helpBrowser = help->addAction(QStringLiteral("&Help Browser"), this, &TRuvoAppForm::HelpBrouser1Click);
     m_helpBrowser->setObjectName(QStringLiteral("HelpBrouser1"));
+}
+
+void TRuvoAppForm::CreateEditMenu() {
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    m_editUndo = edit->addAction(QStringLiteral("&Undo"), this, &TRuvoAppForm::EditUndoClick);
+    m_editUndo->setObjectName(QStringLiteral("EditUndoItem"));
+    m_editUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    m_editRedo = edit->addAction(QStringLiteral("&Redo"), this, &TRuvoAppForm::EditRedoClick);
+    m_editRedo->setObjectName(QStringLiteral("EditRedoItem"));
+    m_editRedo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(edit, &QMenu::aboutToShow, this, &TRuvoAppForm::ShowEditSteps);
+    m_editUndo->setEnabled(false);
+    m_editRedo->setEnabled(false);
+}
+
+void TRuvoAppForm::ShowEditSteps() {
+    if (!m_pipeline || m_editUndo == nullptr) {
+        return;
+    }
+    const EditHistory& history = m_pipeline->History();
+    const bool idle = !m_pipeline->Busy();
+    const auto show = [idle](QAction* item, const QString& verb, const std::string& step, const QString& what) {
+        const QString name = QString::fromStdString(step);
+        item->setText(name.isEmpty() ? verb : verb + QLatin1Char(' ') + name);
+        item->setEnabled(idle && !name.isEmpty());
+        item->setStatusTip(name.isEmpty() ? what : what + QStringLiteral(": ") + name + QLatin1Char('.'));
+    };
+    show(m_editUndo, QStringLiteral("&Undo"), history.UndoName(),
+         QStringLiteral("Take back the last edit of the notes, the threshold, the harmonics, the tempo or the "
+                        "analysis"));
+    show(m_editRedo, QStringLiteral("&Redo"), history.RedoName(), QStringLiteral("Do again the edit taken back"));
+}
+
+void TRuvoAppForm::EditUndoClick() { HistoryStep(true); }
+
+void TRuvoAppForm::EditRedoClick() { HistoryStep(false); }
+
+void TRuvoAppForm::HistoryStep(bool back) {
+    // A step in the middle of a drag would leave the drag acting on files it did not see.
+    if (m_pipeline->Busy() || m_panes->NoteGridEditor().Drag().Active != 0 ||
+        m_panes->ThresholdPane().ThresholdDrag() != 0) {
+        return;
+    }
+    Guarded([this, back] { (void)(back ? m_pipeline->Undo() : m_pipeline->Redo()); });
+    ShowModeChoice();
 }
 
 void TRuvoAppForm::CreateAnalysisItems(QMenu* setting) {
@@ -499,6 +547,7 @@ void TRuvoAppForm::closeEvent(QCloseEvent* event) {
 }
 
 void TRuvoAppForm::AfterCommand() {
+    ShowEditSteps();
     if (m_pipeline->Busy()) {
         return;
     }
@@ -686,6 +735,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     m_panes->Repaint();
     m_hTime->SetViewWidth(doc.ViewWidth);
     m_player->SetRecord(doc, m_pipeline->DocumentName());
+    ShowEditSteps();
 }
 
 void TRuvoAppForm::GridFileBuilt(bool fresh) {

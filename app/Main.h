@@ -76,6 +76,8 @@ public:
     QAction* FileImportAudioItem() const { return m_fileImportAudio; }
     QAction* FileSaveMidiFile() const { return m_fileSaveMidiFile; }
     QAction* FileExitItem() const { return m_fileExit; }
+    QAction* EditUndoItem() const { return m_editUndo; }
+    QAction* EditRedoItem() const { return m_editRedo; }
     QAction* Tenpomenu() const { return m_tenpomenu; }
     QAction* ClassicAnalysis1() const { return m_classicAnalysis; }
     QAction* MelodyAnalysis1() const { return m_melodyAnalysis; }
@@ -123,6 +125,9 @@ public slots:
     void FileImportAudio();
     void FileSaveMidi();
     void FileExit();
+    // "&Undo" and "&Redo": the latest step of the document's history, back or again.
+    void EditUndoClick();
+    void EditRedoClick();
     void TenpomenuClick();
     // The analysis items: converts with `mode` from now on, re-running the document shown.
     void AnalysisModeClick(AnalysisMode mode);
@@ -162,6 +167,11 @@ private:
     // The Open dialog with `title`, on the "Audio files" filter when `audio`; empty when
     // cancelled.
     QString ChooseInputFile(const QString& title, bool audio);
+    void CreateEditMenu();
+    // The Edit items name the steps they would take and are enabled only when there is one.
+    void ShowEditSteps();
+    // Undo (`back`) or redo, refused during a conversion or a drag on the panes.
+    void HistoryStep(bool back);
     void CreateAnalysisItems(QMenu* setting);
     // The analysis items' marks and the tempo command follow the pipeline's choice.
     void ShowModeChoice();
@@ -219,6 +229,8 @@ private:
     QAction* m_fileImportAudio = nullptr;     // owned by parent
     QAction* m_fileSaveMidiFile = nullptr;    // owned by parent
     QAction* m_fileExit = nullptr;            // owned by parent
+    QAction* m_editUndo = nullptr;            // owned by parent
+    QAction* m_editRedo = nullptr;            // owned by parent
     QAction* m_tenpomenu = nullptr;           // owned by parent
     QAction* m_classicAnalysis = nullptr;     // owned by parent
     QAction* m_melodyAnalysis = nullptr;      // owned by parent

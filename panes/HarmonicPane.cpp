@@ -73,8 +73,7 @@ void THarmonicPane::DoubleNoteMouseDown(Qt::MouseButton button, std::int32_t /*x
         return;
     }
     const double value = button == Qt::LeftButton ? 0.0 : kKeepHarmonics;
-    SetSideFileRun(doc.HarmonicFileName, doc.FrameCount, doc.SelStart, doc.SelEnd, value);
-    (void)m_host.RerunNoteStage();
+    (void)m_host.EditSideFile(SideFile::Harmonic, doc.SelStart, doc.SelEnd, value);
     m_box.update();
 }
 

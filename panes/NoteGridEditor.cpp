@@ -52,6 +52,15 @@ DragMode ChooseDragMode(std::int32_t x, std::int32_t left, std::int32_t right, b
     return mode;
 }
 
+const char* DropStepName(const NoteDrag& drag) {
+    switch (drag.Mode) {
+        case DragMode::dmPitch: return "Change pitch";
+        case DragMode::dmLength: return drag.CurEnd > drag.OrigEnd ? "Lengthen note" : "Shorten note";
+        case DragMode::dmShift: return "Move note";
+    }
+    return "Edit note";
+}
+
 std::optional<NoteEdit> DropEdit(const NoteDrag& drag) {
     switch (drag.Mode) {
         case DragMode::dmPitch: return NoteEdit::SwapRows(drag.CurStart, drag.CurEnd, drag.OrigRow, drag.CurRow);
@@ -125,7 +134,7 @@ void TNoteGridEditor::RestoreRun(std::int32_t col, std::int32_t row) {
         m_grid.SetCellColor(c, row, kWhite);
         end = c;
     }
-    Commit(NoteEdit::SetRun(start + 1, end, row, doc.PeakNoteValue));
+    Commit(NoteEdit::SetRun(start + 1, end, row, doc.PeakNoteValue), "Restore note");
     m_host.RefreshDocumentView();
 }
 
@@ -135,7 +144,7 @@ void TNoteGridEditor::AddNote(std::int32_t col, std::int32_t row) {
         m_grid.SetCellColor(c, row, kWhite);
         last = c;
     }
-    Commit(NoteEdit::SetRun(col, last, row, m_host.Doc().PeakNoteValue));
+    Commit(NoteEdit::SetRun(col, last, row, m_host.Doc().PeakNoteValue), "Add note");
     m_host.RefreshDocumentView();
 }
 
@@ -149,7 +158,7 @@ void TNoteGridEditor::GrabOrDelete(Qt::MouseButton button, std::int32_t col, std
     };
     const ColumnRun run = FindRun(col, m_host.Doc().FrameCount, note);
     if (button == Qt::RightButton) {
-        Commit(NoteEdit::SetRun(run.Start, run.End, row, 0.0));
+        Commit(NoteEdit::SetRun(run.Start, run.End, row, 0.0), "Delete note");
         const RedrawBatch batch(m_grid);
         for (std::int32_t c = run.Start; c <= run.End; ++c) {
             PaintCell(c, row, Qt::SolidPattern, kBlue);
@@ -175,9 +184,9 @@ void TNoteGridEditor::GrabOrDelete(Qt::MouseButton button, std::int32_t col, std
     }
 }
 
-void TNoteGridEditor::Commit(const NoteEdit& edit) {
+void TNoteGridEditor::Commit(const NoteEdit& edit, const char* stepName) {
     try {
-        m_host.CommitNoteEdit(edit);
+        m_host.CommitNoteEdit(edit, stepName);
     } catch (...) {
         m_drag.Active = 0;
         try {
@@ -260,7 +269,7 @@ void TNoteGridEditor::MidiDisp2MouseUp(Qt::MouseButton /*button*/, std::int32_t 
         return;
     }
     if (const std::optional<NoteEdit> edit = DropEdit(m_drag)) {
-        Commit(*edit);
+        Commit(*edit, DropStepName(m_drag));
     }
     m_host.RefreshDocumentView();
     m_drag.Active = 0;

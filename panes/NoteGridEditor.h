@@ -51,6 +51,8 @@ DragMode ChooseDragMode(std::int32_t x, std::int32_t left, std::int32_t right, b
 
 // The edit a drop commits, or nothing (an end dropped where it was).
 std::optional<NoteEdit> DropEdit(const NoteDrag& drag);
+// Its name in the edit history: "Move note", "Lengthen note", "Shorten note", "Change pitch".
+const char* DropStepName(const NoteDrag& drag);
 
 // The run of cells around column `col` that pass `test`: walking left while it holds (to
 // column 0 at most) and right from col + 1 while the column is below `limit` and it holds.
@@ -86,8 +88,9 @@ private:
     void RestoreRun(std::int32_t col, std::int32_t row);
     void AddNote(std::int32_t col, std::int32_t row);
     void GrabOrDelete(Qt::MouseButton button, std::int32_t col, std::int32_t row, std::int32_t x);
-    // Writes an edit; when it fails the view is rebuilt from the files as they are now.
-    void Commit(const NoteEdit& edit);
+    // Writes an edit as the history's step `stepName`; when it fails the view is rebuilt from
+    // the files as they are now.
+    void Commit(const NoteEdit& edit, const char* stepName);
     void PreviewPitch(std::int32_t row);
     void PreviewLength(std::int32_t col);
     void PreviewShift(std::int32_t col);

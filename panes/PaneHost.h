@@ -7,10 +7,14 @@
 #include "engine/WavHead.h"
 
 #include <cstdint>
+#include <string>
 
 namespace ruvo {
 
 struct NoteEdit;
+
+// The side files of the note stage that the strips edit.
+enum class SideFile { Threshold, Harmonic };
 
 class IPaneHost {
 public:
@@ -23,8 +27,12 @@ public:
     virtual void RefreshDocumentView() = 0;
     // The note stage again on the document's side files, after the alert; 0 done.
     virtual std::int32_t RerunNoteStage() = 0;
-    // Writes a grid edit into the note table and the grid file (throws on file errors).
-    virtual void CommitNoteEdit(const NoteEdit& edit) = 0;
+    // Sets frames first .. last of a side file to `value` and re-runs the note stage, after
+    // the alert, as one step of the history named after the strip; 0 done.
+    virtual std::int32_t EditSideFile(SideFile file, std::int32_t first, std::int32_t last, double value) = 0;
+    // Writes a grid edit into the note table and the grid file as the history's step
+    // `stepName` (throws on file errors).
+    virtual void CommitNoteEdit(const NoteEdit& edit, const std::string& stepName) = 0;
 };
 
 }  // namespace ruvo

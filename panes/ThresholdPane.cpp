@@ -152,8 +152,7 @@ void TThresholdPane::ThreadValueMouseUp(Qt::MouseButton /*button*/, std::int32_t
     }
     m_thresholdDrag = 0;
     const double margin = ThresholdMargin(y, m_box.height(), doc.PeakNoteValue);
-    SetSideFileRun(doc.ThresholdFileName, doc.FrameCount, doc.SelStart, doc.SelEnd, margin);
-    (void)m_host.RerunNoteStage();
+    (void)m_host.EditSideFile(SideFile::Threshold, doc.SelStart, doc.SelEnd, margin);
     m_thresholdDrag = 0;
 }
 

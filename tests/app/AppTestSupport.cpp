@@ -1,5 +1,7 @@
 #include "tests/app/AppTestSupport.h"
 
+#include "app/DocumentPipeline.h"
+
 #include "tests/testsupport/Signals.h"
 #include "tests/testsupport/WavWriter.h"
 
@@ -101,6 +103,14 @@ std::set<std::string> WorkFiles(const WavHead& doc) {
 std::set<std::string> WorkFileNames(const WavHead& doc) {
     std::set<std::string> names;
     for (const std::string& file : WorkFiles(doc)) {
+        names.insert(std::filesystem::path(file).filename().string());
+    }
+    return names;
+}
+
+std::set<std::string> DocumentAndKeptFiles(const DocumentPipeline& pipeline) {
+    std::set<std::string> names = WorkFileNames(pipeline.Doc);
+    for (const std::string& file : pipeline.History().KeptFiles()) {
         names.insert(std::filesystem::path(file).filename().string());
     }
     return names;

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+namespace ruvo {
+class DocumentPipeline;
+}
+
 namespace ruvo::apptest {
 
 // Where a fake progress display is when the pipeline asks it something.
@@ -89,6 +93,8 @@ void WriteGarbage(const std::string& path);
 std::set<std::string> WorkFiles(const WavHead& doc);
 // Names (without folder) of the work files `doc` names, sorted.
 std::set<std::string> WorkFileNames(const WavHead& doc);
+// Names of the work files of the pipeline's document and of those its history keeps.
+std::set<std::string> DocumentAndKeptFiles(const DocumentPipeline& pipeline);
 // Names of the files in `folder`, sorted.
 std::set<std::string> FilesIn(const std::string& folder);
 // Contents of every work file `doc` names.

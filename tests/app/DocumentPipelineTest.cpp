@@ -2,6 +2,7 @@
 // re-runs, recordings, the busy guard, the export and the clean-up of work files.
 
 #include "app/DocumentPipeline.h"
+#include "panes/NoteEdits.h"
 #include "app/DocumentStatus.h"
 #include "engine/FileIoError.h"
 #include "engine/TMakeMidi.h"
@@ -50,6 +51,8 @@ private slots:
     void TempoChoiceWithoutChangeDoesNothing();
     void MelodyChoiceReachesConversionsAndThresholdReruns();
     void CommandsAreRefusedWhileConverting();
+    void InterleavedEditsAndRerunsUndoAndRedoExactly();
+    void HistoryFilesGoWithTheDocument();
     void RecordingDuringConversionWaitsForIt();
     void ExportWritesAllButTheLastFrame();
     void ExportCancelledOrWithoutDocumentWritesNothing();
@@ -101,7 +104,7 @@ void DocumentPipelineTest::cleanup() {
 }
 
 void DocumentPipelineTest::ExpectOnlyDocumentFiles(const std::set<std::string>& extra) {
-    std::set<std::string> expected = WorkFileNames(m_pipeline->Doc);
+    std::set<std::string> expected = DocumentAndKeptFiles(*m_pipeline);
     expected.insert(extra.begin(), extra.end());
     QCOMPARE(FilesIn(TmpDir()), expected);
 }
@@ -350,10 +353,19 @@ void DocumentPipelineTest::RerunWithNewTempoReplacesNoteFiles() {
     QCOMPARE(doc.ViewWidth, before.ViewWidth);
     QCOMPARE(doc.SelEnd, before.SelEnd);
     ExpectOnlyDocumentFiles();
-    QVERIFY(!Exists(before.NoteIntenFileName));
-    QVERIFY(!Exists(before.MidiGridFileName));
+    // The previous files are kept for undo, which swaps them back with the tempo class.
+    QCOMPARE(m_pipeline->History().UndoName(), std::string("Tempo"));
+    QVERIFY(Exists(before.NoteIntenFileName));
     QCOMPARE(m_view.GridBuilds, 2);
     QVERIFY(m_view.PlayerVisible);
+    QCOMPARE(m_pipeline->Undo(), 0);
+    // The scratch tables are not part of the state: they are the latest run's.
+    WavHead expected = before;
+    expected.Temp1FileName = doc.Temp1FileName;
+    expected.Temp2FileName = doc.Temp2FileName;
+    QVERIFY(SameRecord(doc, expected));
+    QCOMPARE(m_pipeline->TempoChoice, kTempoFast);
+    ExpectOnlyDocumentFiles();
 }
 
 void DocumentPipelineTest::CancelledRerunLeavesDocumentExactly_data() {
@@ -442,6 +454,104 @@ void DocumentPipelineTest::MelodyChoiceReachesConversionsAndThresholdReruns() {
     QCOMPARE(ReadAll(doc.NoteIntenFileName), melody);
     QVERIFY(melody != atDefault);
     ExpectOnlyDocumentFiles();
+}
+
+namespace {
+
+// What a step must give back: the record's analysis names and fields and the bytes of the
+// files the user sees.
+struct Shown {
+    WavHead Doc;
+    std::string Notes;
+    std::string Grid;
+    std::string Threshold;
+    bool operator==(const Shown& other) const {
+        return SameAnalysis(other) && Notes == other.Notes && Grid == other.Grid && Threshold == other.Threshold;
+    }
+    bool SameAnalysis(const Shown& other) const {
+        return Doc.NoteIntenFileName == other.Doc.NoteIntenFileName &&
+               Doc.MidiGridFileName == other.Doc.MidiGridFileName &&
+               Doc.RawNoteFileName == other.Doc.RawNoteFileName &&
+               Doc.ThresholdFileName == other.Doc.ThresholdFileName && Doc.PeakNoteValue == other.Doc.PeakNoteValue &&
+               Doc.TempoClass == other.Doc.TempoClass;
+    }
+};
+
+Shown Snapshot(const WavHead& doc) {
+    return {doc, ReadAll(doc.NoteIntenFileName), ReadAll(doc.MidiGridFileName), ReadAll(doc.ThresholdFileName)};
+}
+
+}  // namespace
+
+// Edit, threshold re-run, edit; undo three times, redo twice: every state comes back exactly,
+// and a new edit then drops the redo step with the files only it kept.
+void DocumentPipelineTest::InterleavedEditsAndRerunsUndoAndRedoExactly() {
+    QCOMPARE(m_pipeline->OpenDocument(Input("a.wav")), 0);
+    const WavHead& doc = m_pipeline->Doc;
+    std::vector<Shown> states{Snapshot(doc)};
+    m_pipeline->CommitNoteEdit(NoteEdit::SetRun(5, 9, 40, doc.PeakNoteValue), "Add note");
+    states.push_back(Snapshot(doc));
+    QCOMPARE(m_pipeline->EditSideFile(SideFile::Threshold, 0, doc.FrameCount - 1, 0.05), 0);
+    states.push_back(Snapshot(doc));
+    QVERIFY(!states[2].SameAnalysis(states[1]));
+    m_pipeline->CommitNoteEdit(NoteEdit::SetRun(0, doc.FrameCount - 1, 40, 0.0), "Delete note");
+    states.push_back(Snapshot(doc));
+    QVERIFY(states[3].Grid != states[2].Grid);
+    QCOMPARE(m_pipeline->History().UndoName(), std::string("Delete note"));
+    QVERIFY(m_pipeline->Modified());
+
+    for (int state = 2; state >= 0; --state) {
+        QCOMPARE(m_pipeline->Undo(), 0);
+        QVERIFY(Snapshot(doc) == states[static_cast<std::size_t>(state)]);
+        ExpectOnlyDocumentFiles();
+    }
+    QCOMPARE(m_pipeline->Undo(), -1);
+    QVERIFY(!m_pipeline->Modified());
+    QCOMPARE(m_pipeline->History().RedoName(), std::string("Add note"));
+    QCOMPARE(m_pipeline->Redo(), 0);
+    QCOMPARE(m_pipeline->History().RedoName(), std::string("Threshold"));
+    QCOMPARE(m_pipeline->Redo(), 0);
+    QVERIFY(Snapshot(doc) == states[2]);
+    QCOMPARE(m_pipeline->Work.NoteIntenFileName, doc.NoteIntenFileName);
+
+    // Undo the re-run again and edit: the re-run's files go at once.
+    QCOMPARE(m_pipeline->Undo(), 0);
+    const std::set<std::string> withRedo = DocumentAndKeptFiles(*m_pipeline);
+    m_pipeline->CommitNoteEdit(NoteEdit::SetRun(20, 22, 10, 3.0), "Add note");
+    QVERIFY(!m_pipeline->History().CanRedo());
+    QVERIFY(!Exists(states[2].Doc.NoteIntenFileName));
+    QVERIFY(!Exists(states[2].Doc.ThresholdFileName));
+    QVERIFY(DocumentAndKeptFiles(*m_pipeline).size() < withRedo.size());
+    QCOMPARE(m_pipeline->History().StepCount(), std::size_t{2});
+}
+
+// The kept files are deleted with the document: a new document, a cancelled re-run (which
+// adds none), a cancelled conversion (the document and its steps stay) and the close.
+void DocumentPipelineTest::HistoryFilesGoWithTheDocument() {
+    QCOMPARE(m_pipeline->OpenDocument(Input("a.wav")), 0);
+    m_pipeline->TempoChoice = kTempoSlow;
+    QCOMPARE(m_pipeline->ApplyTempoChoice(), 0);
+    QVERIFY(!m_pipeline->History().KeptFiles().empty());
+    const std::set<std::string> kept = DocumentAndKeptFiles(*m_pipeline);
+
+    m_progress.CancelOnStart = static_cast<std::int32_t>(m_progress.StartSteps.size()) + 1;
+    m_progress.CancelAtStep = 5;
+    m_pipeline->TempoChoice = kTempoMedium;
+    QCOMPARE(m_pipeline->ApplyTempoChoice(), -1);
+    QCOMPARE(FilesIn(TmpDir()), kept);
+    m_progress.CancelOnStart = static_cast<std::int32_t>(m_progress.StartSteps.size()) + 1;
+    QCOMPARE(m_pipeline->OpenDocument(Input("b.wav")), -1);
+    QCOMPARE(FilesIn(TmpDir()), kept);
+    QCOMPARE(m_pipeline->History().UndoName(), std::string("Tempo"));
+
+    m_progress.CancelAtStep = -1;
+    QCOMPARE(m_pipeline->OpenDocument(Input("b.wav")), 0);
+    QVERIFY(!m_pipeline->History().CanUndo());
+    QCOMPARE(FilesIn(TmpDir()), WorkFileNames(m_pipeline->Doc));
+    m_pipeline->TempoChoice = kTempoFast;
+    QCOMPARE(m_pipeline->ApplyTempoChoice(), 0);
+    m_pipeline->Close();
+    QVERIFY(FilesIn(TmpDir()).empty());
 }
 
 void DocumentPipelineTest::CommandsAreRefusedWhileConverting() {

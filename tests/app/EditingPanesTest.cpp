@@ -27,6 +27,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QImage>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -122,6 +123,7 @@ private slots:
     void OneFrameDocumentPaintsAndClicks();
     void FailedRewriteIsShownAndFilesStayWhole();
     void MelodyDocumentStripsAndEdits();
+    void EditMenuNamesAndTakesTheSteps();
 
 private:
     QString InputQ(const char* name) const { return m_inputs.path() + QLatin1Char('/') + name; }
@@ -216,7 +218,7 @@ void EditingPanesTest::Load(const NoteModel& model) {
 void EditingPanesTest::ExpectFiles(const NoteModel& model) {
     QVERIFY(testsupport::ReadTable(Doc().NoteIntenFileName, kGridRows) == model.Notes);
     QVERIFY(testsupport::ReadSigned(Doc().MidiGridFileName) == model.Grid);
-    QCOMPARE(FilesIn(m_tmp->Path().string()), WorkFileNames(Doc()));
+    QCOMPARE(FilesIn(m_tmp->Path().string()), DocumentAndKeptFiles(m_form->Pipeline()));
 }
 
 void EditingPanesTest::GridGesturesRewriteBothFiles() {
@@ -412,7 +414,7 @@ void EditingPanesTest::ThresholdReleaseSetsSelectedMarginsAndReruns() {
     }
     QCOMPARE(testsupport::ReadDoubles(Doc().ThresholdFileName)[20], 0.000001);
     QVERIFY(m_host->Errors.empty());
-    QCOMPARE(FilesIn(m_tmp->Path().string()), WorkFileNames(Doc()));
+    QCOMPARE(FilesIn(m_tmp->Path().string()), DocumentAndKeptFiles(m_form->Pipeline()));
 }
 
 void EditingPanesTest::HarmonicClicksSetSelectedFramesAndRerun() {
@@ -457,7 +459,12 @@ void EditingPanesTest::CancelledAlertKeepsRewrittenSideFile() {
     QCOMPARE(keep[5], 1.0);
     QCOMPARE(keep[9], 0.0);
     QCOMPARE(ReadAll(Doc().NoteIntenFileName), notes);
-    QVERIFY(SameRecord(Doc(), before));
+    // The rewritten side file is a new file; the previous one is kept for undo.
+    QVERIFY(Doc().HarmonicFileName != before.HarmonicFileName);
+    WavHead expected = before;
+    expected.HarmonicFileName = Doc().HarmonicFileName;
+    QVERIFY(SameRecord(Doc(), expected));
+    QCOMPARE(m_form->Pipeline().History().UndoName(), std::string("Harmonic tone"));
 }
 
 // A document of a single frame (made from a converted one): every pane paints, and every
@@ -585,6 +592,53 @@ void EditingPanesTest::MelodyDocumentStripsAndEdits() {
     QVERIFY(harmonics->isEnabled());
     QVERIFY(harmonics->statusTip().startsWith("White means harmonic tones erased"));
     QVERIFY(threshold->statusTip().startsWith("Posiblility of remaind tone"));
+
+// The Edit menu sits between File and Setting; its items name the step they take, are
+// disabled without one, and give back the files of a grid gesture and of a threshold re-run.
+void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
+    Open("ten.wav");
+    m_form->Displayalert1()->setChecked(false);
+    QStringList menus;
+    for (QAction* menu : m_form->menuBar()->actions()) {
+        menus << menu->text();
+    }
+    QCOMPARE(menus.mid(0, 3), (QStringList{"&File", "&Edit", "&Setting"}));
+    QAction* undo = m_form->EditUndoItem();
+    QAction* redo = m_form->EditRedoItem();
+    QCOMPARE(undo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QCOMPARE(redo->shortcuts(),
+             (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}));
+    QVERIFY(!undo->isEnabled());
+    QVERIFY(!redo->isEnabled());
+
+    NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
+    Load(model);
+    QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(3, 30));
+    NoteModel added = model;
+    added.Set(3, 7, 30, Doc().PeakNoteValue, 110);
+    ExpectFiles(added);
+    QCOMPARE(undo->text(), QStringLiteral("&Undo Add note"));
+    QVERIFY(undo->isEnabled());
+    undo->trigger();
+    ExpectFiles(model);
+    QCOMPARE(undo->text(), QStringLiteral("&Undo"));
+    QVERIFY(!undo->isEnabled());
+    QCOMPARE(redo->text(), QStringLiteral("&Redo Add note"));
+    QVERIFY(redo->statusTip().endsWith(QStringLiteral(": Add note.")));
+    redo->trigger();
+    ExpectFiles(added);
+
+    const WavHead beforeRerun = Doc();
+    TPaintBox* strip = m_form->Panes().ThreadValue();
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(100, 20));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(120, 0));
+    QCOMPARE(undo->text(), QStringLiteral("&Undo Threshold"));
+    QVERIFY(Doc().NoteIntenFileName != beforeRerun.NoteIntenFileName);
+    undo->trigger();
+    QCOMPARE(Doc().NoteIntenFileName, beforeRerun.NoteIntenFileName);
+    QCOMPARE(Doc().ThresholdFileName, beforeRerun.ThresholdFileName);
+    ExpectFiles(added);
+    QCOMPARE(redo->text(), QStringLiteral("&Redo Threshold"));
     QVERIFY(m_host->Errors.empty());
 }
 

@@ -243,7 +243,7 @@ void MainWindowTest::cleanup() {
 }
 
 void MainWindowTest::ExpectOnlyDocumentFiles() {
-    QCOMPARE(FilesIn(m_tmp->Path().string()), WorkFileNames(Pipeline().Doc));
+    QCOMPARE(FilesIn(m_tmp->Path().string()), DocumentAndKeptFiles(Pipeline()));
 }
 
 void MainWindowTest::StartUpState() {
@@ -266,7 +266,7 @@ void MainWindowTest::StartUpState() {
     for (const QAction* menu : m_form->menuBar()->actions()) {
         menus << menu->text();
     }
-    QCOMPARE(menus, QStringList({"&File", "&Setting", "&Help"}));
+    QCOMPARE(menus, QStringList({"&File", "&Edit", "&Setting", "&Help"}));
     QCOMPARE(m_form->FileOpenItem()->text(), QString("&Open..."));
     QCOMPARE(m_form->FileOpenItem()->statusTip(), QString("既存のﾌｧｲﾙを開く"));
     QCOMPARE(m_form->FileSaveMidiFile()->text(), QString("&Save Midi file..."));
@@ -544,7 +544,7 @@ void MainWindowTest::TempoDialogWithAndWithoutAlert() {
 
 void MainWindowTest::AnalysisModeFromTheMenu() {
     QStringList items;
-    for (const QAction* item : m_form->menuBar()->actions().at(1)->menu()->actions()) {
+    for (const QAction* item : m_form->menuBar()->actions().at(2)->menu()->actions()) {
         items << item->text();
     }
     QCOMPARE(items, QStringList({"&Tempo...", "&Classic analysis", "&Melody (one voice)", "", "&Keep leading silence",
