@@ -592,6 +592,8 @@ void EditingPanesTest::MelodyDocumentStripsAndEdits() {
     QVERIFY(harmonics->isEnabled());
     QVERIFY(harmonics->statusTip().startsWith("White means harmonic tones erased"));
     QVERIFY(threshold->statusTip().startsWith("Posiblility of remaind tone"));
+    QVERIFY(m_host->Errors.empty());
+}
 
 // The Edit menu sits between File and Setting; its items name the step they take, are
 // disabled without one, and give back the files of a grid gesture and of a threshold re-run.
