@@ -45,7 +45,7 @@ set(CPACK_PACKAGE_VENDOR Ruvo)
 set(CPACK_PACKAGE_CONTACT "Ruvo developers <developers@ruvo.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "melody to MIDI converter")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Ruvo turns a melody recorded in a WAV file into a Standard MIDI File. The notes found are\n"
+    "Ruvo turns a melody recorded in a sound file into a Standard MIDI File. The notes found are\n"
     "shown as a piano roll beside the waveform, where they can be corrected before the MIDI\n"
     "file is saved. A melody analysis follows one voice; the classic analysis keeps every\n"
     "spectral peak above a threshold.\n"
