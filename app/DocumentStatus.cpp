@@ -13,7 +13,8 @@ std::string CaptionText(const WavHead& doc, const std::string& fileName) {
     if (doc.MidiGridFileName.empty()) {
         return "Ruvo";
     }
-    return "Ruvo - " + (fileName.empty() ? doc.FileName : fileName) + (doc.Mode == AnalysisMode::Melody ? " (melody mode)" : "");
+    return "Ruvo - " + (fileName.empty() ? doc.FileName : fileName) +
+           (doc.Mode == AnalysisMode::Melody ? " (melody mode)" : "");
 }
 
 std::string FrameTimeText(std::int32_t frames) {

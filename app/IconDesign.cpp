@@ -20,11 +20,11 @@ struct PathPiece {
 };
 
 struct Shape {
-    QRectF Box;                       // a rounded box when Pieces is empty
-    double Radius = 0.0;              // of the box's corners
-    std::vector<PathPiece> Pieces;    // otherwise an open path that is stroked
-    QColor Fill;                      // of a box
-    QColor Stroke;                    // of a path
+    QRectF Box;                     // a rounded box when Pieces is empty
+    double Radius = 0.0;            // of the box's corners
+    std::vector<PathPiece> Pieces;  // otherwise an open path that is stroked
+    QColor Fill;                    // of a box
+    QColor Stroke;                  // of a path
     double StrokeWidth = 0.0;
 };
 
@@ -118,9 +118,8 @@ QString ProgramIconSvg() {
                 data += QStringLiteral("M%1 %2").arg(Number(piece.Points[0].x()), Number(piece.Points[0].y()));
             } else {
                 data += QStringLiteral(" C%1 %2 %3 %4 %5 %6")
-                            .arg(Number(piece.Points[0].x()), Number(piece.Points[0].y()),
-                                 Number(piece.Points[1].x()), Number(piece.Points[1].y()),
-                                 Number(piece.Points[2].x()), Number(piece.Points[2].y()));
+                            .arg(Number(piece.Points[0].x()), Number(piece.Points[0].y()), Number(piece.Points[1].x()),
+                                 Number(piece.Points[1].y()), Number(piece.Points[2].x()), Number(piece.Points[2].y()));
             }
         }
         svg += QStringLiteral(

@@ -21,14 +21,15 @@ int main(int argc, char* argv[]) {
     // Answered before the window system is needed, so that they work on a text console.
     const std::string_view first = argc > 1 ? std::string_view(argv[1]) : std::string_view();
     if (first == "--help" || first == "-h") {
-        std::fputs("Usage: ruvo [FILE]\n"
-                   "Opens the window that turns the melody of a sound file into a MIDI file;\n"
-                   "FILE is converted at once. To convert without a window: ruvo-convert --help.\n"
-                   "\n"
-                   "Options:\n"
-                   "  -h, --help     show this text\n"
-                   "      --version  show the version\n",
-                   stdout);
+        std::fputs(
+            "Usage: ruvo [FILE]\n"
+            "Opens the window that turns the melody of a sound file into a MIDI file;\n"
+            "FILE is converted at once. To convert without a window: ruvo-convert --help.\n"
+            "\n"
+            "Options:\n"
+            "  -h, --help     show this text\n"
+            "      --version  show the version\n",
+            stdout);
         return 0;
     }
     if (first == "--version") {

@@ -448,7 +448,8 @@ void DocumentPipelineTest::MelodyChoiceReachesConversionsAndThresholdReruns() {
     // melody mode: the table is the one a fresh melody conversion makes at that margin.
     const WavHead& doc = m_pipeline->Doc;
     const std::string atDefault = ReadAll(doc.NoteIntenFileName);
-    testsupport::WriteDoubles(doc.ThresholdFileName, std::vector<double>(static_cast<std::size_t>(doc.FrameCount), kNarrow));
+    testsupport::WriteDoubles(doc.ThresholdFileName,
+                              std::vector<double>(static_cast<std::size_t>(doc.FrameCount), kNarrow));
     QCOMPARE(m_pipeline->RerunNoteStage(), 0);
     QCOMPARE(doc.Mode, AnalysisMode::Melody);
     QCOMPARE(ReadAll(doc.NoteIntenFileName), melody);

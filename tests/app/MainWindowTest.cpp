@@ -564,7 +564,7 @@ void MainWindowTest::AnalysisModeFromTheMenu() {
     }
     ExpectModeShown(*m_form, AnalysisMode::Melody, false);
     QCOMPARE(m_form->TenpoBtn()->statusTip(), QString("Melody mode does not use the tempo; choose Classic analysis "
-                                                       "to set it."));
+                                                      "to set it."));
 
     // A melody document of a held tone: one note per frame, all of them the tone's.
     Open("tone.wav");
