@@ -220,7 +220,8 @@ bool TPlayer::IsRecording() const { return m_waveIn->Recording(); }
 void TPlayer::UpdateSound() {
     m_haveOutput = TMediaPlayer::OutputAvailable();
     m_haveInput = !PushSink::DefaultInput().isNull();
-    m_haveSoundFont = !FluidSynth::FindSoundFont().empty();
+    // Once there, the soundfont stays; only a missing one is looked for again.
+    m_haveSoundFont = m_haveSoundFont || !FluidSynth::FindSoundFont().empty();
     QStringList missing;
     if (!m_haveOutput) {
         missing << QStringLiteral("no sound output");
