@@ -14,7 +14,7 @@ RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" "${RUVO_PACKAGE_PACKAGES[@]}" xv
                     pulseaudio-utils sox libsox-fmt-mp3 python3-mido desktop-file-utils appstream man-db)
 
 ruvo_log() {
-    printf '== %s\n' "$*"
+    printf '== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"
 }
 
 # Installs those of the named Debian packages that are missing; apt-get update runs only then.
