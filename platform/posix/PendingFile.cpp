@@ -18,6 +18,7 @@ namespace {
 constexpr const char* kPrefix = ".ruvo-";
 constexpr const char* kSuffix = ".part";
 constexpr std::size_t kUniqueChars = 6;
+bool g_allowUnnamed = true;
 
 bool IsPendingName(const std::string& name) {
     const std::size_t prefix = std::strlen(kPrefix);
@@ -67,6 +68,8 @@ int RemoveStrayPendingFiles(const fs::path& folder) {
     return removed;
 }
 
+void TPendingFile::AllowUnnamed(bool allow) { g_allowUnnamed = allow; }
+
 TPendingFile::~TPendingFile() { Discard(); }
 
 void TPendingFile::Discard() {
@@ -85,7 +88,8 @@ std::string TPendingFile::Create(const fs::path& target) {
     static std::set<std::string> swept;
     if (swept.insert(fs::absolute(folder).lexically_normal().string()).second) RemoveStrayPendingFiles(folder);
 
-    m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, CreationMode());
+    errno = EOPNOTSUPP;
+    m_fd = g_allowUnnamed ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, CreationMode()) : -1;
     if (m_fd >= 0) {
         m_unnamed = true;
         m_writePath = "/proc/self/fd/" + std::to_string(m_fd);

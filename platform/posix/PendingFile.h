@@ -26,6 +26,9 @@ public:
     // success, else the system's reason.
     std::string Commit();
 
+    // For tests: off, Create takes a short name as on a file system without unnamed files.
+    static void AllowUnnamed(bool allow);
+
 private:
     void Discard();
 

@@ -1,0 +1,79 @@
+#include "platform/posix/PendingFile.h"
+
+#include "tests/testsupport/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace ruvo;
+using namespace ruvo::testsupport;
+
+namespace {
+
+void WriteThrough(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Both ways of writing, unnamed and under a short locked name: the target appears only whole,
+// replaces an existing one only whole, and nothing else is ever left beside it.
+class PendingFileTest : public ::testing::TestWithParam<bool> {
+protected:
+    PendingFileTest() { TPendingFile::AllowUnnamed(GetParam()); }
+    ~PendingFileTest() override { TPendingFile::AllowUnnamed(true); }
+    TempDir dir;
+};
+
+TEST_P(PendingFileTest, TargetAppearsWholeOrNotAtAll) {
+    // The longest name the file system takes: the short name does not grow with it.
+    const std::string target = dir.File(std::string(251, 'n') + ".mid");
+    for (const std::string text : {"first", "second, longer"}) {
+        TPendingFile pending;
+        ASSERT_EQ(pending.Create(target), "");
+        EXPECT_EQ(pending.WritePath().rfind(GetParam() ? "/proc/self/fd/" : dir.File(".ruvo-"), 0), 0u)
+            << pending.WritePath();
+        WriteThrough(pending.WritePath(), text);
+        EXPECT_NE(Contents(target), text) << "nothing in place before the commit";
+        EXPECT_EQ(RemoveStrayPendingFiles(dir.Path()), 0) << "a live writer's file is never swept";
+        ASSERT_EQ(pending.Commit(), "");
+        EXPECT_EQ(Contents(target), text);
+        EXPECT_EQ(dir.FileNames(), std::vector<std::string>{std::string(251, 'n') + ".mid"});
+    }
+    {
+        TPendingFile discarded;
+        ASSERT_EQ(discarded.Create(target), "");
+        WriteThrough(discarded.WritePath(), "partial");
+    }
+    EXPECT_EQ(Contents(target), "second, longer") << "a discarded write leaves the target alone";
+    EXPECT_EQ(dir.FileNames().size(), 1u);
+
+    TPendingFile nowhere;
+    EXPECT_EQ(nowhere.Create(dir.File("missing/x.mid")), "No such file or directory");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, PendingFileTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                             return std::string(row.param ? "Unnamed" : "ShortName");
+                         });
+
+TEST(StrayPendingFileTest, OnlyOrphanedShortNamesOfThePatternGo) {
+    TempDir dir;
+    for (const char* name : {".ruvo-Ab12cd.part", ".ruvo-Ab12cd.partial", ".ruvo-x.part", "song.mid"})
+        WriteThrough(dir.File(name), "x");
+    EXPECT_EQ(RemoveStrayPendingFiles(dir.Path()), 1);
+    EXPECT_EQ(dir.FileNames(), (std::vector<std::string>{".ruvo-Ab12cd.partial", ".ruvo-x.part", "song.mid"}));
+}
+
+}  // namespace
