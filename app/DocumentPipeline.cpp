@@ -4,6 +4,7 @@
 
 #include "engine/Conversion.h"
 #include "engine/FileIoError.h"
+#include "engine/RawFile.h"
 #include "engine/UFile.h"
 #include "engine/WorkFiles.h"
 #include "panes/NoteEditCommand.h"
@@ -76,6 +77,11 @@ DocumentPipeline::~DocumentPipeline() { Close(); }
 std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool isRecording) {
     if (m_busy) {
         return kRefusedBusy;
+    }
+    // The document shown is replaced only when its unsaved work was saved or given up; a
+    // recording that arrives must go somewhere, so its question cannot be cancelled.
+    if (!fileName.empty() && ConfirmClose(!isRecording) != 0) {
+        return -1;
     }
     BusyScope busy(*this);
     m_view.HidePlayer();
@@ -314,8 +320,86 @@ void DocumentPipeline::ShowHistoryStep() {
     RefreshDocumentView();
 }
 
-bool DocumentPipeline::Modified() const {
-    return HasDocument() && (m_history.Modified() || (m_docIsRecording && !m_recordingSaved));
+bool DocumentPipeline::Modified() const { return HasDocument() && (m_history.Modified() || m_docIsRecording); }
+
+std::int32_t DocumentPipeline::ConfirmClose(bool canCancel) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    while (Modified()) {
+        const std::string name = std::filesystem::path(DocumentName()).filename().string();
+        const bool recording = m_docIsRecording;
+        const bool edits = m_history.Modified();
+        const std::string question = !recording ? "Save the MIDI file of " + name + " before closing?"
+                                     : edits    ? "Save the recording " + name + " and its MIDI file before closing?"
+                                                : "Save the recording " + name + " before closing?";
+        switch (m_view.AskSaveBeforeClose(question, canCancel)) {
+            case CloseAnswer::Cancel:
+                if (canCancel) {
+                    return -1;
+                }
+                continue;
+            case CloseAnswer::Discard: return 0;
+            case CloseAnswer::Save: break;
+        }
+        if ((recording && SaveRecordingAs() != 0) || (edits && FileSaveMidi() != 0)) {
+            if (canCancel) {
+                return -1;
+            }
+            continue;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+std::int32_t DocumentPipeline::SaveRecordingAs() {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    if (!HasDocument() || !m_docIsRecording) {
+        return -1;
+    }
+    BusyScope busy(*this);
+    std::string chosen;
+    if (!m_view.ChooseRecordingFileName(chosen) || chosen.empty() || chosen == Doc.FileName) {
+        return -1;
+    }
+    // Written whole beside the chosen name and put in place when complete.
+    TPendingFile pending;
+    if (const std::string reason = pending.Create(chosen); !reason.empty()) {
+        throw FileIoError(chosen, "write", reason);
+    }
+    {
+        RawFile in;
+        RawFile out;
+        in.Open(Doc.FileName, RawFile::Mode::Read);
+        out.Open(pending.WritePath(), RawFile::Mode::Write);
+        std::vector<char> chunk(std::size_t{1} << 20);
+        while (const std::size_t got = in.Read(chunk.data(), chunk.size())) {
+            out.Write(chunk.data(), got);
+        }
+        in.Close();
+        out.Close();
+    }
+    if (const std::string reason = pending.Commit(); !reason.empty()) {
+        throw FileIoError(chosen, "write", reason);
+    }
+    // The document reads its sound from the user's file now; the work file goes.
+    RemoveFile(Doc.FileName);
+    Doc.FileName = chosen;
+    Work.FileName = chosen;
+    m_docIsRecording = false;
+    RefreshStatus();
+    return 0;
+}
+
+std::string DocumentPipeline::ReleaseRecording() {
+    if (!m_docIsRecording || Doc.FileName.empty()) {
+        return {};
+    }
+    m_docIsRecording = false;
+    return Doc.FileName;
 }
 
 std::int32_t DocumentPipeline::Rerun(const std::string& stepName, const AnalysisState* sideEditBefore) {

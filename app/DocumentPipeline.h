@@ -82,6 +82,18 @@ public:
     const EditHistory& History() const { return m_history; }
     // The document has edits or re-runs not saved as MIDI, or is a recording not saved.
     bool Modified() const;
+    // Before the document is closed or replaced: when Modified(), asks once; Save runs the
+    // saves it needs (the recording's, the MIDI export). 0 go on, -1 keep the document
+    // (Cancel, or a save that did not happen), kRefusedBusy. Without `canCancel` the question
+    // is asked until the work is saved or discarded.
+    std::int32_t ConfirmClose(bool canCancel = true);
+    // Writes the recording that is the document as a WAV file of the user's choice; it is the
+    // user's file from then on (the document's file, never deleted). 0 written, -1 cancelled,
+    // failed or no recording, kRefusedBusy.
+    std::int32_t SaveRecordingAs();
+    // The recording that is the document stops being a work file, so that it outlives the
+    // close; its name, or empty when the document is no recording.
+    std::string ReleaseRecording();
     // After the tempo dialog: re-runs when TempoChoice differs from the document's class and
     // a document exists. 0 when nothing had to change.
     std::int32_t ApplyTempoChoice();
@@ -164,7 +176,6 @@ private:
     bool m_importWithoutAsking = false;
     std::string m_runCopyName;  // the imported copy the running conversion analyses
     EditHistory m_history;       // the document's steps; cleared with the document
-    bool m_recordingSaved = false;  // the recording that is the document was saved by the user
 };
 
 }  // namespace ruvo

@@ -52,6 +52,7 @@
 #include <QUrl>
 #include <QToolButton>
 
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <map>
@@ -240,6 +241,12 @@ void TRuvoAppForm::CreateMenus() {
     m_fileSaveMidiFile = file->addAction(QStringLiteral("&Save Midi file..."), this, &TRuvoAppForm::FileSaveMidi);
     m_fileSaveMidiFile->setObjectName(QStringLiteral("FileSaveMidiFile"));
     m_fileSaveMidiFile->setEnabled(false);
+    m_fileSaveRecording = file->addAction(QStringLiteral("Save &recording as..."), this,
+                                          &TRuvoAppForm::FileSaveRecording);
+    m_fileSaveRecording->setObjectName(QStringLiteral("FileSaveRecordingItem"));
+    m_fileSaveRecording->setStatusTip(
+        QStringLiteral("Save the recording as a WAV file of your own; otherwise it is deleted with the document"));
+    m_fileSaveRecording->setEnabled(false);
     file->addSeparator();
     m_fileExit = file->addAction(QStringLiteral("E&xit"), this, &TRuvoAppForm::FileExit);
     m_fileExit->setObjectName(QStringLiteral("FileExitItem"));
@@ -298,6 +305,9 @@ void TRuvoAppForm::ShowEditSteps() {
          QStringLiteral("Take back the last edit of the notes, the threshold, the harmonics, the tempo or the "
                         "analysis"));
     show(m_editRedo, QStringLiteral("&Redo"), history.RedoName(), QStringLiteral("Do again the edit taken back"));
+    if (m_fileSaveRecording != nullptr) {
+        m_fileSaveRecording->setEnabled(idle && m_pipeline->DocIsRecording());
+    }
 }
 
 void TRuvoAppForm::EditUndoClick() { HistoryStep(true); }
@@ -531,6 +541,16 @@ void TRuvoAppForm::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (!m_keepOnClose) {
+        std::int32_t answer = 0;
+        Guarded([this, &answer] { answer = m_pipeline->ConfirmClose(); });
+        if (answer != 0) {
+            event->ignore();
+            return;
+        }
+    } else if (const std::string recording = m_pipeline->ReleaseRecording(); !recording.empty()) {
+        std::fprintf(stderr, "ruvo: the recording is kept as %s\n", m_keepOnClose(recording).c_str());
+    }
     // FormClose: the work files of the document (and of a recording that is the document)
     // are gone when the program ends.
     m_pipeline->Close();
@@ -623,6 +643,40 @@ void TRuvoAppForm::FileSaveMidi() {
 }
 
 void TRuvoAppForm::FileExit() { close(); }
+
+void TRuvoAppForm::FileSaveRecording() {
+    Guarded([this] { (void)m_pipeline->SaveRecordingAs(); });
+}
+
+void TRuvoAppForm::CloseWithoutAsking(std::function<std::string(const std::string&)> keep) {
+    m_keepOnClose = keep ? std::move(keep) : [](const std::string& name) { return name; };
+    close();
+}
+
+CloseAnswer TRuvoAppForm::AskSaveBeforeClose(const std::string& question, bool canCancel) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ruvo"), FileNameFromEngine(question),
+                    QMessageBox::Save | QMessageBox::Discard | (canCancel ? QMessageBox::Cancel : QMessageBox::NoButton),
+                    this);
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+        case QMessageBox::Save: return CloseAnswer::Save;
+        case QMessageBox::Discard: return CloseAnswer::Discard;
+        default: return canCancel ? CloseAnswer::Cancel : CloseAnswer::Save;
+    }
+}
+
+bool TRuvoAppForm::ChooseRecordingFileName(std::string& name) {
+    QFileDialog dialog(this, QStringLiteral("Save recording"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("WAV file (*.wav)"));
+    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return false;
+    }
+    name = FileNameToEngine(dialog.selectedFiles().constFirst());
+    return true;
+}
 
 void TRuvoAppForm::TenpomenuClick() {
     if (m_pipeline->Busy()) {

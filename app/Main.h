@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,6 +77,7 @@ public:
     QAction* FileImportAudioItem() const { return m_fileImportAudio; }
     QAction* FileSaveMidiFile() const { return m_fileSaveMidiFile; }
     QAction* FileExitItem() const { return m_fileExit; }
+    QAction* FileSaveRecordingItem() const { return m_fileSaveRecording; }
     QAction* EditUndoItem() const { return m_editUndo; }
     QAction* EditRedoItem() const { return m_editRedo; }
     QAction* Tenpomenu() const { return m_tenpomenu; }
@@ -102,6 +104,11 @@ public:
     // Note symbols by note grid row (image r shows note 71 - r); empty once the window closed.
     const std::vector<QPixmap>& OnpuImageList() const { return m_onpuImageList; }
 
+    // Closes without the question (a termination signal); a recording not saved outlives
+    // the program through `keep`, which moves a work file out of the work folder and returns
+    // its new name, printed on standard error.
+    void CloseWithoutAsking(std::function<std::string(const std::string&)> keep);
+
     // IDocumentView
     void ShowPlayer() override;
     void HidePlayer() override;
@@ -112,6 +119,8 @@ public:
     bool ChooseMidiFileName(std::string& name) override;
     void ShowStatusNote(const std::string& note) override;
     bool ConfirmImport(const std::string& question) override;
+    CloseAnswer AskSaveBeforeClose(const std::string& question, bool canCancel) override;
+    bool ChooseRecordingFileName(std::string& name) override;
     void FileConverted(const std::string& fileName) override;
 
 signals:
@@ -125,6 +134,8 @@ public slots:
     void FileImportAudio();
     void FileSaveMidi();
     void FileExit();
+    // "Save &recording as...": the recording that is the document, as the user's WAV file.
+    void FileSaveRecording();
     // "&Undo" and "&Redo": the latest step of the document's history, back or again.
     void EditUndoClick();
     void EditRedoClick();
@@ -229,6 +240,7 @@ private:
     QAction* m_fileImportAudio = nullptr;     // owned by parent
     QAction* m_fileSaveMidiFile = nullptr;    // owned by parent
     QAction* m_fileExit = nullptr;            // owned by parent
+    QAction* m_fileSaveRecording = nullptr;   // owned by parent
     QAction* m_editUndo = nullptr;            // owned by parent
     QAction* m_editRedo = nullptr;            // owned by parent
     QAction* m_tenpomenu = nullptr;           // owned by parent
@@ -244,6 +256,7 @@ private:
     QString m_soundStatusShown;               // what the status bar last said about sound
     std::vector<QPixmap> m_onpuImageList;
     bool m_destroying = false;
+    std::function<std::string(const std::string&)> m_keepOnClose;  // set: close without asking
     bool m_closePending = false;  // closed during a conversion: close after it
     bool m_closed = false;
     bool m_activatedOnce = false;

@@ -27,6 +27,9 @@ public:
     virtual bool CancelRequested() const = 0;
 };
 
+// The answers to the question before a document with unsaved work is closed or replaced.
+enum class CloseAnswer { Save, Discard, Cancel };
+
 class IDocumentView {
 public:
     virtual ~IDocumentView() = default;
@@ -49,6 +52,18 @@ public:
     // A one-line note about the file being converted (one that ends before its header says),
     // for the status bar.
     virtual void ShowStatusNote(const std::string& note) { static_cast<void>(note); }
+    // Asks once whether to save the document before it is closed or replaced; without
+    // `canCancel` only Save and Discard are offered.
+    virtual CloseAnswer AskSaveBeforeClose(const std::string& question, bool canCancel) {
+        static_cast<void>(question);
+        static_cast<void>(canCancel);
+        return CloseAnswer::Discard;
+    }
+    // Asks for the name of the WAV file a recording is saved as; false when cancelled.
+    virtual bool ChooseRecordingFileName(std::string& name) {
+        static_cast<void>(name);
+        return false;
+    }
     // Offers to analyse a converted copy of a file that the WAV check refuses; true to go on.
     virtual bool ConfirmImport(const std::string& question) {
         static_cast<void>(question);

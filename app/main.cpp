@@ -64,10 +64,13 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = QCoreApplication::arguments();
     ruvo::TRuvoAppForm form(shell, settings, arguments.size() > 1 ? arguments.at(1) : QString());
     QObject::connect(&form, &ruvo::TRuvoAppForm::OnClosed, &app, &QCoreApplication::quit);
-    // Interrupted or terminated, the program closes its window like the user would: a running
-    // conversion is cancelled and the work files are deleted.
+    // Interrupted or terminated, the program closes its window without asking: a running
+    // conversion is cancelled and the work files are deleted, but a recording not saved stays
+    // in the temporary folder.
     ruvo::TerminationSignals termination;
-    QObject::connect(&termination, &ruvo::TerminationSignals::OnTerminationRequested, &form, &QWidget::close);
+    QObject::connect(&termination, &ruvo::TerminationSignals::OnTerminationRequested, &form, [&form, &workFolder] {
+        form.CloseWithoutAsking([&workFolder](const std::string& name) { return workFolder->Keep(name); });
+    });
     form.show();
     form.activateWindow();
     return QApplication::exec();

@@ -12,6 +12,7 @@
 #include "app/uTenpo4.h"
 #include "audio/play.h"
 #include "engine/TMakeMidi.h"
+#include "panes/NoteEdits.h"
 #include "panes/NoteGridFile.h"
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
@@ -198,6 +199,10 @@ private slots:
     void FileErrorIsShownAndDocumentStays();
     void CommandLineFileAtFirstActivation();
     void RecordingOfThePlayerBecomesTheDocument();
+    void CloseQuestionForEachWayAndAnswer_data();
+    void CloseQuestionForEachWayAndAnswer();
+    void SavedRecordingSurvivesTheClose();
+    void TerminationKeepsAnUnsavedRecording();
     void ClosingDuringConversionCancelsThenCloses();
     void WindowStaysResponsiveDuringConversion();
     void Screenshot();
@@ -787,8 +792,16 @@ void MainWindowTest::RecordingOfThePlayerBecomesTheDocument() {
     QVERIFY(Pipeline().Doc.FileName != recording);
     QTRY_COMPARE(m_form->windowTitle(), "Ruvo - " + QString::fromStdString(recording));
     QVERIFY(Pipeline().DocIsRecording());
-    // Replaced by a file from disk, the recording goes; the file from disk stays.
+    // Replaced by a file from disk after Discard, the recording goes; the file from disk stays.
+    ModalScript discard;
+    discard.Then([](QWidget* box) {
+        auto* question = qobject_cast<QMessageBox*>(box);
+        QVERIFY(question);
+        QVERIFY(question->text().startsWith("Save the recording rwf0042.tmp before closing?"));
+        question->button(QMessageBox::Discard)->click();
+    });
     Open("short.wav");
+    QVERIFY(discard.Finished());
     QVERIFY(!Exists(recording));
     ExpectOnlyDocumentFiles();
     // Exit closes the window, which deletes the document's work files.
@@ -797,6 +810,171 @@ void MainWindowTest::RecordingOfThePlayerBecomesTheDocument() {
     QCOMPARE(closed.count(), 1);
     QVERIFY(FilesIn(m_tmp->Path().string()).empty());
     QVERIFY(Exists(Input("short.wav")));
+}
+
+namespace {
+
+enum class CloseWay { ExitItem, CloseBox, AltX, ExitButton, OpenFile, Recording };
+
+}  // namespace
+
+void MainWindowTest::CloseQuestionForEachWayAndAnswer_data() {
+    QTest::addColumn<int>("way");
+    QTest::addColumn<int>("answer");
+    const std::pair<const char*, CloseWay> ways[] = {
+        {"Exit item", CloseWay::ExitItem}, {"close box", CloseWay::CloseBox}, {"Alt+X", CloseWay::AltX},
+        {"Exit button", CloseWay::ExitButton}, {"open", CloseWay::OpenFile}, {"recording", CloseWay::Recording}};
+    const std::pair<const char*, QMessageBox::StandardButton> answers[] = {
+        {"Save", QMessageBox::Save}, {"Discard", QMessageBox::Discard}, {"Cancel", QMessageBox::Cancel}};
+    for (const auto& [wayName, way] : ways) {
+        for (const auto& [answerName, answer] : answers) {
+            // A recording that arrives must go somewhere: its question has no Cancel.
+            if (way != CloseWay::Recording || answer != QMessageBox::Cancel) {
+                QTest::addRow("%s, %s", wayName, answerName) << static_cast<int>(way) << static_cast<int>(answer);
+            }
+        }
+    }
+}
+
+// An edit not saved as MIDI: every way of closing or replacing the document asks once; Save
+// exports first, Discard goes on, Cancel keeps the document and the window.
+void MainWindowTest::CloseQuestionForEachWayAndAnswer() {
+    QFETCH(int, way);
+    QFETCH(int, answer);
+    const auto closeWay = static_cast<CloseWay>(way);
+    Open("ten.wav");
+    Pipeline().CommitNoteEdit(NoteEdit::SetRun(3, 7, 30, Pipeline().Doc.PeakNoteValue), "Add note");
+    const std::string before = Pipeline().Doc.FileName;
+    const std::string saved = Input("saved.mid");
+    std::filesystem::remove(saved);
+    QStringList buttons;
+    ModalScript script;
+    script.Then([&](QWidget* box) {
+        auto* question = qobject_cast<QMessageBox*>(box);
+        QVERIFY(question);
+        QCOMPARE(question->text(), QString("Save the MIDI file of ten.wav before closing?"));
+        for (QAbstractButton* button : question->buttons()) {
+            buttons << button->text();
+        }
+        question->button(static_cast<QMessageBox::StandardButton>(answer))->click();
+    });
+    if (answer == QMessageBox::Save) {
+        script.Then([&](QWidget* dialog) {
+            Type(qobject_cast<QFileDialog*>(dialog), saved);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+    }
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    std::string recording;
+    switch (closeWay) {
+        case CloseWay::ExitItem: m_form->FileExitItem()->trigger(); break;
+        case CloseWay::CloseBox: m_form->close(); break;
+        case CloseWay::AltX:
+            QCOMPARE(m_form->FileExitItem()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_X));
+            m_form->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+            QTest::keyClick(m_form->windowHandle(), Qt::Key_X, Qt::AltModifier);
+            break;
+        case CloseWay::ExitButton: Click(m_form->ExitBtn()); break;
+        case CloseWay::OpenFile: Open("short.wav"); break;
+        case CloseWay::Recording: {
+            recording = m_tmp->File("rwf0043.tmp");
+            std::filesystem::copy_file(Input("short.wav"), recording);
+            WavHead record;
+            record.FileName = recording;
+            m_form->Player()->SetRecord(record);
+            emit m_form->Player()->OnRecordingDone();
+            QTRY_VERIFY(Pipeline().Doc.FileName == recording);
+            break;
+        }
+    }
+    QTRY_VERIFY2(script.Finished(), qPrintable(script.Seen.join(' ')));
+    QCOMPARE(buttons.size(), closeWay == CloseWay::Recording ? 2 : 3);
+    QCOMPARE(Exists(saved), answer == QMessageBox::Save);
+    const bool closes = closeWay != CloseWay::OpenFile && closeWay != CloseWay::Recording;
+    if (answer == QMessageBox::Cancel) {
+        QCOMPARE(closed.count(), 0);
+        QCOMPARE(Pipeline().Doc.FileName, before);
+        QCOMPARE(Pipeline().History().UndoName(), std::string("Add note"));
+        return;
+    }
+    if (closes) {
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(FilesIn(m_tmp->Path().string()).empty());
+        return;
+    }
+    QCOMPARE(closed.count(), 0);
+    QVERIFY(Pipeline().Doc.FileName != before);
+    QVERIFY(!Pipeline().History().CanUndo());
+    std::set<std::string> expected = DocumentAndKeptFiles(Pipeline());
+    if (!recording.empty()) {
+        expected.insert("rwf0043.tmp");
+    }
+    QCOMPARE(FilesIn(m_tmp->Path().string()), expected);
+}
+
+// "Save recording as..." makes the recording the user's file: the document reads it from
+// there, nothing asks at the close, and the file stays.
+void MainWindowTest::SavedRecordingSurvivesTheClose() {
+    QVERIFY(!m_form->FileSaveRecordingItem()->isEnabled());
+    const std::string recording = m_tmp->File("rwf0044.tmp");
+    std::filesystem::copy_file(Input("ten.wav"), recording);
+    const std::string take = ReadAll(recording);
+    WavHead record;
+    record.FileName = recording;
+    m_form->Player()->SetRecord(record);
+    emit m_form->Player()->OnRecordingDone();
+    QTRY_VERIFY(Pipeline().DocIsRecording());
+    QVERIFY(m_form->FileSaveRecordingItem()->isEnabled());
+    QVERIFY(Pipeline().Modified());
+
+    const std::string kept = Input("take.wav");
+    std::filesystem::remove(kept);
+    ModalScript save;
+    save.Then([&](QWidget* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        QVERIFY(files);
+        QCOMPARE(files->nameFilters(), QStringList({"WAV file (*.wav)"}));
+        Type(files, kept);
+        static_cast<QDialog*>(files)->accept();
+    });
+    m_form->FileSaveRecordingItem()->trigger();
+    QVERIFY(save.Finished());
+    QCOMPARE(ReadAll(kept), take);
+    QCOMPARE(Pipeline().Doc.FileName, kept);
+    QVERIFY(!Exists(recording));
+    QVERIFY(!m_form->FileSaveRecordingItem()->isEnabled());
+    QVERIFY(!Pipeline().Modified());
+    QVERIFY(m_form->windowTitle().endsWith("take.wav"));
+
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    m_form->close();
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(ReadAll(kept), take);
+    QVERIFY(FilesIn(m_tmp->Path().string()).empty());
+}
+
+// A termination signal closes without asking, and the recording outlives the program through
+// the keep function (the work folder's, which moves it into the temporary folder).
+void MainWindowTest::TerminationKeepsAnUnsavedRecording() {
+    const std::string recording = m_tmp->File("rwf0045.tmp");
+    std::filesystem::copy_file(Input("short.wav"), recording);
+    WavHead record;
+    record.FileName = recording;
+    m_form->Player()->SetRecord(record);
+    emit m_form->Player()->OnRecordingDone();
+    QTRY_VERIFY(Pipeline().DocIsRecording());
+    Pipeline().CommitNoteEdit(NoteEdit::SetRun(3, 7, 30, 1.0), "Add note");
+    const std::string moved = Input("rwf0045.tmp");
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    m_form->CloseWithoutAsking([&](const std::string& name) {
+        std::filesystem::rename(name, moved);
+        return moved;
+    });
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(Exists(moved));
+    QVERIFY(FilesIn(m_tmp->Path().string()).empty());
+    std::filesystem::remove(moved);
 }
 
 void MainWindowTest::ClosingDuringConversionCancelsThenCloses() {
