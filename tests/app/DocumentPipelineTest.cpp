@@ -573,12 +573,17 @@ void DocumentPipelineTest::CommandsAreRefusedWhileConverting() {
         answers.push_back(m_pipeline->ApplyTempoChoice());
         answers.push_back(m_pipeline->FileSaveMidi());
         answers.push_back(m_pipeline->DropFiles({Input("a.wav")}));
+        answers.push_back(m_pipeline->Undo());
+        answers.push_back(m_pipeline->Redo());
+        answers.push_back(m_pipeline->EditSideFile(SideFile::Threshold, 0, 3, 0.1));
+        answers.push_back(m_pipeline->SaveRecordingAs());
+        answers.push_back(m_pipeline->ConfirmClose());
     };
     // During a new conversion ...
     QCOMPARE(m_pipeline->OpenDocument(Input("b.wav")), 0);
     // ... and during a re-run.
     QCOMPARE(m_pipeline->RerunNoteStage(), 0);
-    QCOMPARE(answers.size(), std::size_t{10});
+    QCOMPARE(answers.size(), std::size_t{20});
     for (const std::int32_t answer : answers) {
         QCOMPARE(answer, kRefusedBusy);
     }
