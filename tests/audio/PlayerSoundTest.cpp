@@ -16,7 +16,10 @@
 #include "tests/testsupport/Signals.h"
 #include "tests/testsupport/TempDir.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -203,9 +206,21 @@ void PlayerSoundTest::RecordedToneBecomesADocumentWithThatNote() {
     QCOMPARE(static_cast<std::int64_t>(FileSize(doc.FileName)), std::int64_t{44} + total);
     QCOMPARE(CommonestNote(doc), kNote);
 
-    // Shorter than 0.55 s: refused by the check like any file, and its file goes.
+    // Shorter than 0.55 s: refused by the check like any file, and its file goes. The
+    // recording shown is not saved: the question before it is replaced is answered Discard.
     const std::string kept = doc.FileName;
     const std::size_t boxes = m_host->BoxCount();
+    int questions = 0;
+    QTimer discard;
+    connect(&discard, &QTimer::timeout, this, [&questions] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (QAbstractButton* button = box->button(QMessageBox::Discard)) {
+                ++questions;
+                button->click();
+            }
+        }
+    });
+    discard.start(10);
     Button("Rec")->click();
     QTest::qWait(300);
     Button("Stop")->click();
@@ -215,6 +230,7 @@ void PlayerSoundTest::RecordedToneBecomesADocumentWithThatNote() {
     QTRY_VERIFY_WITH_TIMEOUT(m_host->BoxCount() > boxes, 10000);
     QTRY_VERIFY(!std::filesystem::exists(shortRecording.FileName));
     QCOMPARE(m_form->Pipeline().Doc.FileName, kept);
+    QCOMPARE(questions, 1);
 }
 
 QTEST_MAIN(PlayerSoundTest)
