@@ -1,10 +1,11 @@
 # Shared by scripts/run and scripts/test (sourced, not run).
 
 # What building needs; the tests need the rest. fonts-liberation2 stands in for the window's
-# Times New Roman with the same metrics; xdg-utils finds the browser for the help pages.
+# Times New Roman with the same metrics; fonts-vlgothic draws the window's Japanese texts (hints,
+# the grid's range error); xdg-utils finds the browser for the help pages.
 RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
                      libfluidsynth-dev timgm6mb-soundfont python3 libsndfile1-dev libsoxr-dev
-                     fonts-liberation2 xdg-utils)
+                     fonts-liberation2 fonts-vlgothic xdg-utils)
 # What the Debian package needs: dpkg-shlibdeps finds the libraries' packages, file tells it
 # which installed files are programs.
 RUVO_PACKAGE_PACKAGES=(dpkg-dev file)

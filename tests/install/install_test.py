@@ -212,8 +212,8 @@ def case_package(source, build):
             version = re.search(r"project\(ruvo VERSION ([\d.]+)", lists.read()).group(1)
         expect(fields.get("Version") == version, f"Version {fields.get('Version')} is not the project's {version}")
         depends = fields.get("Depends", "")
-        # The libraries' packages come from dpkg-shlibdeps; the soundfont is named by hand.
-        for needed in ("timgm6mb-soundfont", "libqt6widgets6", "libfluidsynth3", "libc6"):
+        # The libraries' packages come from dpkg-shlibdeps; the soundfont and the Japanese font by hand.
+        for needed in ("timgm6mb-soundfont", "fonts-vlgothic", "libqt6widgets6", "libfluidsynth3", "libc6"):
             expect(needed in depends, f"Depends lacks {needed}: {depends}")
         contents = run(["dpkg-deb", "--contents", deb]).stdout
         for path in ["./usr/bin/ruvo", "./usr/bin/ruvo-convert", "./usr/share/applications/ruvo.desktop",
