@@ -276,31 +276,17 @@ void DocumentPipeline::CommitNoteEdit(const NoteEdit& edit, const std::string& s
     m_history.Push(NoteEditCommand::Apply(Doc, edit, stepName));
 }
 
-std::int32_t DocumentPipeline::Undo() {
-    if (m_busy) {
-        return kRefusedBusy;
-    }
-    bool done = false;
-    try {
-        done = m_history.Undo(Doc);
-    } catch (...) {
-        RefreshDocumentView();
-        throw;
-    }
-    if (!done) {
-        return -1;
-    }
-    ShowHistoryStep();
-    return 0;
-}
+std::int32_t DocumentPipeline::Undo() { return StepHistory(&EditHistory::Undo); }
 
-std::int32_t DocumentPipeline::Redo() {
+std::int32_t DocumentPipeline::Redo() { return StepHistory(&EditHistory::Redo); }
+
+std::int32_t DocumentPipeline::StepHistory(bool (EditHistory::*step)(WavHead&)) {
     if (m_busy) {
         return kRefusedBusy;
     }
     bool done = false;
     try {
-        done = m_history.Redo(Doc);
+        done = (m_history.*step)(Doc);
     } catch (...) {
         RefreshDocumentView();
         throw;

@@ -159,6 +159,8 @@ private:
     bool GiveNoteFilesNewNames(WavHead& rec);
     std::int32_t Rerun(const std::string& stepName, const AnalysisState* sideEditBefore);
     // After an undo or redo: the choices follow the document, Work mirrors it, it is shown.
+    // Undo or redo one step of the history, then shows the document as it now is.
+    std::int32_t StepHistory(bool (EditHistory::*step)(WavHead&));
     void ShowHistoryStep();
 
     IDocumentView& m_view;

@@ -35,4 +35,19 @@ public:
     virtual void CommitNoteEdit(const NoteEdit& edit, const std::string& stepName) = 0;
 };
 
+// A click in the waveform or the overview: the left button moves the selection's start to
+// `frame`, the right button its end (neither ordered nor clamped), then the panes repaint.
+// Refused while a run is going.
+inline void SelectFrame(IPaneHost& host, bool leftButton, bool rightButton, std::int32_t frame) {
+    if (host.Busy()) {
+        return;
+    }
+    if (leftButton) {
+        host.Doc().SelStart = frame;
+    } else if (rightButton) {
+        host.Doc().SelEnd = frame;
+    }
+    host.RefreshStatus();
+}
+
 }  // namespace ruvo

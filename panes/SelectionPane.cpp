@@ -74,17 +74,8 @@ void TSelectionPane::SelectRgnPaint(QPainter& painter) {
 }
 
 void TSelectionPane::SelectRgnMouseDown(Qt::MouseButton button, std::int32_t x, std::int32_t /*y*/) {
-    if (m_host.Busy()) {
-        return;
-    }
-    WavHead& doc = m_host.Doc();
-    const std::int32_t frame = OverviewFrameAt(doc, x, m_box.width());
-    if (button == Qt::LeftButton) {
-        doc.SelStart = frame;
-    } else if (button == Qt::RightButton) {
-        doc.SelEnd = frame;
-    }
-    m_host.RefreshStatus();
+    SelectFrame(m_host, button == Qt::LeftButton, button == Qt::RightButton,
+                OverviewFrameAt(m_host.Doc(), x, m_box.width()));
 }
 
 }  // namespace ruvo
