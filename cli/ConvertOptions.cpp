@@ -14,7 +14,7 @@ namespace {
 // when the option was fine.
 using ApplyFn = std::string (*)(ParsedCommandLine& parsed, const std::string& value);
 
-struct OptionSpec {
+struct OptionDef {
     char Short;             // 0: long form only
     const char* Long;       // without the leading "--"
     const char* ValueName;  // nullptr: a flag, which takes no value
@@ -35,7 +35,7 @@ std::optional<double> ParseNumber(std::string_view text) {
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // clang-format off
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {'o', "output", "FILE", "write the MIDI file to FILE (one input only)",
      [](ParsedCommandLine& p, const std::string& v) -> std::string {
          if (v.empty()) return "-o needs a file name";
@@ -103,15 +103,15 @@ const OptionSpec kOptions[] = {
 
 constexpr std::size_t kHelpColumn = 30;
 
-const OptionSpec* FindLong(std::string_view name) {
-    for (const OptionSpec& spec : kOptions)
-        if (name == spec.Long) return &spec;
+const OptionDef* FindLong(std::string_view name) {
+    for (const OptionDef& option : kOptions)
+        if (name == option.Long) return &option;
     return nullptr;
 }
 
-const OptionSpec* FindShort(char name) {
-    for (const OptionSpec& spec : kOptions)
-        if (spec.Short != 0 && spec.Short == name) return &spec;
+const OptionDef* FindShort(char name) {
+    for (const OptionDef& option : kOptions)
+        if (option.Short != 0 && option.Short == name) return &option;
     return nullptr;
 }
 
@@ -132,11 +132,11 @@ std::string UsageText() {
         "\n"
         "Options (a short option takes its value attached or apart, -oFILE or -o FILE;\n"
         "a long one after '=' or apart; '--' ends the options):\n";
-    for (const OptionSpec& spec : kOptions) {
-        std::string left = spec.Short != 0 ? std::string("  -") + spec.Short + ", --" : std::string("      --");
-        left += spec.Long;
-        if (spec.ValueName != nullptr) left += std::string("=") + spec.ValueName;
-        std::string_view help = spec.Help;
+    for (const OptionDef& option : kOptions) {
+        std::string left = option.Short != 0 ? std::string("  -") + option.Short + ", --" : std::string("      --");
+        left += option.Long;
+        if (option.ValueName != nullptr) left += std::string("=") + option.ValueName;
+        std::string_view help = option.Help;
         bool first = true;
         while (!help.empty() || first) {
             const std::size_t end = std::min(help.find('\n'), help.size());
@@ -173,8 +173,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     bool optionsEnded = false;
 
     // Applies one option; the outcome turns to Help or Version at once.
-    const auto apply = [&result](const OptionSpec& spec, const std::string& value) {
-        return spec.Apply(result, value);
+    const auto apply = [&result](const OptionDef& option, const std::string& value) {
+        return option.Apply(result, value);
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -198,26 +198,26 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             // "--name=value" or "--name value"; a flag takes no value.
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            const OptionSpec* spec = FindLong(name);
-            if (spec == nullptr) return BadUsage("unknown option " + Quoted("--" + name));
+            const OptionDef* option = FindLong(name);
+            if (option == nullptr) return BadUsage("unknown option " + Quoted("--" + name));
             std::string value;
-            if (spec->ValueName == nullptr) {
+            if (option->ValueName == nullptr) {
                 if (eq != std::string::npos) return BadUsage("option --" + name + " takes no value");
             } else if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
             } else if (i + 1 < args.size()) {
                 value = args[++i];
             } else {
-                return BadUsage("option --" + name + " needs a value (" + spec->ValueName + ")");
+                return BadUsage("option --" + name + " needs a value (" + option->ValueName + ")");
             }
-            problem = apply(*spec, value);
+            problem = apply(*option, value);
         } else {
             // "-qv" bundles flags; an option with a value takes the rest of the word or the next one.
             for (std::size_t pos = 1; pos < arg.size() && problem.empty(); ++pos) {
-                const OptionSpec* spec = FindShort(arg[pos]);
-                if (spec == nullptr) return BadUsage("unknown option " + Quoted(std::string("-") + arg[pos]));
-                if (spec->ValueName == nullptr) {
-                    problem = apply(*spec, {});
+                const OptionDef* option = FindShort(arg[pos]);
+                if (option == nullptr) return BadUsage("unknown option " + Quoted(std::string("-") + arg[pos]));
+                if (option->ValueName == nullptr) {
+                    problem = apply(*option, {});
                     if (result.Outcome != ParseOutcome::BadUsage) break;
                     continue;
                 }
@@ -227,9 +227,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 } else if (i + 1 < args.size()) {
                     value = args[++i];
                 } else {
-                    return BadUsage(std::string("option -") + arg[pos] + " needs a value (" + spec->ValueName + ")");
+                    return BadUsage(std::string("option -") + arg[pos] + " needs a value (" + option->ValueName + ")");
                 }
-                problem = apply(*spec, value);
+                problem = apply(*option, value);
                 break;
             }
         }
