@@ -166,36 +166,22 @@ void RequireRow(std::int32_t row) {
 }  // namespace
 
 NoteEdit NoteEdit::SetRun(std::int32_t start, std::int32_t end, std::int32_t row, double value) {
-    NoteEdit edit;
-    edit.Op = Kind::SetRun;
-    edit.Start = start;
-    edit.End = end;
-    edit.Row = row;
-    edit.Value = value;
-    return edit;
+    return {.Op = Kind::SetRun, .Start = start, .End = end, .Row = row, .Value = value};
 }
 
 NoteEdit NoteEdit::SwapRows(std::int32_t start, std::int32_t end, std::int32_t rowA, std::int32_t rowB) {
-    NoteEdit edit;
-    edit.Op = Kind::SwapRows;
-    edit.Start = start;
-    edit.End = end;
-    edit.Row = rowA;
-    edit.OtherRow = rowB;
-    return edit;
+    return {.Op = Kind::SwapRows, .Start = start, .End = end, .Row = rowA, .OtherRow = rowB};
 }
 
 NoteEdit NoteEdit::ShiftRun(std::int32_t oldStart, std::int32_t oldEnd, std::int32_t newRow, std::int32_t newEnd,
                             std::int32_t newStart, std::int32_t oldRow) {
-    NoteEdit edit;
-    edit.Op = Kind::ShiftRun;
-    edit.Start = oldStart;
-    edit.End = oldEnd;
-    edit.Row = oldRow;
-    edit.OtherRow = newRow;
-    edit.NewStart = newStart;
-    edit.NewEnd = newEnd;
-    return edit;
+    return {.Op = Kind::ShiftRun,
+            .Start = oldStart,
+            .End = oldEnd,
+            .Row = oldRow,
+            .OtherRow = newRow,
+            .NewStart = newStart,
+            .NewEnd = newEnd};
 }
 
 std::vector<NoteSpan> NoteEdit::Spans() const {

@@ -34,33 +34,30 @@ std::int64_t TotalSize(const std::vector<std::string>& names) {
     return total;
 }
 
+// The fields a re-run changes, between the document record and a kept state (one list for
+// both directions).
+template <class From, class To>
+void CopyAnalysisFields(const From& from, To& to) {
+    to.ThresholdFileName = from.ThresholdFileName;
+    to.HarmonicFileName = from.HarmonicFileName;
+    to.NoteIntenFileName = from.NoteIntenFileName;
+    to.OctFileName = from.OctFileName;
+    to.RawNoteFileName = from.RawNoteFileName;
+    to.MidiGridFileName = from.MidiGridFileName;
+    to.PeakNoteValue = from.PeakNoteValue;
+    to.TempoClass = from.TempoClass;
+    to.Mode = from.Mode;
+}
+
 }  // namespace
 
 AnalysisState AnalysisState::Of(const WavHead& doc) {
     AnalysisState state;
-    state.ThresholdFileName = doc.ThresholdFileName;
-    state.HarmonicFileName = doc.HarmonicFileName;
-    state.NoteIntenFileName = doc.NoteIntenFileName;
-    state.OctFileName = doc.OctFileName;
-    state.RawNoteFileName = doc.RawNoteFileName;
-    state.MidiGridFileName = doc.MidiGridFileName;
-    state.PeakNoteValue = doc.PeakNoteValue;
-    state.TempoClass = doc.TempoClass;
-    state.Mode = doc.Mode;
+    CopyAnalysisFields(doc, state);
     return state;
 }
 
-void AnalysisState::ApplyTo(WavHead& doc) const {
-    doc.ThresholdFileName = ThresholdFileName;
-    doc.HarmonicFileName = HarmonicFileName;
-    doc.NoteIntenFileName = NoteIntenFileName;
-    doc.OctFileName = OctFileName;
-    doc.RawNoteFileName = RawNoteFileName;
-    doc.MidiGridFileName = MidiGridFileName;
-    doc.PeakNoteValue = PeakNoteValue;
-    doc.TempoClass = TempoClass;
-    doc.Mode = Mode;
-}
+void AnalysisState::ApplyTo(WavHead& doc) const { CopyAnalysisFields(*this, doc); }
 
 std::vector<std::string> AnalysisState::FileNames() const {
     return {ThresholdFileName, HarmonicFileName, NoteIntenFileName, OctFileName, RawNoteFileName, MidiGridFileName};
