@@ -108,34 +108,32 @@ TEST_F(NoteEditsTest, SwapExchangesTwoRowsOverTheColumnsAndSameRowChangesNothing
     ExpectFilesAsModel();
 }
 
-TEST_F(NoteEditsTest, ShiftWithOverlapKeepsEveryValueInOrder) {
-    const Table before = m_table;
-    const Grid beforeGrid = m_grid;
-    ShiftNoteRun(m_doc, 10, 14, 20, 16, 12, 20);
-    for (std::size_t f = 10; f <= 11; ++f) {
-        Note(f, 20) = 0.0;
-        Byte(f, 20) = 0;
+// Each shift against a model that copies the run, clears it and pastes it at its new place,
+// so an overlap (the run moved within its own columns) must keep every value in order.
+TEST_F(NoteEditsTest, ShiftMovesTheRunWithItsValues) {
+    struct Shift {
+        std::int32_t OldStart, OldEnd, OldRow, NewStart, NewRow;
+    };
+    for (const Shift& shift : {Shift{10, 14, 20, 12, 20}, Shift{20, 25, 50, 3, 3}}) {
+        const std::int32_t length = shift.OldEnd - shift.OldStart + 1;
+        std::vector<double> values;
+        std::vector<std::int8_t> bytes;
+        for (std::int32_t i = 0; i < length; ++i) {
+            const auto f = static_cast<std::size_t>(shift.OldStart + i);
+            values.push_back(Note(f, shift.OldRow));
+            bytes.push_back(Byte(f, shift.OldRow));
+            Note(f, shift.OldRow) = 0.0;
+            Byte(f, shift.OldRow) = 0;
+        }
+        for (std::int32_t i = 0; i < length; ++i) {
+            const auto f = static_cast<std::size_t>(shift.NewStart + i);
+            Note(f, shift.NewRow) = values[static_cast<std::size_t>(i)];
+            Byte(f, shift.NewRow) = bytes[static_cast<std::size_t>(i)];
+        }
+        ShiftNoteRun(m_doc, shift.OldStart, shift.OldEnd, shift.NewRow, shift.NewStart + length - 1, shift.NewStart,
+                     shift.OldRow);
+        ExpectFilesAsModel();
     }
-    for (std::size_t f = 12; f <= 16; ++f) {
-        Note(f, 20) = before[f - 2][static_cast<std::size_t>(RowToNote(20))];
-        Byte(f, 20) = beforeGrid[(f - 2) * kGridRows + 20];
-    }
-    ExpectFilesAsModel();
-}
-
-TEST_F(NoteEditsTest, ShiftToAnotherRowAndEarlierColumns) {
-    const Table before = m_table;
-    const Grid beforeGrid = m_grid;
-    ShiftNoteRun(m_doc, 20, 25, 3, 8, 3, 50);
-    for (std::size_t f = 20; f <= 25; ++f) {
-        Note(f, 50) = 0.0;
-        Byte(f, 50) = 0;
-    }
-    for (std::size_t f = 3; f <= 8; ++f) {
-        Note(f, 3) = before[f + 17][static_cast<std::size_t>(RowToNote(50))];
-        Byte(f, 3) = beforeGrid[(f + 17) * kGridRows + 50];
-    }
-    ExpectFilesAsModel();
 }
 
 TEST_F(NoteEditsTest, NothingWithoutNoteTableAndNoGridHalfWithoutGridFile) {
