@@ -566,16 +566,21 @@ def case_work_files(c):
     os.mkdir(readonly)
     os.chmod(readonly, 0o555)
     as_nobody = None
+    nobody_converter = c.converter
     if os.geteuid() == 0:
-        # Root writes anywhere: the read-only case runs as nobody, who may read the inputs.
+        # Root writes anywhere: the read-only case runs as nobody, who may read the inputs, and
+        # a copy of the converter beside them (the build tree may lie in a folder only root enters).
         os.chmod(c.root, 0o755)
         as_nobody = lambda: os.setuid(65534)  # noqa: E731
+        nobody_converter = c.path("ruvo-convert")
+        shutil.copy2(c.converter, nobody_converter)
     unusable.append((readonly, "Permission denied"))
     for folder, reason in unusable:
         env = c.env()
         env["TMPDIR"] = folder
-        r = subprocess.run([c.converter, "-d", c.path("x"), wav, wav], env=env, capture_output=True, text=True,
-                           timeout=60, preexec_fn=as_nobody if folder == readonly else None)
+        nobody = folder == readonly
+        r = subprocess.run([nobody_converter if nobody else c.converter, "-d", c.path("x"), wav, wav], env=env,
+                           capture_output=True, text=True, timeout=60, preexec_fn=as_nobody if nobody else None)
         expect_exit(r, 1, f"TMPDIR {folder}")
         check(r.stderr == f"ruvo-convert: TMPDIR {folder} is not writable: {reason}\n",
               f"an unusable temporary folder is told once, with its cause: {r.stderr!r}")
