@@ -4,6 +4,7 @@
 #include "engine/TNote.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ruvo {
 namespace {
@@ -13,6 +14,10 @@ namespace {
 constexpr double kHarmonicMargin = 0.5;
 // A fading note goes on while its unfiltered intensity stays within this of the loudest cell.
 constexpr double kExtensionWindow = 1.17;
+// Digital silence: every sample of a frame within 2 LSB of zero at 16 bits (2/32768 of full
+// scale; the normalised stream keeps each file's integer scale, so 8-bit files use 2/256).
+constexpr double kSilenceLsb16 = 2.0;
+constexpr double kSilenceLsb8 = 2.0 / 256.0;
 
 struct HarmonicTest {
     std::int32_t firstUpper;
@@ -189,11 +194,14 @@ void TNote::ExtendNotes(bool extend) {
     }
     SideFile.CloseFile();
 
+    const std::vector<bool> silent = SilentFrames();
+    const std::int32_t lag = TableLag(m_params.TempoClass);
     (void)InFile.OpenFile(m_params.Temp1FileName, kModeRead, kNoteCount);
     (void)SideFile.OpenFile(m_params.RawNoteFileName, kModeRead, kNoteCount);
     (void)OutFile.OpenFile(m_params.NoteIntenFileName, kModeWrite, kNoteCount);
     std::array<double, kNoteCount> prev{};
     std::array<double, kNoteCount> cur{};
+    constexpr std::array<double, kNoteCount> kNoNotes{};
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
         m_idle.Poll();
         prev = cur;
@@ -207,11 +215,42 @@ void TNote::ExtendNotes(bool extend) {
                 if (prev[i] > 0.0 && cur[i] == 0.0 && raw[i] > loudest - kExtensionWindow) cur[i] = kExtended;
             }
         }
-        OutFile.WriteData(cur);
+        // The notes that a silent frame gives are dropped from the table only: the next
+        // record's extension still sees them, so no other frame changes.
+        const std::int32_t source = f - lag;
+        OutFile.WriteData(source >= 0 && silent[static_cast<std::size_t>(source)] ? kNoNotes : cur);
     }
     InFile.CloseFile();
     SideFile.CloseFile();
     OutFile.CloseFile();
+}
+
+std::int32_t TNote::TableLag(std::int32_t tempoClass) {
+    // Frames by which each step's output lags its input: the windowed steps lag, the two
+    // erasure spreads lead (step 11 by one, step 12 by two).
+    constexpr std::array<std::int32_t, kLastStep + 1> kStepLag = {0, 0, 0, 1, 1, 1, 0, 0, 0, 2, 1, -1, -2, 0, 1, 1, 0};
+    std::int32_t lag = 0;
+    for (std::int32_t step = kFirstStep; step <= kLastStep; ++step) {
+        if (StepRuns(tempoClass, step)) lag += kStepLag[static_cast<std::size_t>(step)];
+    }
+    return lag;
+}
+
+std::vector<bool> TNote::SilentFrames() {
+    std::vector<bool> silent(static_cast<std::size_t>(std::max(m_params.FrameCount, 0)), false);
+    const double level = m_params.BitsPerSample == 8 ? kSilenceLsb8 : kSilenceLsb16;
+    // The frames as the spectrum pass read them: records of one frame from the normalised stream.
+    const std::span<double> samples(m_in.data(), kFrameSamples);
+    if (m_params.NormFileName.empty() || InFile.OpenFile(m_params.NormFileName, kModeRead, kFrameSamples) != 0) {
+        return silent;
+    }
+    for (std::size_t f = 0; f < silent.size(); ++f) {
+        m_idle.Poll();
+        InFile.ReadData(samples);
+        silent[f] = std::all_of(samples.begin(), samples.end(), [level](double x) { return std::abs(x) <= level; });
+    }
+    InFile.CloseFile();
+    return silent;
 }
 
 }  // namespace ruvo

@@ -64,6 +64,10 @@ private:
     void PassThrough();
     void DropLoneCells();
     void ExtendNotes(bool extend);
+    // Per frame: whether every sample the spectrum pass read for it is digital silence.
+    std::vector<bool> SilentFrames();
+    // Frames by which the note table of a tempo class lags the spectrum.
+    static std::int32_t TableLag(std::int32_t tempoClass);
     // Melody mode: what each step does instead of the classic rules (TNoteMelody.cpp).
     void RunMelodyStep(std::int32_t step, std::int32_t reset);
     void FillSideFile(const std::string& name, double value);

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -160,6 +161,30 @@ TEST_F(ConversionTest, SilenceGivesNoNotes) {
     EXPECT_TRUE(c.Notes.empty());
     EXPECT_EQ(FileSize(c.Rec.MidiFileName), 62u);
 }
+
+// 22 frames of noise of up to `lsb` (a dithered "silence"), then A4: within 2 LSB the lead-in's
+// frames give no notes, found one table lag later in the smoothed classes; above, they do.
+class QuietLeadIn : public ConversionTest, public ::testing::WithParamInterface<std::tuple<std::int32_t, double>> {};
+
+TEST_P(QuietLeadIn, GivesNotesOnlyAboveTwoLsb) {
+    const auto [tempoClass, lsb] = GetParam();
+    std::vector<double> signal = Noise(22 * 1024, lsb + 0.49, 7);
+    Append(signal, SineAtNote(36, 11 * 1024, 22050.0, 12000.0));
+    const Table table =
+        ReadTable(Convert(WriteSignal("lead.wav", {22050, 1, 16}, signal), tempoClass).Rec.NoteIntenFileName, 72);
+    const std::size_t lag = tempoClass == kTempoFast ? 0 : tempoClass == kTempoMedium ? 3 : 5;
+    ASSERT_GT(table.size(), 25 + lag);
+    std::size_t leadCells = 0;
+    for (std::size_t f = lag; f < 22 + lag; ++f)
+        leadCells +=
+            static_cast<std::size_t>(std::count_if(table[f].begin(), table[f].end(), [](double v) { return v > 0.0; }));
+    EXPECT_EQ(leadCells == 0, lsb <= 2.0) << leadCells << " sounding cells in the lead-in";
+    EXPECT_GT(table[25 + lag][36], 0.0) << "the tone keeps its note";
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, QuietLeadIn,
+                         ::testing::Values(std::tuple{kTempoFast, 2.0}, std::tuple{kTempoMedium, 2.0},
+                                           std::tuple{kTempoSlow, 2.0}, std::tuple{kTempoFast, 3.0}));
 
 TEST_F(ConversionTest, HarmonicsAreErasedUnlessKept) {
     // Note 24 (220 Hz) with its octave 0.22 below in log magnitude (amplitude 0.6): the
