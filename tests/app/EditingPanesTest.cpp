@@ -12,6 +12,7 @@
 #include "engine/UFile.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/NoteGridFile.h"
+#include "panes/KeyBoardPane.h"
 #include "panes/PaintBox.h"
 #include "panes/ThresholdPane.h"
 #include "panes/StrCGrid.h"
@@ -31,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -117,6 +119,7 @@ private slots:
     void GridGesturesRewriteBothFiles();
     void OneFrameNoteZones();
     void DragPreviewAndReleaseOutside();
+    void DropsOffTheCellsOrInPlaceChangeNothing();
     void ThresholdReleaseSetsSelectedMarginsAndReruns();
     void HarmonicClicksSetSelectedFramesAndRerun();
     void CancelledAlertKeepsRewrittenSideFile();
@@ -299,11 +302,10 @@ void EditingPanesTest::GridGesturesRewriteBothFiles() {
     ExpectFiles(model);
     QCOMPARE(Grid()->CellColor(frames - 1, 27).rgb(), qRgb(0, 0, 0));
 
-    // A press right of the last column reports the grid's range error and changes nothing.
+    // A press right of the last column hits no cell: nothing changes, and no box.
     const QRect last = Grid()->CellRect(frames - 1, 30);
     QTest::mouseClick(Cells(), Qt::LeftButton, {}, QPoint(last.right() + 3, last.center().y()));
-    QCOMPARE(m_host->Errors.size(), std::size_t{1});
-    QCOMPARE(QString::fromStdString(m_host->Errors.front()), QString::fromUtf8(kGridRangeMessage));
+    QVERIFY(m_host->Errors.empty());
     ExpectFiles(model);
     Q_UNUSED(beforeShift);
 }
@@ -368,8 +370,8 @@ void EditingPanesTest::DragPreviewAndReleaseOutside() {
     QCOMPARE(Grid()->CellColor(22, 35).rgb(), qRgb(255, 255, 0));
     m_form->grab().save(QString::fromLocal8Bit(qgetenv("RUVO_TEST_OUTPUT_DIR")) + "/after-edit.png");
 
-    // A shift whose end would pass the last column: the range error is reported and the drag
-    // keeps its last valid columns, which the release commits.
+    // A shift whose end would pass the last column, the pointer past it: the preview stops
+    // with its end in the last column, which the release commits; no box.
     const std::int32_t frames = Doc().FrameCount;
     model.Set(frames - 12, frames - 9, 31, 6.0, 95);
     Load(model);
@@ -377,14 +379,51 @@ void EditingPanesTest::DragPreviewAndReleaseOutside() {
     QTest::mousePress(Cells(), Qt::LeftButton, {}, At(frames - 12, 31));
     QTest::mouseMove(Cells(), At(frames - 6, 31));
     QCOMPARE(editor.Drag().CurStart, frames - 6);
-    QTest::mouseMove(Cells(), At(frames - 2, 31));
-    QCOMPARE(m_host->Errors.size(), std::size_t{1});
-    QCOMPARE(editor.Drag().CurStart, frames - 6);
-    QCOMPARE(editor.Drag().CurEnd, frames - 3);
-    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(frames - 2, 31));
+    const QPoint past = At(frames - 1, 31, Grid()->DefaultColWidth() + 2);
+    QTest::mouseMove(Cells(), past);
+    QVERIFY(m_host->Errors.empty());
+    QCOMPARE(editor.Drag().CurStart, frames - 4);
+    QCOMPARE(editor.Drag().CurEnd, frames - 1);
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, past);
     model.Set(frames - 12, frames - 9, 31, 0.0, 0);
-    model.Set(frames - 6, frames - 3, 31, 6.0, 95);
+    model.Set(frames - 4, frames - 1, 31, 6.0, 95);
     ExpectFiles(model);
+}
+
+// Drops over a scroll bar keep the drag (finished where it began), drops in place record no
+// step and keep the redo step; an end dragged before the start stops there; a new document
+// ends a drag.
+void EditingPanesTest::DropsOffTheCellsOrInPlaceChangeNothing() {
+    Open("ten.wav");
+    NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
+    model.Set(10, 14, 30, 4.0, 80);
+    model.Set(20, 27, 30, 6.0, 95);
+    Load(model);
+    QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(40, 33));
+    m_form->EditUndoItem()->trigger();
+    const QPoint vbar(Cells()->width() + 4, At(23, 30).y()), hbar(At(23, 30).x(), Cells()->height() + 4);
+    const struct {
+        QPoint Grab, To;
+        bool Alive;
+    } drops[] = {{At(27, 30, 3), vbar, true}, {At(23, 30), hbar, true}, {At(23, 30), At(23, 30), false},
+                 {At(20, 30, 0), At(20, 30, 0), false}, {At(27, 30, 3), At(12, 30), false}};
+    for (const auto& d : drops) {
+        for (const QPoint& at : d.Alive ? std::vector{d.To, d.Grab} : std::vector{d.To}) {
+            QTest::mousePress(Cells(), Qt::LeftButton, {}, d.Grab);
+            QTest::mouseMove(Cells(), at);
+            QTest::mouseRelease(Cells(), Qt::LeftButton, {}, at);
+            QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, d.Alive && at == d.To ? 1 : 0);
+        }
+        QCOMPARE(m_form->Pipeline().History().UndoName(), std::string(&d == &drops[4] ? "Shorten note" : ""));
+    }
+    model.Set(21, 27, 30, 0.0, 0);
+    ExpectFiles(model);
+    m_form->EditUndoItem()->trigger();  // unchanged again: the open asks nothing
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(12, 30));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, hbar);
+    Open("ten.wav");
+    QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, 0);
+    QVERIFY(m_host->Errors.empty());
 }
 
 void EditingPanesTest::ThresholdReleaseSetsSelectedMarginsAndReruns() {
@@ -598,6 +637,7 @@ void EditingPanesTest::MelodyDocumentStripsAndEdits() {
 // The Edit menu sits between File and Setting; its items name the step they take, are
 // disabled without one, and give back the files of a grid gesture and of a threshold re-run.
 void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
+    QTest::mouseClick(m_form->Panes().ThreadValue(), Qt::LeftButton, {}, QPoint(100, 20));  // no document: no drag
     Open("ten.wav");
     m_form->Displayalert1()->setChecked(false);
     QStringList menus;
@@ -615,6 +655,11 @@ void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
 
     NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
     Load(model);
+    // The wheel over the keyboard scrolls the grid and the keyboard together.
+    QWheelEvent wheel({5, 5}, {}, {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(m_form->KeyBoard()->viewport(), &wheel);
+    QCOMPARE(m_form->KeyBoard()->TopRow(), Grid()->TopRow());
+    QCOMPARE(Grid()->TopRow(), 28);
     QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(3, 30));
     NoteModel added = model;
     added.Set(3, 7, 30, Doc().PeakNoteValue, 110);
@@ -623,12 +668,15 @@ void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
     QVERIFY(undo->isEnabled());
     undo->trigger();
     ExpectFiles(model);
+    QCOMPARE(Grid()->TopRow(), 28);  // undo and redo keep the rows in view, or show the cells
     QCOMPARE(undo->text(), QStringLiteral("&Undo"));
     QVERIFY(!undo->isEnabled());
     QCOMPARE(redo->text(), QStringLiteral("&Redo Add note"));
     QVERIFY(redo->statusTip().endsWith(QStringLiteral(": Add note.")));
+    Grid()->SetTopRow(40);
     redo->trigger();
     ExpectFiles(added);
+    QCOMPARE(Grid()->TopRow(), 30);
 
     const WavHead beforeRerun = Doc();
     TPaintBox* strip = m_form->Panes().ThreadValue();
@@ -636,7 +684,9 @@ void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
     QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(120, 0));
     QCOMPARE(undo->text(), QStringLiteral("&Undo Threshold"));
     QVERIFY(Doc().NoteIntenFileName != beforeRerun.NoteIntenFileName);
+    Grid()->SetTopRow(33);
     undo->trigger();
+    QCOMPARE(Grid()->TopRow(), 33);
     QCOMPARE(Doc().NoteIntenFileName, beforeRerun.NoteIntenFileName);
     QCOMPARE(Doc().ThresholdFileName, beforeRerun.ThresholdFileName);
     ExpectFiles(added);
