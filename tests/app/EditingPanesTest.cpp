@@ -637,7 +637,8 @@ void EditingPanesTest::MelodyDocumentStripsAndEdits() {
 // The Edit menu sits between File and Setting; its items name the step they take, are
 // disabled without one, and give back the files of a grid gesture and of a threshold re-run.
 void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
-    QTest::mouseClick(m_form->Panes().ThreadValue(), Qt::LeftButton, {}, QPoint(100, 20));  // no document: no drag
+    QTest::mouseClick(m_form->Panes().ThreadValue(), Qt::LeftButton, {}, QPoint(100, 20));
+    QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 0);  // no document, no drag
     Open("ten.wav");
     m_form->Displayalert1()->setChecked(false);
     QStringList menus;
