@@ -1,7 +1,9 @@
 #include "app/EditingPanes.h"
 
 #include "app/DocumentPipeline.h"
+#include "panes/EditHistory.h"
 #include "panes/HarmonicPane.h"
+#include "panes/NoteEditCommand.h"
 #include "panes/NoteEdits.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/PaintBox.h"
@@ -17,6 +19,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace ruvo {
 
 namespace {
@@ -31,6 +35,18 @@ constexpr const char* kClassicHarmonicHint =
 constexpr const char* kMelodyHarmonicHint =
     "Harmonic Tone|Melody mode keeps one note per frame: there are no harmonic tones to erase or keep.";
 
+// The first row or column to show so that lo .. hi is in view, `first` itself when it is
+// already; a span longer than the view shows its beginning.
+std::int32_t Reveal(std::int32_t first, std::int32_t visible, std::int32_t lo, std::int32_t hi) {
+    if (lo >= first && hi < first + visible) {
+        return first;
+    }
+    if (lo < first || hi - lo + 1 > visible) {
+        return lo;
+    }
+    return hi - visible + 1;
+}
+
 TPaintBox* MakeBox(QWidget& parent, const char* name, const QRect& place, const char* hint) {
     auto* box = new TPaintBox(&parent);  // owned by parent
     box->setObjectName(QString::fromLatin1(name));
@@ -43,7 +59,7 @@ TPaintBox* MakeBox(QWidget& parent, const char* name, const QRect& place, const 
 
 EditingPanes::EditingPanes(QWidget& client, DocumentPipeline& pipeline, TStrColGrid& grid, TStrColGrid& scratch,
                            const std::vector<QPixmap>& symbols, Guard guard)
-    : m_pipeline(pipeline), m_guard(std::move(guard)) {
+    : m_pipeline(pipeline), m_guard(std::move(guard)), m_grid(&grid) {
     CreateWaveform(client);
     CreateNoteGridEditor(client, grid, scratch, symbols);
     CreateStrips(client);
@@ -123,6 +139,42 @@ void EditingPanes::CreateStrips(QWidget& client) {
     connect(m_doubleNote, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_harmonics->DoubleNoteMouseDown(button, x, y); });
     });
+}
+
+void EditingPanes::DocumentReplaced() {
+    m_editor->EndDrag();
+    m_threshold->EndDrag();
+}
+
+void EditingPanes::StepHistory(bool back) {
+    const EditHistory& history = m_pipeline.History();
+    std::vector<NoteSpan> spans;
+    if (const auto* edit = dynamic_cast<const NoteEditCommand*>(back ? history.UndoStep() : history.RedoStep())) {
+        for (const NoteEditCommand::Cells& cells : edit->Recorded()) {
+            spans.push_back(cells.Span);
+        }
+    }
+    const std::int32_t topRow = m_grid->TopRow();
+    const std::int32_t leftCol = m_grid->LeftCol();
+    if ((back ? m_pipeline.Undo() : m_pipeline.Redo()) != 0) {
+        return;
+    }
+    std::int32_t row = topRow;
+    std::int32_t col = leftCol;
+    if (!spans.empty()) {
+        const auto [lowRow, highRow] = std::minmax_element(
+            spans.begin(), spans.end(), [](const NoteSpan& a, const NoteSpan& b) { return a.Row < b.Row; });
+        std::int32_t first = spans.front().First;
+        std::int32_t last = spans.front().Last;
+        for (const NoteSpan& span : spans) {
+            first = std::min(first, span.First);
+            last = std::max(last, span.Last);
+        }
+        row = Reveal(topRow, m_grid->VisibleRowCount(), lowRow->Row, highRow->Row);
+        col = Reveal(leftCol, m_grid->VisibleColCount(), first, last);
+    }
+    m_grid->SetTopRow(row);
+    m_grid->SetLeftCol(col);
 }
 
 void EditingPanes::Repaint() {

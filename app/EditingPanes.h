@@ -50,6 +50,13 @@ public:
     TNoteGridEditor& NoteGridEditor() { return *m_editor; }
     TThresholdPane& ThresholdPane() { return *m_threshold; }
 
+    // Another note table is shown (a new document, a re-run, a step of the history): a drag
+    // begun on the grid or the threshold strip before it ends without writing anything.
+    void DocumentReplaced();
+    // Undo (`back`) or redo of the latest step. The grid keeps the rows and columns in view;
+    // the cells a grid edit step changes are scrolled into view when they lie outside it.
+    void StepHistory(bool back);
+
     // Repaints every pane (after a refresh of the document view or status).
     void Repaint();
     // The strips as the analysis needs them: in melody mode the harmonic strip is drawn
@@ -74,6 +81,7 @@ private:
 
     DocumentPipeline& m_pipeline;
     Guard m_guard;
+    TStrColGrid* m_grid = nullptr;       // the note grid, owned by the window
     TPaintBox* m_wavDisp = nullptr;      // owned by parent
     TPaintBox* m_selectRgn = nullptr;    // owned by parent
     TPaintBox* m_onpuDisp = nullptr;     // owned by parent

@@ -320,7 +320,7 @@ void TRuvoAppForm::HistoryStep(bool back) {
         m_panes->ThresholdPane().ThresholdDrag() != 0) {
         return;
     }
-    Guarded([this, back] { (void)(back ? m_pipeline->Undo() : m_pipeline->Redo()); });
+    Guarded([this, back] { m_panes->StepHistory(back); });
     ShowModeChoice();
 }
 
@@ -424,6 +424,7 @@ void TRuvoAppForm::CreateKeyBoard(QWidget* client) {
     m_keyBoard = new TKeyBoard(client);  // owned by parent
     m_keyBoard->setGeometry(80, 168, 57, 201);
     m_keyBoard->SetMidiOut(m_midiOut);
+    m_keyBoard->SetWheelTarget(m_midiDisp2);
     FollowNoteGridRows();
     connect(m_midiDisp2, &TStrColGrid::OnTopLeftChanged, this, &TRuvoAppForm::FollowNoteGridRows);
     connect(m_keyBoard, &TKeyBoard::OnMidiError, this, &TRuvoAppForm::KeyBoardMidiError);
@@ -793,6 +794,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
 }
 
 void TRuvoAppForm::GridFileBuilt(bool fresh) {
+    m_panes->DocumentReplaced();
     ApplyGridBuild(*m_midiDisp2, *m_midiDispBackUp);
     if (fresh) {
         // The refresh reads ViewStart back from the grid's left column: without this a new

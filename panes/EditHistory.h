@@ -30,6 +30,9 @@ public:
     // The names of the steps Undo and Redo would take; empty when there is none.
     std::string UndoName() const;
     std::string RedoName() const;
+    // The steps Undo and Redo would take; nullptr when there is none.
+    const IEditCommand* UndoStep() const { return CanUndo() ? m_steps[m_done - 1].Step.get() : nullptr; }
+    const IEditCommand* RedoStep() const { return CanRedo() ? m_steps[m_done].Step.get() : nullptr; }
     // Reverts the latest done step, or re-applies the first undone one. false when there is
     // none. A file error of the step throws and leaves the history where it was.
     bool Undo(WavHead& doc);

@@ -2,8 +2,10 @@
 
 #include "platform/IMidiOut.h"
 
+#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -89,6 +91,15 @@ void TKeyBoard::paintEvent(QPaintEvent* event) {
     }
 }
 
+void TKeyBoard::wheelEvent(QWheelEvent* event) {
+    if (m_wheelTarget == nullptr) {
+        TStrColGrid::wheelEvent(event);
+        return;
+    }
+    QCoreApplication::sendEvent(m_wheelTarget->viewport(), event);
+    event->accept();
+}
+
 void TKeyBoard::KeyBoardDrawCell(QPainter& painter, std::int32_t row, const QRect& rect) {
     painter.fillRect(rect, KeyBoardLogic::IsBlackKey(row) ? Qt::black : Qt::white);
     if (!KeyBoardLogic::IsCKey(row)) {
@@ -104,16 +115,13 @@ void TKeyBoard::KeyBoardDrawCell(QPainter& painter, std::int32_t row, const QRec
 
 void TKeyBoard::KeyBoardMouseDown(std::int32_t x, std::int32_t y) {
     const std::int32_t row = RowAt(x, y);
-    if (m_midiOut == nullptr || row < 0) {
+    // A second button pressed while a key sounds changes nothing: the key sounds on until
+    // the first release.
+    if (m_midiOut == nullptr || row < 0 || m_held) {
         return;
     }
     const std::int32_t result = m_midiOut->Open();
     if (result != kMidiOpenOk) {
-        // A second press while a key sounds: that key stops here, as its release will
-        // go to the message box.
-        if (m_held) {
-            KeyBoardMouseUp();
-        }
         emit OnMidiError(QString::fromLatin1(MidiOpenErrorText(result)));
         return;
     }

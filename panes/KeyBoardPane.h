@@ -44,6 +44,9 @@ public:
     explicit TKeyBoard(QWidget* parent = nullptr);
 
     void SetMidiOut(IMidiOut* midiOut) { m_midiOut = midiOut; }
+    // The grid whose rows the keyboard follows (observer): the wheel over the keyboard scrolls
+    // that grid, and the keyboard with it, so that every key stays beside its row.
+    void SetWheelTarget(TStrColGrid* grid) { m_wheelTarget = grid; }
     // The key last started (the main window's KeyNote).
     std::int32_t KeyNote() const { return m_keyNote; }
     bool KeyHeld() const { return m_held; }
@@ -61,11 +64,13 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     std::int32_t RowAt(std::int32_t x, std::int32_t y) const;
 
     IMidiOut* m_midiOut = nullptr;
+    TStrColGrid* m_wheelTarget = nullptr;
     std::int32_t m_keyNote = 0;
     bool m_held = false;
 };

@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace ruvo {
 
 namespace {
@@ -63,17 +65,27 @@ const char* DropStepName(const NoteDrag& drag) {
 
 std::optional<NoteEdit> DropEdit(const NoteDrag& drag) {
     switch (drag.Mode) {
-        case DragMode::dmPitch: return NoteEdit::SwapRows(drag.CurStart, drag.CurEnd, drag.OrigRow, drag.CurRow);
-        case DragMode::dmLength:
-            if (drag.CurEnd > drag.OrigEnd) {
-                return NoteEdit::SetRun(drag.OrigEnd, drag.CurEnd, drag.OrigRow, kUserNoteValue);
+        case DragMode::dmPitch:
+            if (drag.CurRow == drag.OrigRow) {
+                return std::nullopt;
             }
-            if (drag.CurEnd < drag.OrigEnd) {
+            return NoteEdit::SwapRows(drag.CurStart, drag.CurEnd, drag.OrigRow, drag.CurRow);
+        case DragMode::dmLength: {
+            // The end never passes the note's own start: a shortened note keeps its first frame.
+            const std::int32_t end = std::max(drag.CurEnd, drag.OrigStart);
+            if (end > drag.OrigEnd) {
+                return NoteEdit::SetRun(drag.OrigEnd, end, drag.OrigRow, kUserNoteValue);
+            }
+            if (end < drag.OrigEnd) {
                 // The column the end was dropped on stays the note's last one.
-                return NoteEdit::SetRun(drag.CurEnd + 1, drag.OrigEnd, drag.OrigRow, 0.0);
+                return NoteEdit::SetRun(end + 1, drag.OrigEnd, drag.OrigRow, 0.0);
             }
             return std::nullopt;
+        }
         case DragMode::dmShift:
+            if (drag.CurStart == drag.OrigStart) {
+                return std::nullopt;
+            }
             return NoteEdit::ShiftRun(drag.OrigStart, drag.OrigEnd, drag.OrigRow, drag.CurEnd, drag.CurStart,
                                       drag.OrigRow);
     }
@@ -96,8 +108,10 @@ TNoteGridEditor::TNoteGridEditor(IPaneHost& host, TStrColGrid& grid, TStrColGrid
                                  const std::vector<QPixmap>& symbols)
     : m_host(host), m_grid(grid), m_scratch(scratch), m_onpuDisp(onpuDisp), m_symbols(symbols) {}
 
+// The cells' area: the scroll bars are not part of it.
 bool TNoteGridEditor::Inside(std::int32_t x, std::int32_t y) const {
-    return x >= 0 && x < m_grid.width() - 1 && y >= 0 && y < m_grid.height() - 1;
+    const QWidget* cells = m_grid.viewport();
+    return x >= 0 && x < cells->width() - 1 && y >= 0 && y < cells->height() - 1;
 }
 
 void TNoteGridEditor::MidiDisp2MouseDown(Qt::MouseButton button, std::int32_t x, std::int32_t y) {
@@ -107,7 +121,8 @@ void TNoteGridEditor::MidiDisp2MouseDown(Qt::MouseButton button, std::int32_t x,
     std::int32_t col = -1;
     std::int32_t row = -1;
     m_grid.MouseToCell(x, y, col, row);
-    if (m_drag.Active != 0) {
+    // A press where no cell lies (past the last column or row) is no gesture.
+    if (m_drag.Active != 0 || col < 0 || row < 0) {
         return;
     }
     const QColor colour = m_grid.CellColor(col, row);
@@ -208,6 +223,13 @@ void TNoteGridEditor::MidiDisp2MouseMove(std::int32_t x, std::int32_t y) {
     if (m_drag.Active != 1) {
         return;
     }
+    // Past the last column or row the preview stops at the grid's edge.
+    if (col < 0) {
+        col = m_grid.ColCount() - 1;
+    }
+    if (row < 0) {
+        row = m_grid.RowCount() - 1;
+    }
     const RedrawBatch batch(m_grid);
     switch (m_drag.Mode) {
         case DragMode::dmPitch: PreviewPitch(row); break;
@@ -232,7 +254,9 @@ void TNoteGridEditor::PreviewPitch(std::int32_t row) {
     m_drag.CurRow = row;
 }
 
+// The end stops at the note's own start: a shortened note keeps at least one frame.
 void TNoteGridEditor::PreviewLength(std::int32_t col) {
+    col = std::max(col, m_drag.OrigStart);
     if (col == m_drag.CurEnd) {
         return;
     }
@@ -246,9 +270,9 @@ void TNoteGridEditor::PreviewLength(std::int32_t col) {
     m_drag.CurEnd = col;
 }
 
-// A preview whose end would pass the last column stops at the range error there; the drag
-// keeps the columns of its last complete step.
+// A preview whose end would pass the last column stops with its end there.
 void TNoteGridEditor::PreviewShift(std::int32_t col) {
+    col = std::min(col, m_grid.ColCount() - 1 - (m_drag.CurEnd - m_drag.CurStart));
     if (col == m_drag.CurStart) {
         return;
     }
@@ -271,9 +295,11 @@ void TNoteGridEditor::MidiDisp2MouseUp(Qt::MouseButton /*button*/, std::int32_t 
     if (const std::optional<NoteEdit> edit = DropEdit(m_drag)) {
         Commit(*edit, DropStepName(m_drag));
     }
-    m_host.RefreshDocumentView();
     m_drag.Active = 0;
+    m_host.RefreshDocumentView();
 }
+
+void TNoteGridEditor::EndDrag() { m_drag.Active = 0; }
 
 void TNoteGridEditor::MidiDisp2TopLeftChanged() {
     WavHead& doc = m_host.Doc();

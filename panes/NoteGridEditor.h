@@ -49,7 +49,8 @@ struct NoteDrag {
 // anywhere else moves its pitch.
 DragMode ChooseDragMode(std::int32_t x, std::int32_t left, std::int32_t right, bool oneFrame);
 
-// The edit a drop commits, or nothing (an end dropped where it was).
+// The edit a drop commits, or nothing when the note would stay as it was (dropped where it
+// was grabbed). An end dropped before the note's start counts as dropped on the start.
 std::optional<NoteEdit> DropEdit(const NoteDrag& drag);
 // Its name in the edit history: "Move note", "Lengthen note", "Shorten note", "Change pitch".
 const char* DropStepName(const NoteDrag& drag);
@@ -68,11 +69,14 @@ public:
     TNoteGridEditor(IPaneHost& host, TStrColGrid& grid, TStrColGrid& scratch, TPaintBox& onpuDisp,
                     const std::vector<QPixmap>& symbols);
 
-    // Mouse events of the grid in viewport pixels. A cell access outside the grid throws
-    // GridRangeError (the caller reports it); a drag keeps its last valid preview then.
+    // Mouse events of the grid in viewport pixels. A press where no cell lies does nothing; a
+    // drag's preview stops at the grid's edge and at the note's own start; a drop that
+    // changes nothing writes nothing. A release outside the cells' area keeps the drag.
     void MidiDisp2MouseDown(Qt::MouseButton button, std::int32_t x, std::int32_t y);
     void MidiDisp2MouseMove(std::int32_t x, std::int32_t y);
     void MidiDisp2MouseUp(Qt::MouseButton button, std::int32_t x, std::int32_t y);
+    // Ends a drag in progress without writing anything (another note table is shown now).
+    void EndDrag();
     // The left column changed: the document's view follows and the view is rebuilt.
     void MidiDisp2TopLeftChanged();
     void OnpuDispPaint(QPainter& painter);

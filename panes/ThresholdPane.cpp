@@ -117,7 +117,8 @@ void TThresholdPane::ThreadValuePaint(QPainter& painter) {
 }
 
 void TThresholdPane::ThreadValueMouseDown(Qt::MouseButton /*button*/, std::int32_t /*x*/, std::int32_t y) {
-    if (m_host.Busy()) {
+    // Without a document there is no margin to set, so no drag begins.
+    if (m_host.Busy() || m_host.Doc().ThresholdFileName.empty()) {
         return;
     }
     m_thresholdDrag = 1;
@@ -139,21 +140,21 @@ void TThresholdPane::ThreadValueMouseMove(std::int32_t /*x*/, std::int32_t y) {
 }
 
 void TThresholdPane::ThreadValueMouseUp(Qt::MouseButton /*button*/, std::int32_t /*x*/, std::int32_t y) {
-    if (m_host.Busy()) {
-        return;
-    }
-    // A release whose press was refused (a re-run was running) has nothing to set.
-    if (m_thresholdDrag != 1) {
-        return;
-    }
-    const WavHead& doc = m_host.Doc();
-    if (doc.ThresholdFileName.empty()) {
-        return;
-    }
+    // A release whose press was refused (a re-run was running) has nothing to set; every
+    // release ends the drag.
+    const bool dragged = m_thresholdDrag == 1;
     m_thresholdDrag = 0;
+    const WavHead& doc = m_host.Doc();
+    if (!dragged || m_host.Busy() || doc.ThresholdFileName.empty()) {
+        return;
+    }
     const double margin = ThresholdMargin(y, m_box.height(), doc.PeakNoteValue);
     (void)m_host.EditSideFile(SideFile::Threshold, doc.SelStart, doc.SelEnd, margin);
+}
+
+void TThresholdPane::EndDrag() {
     m_thresholdDrag = 0;
+    Refreshed();
 }
 
 void TThresholdPane::Refreshed() {

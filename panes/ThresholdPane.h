@@ -58,6 +58,8 @@ public:
     void ThreadValueMouseMove(std::int32_t x, std::int32_t y);
     // Rewrites the threshold file over the selected frames, then re-runs the note stage.
     void ThreadValueMouseUp(Qt::MouseButton button, std::int32_t x, std::int32_t y);
+    // Ends a drag in progress without setting anything, and drops its drawing.
+    void EndDrag();
     // A refresh repaints the strip from the file: the drawing of a press goes.
     void Refreshed();
 

@@ -12,6 +12,7 @@
 #include "engine/UFile.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/NoteGridFile.h"
+#include "panes/KeyBoardPane.h"
 #include "panes/PaintBox.h"
 #include "panes/ThresholdPane.h"
 #include "panes/StrCGrid.h"
@@ -117,6 +118,7 @@ private slots:
     void GridGesturesRewriteBothFiles();
     void OneFrameNoteZones();
     void DragPreviewAndReleaseOutside();
+    void DropsOffTheCellsOrInPlaceChangeNothing();
     void ThresholdReleaseSetsSelectedMarginsAndReruns();
     void HarmonicClicksSetSelectedFramesAndRerun();
     void CancelledAlertKeepsRewrittenSideFile();
@@ -299,11 +301,10 @@ void EditingPanesTest::GridGesturesRewriteBothFiles() {
     ExpectFiles(model);
     QCOMPARE(Grid()->CellColor(frames - 1, 27).rgb(), qRgb(0, 0, 0));
 
-    // A press right of the last column reports the grid's range error and changes nothing.
+    // A press right of the last column hits no cell: nothing changes, and no box.
     const QRect last = Grid()->CellRect(frames - 1, 30);
     QTest::mouseClick(Cells(), Qt::LeftButton, {}, QPoint(last.right() + 3, last.center().y()));
-    QCOMPARE(m_host->Errors.size(), std::size_t{1});
-    QCOMPARE(QString::fromStdString(m_host->Errors.front()), QString::fromUtf8(kGridRangeMessage));
+    QVERIFY(m_host->Errors.empty());
     ExpectFiles(model);
     Q_UNUSED(beforeShift);
 }
@@ -368,8 +369,7 @@ void EditingPanesTest::DragPreviewAndReleaseOutside() {
     QCOMPARE(Grid()->CellColor(22, 35).rgb(), qRgb(255, 255, 0));
     m_form->grab().save(QString::fromLocal8Bit(qgetenv("RUVO_TEST_OUTPUT_DIR")) + "/after-edit.png");
 
-    // A shift whose end would pass the last column: the range error is reported and the drag
-    // keeps its last valid columns, which the release commits.
+    // A shift whose end would pass the last column stops there (no box); the release commits it.
     const std::int32_t frames = Doc().FrameCount;
     model.Set(frames - 12, frames - 9, 31, 6.0, 95);
     Load(model);
@@ -377,14 +377,42 @@ void EditingPanesTest::DragPreviewAndReleaseOutside() {
     QTest::mousePress(Cells(), Qt::LeftButton, {}, At(frames - 12, 31));
     QTest::mouseMove(Cells(), At(frames - 6, 31));
     QCOMPARE(editor.Drag().CurStart, frames - 6);
-    QTest::mouseMove(Cells(), At(frames - 2, 31));
-    QCOMPARE(m_host->Errors.size(), std::size_t{1});
-    QCOMPARE(editor.Drag().CurStart, frames - 6);
-    QCOMPARE(editor.Drag().CurEnd, frames - 3);
+    QTest::mouseMove(Cells(), At(frames - 1, 31, 6));
+    QCOMPARE(editor.Drag().CurStart, frames - 4);
+    QCOMPARE(editor.Drag().CurEnd, frames - 1);
     QTest::mouseRelease(Cells(), Qt::LeftButton, {}, At(frames - 2, 31));
     model.Set(frames - 12, frames - 9, 31, 0.0, 0);
-    model.Set(frames - 6, frames - 3, 31, 6.0, 95);
+    model.Set(frames - 4, frames - 1, 31, 6.0, 95);
     ExpectFiles(model);
+}
+
+// Drops in place record no step, drops over a scroll bar keep the drag
+// (finished where it began), an end dragged before its start stops there, an open ends a drag.
+void EditingPanesTest::DropsOffTheCellsOrInPlaceChangeNothing() {
+    Open("ten.wav");
+    NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
+    model.Set(10, 14, 30, 4.0, 80);
+    model.Set(20, 27, 30, 6.0, 95);
+    Load(model);
+    const QPoint vbar(Cells()->width() + 4, At(23, 30).y()), hbar(At(23, 30).x(), Cells()->height() + 4);
+    const std::pair<QPoint, QPoint> drops[] = {{At(27, 30, 3), vbar}, {At(23, 30), hbar}, {At(23, 30), At(23, 30)},
+                                               {At(20, 30, 0), At(20, 30, 0)}, {At(27, 30, 3), At(12, 30)}};
+    for (const auto& [grab, to] : drops) {
+        for (const auto& [from, at] : {std::pair{grab, to}, std::pair{to, grab}}) {
+            QTest::mousePress(Cells(), Qt::LeftButton, {}, from);
+            QTest::mouseMove(Cells(), at);
+            QTest::mouseRelease(Cells(), Qt::LeftButton, {}, at);
+        }
+        QCOMPARE(m_form->Pipeline().History().UndoName(), std::string(to == At(12, 30) ? "Shorten note" : ""));
+    }
+    model.Set(21, 27, 30, 0.0, 0);
+    ExpectFiles(model);
+    m_form->EditUndoItem()->trigger();  // unchanged again: the open asks nothing
+    QTest::mousePress(Cells(), Qt::LeftButton, {}, At(12, 30));
+    QTest::mouseRelease(Cells(), Qt::LeftButton, {}, hbar);
+    Open("ten.wav");
+    QCOMPARE(m_form->Panes().NoteGridEditor().Drag().Active, 0);
+    QVERIFY(m_host->Errors.empty());
 }
 
 void EditingPanesTest::ThresholdReleaseSetsSelectedMarginsAndReruns() {
@@ -598,6 +626,8 @@ void EditingPanesTest::MelodyDocumentStripsAndEdits() {
 // The Edit menu sits between File and Setting; its items name the step they take, are
 // disabled without one, and give back the files of a grid gesture and of a threshold re-run.
 void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
+    QTest::mouseClick(m_form->Panes().ThreadValue(), Qt::LeftButton, {}, QPoint(100, 20));
+    QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 0);  // no document, no drag
     Open("ten.wav");
     m_form->Displayalert1()->setChecked(false);
     QStringList menus;
@@ -615,6 +645,9 @@ void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
 
     NoteModel model(static_cast<std::size_t>(Doc().FrameCount));
     Load(model);
+    QWheelEvent wheel({5, 5}, {}, {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(m_form->KeyBoard()->viewport(), &wheel);
+    QCOMPARE(Grid()->TopRow(), 28);
     QTest::mouseClick(Cells(), Qt::LeftButton, {}, At(3, 30));
     NoteModel added = model;
     added.Set(3, 7, 30, Doc().PeakNoteValue, 110);
@@ -623,12 +656,15 @@ void EditingPanesTest::EditMenuNamesAndTakesTheSteps() {
     QVERIFY(undo->isEnabled());
     undo->trigger();
     ExpectFiles(model);
+    QCOMPARE(Grid()->TopRow(), 28);  // undo and redo keep the rows in view, or show the cells
     QCOMPARE(undo->text(), QStringLiteral("&Undo"));
     QVERIFY(!undo->isEnabled());
     QCOMPARE(redo->text(), QStringLiteral("&Redo Add note"));
     QVERIFY(redo->statusTip().endsWith(QStringLiteral(": Add note.")));
+    Grid()->SetTopRow(40);
     redo->trigger();
     ExpectFiles(added);
+    QCOMPARE(Grid()->TopRow(), 30);
 
     const WavHead beforeRerun = Doc();
     TPaintBox* strip = m_form->Panes().ThreadValue();

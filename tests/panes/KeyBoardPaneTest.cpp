@@ -67,13 +67,14 @@ TEST_F(KeyBoardTest, FailedOpenShowsItsTextAndLeavesNoNoteSounding) {
     EXPECT_EQ(errors.at(0).at(0).toString(), QStringLiteral("No Midi Device"));
     EXPECT_EQ(midi.Calls, std::vector<std::string>{"open"});
 
-    // A second press while a key sounds: the device is busy, and the held key is stopped.
+    // A second button pressed on a held key opens nothing and shows nothing; a release ends it.
     midi.Calls.clear();
     midi.OpenResult = kMidiOpenOk;
     QTest::mousePress(keys.viewport(), Qt::LeftButton, {}, QPoint(20, RowY(3)));
     midi.OpenResult = kMidiAllocated;
     keys.KeyBoardMouseDown(20, RowY(4));
-    EXPECT_EQ(errors.at(1).at(0).toString(), QStringLiteral("Device Already Allocated"));
+    EXPECT_EQ(errors.count(), 1);
+    QTest::mouseRelease(keys.viewport(), Qt::RightButton, {}, QPoint(20, RowY(4)));
     EXPECT_EQ(midi.Calls.back(), "close");
     EXPECT_EQ(midi.Messages.back(), NoteOffMsg(101));
     EXPECT_FALSE(keys.KeyHeld());

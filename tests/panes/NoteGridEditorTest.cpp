@@ -46,8 +46,8 @@ TEST(NoteGridEditorTest, RunsAndDrops) {
     drag.OrigEnd = 10;
     drag.CurEnd = 10;
     EXPECT_FALSE(DropEdit(drag).has_value());
-    drag.CurEnd = 2;  // before the start: the columns up to the old end fall silent
-    EXPECT_EQ(DropEdit(drag), NoteEdit::SetRun(3, 10, 4, 0.0));
+    drag.CurEnd = 2;  // before the start: the note keeps its first frame, the row nothing else
+    EXPECT_EQ(DropEdit(drag), NoteEdit::SetRun(6, 10, 4, 0.0));
 }
 
 }  // namespace
