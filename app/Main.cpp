@@ -513,6 +513,8 @@ void TRuvoAppForm::FormShow() {
     if (!m_player->isVisible() && !m_playerPlaced) {
         const QRect frame = frameGeometry();
         m_player->move(frame.right() + 8, frame.top() + 40);
+        // Beside a window at the screen's edge it would stand off the screen.
+        KeepOnScreen(*m_player, this);
     }
     ShowPlayer();
     m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
