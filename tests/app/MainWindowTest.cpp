@@ -802,7 +802,7 @@ void MainWindowTest::CommandLineFileAtFirstActivation() {
     QCOMPARE(static_cast<int>(percent.Shown.size()), shown);
     ExpectOnlyDocumentFiles();
     // A name that is not valid UTF-8 opens as its bytes.
-    const std::string latin1 = Input("caf\xe9.wav");
+    const std::string latin1 = Input("") + "caf\xe9.wav";
     std::filesystem::copy_file(Input("short.wav"), latin1);
     m_form = std::make_unique<TRuvoAppForm>(m_shell, FileNameFromEngine(latin1));
     m_form->show();
