@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -186,9 +187,11 @@ bool TKSavePosReg::eventFilter(QObject* watched, QEvent* event) {
     }
     if (!m_framed && Framed(m_form)) {
         // Placed before the frame was known: the frame may reach past the screen's edge.
+        // Moved once the event has been handled: a move inside the window manager's own
+        // placement of the window is lost.
         m_framed = true;
         if (normal) {
-            KeepOnScreen(m_form);
+            QTimer::singleShot(0, this, [this] { KeepOnScreen(m_form); });
         }
     }
     return false;
