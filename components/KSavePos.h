@@ -53,7 +53,7 @@ QRect FitOnScreens(const QRect& frame, const std::vector<QRect>& screens);
 std::vector<QRect> AvailableScreens();
 // Moves `window` (and cuts it where it is larger) so that its frame lies whole on a screen.
 // A window not yet framed by the window manager is taken to get the frame of `framed` (when
-// given and framed itself), else a usual title bar and border.
+// given and framed itself), else none; TKSavePosReg fits it again once it is framed.
 void KeepOnScreen(QWidget& window, const QWidget* framed = nullptr);
 
 // The placement is kept whole on a screen: a stored rectangle (with the window's frame) is
@@ -85,11 +85,12 @@ private:
     QWidget& m_form;
     ISettingsStore& m_settings;
     QString m_appName;
-    // The frame corner and own size the window had in its normal state, while it is
-    // maximised: Qt keeps only the normal rectangle without frame, and the frame of a
-    // maximised window may differ from a normal one's.
+    // The normal rectangle (frame corner, own size) restored with a maximised state, while the
+    // window has not been normal since: Qt's normal rectangle then holds no frame offset.
     std::optional<QRect> m_normalFrame;
-    QPoint m_normalFrameOffset;  // own area's corner minus the frame's, seen in normal state
+    // Own area's corner minus the frame's, seen in the normal state: a maximised window's
+    // frame may differ (a border less), which would move the stored rectangle at every close.
+    QPoint m_normalFrameOffset;
     bool m_framed = false;       // the window manager's frame has been seen
 };
 
