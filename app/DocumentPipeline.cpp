@@ -358,7 +358,7 @@ std::int32_t DocumentPipeline::ConfirmClose(bool canCancel, bool byRecording) {
         const bool recording = m_docIsRecording;
         const bool edits = m_history.Modified();
         // Nothing closes when a new recording takes the document's place.
-        const std::string when = !byRecording          ? " before closing?"
+        const std::string when = !byRecording         ? " before closing?"
                                  : recording && edits ? " before the new recording replaces them?"
                                                       : " before the new recording replaces it?";
         const std::string question = !recording ? "Save the MIDI file of " + name + when

@@ -172,8 +172,7 @@ TKSavePosReg::TKSavePosReg(QWidget& form, ISettingsStore& settings, QString appN
 bool TKSavePosReg::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched != &m_form || !m_form.isVisible() ||
-        (type != QEvent::Move && type != QEvent::Resize && type != QEvent::Show &&
-         type != QEvent::WindowStateChange)) {
+        (type != QEvent::Move && type != QEvent::Resize && type != QEvent::Show && type != QEvent::WindowStateChange)) {
         return false;
     }
     const Qt::WindowStates states = m_form.windowState();

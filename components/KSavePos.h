@@ -91,7 +91,7 @@ private:
     // Own area's corner minus the frame's, seen in the normal state: a maximised window's
     // frame may differ (a border less), which would move the stored rectangle at every close.
     QPoint m_normalFrameOffset;
-    bool m_framed = false;       // the window manager's frame has been seen
+    bool m_framed = false;  // the window manager's frame has been seen
 };
 
 }  // namespace ruvo

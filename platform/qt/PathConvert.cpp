@@ -39,7 +39,7 @@ std::size_t SequenceLength(const std::string& text, std::size_t at) {
         const std::uint8_t low = lead == 0xF0 ? 0x90 : 0x80;
         const std::uint8_t high = lead == 0xF4 ? 0x8F : 0xBF;
         return Continuation(byte(at + 1), low, high) && Continuation(byte(at + 2)) && Continuation(byte(at + 3)) ? 4
-                                                                                                               : 0;
+                                                                                                                 : 0;
     }
     return 0;
 }

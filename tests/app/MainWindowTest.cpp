@@ -729,8 +729,9 @@ void MainWindowTest::ExportThroughSaveDialog() {
     QVERIFY(!Exists(Input("tune")));
     QCOMPARE(ReadAll(Input("tune.mid")), ReadAll(reference.MidiFileName));
     QCOMPARE(ReadAll(Input("ten.wav")), sound);
-    QCOMPARE(m_host->Errors, std::vector<std::string>{"The MIDI file " + Input("ten.wav") +
-                                                      " would replace the document's sound file; choose another name."});
+    QCOMPARE(m_host->Errors,
+             std::vector<std::string>{"The MIDI file " + Input("ten.wav") +
+                                      " would replace the document's sound file; choose another name."});
     QCOMPARE(Pipeline().Doc.MidiFileName, Input("tune.mid"));
 }
 
