@@ -3,6 +3,7 @@
 #include "app/DocumentImport.h"
 
 #include "engine/Conversion.h"
+#include "engine/EngineHost.h"
 #include "engine/FileIoError.h"
 #include "engine/RawFile.h"
 #include "engine/UFile.h"
@@ -56,6 +57,45 @@ void RemoveFile(const std::string& name) {
     }
 }
 
+// Both names lead to one file: the same name, or the same file under another spelling.
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    std::error_code error;
+    const std::filesystem::path left = std::filesystem::absolute(a, error).lexically_normal();
+    const std::filesystem::path right = std::filesystem::absolute(b, error).lexically_normal();
+    return left == right || std::filesystem::equivalent(a, b, error);
+}
+
+// The engine's messages during a conversion: the progress window goes before any box (it
+// stays on top and would hide the modal box behind it), and the box names the file.
+class ConversionMessages : public IEngineHost {
+public:
+    ConversionMessages(IProgressView& progress, std::string fileName)
+        : m_outer(EngineHost()), m_progress(progress), m_fileName(std::move(fileName)), m_scope(*this) {}
+
+    void ErrorBox(const std::string& text) override {
+        m_progress.ProgressHide();
+        m_outer.ErrorBox(Named(text));
+    }
+    void MessageBox(const std::string& text) override {
+        m_progress.ProgressHide();
+        m_outer.MessageBox(Named(text));
+    }
+    void ProcessEvents() override { m_outer.ProcessEvents(); }
+
+private:
+    std::string Named(const std::string& text) const {
+        return m_fileName.empty() || text.find(m_fileName) != std::string::npos ? text : m_fileName + ":\n" + text;
+    }
+
+    IEngineHost& m_outer;
+    IProgressView& m_progress;
+    std::string m_fileName;
+    ScopedEngineHost m_scope;
+};
+
 }  // namespace
 
 class DocumentPipeline::BusyScope {
@@ -80,10 +120,11 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
     }
     // The document shown is replaced only when its unsaved work was saved or given up; a
     // recording that arrives must go somewhere, so its question cannot be cancelled.
-    if (!fileName.empty() && ConfirmClose(!isRecording) != 0) {
+    if (!fileName.empty() && ConfirmClose(!isRecording, isRecording) != 0) {
         return -1;
     }
     BusyScope busy(*this);
+    const ConversionMessages messages(m_progress, fileName);
     m_view.HidePlayer();
     if (fileName.empty()) {
         m_view.ShowPlayer();
@@ -308,7 +349,7 @@ void DocumentPipeline::ShowHistoryStep() {
 
 bool DocumentPipeline::Modified() const { return HasDocument() && (m_history.Modified() || m_docIsRecording); }
 
-std::int32_t DocumentPipeline::ConfirmClose(bool canCancel) {
+std::int32_t DocumentPipeline::ConfirmClose(bool canCancel, bool byRecording) {
     if (m_busy) {
         return kRefusedBusy;
     }
@@ -316,9 +357,13 @@ std::int32_t DocumentPipeline::ConfirmClose(bool canCancel) {
         const std::string name = std::filesystem::path(DocumentName()).filename().string();
         const bool recording = m_docIsRecording;
         const bool edits = m_history.Modified();
-        const std::string question = !recording ? "Save the MIDI file of " + name + " before closing?"
-                                     : edits    ? "Save the recording " + name + " and its MIDI file before closing?"
-                                                : "Save the recording " + name + " before closing?";
+        // Nothing closes when a new recording takes the document's place.
+        const std::string when = !byRecording         ? " before closing?"
+                                 : recording && edits ? " before the new recording replaces them?"
+                                                      : " before the new recording replaces it?";
+        const std::string question = !recording ? "Save the MIDI file of " + name + when
+                                     : edits    ? "Save the recording " + name + " and its MIDI file" + when
+                                                : "Save the recording " + name + when;
         switch (m_view.AskSaveBeforeClose(question, canCancel)) {
             case CloseAnswer::Cancel:
                 if (canCancel) {
@@ -393,6 +438,7 @@ std::int32_t DocumentPipeline::Rerun(const std::string& stepName, const Analysis
         return -1;
     }
     BusyScope busy(*this);
+    const ConversionMessages messages(m_progress, DocumentName());
     const AnalysisState before = sideEditBefore != nullptr ? *sideEditBefore : AnalysisState::Of(Doc);
     // A side file edited for a re-run that did not happen is a step of its own.
     const auto keepSideEdit = [&] {
@@ -492,7 +538,16 @@ std::int32_t DocumentPipeline::FileSaveMidi() {
     // Busy from the dialog on: nothing may replace the document while it is being exported.
     BusyScope busy(*this);
     std::string chosen;
-    if (!m_view.ChooseMidiFileName(chosen)) {
+    if (!m_view.ChooseMidiFileName(chosen) || chosen.empty()) {
+        return -1;
+    }
+    if (std::filesystem::path(chosen).extension().empty()) {
+        chosen += ".mid";
+    }
+    // The document's sound is not the user's to lose through a MIDI export, as in the converter.
+    if (SameFile(chosen, Doc.FileName) || SameFile(chosen, m_docImportedFrom)) {
+        EngineHost().ErrorBox("The MIDI file " + chosen +
+                              " would replace the document's sound file; choose another name.");
         return -1;
     }
     Doc.MidiFileName = chosen;

@@ -85,8 +85,9 @@ public:
     // Before the document is closed or replaced: when Modified(), asks once; Save runs the
     // saves it needs (the recording's, the MIDI export). 0 go on, -1 keep the document
     // (Cancel, or a save that did not happen), kRefusedBusy. Without `canCancel` the question
-    // is asked until the work is saved or discarded.
-    std::int32_t ConfirmClose(bool canCancel = true);
+    // is asked until the work is saved or discarded. `byRecording`: a new recording takes
+    // the document's place, and the question says so.
+    std::int32_t ConfirmClose(bool canCancel = true, bool byRecording = false);
     // Writes the recording that is the document as a WAV file of the user's choice; it is the
     // user's file from then on (the document's file, never deleted). 0 written, -1 cancelled,
     // failed or no recording, kRefusedBusy.
@@ -106,7 +107,9 @@ public:
     void SetKeepLeadingSilence(bool keep);
 
     // Asks for a name and writes columns 0 .. FrameCount - 2 of the note table as a MIDI
-    // file. 0 written, -1 cancelled, failed or no document, kRefusedBusy.
+    // file; a name without extension gets ".mid". A name that leads to the document's sound
+    // file or to the file it was imported from is refused with a message. 0 written, -1
+    // cancelled, refused, failed or no document, kRefusedBusy.
     std::int32_t FileSaveMidi();
 
     // Shows the document (converting the command-line file first, once). RefreshStatus does

@@ -514,6 +514,8 @@ void TRuvoAppForm::FormShow() {
     if (!m_player->isVisible() && !m_playerPlaced) {
         const QRect frame = frameGeometry();
         m_player->move(frame.right() + 8, frame.top() + 40);
+        // Beside a window at the screen's edge it would stand off the screen.
+        KeepOnScreen(*m_player, this);
     }
     ShowPlayer();
     m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
@@ -810,11 +812,13 @@ void TRuvoAppForm::EnableSaveMidi() {
 }
 
 bool TRuvoAppForm::ChooseMidiFileName(std::string& name) {
-    // No title and no default suffix: a name typed without extension is used as typed.
+    // No title; a name typed without extension gets ".mid" before the dialog asks whether
+    // to replace an existing file.
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Midi file(*.mid)"));
+    dialog.setDefaultSuffix(QStringLiteral("mid"));
     if (!m_lastMidiName.isEmpty()) {
         dialog.selectFile(m_lastMidiName);
     }
@@ -914,6 +918,11 @@ void TRuvoAppForm::SetRowHeight(std::int32_t rowHeight) {
 void TRuvoAppForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     FormResize();
+    // The note grid's columns follow its new width at once, so that it shows the waveform's
+    // time span; a conversion shows the document when it ends.
+    if (!m_destroying && m_pipeline && m_pipeline->HasDocument() && !m_pipeline->Busy()) {
+        Guarded([this] { m_pipeline->RefreshStatus(); });
+    }
 }
 
 void TRuvoAppForm::FormResize() {

@@ -3,6 +3,7 @@
 
 #include "app/Main.h"
 #include "engine/EngineHost.h"
+#include "platform/qt/PathConvert.h"
 #include "platform/qt/QtEngineHost.h"
 #include "platform/qt/QtSettingsStore.h"
 #include "platform/qt/QtShell.h"
@@ -61,8 +62,10 @@ int main(int argc, char* argv[]) {
     // The recent files and the window positions, in ~/.config/Ruvo/ruvo.ini.
     ruvo::QtSettingsStore settings(QStringLiteral("Ruvo"), QStringLiteral("ruvo"));
 
-    const QStringList arguments = QCoreApplication::arguments();
-    ruvo::TRuvoAppForm form(shell, settings, arguments.size() > 1 ? arguments.at(1) : QString());
+    // The name as the bytes given (QApplication has taken out its own options), not as
+    // QCoreApplication::arguments() decodes it: a name that is not valid UTF-8 still opens.
+    const QString fileName = argc > 1 ? ruvo::FileNameFromEngine(argv[1]) : QString();
+    ruvo::TRuvoAppForm form(shell, settings, fileName);
     QObject::connect(&form, &ruvo::TRuvoAppForm::OnClosed, &app, &QCoreApplication::quit);
     // Interrupted or terminated, the program closes its window without asking: a running
     // conversion is cancelled and the work files are deleted, but a recording not saved stays

@@ -144,7 +144,9 @@ void THistoryMenu::LoadHistory() {
     m_list.Clear();
     const std::string section = Section();
     const std::optional<std::string> count = m_settings.ReadString(section, "Count");
-    const std::int32_t n = count ? ParseHistoryCount(QString::fromStdString(*count)) : 0;
+    // Entries past the list's capacity would be dropped as they are added: they are not read.
+    const std::int32_t n =
+        std::clamp(count ? ParseHistoryCount(QString::fromStdString(*count)) : 0, 0, m_list.Capacity());
     for (std::int32_t i = n - 1; i >= 0; --i) {
         // A missing entry is skipped: there is no file to open under any placeholder name.
         const std::optional<std::string> name = m_settings.ReadString(section, EntryName(i));
@@ -159,6 +161,14 @@ void THistoryMenu::SaveHistory() {
     m_settings.WriteString(section, "Count", std::to_string(m_list.Count()));
     for (std::int32_t i = 0; i < m_list.Count(); ++i) {
         m_settings.WriteString(section, EntryName(i), m_list.At(i).toStdString());
+    }
+    // Entries past the count, left by a longer list, go.
+    for (const std::string& key : m_settings.Keys(section)) {
+        bool ok = false;
+        const int index = key.size() > 1 && key[0] == 'H' ? QString::fromStdString(key.substr(1)).toInt(&ok) : -1;
+        if (ok && index >= m_list.Count()) {
+            m_settings.Remove(section, key);
+        }
     }
 }
 

@@ -45,10 +45,19 @@ std::string FormatPlacement(const WindowPlacement& placement);
 // Empty unless `text` has exactly nine comma-separated parts; a part that is not an integer
 // keeps the value it has in `current`.
 std::optional<WindowPlacement> ParsePlacement(const std::string& text, const WindowPlacement& current);
-// `rect` moved (not resized, unless it is larger) onto the screen nearest to it, when no part
-// of it lies on any of `screens`; unchanged otherwise or when there are no screens.
-QRect FitOnScreens(const QRect& rect, const std::vector<QRect>& screens);
+// `frame` (a window with its frame) moved, and cut where it is larger, so that it lies whole
+// on one of `screens`: the one it overlaps most, else the nearest; unchanged when it already
+// lies whole on one or when there are no screens.
+QRect FitOnScreens(const QRect& frame, const std::vector<QRect>& screens);
+// The available areas of the screens, for FitOnScreens.
+std::vector<QRect> AvailableScreens();
+// Moves `window` (and cuts it where it is larger) so that its frame lies whole on a screen.
+// A window not yet framed by the window manager is taken to get the frame of `framed` (when
+// given and framed itself), else none; TKSavePosReg fits it again once it is framed.
+void KeepOnScreen(QWidget& window, const QWidget* framed = nullptr);
 
+// The placement is kept whole on a screen: a stored rectangle (with the window's frame) is
+// moved onto one and cut to its size, and again once the window manager has framed the window.
 class TKSavePosReg : public QObject {
     Q_OBJECT
 
@@ -69,10 +78,20 @@ public:
     // Applies the stored placement; false when nothing usable is stored.
     bool RestorePlacement();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QWidget& m_form;
     ISettingsStore& m_settings;
     QString m_appName;
+    // The normal rectangle (frame corner, own size) restored with a maximised state, while the
+    // window has not been normal since: Qt's normal rectangle then holds no frame offset.
+    std::optional<QRect> m_normalFrame;
+    // Own area's corner minus the frame's, seen in the normal state: a maximised window's
+    // frame may differ (a border less), which would move the stored rectangle at every close.
+    QPoint m_normalFrameOffset;
+    bool m_framed = false;  // the window manager's frame has been seen
 };
 
 }  // namespace ruvo

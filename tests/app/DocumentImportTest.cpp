@@ -154,8 +154,9 @@ void DocumentImportTest::RescueEndingEarlyLeavesNoCopy() {
     m_progress.CancelOnStart = 2;
     m_progress.CancelAtFrame = cancelAtFrame;
     QCOMPARE(m_pipeline->ImportDocument(Input(file.toLatin1().constData())), -1);
-    QCOMPARE(m_host->Errors, message.isEmpty() ? std::vector<std::string>{}
-                                               : std::vector<std::string>{message.toStdString()});
+    // The message names the file.
+    const std::string named = Input(file.toLatin1().constData()) + ":\n" + message.toStdString();
+    QCOMPARE(m_host->Errors, message.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{named});
     QVERIFY(SameRecord(m_pipeline->Doc, before));
     QCOMPARE(m_pipeline->DocumentName(), Input("b.wav"));
     QCOMPARE(FilesIn(TmpDir()), WorkFileNames(before));

@@ -16,6 +16,7 @@
 #include "panes/NoteGridFile.h"
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
+#include "platform/qt/PathConvert.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/MidiReader.h"
@@ -678,7 +679,6 @@ void MainWindowTest::ExportThroughSaveDialog() {
         QVERIFY(files);
         filters = files->nameFilters();
         QCOMPARE(files->acceptMode(), QFileDialog::AcceptSave);
-        QVERIFY(files->defaultSuffix().isEmpty());
         Type(files, out);
         static_cast<QDialog*>(files)->accept();
     });
@@ -711,18 +711,28 @@ void MainWindowTest::ExportThroughSaveDialog() {
     QVERIFY2(refuse.Finished(), qPrintable(refuse.Seen.join(' ')));
     QCOMPARE(ReadAll(out), std::string("\x01\x02\x03"));
 
-    // A name typed without extension is used as typed.
-    const std::string bare = Input("tune");
-    ModalScript typed;
-    typed.Then([&](QWidget* dialog) {
-        auto* files = qobject_cast<QFileDialog*>(dialog);
-        Type(files, bare);
-        static_cast<QDialog*>(files)->accept();
-    });
-    m_form->FileSaveMidi();
-    QVERIFY(Exists(bare));
-    QVERIFY(!Exists(bare + ".mid"));
-    QCOMPARE(ReadAll(bare), ReadAll(reference.MidiFileName));
+    // A name typed without extension gets ".mid"; the document's own sound file is refused
+    // with a message (answering Yes to the replace question), and stays as it was.
+    const std::string sound = ReadAll(Input("ten.wav"));
+    for (const std::string& typedName : {Input("tune"), Input("ten.wav")}) {
+        ModalScript typed;
+        typed.Then([&](QWidget* dialog) {
+            Type(qobject_cast<QFileDialog*>(dialog), typedName);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        if (Exists(typedName)) {
+            typed.Then([](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click(); });
+        }
+        m_form->FileSaveMidi();
+        QVERIFY(typed.Finished());
+    }
+    QVERIFY(!Exists(Input("tune")));
+    QCOMPARE(ReadAll(Input("tune.mid")), ReadAll(reference.MidiFileName));
+    QCOMPARE(ReadAll(Input("ten.wav")), sound);
+    QCOMPARE(m_host->Errors,
+             std::vector<std::string>{"The MIDI file " + Input("ten.wav") +
+                                      " would replace the document's sound file; choose another name."});
+    QCOMPARE(Pipeline().Doc.MidiFileName, Input("tune.mid"));
 }
 
 void MainWindowTest::DisplayPlayerMark() {
@@ -758,6 +768,21 @@ void MainWindowTest::FileErrorIsShownAndDocumentStays() {
     Open("no-such-file.wav");
     QCOMPARE(m_host->Errors.size(), std::size_t{1});
     QVERIFY(QString::fromStdString(m_host->Errors[0]).contains("no-such-file.wav"));
+    // A file the check refuses: the progress window is gone before the box, which names it.
+    struct ProgressAtBox : testsupport::RecordingHost {
+        QWidget* Progress = nullptr;
+        std::vector<bool> Shown;
+        void ErrorBox(const std::string& text) override {
+            Shown.push_back(Progress->isVisible());
+            RecordingHost::ErrorBox(text);
+        }
+    } host;
+    host.Progress = m_form->Progress();
+    const ScopedEngineHost scope(host);
+    testsupport::WriteSigned(Input("noise.wav"), std::vector<std::int8_t>(400, 7));
+    Open("noise.wav");
+    QCOMPARE(host.Shown, std::vector<bool>{false});
+    QVERIFY(host.Errors.at(0).starts_with(Input("noise.wav") + ":\n"));
     QVERIFY(SameRecord(Pipeline().Doc, before));
     QCOMPARE(m_form->windowTitle(), "Ruvo - " + InputQ("short.wav"));
     QVERIFY(!m_form->Progress()->isVisible());
@@ -777,6 +802,12 @@ void MainWindowTest::CommandLineFileAtFirstActivation() {
     m_form->FormActivate();
     QCOMPARE(static_cast<int>(percent.Shown.size()), shown);
     ExpectOnlyDocumentFiles();
+    // A name that is not valid UTF-8 opens as its bytes.
+    const std::string latin1 = Input("") + "caf\xe9.wav";
+    std::filesystem::copy_file(Input("short.wav"), latin1);
+    m_form = std::make_unique<TRuvoAppForm>(m_shell, FileNameFromEngine(latin1));
+    m_form->show();
+    QTRY_COMPARE(Pipeline().Doc.FileName, latin1);
 }
 
 void MainWindowTest::RecordingOfThePlayerBecomesTheDocument() {
@@ -852,7 +883,10 @@ void MainWindowTest::CloseQuestionForEachWayAndAnswer() {
     script.Then([&](QWidget* box) {
         auto* question = qobject_cast<QMessageBox*>(box);
         QVERIFY(question);
-        QCOMPARE(question->text(), QString("Save the MIDI file of ten.wav before closing?"));
+        // Nothing closes when a recording replaces the document.
+        QCOMPARE(question->text(), closeWay == CloseWay::Recording
+                                       ? QString("Save the MIDI file of ten.wav before the new recording replaces it?")
+                                       : QString("Save the MIDI file of ten.wav before closing?"));
         for (QAbstractButton* button : question->buttons()) {
             buttons << button->text();
         }

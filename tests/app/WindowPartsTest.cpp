@@ -8,6 +8,7 @@
 #include "audio/play.h"
 #include "components/HistMenu.h"
 #include "components/KSavePos.h"
+#include "panes/NoteGridPane.h"
 #include "panes/Scales.h"
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeSettingsStore.h"
@@ -322,8 +323,8 @@ void WindowPartsTest::HelpCommandMessagesAndLaunch() {
 }
 
 void WindowPartsTest::WindowsReopenWhereTheyWereClosed() {
-    m_form->move(140, 90);
-    ResizeOuter(*m_form, 800, 640);
+    m_form->move(40, 20);
+    ResizeOuter(*m_form, 700, 560);  // whole on the offscreen screen (800 x 600)
     m_form->Player()->move(400, 300);  // on the offscreen screen (800 x 600)
     QApplication::processEvents();
     const QRect mainRect(m_form->pos(), m_form->size());
@@ -338,7 +339,7 @@ void WindowPartsTest::WindowsReopenWhereTheyWereClosed() {
     MakeForm();
     QCOMPARE(QRect(m_form->pos(), m_form->size()), mainRect);
     QCOMPARE(m_form->Player()->pos(), playerCorner);
-    QCOMPARE(Pane(*m_form, "VShort").topLeft(), QPoint(800 - 44, 640 - 213));  // laid out for its size
+    QCOMPARE(Pane(*m_form, "VShort").topLeft(), QPoint(700 - 44, 560 - 213));  // laid out for its size
 
     // Closed maximised, it reopens maximised and goes back to the same rectangle.
     m_form->showMaximized();
@@ -370,6 +371,9 @@ void WindowPartsTest::Screenshots() {
     QVERIFY(m_form->Player()->grab().save(base + "player.png"));
     textsFit(647);
     ResizeOuter(*m_form, 1000, 700);
+    // The note grid's columns follow the resize at once, to the waveform's time span.
+    QCOMPARE(m_form->MidiDisp2()->DefaultColWidth(),
+             NoteGridColumnWidth(m_form->MidiDisp2()->width(), m_form->Pipeline().Doc.ViewWidth));
     // A part selected, to show the cross-hatched rest.
     m_form->Pipeline().Doc.SelStart = 17;
     m_form->Pipeline().Doc.SelEnd = 70;

@@ -8,6 +8,7 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSignalSpy>
 
@@ -166,6 +167,30 @@ TEST(HistMenuFileTest, ListSurvivesARestartInTheSettingsFile) {
     QSignalSpy chosen(&menu, &THistoryMenu::OnHistorySelected);
     menu.Items().at(0)->trigger();
     EXPECT_EQ(chosen.at(0).at(0).toString(), "/music/b&w.wav");
+}
+
+// A hand-edited file: a count of 2^31 - 1 reads no more than the list holds (at once, not in
+// minutes), and entries past the count go when the list is saved.
+TEST(HistMenuFileTest, HugeCountAndStaleEntries) {
+    testsupport::TempDir dir;
+    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", dir.Path().c_str());
+    QMenu file(QStringLiteral("&File"));
+    file.addAction(QStringLiteral("E&xit"));
+    QtSettingsStore settings(QStringLiteral("RuvoTest"), QStringLiteral("ruvo"));
+    settings.WriteString(kSection, "Count", "2147483647");
+    for (const char* key : {"H0", "H1", "H40"}) {
+        settings.WriteString(kSection, key, std::string(key) + ".wav");
+    }
+    THistoryMenu menu(settings);
+    menu.SetKeyName(QStringLiteral("TEST"));
+    menu.SetTargetMenuItem(file.menuAction());
+    QElapsedTimer clock;
+    clock.start();
+    menu.SetActive(true);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(menu.List().Count(), 2);
+    menu.SaveHistory();
+    EXPECT_EQ(settings.Keys(kSection), (std::vector<std::string>{"Count", "H0", "H1"}));
 }
 
 }  // namespace

@@ -87,12 +87,24 @@ TEST_F(KSavePosTest, TextsOfOtherLengthsAndAMinimisedStateAreHandled) {
     EXPECT_FALSE(form.isMinimized());
     EXPECT_EQ(form.pos(), QPoint(40, 50));
     EXPECT_EQ(form.height(), 200);
+
+    // Extreme stored bounds: no overflow, the window whole on a screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const char* text : {"2,0,0,0,0,-2147483648,-2147483648,2147483647,2147483647",
+                             "0,0,0,0,0,2147483000,2147483000,2147483647,2147483647"}) {
+        settings.WriteString(kSection, "RuvoAppForm.Bounds", text);
+        ASSERT_TRUE(store.RestorePlacement()) << text;
+        EXPECT_TRUE(screen.contains(QRect(form.pos(), form.size()))) << text;
+    }
 }
 
-TEST(FitOnScreensTest, OffScreenRectangleMovesOntoTheNearestScreen) {
+TEST(FitOnScreensTest, RectangleMovesWholeOntoAScreen) {
     const std::vector<QRect> screens = {QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)};
     EXPECT_EQ(FitOnScreens(QRect(100, 100, 655, 552), screens), QRect(100, 100, 655, 552));
-    EXPECT_EQ(FitOnScreens(QRect(1200, 900, 655, 552), screens), QRect(1200, 900, 655, 552)) << "partly on";
+    EXPECT_EQ(FitOnScreens(QRect(1200, 900, 655, 552), screens), QRect(1280, 528, 655, 552))
+        << "the screen it most overlaps";
+    EXPECT_EQ(FitOnScreens(QRect(700, 600, 655, 552), screens), QRect(625, 472, 655, 552))
+        << "status bar below the edge";
     EXPECT_EQ(FitOnScreens(QRect(5000, 200, 655, 552), screens), QRect(2545, 200, 655, 552));
     EXPECT_EQ(FitOnScreens(QRect(-900, -800, 655, 552), screens), QRect(0, 0, 655, 552));
     EXPECT_EQ(FitOnScreens(QRect(-100, 3000, 4000, 552), screens), QRect(1280, 528, 1920, 552)) << "too wide: cut";
