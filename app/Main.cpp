@@ -43,7 +43,6 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
-#include <QMediaDevices>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusTipEvent>
@@ -150,6 +149,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     CreateEditingPanes();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
     CreateComponents();
 }
 
@@ -432,10 +432,10 @@ void TRuvoAppForm::CreateKeyBoard(QWidget* client) {
             m_panes->NoteGridEditor().ShowNoteSymbol(row);
         }
     });
-    auto* devices = new QMediaDevices(this);  // owned by parent
-    connect(devices, &QMediaDevices::audioOutputsChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    // Devices that come or go reach the status bar through the player's sound status.
+    connect(m_midiOut, &FluidMidiOut::OnStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    m_midiOut->Preload();
     QTimer::singleShot(0, this, &TRuvoAppForm::ShowSoundStatus);
-    QTimer::singleShot(0, m_midiOut, &FluidMidiOut::Preload);
 }
 
 void TRuvoAppForm::FollowNoteGridRows() {

@@ -25,9 +25,26 @@ FluidMidiOut::FluidMidiOut(QObject* parent) : QObject(parent) {
 
 FluidMidiOut::~FluidMidiOut() = default;
 
+void FluidMidiOut::Preload() {
+    m_synth.LoadInBackground(this, [this] { SoundFontReady(); });
+}
+
+void FluidMidiOut::SoundFontReady() {
+    if (m_open && m_synth.Loaded()) {
+        for (const std::uint32_t message : m_waiting) {
+            m_synth.ShortMsg(message);
+        }
+    }
+    m_waiting.clear();
+    emit OnStatusChanged();
+}
+
 std::string FluidMidiOut::Unavailable() const {
     if (!PushSink::OutputAvailable()) {
         return "No sound output device: the keyboard is silent.";
+    }
+    if (m_synth.Loading()) {
+        return "Loading the sounds...";
     }
     if (!m_synth.Loaded() && FluidSynth::FindSoundFont().empty()) {
         return "No General MIDI soundfont (timgm6mb-soundfont): the keyboard is silent.";
@@ -42,7 +59,8 @@ std::int32_t FluidMidiOut::Open() {
     if (!PushSink::OutputAvailable()) {
         return kMidiNoDevice;
     }
-    if (!m_synth.Load()) {
+    Preload();
+    if (!m_synth.Loaded() && !m_synth.Loading()) {
         return kMidiNoMap;
     }
     m_idleTimer->stop();
@@ -61,20 +79,28 @@ std::int32_t FluidMidiOut::Open() {
 
 void FluidMidiOut::Reset() {
     if (m_open) {
+        m_waiting.clear();
         m_synth.AllNotesOff();
     }
 }
 
 void FluidMidiOut::ShortMsg(std::uint32_t message) {
-    if (m_open) {
-        m_synth.ShortMsg(message);
+    if (!m_open) {
+        return;
     }
+    if (m_synth.Loading()) {
+        m_waiting.push_back(message);
+        return;
+    }
+    m_synth.ShortMsg(message);
 }
 
 void FluidMidiOut::Close() {
     if (!m_open) {
         return;
     }
+    // A key released before the soundfont came in is not played afterwards.
+    m_waiting.clear();
     m_open = false;
     m_idleTimer->start();
 }
