@@ -1,7 +1,6 @@
 // The program without any sound server (the client is pointed at a socket where none runs
 // yet): it starts, converts, says what is missing, disables what cannot work, and a key
-// press or a forced Play or Rec only bring a message. Then a server starts there: the running
-// window finds it and plays, and a sink that goes during playback ends it with a message.
+// press or a forced Play or Rec only bring a message. A server started there later is used.
 
 #include "app/DocumentPipeline.h"
 #include "app/Main.h"
@@ -14,6 +13,7 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QLabel>
+#include <QFile>
 #include <QProcess>
 #include <QRadioButton>
 #include <QTest>
@@ -30,66 +30,19 @@ class NoSoundTest : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void EverythingButSoundWorksAndSaysWhatIsMissing();
-    void SoundServerStartedLaterIsUsed();
-    void LostSinkEndsPlaybackWithAMessage();
+    void LateServerIsUsedAndALostSinkEndsPlayback();
 
 private:
-    // The server of the socket, started now unless it runs; false when it cannot run here.
-    bool StartServer();
-    // Runs pactl on the server; whether it succeeded, and what it printed.
-    bool Pactl(const QStringList& arguments, QString* output = nullptr);
-
     std::unique_ptr<TempDir> m_runtime;
-    QString m_server;
-    QProcess m_pulse;
+    QProcess m_pulse;  // killed with the test
 };
-
-namespace {
-
-const QString kSinkModule = "module-null-sink";
-const QString kSinkArguments = "sink_name=late_out norewinds=1 rate=22050 channels=1";
-
-}  // namespace
 
 void NoSoundTest::initTestCase() {
     m_runtime = std::make_unique<TempDir>();
     std::filesystem::permissions(m_runtime->Path(), std::filesystem::perms::owner_all);
-    m_server = "unix:" + FromPath(m_runtime->Path() / "pulse.sock");
-    qputenv("PULSE_SERVER", m_server.toLocal8Bit());
-}
-
-void NoSoundTest::cleanupTestCase() {
-    m_pulse.kill();
-    m_pulse.waitForFinished();
-}
-
-bool NoSoundTest::Pactl(const QStringList& arguments, QString* output) {
-    QProcess pactl;
-    pactl.start("pactl", QStringList{"-s", m_server} + arguments);
-    const bool ran = pactl.waitForFinished() && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
-    if (output != nullptr) {
-        *output = QString::fromLocal8Bit(pactl.readAllStandardOutput());
-    }
-    return ran;
-}
-
-bool NoSoundTest::StartServer() {
-    if (m_pulse.state() == QProcess::NotRunning) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", FromPath(m_runtime->Path()));
-        m_pulse.setProcessEnvironment(environment);
-        m_pulse.setStandardOutputFile(QProcess::nullDevice());
-        m_pulse.setStandardErrorFile(QProcess::nullDevice());
-        m_pulse.start("pulseaudio", {"--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                                     "--load=module-native-protocol-unix auth-anonymous=1 socket=" + m_server.mid(5),
-                                     "--load=" + kSinkModule + " " + kSinkArguments});
-    }
-    for (int i = 0; i < 100 && !Pactl({"info"}); ++i) {
-        QTest::qWait(100);
-    }
-    return Pactl({"info"});
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FromPath(m_runtime->Path())));
+    qputenv("PULSE_SERVER", QFile::encodeName("unix:" + FromPath(m_runtime->Path() / "pulse.sock")));
 }
 
 void NoSoundTest::EverythingButSoundWorksAndSaysWhatIsMissing() {
@@ -134,32 +87,7 @@ void NoSoundTest::EverythingButSoundWorksAndSaysWhatIsMissing() {
     QCOMPARE(apptest::FilesIn(tmp.Path().string()), std::set<std::string>{"tone.wav"});
 }
 
-void NoSoundTest::SoundServerStartedLaterIsUsed() {
-    const TempDir tmp;
-    ScopedRecordingHost host;
-    FakeShell shell;
-    TRuvoAppForm form(shell);
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTRY_VERIFY(form.StatusBarLabel()->text().contains("No sound output device"));
-    if (!StartServer()) {
-        QSKIP("no sound server can run here");
-    }
-    const std::string input = tmp.File("tone.wav");
-    apptest::WriteMelodyWav(input, {40}, 1.0);
-    form.OpenFile(FileNameFromEngine(input));
-    QTRY_VERIFY_WITH_TIMEOUT(form.Player()->findChild<QToolButton*>("Play")->isEnabled(), 8000);
-    QTRY_VERIFY(!form.StatusBarLabel()->text().contains("No sound output device"));
-    form.Player()->PlayClick();
-    QString streams;
-    QTRY_VERIFY_WITH_TIMEOUT(Pactl({"list", "short", "sink-inputs"}, &streams) && !streams.isEmpty(), 3000);
-    QVERIFY(host.Messages.empty() && host.Errors.empty());
-}
-
-void NoSoundTest::LostSinkEndsPlaybackWithAMessage() {
-    if (!StartServer()) {
-        QSKIP("no sound server can run here");
-    }
+void NoSoundTest::LateServerIsUsedAndALostSinkEndsPlayback() {
     const TempDir tmp;
     ScopedRecordingHost host;
     FakeShell shell;
@@ -168,19 +96,27 @@ void NoSoundTest::LostSinkEndsPlaybackWithAMessage() {
     apptest::WriteMelodyWav(input, {40}, 3.0);
     form.OpenFile(FileNameFromEngine(input));
     TPlayer* player = form.Player();
-    QTRY_VERIFY(player->findChild<QToolButton*>("Play")->isEnabled());
+    QToolButton* play = player->findChild<QToolButton*>("Play");
+    QVERIFY(!play->isEnabled());
+    const QString sink = "module-null-sink sink_name=late_out norewinds=1 rate=22050 channels=1";
+    m_pulse.start("pulseaudio", {"--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                                 "--load=module-native-protocol-unix auth-anonymous=1 socket=" +
+                                     qEnvironmentVariable("PULSE_SERVER").mid(5),
+                                 "--load=" + sink});
+    if (!m_pulse.waitForStarted()) {
+        QSKIP("pulseaudio cannot run here");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(play->isEnabled(), 8000);
     player->PlayClick();
     QTest::qWait(500);
     QVERIFY(player->IsPlaying());
-    QVERIFY(Pactl({"unload-module", kSinkModule}));
+    // The sink goes during playback: it ends with a message; it comes back: Play again.
+    QCOMPARE(QProcess::execute("pactl", {"unload-module", "module-null-sink"}), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!player->IsPlaying(), 5000);
     QTRY_COMPARE(form.StatusBarLabel()->text(), QString("Playback stopped: the sound output device was lost."));
-    QVERIFY(!player->findChild<QToolButton*>("Stop")->isEnabled() && !player->findChild<QToolButton*>("Pause")->isEnabled());
-    // The sink back: it plays again.
-    QVERIFY(Pactl(QStringList{"load-module", kSinkModule} + kSinkArguments.split(' ')));
-    QTRY_VERIFY_WITH_TIMEOUT(player->findChild<QToolButton*>("Play")->isEnabled(), 5000);
-    player->PlayClick();
-    QVERIFY(player->IsPlaying());
+    QVERIFY(!player->findChild<QToolButton*>("Stop")->isEnabled());
+    QCOMPARE(QProcess::execute("pactl", QStringList{"load-module"} + sink.split(' ')), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(play->isEnabled(), 5000);
     QVERIFY(host.Messages.empty() && host.Errors.empty());
 }
 

@@ -1,8 +1,7 @@
 // The player window with sound, in the main window: the selection played as WAV arrives at
 // the sink with its length and level, played as MIDI with the pitch of its notes; pause and
 // stop; a tone played into the sink and recorded through ci_in becomes a document whose notes
-// show that tone; a window whose soundfont is slow to load answers at once and its keyboard
-// sounds once the font is in. Skipped without a sound server.
+// show that tone; a window with a slow soundfont answers at once. Skipped without a sound server.
 
 #include "SinkCapture.h"
 #include "app/DocumentPipeline.h"
@@ -10,8 +9,8 @@
 #include "audio/MediaPlayer.h"
 #include "audio/play.h"
 #include "panes/KeyBoardPane.h"
-#include "platform/qt/FluidSynth.h"
 #include "platform/fake/FakeShell.h"
+#include "platform/qt/FluidSynth.h"
 #include "platform/qt/PathConvert.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
@@ -20,6 +19,7 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
@@ -27,15 +27,13 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <QLabel>
-
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 using namespace ruvo;
 using namespace ruvo::testsupport;
@@ -67,8 +65,7 @@ namespace {
 
 constexpr int kLevel = 300;
 constexpr int kNote = 40;  // 554.4 Hz, MIDI key 73
-// While set, soundfont loads wait: a slow soundfont.
-std::atomic<bool> g_holdSoundFont{false};
+std::atomic<bool> g_holdSoundFont{false};  // while set, soundfont loads wait
 
 double Ms(std::int64_t samples) { return static_cast<double>(samples) * 1000.0 / kCaptureRate; }
 
@@ -258,8 +255,7 @@ void PlayerSoundTest::WindowAnswersWhileTheSoundFontLoads() {
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     QTRY_COMPARE(m_form->StatusBarLabel()->text(), QString("Loading the sounds..."));
-    // A key held meanwhile brings no message, and sounds once the soundfont is in.
-    SinkCapture capture;
+    SinkCapture capture;  // a key held meanwhile: no message; it sounds once the font is in
     QVERIFY(capture.WaitStarted());
     TKeyBoard* keys = m_form->KeyBoard();
     const QPoint key = keys->CellRect(0, keys->TopRow() + 2).center();
