@@ -462,10 +462,11 @@ void TRuvoAppForm::ShowSoundStatus() {
     }
     const QString text = missing.join(QStringLiteral("  "));
     // A message about a device that has come since is taken back.
-    if (!text.isEmpty() || m_statusBar->text() == m_soundStatusShown) {
+    const bool shown = m_statusBar->text() == m_soundStatusShown;
+    m_soundStatusShown = text;
+    if (!text.isEmpty() || shown) {
         ShowHint(text);
     }
-    m_soundStatusShown = text;
 }
 
 bool TRuvoAppForm::event(QEvent* event) {
@@ -477,8 +478,12 @@ bool TRuvoAppForm::event(QEvent* event) {
 }
 
 void TRuvoAppForm::ShowHint(const QString& hint) {
+    // What sound lacks (or that its sounds still load) stands in for the window's own hint.
+    const auto orSound = [this](const QString& text) {
+        return text == centralWidget()->statusTip() && !m_soundStatusShown.isEmpty() ? m_soundStatusShown : text;
+    };
     if (!hint.isEmpty()) {
-        m_statusBar->setText(hint);
+        m_statusBar->setText(orSound(hint));
         return;
     }
     // Leaving a control for a part of the window without a hint of its own shows the hint of
@@ -487,8 +492,8 @@ void TRuvoAppForm::ShowHint(const QString& hint) {
     while (under != nullptr && under->window() == this && under->statusTip().isEmpty()) {
         under = under->parentWidget();
     }
-    m_statusBar->setText(under != nullptr && under->window() == this ? under->statusTip()
-                                                                     : centralWidget()->statusTip());
+    m_statusBar->setText(orSound(under != nullptr && under->window() == this ? under->statusTip()
+                                                                             : centralWidget()->statusTip()));
 }
 
 void TRuvoAppForm::ShowStatusNote(const std::string& note) { ShowHint(FileNameFromEngine(note)); }
