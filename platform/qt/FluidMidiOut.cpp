@@ -12,6 +12,8 @@ namespace {
 constexpr int kBufferMs = 20;
 // A released note rings on; the sink keeps playing that long after Close.
 constexpr int kTailMs = 2000;
+// A soundfont that takes longer than this to load is announced in the status bar.
+constexpr int kLoadingNoticeMs = 500;
 
 }  // namespace
 
@@ -26,7 +28,16 @@ FluidMidiOut::FluidMidiOut(QObject* parent) : QObject(parent) {
 FluidMidiOut::~FluidMidiOut() = default;
 
 void FluidMidiOut::Preload() {
+    if (m_synth.Loaded() || m_synth.Loading()) {
+        return;
+    }
     m_synth.LoadInBackground(this, [this] { SoundFontReady(); });
+    QTimer::singleShot(kLoadingNoticeMs, this, [this] {
+        m_loadingNoticed = m_synth.Loading();
+        if (m_loadingNoticed) {
+            emit OnStatusChanged();
+        }
+    });
 }
 
 void FluidMidiOut::SoundFontReady() {
@@ -43,7 +54,7 @@ std::string FluidMidiOut::Unavailable() const {
     if (!PushSink::OutputAvailable()) {
         return "No sound output device: the keyboard is silent.";
     }
-    if (m_synth.Loading()) {
+    if (m_synth.Loading() && m_loadingNoticed) {
         return "Loading the sounds...";
     }
     if (!m_synth.Loaded() && FluidSynth::FindSoundFont().empty()) {

@@ -51,6 +51,7 @@ private:
     QTimer* m_idleTimer = nullptr;   // owned by parent
     std::vector<std::uint32_t> m_waiting;  // messages of the open key while the soundfont loads
     bool m_open = false;
+    bool m_loadingNoticed = false;  // the load has taken long enough to be said
 };
 
 }  // namespace ruvo
