@@ -60,6 +60,9 @@ std::string FluidMidiOut::Unavailable() const {
     if (!m_synth.Loaded() && FluidSynth::FindSoundFont().empty()) {
         return "No General MIDI soundfont (timgm6mb-soundfont): the keyboard is silent.";
     }
+    if (!m_synth.Loaded() && !m_synth.Loading() && !m_synth.LastError().isEmpty()) {
+        return m_synth.LastError().toStdString();
+    }
     return {};
 }
 
@@ -70,7 +73,10 @@ std::int32_t FluidMidiOut::Open() {
     if (!PushSink::OutputAvailable()) {
         return kMidiNoDevice;
     }
-    Preload();
+    // A load that failed is not tried again at every key.
+    if (m_synth.LastError().isEmpty()) {
+        Preload();
+    }
     if (!m_synth.Loaded() && !m_synth.Loading()) {
         return kMidiNoMap;
     }

@@ -56,9 +56,10 @@ int CloseFont(void* handle) { return std::fclose(static_cast<std::FILE*>(handle)
 
 void QuietLog(int, const char*, void*) {}
 
-// A load stopped on purpose is no error worth printing.
+// A load of ours reports its own failure (LastError); the other loaders' complaints about our
+// prefixed name would only mislead.
 void ErrorLog(int level, const char* message, void* data) {
-    if (!StopRequested()) {
+    if (t_stop == nullptr) {
         fluid_default_log_function(level, message, data);
     }
 }
@@ -221,12 +222,13 @@ void FluidSynth::LoadInBackground(QObject* context, std::function<void()> ready)
         return;
     }
     SilenceInfoLogs();
-    m_ready = std::move(ready);
+    // Without a soundfont nothing starts, and nothing is said: FindSoundFont tells, and a
+    // later call looks again.
     const std::string soundFont = FindSoundFont();
     if (soundFont.empty()) {
-        m_lastError = QStringLiteral("No General MIDI soundfont found (install timgm6mb-soundfont).");
         return;
     }
+    m_ready = std::move(ready);
     static std::uint64_t serials = 0;
     m_job = std::make_unique<Job>();
     Job* const job = m_job.get();

@@ -40,9 +40,9 @@ public:
     // Makes the synthesizer and loads the soundfont; false with LastError() on failure. Waits
     // for a background load that is under way.
     [[nodiscard]] bool Load();
-    // Starts loading on a worker thread unless loaded or loading; `ready` runs on the UI
-    // thread once the result is in (LastError() says why when it failed). `context` is the
-    // owner of this object: the hand-over is a queued call to it.
+    // Starts loading on a worker thread unless loaded, loading or without a soundfont; `ready`
+    // runs on the UI thread once the result is in (LastError() says why when it failed).
+    // `context` is the owner of this object: the hand-over is a queued call to it.
     void LoadInBackground(QObject* context, std::function<void()> ready);
     bool Loaded() const;
     bool Loading() const { return m_job != nullptr; }
