@@ -43,7 +43,6 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
-#include <QMediaDevices>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusTipEvent>
@@ -150,6 +149,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     CreateEditingPanes();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
     CreateComponents();
 }
 
@@ -433,10 +433,10 @@ void TRuvoAppForm::CreateKeyBoard(QWidget* client) {
             m_panes->NoteGridEditor().ShowNoteSymbol(row);
         }
     });
-    auto* devices = new QMediaDevices(this);  // owned by parent
-    connect(devices, &QMediaDevices::audioOutputsChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    // Devices that come or go reach the status bar through the player's sound status.
+    connect(m_midiOut, &FluidMidiOut::OnStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
+    m_midiOut->Preload();
     QTimer::singleShot(0, this, &TRuvoAppForm::ShowSoundStatus);
-    QTimer::singleShot(0, m_midiOut, &FluidMidiOut::Preload);
 }
 
 void TRuvoAppForm::FollowNoteGridRows() {
@@ -463,10 +463,11 @@ void TRuvoAppForm::ShowSoundStatus() {
     }
     const QString text = missing.join(QStringLiteral("  "));
     // A message about a device that has come since is taken back.
-    if (!text.isEmpty() || m_statusBar->text() == m_soundStatusShown) {
+    const bool shown = m_statusBar->text() == m_soundStatusShown;
+    m_soundStatusShown = text;
+    if (!text.isEmpty() || shown) {
         ShowHint(text);
     }
-    m_soundStatusShown = text;
 }
 
 bool TRuvoAppForm::event(QEvent* event) {
@@ -478,8 +479,12 @@ bool TRuvoAppForm::event(QEvent* event) {
 }
 
 void TRuvoAppForm::ShowHint(const QString& hint) {
+    // What sound lacks (or that its sounds still load) stands in for the window's own hint.
+    const auto orSound = [this](const QString& text) {
+        return text == centralWidget()->statusTip() && !m_soundStatusShown.isEmpty() ? m_soundStatusShown : text;
+    };
     if (!hint.isEmpty()) {
-        m_statusBar->setText(hint);
+        m_statusBar->setText(orSound(hint));
         return;
     }
     // Leaving a control for a part of the window without a hint of its own shows the hint of
@@ -488,8 +493,8 @@ void TRuvoAppForm::ShowHint(const QString& hint) {
     while (under != nullptr && under->window() == this && under->statusTip().isEmpty()) {
         under = under->parentWidget();
     }
-    m_statusBar->setText(under != nullptr && under->window() == this ? under->statusTip()
-                                                                     : centralWidget()->statusTip());
+    m_statusBar->setText(orSound(under != nullptr && under->window() == this ? under->statusTip()
+                                                                             : centralWidget()->statusTip()));
 }
 
 void TRuvoAppForm::ShowStatusNote(const std::string& note) { ShowHint(FileNameFromEngine(note)); }

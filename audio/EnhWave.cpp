@@ -131,6 +131,11 @@ TEnhWaveOut::TEnhWaveOut(QObject* parent) : QObject(parent) {
     m_doneTimer = new QTimer(this);  // owned by parent
     m_doneTimer->setInterval(kDoneCheckMs);
     connect(m_doneTimer, &QTimer::timeout, this, &TEnhWaveOut::CheckDone);
+    connect(m_sink, &PushSink::OnFailed, this, [this] {
+        m_lastError = m_sink->LastError();
+        Close();
+        emit OnFailed();
+    });
 }
 
 TEnhWaveOut::~TEnhWaveOut() {

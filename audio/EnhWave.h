@@ -152,6 +152,8 @@ signals:
     // A buffer has been played and released.
     void OnDone();
     void OnClose();
+    // The device stopped or went during playback; the output has been closed (LastError).
+    void OnFailed();
 
 private:
     qint64 Fill(char* data, qint64 maxBytes);

@@ -84,6 +84,7 @@ bool ReadWaveLayout(std::ifstream& file, WaveLayout& layout) {
 TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {
     m_out = new TEnhWaveOut(this);  // owned by parent
     connect(m_out, &TEnhWaveOut::OnDone, this, &TMediaPlayer::BufferDone);
+    connect(m_out, &TEnhWaveOut::OnFailed, this, &TMediaPlayer::OutputFailed);
 }
 
 TMediaPlayer::~TMediaPlayer() {
@@ -220,6 +221,15 @@ void TMediaPlayer::BufferDone() {
         // After this handler: the owner may close or reopen the player in its slot.
         QTimer::singleShot(0, this, [this] { emit OnNotify(TMPNotifyValues::nvSuccessful); });
     }
+}
+
+void TMediaPlayer::OutputFailed() {
+    if (!m_playing) {
+        return;
+    }
+    m_playing = false;
+    (void)Fail(kMediaNoDevice, m_out->LastError());
+    QTimer::singleShot(0, this, [this] { emit OnNotify(TMPNotifyValues::nvFailure); });
 }
 
 void TMediaPlayer::Pause() {

@@ -4,7 +4,8 @@
 // its own rate), a MIDI file rendered by FluidSynth as it plays. Sound is read or rendered
 // ahead in short chunks, so the first sound comes at once and a long file never waits for
 // the whole of it. OnNotify(nvSuccessful) comes once the last chunk has been played, not
-// when it was handed over. Owned by the player window (Qt parent); UI thread only.
+// when it was handed over; OnNotify(nvFailure) when the device stops or goes during playback.
+// Owned by the player window (Qt parent); UI thread only.
 
 #include "platform/qt/FluidSynth.h"
 
@@ -55,8 +56,9 @@ public:
     std::int32_t Error() const { return m_error; }
     const QString& ErrorMessage() const { return m_errorMessage; }
 
-    // Loads the soundfont now, so that the first MIDI file starts without that delay.
-    void Preload() { (void)m_synth.Load(); }
+    // Starts loading the soundfont in the background, so that the first MIDI file starts
+    // without that delay (Open waits for a load under way).
+    void Preload() { m_synth.LoadInBackground(this, {}); }
     // Whether a sound output exists now; a sequencer also needs the soundfont.
     static bool OutputAvailable();
 
@@ -70,6 +72,7 @@ private:
     // Keeps a few chunks queued ahead of the device.
     void Feed();
     void BufferDone();
+    void OutputFailed();
 
     QString m_fileName;
     TMPDeviceTypes m_deviceType = TMPDeviceTypes::dtWaveAudio;

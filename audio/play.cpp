@@ -195,10 +195,8 @@ TPlayer::TPlayer(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOn
     m_waveOut->SetSampleBits(16);
     m_waveOut->SetDevice(TEWDev::wvMapper);
 
-    auto* devices = new QMediaDevices(this);  // owned by parent
-    connect(devices, &QMediaDevices::audioOutputsChanged, this, &TPlayer::UpdateSound);
-    connect(devices, &QMediaDevices::audioInputsChanged, this, &TPlayer::UpdateSound);
-    // Qt 6.4 lists a device that appears later but does not always say so: look again now and then.
+    // Qt 6.4 lists a device that appears later but does not always say so, and a sound server
+    // started later is found by PushSink alone: look again now and then.
     auto* poll = new QTimer(this);  // owned by parent
     poll->setInterval(kDevicePollMs);
     connect(poll, &QTimer::timeout, this, &TPlayer::UpdateSound);
@@ -218,6 +216,13 @@ TPlayer::~TPlayer() {
 bool TPlayer::IsRecording() const { return m_waveIn->Recording(); }
 
 void TPlayer::UpdateSound() {
+    // Watching Qt's devices connects its sound system to the server: only once there is one.
+    if (m_devices == nullptr && PushSink::ServerUp()) {
+        auto* devices = new QMediaDevices(this);  // owned by parent
+        connect(devices, &QMediaDevices::audioOutputsChanged, this, &TPlayer::UpdateSound);
+        connect(devices, &QMediaDevices::audioInputsChanged, this, &TPlayer::UpdateSound);
+        m_devices = devices;
+    }
     m_haveOutput = TMediaPlayer::OutputAvailable();
     m_haveInput = !PushSink::DefaultInput().isNull();
     // Once there, the soundfont stays; only a missing one is looked for again.
@@ -448,12 +453,19 @@ void TPlayer::WaveInData(const char* bytes, std::int32_t size) {
 }
 
 void TPlayer::MediaPlayer1Notify(TMPNotifyValues value) {
-    if (value != TMPNotifyValues::nvSuccessful || m_state != State::Playing) {
+    const bool ended = value == TMPNotifyValues::nvSuccessful || value == TMPNotifyValues::nvFailure;
+    if (!ended || m_state != State::Playing) {
         return;
     }
+    const QString failure = m_mediaPlayer->ErrorMessage();
     m_mediaPlayer->Close();
     DeletePlayFile();
     SetState(State::Idle);
+    UpdateSound();
+    if (value == TMPNotifyValues::nvFailure) {
+        emit OnPlaybackFailed(failure);
+        return;
+    }
     emit OnPlaybackFinished();
 }
 

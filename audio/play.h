@@ -84,6 +84,8 @@ signals:
     void OnRecordingDone();
     // Playback ended by itself (the sound has been played).
     void OnPlaybackFinished();
+    // Playback ended because the sound output stopped or went; `message` says so.
+    void OnPlaybackFailed(const QString& message);
     // What is missing for sound changed (devices came or went).
     void OnSoundStatusChanged(const QString& status);
 
@@ -112,6 +114,7 @@ private:
     bool m_haveSoundFont = false;
     QString m_soundStatus;
     TMakeMidi m_makeMidi;
+    QObject* m_devices = nullptr;            // owned by parent; made once a sound server answers
 
     TWaveTrace* m_wave = nullptr;            // owned by parent
     QLabel* m_status = nullptr;              // owned by parent

@@ -27,7 +27,8 @@ public:
     virtual void Reset() = 0;
     virtual void ShortMsg(std::uint32_t message) = 0;
     virtual void Close() = 0;
-    // Why an open would fail now, for the status bar; empty while the output can work.
+    // Why an open would fail now, or that the output is still getting ready, for the status
+    // bar; empty while the output can work.
     virtual std::string Unavailable() const = 0;
 };
 

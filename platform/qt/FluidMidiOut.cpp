@@ -12,6 +12,8 @@ namespace {
 constexpr int kBufferMs = 20;
 // A released note rings on; the sink keeps playing that long after Close.
 constexpr int kTailMs = 2000;
+// A soundfont that takes longer than this to load is announced in the status bar.
+constexpr int kLoadingNoticeMs = 500;
 
 }  // namespace
 
@@ -25,12 +27,41 @@ FluidMidiOut::FluidMidiOut(QObject* parent) : QObject(parent) {
 
 FluidMidiOut::~FluidMidiOut() = default;
 
+void FluidMidiOut::Preload() {
+    if (m_synth.Loaded() || m_synth.Loading()) {
+        return;
+    }
+    m_synth.LoadInBackground(this, [this] { SoundFontReady(); });
+    QTimer::singleShot(kLoadingNoticeMs, this, [this] {
+        m_loadingNoticed = m_synth.Loading();
+        if (m_loadingNoticed) {
+            emit OnStatusChanged();
+        }
+    });
+}
+
+void FluidMidiOut::SoundFontReady() {
+    if (m_open && m_synth.Loaded()) {
+        for (const std::uint32_t message : m_waiting) {
+            m_synth.ShortMsg(message);
+        }
+    }
+    m_waiting.clear();
+    emit OnStatusChanged();
+}
+
 std::string FluidMidiOut::Unavailable() const {
     if (!PushSink::OutputAvailable()) {
         return "No sound output device: the keyboard is silent.";
     }
+    if (m_synth.Loading() && m_loadingNoticed) {
+        return "Loading the sounds...";
+    }
     if (!m_synth.Loaded() && FluidSynth::FindSoundFont().empty()) {
         return "No General MIDI soundfont (timgm6mb-soundfont): the keyboard is silent.";
+    }
+    if (!m_synth.Loaded() && !m_synth.Loading() && !m_synth.LastError().isEmpty()) {
+        return m_synth.LastError().toStdString();
     }
     return {};
 }
@@ -42,7 +73,11 @@ std::int32_t FluidMidiOut::Open() {
     if (!PushSink::OutputAvailable()) {
         return kMidiNoDevice;
     }
-    if (!m_synth.Load()) {
+    // A load that failed is not tried again at every key.
+    if (m_synth.LastError().isEmpty()) {
+        Preload();
+    }
+    if (!m_synth.Loaded() && !m_synth.Loading()) {
         return kMidiNoMap;
     }
     m_idleTimer->stop();
@@ -61,20 +96,28 @@ std::int32_t FluidMidiOut::Open() {
 
 void FluidMidiOut::Reset() {
     if (m_open) {
+        m_waiting.clear();
         m_synth.AllNotesOff();
     }
 }
 
 void FluidMidiOut::ShortMsg(std::uint32_t message) {
-    if (m_open) {
-        m_synth.ShortMsg(message);
+    if (!m_open) {
+        return;
     }
+    if (m_synth.Loading()) {
+        m_waiting.push_back(message);
+        return;
+    }
+    m_synth.ShortMsg(message);
 }
 
 void FluidMidiOut::Close() {
     if (!m_open) {
         return;
     }
+    // A key released before the soundfont came in is not played afterwards.
+    m_waiting.clear();
     m_open = false;
     m_idleTimer->start();
 }

@@ -3,7 +3,8 @@
 // soundfont, played through a low-latency PushSink on the default sound output. Open and
 // Close bracket one held key; the synthesizer (loaded at the first open) and the sink stay
 // alive for a moment after Close so that the note's release is heard and the next key starts
-// without the sink's start-up delay. Owned by the main window; UI thread only.
+// without the sink's start-up delay. The soundfont loads in the background: a key held
+// meanwhile sounds once it is in. Owned by the main window; UI thread only.
 
 #include "platform/IMidiOut.h"
 #include "platform/qt/FluidSynth.h"
@@ -30,20 +31,27 @@ public:
     void ShortMsg(std::uint32_t message) override;
     void Close() override;
     std::string Unavailable() const override;
-    // Loads the soundfont now, so that the first key sounds without that delay.
-    void Preload() { (void)m_synth.Load(); }
+    // Starts loading the soundfont in the background, so that the first key sounds at once.
+    void Preload();
 
     // The latency of the output: the sink's buffer in milliseconds (0 while it is stopped).
     int BufferMs() const;
 
+signals:
+    // What Unavailable() says may have changed (the soundfont has loaded, or failed to).
+    void OnStatusChanged();
+
 private:
+    void SoundFontReady();
     qint64 Fill(char* data, qint64 maxBytes);
     void StopWhenIdle();
 
     FluidSynth m_synth;
     PushSink* m_sink = nullptr;      // owned by parent
     QTimer* m_idleTimer = nullptr;   // owned by parent
+    std::vector<std::uint32_t> m_waiting;  // messages of the open key while the soundfont loads
     bool m_open = false;
+    bool m_loadingNoticed = false;  // the load has taken long enough to be said
 };
 
 }  // namespace ruvo

@@ -1,10 +1,18 @@
 #include "platform/qt/FluidSynth.h"
 
+#include <QMetaObject>
+#include <QObject>
+
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <stop_token>
+#include <thread>
 
 namespace ruvo {
 
@@ -13,15 +21,74 @@ namespace {
 // The default gain (0.2) is too quiet beside a recording at full level.
 constexpr double kGain = 0.8;
 
+// Our own loader reads the soundfont through these callbacks, so that a load can stop between
+// two reads. It answers only to names with this prefix: were it to fail, the synthesizer's
+// other loaders would read the whole file again under its plain name.
+constexpr const char* kOwnLoaderPrefix = "ruvo-sf:";
+thread_local const std::stop_token* t_stop = nullptr;
+
+bool StopRequested() { return t_stop != nullptr && t_stop->stop_requested(); }
+
+void* OpenFont(const char* name) {
+    const std::string prefixed(name);
+    const std::string prefix(kOwnLoaderPrefix);
+    if (prefixed.rfind(prefix, 0) != 0) {
+        return nullptr;
+    }
+    return std::fopen(prefixed.c_str() + prefix.size(), "rb");
+}
+
+int ReadFont(void* buffer, fluid_long_long_t count, void* handle) {
+    if (StopRequested()) {
+        return FLUID_FAILED;
+    }
+    const auto bytes = static_cast<std::size_t>(count);
+    return std::fread(buffer, 1, bytes, static_cast<std::FILE*>(handle)) == bytes ? FLUID_OK : FLUID_FAILED;
+}
+
+int SeekFont(void* handle, fluid_long_long_t offset, int origin) {
+    return std::fseek(static_cast<std::FILE*>(handle), static_cast<long>(offset), origin) == 0 ? FLUID_OK : FLUID_FAILED;
+}
+
+fluid_long_long_t TellFont(void* handle) { return std::ftell(static_cast<std::FILE*>(handle)); }
+
+int CloseFont(void* handle) { return std::fclose(static_cast<std::FILE*>(handle)) == 0 ? FLUID_OK : FLUID_FAILED; }
+
 void QuietLog(int, const char*, void*) {}
+
+// A load of ours reports its own failure (LastError); the other loaders' complaints about our
+// prefixed name would only mislead.
+void ErrorLog(int level, const char* message, void* data) {
+    if (t_stop == nullptr) {
+        fluid_default_log_function(level, message, data);
+    }
+}
 
 void SilenceInfoLogs() {
     static const bool done = [] {
         fluid_set_log_function(FLUID_INFO, QuietLog, nullptr);
         fluid_set_log_function(FLUID_DBG, QuietLog, nullptr);
+        fluid_set_log_function(FLUID_ERR, ErrorLog, nullptr);
         return true;
     }();
     (void)done;
+}
+
+std::function<void()>& LoadGate() {
+    static std::function<void()> gate;
+    return gate;
+}
+
+// An SF3 file: its "ifil" version (the first chunk of its INFO list) has major number 3.
+bool Compressed(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::array<char, 34> head{};
+    if (!file.read(head.data(), head.size())) {
+        return false;
+    }
+    const std::string text(head.data(), head.size());
+    return text.compare(0, 4, "RIFF") == 0 && text.compare(8, 4, "sfbk") == 0 && text.compare(24, 4, "ifil") == 0 &&
+           static_cast<unsigned char>(head[32]) == 3 && head[33] == 0;
 }
 
 }  // namespace
@@ -45,10 +112,69 @@ struct FluidSynth::Handles {
     }
 };
 
+// One background load. The worker writes Synth and Error, then posts; the UI thread reads them
+// only after that post, or after joining.
+struct FluidSynth::Job {
+    std::uint64_t Serial = 0;
+    std::unique_ptr<Handles> Synth;
+    QString Error;
+    std::jthread Thread;  // last member: joined (after a stop request) before the rest goes
+
+    // Makes the synthesizer and loads `soundFont` into Synth, or says why not in Error.
+    static void Build(Job& job, const std::string& soundFont, const std::stop_token& stop);
+};
+
+void FluidSynth::Job::Build(Job& job, const std::string& soundFont, const std::stop_token& stop) {
+    const std::stop_token* const outer = t_stop;
+    t_stop = &stop;
+    auto handles = std::make_unique<Handles>();
+    handles->Settings = new_fluid_settings();
+    if (handles->Settings == nullptr) {
+        job.Error = QStringLiteral("The synthesizer could not be set up.");
+        t_stop = outer;
+        return;
+    }
+    fluid_settings_setnum(handles->Settings, "synth.sample-rate", kSampleRate);
+    fluid_settings_setnum(handles->Settings, "synth.gain", kGain);
+    fluid_settings_setint(handles->Settings, "synth.cpu-cores", 1);
+    handles->Synth = new_fluid_synth(handles->Settings);
+    fluid_sfloader_t* loader = handles->Synth != nullptr ? new_fluid_defsfloader(handles->Settings) : nullptr;
+    if (loader == nullptr) {
+        job.Error = QStringLiteral("The synthesizer could not be set up.");
+        t_stop = outer;
+        return;
+    }
+    fluid_sfloader_set_callbacks(loader, OpenFont, ReadFont, SeekFont, TellFont, CloseFont);
+    fluid_synth_add_sfloader(handles->Synth, loader);  // the synthesizer owns it
+    if (fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 1) == FLUID_FAILED) {
+        job.Error = QStringLiteral("The soundfont %1 could not be loaded.").arg(QString::fromStdString(soundFont));
+    } else {
+        job.Synth = std::move(handles);
+    }
+    t_stop = outer;
+}
+
 FluidSynth::FluidSynth() = default;
 FluidSynth::~FluidSynth() = default;
-FluidSynth::FluidSynth(FluidSynth&&) noexcept = default;
-FluidSynth& FluidSynth::operator=(FluidSynth&&) noexcept = default;
+
+void FluidSynth::SetLoadGate(std::function<void()> gate) { LoadGate() = std::move(gate); }
+
+std::string FluidSynth::ChooseSoundFont(const std::vector<std::string>& candidates) {
+    std::error_code error;
+    std::string firstFound;
+    for (const std::string& candidate : candidates) {
+        if (candidate.empty() || !std::filesystem::is_regular_file(candidate, error)) {
+            continue;
+        }
+        if (!Compressed(candidate)) {
+            return candidate;
+        }
+        if (firstFound.empty()) {
+            firstFound = candidate;
+        }
+    }
+    return firstFound;
+}
 
 std::string FluidSynth::FindSoundFont() {
     std::error_code error;
@@ -65,16 +191,16 @@ std::string FluidSynth::FindSoundFont() {
         }
         delete_fluid_settings(settings);
     }
-    for (const std::string& candidate : {configured, std::string("/usr/share/sounds/sf2/default-GM.sf2"),
-                                         std::string("/usr/share/sounds/sf2/TimGM6mb.sf2")}) {
-        if (!candidate.empty() && std::filesystem::is_regular_file(candidate, error)) {
-            return candidate;
-        }
-    }
-    return {};
+    // Debian's default (the sf3 alternative) may be a large compressed font: a smaller
+    // uncompressed General MIDI font further down comes first.
+    return ChooseSoundFont({configured, "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                            "/usr/share/sounds/sf2/TimGM6mb.sf2"});
 }
 
 bool FluidSynth::Load() {
+    if (Loading()) {
+        Adopt();
+    }
     if (Loaded()) {
         return true;
     }
@@ -84,27 +210,57 @@ bool FluidSynth::Load() {
         m_lastError = QStringLiteral("No General MIDI soundfont found (install timgm6mb-soundfont).");
         return false;
     }
-    auto handles = std::make_unique<Handles>();
-    handles->Settings = new_fluid_settings();
-    if (handles->Settings == nullptr) {
-        m_lastError = QStringLiteral("The synthesizer could not be set up.");
-        return false;
+    Job job;
+    Job::Build(job, soundFont, std::stop_token());
+    m_handles = std::move(job.Synth);
+    m_lastError = job.Error;
+    return Loaded();
+}
+
+void FluidSynth::LoadInBackground(QObject* context, std::function<void()> ready) {
+    if (Loaded() || Loading()) {
+        return;
     }
-    fluid_settings_setnum(handles->Settings, "synth.sample-rate", kSampleRate);
-    fluid_settings_setnum(handles->Settings, "synth.gain", kGain);
-    fluid_settings_setint(handles->Settings, "synth.cpu-cores", 1);
-    handles->Synth = new_fluid_synth(handles->Settings);
-    if (handles->Synth == nullptr) {
-        m_lastError = QStringLiteral("The synthesizer could not be set up.");
-        return false;
+    SilenceInfoLogs();
+    // Without a soundfont nothing starts, and nothing is said: FindSoundFont tells, and a
+    // later call looks again.
+    const std::string soundFont = FindSoundFont();
+    if (soundFont.empty()) {
+        return;
     }
-    if (fluid_synth_sfload(handles->Synth, soundFont.c_str(), 1) == FLUID_FAILED) {
-        m_lastError = QStringLiteral("The soundfont %1 could not be loaded.").arg(QString::fromStdString(soundFont));
-        return false;
+    m_ready = std::move(ready);
+    static std::uint64_t serials = 0;
+    m_job = std::make_unique<Job>();
+    Job* const job = m_job.get();
+    job->Serial = ++serials;
+    const std::uint64_t serial = job->Serial;
+    job->Thread = std::jthread([this, context, job, serial, soundFont, gate = LoadGate()](std::stop_token stop) {
+        if (gate) {
+            gate();
+        }
+        Job::Build(*job, soundFont, stop);
+        // Runs on the UI thread, unless the context has gone (and this object with it).
+        QMetaObject::invokeMethod(
+            context,
+            [this, serial] {
+                if (m_job != nullptr && m_job->Serial == serial) {
+                    Adopt();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FluidSynth::Adopt() {
+    m_job->Thread.join();
+    m_handles = std::move(m_job->Synth);
+    m_lastError = m_job->Error;
+    m_job.reset();
+    if (m_ready) {
+        const std::function<void()> ready = std::move(m_ready);
+        m_ready = nullptr;
+        ready();
     }
-    m_handles = std::move(handles);
-    m_lastError.clear();
-    return true;
 }
 
 bool FluidSynth::Loaded() const { return m_handles != nullptr; }

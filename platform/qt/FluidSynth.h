@@ -1,13 +1,18 @@
 #pragma once
 // FluidSynth through its C API, without its audio drivers: one synthesizer with the General
-// MIDI soundfont, rendering 16-bit interleaved stereo on demand. Movable owner of the
-// settings, the synthesizer and (optionally) a MIDI file player; UI thread only.
+// MIDI soundfont, rendering 16-bit interleaved stereo on demand. Owner of the settings, the
+// synthesizer and (optionally) a MIDI file player; used on the UI thread. A soundfont can load
+// on a worker thread that owns the synthesizer until it hands it over through a queued call.
 
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+class QObject;
 
 namespace ruvo {
 
@@ -18,16 +23,29 @@ public:
 
     FluidSynth();
     ~FluidSynth();
-    FluidSynth(FluidSynth&&) noexcept;
-    FluidSynth& operator=(FluidSynth&&) noexcept;
+    FluidSynth(const FluidSynth&) = delete;
+    FluidSynth& operator=(const FluidSynth&) = delete;
 
-    // The soundfont to load: $RUVO_SOUNDFONT when set (tests use it), else the setting
-    // synth.default-soundfont, the Debian default GM soundfont, TimGM6mb; empty if none exists.
+    // The soundfont to load: $RUVO_SOUNDFONT when set (tests use it), else the first of the
+    // setting synth.default-soundfont, the Debian default GM soundfont, FluidR3 and TimGM6mb
+    // that ChooseSoundFont takes; empty if none exists.
     static std::string FindSoundFont();
+    // The first existing file of `candidates` that is not compressed (an SF3 font decodes all
+    // its samples while it loads: a large one takes tens of seconds); else the first existing
+    // one; empty if none exists.
+    static std::string ChooseSoundFont(const std::vector<std::string>& candidates);
+    // Runs on the loading thread before each soundfont is read; tests hold loads back with it.
+    static void SetLoadGate(std::function<void()> gate);
 
-    // Makes the synthesizer and loads the soundfont; false with LastError() on failure.
+    // Makes the synthesizer and loads the soundfont; false with LastError() on failure. Waits
+    // for a background load that is under way.
     [[nodiscard]] bool Load();
+    // Starts loading on a worker thread unless loaded, loading or without a soundfont; `ready`
+    // runs on the UI thread once the result is in (LastError() says why when it failed).
+    // `context` is the owner of this object: the hand-over is a queued call to it.
+    void LoadInBackground(QObject* context, std::function<void()> ready);
     bool Loaded() const;
+    bool Loading() const { return m_job != nullptr; }
     const QString& LastError() const { return m_lastError; }
 
     void NoteOn(int channel, int key, int velocity);
@@ -51,7 +69,12 @@ public:
 
 private:
     struct Handles;
+    struct Job;
+    void Adopt();
+
     std::unique_ptr<Handles> m_handles;
+    std::unique_ptr<Job> m_job;
+    std::function<void()> m_ready;
     QString m_lastError;
 };
 

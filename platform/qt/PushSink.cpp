@@ -5,15 +5,65 @@
 #include <QMediaDevices>
 #include <QTimer>
 
+#include <pulse/context.h>
+#include <pulse/mainloop.h>
+
 #include <algorithm>
+#include <chrono>
+#include <memory>
 
 namespace ruvo {
 
 namespace {
 
 constexpr int kFeedPeriodMs = 4;
+// A sink whose clock stands this long while it has sound to play has lost its device.
+constexpr qint64 kStallMs = 3000;
+// Feeds further apart than this (a busy machine) say nothing about the sink's clock.
+constexpr qint64 kFeedGapMs = 500;
+constexpr qint64 kServerProbeMs = 1000;
+constexpr auto kServerAnswerTime = std::chrono::milliseconds(1000);
+
+// Connects to the sound server as Qt's sound system would (the same address, the same
+// permission to start one), and disconnects again.
+bool SoundServerAnswers() {
+    const std::unique_ptr<pa_mainloop, void (*)(pa_mainloop*)> loop(pa_mainloop_new(), pa_mainloop_free);
+    if (!loop) {
+        return false;
+    }
+    const std::unique_ptr<pa_context, void (*)(pa_context*)> context(
+        pa_context_new(pa_mainloop_get_api(loop.get()), "ruvo"), pa_context_unref);
+    if (!context || pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kServerAnswerTime;
+    bool ready = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const pa_context_state_t state = pa_context_get_state(context.get());
+        ready = state == PA_CONTEXT_READY;
+        if (ready || !PA_CONTEXT_IS_GOOD(state)) {
+            break;
+        }
+        if (pa_mainloop_prepare(loop.get(), 50000) < 0 || pa_mainloop_poll(loop.get()) < 0 ||
+            pa_mainloop_dispatch(loop.get()) < 0) {
+            break;
+        }
+    }
+    pa_context_disconnect(context.get());
+    return ready;
+}
 
 }  // namespace
+
+bool PushSink::ServerUp() {
+    static bool up = false;
+    static QElapsedTimer sinceProbe;
+    if (!up && (!sinceProbe.isValid() || sinceProbe.elapsed() >= kServerProbeMs)) {
+        up = SoundServerAnswers();
+        sinceProbe.start();
+    }
+    return up;
+}
 
 PushSink::PushSink(QObject* parent) : QObject(parent) {
     m_timer = new QTimer(this);  // owned by parent
@@ -25,6 +75,9 @@ PushSink::PushSink(QObject* parent) : QObject(parent) {
 PushSink::~PushSink() { Stop(); }
 
 QAudioDevice PushSink::DefaultOutput() {
+    if (!ServerUp()) {
+        return {};
+    }
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (!device.isNull()) {
         return device;
@@ -34,6 +87,9 @@ QAudioDevice PushSink::DefaultOutput() {
 }
 
 QAudioDevice PushSink::DefaultInput() {
+    if (!ServerUp()) {
+        return {};
+    }
     const QAudioDevice device = QMediaDevices::defaultAudioInput();
     if (!device.isNull()) {
         return device;
@@ -70,6 +126,8 @@ bool PushSink::Start(const QAudioFormat& format, int bufferMs, Fill fill, const 
     m_sourceEnded = false;
     m_suspended = false;
     m_lastError.clear();
+    m_lastPlayed = -1;
+    m_sinceFeed.invalidate();
     Feed();
     m_timer->start();
     return true;
@@ -97,6 +155,7 @@ void PushSink::Suspend() {
 void PushSink::Resume() {
     if (m_sink && m_suspended) {
         m_suspended = false;
+        m_lastPlayed = -1;
         m_sink->resume();
     }
 }
@@ -107,8 +166,31 @@ qint64 PushSink::PlayedUSecs() const { return m_sink ? m_sink->processedUSecs() 
 
 qint64 PushSink::BufferBytes() const { return m_sink ? m_sink->bufferSize() : 0; }
 
+bool PushSink::Lost() {
+    if ((m_sink->state() == QAudio::StoppedState && m_sink->error() != QAudio::NoError) || m_sink->bytesFree() < 0) {
+        return true;
+    }
+    const qint64 played = m_sink->processedUSecs();
+    const bool fedLately = m_sinceFeed.isValid() && m_sinceFeed.elapsed() < kFeedGapMs;
+    m_sinceFeed.start();
+    // Only a sink that holds sound it has not played can stand still.
+    const bool holdsSound = m_sink->bytesFree() < m_sink->bufferSize();
+    if (played != m_lastPlayed || !fedLately || !holdsSound) {
+        m_lastPlayed = played;
+        m_sinceProgress.start();
+        return false;
+    }
+    return m_sinceProgress.elapsed() >= kStallMs;
+}
+
 void PushSink::Feed() {
     if (!m_sink || m_io == nullptr || m_suspended) {
+        return;
+    }
+    if (Lost()) {
+        Stop();
+        m_lastError = QStringLiteral("Playback stopped: the sound output device was lost.");
+        emit OnFailed();
         return;
     }
     const qint64 frameBytes = m_sink->format().bytesPerFrame();

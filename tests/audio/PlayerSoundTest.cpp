@@ -1,14 +1,16 @@
 // The player window with sound, in the main window: the selection played as WAV arrives at
 // the sink with its length and level, played as MIDI with the pitch of its notes; pause and
 // stop; a tone played into the sink and recorded through ci_in becomes a document whose notes
-// show that tone. Skipped without a sound server.
+// show that tone; a window with a slow soundfont answers at once. Skipped without a sound server.
 
 #include "SinkCapture.h"
 #include "app/DocumentPipeline.h"
 #include "app/Main.h"
 #include "audio/MediaPlayer.h"
 #include "audio/play.h"
+#include "panes/KeyBoardPane.h"
 #include "platform/fake/FakeShell.h"
+#include "platform/qt/FluidSynth.h"
 #include "platform/qt/PathConvert.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
@@ -17,6 +19,7 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
@@ -25,9 +28,12 @@
 #include <QToolButton>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 using namespace ruvo;
 using namespace ruvo::testsupport;
@@ -41,6 +47,7 @@ private slots:
     void SelectionPlaysAsWavWithItsLengthPausesAndStops();
     void SelectionPlaysAsMidiWithThePitchOfItsNotes();
     void RecordedToneBecomesADocumentWithThatNote();
+    void WindowAnswersWhileTheSoundFontLoads();
 
 private:
     void OpenTone(int note, double seconds);
@@ -58,6 +65,7 @@ namespace {
 
 constexpr int kLevel = 300;
 constexpr int kNote = 40;  // 554.4 Hz, MIDI key 73
+std::atomic<bool> g_holdSoundFont{false};  // while set, soundfont loads wait
 
 double Ms(std::int64_t samples) { return static_cast<double>(samples) * 1000.0 / kCaptureRate; }
 
@@ -87,7 +95,9 @@ void PlayerSoundTest::init() {
 }
 
 void PlayerSoundTest::cleanup() {
+    g_holdSoundFont = false;
     m_form.reset();
+    FluidSynth::SetLoadGate({});
     m_host.reset();
     m_tmp.reset();
 }
@@ -231,6 +241,34 @@ void PlayerSoundTest::RecordedToneBecomesADocumentWithThatNote() {
     QTRY_VERIFY(!std::filesystem::exists(shortRecording.FileName));
     QCOMPARE(m_form->Pipeline().Doc.FileName, kept);
     QCOMPARE(questions, 1);
+}
+
+void PlayerSoundTest::WindowAnswersWhileTheSoundFontLoads() {
+    m_form.reset();
+    g_holdSoundFont = true;
+    FluidSynth::SetLoadGate([] {
+        while (g_holdSoundFont) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    m_form = std::make_unique<TRuvoAppForm>(m_shell);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QTRY_COMPARE(m_form->StatusBarLabel()->text(), QString("Loading the sounds..."));
+    SinkCapture capture;  // a key held meanwhile: no message; it sounds once the font is in
+    QVERIFY(capture.WaitStarted());
+    TKeyBoard* keys = m_form->KeyBoard();
+    const QPoint key = keys->CellRect(0, keys->TopRow() + 2).center();
+    QTest::mousePress(keys->viewport(), Qt::LeftButton, {}, key);
+    QTest::qWait(300);
+    g_holdSoundFont = false;
+    QTRY_VERIFY(m_form->StatusBarLabel()->text() != "Loading the sounds...");
+    QTest::qWait(400);
+    const std::size_t from = capture.Count();
+    QTest::qWait(200);
+    QVERIFY(Rms(capture.Samples(), from, capture.Count() - from) > kLevel);
+    QTest::mouseRelease(keys->viewport(), Qt::LeftButton, {}, key);
+    QVERIFY(m_host->Errors.empty() && m_host->Messages.empty());
 }
 
 QTEST_MAIN(PlayerSoundTest)

@@ -4,6 +4,7 @@
 #include "audio/EnhWave.h"
 #include "audio/PlayerFiles.h"
 #include "audio/play.h"
+#include "platform/qt/FluidSynth.h"
 #include "tests/testsupport/RecordingHost.h"
 #include "tests/testsupport/TempDir.h"
 #include "tests/testsupport/WavWriter.h"
@@ -30,6 +31,8 @@ private slots:
     void RecordingHeaderIsTheTemplateThenTheTrueSizes();
     void WindowStartsWithWavChosenAndItsHints();
     void WaveDevicesStartWithTheirDefaultsAndCheckTheirRanges();
+    void SoundFontChoiceTakesTheFirstUncompressedFont_data();
+    void SoundFontChoiceTakesTheFirstUncompressedFont();
 };
 
 namespace {
@@ -232,6 +235,31 @@ void PlayerTest::WaveDevicesStartWithTheirDefaultsAndCheckTheirRanges() {
     out.SetDevice(TEWDev::wvDevice9);
     QVERIFY(!out.Open());
     QVERIFY(!out.IsOpen());
+}
+
+void PlayerTest::SoundFontChoiceTakesTheFirstUncompressedFont_data() {
+    QTest::addColumn<QStringList>("kinds");  // per candidate: "2" an SF2 file, "3" an SF3 file, "" none
+    QTest::addColumn<int>("chosen");         // the candidate taken, -1 for none
+    QTest::newRow("a large SF3 default before an SF2") << QStringList{"3", "", "2"} << 2;
+    QTest::newRow("an SF3 when nothing else") << QStringList{"", "3", "3"} << 1;
+    QTest::newRow("nothing") << QStringList{""} << -1;
+}
+
+void PlayerTest::SoundFontChoiceTakesTheFirstUncompressedFont() {
+    QFETCH(QStringList, kinds);
+    QFETCH(int, chosen);
+    const TempDir tmp;
+    std::vector<std::string> candidates;
+    for (const QString& kind : kinds) {
+        candidates.push_back(tmp.File("font" + std::to_string(candidates.size())));
+        if (!kind.isEmpty()) {
+            // RIFF, sfbk, LIST of INFO whose first chunk "ifil" holds the version major.minor.
+            const char version = kind == "3" ? '\x03' : '\x02';
+            const std::string head = std::string("RIFF\0\0\0\0sfbkLIST\0\0\0\0INFOifil\x04\0\0\0", 32) + version + '\0' + "\x01\0";
+            std::ofstream(candidates.back(), std::ios::binary) << head;
+        }
+    }
+    QCOMPARE(FluidSynth::ChooseSoundFont(candidates), chosen < 0 ? std::string() : candidates.at(static_cast<std::size_t>(chosen)));
 }
 
 QTEST_MAIN(PlayerTest)
