@@ -91,9 +91,15 @@ public:
     // user's file from then on (the document's file, never deleted). 0 written, -1 cancelled,
     // failed or no recording, kRefusedBusy.
     std::int32_t SaveRecordingAs();
-    // The recording that is the document stops being a work file, so that it outlives the
-    // close; its name, or empty when the document is no recording.
-    std::string ReleaseRecording();
+    // Copies the take `fileName` (a work file) to a WAV file of the user's choice and deletes
+    // it. 0 written, -1 cancelled or failed (the take stays), kRefusedBusy.
+    std::int32_t SaveTakeAs(const std::string& fileName);
+    // The recordings that are the document or wait for a conversion stop being work files,
+    // so that they outlive the close; their names.
+    std::vector<std::string> ReleaseRecordings();
+    // The program is ending on a signal: every question from now on keeps the work as it is
+    // (ConfirmClose answers -1 without asking).
+    void SetEnding() { m_ending = true; }
     // After the tempo dialog: re-runs when TempoChoice differs from the document's class and
     // a document exists. 0 when nothing had to change.
     std::int32_t ApplyTempoChoice();
@@ -176,6 +182,7 @@ private:
     bool m_docIsRecording = false;
     std::string m_docImportedFrom;  // the file the document's copy was imported from
     bool m_importWithoutAsking = false;
+    bool m_ending = false;
     std::string m_runCopyName;  // the imported copy the running conversion analyses
     EditHistory m_history;       // the document's steps; cleared with the document
 };
