@@ -130,7 +130,12 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
         }
     } catch (...) {
         m_progress.ProgressHide();
-        DiscardRun(fileName, isRecording);
+        // A take is not lost to a file error (a full disk): the user decides on it.
+        const bool keepTake = isRecording && fileName != Doc.FileName && !m_ending;
+        DiscardRun(fileName, isRecording && !keepTake);
+        if (keepTake) {
+            m_failedTakes.push_back(fileName);
+        }
         RefreshDocumentView();
         m_view.ShowPlayer();
         throw;
@@ -411,7 +416,9 @@ std::int32_t DocumentPipeline::SaveTakeAs(const std::string& fileName) {
 
 std::vector<std::string> DocumentPipeline::ReleaseRecordings() {
     std::vector<std::string> names(m_pendingRecordings.begin(), m_pendingRecordings.end());
+    names.insert(names.end(), m_failedTakes.begin(), m_failedTakes.end());
     m_pendingRecordings.clear();
+    m_failedTakes.clear();
     if (m_docIsRecording && !Doc.FileName.empty()) {
         m_docIsRecording = false;
         names.insert(names.begin(), Doc.FileName);
@@ -587,6 +594,10 @@ void DocumentPipeline::Close() {
         RemoveFile(recording);
     }
     m_pendingRecordings.clear();
+    for (const std::string& take : m_failedTakes) {
+        RemoveFile(take);
+    }
+    m_failedTakes.clear();
 }
 
 void DocumentPipeline::DiscardRun(const std::string& fileName, bool isRecording) {

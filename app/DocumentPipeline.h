@@ -57,6 +57,9 @@ public:
     // Keeps a recording for later, when a conversion or a modal dialog is running.
     void QueueRecording(const std::string& fileName) { m_pendingRecordings.push_back(fileName); }
     bool HasPendingRecording() const { return !m_pendingRecordings.empty(); }
+    // The takes whose conversion failed on a file error, handed over to be decided on (saved,
+    // opened again or discarded); they are work files still.
+    std::vector<std::string> TakeFailedTakes() { return std::exchange(m_failedTakes, {}); }
     // Converts the oldest recording that arrived during a conversion.
     std::int32_t OpenPendingRecording();
     // Files dropped on the window: the first opens here when no document is shown, every
@@ -177,6 +180,7 @@ private:
     TMakeMidi m_midi;
     std::string m_commandLineFile;
     std::deque<std::string> m_pendingRecordings;
+    std::vector<std::string> m_failedTakes;
     bool m_cmdLineDone = false;
     bool m_busy = false;
     bool m_docIsRecording = false;

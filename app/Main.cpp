@@ -583,6 +583,13 @@ void TRuvoAppForm::AfterCommand() {
     if (m_pipeline->Busy()) {
         return;
     }
+    if (std::vector<std::string> failed = m_pipeline->TakeFailedTakes(); !failed.empty()) {
+        for (std::string& take : failed) {
+            m_earlierTakes.emplace_back(std::move(take),
+                                        QStringLiteral("The recording could not be converted: open it again, save or discard it?"));
+        }
+        QTimer::singleShot(0, this, &TRuvoAppForm::OfferEarlierTakes);
+    }
     if (m_closePending) {
         m_closePending = false;
         QTimer::singleShot(0, this, &QWidget::close);
@@ -694,7 +701,9 @@ void TRuvoAppForm::EndOnSignal() {
 
 void TRuvoAppForm::KeepTakes() {
     std::vector<std::string> takes = m_pipeline->ReleaseRecordings();
-    takes.insert(takes.end(), m_earlierTakes.begin(), m_earlierTakes.end());
+    for (const auto& earlier : m_earlierTakes) {
+        takes.push_back(earlier.first);
+    }
     m_earlierTakes.clear();
     if (const std::string take = m_player->TakeRecording(); !take.empty()) {
         takes.push_back(take);
@@ -738,7 +747,10 @@ bool TRuvoAppForm::ConfirmTakeInProgress() {
 }
 
 void TRuvoAppForm::OfferEarlierRecordings(std::vector<std::string> takes) {
-    m_earlierTakes.insert(m_earlierTakes.end(), takes.begin(), takes.end());
+    for (std::string& take : takes) {
+        m_earlierTakes.emplace_back(std::move(take),
+                                    QStringLiteral("A recording from an earlier run was found: open, save or discard it?"));
+    }
     QTimer::singleShot(0, this, &TRuvoAppForm::OfferEarlierTakes);
 }
 
@@ -750,7 +762,8 @@ void TRuvoAppForm::OfferEarlierTakes() {
         QTimer::singleShot(kRecordingRetryMs, this, &TRuvoAppForm::OfferEarlierTakes);
         return;
     }
-    const std::string take = m_earlierTakes.front();
+    const std::string take = m_earlierTakes.front().first;
+    const QString question = m_earlierTakes.front().second;
     bool decided = false;
     try {
         (void)RepairRecordingHeader(take);
@@ -759,9 +772,7 @@ void TRuvoAppForm::OfferEarlierTakes() {
         decided = true;
     }
     while (!decided && !m_keepOnClose && !m_closed) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Ruvo"),
-                        QStringLiteral("A recording from an earlier run was found: open, save or discard it?"),
-                        QMessageBox::NoButton, this);
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Ruvo"), question, QMessageBox::NoButton, this);
         box.setInformativeText(FileNameFromEngine(take));
         QPushButton* open = box.addButton(QStringLiteral("&Open"), QMessageBox::AcceptRole);
         QPushButton* save = box.addButton(QStringLiteral("&Save..."), QMessageBox::ActionRole);

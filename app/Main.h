@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -268,7 +269,8 @@ private:
     std::vector<QPixmap> m_onpuImageList;
     bool m_destroying = false;
     std::function<std::string(const std::string&)> m_keepOnClose;  // set: close without asking
-    std::vector<std::string> m_earlierTakes;  // of a killed run, not yet decided on
+    // Takes of a killed run, or whose conversion failed, not yet decided on; with the question.
+    std::vector<std::pair<std::string, QString>> m_earlierTakes;
     int m_endAttempts = 0;  // closes tried since the termination signal
     bool m_closePending = false;  // closed during a conversion: close after it
     bool m_closed = false;
