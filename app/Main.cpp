@@ -693,7 +693,8 @@ void TRuvoAppForm::EndOnSignal() {
     }
     // Inside a dialog's own event loop, a close would run under the command that waits for it.
     const bool unwound = QApplication::activeModalWidget() == nullptr && QThread::currentThread()->loopLevel() <= 1;
-    if ((unwound || ++m_endAttempts > kEndAttempts) && close()) {
+    // A close nested in another one returns at once, so m_closed says whether it happened.
+    if ((unwound || ++m_endAttempts > kEndAttempts) && (close(), m_closed)) {
         return;
     }
     QTimer::singleShot(kEndRetryMs, this, &TRuvoAppForm::EndOnSignal);

@@ -10,12 +10,14 @@
 #include "app/IntenPro.h"
 #include "app/Main.h"
 #include "app/uTenpo4.h"
+#include "audio/PlayerFiles.h"
 #include "audio/play.h"
 #include "engine/TMakeMidi.h"
 #include "panes/NoteEdits.h"
 #include "panes/NoteGridFile.h"
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
+#include "platform/qt/TerminationSignals.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/MidiReader.h"
@@ -47,6 +49,7 @@
 
 #include <cmath>
 #include <deque>
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -203,6 +206,9 @@ private slots:
     void CloseQuestionForEachWayAndAnswer();
     void SavedRecordingSurvivesTheClose();
     void TerminationKeepsAnUnsavedRecording();
+    void SignalEndsEveryWaitOnTheUser_data();
+    void SignalEndsEveryWaitOnTheUser();
+    void EarlierRecordingIsOfferedWithItsHeaderRepaired();
     void ClosingDuringConversionCancelsThenCloses();
     void WindowStaysResponsiveDuringConversion();
     void Screenshot();
@@ -975,6 +981,71 @@ void MainWindowTest::TerminationKeepsAnUnsavedRecording() {
     QVERIFY(Exists(moved));
     QVERIFY(FilesIn(m_tmp->Path().string()).empty());
     std::filesystem::remove(moved);
+}
+
+void MainWindowTest::SignalEndsEveryWaitOnTheUser_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("close question") << "FileExitItem";
+    QTest::newRow("Save MIDI dialog") << "FileSaveMidiFile";
+    QTest::newRow("Save recording dialog") << "FileSaveRecordingItem";
+    QTest::newRow("re-run alert") << "MelodyAnalysis1";
+}
+
+// A termination signal while the window waits on the user, inside a command or not: the
+// dialog goes, the window closes within a second and the unsaved recording is kept.
+void MainWindowTest::SignalEndsEveryWaitOnTheUser() {
+    QFETCH(QString, command);
+    const std::string recording = m_tmp->File("rwf0046.tmp");
+    std::filesystem::copy_file(Input("short.wav"), recording);
+    WavHead record;
+    record.FileName = recording;
+    m_form->Player()->SetRecord(record);
+    emit m_form->Player()->OnRecordingDone();
+    QTRY_VERIFY(Pipeline().DocIsRecording());
+    Pipeline().CommitNoteEdit(NoteEdit::SetRun(3, 7, 30, 1.0), "Add note");
+    const std::string moved = Input("rwf0046.tmp");
+    TerminationSignals termination;
+    connect(&termination, &TerminationSignals::OnTerminationRequested, m_form.get(), [&] {
+        m_form->CloseWithoutAsking([&moved](const std::string& name) {
+            std::filesystem::rename(name, moved);
+            return moved;
+        });
+    });
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    QElapsedTimer clock;
+    ModalScript script;
+    script.Then([&](QWidget*) {
+        clock.start();
+        std::raise(SIGTERM);
+    });
+    m_form->findChild<QAction*>(command)->trigger();
+    QTRY_VERIFY(script.Finished());
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 1000);
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(Exists(moved));
+    std::filesystem::remove(moved);
+}
+
+// A take of a run that was killed, its header still announcing nothing, is offered at the
+// start; Open makes it the document with the length that reached the file.
+void MainWindowTest::EarlierRecordingIsOfferedWithItsHeaderRepaired() {
+    const std::string take = m_tmp->File("rwf0047.tmp");
+    std::filesystem::copy_file(Input("short.wav"), take);
+    FinishRecordingHeader(take, 0);
+    ModalScript script;
+    script.Then([&](QWidget* box) {
+        auto* question = qobject_cast<QMessageBox*>(box);
+        QVERIFY(question);
+        QCOMPARE(question->text(), QString("A recording from an earlier run was found: open, save or discard it?"));
+        for (QAbstractButton* button : question->buttons()) {
+            if (button->text() == "&Open") button->click();
+        }
+    });
+    m_form->OfferEarlierRecordings({take});
+    QTRY_VERIFY(script.Finished());
+    QTRY_VERIFY(Pipeline().DocIsRecording());
+    QCOMPARE(Pipeline().Doc.FileName, take);
+    QCOMPARE(std::uintmax_t(Pipeline().Doc.SampleCount), (testsupport::FileSize(take) - 44) / 2);
 }
 
 void MainWindowTest::ClosingDuringConversionCancelsThenCloses() {

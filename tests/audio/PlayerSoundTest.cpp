@@ -8,7 +8,9 @@
 #include "app/Main.h"
 #include "audio/MediaPlayer.h"
 #include "audio/play.h"
+#include "audio/PlayerFiles.h"
 #include "platform/fake/FakeShell.h"
+#include "platform/qt/TerminationSignals.h"
 #include "platform/qt/PathConvert.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
@@ -17,6 +19,7 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
@@ -25,6 +28,8 @@
 #include <QToolButton>
 
 #include <array>
+#include <csignal>
+#include <sys/resource.h>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -41,6 +46,9 @@ private slots:
     void SelectionPlaysAsWavWithItsLengthPausesAndStops();
     void SelectionPlaysAsMidiWithThePitchOfItsNotes();
     void RecordedToneBecomesADocumentWithThatNote();
+    void TakeInProgressAtTheEnd_data();
+    void TakeInProgressAtTheEnd();
+    void FullDiskStopsTheTakeAndKeepsIt();
 
 private:
     void OpenTone(int note, double seconds);
@@ -231,6 +239,86 @@ void PlayerSoundTest::RecordedToneBecomesADocumentWithThatNote() {
     QTRY_VERIFY(!std::filesystem::exists(shortRecording.FileName));
     QCOMPARE(m_form->Pipeline().Doc.FileName, kept);
     QCOMPARE(questions, 1);
+}
+
+void PlayerSoundTest::TakeInProgressAtTheEnd_data() {
+    QTest::addColumn<QString>("way");
+    for (const char* way : {"close, Cancel", "close, Discard", "SIGTERM", "close, SIGTERM"}) {
+        QTest::newRow(way) << QString::fromLatin1(way);
+    }
+}
+
+// A take in progress is unsaved work: closing asks; a termination signal, also during the
+// question, ends the take with its header finished and keeps it, readable by the user only.
+void PlayerSoundTest::TakeInProgressAtTheEnd() {
+    QFETCH(QString, way);
+    TerminationSignals termination;
+    std::vector<std::string> kept;
+    connect(&termination, &TerminationSignals::OnTerminationRequested, m_form.get(), [&] {
+        m_form->CloseWithoutAsking([&kept](const std::string& name) { kept.push_back(name); return name; });
+    });
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    Button("Rec")->click();
+    QTest::qWait(1000);
+    QString asked;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !asked.isEmpty()) {
+            return;
+        }
+        asked = box->text();
+        if (way.endsWith("SIGTERM")) {
+            std::raise(SIGTERM);
+        } else {
+            box->button(way.endsWith("Cancel") ? QMessageBox::Cancel : QMessageBox::Discard)->click();
+        }
+    });
+    answer.start(10);
+    if (way == "SIGTERM") {
+        std::raise(SIGTERM);
+    } else {
+        m_form->close();
+    }
+    const bool cancelled = way.endsWith("Cancel");
+    QTRY_COMPARE(closed.count(), cancelled ? 0 : 1);
+    QCOMPARE(asked, way == "SIGTERM" ? QString() : QString("A recording is in progress. Save it before closing?"));
+    QCOMPARE(m_form->Player()->IsRecording(), cancelled);
+    QCOMPARE(kept.size(), std::size_t{way.contains("SIGTERM") ? 1u : 0u});
+    if (kept.empty()) {
+        QVERIFY(cancelled || m_tmp->FileNames().empty());
+        return;
+    }
+    const std::uintmax_t size = FileSize(kept[0]);
+    QVERIFY(size > 44 + 8820);
+    QCOMPARE(RepairRecordingHeader(kept[0]), static_cast<std::int32_t>(size - 44));  // already finished
+    QCOMPARE(std::filesystem::status(kept[0]).permissions() & std::filesystem::perms::all,
+             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// Out of space (a file size limit here) the take stops by itself with a message, after the
+// status bar warned; what reached the file is the take, its header finished.
+void PlayerSoundTest::FullDiskStopsTheTakeAndKeepsIt() {
+    disconnect(m_form->Player(), &TPlayer::OnRecordingDone, m_form.get(), nullptr);
+    QSignalSpy done(m_form->Player(), &TPlayer::OnRecordingDone);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 44 + 3 * 8820 + 1000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Button("Rec")->click();
+    const bool stopped = done.wait(5000);
+    setrlimit(RLIMIT_FSIZE, &before);
+    QVERIFY(stopped);
+    QVERIFY(!m_form->Player()->IsRecording());
+    QVERIFY(m_form->StatusBarLabel()->text().startsWith("Less than a minute of space is left for the recording: 0 s."));
+    QCOMPARE(m_host->Messages, std::vector<std::string>{"The recording stopped: File too large. What was recorded is kept."});
+    const WavHead& take = m_form->Player()->Record();
+    QCOMPARE(FileSize(take.FileName), std::uintmax_t{small.rlim_cur});
+    QCOMPARE(take.SampleCount, (3 * 8820 + 1000) / 2);
+    QCOMPARE(RepairRecordingHeader(take.FileName), 3 * 8820 + 1000);  // already finished
+    std::filesystem::remove(take.FileName);
 }
 
 QTEST_MAIN(PlayerSoundTest)
