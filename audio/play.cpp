@@ -479,6 +479,12 @@ void TPlayer::WaveInData(const char* bytes, std::int32_t size) {
     if (size != m_waveIn->BufferSize() || m_state != State::Recording || m_writeError != 0) {
         return;
     }
+    // No more than a WAV header can announce.
+    if (std::int64_t{m_total} + size > kMaxRecordingBytes) {
+        m_writeError = EFBIG;
+        QTimer::singleShot(0, this, &TPlayer::StopOnWriteFailure);
+        return;
+    }
     // Every buffer reaches the disk at once, so that a full disk is known while recording.
     errno = 0;
     m_recFile.write(bytes, size);

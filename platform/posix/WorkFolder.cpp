@@ -166,15 +166,17 @@ std::vector<std::string> TWorkFolder::AdoptOrphanRecordings() {
     std::vector<std::string> adopted;
     ForEachOrphan(m_path.parent_path(), [&](const fs::path& path, int fd, bool /*live*/) {
         if (!HoldsRecording(fd)) return;
-        bool all = true;
         std::error_code error;
+        std::vector<fs::path> takes;
         for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-            const std::string name = entry.path().filename().string();
-            if (!name.starts_with(kRecordingPrefix)) continue;
+            if (entry.path().filename().string().starts_with(kRecordingPrefix)) takes.push_back(entry.path());
+        }
+        bool all = true;
+        for (const fs::path& take : takes) {
             // A fresh name of this run's, which the take then replaces.
             std::string into;
             GetTempName(kRecordingPrefix, into);
-            if (!into.empty() && ::rename(entry.path().c_str(), into.c_str()) == 0) {
+            if (!into.empty() && ::rename(take.c_str(), into.c_str()) == 0) {
                 adopted.push_back(into);
                 continue;
             }
