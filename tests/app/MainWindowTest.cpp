@@ -205,9 +205,8 @@ private slots:
     void CloseQuestionForEachWayAndAnswer_data();
     void CloseQuestionForEachWayAndAnswer();
     void SavedRecordingSurvivesTheClose();
+    void TerminationKeepsAnUnsavedRecording_data();
     void TerminationKeepsAnUnsavedRecording();
-    void SignalEndsEveryWaitOnTheUser_data();
-    void SignalEndsEveryWaitOnTheUser();
     void EarlierRecordingIsOfferedWithItsHeaderRepaired();
     void ClosingDuringConversionCancelsThenCloses();
     void WindowStaysResponsiveDuringConversion();
@@ -960,9 +959,19 @@ void MainWindowTest::SavedRecordingSurvivesTheClose() {
     QVERIFY(FilesIn(m_tmp->Path().string()).empty());
 }
 
+void MainWindowTest::TerminationKeepsAnUnsavedRecording_data() {
+    QTest::addColumn<QString>("command");
+    for (const char* command : {"", "FileExitItem", "FileSaveMidiFile", "FileSaveRecordingItem", "MelodyAnalysis1"}) {
+        QTest::newRow(*command != '\0' ? command : "no dialog") << QString::fromLatin1(command);
+    }
+}
+
 // A termination signal closes without asking, and the recording outlives the program through
-// the keep function (the work folder's, which moves it into the temporary folder).
+// the keep function (the work folder's, which moves it into the temporary folder). While a
+// command waits on the user (close question, save dialogs, alert), its dialog goes and the
+// window closes within a second.
 void MainWindowTest::TerminationKeepsAnUnsavedRecording() {
+    QFETCH(QString, command);
     const std::string recording = m_tmp->File("rwf0045.tmp");
     std::filesystem::copy_file(Input("short.wav"), recording);
     WavHead record;
@@ -973,56 +982,21 @@ void MainWindowTest::TerminationKeepsAnUnsavedRecording() {
     Pipeline().CommitNoteEdit(NoteEdit::SetRun(3, 7, 30, 1.0), "Add note");
     const std::string moved = Input("rwf0045.tmp");
     QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
-    m_form->CloseWithoutAsking([&](const std::string& name) {
+    const auto keep = [&](const std::string& name) {
         std::filesystem::rename(name, moved);
         return moved;
-    });
-    QCOMPARE(closed.count(), 1);
-    QVERIFY(Exists(moved));
-    QVERIFY(FilesIn(m_tmp->Path().string()).empty());
-    std::filesystem::remove(moved);
-}
-
-void MainWindowTest::SignalEndsEveryWaitOnTheUser_data() {
-    QTest::addColumn<QString>("command");
-    QTest::newRow("close question") << "FileExitItem";
-    QTest::newRow("Save MIDI dialog") << "FileSaveMidiFile";
-    QTest::newRow("Save recording dialog") << "FileSaveRecordingItem";
-    QTest::newRow("re-run alert") << "MelodyAnalysis1";
-}
-
-// A termination signal while the window waits on the user, inside a command or not: the
-// dialog goes, the window closes within a second and the unsaved recording is kept.
-void MainWindowTest::SignalEndsEveryWaitOnTheUser() {
-    QFETCH(QString, command);
-    const std::string recording = m_tmp->File("rwf0046.tmp");
-    std::filesystem::copy_file(Input("short.wav"), recording);
-    WavHead record;
-    record.FileName = recording;
-    m_form->Player()->SetRecord(record);
-    emit m_form->Player()->OnRecordingDone();
-    QTRY_VERIFY(Pipeline().DocIsRecording());
-    Pipeline().CommitNoteEdit(NoteEdit::SetRun(3, 7, 30, 1.0), "Add note");
-    const std::string moved = Input("rwf0046.tmp");
+    };
     TerminationSignals termination;
-    connect(&termination, &TerminationSignals::OnTerminationRequested, m_form.get(), [&] {
-        m_form->CloseWithoutAsking([&moved](const std::string& name) {
-            std::filesystem::rename(name, moved);
-            return moved;
-        });
-    });
-    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    connect(&termination, &TerminationSignals::OnTerminationRequested, m_form.get(),
+            [&] { m_form->CloseWithoutAsking(keep); });
     QElapsedTimer clock;
     ModalScript script;
-    script.Then([&](QWidget*) {
-        clock.start();
-        std::raise(SIGTERM);
-    });
-    m_form->findChild<QAction*>(command)->trigger();
-    QTRY_VERIFY(script.Finished());
+    script.Then([&](QWidget*) { clock.start(); std::raise(SIGTERM); });
+    command.isEmpty() ? m_form->CloseWithoutAsking(keep) : m_form->findChild<QAction*>(command)->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 1000);
-    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(command.isEmpty() || clock.elapsed() < 1000);
     QVERIFY(Exists(moved));
+    QVERIFY(FilesIn(m_tmp->Path().string()).empty());
     std::filesystem::remove(moved);
 }
 
