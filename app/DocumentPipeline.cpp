@@ -96,6 +96,29 @@ private:
     ScopedEngineHost m_scope;
 };
 
+// Writes a copy of `from` whole beside `chosen` and puts it in place when complete.
+void CopyToUserFile(const std::string& from, const std::string& chosen) {
+    TPendingFile pending;
+    if (const std::string reason = pending.Create(chosen); !reason.empty()) {
+        throw FileIoError(chosen, "write", reason);
+    }
+    {
+        RawFile in;
+        RawFile out;
+        in.Open(from, RawFile::Mode::Read);
+        out.Open(pending.WritePath(), RawFile::Mode::Write);
+        std::vector<char> chunk(std::size_t{1} << 20);
+        while (const std::size_t got = in.Read(chunk.data(), chunk.size())) {
+            out.Write(chunk.data(), got);
+        }
+        in.Close();
+        out.Close();
+    }
+    if (const std::string reason = pending.Commit(); !reason.empty()) {
+        throw FileIoError(chosen, "write", reason);
+    }
+}
+
 }  // namespace
 
 class DocumentPipeline::BusyScope {
@@ -121,6 +144,10 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
     // The document shown is replaced only when its unsaved work was saved or given up; a
     // recording that arrives must go somewhere, so its question cannot be cancelled.
     if (!fileName.empty() && ConfirmClose(!isRecording, isRecording) != 0) {
+        // A take that could not replace the document (the program is ending) waits on.
+        if (isRecording) {
+            m_pendingRecordings.push_front(fileName);
+        }
         return -1;
     }
     BusyScope busy(*this);
@@ -144,7 +171,12 @@ std::int32_t DocumentPipeline::OpenDocument(const std::string& fileName, bool is
         }
     } catch (...) {
         m_progress.ProgressHide();
-        DiscardRun(fileName, isRecording);
+        // A take is not lost to a file error (a full disk): the user decides on it.
+        const bool keepTake = isRecording && fileName != Doc.FileName && !m_ending;
+        DiscardRun(fileName, isRecording && !keepTake);
+        if (keepTake) {
+            m_failedTakes.push_back(fileName);
+        }
         RefreshDocumentView();
         m_view.ShowPlayer();
         throw;
@@ -354,6 +386,9 @@ std::int32_t DocumentPipeline::ConfirmClose(bool canCancel, bool byRecording) {
         return kRefusedBusy;
     }
     while (Modified()) {
+        if (m_ending) {
+            return -1;
+        }
         const std::string name = std::filesystem::path(DocumentName()).filename().string();
         const bool recording = m_docIsRecording;
         const bool edits = m_history.Modified();
@@ -364,7 +399,11 @@ std::int32_t DocumentPipeline::ConfirmClose(bool canCancel, bool byRecording) {
         const std::string question = !recording ? "Save the MIDI file of " + name + when
                                      : edits    ? "Save the recording " + name + " and its MIDI file" + when
                                                 : "Save the recording " + name + when;
-        switch (m_view.AskSaveBeforeClose(question, canCancel)) {
+        const CloseAnswer answer = m_view.AskSaveBeforeClose(question, canCancel);
+        if (m_ending) {
+            return -1;
+        }
+        switch (answer) {
             case CloseAnswer::Cancel:
                 if (canCancel) {
                     return -1;
@@ -396,26 +435,7 @@ std::int32_t DocumentPipeline::SaveRecordingAs() {
     if (!m_view.ChooseRecordingFileName(chosen) || chosen.empty() || chosen == Doc.FileName) {
         return -1;
     }
-    // Written whole beside the chosen name and put in place when complete.
-    TPendingFile pending;
-    if (const std::string reason = pending.Create(chosen); !reason.empty()) {
-        throw FileIoError(chosen, "write", reason);
-    }
-    {
-        RawFile in;
-        RawFile out;
-        in.Open(Doc.FileName, RawFile::Mode::Read);
-        out.Open(pending.WritePath(), RawFile::Mode::Write);
-        std::vector<char> chunk(std::size_t{1} << 20);
-        while (const std::size_t got = in.Read(chunk.data(), chunk.size())) {
-            out.Write(chunk.data(), got);
-        }
-        in.Close();
-        out.Close();
-    }
-    if (const std::string reason = pending.Commit(); !reason.empty()) {
-        throw FileIoError(chosen, "write", reason);
-    }
+    CopyToUserFile(Doc.FileName, chosen);
     // The document reads its sound from the user's file now; the work file goes.
     RemoveFile(Doc.FileName);
     Doc.FileName = chosen;
@@ -425,12 +445,30 @@ std::int32_t DocumentPipeline::SaveRecordingAs() {
     return 0;
 }
 
-std::string DocumentPipeline::ReleaseRecording() {
-    if (!m_docIsRecording || Doc.FileName.empty()) {
-        return {};
+std::int32_t DocumentPipeline::SaveTakeAs(const std::string& fileName) {
+    if (m_busy) {
+        return kRefusedBusy;
     }
-    m_docIsRecording = false;
-    return Doc.FileName;
+    BusyScope busy(*this);
+    std::string chosen;
+    if (!m_view.ChooseRecordingFileName(chosen) || chosen.empty() || chosen == fileName) {
+        return -1;
+    }
+    CopyToUserFile(fileName, chosen);
+    RemoveFile(fileName);
+    return 0;
+}
+
+std::vector<std::string> DocumentPipeline::ReleaseRecordings() {
+    std::vector<std::string> names(m_pendingRecordings.begin(), m_pendingRecordings.end());
+    names.insert(names.end(), m_failedTakes.begin(), m_failedTakes.end());
+    m_pendingRecordings.clear();
+    m_failedTakes.clear();
+    if (m_docIsRecording && !Doc.FileName.empty()) {
+        m_docIsRecording = false;
+        names.insert(names.begin(), Doc.FileName);
+    }
+    return names;
 }
 
 std::int32_t DocumentPipeline::Rerun(const std::string& stepName, const AnalysisState* sideEditBefore) {
@@ -611,6 +649,10 @@ void DocumentPipeline::Close() {
         RemoveFile(recording);
     }
     m_pendingRecordings.clear();
+    for (const std::string& take : m_failedTakes) {
+        RemoveFile(take);
+    }
+    m_failedTakes.clear();
 }
 
 void DocumentPipeline::DiscardRun(const std::string& fileName, bool isRecording) {
@@ -619,7 +661,12 @@ void DocumentPipeline::DiscardRun(const std::string& fileName, bool isRecording)
     DeleteWorkFiles(run, false);
     // A recording that did not become the document would be left behind unreachable.
     if (isRecording && fileName != Doc.FileName) {
-        RemoveFile(fileName);
+        // Except when the program ends on a signal, which keeps every take.
+        if (m_ending) {
+            m_pendingRecordings.push_front(fileName);
+        } else {
+            RemoveFile(fileName);
+        }
     }
     if (m_runCopyName != Doc.FileName) {
         RemoveFile(m_runCopyName);

@@ -57,6 +57,9 @@ public:
     // Keeps a recording for later, when a conversion or a modal dialog is running.
     void QueueRecording(const std::string& fileName) { m_pendingRecordings.push_back(fileName); }
     bool HasPendingRecording() const { return !m_pendingRecordings.empty(); }
+    // The takes whose conversion failed on a file error, handed over to be decided on (saved,
+    // opened again or discarded); they are work files still.
+    std::vector<std::string> TakeFailedTakes() { return std::exchange(m_failedTakes, {}); }
     // Converts the oldest recording that arrived during a conversion.
     std::int32_t OpenPendingRecording();
     // Files dropped on the window: the first opens here when no document is shown, every
@@ -92,9 +95,15 @@ public:
     // user's file from then on (the document's file, never deleted). 0 written, -1 cancelled,
     // failed or no recording, kRefusedBusy.
     std::int32_t SaveRecordingAs();
-    // The recording that is the document stops being a work file, so that it outlives the
-    // close; its name, or empty when the document is no recording.
-    std::string ReleaseRecording();
+    // Copies the take `fileName` (a work file) to a WAV file of the user's choice and deletes
+    // it. 0 written, -1 cancelled or failed (the take stays), kRefusedBusy.
+    std::int32_t SaveTakeAs(const std::string& fileName);
+    // The recordings that are the document or wait for a conversion stop being work files,
+    // so that they outlive the close; their names.
+    std::vector<std::string> ReleaseRecordings();
+    // The program is ending on a signal: every question from now on keeps the work as it is
+    // (ConfirmClose answers -1 without asking).
+    void SetEnding() { m_ending = true; }
     // After the tempo dialog: re-runs when TempoChoice differs from the document's class and
     // a document exists. 0 when nothing had to change.
     std::int32_t ApplyTempoChoice();
@@ -174,11 +183,13 @@ private:
     TMakeMidi m_midi;
     std::string m_commandLineFile;
     std::deque<std::string> m_pendingRecordings;
+    std::vector<std::string> m_failedTakes;
     bool m_cmdLineDone = false;
     bool m_busy = false;
     bool m_docIsRecording = false;
     std::string m_docImportedFrom;  // the file the document's copy was imported from
     bool m_importWithoutAsking = false;
+    bool m_ending = false;
     std::string m_runCopyName;  // the imported copy the running conversion analyses
     EditHistory m_history;       // the document's steps; cleared with the document
 };

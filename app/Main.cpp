@@ -12,6 +12,7 @@
 #include "app/NoteSymbols.h"
 #include "app/Placement.h"
 #include "app/uTenpo4.h"
+#include "audio/PlayerFiles.h"
 #include "audio/play.h"
 #include "components/DROPDST.h"
 #include "components/GoToWeb.h"
@@ -46,7 +47,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusTipEvent>
+#include <QPushButton>
 #include <QStyle>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QToolButton>
@@ -63,6 +66,10 @@ namespace {
 constexpr int kClientWidth = 647;  // the design's client area below the menu bar
 constexpr int kClientHeight = 506;
 constexpr int kRecordingRetryMs = 100;
+// A signal's close is tried this often until the commands of the dialogs it rejected
+// unwound, and at the latest after this many tries whatever runs.
+constexpr int kEndRetryMs = 50;
+constexpr int kEndAttempts = 8;
 
 // A hint holds a short text (the tooltip) and a long one (the status bar) around a bar.
 void ApplyHint(QWidget* widget, const QString& hint) {
@@ -150,6 +157,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
     connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
+    connect(m_player, &TPlayer::OnRecordingWarning, this, &TRuvoAppForm::ShowHint);
     CreateComponents();
 }
 
@@ -550,14 +558,18 @@ void TRuvoAppForm::closeEvent(QCloseEvent* event) {
         return;
     }
     if (!m_keepOnClose) {
-        std::int32_t answer = 0;
-        Guarded([this, &answer] { answer = m_pipeline->ConfirmClose(); });
-        if (answer != 0) {
+        if (!ConfirmTakeInProgress()) {
             event->ignore();
             return;
         }
-    } else if (const std::string recording = m_pipeline->ReleaseRecording(); !recording.empty()) {
-        std::fprintf(stderr, "ruvo: the recording is kept as %s\n", m_keepOnClose(recording).c_str());
+        std::int32_t answer = 0;
+        Guarded([this, &answer] { answer = m_pipeline->ConfirmClose(); });
+        if (answer != 0 || m_keepOnClose) {
+            event->ignore();
+            return;
+        }
+    } else {
+        KeepTakes();
     }
     // FormClose: the work files of the document (and of a recording that is the document)
     // are gone when the program ends.
@@ -579,12 +591,19 @@ void TRuvoAppForm::AfterCommand() {
     if (m_pipeline->Busy()) {
         return;
     }
+    if (std::vector<std::string> failed = m_pipeline->TakeFailedTakes(); !failed.empty()) {
+        for (std::string& take : failed) {
+            m_earlierTakes.emplace_back(std::move(take),
+                                        QStringLiteral("The recording could not be converted: open it again, save or discard it?"));
+        }
+        QTimer::singleShot(0, this, &TRuvoAppForm::OfferEarlierTakes);
+    }
     if (m_closePending) {
         m_closePending = false;
         QTimer::singleShot(0, this, &QWidget::close);
         return;
     }
-    if (m_pipeline->HasPendingRecording() && !m_closed) {
+    if (m_pipeline->HasPendingRecording() && !m_closed && !m_keepOnClose) {
         QTimer::singleShot(kRecordingRetryMs, this, [this] {
             if (m_pipeline->Busy() || !m_pipeline->HasPendingRecording()) {
                 return;
@@ -657,8 +676,139 @@ void TRuvoAppForm::FileSaveRecording() {
 }
 
 void TRuvoAppForm::CloseWithoutAsking(std::function<std::string(const std::string&)> keep) {
+    if (m_closed || m_keepOnClose) {
+        return;
+    }
     m_keepOnClose = keep ? std::move(keep) : [](const std::string& name) { return name; };
-    close();
+    m_pipeline->SetEnding();
+    EndOnSignal();
+}
+
+void TRuvoAppForm::EndOnSignal() {
+    if (m_closed) {
+        return;
+    }
+    // Each rejected dialog returns to the command that opened it, which then gives up.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        if (QApplication::activeModalWidget() == modal) {
+            break;
+        }
+    }
+    // Inside a dialog's own event loop, a close would run under the command that waits for it.
+    const bool unwound = QApplication::activeModalWidget() == nullptr && QThread::currentThread()->loopLevel() <= 1;
+    // A close nested in another one returns at once, so m_closed says whether it happened.
+    if ((unwound || ++m_endAttempts > kEndAttempts) && (close(), m_closed)) {
+        return;
+    }
+    QTimer::singleShot(kEndRetryMs, this, &TRuvoAppForm::EndOnSignal);
+}
+
+void TRuvoAppForm::KeepTakes() {
+    std::vector<std::string> takes = m_pipeline->ReleaseRecordings();
+    for (const auto& earlier : m_earlierTakes) {
+        takes.push_back(earlier.first);
+    }
+    m_earlierTakes.clear();
+    if (const std::string take = m_player->TakeRecording(); !take.empty()) {
+        takes.push_back(take);
+    }
+    for (const std::string& take : takes) {
+        std::fprintf(stderr, "ruvo: the recording is kept as %s\n", m_keepOnClose(take).c_str());
+    }
+}
+
+bool TRuvoAppForm::ConfirmTakeInProgress() {
+    if (!m_player->IsRecording()) {
+        return true;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ruvo"),
+                    QStringLiteral("A recording is in progress. Save it before closing?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Save)->setText(QStringLiteral("Save recording"));
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    // A termination signal during the question closes the window its own way.
+    if (m_keepOnClose || answer == QMessageBox::Cancel) {
+        return false;
+    }
+    if (answer == QMessageBox::Discard) {
+        m_player->DiscardTake();
+        return true;
+    }
+    const std::string take = m_player->TakeRecording();
+    if (take.empty()) {
+        return false;
+    }
+    std::int32_t saved = -1;
+    Guarded([this, &take, &saved] { saved = m_pipeline->SaveTakeAs(take); });
+    if (saved == 0) {
+        return true;
+    }
+    // Not saved: the take becomes the document as a stopped recording does; the window stays.
+    m_pipeline->QueueRecording(take);
+    AfterCommand();
+    return false;
+}
+
+void TRuvoAppForm::OfferEarlierRecordings(std::vector<std::string> takes) {
+    for (std::string& take : takes) {
+        m_earlierTakes.emplace_back(std::move(take),
+                                    QStringLiteral("A recording from an earlier run was found: open, save or discard it?"));
+    }
+    QTimer::singleShot(0, this, &TRuvoAppForm::OfferEarlierTakes);
+}
+
+void TRuvoAppForm::OfferEarlierTakes() {
+    if (m_earlierTakes.empty() || m_closed || m_keepOnClose) {
+        return;
+    }
+    if (m_pipeline->Busy() || QApplication::activeModalWidget() != nullptr) {
+        QTimer::singleShot(kRecordingRetryMs, this, &TRuvoAppForm::OfferEarlierTakes);
+        return;
+    }
+    const std::string take = m_earlierTakes.front().first;
+    const QString question = m_earlierTakes.front().second;
+    bool decided = false;
+    try {
+        (void)RepairRecordingHeader(take);
+    } catch (const std::exception& error) {
+        EngineHost().ErrorBox(error.what());
+        decided = true;
+    }
+    while (!decided && !m_keepOnClose && !m_closed) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Ruvo"), question, QMessageBox::NoButton, this);
+        box.setInformativeText(FileNameFromEngine(take));
+        QPushButton* open = box.addButton(QStringLiteral("&Open"), QMessageBox::AcceptRole);
+        QPushButton* save = box.addButton(QStringLiteral("&Save..."), QMessageBox::ActionRole);
+        QPushButton* discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+        box.setDefaultButton(open);
+        box.exec();
+        if (m_keepOnClose || m_closed) {
+            return;  // a signal: the take stays undecided, kept for the next start
+        }
+        if (box.clickedButton() == open) {
+            m_pipeline->QueueRecording(take);
+            decided = true;
+        } else if (box.clickedButton() == save) {
+            std::int32_t saved = -1;
+            Guarded([this, &take, &saved] { saved = m_pipeline->SaveTakeAs(take); });
+            decided = saved == 0;
+        } else if (box.clickedButton() == discard) {
+            std::remove(take.c_str());
+            decided = true;
+        }
+    }
+    if (!decided) {
+        return;
+    }
+    m_earlierTakes.erase(m_earlierTakes.begin());
+    AfterCommand();
+    OfferEarlierTakes();
 }
 
 CloseAnswer TRuvoAppForm::AskSaveBeforeClose(const std::string& question, bool canCancel) {
@@ -753,7 +903,7 @@ void TRuvoAppForm::HelpBrouser1Click() {
 void TRuvoAppForm::WmRecordingDone() {
     WavHead record;
     m_player->GetRecord(record);
-    if (m_pipeline->Busy() || QApplication::activeModalWidget() != nullptr) {
+    if (m_pipeline->Busy() || QApplication::activeModalWidget() != nullptr || m_keepOnClose) {
         m_pipeline->QueueRecording(record.FileName);
         AfterCommand();
         return;

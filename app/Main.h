@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -104,10 +105,14 @@ public:
     // Note symbols by note grid row (image r shows note 71 - r); empty once the window closed.
     const std::vector<QPixmap>& OnpuImageList() const { return m_onpuImageList; }
 
-    // Closes without the question (a termination signal); a recording not saved outlives
-    // the program through `keep`, which moves a work file out of the work folder and returns
-    // its new name, printed on standard error.
+    // Closes without the question (a termination signal), within a second wherever the
+    // window waits: every dialog open goes as if cancelled and the command that opened it
+    // unwinds. A recording not saved, finished or in progress (its header then finished),
+    // outlives the program through `keep`, which returns the name printed on standard error.
     void CloseWithoutAsking(std::function<std::string(const std::string&)> keep);
+    // Recordings left by an earlier run that was killed: each is offered (open, save or
+    // discard) once no conversion or dialog runs; their headers are repaired first.
+    void OfferEarlierRecordings(std::vector<std::string> takes);
 
     // IDocumentView
     void ShowPlayer() override;
@@ -203,6 +208,13 @@ private:
     template <typename Command>
     void Guarded(Command&& command);
     void AfterCommand();
+    // A take in progress at a close: asks to save or discard it; false keeps the window.
+    bool ConfirmTakeInProgress();
+    // Hands every recording not saved (and the one in progress) to m_keepOnClose.
+    void KeepTakes();
+    // Rejects the dialogs waiting on the user, then closes once their commands unwound.
+    void EndOnSignal();
+    void OfferEarlierTakes();
 
     IShell& m_shell;
     std::unique_ptr<ISettingsStore> m_ownSettings;  // when no store was given
@@ -257,6 +269,9 @@ private:
     std::vector<QPixmap> m_onpuImageList;
     bool m_destroying = false;
     std::function<std::string(const std::string&)> m_keepOnClose;  // set: close without asking
+    // Takes of a killed run, or whose conversion failed, not yet decided on; with the question.
+    std::vector<std::pair<std::string, QString>> m_earlierTakes;
+    int m_endAttempts = 0;  // closes tried since the termination signal
     bool m_closePending = false;  // closed during a conversion: close after it
     bool m_closed = false;
     bool m_activatedOnce = false;

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 int main(int argc, char* argv[]) {
     // Answered before the window system is needed, so that they work on a text console.
@@ -57,8 +59,12 @@ int main(int argc, char* argv[]) {
         host.ErrorBox(problem);
         return 1;
     }
-    // A closed output fails its writes instead of ending the program before the clean-up.
+    // A closed output fails its writes instead of ending the program before the clean-up;
+    // so does a file past the size limit, which ends a recording and keeps it.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The takes of runs that were killed, moved into this run's folder to be offered.
+    std::vector<std::string> earlierTakes = workFolder->AdoptOrphanRecordings();
     // The recent files and the window positions, in ~/.config/Ruvo/ruvo.ini.
     ruvo::QtSettingsStore settings(QStringLiteral("Ruvo"), QStringLiteral("ruvo"));
 
@@ -69,12 +75,13 @@ int main(int argc, char* argv[]) {
     QObject::connect(&form, &ruvo::TRuvoAppForm::OnClosed, &app, &QCoreApplication::quit);
     // Interrupted or terminated, the program closes its window without asking: a running
     // conversion is cancelled and the work files are deleted, but a recording not saved stays
-    // in the temporary folder.
+    // in the private work folder (which then stays too) for the next start to offer.
     ruvo::TerminationSignals termination;
     QObject::connect(&termination, &ruvo::TerminationSignals::OnTerminationRequested, &form, [&form, &workFolder] {
-        form.CloseWithoutAsking([&workFolder](const std::string& name) { return workFolder->Keep(name); });
+        form.CloseWithoutAsking([&workFolder](const std::string& name) { return workFolder->KeepHere(name); });
     });
     form.show();
     form.activateWindow();
+    form.OfferEarlierRecordings(std::move(earlierTakes));
     return QApplication::exec();
 }

@@ -6,7 +6,11 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <limits>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <vector>
 
 namespace ruvo {
@@ -137,6 +141,30 @@ void WriteRecordingHeader(const std::string& name) {
     if (!out) {
         throw FileIoError(name, "write", std::strerror(errno));
     }
+    std::error_code error;
+    std::filesystem::permissions(name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, error);
+    if (error) {
+        throw FileIoError(name, "write", error.message());
+    }
+}
+
+std::int32_t RepairRecordingHeader(const std::string& name) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(name, error);
+    if (error || size < static_cast<std::uintmax_t>(kRecordingHeaderBytes)) {
+        throw FileIoError(name, "read", error ? error.message() : "shorter than a WAV header");
+    }
+    // Whole samples; no more than the header's signed size can announce.
+    const std::uintmax_t whole = (size - kRecordingHeaderBytes) & ~std::uintmax_t{1};
+    const auto dataBytes = static_cast<std::int32_t>(std::min<std::uintmax_t>(whole, kMaxRecordingBytes));
+    if (static_cast<std::uintmax_t>(dataBytes) + kRecordingHeaderBytes != size) {
+        std::filesystem::resize_file(name, static_cast<std::uintmax_t>(dataBytes) + kRecordingHeaderBytes, error);
+        if (error) {
+            throw FileIoError(name, "write", error.message());
+        }
+    }
+    FinishRecordingHeader(name, dataBytes);
+    return dataBytes;
 }
 
 void FinishRecordingHeader(const std::string& name, std::int32_t dataBytes) {
@@ -146,6 +174,25 @@ void FinishRecordingHeader(const std::string& name, std::int32_t dataBytes) {
     }
     WriteLe32At(file, name, 40, static_cast<std::uint32_t>(dataBytes));
     WriteLe32At(file, name, 4, static_cast<std::uint32_t>(kRecordingHeaderBytes - 8 + dataBytes));
+}
+
+std::int64_t RecordingSecondsLeft(const std::string& name) {
+    constexpr std::int64_t kBytesPerSecond = std::int64_t{kRecordingRate} * 2;
+    std::int64_t left = std::numeric_limits<std::int64_t>::max();
+    struct statvfs disk {};
+    const std::string folder = std::filesystem::path(name).parent_path().string();
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &disk) == 0) {
+        left = static_cast<std::int64_t>(disk.f_bavail) * static_cast<std::int64_t>(disk.f_frsize);
+    }
+    struct rlimit limit {};
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(name, error);
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && !error) {
+        const auto most = static_cast<std::int64_t>(limit.rlim_cur) - static_cast<std::int64_t>(size);
+        left = std::min(left, std::max<std::int64_t>(most, 0));
+    }
+    left = std::min(left, std::int64_t{kMaxRecordingBytes} - static_cast<std::int64_t>(error ? 0 : size));
+    return std::max<std::int64_t>(left, 0) / kBytesPerSecond;
 }
 
 void FillRecordingRecord(WavHead& rec, std::int32_t dataBytes) {

@@ -372,25 +372,63 @@ void TPlayer::FinishRecording() {
         DiscardRecording();
         return;
     }
-    m_waveIn->Close();
+    const std::string name = CloseTake();
     QApplication::processEvents();
+    if (!name.empty()) {
+        HandOver(name);
+    }
+}
+
+std::string TPlayer::CloseTake() {
+    m_waveIn->Close();
     m_recFile.close();
     setWindowTitle(QStringLiteral("Player"));
     m_wave->Clear();
     try {
-        if (!m_recFile) {
-            throw FileIoError(m_recName, "write", std::strerror(errno));
-        }
-        FinishRecordingHeader(m_recName, m_total);
+        m_total = RepairRecordingHeader(m_recName);
     } catch (const std::exception& error) {
         DiscardRecording();
         EngineHost().ErrorBox(error.what());
+        return {};
+    }
+    std::string name = std::move(m_recName);
+    m_recName.clear();
+    return name;
+}
+
+void TPlayer::HandOver(const std::string& name) {
+    m_record.FileName = name;
+    FillRecordingRecord(m_record, m_total);
+    emit OnRecordingDone();
+}
+
+std::string TPlayer::TakeRecording() {
+    if (m_state != State::Recording) {
+        return {};
+    }
+    SetState(State::Idle);
+    return CloseTake();
+}
+
+void TPlayer::DiscardTake() {
+    if (m_state == State::Recording) {
+        SetState(State::Idle);
+        DiscardRecording();
+    }
+}
+
+void TPlayer::StopOnWriteFailure() {
+    if (m_state != State::Recording || m_writeError == 0) {
         return;
     }
-    m_record.FileName = m_recName;
-    FillRecordingRecord(m_record, m_total);
-    m_recName.clear();
-    emit OnRecordingDone();
+    const std::string reason = std::strerror(m_writeError);
+    SetState(State::Idle);
+    const std::string name = CloseTake();
+    if (name.empty()) {
+        return;
+    }
+    HandOver(name);
+    EngineHost().MessageBox("The recording stopped: " + reason + ". What was recorded is kept.");
 }
 
 void TPlayer::DiscardRecording() {
@@ -423,7 +461,14 @@ void TPlayer::RecClick() {
         return;
     }
     m_recFile.open(name, std::ios::binary | std::ios::app);
+    if (!m_recFile) {
+        const FileIoError error(name, "open", std::strerror(errno));
+        RemoveFile(name);
+        EngineHost().ErrorBox(error.what());
+        return;
+    }
     m_recName = name;
+    m_writeError = 0;
     m_total = 0;
     m_bufferCount = 0;
     SetState(State::Recording);
@@ -436,10 +481,25 @@ void TPlayer::RecClick() {
 
 void TPlayer::WaveInData(const char* bytes, std::int32_t size) {
     // Partial buffers at the end of a recording are dropped.
-    if (size != m_waveIn->BufferSize() || m_state != State::Recording) {
+    if (size != m_waveIn->BufferSize() || m_state != State::Recording || m_writeError != 0) {
         return;
     }
+    // No more than a WAV header can announce.
+    if (std::int64_t{m_total} + size > kMaxRecordingBytes) {
+        m_writeError = EFBIG;
+        QTimer::singleShot(0, this, &TPlayer::StopOnWriteFailure);
+        return;
+    }
+    // Every buffer reaches the disk at once, so that a full disk is known while recording.
+    errno = 0;
     m_recFile.write(bytes, size);
+    m_recFile.flush();
+    if (!m_recFile) {
+        m_writeError = errno != 0 ? errno : EIO;
+        // Not from inside the input's delivery: stopping closes the input.
+        QTimer::singleShot(0, this, &TPlayer::StopOnWriteFailure);
+        return;
+    }
     m_total += size;
     // Echo is off: the output is never opened, so the hand-over is dropped (loudspeakers
     // next to the microphone would howl).
@@ -450,6 +510,13 @@ void TPlayer::WaveInData(const char* bytes, std::int32_t size) {
                                                                   : QStringLiteral("...NOW!"));
     }
     ++m_bufferCount;
+    // Once a second.
+    if (m_bufferCount % 5 == 1) {
+        if (const std::int64_t left = RecordingSecondsLeft(m_recName); left < kRecordingSpaceWarningSeconds) {
+            emit OnRecordingWarning(
+                QStringLiteral("Less than a minute of space is left for the recording: %1 s.").arg(left));
+        }
+    }
 }
 
 void TPlayer::MediaPlayer1Notify(TMPNotifyValues value) {

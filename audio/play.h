@@ -69,6 +69,11 @@ public:
     void WaveInData(const char* bytes, std::int32_t size);
     void MediaPlayer1Notify(TMPNotifyValues value);
 
+    // Ends a recording in progress without handing it over: its header is finished and its
+    // name returned (empty when nothing was recording). For a program that ends.
+    std::string TakeRecording();
+    // Ends a recording in progress and deletes its file.
+    void DiscardTake();
     bool IsPlaying() const { return !m_playFile.empty(); }
     bool IsRecording() const;
     // What is missing for sound (empty when output, input and soundfont are there).
@@ -82,6 +87,8 @@ signals:
     // A recording has been stopped and written; its WAV file is the record's FileName.
     // Connect with a queued connection: it stands for a posted window message.
     void OnRecordingDone();
+    // While a recording runs with less than a minute of space left: what to tell the user.
+    void OnRecordingWarning(const QString& text);
     // Playback ended by itself (the sound has been played).
     void OnPlaybackFinished();
     // Playback ended because the sound output stopped or went; `message` says so.
@@ -100,11 +107,18 @@ private:
     std::string MakePlayFile();
     void FinishRecording();
     void DiscardRecording();
+    // Stops the input, closes the file and finishes its header from what reached it; the
+    // take's name, or empty (after saying why, the file deleted) when that failed.
+    std::string CloseTake();
+    void HandOver(const std::string& name);
+    // A write of the take failed (the disk is full): what reached the file is kept as a take.
+    void StopOnWriteFailure();
 
     WavHead m_record;
     std::int32_t m_total = 0;
     std::ofstream m_recFile;
     std::string m_recName;
+    int m_writeError = 0;  // errno of the take's failed write; nothing more is written
     bool m_initialised = false;
     std::int32_t m_bufferCount = 0;
     std::string m_playFile;

@@ -24,6 +24,9 @@ namespace {
 constexpr const char* kLivePrefix = "ruvo-work-";
 constexpr const char* kStagingPrefix = ".ruvo-work-new-";
 constexpr const char* kMark = ".ruvo-work-folder";
+// The player's takes: a folder holding one is never swept, so that a take outlives a kill or
+// a crash until the next start of the window offers it.
+constexpr const char* kRecordingPrefix = "rwf";
 constexpr std::size_t kUniqueChars = 6;  // the XXXXXX of mkdtemp
 // A staging folder older than this belongs to a process killed while starting.
 constexpr auto kStagingAge = std::chrono::minutes(1);
@@ -50,6 +53,39 @@ int OpenOwnFolder(int parentFd, const char* name) {
     return fd;
 }
 
+bool HoldsRecording(int folderFd) {
+    const int fd = ::dup(folderFd);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (dir == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return true;  // unreadable: better left than swept with a take in it
+    }
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, kRecordingPrefix, std::strlen(kRecordingPrefix)) == 0) found = true;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Calls `visit` with the path and descriptor of each of this user's marked folders in
+// `folder` whose owner is gone, holding its lock during the call.
+template <typename Visit>
+void ForEachOrphan(const fs::path& folder, Visit&& visit) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const bool live = HasForm(entry->d_name, kLivePrefix);
+        if (!live && !HasForm(entry->d_name, kStagingPrefix)) continue;
+        const int fd = OpenOwnFolder(::dirfd(dir), entry->d_name);
+        if (fd < 0) continue;
+        // The lock is held for the whole life of the owner: getting it means the owner is gone.
+        if (HasMark(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) visit(folder / entry->d_name, fd, live);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 std::string Describe(const fs::path& folder) {
     const char* tmpdir = std::getenv("TMPDIR");
     if (tmpdir != nullptr && *tmpdir != '\0') return std::string("TMPDIR ") + tmpdir;
@@ -64,27 +100,16 @@ fs::path TemporaryFolder() {
 }
 
 int RemoveOrphanWorkFolders(const fs::path& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return 0;
     int removed = 0;
     const auto now = fs::file_time_type::clock::now();
-    while (const dirent* entry = ::readdir(dir)) {
-        const bool live = HasForm(entry->d_name, kLivePrefix);
-        if (!live && !HasForm(entry->d_name, kStagingPrefix)) continue;
-        const int fd = OpenOwnFolder(::dirfd(dir), entry->d_name);
-        if (fd < 0) continue;
-        // The lock is held for the whole life of the owner: getting it means the owner is gone.
-        if (HasMark(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            const fs::path path = folder / entry->d_name;
-            std::error_code error;
-            if (live || now - fs::last_write_time(path, error) > kStagingAge) {
-                fs::remove_all(path, error);
-                if (!error) ++removed;
-            }
+    ForEachOrphan(folder, [&](const fs::path& path, int fd, bool live) {
+        if (HoldsRecording(fd)) return;
+        std::error_code error;
+        if (live || now - fs::last_write_time(path, error) > kStagingAge) {
+            fs::remove_all(path, error);
+            if (!error) ++removed;
         }
-        ::close(fd);
-    }
-    ::closedir(dir);
+    });
     return removed;
 }
 
@@ -135,6 +160,39 @@ TWorkFolder::~TWorkFolder() {
         fs::remove_all(m_path, ignored);
     }
     ::close(m_lockFd);
+}
+
+std::vector<std::string> TWorkFolder::AdoptOrphanRecordings() {
+    std::vector<std::string> adopted;
+    ForEachOrphan(m_path.parent_path(), [&](const fs::path& path, int fd, bool /*live*/) {
+        if (!HoldsRecording(fd)) return;
+        std::error_code error;
+        std::vector<fs::path> takes;
+        for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
+            if (entry.path().filename().string().starts_with(kRecordingPrefix)) takes.push_back(entry.path());
+        }
+        bool all = true;
+        for (const fs::path& take : takes) {
+            // A fresh name of this run's, which the take then replaces.
+            std::string into;
+            GetTempName(kRecordingPrefix, into);
+            if (!into.empty() && ::rename(take.c_str(), into.c_str()) == 0) {
+                adopted.push_back(into);
+                continue;
+            }
+            if (!into.empty()) ::unlink(into.c_str());
+            all = false;
+        }
+        if (all && !error) fs::remove_all(path, error);
+    });
+    return adopted;
+}
+
+std::string TWorkFolder::KeepHere(const std::string& name) {
+    if (fs::path(name).parent_path() != m_path) return name;
+    ::chmod(name.c_str(), 0600);
+    m_leave = true;
+    return name;
 }
 
 std::string TWorkFolder::Keep(const std::string& name) {

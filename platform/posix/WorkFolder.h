@@ -2,12 +2,14 @@
 // TWorkFolder: this process's private folder of work files inside the temporary folder
 // ($TMPDIR, else /tmp), locked while the process lives, removed with everything in it when the
 // object goes. The engine's work file names point into it meanwhile. Folders whose process is
-// gone (killed, crashed) are removed by the next start of either program. One per process,
+// gone (killed, crashed) are removed by the next start of either program, except those that
+// hold a recording of the player ("rwf" files), which the window adopts. One per process,
 // made by main() before anything makes a work file.
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ruvo {
 
@@ -26,6 +28,13 @@ public:
     // outlives the process; returns its new name (the old one when it could not be moved, in
     // which case the folder is left in place for the next start to remove).
     std::string Keep(const std::string& name);
+    // Leaves a work file where it is, readable by the user only, and the folder with it when
+    // the object goes (the window's other files are gone by then); returns its name. The next
+    // start of the window finds it through AdoptOrphanRecordings.
+    std::string KeepHere(const std::string& name);
+    // Moves the recordings of folders whose process is gone into this folder under new names
+    // (the emptied folders go) and returns those names.
+    std::vector<std::string> AdoptOrphanRecordings();
 
 private:
     TWorkFolder(std::filesystem::path path, int lockFd) : m_path(std::move(path)), m_lockFd(lockFd) {}
@@ -38,7 +47,7 @@ private:
 // The temporary folder work folders go into: $TMPDIR when set and not empty, else /tmp.
 std::filesystem::path TemporaryFolder();
 // Removes the work folders in `folder` whose process is gone ("ruvo-work-XXXXXX" holding the
-// mark of one, unlocked, of this user); returns how many went.
+// mark of one, unlocked, of this user) and that hold no recording; returns how many went.
 int RemoveOrphanWorkFolders(const std::filesystem::path& folder);
 
 }  // namespace ruvo

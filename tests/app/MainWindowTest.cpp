@@ -10,6 +10,7 @@
 #include "app/IntenPro.h"
 #include "app/Main.h"
 #include "app/uTenpo4.h"
+#include "audio/PlayerFiles.h"
 #include "audio/play.h"
 #include "engine/TMakeMidi.h"
 #include "panes/NoteEdits.h"
@@ -17,6 +18,7 @@
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
 #include "platform/qt/PathConvert.h"
+#include "platform/qt/TerminationSignals.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/MidiReader.h"
@@ -48,6 +50,7 @@
 
 #include <cmath>
 #include <deque>
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -203,7 +206,9 @@ private slots:
     void CloseQuestionForEachWayAndAnswer_data();
     void CloseQuestionForEachWayAndAnswer();
     void SavedRecordingSurvivesTheClose();
+    void TerminationKeepsAnUnsavedRecording_data();
     void TerminationKeepsAnUnsavedRecording();
+    void EarlierRecordingIsOfferedWithItsHeaderRepaired();
     void ClosingDuringConversionCancelsThenCloses();
     void WindowStaysResponsiveDuringConversion();
     void Screenshot();
@@ -988,9 +993,19 @@ void MainWindowTest::SavedRecordingSurvivesTheClose() {
     QVERIFY(FilesIn(m_tmp->Path().string()).empty());
 }
 
+void MainWindowTest::TerminationKeepsAnUnsavedRecording_data() {
+    QTest::addColumn<QString>("command");
+    for (const char* command : {"", "FileExitItem", "FileSaveMidiFile", "FileSaveRecordingItem", "MelodyAnalysis1"}) {
+        QTest::newRow(*command != '\0' ? command : "no dialog") << QString::fromLatin1(command);
+    }
+}
+
 // A termination signal closes without asking, and the recording outlives the program through
-// the keep function (the work folder's, which moves it into the temporary folder).
+// the keep function (the work folder's, which moves it into the temporary folder). While a
+// command waits on the user (close question, save dialogs, alert), its dialog goes and the
+// window closes within a second.
 void MainWindowTest::TerminationKeepsAnUnsavedRecording() {
+    QFETCH(QString, command);
     const std::string recording = m_tmp->File("rwf0045.tmp");
     std::filesystem::copy_file(Input("short.wav"), recording);
     WavHead record;
@@ -1001,14 +1016,44 @@ void MainWindowTest::TerminationKeepsAnUnsavedRecording() {
     Pipeline().CommitNoteEdit(NoteEdit::SetRun(3, 7, 30, 1.0), "Add note");
     const std::string moved = Input("rwf0045.tmp");
     QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
-    m_form->CloseWithoutAsking([&](const std::string& name) {
+    const auto keep = [&](const std::string& name) {
         std::filesystem::rename(name, moved);
         return moved;
-    });
-    QCOMPARE(closed.count(), 1);
+    };
+    TerminationSignals termination;
+    connect(&termination, &TerminationSignals::OnTerminationRequested, m_form.get(),
+            [&] { m_form->CloseWithoutAsking(keep); });
+    QElapsedTimer clock;
+    ModalScript script;
+    script.Then([&](QWidget*) { clock.start(); std::raise(SIGTERM); });
+    command.isEmpty() ? m_form->CloseWithoutAsking(keep) : m_form->findChild<QAction*>(command)->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 1000);
+    QVERIFY(command.isEmpty() || clock.elapsed() < 1000);
     QVERIFY(Exists(moved));
     QVERIFY(FilesIn(m_tmp->Path().string()).empty());
     std::filesystem::remove(moved);
+}
+
+// A take of a run that was killed, its header still announcing nothing, is offered at the
+// start; Open makes it the document with the length that reached the file.
+void MainWindowTest::EarlierRecordingIsOfferedWithItsHeaderRepaired() {
+    const std::string take = m_tmp->File("rwf0047.tmp");
+    std::filesystem::copy_file(Input("short.wav"), take);
+    FinishRecordingHeader(take, 0);
+    ModalScript script;
+    script.Then([&](QWidget* box) {
+        auto* question = qobject_cast<QMessageBox*>(box);
+        QVERIFY(question);
+        QCOMPARE(question->text(), QString("A recording from an earlier run was found: open, save or discard it?"));
+        for (QAbstractButton* button : question->buttons()) {
+            if (button->text() == "&Open") button->click();
+        }
+    });
+    m_form->OfferEarlierRecordings({take});
+    QTRY_VERIFY(script.Finished());
+    QTRY_VERIFY(Pipeline().DocIsRecording());
+    QCOMPARE(Pipeline().Doc.FileName, take);
+    QCOMPARE(std::uintmax_t(Pipeline().Doc.SampleCount), (testsupport::FileSize(take) - 44) / 2);
 }
 
 void MainWindowTest::ClosingDuringConversionCancelsThenCloses() {

@@ -12,6 +12,7 @@
 #include "platform/fake/FakeShell.h"
 #include "platform/qt/FluidSynth.h"
 #include "platform/qt/PathConvert.h"
+#include "platform/qt/TerminationSignals.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/RecordingHost.h"
@@ -30,10 +31,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
+
+#include <sys/resource.h>
 
 using namespace ruvo;
 using namespace ruvo::testsupport;
@@ -48,6 +52,9 @@ private slots:
     void SelectionPlaysAsMidiWithThePitchOfItsNotes();
     void RecordedToneBecomesADocumentWithThatNote();
     void WindowAnswersWhileTheSoundFontLoads();
+    void TakeInProgressAtTheEnd_data();
+    void TakeInProgressAtTheEnd();
+    void FullDiskStopsTheTakeAndKeepsIt();
 
 private:
     void OpenTone(int note, double seconds);
@@ -79,6 +86,13 @@ int CommonestNote(const WavHead& doc) {
         }
     }
     return static_cast<int>(std::max_element(frames.begin(), frames.end()) - frames.begin());
+}
+
+// The data size a WAV header announces (little-endian at byte 40).
+std::uintmax_t AnnouncedBytes(const std::string& name) {
+    const std::string head = apptest::ReadAll(name).substr(40, 4);
+    return std::uintmax_t{static_cast<std::uint8_t>(head[0])} | std::uintmax_t{static_cast<std::uint8_t>(head[1])} << 8 |
+           std::uintmax_t{static_cast<std::uint8_t>(head[2])} << 16 | std::uintmax_t{static_cast<std::uint8_t>(head[3])} << 24;
 }
 
 }  // namespace
@@ -269,6 +283,73 @@ void PlayerSoundTest::WindowAnswersWhileTheSoundFontLoads() {
     QVERIFY(Rms(capture.Samples(), from, capture.Count() - from) > kLevel);
     QTest::mouseRelease(keys->viewport(), Qt::LeftButton, {}, key);
     QVERIFY(m_host->Errors.empty() && m_host->Messages.empty());
+}
+
+void PlayerSoundTest::TakeInProgressAtTheEnd_data() {
+    QTest::addColumn<QString>("way");
+    for (const char* way : {"close, Cancel", "close, Discard", "SIGTERM", "close, SIGTERM"}) {
+        QTest::newRow(way) << QString::fromLatin1(way);
+    }
+}
+
+// A take in progress is unsaved work: closing asks; a termination signal, also during the
+// question, ends the take with its header finished and keeps it, readable by the user only.
+void PlayerSoundTest::TakeInProgressAtTheEnd() {
+    QFETCH(QString, way);
+    TerminationSignals termination;
+    std::vector<std::string> kept;
+    connect(&termination, &TerminationSignals::OnTerminationRequested, m_form.get(), [&] {
+        m_form->CloseWithoutAsking([&kept](const std::string& name) { return kept.emplace_back(name); });
+    });
+    QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
+    Button("Rec")->click();
+    QTest::qWait(1000);
+    QString asked;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && asked.isEmpty()) {
+            asked = box->text();
+            way.endsWith("SIGTERM") ? (void)std::raise(SIGTERM)
+                                    : box->button(way.endsWith("Cancel") ? QMessageBox::Cancel : QMessageBox::Discard)->click();
+        }
+    });
+    answer.start(10);
+    way == "SIGTERM" ? (void)std::raise(SIGTERM) : (void)m_form->close();
+    const bool cancelled = way.endsWith("Cancel");
+    QTRY_COMPARE(closed.count(), cancelled ? 0 : 1);
+    QCOMPARE(asked, way == "SIGTERM" ? QString() : QString("A recording is in progress. Save it before closing?"));
+    QCOMPARE(m_form->Player()->IsRecording(), cancelled);
+    QCOMPARE(kept.size(), std::size_t{way.contains("SIGTERM") ? 1u : 0u});
+    QVERIFY(!kept.empty() || cancelled || m_tmp->FileNames().empty());
+    for (const std::string& take : kept) {
+        QVERIFY(FileSize(take) > 44 + 8820);
+        QCOMPARE(AnnouncedBytes(take), FileSize(take) - 44);
+        QCOMPARE(std::filesystem::status(take).permissions() & std::filesystem::perms::all,
+                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+}
+
+// Out of space (a file size limit here) the take stops by itself with a message, after the
+// status bar warned; what reached the file is the take, its header finished.
+void PlayerSoundTest::FullDiskStopsTheTakeAndKeepsIt() {
+    disconnect(m_form->Player(), &TPlayer::OnRecordingDone, m_form.get(), nullptr);
+    QSignalSpy done(m_form->Player(), &TPlayer::OnRecordingDone);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 44 + 3 * 8820 + 1000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Button("Rec")->click();
+    const bool stopped = done.wait(5000);
+    setrlimit(RLIMIT_FSIZE, &before);
+    QVERIFY(stopped && !m_form->Player()->IsRecording());
+    QVERIFY(m_form->StatusBarLabel()->text().startsWith("Less than a minute of space is left for the recording: 0 s."));
+    QCOMPARE(m_host->Messages, std::vector<std::string>{"The recording stopped: File too large. What was recorded is kept."});
+    const WavHead& take = m_form->Player()->Record();
+    QCOMPARE(take.SampleCount, (3 * 8820 + 1000) / 2);
+    QCOMPARE(AnnouncedBytes(take.FileName), std::uintmax_t{3 * 8820 + 1000});
+    std::filesystem::remove(take.FileName);
 }
 
 QTEST_MAIN(PlayerSoundTest)

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -148,6 +149,9 @@ void PlayerTest::RecordingHeaderIsTheTemplateThenTheTrueSizes() {
                                  + std::string("\x02\0\x10\0", 4)                        // align 2, 16 bits
                                  + "data" + std::string(4, '\0');
     QCOMPARE(FileBytes(name), expected);
+    // A take may outlive the program: for the user's eyes only.
+    QCOMPARE(std::filesystem::status(name).permissions() & std::filesystem::perms::all,
+             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     // Seven full buffers of 8820 bytes.
     std::ofstream(name, std::ios::binary | std::ios::app).write(std::string(61740, '\x01').data(), 61740);
@@ -164,6 +168,11 @@ void PlayerTest::RecordingHeaderIsTheTemplateThenTheTrueSizes() {
     QCOMPARE(rec.DataOffset, 45);
     QCOMPARE(rec.FileName, name);
     QVERIFY(rec.NoteIntenFileName.empty() && rec.MidiGridFileName.empty());
+    // Killed before the header was finished: the sizes come from the length, whole samples.
+    FinishRecordingHeader(name, 0);
+    std::ofstream(name, std::ios::binary | std::ios::app).put('\x02');
+    QCOMPARE(RepairRecordingHeader(name), 61740);
+    QCOMPARE(FileBytes(name), finished);
 
     // Another program reads the length from the header.
     if (QStandardPaths::findExecutable(QStringLiteral("soxi")).isEmpty()) {

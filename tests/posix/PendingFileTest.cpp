@@ -1,10 +1,12 @@
 #include "platform/posix/PendingFile.h"
+#include "platform/posix/WorkFolder.h"
 
 #include "tests/testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -77,3 +79,32 @@ TEST(StrayPendingFileTest, OnlyOrphanedShortNamesOfThePatternGo) {
 }
 
 }  // namespace
+
+// A folder of a process that is gone holding a take of the player is swept by neither
+// program: the next window adopts the take into its own folder; a take kept on a signal stays
+// there for the user only.
+TEST(WorkFolderTest, OrphanHoldingATakeIsAdoptedNotSwept) {
+    namespace fs = std::filesystem;
+    const TempDir tmp;
+    for (const char* file : {"ruvo-work-aaaaaa/rwf0000abcd.tmp", "ruvo-work-bbbbbb/nor0000abcd.tmp"}) {
+        fs::create_directory((tmp.Path() / file).parent_path());
+        WriteThrough((tmp.Path() / file).parent_path() / ".ruvo-work-folder", "");
+        WriteThrough(tmp.Path() / file, "take");
+    }
+    EXPECT_EQ(RemoveOrphanWorkFolders(tmp.Path()), 1);
+    EXPECT_TRUE(fs::exists(tmp.Path() / "ruvo-work-aaaaaa"));
+    std::string problem;
+    std::unique_ptr<TWorkFolder> folder = TWorkFolder::Open(problem);
+    ASSERT_TRUE(folder) << problem;
+    const std::vector<std::string> adopted = folder->AdoptOrphanRecordings();
+    ASSERT_EQ(adopted.size(), 1u);
+    EXPECT_EQ(fs::path(adopted[0]).parent_path(), folder->Path());
+    EXPECT_EQ(Contents(adopted[0]), "take");
+    EXPECT_FALSE(fs::exists(tmp.Path() / "ruvo-work-aaaaaa"));
+    EXPECT_EQ(folder->KeepHere(adopted[0]), adopted[0]);
+    const fs::path path = folder->Path();
+    folder.reset();
+    EXPECT_EQ(fs::status(adopted[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(RemoveOrphanWorkFolders(tmp.Path()), 0);
+    fs::remove_all(path);
+}
