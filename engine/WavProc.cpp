@@ -35,6 +35,13 @@ std::int32_t FindTag(const std::uint8_t* bytes, std::int32_t first, const char* 
     return -1;
 }
 
+// False for a file that exists and is not a regular file: opening or reading it could block.
+bool IsRegularOrMissing(const std::string& fileName) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(fileName, error);
+    return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+}
+
 // Writes a file of doubles in buffer loads, for the sample preparation.
 class DoubleWriter {
 public:
@@ -100,12 +107,6 @@ private:
 };
 
 }  // namespace
-
-bool IsRegularOrMissing(const std::string& fileName) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(fileName, error);
-    return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
-}
 
 std::string TooLongMessage(double maxTime) {
     return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";

@@ -33,8 +33,6 @@ enum class WavRejection { None, Size, Layout, Length };
 
 // What both programs say of an input that is not a regular file (a FIFO, a device, a folder).
 constexpr const char* kNotRegularFile = "not a regular file";
-// False for a file that exists and is not a regular file: opening or reading it could block.
-bool IsRegularOrMissing(const std::string& fileName);
 
 // The check's message for a recording longer than `maxTime` seconds.
 std::string TooLongMessage(double maxTime);
