@@ -229,7 +229,7 @@ std::int64_t AnnouncedWavFrames(const std::string& fileName) {
     std::uint32_t blockAlign = 0;
     for (std::size_t at = 12; at + 8 <= got;) {
         const std::uint32_t size = GetLe(head.data() + at + 4, 4);
-        if (std::memcmp(head.data() + at, "fmt ", 4) == 0 && size >= 16 && at + 20 <= got) {
+        if (std::memcmp(head.data() + at, "fmt ", 4) == 0 && size >= 16 && at + 22 <= got) {
             blockAlign = GetLe(head.data() + at + 8 + 12, 2);
         } else if (std::memcmp(head.data() + at, "data", 4) == 0) {
             if (blockAlign == 0 || size == 0 || size == std::numeric_limits<std::uint32_t>::max()) return -1;
