@@ -107,7 +107,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         return Result::Failed;
     }
     if (!fs::is_regular_file(status)) {
-        m_host.Report("not a regular file");
+        m_host.Report(kNotRegularFile);
         return Result::Failed;
     }
     if (fs::is_directory(output, error)) {

@@ -12,6 +12,10 @@ function(ruvo_apply_flags target)
                            -fno-sanitize-recover=all)
     target_link_options(${target} PRIVATE -fsanitize=${RUVO_SANITIZE})
   endif()
+  if(RUVO_FUZZ)
+    # Coverage for libFuzzer; the harnesses link its main.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # ruvo_add_module(NAME STATIC|EXECUTABLE SOURCES ... [LIBS ...])

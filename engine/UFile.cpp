@@ -7,6 +7,8 @@
 #include <cassert>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -236,6 +238,7 @@ void GetTempName(const std::string& prefix, std::string& name) {
     std::error_code error;
     const std::filesystem::path folder =
         WorkFolderName().empty() ? std::filesystem::temp_directory_path(error) : std::filesystem::path(WorkFolderName());
+    std::string reason = error ? error.message() : std::string();
     if (!error) {
         thread_local std::mt19937_64 random{std::random_device{}()};
         const std::string stem = prefix.substr(0, 3);
@@ -251,8 +254,15 @@ void GetTempName(const std::string& prefix, std::string& name) {
             }
             if (errno != EEXIST) break;
         }
+        reason = std::strerror(errno);
     }
-    EngineHost().MessageBox("GetFileName error.");
+    // Which folder and why: a work folder removed while the program runs says so here.
+    std::string where = WorkFolderName();
+    if (where.empty()) {
+        const char* tmpdir = std::getenv("TMPDIR");
+        where = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    }
+    EngineHost().MessageBox("GetFileName error.\nCannot make a work file in " + where + ": " + reason);
 }
 
 }  // namespace ruvo

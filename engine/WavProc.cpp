@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <numbers>
 
@@ -17,6 +18,9 @@ constexpr std::int32_t kSearchPositions = 21;  // byte positions tried for each 
 constexpr std::int32_t kFmtFirstOffset = 5;
 constexpr std::int32_t kDataAfterFmt = 21;
 constexpr std::int32_t kTableOrder = 11;  // the only transform size in use: 2048 points
+constexpr std::uint32_t kFormatPcm = 1;
+constexpr std::uint32_t kFormatExtensible = 0xFFFE;
+constexpr std::int32_t kExtensibleSubformat = 32;  // from the format chunk's tag
 
 std::uint32_t ReadLe(const std::uint8_t* bytes, int count) {
     std::uint32_t value = 0;
@@ -29,6 +33,13 @@ std::int32_t FindTag(const std::uint8_t* bytes, std::int32_t first, const char* 
         if (std::memcmp(bytes + offset, tag, 4) == 0) return offset;
     }
     return -1;
+}
+
+// False for a file that exists and is not a regular file: opening or reading it could block.
+bool IsRegularOrMissing(const std::string& fileName) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(fileName, error);
+    return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
 }
 
 // Writes a file of doubles in buffer loads, for the sample preparation.
@@ -120,6 +131,9 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
         return -1;
     };
 
+    // A FIFO or a device would block the open or never end; a missing file throws below.
+    if (!IsRegularOrMissing(fileName)) return reject(kNotRegularFile, WavRejection::Size);
+
     std::uint8_t bytes[kHeaderProbeBytes] = {};
     RawFile file;
     file.Open(fileName, RawFile::Mode::Read);
@@ -133,6 +147,11 @@ std::int32_t TWavProc::CheckWavFile(const std::string& fileName, const WavHead& 
 
     const std::int32_t fmt = FindTag(bytes, kFmtFirstOffset, "fmt ");
     if (fmt < 0) return reject("This file isn't wav File.\nfmt header couldn't find.");
+    // Compressed samples (ADPCM, u-law, A-law, ...) would be read as if they were PCM.
+    const std::uint32_t tag = ReadLe(bytes + fmt + 8, 2);
+    const bool pcm = tag == kFormatPcm ||
+                     (tag == kFormatExtensible && ReadLe(bytes + fmt + kExtensibleSubformat, 2) == kFormatPcm);
+    if (!pcm) return reject("This file isn't PCM wav file.\nIts samples are encoded.");
     const std::uint32_t channels = ReadLe(bytes + fmt + 10, 2);
     if (channels != 1 && channels != 2) return reject("Channel No. isn't find.\nThis file isn't wav file.");
     const std::uint32_t rate = ReadLe(bytes + fmt + 12, 4);

@@ -31,6 +31,9 @@ constexpr std::int32_t kAnalyzeClose = -2;
 // looks); Size and Length are refusals of the file itself.
 enum class WavRejection { None, Size, Layout, Length };
 
+// What both programs say of an input that is not a regular file (a FIFO, a device, a folder).
+constexpr const char* kNotRegularFile = "not a regular file";
+
 // The check's message for a recording longer than `maxTime` seconds.
 std::string TooLongMessage(double maxTime);
 

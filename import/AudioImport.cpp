@@ -72,6 +72,7 @@ std::string FormatName(int format) {
         case SF_FORMAT_WAV:
         case SF_FORMAT_WAVEX: return "WAV";
         case SF_FORMAT_RF64: return "RF64";
+        case SF_FORMAT_NIST: return "NIST SPHERE";
         case SF_FORMAT_W64: return "Wave64";
         case SF_FORMAT_AIFF: return "AIFF";
         case SF_FORMAT_AU: return "AU";
@@ -210,6 +211,49 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+std::uint32_t GetLe(const unsigned char* at, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
+    return value;
+}
+
+// The samples per channel that a RIFF WAV header's data chunk announces, for encodings of one
+// block per sample; -1 when the header does not say (no data chunk in the first 64 kB, or a
+// size of 0 or all ones, as streaming writers leave it).
+std::int64_t AnnouncedWavFrames(const std::string& fileName) {
+    FilePtr file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) return -1;
+    std::vector<unsigned char> head(65536);
+    const std::size_t got = std::fread(head.data(), 1, head.size(), file.get());
+    if (got < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4) != 0) return -1;
+    std::uint32_t blockAlign = 0;
+    for (std::size_t at = 12; at + 8 <= got;) {
+        const std::uint32_t size = GetLe(head.data() + at + 4, 4);
+        if (std::memcmp(head.data() + at, "fmt ", 4) == 0 && size >= 16 && at + 22 <= got) {
+            blockAlign = GetLe(head.data() + at + 8 + 12, 2);
+        } else if (std::memcmp(head.data() + at, "data", 4) == 0) {
+            if (blockAlign == 0 || size == 0 || size == std::numeric_limits<std::uint32_t>::max()) return -1;
+            return size / blockAlign;
+        }
+        at += 8 + static_cast<std::size_t>(size) + (size & 1U);
+    }
+    return -1;
+}
+
+bool OneBlockPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW: return true;
+        default: return false;
+    }
+}
+
 struct ResamplerDeleter {
     void operator()(soxr_t resampler) const { soxr_delete(resampler); }
 };
@@ -230,6 +274,8 @@ public:
             m_pcm[i] = static_cast<std::int16_t>(std::lrint(scaled));
         }
         for (std::int16_t& v : m_pcm) v = LittleEndian(v);
+        // A resampler's first calls may make nothing, and an empty vector has no data to pass.
+        if (m_pcm.empty()) return true;
         if (std::fwrite(m_pcm.data(), sizeof(std::int16_t), m_pcm.size(), m_file) != m_pcm.size()) return false;
         m_left -= static_cast<std::int64_t>(frames);
         m_written += static_cast<std::int64_t>(frames);
@@ -264,7 +310,7 @@ struct TAudioImport::SoundFile {
 };
 
 double AudioSource::Seconds() const {
-    return SampleRate > 0 ? static_cast<double>(Frames) / SampleRate : 0.0;
+    return SampleRate > 0 && Frames > 0 ? static_cast<double>(Frames) / SampleRate : 0.0;
 }
 
 std::int32_t ImportedRate(std::int32_t sourceRate) {
@@ -328,7 +374,14 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
     m_source.Encoding = EncodingName(info.format);
     m_source.SampleRate = info.samplerate;
     m_source.Channels = info.channels;
-    m_source.Frames = info.frames;
+    // A stream written through a pipe may not know its length (libsndfile then says the
+    // largest count); the length is then what the decoding gives.
+    m_source.Frames = info.frames == SF_COUNT_MAX ? -1 : info.frames;
+    m_announcedFrames = -1;
+    const int type = info.format & SF_FORMAT_TYPEMASK;
+    if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) && OneBlockPerSample(info.format)) {
+        m_announcedFrames = AnnouncedWavFrames(fileName);
+    }
     return 0;
 }
 
@@ -410,6 +463,10 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     // The next block is decoded on a second thread while this one is resampled and written;
     // only one read is ever in flight, and the file is looked at only between reads.
     std::vector<float> ahead(block.size());
+    // The MP3 decoder tells every damaged frame on standard error; the import says why it
+    // failed itself, and nothing else is written while it runs.
+    std::optional<QuietStderr> quiet;
+    if (m_source.Format == "MP3" || m_source.Format == "MP2" || m_source.Format == "MPEG audio") quiet.emplace();
     const auto read = [in, blockFrames](std::vector<float>* into) {
         return sf_readf_float(in, into->data(), static_cast<sf_count_t>(blockFrames));
     };
@@ -432,7 +489,15 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     }
     if (resampler && !pcm.Full() && !resample(nullptr, 0)) return m_error.empty() ? writeFailed() : -1;
 
-    const auto dataBytes = static_cast<std::uint32_t>(static_cast<std::uint64_t>(pcm.Written()) * channels *
+    // A source that ends before its header says keeps that length in the copy's header, so
+    // that the check tells the file is short as it does for a WAV file it reads itself.
+    std::int64_t announced = pcm.Written();
+    if (m_announcedFrames > m_source.Frames && m_source.Frames >= 0) {
+        announced = std::max(announced, static_cast<std::int64_t>(std::llrint(static_cast<double>(m_announcedFrames) *
+                                                                                ratio)));
+        announced = std::min(announced, largest);
+    }
+    const auto dataBytes = static_cast<std::uint32_t>(static_cast<std::uint64_t>(announced) * channels *
                                                       kBytesPerSample);
     const auto final = CanonicalHeader(rate, static_cast<std::uint32_t>(channels), dataBytes);
     if (std::fseek(out.get(), 0, SEEK_SET) != 0 ||

@@ -21,8 +21,8 @@ struct AudioSource {
     std::string Encoding;         // "24-bit", "32-bit float", "u-law", ...; empty when compressed
     std::int32_t SampleRate = 0;  // samples per second
     std::int32_t Channels = 0;
-    std::int64_t Frames = 0;  // samples per channel, as the file announces them
-    double Seconds() const;
+    std::int64_t Frames = 0;  // samples per channel, as the file announces them; -1 when unknown
+    double Seconds() const;  // 0 when unknown
 };
 
 // The rate (samples per second) and channel count a source is analysed at.
@@ -58,6 +58,7 @@ private:
     struct SoundFile;
     std::unique_ptr<SoundFile> m_file;
     AudioSource m_source;
+    std::int64_t m_announcedFrames = -1;  // by a WAV header that says more than the file holds
     std::string m_error;
 };
 

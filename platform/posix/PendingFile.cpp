@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <climits>
 #include <fcntl.h>
 #include <random>
 #include <set>
@@ -84,6 +85,12 @@ std::string TPendingFile::Create(const fs::path& target) {
     Discard();
     m_target = target;
     const fs::path folder = FolderOf(target);
+    // The name is used only when the file is put in place: one too long is told now.
+    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (target.filename().string().size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX) ||
+        target.string().size() >= PATH_MAX) {
+        return std::strerror(ENAMETOOLONG);
+    }
     // Each folder is swept once per process; a batch into one folder does not rescan it.
     static std::set<std::string> swept;
     if (swept.insert(fs::absolute(folder).lexically_normal().string()).second) RemoveStrayPendingFiles(folder);
@@ -138,6 +145,11 @@ std::string TPendingFile::Commit() {
             if (errno != EEXIST) return std::strerror(errno);
         }
         if (m_unnamed) return std::strerror(EEXIST);
+    }
+    // A replaced file keeps its permissions (a private 0600 stays private).
+    struct stat replaced {};
+    if (::lstat(m_target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        (void)::fchmod(m_fd, replaced.st_mode & 07777);
     }
     if (::rename(m_writePath.c_str(), m_target.c_str()) != 0) return std::strerror(errno);
     ::close(m_fd);

@@ -466,6 +466,11 @@ def case_output_names(c):
             expect_exit(r, 0, f"a MIDI file name of {length} bytes")
             check(sustained_keys(notes_of(target)["notes"]) == [69, 72], f"{length} bytes: written whole")
 
+    # A name longer than the file system takes is told before the conversion runs.
+    r = c.run("-v", "-o", c.path("n" * 252 + ".mid"), a)
+    expect_exit(r, 1, "a MIDI file name of 256 bytes")
+    check("File name too long" in r.stderr and "analysis" not in r.stderr, f"told at once: {r.stderr!r}")
+
     # Short names of pending files whose writer is gone are swept by the next write there; a
     # locked one belongs to a live writer and stays.
     import fcntl
@@ -798,6 +803,14 @@ def case_import_formats(c):
     check(open(c.path("ref", "reference.mid"), "rb").read() == open(c.path("out", "listed.mid"), "rb").read(),
           "the LIST-chunk copy of the reference converts byte for byte as the reference")
 
+    # A FLAC stream written through a pipe does not announce its length.
+    piped = c.path("piped.flac")
+    subprocess.run(f"sox -q {reference} -t raw - | sox -q -t raw -r 44100 -b 16 -e signed -c 1 - -t flac - | cat > {piped}",
+                   shell=True, check=True)
+    r = c.run("-o", c.path("piped.mid"), piped)
+    expect_exit(r, 0, "a FLAC stream of unknown length")
+    check(sustained_keys(notes_of(c.path("piped.mid"))["notes"]) == keys, "the piped FLAC gives the melody")
+
     r = c.run("--quiet", "-o", c.path("q.mid"), c.path("mp3.mp3"))
     expect_exit(r, 0, "--quiet import")
     check(r.stderr == "", f"--quiet keeps the import quiet: {r.stderr!r}")
@@ -818,9 +831,15 @@ def case_import_refusals(c):
     text = c.path("text.mp3")
     with open(text, "w") as f:
         f.write("not a sound file\n" * 40)
+    bad_mp3 = c.path("bad.mp3")  # the decoder's own notes on it must not reach standard error
+    sox("-n", "-r", "44100", bad_mp3, "synth", "3", "sine", "440")
+    with open(bad_mp3, "r+b") as f:
+        f.seek(os.path.getsize(bad_mp3) // 3)
+        f.write(bytes((i * 7) % 256 for i in range(3000)))
     cases = {
         short: ["Recording time of this file must be longer than   0.550 sec."],
         corrupt: ["cannot decode it: "],
+        bad_mp3: ["cannot decode it: "],
         text: ["This file isn't wav File.", "RIFF header couldn't find."],
     }
     for path, lines in cases.items():
@@ -828,6 +847,7 @@ def case_import_refusals(c):
         expect_exit(r, 1, path)
         for line in lines:
             check(f"{path}: {line}" in r.stderr, f"{path}: {line!r} is told: {r.stderr!r}")
+        check(all(line.startswith(f"{path}: ") for line in r.stderr.splitlines()), f"only our lines: {r.stderr!r}")
         check(not os.path.exists(c.path("out.mid")), f"{path}: no MIDI file")
         c.expect_no_work_files(path)
 

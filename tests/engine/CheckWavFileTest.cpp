@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ namespace {
 const std::string kSizeMsg = "File size smaller than 300bytes.\nOr can't read the file.";
 const std::string kRiffMsg = "This file isn't wav File.\nRIFF header couldn't find.";
 const std::string kFmtMsg = "This file isn't wav File.\nfmt header couldn't find.";
+const std::string kEncodedMsg = "This file isn't PCM wav file.\nIts samples are encoded.";
 const std::string kChannelMsg = "Channel No. isn't find.\nThis file isn't wav file.";
 const std::string kRateMsg = "Sample rate isn't 11025, 22050 or 44100 per second.\nIt must be above value.";
 const std::string kBitsMsg = "Bit rate per sample isn't 8 or 16.\nIt must be above value.";
@@ -148,12 +150,19 @@ TEST_F(CheckWavFileTest, RejectionLeavesTheObjectsHeadAsItWas) {
     EXPECT_EQ(own.SampleCount, 13230);
 }
 
-TEST_F(CheckWavFileTest, UnreadableFileThrowsFileIoError) {
+TEST_F(CheckWavFileTest, UnreadableFileThrowsFileIoErrorAndNoRegularFileIsOpened) {
     WavHead newHead;
     EXPECT_THROW(wav->CheckWavFile(dir.File("missing.wav"), oldHead, newHead), FileIoError);
-    // A folder opens but cannot be read: an I/O failure, not a short file.
-    EXPECT_THROW(wav->CheckWavFile(dir.Path().string(), oldHead, newHead), FileIoError);
     EXPECT_EQ(host.BoxCount(), 0u);
+    // Opening a FIFO would wait for a writer for ever.
+    const std::string fifo = dir.File("f.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& name : {fifo, dir.Path().string()}) {
+        host.Clear();
+        EXPECT_EQ(wav->CheckWavFile(name, oldHead, newHead), -1);
+        EXPECT_EQ(host.Errors, std::vector<std::string>{kNotRegularFile});
+        EXPECT_EQ(wav->LastRejection(), WavRejection::Size);
+    }
 }
 
 struct Accepted {
@@ -318,6 +327,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Rejected{"FmtAtOffset26", WithBefore(WavImage{}, Filler(14)).Build(), kFmtMsg},
                       Rejected{"NoFmt", Patched(kCanonical, 12, "fmt_"), kFmtMsg},
                       // Offsets from "fmt " at 12: channels at 22, rate at 24, byte rate at 28.
+                      // The format tag at 20: IMA ADPCM, u-law, A-law, an extensible float.
+                      Rejected{"ImaAdpcm", WithU16(kCanonical, 20, 0x11), kEncodedMsg},
+                      Rejected{"MuLaw", WithU16(kCanonical, 20, 7), kEncodedMsg},
+                      Rejected{"ALaw", WithU16(kCanonical, 20, 6), kEncodedMsg},
+                      Rejected{"ExtensibleFloat", WithU16(WithU16(WithFmtExtra(WavImage{}, 24).Build(), 20, 0xFFFE), 44, 3),
+                               kEncodedMsg},
                       Rejected{"ZeroChannels", WithU16(kCanonical, 22, 0), kChannelMsg},
                       Rejected{"ThreeChannels", WithU16(kCanonical, 22, 3), kChannelMsg},
                       Rejected{"Rate48000", WithU32(kCanonical, 24, 48000), kRateMsg},

@@ -25,6 +25,7 @@ const std::set<std::string> kRejections{
     "File size smaller than 300bytes.\nOr can't read the file.",
     "This file isn't wav File.\nRIFF header couldn't find.",
     "This file isn't wav File.\nfmt header couldn't find.",
+    "This file isn't PCM wav file.\nIts samples are encoded.",
     "Channel No. isn't find.\nThis file isn't wav file.",
     "Sample rate isn't 11025, 22050 or 44100 per second.\nIt must be above value.",
     "Bit rate per sample isn't 8 or 16.\nIt must be above value.",

@@ -451,7 +451,8 @@ TEST_F(UFileTest, GetTempNameFailureShowsItsMessageAndLeavesTheNameEmpty) {
     std::string name = "previous";
     GetTempName("tm1", name);
     EXPECT_EQ(name, "");
-    EXPECT_EQ(host.Messages, std::vector<std::string>{"GetFileName error."});
+    EXPECT_EQ(host.Messages, std::vector<std::string>{"GetFileName error.\nCannot make a work file in " +
+                                                      dir.File("does-not-exist") + ": No such file or directory"});
     EXPECT_TRUE(host.Errors.empty());
 }
 

@@ -142,7 +142,11 @@ INSTANTIATE_TEST_SUITE_P(
                       SoxCase{"Flac48k24", "a.flac", "-r 48000 -b 24", "48000 Hz, 24-bit FLAC", "44100 Hz, 16-bit"},
                       SoxCase{"Ogg", "a.ogg", "", "44100 Hz, Ogg Vorbis", "44100 Hz, 16-bit"},
                       SoxCase{"Mp3", "a.mp3", "-C 192", "44100 Hz, MP3", "44100 Hz, 16-bit"},
-                      SoxCase{"Aiff22k", "a.aiff", "-r 22050", "22050 Hz, 16-bit AIFF", "22050 Hz, 16-bit"}),
+                      SoxCase{"Aiff22k", "a.aiff", "-r 22050", "22050 Hz, 16-bit AIFF", "22050 Hz, 16-bit"},
+                      SoxCase{"Nist", "a.sph", "", "44100 Hz, 16-bit NIST SPHERE", "44100 Hz, 16-bit"},
+                      // Rates the check takes, in samples it must not read as PCM (A-law: see the check's table).
+                      SoxCase{"MuLaw", "a.wav", "-r 22050 -e u-law", "22050 Hz, u-law WAV", "22050 Hz, 16-bit"},
+                      SoxCase{"ImaAdpcm", "a.wav", "-r 22050 -e ima-adpcm", "22050 Hz, ADPCM WAV", "22050 Hz, 16-bit"}),
     [](const ::testing::TestParamInfo<SoxCase>& row) { return std::string(row.param.Name); });
 
 TEST_F(AudioImportTest, OpusWrittenByLibsndfileGivesTheMelody) {
@@ -222,14 +226,41 @@ TEST_F(AudioImportTest, ProbeTellsTheCheckFromTheImportCases) {
 }
 
 TEST_F(AudioImportTest, ShortFlacGetsTheChecksTooShortMessage) {
-    const std::string flac = dir.File("short.flac");
-    const std::string command = std::string(RUVO_SOX) + " -q -n -r 48000 -b 24 " + flac + " synth 0.3 sine 440";
+    // 10 ms make no resampled output before the flush.
+    for (const char* seconds : {"0.3", "0.01"}) {
+        host.Clear();
+        const std::string flac = dir.File("short.flac");
+        const std::string command =
+            std::string(RUVO_SOX) + " -q -n -r 48000 -b 24 " + flac + " synth " + seconds + " sine 440";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string imported = Import(flac);
+        WavHead rec;
+        auto wav = std::make_unique<TWavProc>();
+        EXPECT_EQ(RunWaveStage(*wav, imported, rec, [](Tick) { return true; }), -1);
+        EXPECT_EQ(host.Errors, std::vector<std::string>{"Recording time of this file must be longer than   0.550 sec."});
+    }
+}
+
+// A FLAC stream written through a pipe announces no length; a float WAV cut short announces
+// more than it holds, which the copy's header keeps for the check's notice.
+TEST_F(AudioImportTest, LengthsThatTheHeaderDoesNotTell) {
+    const std::string piped = dir.File("piped.flac");
+    const std::string sox = std::string(RUVO_SOX) + " -q ";
+    const std::string command = sox + reference + " -t raw - | " + sox +
+                                "-t raw -r 44100 -b 16 -e signed -c 1 - -t flac - | cat > " + piped;
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string imported = Import(flac);
-    WavHead rec;
+    TAudioImport import;
+    ASSERT_EQ(import.Open(piped), 0);
+    EXPECT_EQ(import.Source().Seconds(), 0.0);
+    EXPECT_EQ(SustainedKeys(Import(piped)), kMelodyKeys);
+
+    Bytes cut = ReadFileBytes(Sox("float.wav", "-e floating-point -b 32"));
+    cut.resize(cut.size() / 2);
+    WriteFileBytes(dir.File("float.wav"), cut);
     auto wav = std::make_unique<TWavProc>();
-    EXPECT_EQ(RunWaveStage(*wav, imported, rec, [](Tick) { return true; }), -1);
-    EXPECT_EQ(host.Errors, std::vector<std::string>{"Recording time of this file must be longer than   0.550 sec."});
+    WavHead head;
+    ASSERT_EQ(wav->CheckWavFile(Import(dir.File("float.wav")), WavHead{}, head), 0);
+    EXPECT_EQ(wav->ShortFileNotice(), "the header announces 2.6 s, the file holds 1.3 s; converting 1.3 s");
 }
 
 TEST_F(AudioImportTest, UnreadableFilesGiveLibsndfilesReason) {

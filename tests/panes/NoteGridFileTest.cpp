@@ -214,7 +214,8 @@ TEST_F(BuildGridFileTest, AFailedBuildKeepsThePreviousGridFileAndLeavesNoStrayFi
         const testsupport::ScopedEnv missing("TMPDIR", m_dir.File("no-such-folder").c_str());
         WavHead unnamed = doc;
         EXPECT_EQ(BuildGridFile(unnamed, 1), -1);
-        EXPECT_EQ(m_host.Messages, std::vector<std::string>{"GetFileName error."});
+        ASSERT_EQ(m_host.Messages.size(), 1U);
+        EXPECT_TRUE(m_host.Messages[0].starts_with("GetFileName error.\n"));
         EXPECT_EQ(m_host.Errors, std::vector<std::string>{"TFileBase.OpenFileShort in UFile is error."});
         EXPECT_EQ(unnamed.MidiGridFileName, before.MidiGridFileName);
     }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace ruvo;
@@ -63,6 +64,17 @@ TEST_P(PendingFileTest, TargetAppearsWholeOrNotAtAll) {
 
     TPendingFile nowhere;
     EXPECT_EQ(nowhere.Create(dir.File("missing/x.mid")), "No such file or directory");
+    EXPECT_EQ(nowhere.Create(dir.File(std::string(252, 'n') + ".mid")), "File name too long") << "told before writing";
+
+    // A replaced file keeps its mode; a new one gets the umask's.
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    TPendingFile replacing;
+    ASSERT_EQ(replacing.Create(target), "");
+    WriteThrough(replacing.WritePath(), "third");
+    ASSERT_EQ(replacing.Commit(), "");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, PendingFileTest, ::testing::Values(true, false),
