@@ -141,55 +141,54 @@ TEST_F(HistMenuTest, MissingOrOddValuesReadSafely) {
     EXPECT_EQ(file.actions().at(5)->text(), "E&xit");
 }
 
-TEST(HistMenuFileTest, ListSurvivesARestartInTheSettingsFile) {
-    testsupport::TempDir dir;
-    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", dir.Path().c_str());
-    QMenu file(QStringLiteral("&File"));
-    file.addAction(QStringLiteral("E&xit"));
+// The menu over a real settings file in a private configuration folder.
+class HistMenuFileTest : public ::testing::Test {
+protected:
+    HistMenuFileTest() { m_file.addAction(QStringLiteral("E&xit")); }
+
+    std::unique_ptr<THistoryMenu> Menu(QtSettingsStore& settings, std::int32_t historyNum = 0) {
+        auto menu = std::make_unique<THistoryMenu>(settings);
+        menu->SetKeyName(QStringLiteral("TEST"));
+        if (historyNum > 0) menu->SetHistoryNum(historyNum);
+        menu->SetTargetMenuItem(m_file.menuAction());
+        menu->SetActive(true);
+        return menu;
+    }
+
+    testsupport::TempDir m_dir;
+    const testsupport::ScopedEnv m_config{"XDG_CONFIG_HOME", m_dir.Path().c_str()};
+    QMenu m_file{QStringLiteral("&File")};
+};
+
+TEST_F(HistMenuFileTest, ListSurvivesARestartInTheSettingsFile) {
     {
         QtSettingsStore settings(QStringLiteral("RuvoTest"), QStringLiteral("ruvo"));
-        THistoryMenu menu(settings);
-        menu.SetKeyName(QStringLiteral("TEST"));
-        menu.SetTargetMenuItem(file.menuAction());
-        menu.SetActive(true);
-        menu.AddHistory(QStringLiteral("/music/first take.wav"));
-        menu.AddHistory(QStringLiteral("/music/b&w.wav"));
+        const auto menu = Menu(settings);
+        menu->AddHistory(QStringLiteral("/music/first take.wav"));
+        menu->AddHistory(QStringLiteral("/music/b&w.wav"));
     }
     QtSettingsStore settings(QStringLiteral("RuvoTest"), QStringLiteral("ruvo"));
     EXPECT_EQ(*settings.ReadString(kSection, "Count"), "2");
-    THistoryMenu menu(settings);
-    menu.SetKeyName(QStringLiteral("TEST"));
-    menu.SetHistoryNum(5);
-    menu.SetTargetMenuItem(file.menuAction());
-    menu.SetActive(true);
-    ASSERT_EQ(menu.Items().size(), 2u);
-    EXPECT_EQ(menu.Items().at(0)->text(), "&0 /music/b&&w.wav") << "a & in a name is not a shortcut mark";
-    QSignalSpy chosen(&menu, &THistoryMenu::OnHistorySelected);
-    menu.Items().at(0)->trigger();
+    const auto menu = Menu(settings, 5);
+    ASSERT_EQ(menu->Items().size(), 2u);
+    EXPECT_EQ(menu->Items().at(0)->text(), "&0 /music/b&&w.wav") << "a & in a name is not a shortcut mark";
+    QSignalSpy chosen(menu.get(), &THistoryMenu::OnHistorySelected);
+    menu->Items().at(0)->trigger();
     EXPECT_EQ(chosen.at(0).at(0).toString(), "/music/b&w.wav");
 }
 
 // A hand-edited file: a count of 2^31 - 1 reads no more than the list holds (at once, not in
 // minutes), and entries past the count go when the list is saved.
-TEST(HistMenuFileTest, HugeCountAndStaleEntries) {
-    testsupport::TempDir dir;
-    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", dir.Path().c_str());
-    QMenu file(QStringLiteral("&File"));
-    file.addAction(QStringLiteral("E&xit"));
+TEST_F(HistMenuFileTest, HugeCountAndStaleEntries) {
     QtSettingsStore settings(QStringLiteral("RuvoTest"), QStringLiteral("ruvo"));
     settings.WriteString(kSection, "Count", "2147483647");
-    for (const char* key : {"H0", "H1", "H40"}) {
-        settings.WriteString(kSection, key, std::string(key) + ".wav");
-    }
-    THistoryMenu menu(settings);
-    menu.SetKeyName(QStringLiteral("TEST"));
-    menu.SetTargetMenuItem(file.menuAction());
+    for (const char* key : {"H0", "H1", "H40"}) settings.WriteString(kSection, key, std::string(key) + ".wav");
     QElapsedTimer clock;
     clock.start();
-    menu.SetActive(true);
+    const auto menu = Menu(settings);
     EXPECT_LT(clock.elapsed(), 1000);
-    EXPECT_EQ(menu.List().Count(), 2);
-    menu.SaveHistory();
+    EXPECT_EQ(menu->List().Count(), 2);
+    menu->SaveHistory();
     EXPECT_EQ(settings.Keys(kSection), (std::vector<std::string>{"Count", "H0", "H1"}));
 }
 
