@@ -1,0 +1,159 @@
+#include "score/Score.h"
+
+#include "engine/UFile.h"
+#include "engine/Units.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <span>
+
+namespace ruvo {
+
+namespace {
+
+const TempoSegment& SegmentAtSeconds(const Score& score, double seconds) {
+    auto it = std::upper_bound(score.Tempo.begin(), score.Tempo.end(), seconds,
+                               [](double s, const TempoSegment& seg) { return s < seg.StartSeconds; });
+    return it == score.Tempo.begin() ? score.Tempo.front() : *std::prev(it);
+}
+
+const TempoSegment& SegmentAtQuarter(const Score& score, double quarter) {
+    auto it = std::upper_bound(score.Tempo.begin(), score.Tempo.end(), quarter,
+                               [](double q, const TempoSegment& seg) { return q < seg.StartQuarter; });
+    return it == score.Tempo.begin() ? score.Tempo.front() : *std::prev(it);
+}
+
+}  // namespace
+
+Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choices) {
+    Score score;
+    score.TimeSignature = choices.TimeSignature.value_or(Meter{});
+    score.DownbeatSeconds = choices.DownbeatSeconds.value_or(0.0);
+    score.Tempo.push_back({score.DownbeatSeconds, 0.0, choices.Bpm.value_or(120.0)});
+    constexpr double kSixteenth = kScoreTicksPerQuarter / 4.0;
+    for (const TimedNote& n : notes) {
+        const double start = SecondsToQuarter(score, n.Onset) * kScoreTicksPerQuarter;
+        const double end = SecondsToQuarter(score, n.Offset) * kScoreTicksPerQuarter;
+        const auto s = static_cast<std::int64_t>(std::nearbyint(start / kSixteenth) * kSixteenth);
+        const auto e = std::max(s + static_cast<std::int64_t>(kSixteenth),
+                                static_cast<std::int64_t>(std::nearbyint(end / kSixteenth) * kSixteenth));
+        if (s >= 0)
+            score.Notes.push_back({s, e - s, n.Key, 80});
+    }
+    return score;
+}
+
+double QuarterToSeconds(const Score& score, double quarter) {
+    const TempoSegment& seg = SegmentAtQuarter(score, quarter);
+    return seg.StartSeconds + (quarter - seg.StartQuarter) * 60.0 / seg.Bpm;
+}
+
+double SecondsToQuarter(const Score& score, double seconds) {
+    const TempoSegment& seg = SegmentAtSeconds(score, seconds);
+    return seg.StartQuarter + (seconds - seg.StartSeconds) * seg.Bpm / 60.0;
+}
+
+std::vector<BeatMark> BeatMarks(const Score& score, double fromSeconds, double toSeconds) {
+    std::vector<BeatMark> marks;
+    const Meter& m = score.TimeSignature;
+    const bool compound = m.BeatType == 8 && m.Beats % 3 == 0 && m.Beats > 3;
+    const double beatQuarters = (compound ? 3.0 : 1.0) * 4.0 / m.BeatType;
+    const double barQuarters = m.Beats * 4.0 / m.BeatType;
+    const double first = std::ceil(SecondsToQuarter(score, fromSeconds) / beatQuarters - 1e-9);
+    for (double b = first;; b += 1.0) {
+        const double q = b * beatQuarters;
+        const double s = QuarterToSeconds(score, q);
+        if (s > toSeconds)
+            break;
+        const double inBar = std::fmod(q, barQuarters);
+        marks.push_back({s, std::abs(inBar) < 1e-9 || std::abs(inBar - barQuarters) < 1e-9});
+    }
+    return marks;
+}
+
+std::string CheckBpm(double bpm) {
+    if (!(bpm >= kMinScoreBpm && bpm <= kMaxScoreBpm))
+        return "The tempo must lie between 20 and 400 beats per minute.";
+    return {};
+}
+
+std::string CheckMeter(const Meter& meter) {
+    if (meter.Beats < 1 || meter.Beats > 32 || (meter.BeatType != 2 && meter.BeatType != 4 && meter.BeatType != 8))
+        return "The time signature must be N/2, N/4 or N/8 with N from 1 to 32.";
+    return {};
+}
+
+std::string CheckDownbeat(double seconds, double recordingSeconds) {
+    if (!(seconds >= 0.0 && seconds < recordingSeconds))
+        return "The first downbeat must lie within the recording.";
+    return {};
+}
+
+std::optional<Meter> ParseMeter(const std::string& text) {
+    const auto slash = text.find('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 >= text.size())
+        return std::nullopt;
+    const std::string a = text.substr(0, slash);
+    const std::string b = text.substr(slash + 1);
+    const auto digits = [](const std::string& s) {
+        return s.size() <= 3 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(a) || !digits(b))
+        return std::nullopt;
+    return Meter{std::stoi(a), std::stoi(b)};
+}
+
+std::int32_t WriteMusicXml(const Score&, const std::filesystem::path&, std::string& error) {
+    error = "MusicXML writing is not built yet.";
+    return -1;
+}
+
+std::int32_t WriteScoreMidi(const Score&, const std::filesystem::path&, std::string& error) {
+    error = "Musical-time MIDI writing is not built yet.";
+    return -1;
+}
+
+std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameCount, std::vector<TimedNote>& notes,
+                           std::string& error) {
+    notes.clear();
+    TFileBase file;
+    if (file.OpenFile(noteTableFile, kModeRead, kNoteCount) != 0) {
+        error = "Cannot read the note table " + noteTableFile + ".";
+        return -1;
+    }
+    std::array<double, kNoteCount> row{};
+    std::array<std::int32_t, kNoteCount> startFrame{};
+    std::array<double, kNoteCount> peak{};
+    startFrame.fill(-1);
+    const auto close = [&](std::int32_t n, std::int32_t endFrame) {
+        notes.push_back({FramesToSeconds(startFrame[static_cast<std::size_t>(n)]), FramesToSeconds(endFrame),
+                         NoteToMidiKey(n), peak[static_cast<std::size_t>(n)]});
+        startFrame[static_cast<std::size_t>(n)] = -1;
+    };
+    for (std::int32_t f = 0; f <= frameCount; ++f) {
+        if (f < frameCount)
+            file.ReadData(row);
+        else
+            row.fill(0.0);
+        for (std::int32_t n = 0; n < kNoteCount; ++n) {
+            const auto i = static_cast<std::size_t>(n);
+            if (row[i] > 0.0) {
+                if (startFrame[i] < 0) {
+                    startFrame[i] = f;
+                    peak[i] = 0.0;
+                }
+                peak[i] = std::max(peak[i], row[i]);
+            } else if (startFrame[i] >= 0) {
+                close(n, f);
+            }
+        }
+    }
+    file.CloseFile();
+    std::sort(notes.begin(), notes.end(), [](const TimedNote& a, const TimedNote& b) {
+        return a.Onset != b.Onset ? a.Onset < b.Onset : a.Key < b.Key;
+    });
+    return 0;
+}
+
+}  // namespace ruvo
