@@ -88,6 +88,37 @@ const OptionDef kOptions[] = {
                            "accepts, as they are; refuse the others with\n"
                            "its message instead of importing them",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Strict = true; return {}; }},
+    {0, "score", nullptr, "write a score in musical time instead: the\n"
+                          "tempo, beats, note values and key found;\n"
+                          "MusicXML, or MIDI when FILE ends in .mid\n"
+                          "(default: beside the input, .musicxml)",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.WriteScore = true; return {}; }},
+    {0, "bpm", "N", "with --score: hold the tempo at N quarter\nnotes a minute (20 to 400)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         const std::optional<double> number = ParseNumber(v);
+         if (!number) return "--bpm must be a number from 20 to 400, not " + Quoted(v);
+         if (const std::string problem = CheckBpm(*number); !problem.empty())
+             return "--bpm " + v + ": " + problem;
+         p.Options.Choices.Bpm = *number;
+         return {};
+     }},
+    {0, "meter", "N/D", "with --score: the time signature, N/2, N/4\nor N/8 (default 4/4)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         const std::optional<Meter> meter = ParseMeter(v);
+         if (!meter) return "--meter must be written N/D, such as 3/4 or 6/8, not " + Quoted(v);
+         if (const std::string problem = CheckMeter(*meter); !problem.empty())
+             return "--meter " + v + ": " + problem;
+         p.Options.Choices.TimeSignature = *meter;
+         return {};
+     }},
+    {0, "downbeat", "SECONDS", "with --score: where bar 1 begins, in seconds\nof the recording (default 0)",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         const std::optional<double> number = ParseNumber(v);
+         if (!number) return "--downbeat must be a number of seconds, not " + Quoted(v);
+         if (*number < 0.0) return "--downbeat " + v + ": The first downbeat must lie within the recording.";
+         p.Options.Choices.DownbeatSeconds = *number;
+         return {};
+     }},
     {'q', "quiet", nullptr, "no progress bar (it shows only on a terminal)\n"
                             "and no line about an imported file",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Quiet = true; return {}; }},
@@ -128,7 +159,10 @@ std::string UsageText() {
     std::string text =
         "Usage: ruvo-convert [OPTION]... INPUT...\n"
         "Converts the melody of each sound file into a Standard MIDI File, written beside\n"
-        "it with the extension .mid unless -o or -d says otherwise.\n"
+        "it with the extension .mid unless -o or -d says otherwise. With --score it\n"
+        "writes a score in musical time instead (tempo map, bars, note values, key):\n"
+        "MusicXML (.musicxml beside the input, or -o FILE.musicxml or FILE.xml), or MIDI\n"
+        "with 480 ticks a quarter when -o names a .mid file.\n"
         "\n"
         "Options (a short option takes its value attached or apart, -oFILE or -o FILE;\n"
         "a long one after '=' or apart; '--' ends the options):\n";
@@ -243,6 +277,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!options.OutputFile.empty() && options.Inputs.size() > 1)
         return BadUsage("-o names one MIDI file but " + std::to_string(options.Inputs.size()) +
                         " inputs were given; use -d for many");
+    const ScoreChoices& choices = options.Choices;
+    if (!options.WriteScore && (choices.Bpm || choices.TimeSignature || choices.DownbeatSeconds))
+        return BadUsage("--bpm, --meter and --downbeat shape a score: use them with --score");
+    if (options.WriteScore && !options.OutputFile.empty() && !IsScorePath(options.OutputFile))
+        return BadUsage("--score writes a .musicxml, .xml or .mid file, not " + Quoted(options.OutputFile.string()));
     result.Outcome = ParseOutcome::Convert;
     return result;
 }
@@ -250,9 +289,27 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::filesystem::path OutputPathFor(const ConvertOptions& options, const std::filesystem::path& input) {
     if (!options.OutputFile.empty()) return options.OutputFile;
     std::filesystem::path name = input.filename();
-    name.replace_extension(".mid");
+    name.replace_extension(options.WriteScore ? ".musicxml" : ".mid");
     if (!options.OutputFolder.empty()) return options.OutputFolder / name;
     return input.parent_path() / name;
+}
+
+namespace {
+std::string LowerExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext;
+}
+}  // namespace
+
+bool IsScoreMidiPath(const std::filesystem::path& path) {
+    const std::string ext = LowerExtension(path);
+    return ext == ".mid" || ext == ".midi";
+}
+
+bool IsScorePath(const std::filesystem::path& path) {
+    const std::string ext = LowerExtension(path);
+    return IsScoreMidiPath(path) || ext == ".musicxml" || ext == ".xml";
 }
 
 }  // namespace ruvo

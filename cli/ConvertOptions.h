@@ -4,6 +4,7 @@
 // values, no I/O.
 
 #include "engine/WavHead.h"
+#include "score/Score.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -30,6 +31,10 @@ struct ConvertOptions {
     bool Strict = false;  // only what the WAV check accepts: no import of other files
     AnalysisMode Mode = AnalysisMode::Classic;
     bool KeepLeadingSilence = false;
+    // --score: a score (MusicXML, or MIDI in musical time by the -o extension) instead of the
+    // frame-time MIDI file; the user's tempo, meter and first downbeat for it.
+    bool WriteScore = false;
+    ScoreChoices Choices;
     std::filesystem::path OutputFile;    // -o: the one input's MIDI file
     std::filesystem::path OutputFolder;  // -d: folder for every MIDI file
     std::vector<std::filesystem::path> Inputs;
@@ -48,8 +53,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // The text printed by --help: every option of the table, the inputs, exit status, TMPDIR.
 std::string UsageText();
 
-// The MIDI file of one input: beside it with ".mid" in place of its extension, in the -d
-// folder, or the -o file.
+// The MIDI file of one input: beside it with ".mid" (".musicxml" for a score) in place of its
+// extension, in the -d folder, or the -o file.
 std::filesystem::path OutputPathFor(const ConvertOptions& options, const std::filesystem::path& input);
+
+// A score's file is MIDI when its name ends in .mid or .midi, MusicXML when .musicxml or .xml.
+bool IsScoreMidiPath(const std::filesystem::path& path);
+bool IsScorePath(const std::filesystem::path& path);
 
 }  // namespace ruvo

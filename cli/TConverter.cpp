@@ -13,6 +13,9 @@
 #include "import/AudioImport.h"
 #include "platform/posix/PendingFile.h"
 #include "platform/posix/WorkFolder.h"
+#include "score/MusicXmlWriter.h"
+#include "score/Score.h"
+#include "score/ScoreMidiWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -165,10 +168,19 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
             result = Result::Interrupted;
         } else if (stage == 0) {
             if (m_options.Verbose) m_host.Report(DescribeAnalysis(rec));
-            rec.MidiFileName = pending.WritePath();
-            std::string midiName = rec.MidiFileName;
-            midi.ConvMidi(kMidiToUserFile, rec, 0, rec.FrameCount - 1, midiName);
-            if (InterruptSignal() != 0) {
+            std::string midiName;
+            if (m_options.WriteScore) {
+                WavHead head;
+                wav->GetWavHead(head);
+                if (WriteScoreFile(input, rec, head, pending.WritePath(), output, failure) == 0) midiName = output.string();
+            } else {
+                rec.MidiFileName = pending.WritePath();
+                midiName = rec.MidiFileName;
+                midi.ConvMidi(kMidiToUserFile, rec, 0, rec.FrameCount - 1, midiName);
+            }
+            if (!failure.empty()) {
+                result = Result::Failed;
+            } else if (InterruptSignal() != 0) {
                 result = Result::Interrupted;
             } else if (!midiName.empty()) {
                 if (const std::string reason = pending.Commit(); reason.empty())
@@ -212,13 +224,54 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         if (!importName.empty()) std::remove(importName.c_str());
     }
     if (!failure.empty()) m_host.Report(failure);
-    if (result == Result::Converted && m_options.Verbose) {
+    if (result == Result::Converted && m_options.Verbose && m_options.WriteScore) {
+        m_host.Report(m_scoreSummary + " written to " + output.string());
+    } else if (result == Result::Converted && m_options.Verbose) {
         m_host.Report(std::to_string(midi.NotesWritten()) + (midi.NotesWritten() == 1 ? " note" : " notes") +
                       " written to " + output.string());
     } else if (result == Result::Converted && m_bar.Enabled()) {
         m_host.Report("written " + output.string());
     }
     return result;
+}
+
+std::int32_t TConverter::WriteScoreFile(const fs::path& input, const WavHead& rec, const WavHead& head,
+                                       const std::string& writePath, const fs::path& output, std::string& failure) {
+    const double seconds = head.SampleRate > 0 ? static_cast<double>(head.SampleCount) / head.SampleRate : 0.0;
+    if (m_options.Choices.DownbeatSeconds) {
+        if (const std::string problem = CheckDownbeat(*m_options.Choices.DownbeatSeconds, seconds); !problem.empty()) {
+            char text[64];
+            std::snprintf(text, sizeof text, " (--downbeat %g; the recording lasts %.3f s)",
+                          *m_options.Choices.DownbeatSeconds, seconds);
+            failure = problem.substr(0, problem.size() - 1) + text;
+            return -1;
+        }
+    }
+    std::vector<TimedNote> notes;
+    std::string error;
+    if (ReadNoteTable(rec.NoteIntenFileName, rec.FrameCount, notes, error) != 0) {
+        failure = error;
+        return -1;
+    }
+    Score score = BuildScore(notes, m_options.Choices);
+    score.Title = input.stem().string();
+    if (score.Notes.empty()) m_host.Report("no notes found: the score holds only rests");
+    const std::string bytes = IsScoreMidiPath(output) ? ScoreMidiWriter().Bytes(score) : MusicXmlWriter().Text(score);
+    std::FILE* file = std::fopen(writePath.c_str(), "wb");
+    const bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int closed = file != nullptr ? std::fclose(file) : -1;
+    if (!written || closed != 0) {
+        failure = "cannot write " + output.string() + ": " + std::strerror(errno);
+        return -1;
+    }
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "%zu %s, %zu tempo %s from %.1f bpm, %d/%d, key %+d%s,", score.Notes.size(),
+                  score.Notes.size() == 1 ? "note" : "notes", score.Tempo.size(),
+                  score.Tempo.size() == 1 ? "mark" : "marks", score.Tempo.front().Bpm, score.TimeSignature.Beats,
+                  score.TimeSignature.BeatType, score.Key.Fifths, score.Key.Minor ? " minor" : " major");
+    m_scoreSummary = summary;
+    m_scoreSummary.pop_back();
+    return 0;
 }
 
 std::int32_t TConverter::ImportRefusedFile(const fs::path& input, TWavProc& wav, std::string& importName) {

@@ -39,10 +39,16 @@ private:
     // kCancelled: interrupted.
     std::int32_t ImportRefusedFile(const std::filesystem::path& input, TWavProc& wav, std::string& importName);
 
+    // With --score: the score of the note table, written to `writePath` (the pending file of
+    // `output`). 0: written; -1: `failure` says why.
+    std::int32_t WriteScoreFile(const std::filesystem::path& input, const WavHead& rec, const WavHead& head,
+                                const std::string& writePath, const std::filesystem::path& output, std::string& failure);
+
     const ConvertOptions& m_options;
     ConsoleHost& m_host;
     TProgressBar& m_bar;
     TWorkFolder* m_workFolder;
+    std::string m_scoreSummary;  // what the last score holds, for --verbose
 };
 
 }  // namespace ruvo

@@ -1,6 +1,12 @@
 #include "score/Score.h"
 
 #include "engine/UFile.h"
+#include "score/KeyFinder.h"
+#include "score/MusicXmlWriter.h"
+#include "score/Quantiser.h"
+#include "score/ScoreFile.h"
+#include "score/ScoreMidiWriter.h"
+#include "score/TempoTracker.h"
 #include "engine/Units.h"
 
 #include <algorithm>
@@ -30,17 +36,48 @@ Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choice
     Score score;
     score.TimeSignature = choices.TimeSignature.value_or(Meter{});
     score.DownbeatSeconds = choices.DownbeatSeconds.value_or(0.0);
-    score.Tempo.push_back({score.DownbeatSeconds, 0.0, choices.Bpm.value_or(120.0)});
-    constexpr double kSixteenth = kScoreTicksPerQuarter / 4.0;
-    for (const TimedNote& n : notes) {
-        const double start = SecondsToQuarter(score, n.Onset) * kScoreTicksPerQuarter;
-        const double end = SecondsToQuarter(score, n.Offset) * kScoreTicksPerQuarter;
-        const auto s = static_cast<std::int64_t>(std::nearbyint(start / kSixteenth) * kSixteenth);
-        const auto e = std::max(s + static_cast<std::int64_t>(kSixteenth),
-                                static_cast<std::int64_t>(std::nearbyint(end / kSixteenth) * kSixteenth));
-        if (s >= 0)
-            score.Notes.push_back({s, e - s, n.Key, 80});
+
+    std::vector<TimedNote> sorted;
+    sorted.reserve(notes.size());
+    for (const TimedNote& n : notes)
+        if (std::isfinite(n.Onset) && std::isfinite(n.Offset) && n.Offset > n.Onset) sorted.push_back(n);
+    std::sort(sorted.begin(), sorted.end(), [](const TimedNote& a, const TimedNote& b) {
+        return a.Onset != b.Onset ? a.Onset < b.Onset : a.Key < b.Key;
+    });
+
+    // Onsets closer than this are one chord: the beat reads each chord once.
+    constexpr double kChordSpread = 0.035;  // seconds
+    std::vector<double> onsets;
+    std::vector<std::size_t> groupOf(sorted.size());
+    double groupStart = 0.0;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        if (onsets.empty() || sorted[i].Onset - groupStart >= kChordSpread) {
+            groupStart = sorted[i].Onset;
+            onsets.push_back(groupStart);
+        }
+        groupOf[i] = onsets.size() - 1;
     }
+
+    const TrackedBeats beats = TempoTracker().Track(onsets, score.DownbeatSeconds, choices.Bpm.value_or(0.0));
+    score.Tempo = beats.Tempo;
+    if (choices.DownbeatSeconds)
+        score.Tempo.front().StartSeconds = *choices.DownbeatSeconds;
+    score.DownbeatSeconds = score.Tempo.front().StartSeconds;
+    // Velocities follow the notes' intensities on a decibel scale: the loudest at 127, 40 dB
+    // below it and quieter at 30.
+    constexpr double kQuietest = 30.0;
+    constexpr double kRangeDb = 40.0;
+    double loudest = 0.0;
+    for (const TimedNote& n : sorted) loudest = std::max(loudest, n.Intensity);
+    std::vector<std::int32_t> velocities;
+    velocities.reserve(sorted.size());
+    for (const TimedNote& n : sorted) {
+        const double db = loudest > 0.0 && n.Intensity > 0.0 ? std::max(-kRangeDb, 20.0 * std::log10(n.Intensity / loudest))
+                                                             : 0.0;
+        velocities.push_back(static_cast<std::int32_t>(std::lrint(127.0 + db * (127.0 - kQuietest) / kRangeDb)));
+    }
+    score.Notes = Quantiser().Quantise(sorted, groupOf, velocities, beats);
+    score.Key = KeyFinder().Find(sorted);
     return score;
 }
 
@@ -104,14 +141,12 @@ std::optional<Meter> ParseMeter(const std::string& text) {
     return Meter{std::stoi(a), std::stoi(b)};
 }
 
-std::int32_t WriteMusicXml(const Score&, const std::filesystem::path&, std::string& error) {
-    error = "MusicXML writing is not built yet.";
-    return -1;
+std::int32_t WriteMusicXml(const Score& score, const std::filesystem::path& path, std::string& error) {
+    return WriteFileWhole(path, MusicXmlWriter().Text(score), error);
 }
 
-std::int32_t WriteScoreMidi(const Score&, const std::filesystem::path&, std::string& error) {
-    error = "Musical-time MIDI writing is not built yet.";
-    return -1;
+std::int32_t WriteScoreMidi(const Score& score, const std::filesystem::path& path, std::string& error) {
+    return WriteFileWhole(path, ScoreMidiWriter().Bytes(score), error);
 }
 
 std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameCount, std::vector<TimedNote>& notes,

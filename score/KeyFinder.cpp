@@ -1,0 +1,63 @@
+#include "score/KeyFinder.h"
+
+#include <cmath>
+
+namespace ruvo {
+
+namespace {
+
+// Probe-tone ratings of the twelve degrees in a major and a minor key, from listening tests.
+constexpr std::array<double, 12> kMajorProfile{6.35, 2.23, 3.48, 2.33, 4.38, 4.09, 2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
+constexpr std::array<double, 12> kMinorProfile{6.33, 2.68, 3.52, 5.38, 2.60, 3.53, 2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
+constexpr std::array<std::int32_t, 7> kMajorScale{0, 2, 4, 5, 7, 9, 11};
+
+double Correlation(const std::array<double, 12>& h, const std::array<double, 12>& profile, std::int32_t tonic) {
+    double mh = 0.0, mp = 0.0;
+    for (std::size_t i = 0; i < 12; ++i) {
+        mh += h[i] / 12.0;
+        mp += profile[i] / 12.0;
+    }
+    double sxy = 0.0, sxx = 0.0, syy = 0.0;
+    for (std::int32_t i = 0; i < 12; ++i) {
+        const double x = h[static_cast<std::size_t>(i)] - mh;
+        const double y = profile[static_cast<std::size_t>(((i - tonic) % 12 + 12) % 12)] - mp;
+        sxy += x * y;
+        sxx += x * x;
+        syy += y * y;
+    }
+    return sxx > 0.0 && syy > 0.0 ? sxy / std::sqrt(sxx * syy) : 0.0;
+}
+
+}  // namespace
+
+std::array<double, 12> KeyFinder::PitchClassDurations(const std::vector<TimedNote>& notes) {
+    std::array<double, 12> h{};
+    for (const TimedNote& n : notes)
+        h[static_cast<std::size_t>(((n.Key % 12) + 12) % 12)] += std::max(0.0, n.Offset - n.Onset);
+    return h;
+}
+
+KeySignature KeyFinder::Find(const std::vector<TimedNote>& notes) const {
+    const std::array<double, 12> h = PitchClassDurations(notes);
+    std::int32_t bestRoot = 0;
+    double bestCover = -1.0, bestProfile = -2.0;
+    // Ties between signatures (a melody on fewer than seven pitch classes) go to the profiles.
+    for (std::int32_t root = 0; root < 12; ++root) {
+        double cover = 0.0;
+        for (std::int32_t d : kMajorScale) cover += h[static_cast<std::size_t>((root + d) % 12)];
+        const double profile = std::max(Correlation(h, kMajorProfile, root), Correlation(h, kMinorProfile, (root + 9) % 12));
+        const double total = bestCover < 0.0 ? 1.0 : std::max(cover, bestCover);
+        if (cover > bestCover + 1e-9 * total || (std::abs(cover - bestCover) <= 1e-9 * total && profile > bestProfile)) {
+            bestCover = cover;
+            bestProfile = profile;
+            bestRoot = root;
+        }
+    }
+    KeySignature key;
+    // Position of the major tonic on the circle of fifths, flats for F to Db, sharps from G to B.
+    key.Fifths = (bestRoot * 7 + 6) % 12 - 6;
+    key.Minor = Correlation(h, kMinorProfile, (bestRoot + 9) % 12) > Correlation(h, kMajorProfile, bestRoot);
+    return key;
+}
+
+}  // namespace ruvo

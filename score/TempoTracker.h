@@ -1,0 +1,30 @@
+#pragma once
+// TempoTracker: finds the beat of a melody from its onsets in seconds. A Viterbi pass over the
+// inter-onset intervals gives the beat period and where it jumps; a phase-locked walk along the
+// onsets follows slow drift and puts each onset on the quarter grid; a least-squares fit cut at
+// the tempo changes gives the tempo map. Plain value; deterministic; any one thread.
+
+#include "score/Score.h"
+
+#include <vector>
+
+namespace ruvo {
+
+struct TrackedBeats {
+    std::vector<TempoSegment> Tempo;  // at least one; quarter 0 at the downbeat
+    std::vector<double> Positions;    // per onset: its place in quarters, not yet rounded
+    std::vector<double> Periods;      // per onset: seconds per quarter where it lies
+};
+
+class TempoTracker {
+public:
+    // `onsets` ascending, in seconds; `downbeatSeconds` is quarter 0; `fixedBpm` > 0 holds the
+    // tempo instead of finding it.
+    TrackedBeats Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm) const;
+
+private:
+    // Beat period (seconds per quarter) of each inter-onset interval.
+    std::vector<double> ViterbiPeriods(const std::vector<double>& onsets) const;
+};
+
+}  // namespace ruvo
