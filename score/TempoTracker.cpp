@@ -232,6 +232,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
         const double x = anchorQuarter + (onsets[i] - anchorTime) / period;
         double q = std::nearbyint(4.0 * x) / 4.0;
+        // A triplet placed on the sixteenth grid would bend the line; the quantiser decides later
+        // whether the beat is written in triplets.
+        if (const double r = std::nearbyint(3.0 * x) / 3.0; std::abs(x - r) < 0.04 && std::abs(x - q) > 0.07) q = r;
         if (i > 0 && q <= grid[i - 1]) q = grid[i - 1] + 0.25;
         grid[i] = q;
         out.Positions[i] = x;
@@ -260,27 +263,31 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         // Residual sum of squares of the fitted line.
         return std::max(0.0, tt - a * t - p * qt);
     };
-    std::vector<double> best(n + 1, kInf);
-    std::vector<std::size_t> from(n + 1, 0);
-    best[0] = 0.0;
+    // Neighbouring pieces share their knot: the note where one tempo ends and the next begins
+    // lies on both lines. best[e]: the cheapest pieces covering notes 0..e.
+    std::vector<double> best(n, kInf);
+    std::vector<std::size_t> from(n, 0);
     const std::size_t minPiece = std::min(kMinSegment, n);
-    for (std::size_t e = minPiece; e <= n; ++e) {
-        for (std::size_t b = 0; b + minPiece <= e; ++b) {
+    for (std::size_t e = minPiece - 1; e < n; ++e) {
+        double a = 0.0, p = 0.0;
+        best[e] = line(0, e + 1, a, p);
+        for (std::size_t b = 1; b + minPiece <= e + 1; ++b) {
             if (best[b] == kInf) continue;
-            double a = 0.0, p = 0.0;
-            const double c = best[b] + line(b, e, a, p) + (b > 0 ? kChangeCost : 0.0);
+            const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
             if (c < best[e]) {
                 best[e] = c;
                 from[e] = b;
             }
         }
     }
-    std::vector<std::size_t> cuts;
-    for (std::size_t e = n; e > 0; e = from[e]) cuts.push_back(from[e]);
-    std::reverse(cuts.begin(), cuts.end());
-    for (std::size_t k = 0; k < cuts.size(); ++k) {
-        const std::size_t b = cuts[k];
-        const std::size_t e = k + 1 < cuts.size() ? cuts[k + 1] : n;
+    std::vector<std::size_t> knots;
+    for (std::size_t e = n - 1; e > 0; e = from[e]) knots.push_back(from[e]);
+    if (knots.empty() || knots.back() != 0) knots.push_back(0);
+    std::reverse(knots.begin(), knots.end());
+    knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
+    for (std::size_t k = 0; k < knots.size(); ++k) {
+        const std::size_t b = knots[k];
+        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : n;
         double a = 0.0, p = 0.0;
         (void)line(b, e, a, p);
         p = std::clamp(p, 60.0 / kMaxScoreBpm, 60.0 / kMinScoreBpm);
@@ -295,6 +302,11 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         const double startSeconds = prev.StartSeconds + (startQuarter - prev.StartQuarter) * 60.0 / prev.Bpm;
         if (std::abs(bpm / prev.Bpm - 1.0) < 0.01) continue;
         out.Tempo.push_back({startSeconds, startQuarter, bpm});
+    }
+    // Lengths are read in the tempo that holds from each note on.
+    for (std::size_t i = 0, k = 0; i < n; ++i) {
+        while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;
+        out.Periods[i] = 60.0 / out.Tempo[k].Bpm;
     }
     return out;
 }

@@ -1,0 +1,154 @@
+#include "score/Score.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace ruvo {
+namespace {
+
+// A melody written in quarters, played to a tempo map: (quarter where it holds, bpm).
+struct Played {
+    double Start;   // quarters from bar 1
+    double Length;  // quarters
+    std::int32_t Key;
+};
+
+double PlayedSeconds(const std::vector<std::pair<double, double>>& map, double quarter) {
+    double seconds = 0.0;
+    for (std::size_t i = 0; i < map.size(); ++i) {
+        const double end = i + 1 < map.size() ? std::min(quarter, map[i + 1].first) : quarter;
+        if (end > map[i].first) seconds += (end - map[i].first) * 60.0 / map[i].second;
+    }
+    return seconds;
+}
+
+// Onsets wander by a few milliseconds, as a player's do; lengths end a little early.
+std::vector<TimedNote> Perform(const std::vector<Played>& melody, const std::vector<std::pair<double, double>>& map) {
+    std::vector<TimedNote> notes;
+    for (std::size_t i = 0; i < melody.size(); ++i) {
+        const double wobble = (i % 3 == 0 ? 0.008 : i % 3 == 1 ? -0.006 : 0.003);
+        const double on = PlayedSeconds(map, melody[i].Start) + wobble;
+        const double off = PlayedSeconds(map, melody[i].Start + melody[i].Length) - 0.02;
+        notes.push_back({on, off, melody[i].Key, 1.0 + static_cast<double>(i % 4)});
+    }
+    return notes;
+}
+
+// Eight bars of a tune in C major: quarters, eighths, dotted rhythms, rests.
+std::vector<Played> Tune(double from = 0.0, std::int32_t bars = 8) {
+    const std::vector<std::pair<double, double>> bar{{0, 1}, {1, 0.5}, {1.5, 0.5}, {2, 1.5}, {3.5, 0.5}};
+    const std::vector<std::int32_t> keys{60, 62, 64, 65, 67, 69, 71, 72, 67, 64};
+    std::vector<Played> out;
+    for (std::int32_t b = 0; b < bars; ++b)
+        for (std::size_t k = 0; k < bar.size(); ++k)
+            if (!(b % 4 == 3 && k >= 3))  // every fourth bar ends on a rest
+                out.push_back({from + 4.0 * b + bar[k].first, bar[k].second, keys[(b * 5 + k) % keys.size()]});
+    return out;
+}
+
+struct TrackCase {
+    std::string Name;
+    std::vector<Played> Melody;
+    std::vector<std::pair<double, double>> Map;  // the tempo the melody is played to
+};
+
+class BuildScoreFromPlayed : public ::testing::TestWithParam<TrackCase> {};
+
+// With the tempo found, every note lands on its written place and value, and the tempo map
+// follows the player's.
+TEST_P(BuildScoreFromPlayed, NotesLandOnTheirValuesAndTheTempoFollows) {
+    const TrackCase& c = GetParam();
+    const Score score = BuildScore(Perform(c.Melody, c.Map), {});
+    ASSERT_EQ(score.Notes.size(), c.Melody.size());
+    for (std::size_t i = 0; i < c.Melody.size(); ++i) {
+        EXPECT_EQ(score.Notes[i].StartTick, std::lrint(c.Melody[i].Start * kScoreTicksPerQuarter)) << "note " << i;
+        EXPECT_EQ(score.Notes[i].LengthTicks, std::lrint(c.Melody[i].Length * kScoreTicksPerQuarter)) << "note " << i;
+    }
+    for (const auto& [quarter, bpm] : c.Map) {
+        const double seconds = PlayedSeconds(c.Map, quarter + 0.5);
+        // Within 2 %: half the tolerance a listener notices.
+        EXPECT_NEAR(SecondsToQuarter(score, seconds + 0.5) - SecondsToQuarter(score, seconds), 0.5 * bpm / 60.0,
+                    0.01 * bpm / 60.0)
+            << "at quarter " << quarter;
+    }
+    EXPECT_EQ(score.Key.Fifths, 0);
+}
+
+std::vector<Played> Triplets() {
+    std::vector<Played> out = Tune(0.0, 2);
+    // Bar 3: a quarter, three eighth triplets, two quarters.
+    for (const auto& [s, l] : std::vector<std::pair<double, double>>{
+             {8.0, 1.0}, {9.0, 1.0 / 3}, {9.0 + 1.0 / 3, 1.0 / 3}, {9.0 + 2.0 / 3, 1.0 / 3}, {10.0, 1.0}, {11.0, 1.0}})
+        out.push_back({s, l, 67});
+    std::vector<Played> tail = Tune(12.0, 2);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Melodies, BuildScoreFromPlayed,
+    ::testing::Values(TrackCase{"SteadyTempo", Tune(), {{0.0, 100.0}}},
+                      TrackCase{"TempoChange", Tune(), {{0.0, 90.0}, {16.0, 118.0}}},
+                      TrackCase{"PickupAfterSilence", Tune(1.5, 6), {{0.0, 132.0}}},
+                      TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}}),
+    [](const auto& param) { return param.param.Name; });
+
+TEST(BuildScoreTest, ChoicesOverrideWhatIsFound) {
+    ScoreChoices choices;
+    choices.Bpm = 75.0;
+    choices.TimeSignature = Meter{3, 4};
+    choices.DownbeatSeconds = 0.4;
+    const Score score = BuildScore(Perform(Tune(), {{0.0, 100.0}}), choices);
+    ASSERT_EQ(score.Tempo.size(), 1u);
+    EXPECT_EQ(score.Tempo[0].Bpm, 75.0);
+    EXPECT_EQ(score.TimeSignature, (Meter{3, 4}));
+    EXPECT_EQ(score.DownbeatSeconds, 0.4);
+    // Bars of three beats from the chosen downbeat.
+    const std::vector<BeatMark> marks = BeatMarks(score, 0.0, 0.4 + 6 * 0.8 + 1e-6);
+    ASSERT_EQ(marks.size(), 7u);
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        EXPECT_NEAR(marks[i].Seconds, 0.4 + 0.8 * static_cast<double>(i), 1e-9);
+        EXPECT_EQ(marks[i].Downbeat, i % 3 == 0);
+    }
+}
+
+TEST(BuildScoreTest, ChordsShareOneStartAndLength) {
+    std::vector<TimedNote> notes = Perform(Tune(), {{0.0, 110.0}});
+    const std::size_t melody = notes.size();
+    for (std::size_t i = 0; i < melody; i += 4) notes.push_back({notes[i].Onset + 0.012, notes[i].Offset - 0.05, notes[i].Key - 4, 1.0});
+    const Score score = BuildScore(notes, {});
+    ASSERT_EQ(score.Notes.size(), notes.size());
+    for (std::size_t i = 0; i + 1 < score.Notes.size(); ++i) {
+        const ScoreNote& a = score.Notes[i];
+        const ScoreNote& b = score.Notes[i + 1];
+        if (a.StartTick == b.StartTick) EXPECT_EQ(a.LengthTicks, b.LengthTicks);
+        else EXPECT_LE(a.StartTick + a.LengthTicks, b.StartTick);
+    }
+}
+
+TEST(BuildScoreTest, NoNotesGiveAnEmptyScoreWithATempo) {
+    const Score score = BuildScore({}, {});
+    EXPECT_TRUE(score.Notes.empty());
+    ASSERT_EQ(score.Tempo.size(), 1u);
+    EXPECT_GE(score.Tempo[0].Bpm, kMinScoreBpm);
+    EXPECT_FALSE(BeatMarks(score, 0.0, 4.0).empty());
+}
+
+TEST(BuildScoreTest, ChecksRefuseWhatCannotBeWritten) {
+    EXPECT_EQ(ParseMeter("6/8"), (Meter{6, 8}));
+    for (const char* text : {"", "3", "/4", "3/", "3/4x", "a/4", "-3/4"}) EXPECT_FALSE(ParseMeter(text)) << text;
+    EXPECT_TRUE(CheckMeter({3, 4}).empty());
+    for (const Meter m : {Meter{3, 16}, Meter{0, 4}, Meter{5, 3}}) EXPECT_FALSE(CheckMeter(m).empty());
+    EXPECT_TRUE(CheckBpm(20.0).empty());
+    EXPECT_TRUE(CheckBpm(400.0).empty());
+    for (double bpm : {19.9, 400.5, std::nan("")}) EXPECT_FALSE(CheckBpm(bpm).empty());
+    EXPECT_TRUE(CheckDownbeat(0.0, 3.0).empty());
+    EXPECT_FALSE(CheckDownbeat(3.0, 3.0).empty());
+    EXPECT_FALSE(CheckDownbeat(-0.1, 3.0).empty());
+}
+
+}  // namespace
+}  // namespace ruvo
