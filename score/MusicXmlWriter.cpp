@@ -129,7 +129,11 @@ std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64
             for (const bool dot : {true, false}) {
                 const std::int64_t v = dot ? t.Ticks * 3 / 2 : t.Ticks;
                 if (v > limit - pos || w.Type != nullptr) continue;
-                if (pos + v > beatStart + meter.Beat) {
+                if (pos + v <= beatStart + meter.Beat) {
+                    // Inside the beat a rest sits on a multiple of its own value, dotted only
+                    // from the beat.
+                    if (rest && (Mod(pos - beatStart, t.Ticks) != 0 || (dot && !onBeat))) continue;
+                } else {
                     // Across beats: from a beat, whole beats or a dotted value of whole beats.
                     const bool wholeBeats = v % meter.Beat == 0 || (dot && t.Ticks % meter.Beat == 0);
                     if (!onBeat || !wholeBeats) continue;

@@ -11,10 +11,12 @@ RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev 
 RUVO_PACKAGE_PACKAGES=(dpkg-dev file)
 # libsox-fmt-mp3 lets sox write the MP3 inputs of the import tests; desktop-file-utils,
 # appstream and man-db check the desktop entry, the AppStream data and the manual pages; clang
-# and libclang-rt-dev (libFuzzer and the sanitizers' run-time) build the fuzz harnesses.
+# and libclang-rt-dev (libFuzzer and the sanitizers' run-time) build the fuzz harnesses;
+# musescore3 and lilypond open the scores the converter writes.
 RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" "${RUVO_PACKAGE_PACKAGES[@]}" xvfb xauth pulseaudio
                     pulseaudio-utils sox libsox-fmt-mp3 python3-mido desktop-file-utils appstream man-db
                     clang libclang-rt-dev)
+RUVO_TEST_PACKAGES+=(musescore3 lilypond)
 
 ruvo_log() {
     printf '== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"

@@ -251,6 +251,14 @@ def case_usage(c):
         (["-o", "-", wav], 2, "cannot go to standard output"),
         (["-"], 2, "standard input"),
         (["--", "-"], 2, "standard input"),
+        (["--bpm", "90", wav], 2, "use them with --score"),
+        (["--score", "--bpm", "19", wav], 2, "between 20 and 400"),
+        (["--score", "--bpm=401", wav], 2, "between 20 and 400"),
+        (["--score", "--bpm", "fast", wav], 2, "--bpm must be a number"),
+        (["--score", "--meter", "3/3", wav], 2, "N/2, N/4 or N/8"),
+        (["--score", "--meter", "waltz", wav], 2, "--meter must be written N/D"),
+        (["--score", "--downbeat", "-1", wav], 2, "within the recording"),
+        (["--score", "-o", c.path("x.txt"), wav], 2, "--score writes a .musicxml, .xml or .mid file"),
         # Accepted forms: attached and apart, '=' and apart, bundled flags, '--'.
         (["-qo" + out, wav], 0, None),
         (["-q", "-o", out, wav], 0, None),
@@ -277,7 +285,8 @@ def case_usage(c):
     check(r.stdout.startswith("Usage: ruvo-convert") and r.stderr == "", "--help prints the usage on stdout")
     for word in ("--output=FILE", "--output-dir=DIR", "--tempo=WORD", "--threshold=M", "--keep-harmonics",
                  "--mode=WORD", "--keep-leading-silence", "--keep-work-files", "-q, --quiet", "-v, --verbose",
-                 "-h, --help", "--version", "TMPDIR", "Exit status"):
+                 "-h, --help", "--version", "TMPDIR", "Exit status", "--score", "--bpm=N", "--meter=N/D",
+                 "--downbeat=SECONDS"):
         check(word in r.stdout, f"--help names {word}: {r.stdout}")
     check(max(len(line) for line in r.stdout.splitlines()) <= 80, "--help fits 80 columns")
     r = c.run("-qh")
@@ -905,6 +914,94 @@ def case_import_interrupt(c):
     check(proc.returncode == 130, f"exit {proc.returncode}, expected 130; {err!r}")
     c.expect_no_work_files("an interrupted import")
     check(not os.path.exists(c.path("long.mid")), "no MIDI file")
+
+
+def score_melody(c, name="tune.wav"):
+    """Two bars of quarters and eighths at 100 quarters a minute after a quarter of silence."""
+    beat = 0.6
+    keys = [67, 69, 71, 72, 74, 72, 71, 69, 67, 67]
+    lengths = [1, 1, 0.5, 0.5, 1, 1, 1, 0.5, 0.5, 1]
+    samples = [0] * int(beat * RATE)
+    for key, length in zip(keys, lengths):
+        samples += melody([key], seconds=beat * length * 0.9)
+        samples += [0] * (int(beat * length * RATE) - int(beat * length * 0.9 * RATE))
+    return write_wav(c.path(name), samples + [0] * RATE)
+
+
+def case_score(c):
+    """--score: a MusicXML score beside the input or MIDI in musical time by the -o name, the
+    user's tempo and meter kept, a downbeat past the end refused with nothing written, a silent
+    file a score of rests."""
+    import mido
+    import xml.etree.ElementTree as ET
+    wav = score_melody(c)
+    r = c.run("--mode", "melody", "--score", "-q", wav)
+    expect_exit(r, 0, "--score")
+    root = ET.parse(c.path("tune.musicxml")).getroot()
+    check(root.tag == "score-partwise" and len(root.findall("part")) == 1, "one part of a partwise score")
+    check(root.find("part-list/score-part/score-instrument") is not None, "the part names its instrument")
+    check(root.find(".//sound[@tempo]") is not None and root.find(".//time/beats").text == "4", "tempo and 4/4")
+    rows = [  # extra arguments, the tempo (quarters a minute) and the time signature expected
+        ([], None, (4, 4)),
+        (["--bpm", "90", "--meter", "3/4"], 90.0, (3, 4)),
+        (["--bpm=150", "--meter=6/8", "--downbeat", "0.6"], 150.0, (6, 8)),
+    ]
+    for extra, bpm, meter in rows:
+        out = c.path("tune.mid")
+        r = c.run("--mode", "melody", "--score", "-o", out, *extra, wav)
+        expect_exit(r, 0, f"--score {extra}")
+        mid = mido.MidiFile(out)
+        check(mid.ticks_per_beat == 480 and mid.type == 1, f"{extra}: 480 ticks a quarter, format 1")
+        metas = {m.type: m for t in mid.tracks for m in t if m.is_meta}
+        check((metas["time_signature"].numerator, metas["time_signature"].denominator) == meter, f"{extra}: meter")
+        check("key_signature" in metas and "track_name" in metas, f"{extra}: key signature and track name")
+        tempo = mido.tempo2bpm(metas["set_tempo"].tempo)
+        check(abs(tempo - (bpm or 100.0)) < (0.01 if bpm else 3.0), f"{extra}: tempo {tempo}")
+        ticks, starts = 0, []
+        for m in mid.tracks[1]:
+            ticks += m.time
+            if m.type == "note_on" and m.velocity > 0:
+                starts.append(ticks)
+        check(len(starts) >= 8 and all(t % 120 == 0 or t % 160 == 0 for t in starts), f"{extra}: on the grid {starts}")
+        if bpm is None:
+            check([t // 120 for t in starts[:5]] == [4, 8, 12, 14, 16], f"onsets in sixteenths: {starts}")
+    r = c.run("--mode", "melody", "--score", "--downbeat", "60", "-o", c.path("late.mid"), wav)
+    expect_exit(r, 1, "a downbeat past the end")
+    check("within the recording" in r.stderr and not os.path.exists(c.path("late.mid")), r.stderr)
+    silent = write_wav(c.path("silent.wav"), [0] * (2 * RATE))
+    r = c.run("--score", "-q", "-o", c.path("silent.xml"), silent)
+    expect_exit(r, 0, "a silent file")
+    check("only rests" in r.stderr, r.stderr)
+    check(ET.parse(c.path("silent.xml")).getroot().find(".//rest") is not None, "a score of rests")
+    c.expect_no_work_files("scores")
+
+
+def case_notation(c):
+    """Notation programs open our scores without a warning about them; one page made a picture
+    when RUVO_SCORE_PNG names a folder."""
+    mscore, ly, lilypond = (shutil.which(n) for n in ("mscore3", "musicxml2ly", "lilypond"))
+    if not (mscore and ly and lilypond):
+        raise Skip("mscore3, musicxml2ly or lilypond is missing")
+    wav = score_melody(c)
+    for name, extra in (("plain", []), ("waltz", ["--meter", "3/4", "--bpm", "84"]), ("jig", ["--meter", "6/8"])):
+        xml = c.path(name + ".musicxml")
+        expect_exit(c.run("--mode", "melody", "--score", "-q", "-o", xml, *extra, wav), 0, name)
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=c.tmp)
+        r = subprocess.run([mscore, "-o", c.path(name + ".pdf"), xml], env=env, capture_output=True, text=True,
+                           timeout=300, cwd=c.root)
+        said = r.stdout + r.stderr
+        check(r.returncode == 0 and os.path.getsize(c.path(name + ".pdf")) > 0, f"mscore3 {name}: {said}")
+        check(not any(w in said.lower() for w in ("no instrument", "error", "warning")), f"mscore3 {name}: {said}")
+        r = subprocess.run([ly, "-o", c.path(name + ".ly"), xml], capture_output=True, text=True, timeout=300,
+                           cwd=c.root)
+        check(r.returncode == 0 and "warning" not in (r.stdout + r.stderr).lower(), f"musicxml2ly {name}: {r.stderr}")
+        r = subprocess.run([lilypond, "-o", c.path(name), c.path(name + ".ly")], capture_output=True, text=True,
+                           timeout=300, cwd=c.root)
+        said = r.stdout + r.stderr
+        check(r.returncode == 0 and "warning" not in said.lower() and "error" not in said.lower(),
+              f"lilypond {name}: {said}")
+        if os.environ.get("RUVO_SCORE_PNG"):
+            shutil.copy(c.path(name + ".pdf"), os.environ["RUVO_SCORE_PNG"])
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
