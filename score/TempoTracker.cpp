@@ -129,12 +129,33 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         Cost global;
         for (std::int32_t k = 0; k < kBins; ++k)
             if (cost[static_cast<std::size_t>(k)] < global.Value) global = {cost[static_cast<std::size_t>(k)], k};
+        // The cheapest state within reach of a tempo change, for every state at once: minima
+        // of blocks as wide as the reach, from the left and from the right.
+        constexpr std::int32_t kWidth = 2 * kJumpBins + 1;
+        constexpr std::int32_t kPadded = (kBins + 2 * kJumpBins + kWidth - 1) / kWidth * kWidth;
+        std::array<Cost, kPadded> fromLeft{}, fromRight{};
+        for (std::int32_t j = 0; j < kPadded; ++j) {
+            const std::int32_t k = j - kJumpBins;
+            const Cost here = k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
+            const auto uj = static_cast<std::size_t>(j);
+            fromLeft[uj] = j % kWidth == 0 || here.Value < fromLeft[uj - 1].Value ? here : fromLeft[uj - 1];
+        }
+        for (std::int32_t j = kPadded - 1; j >= 0; --j) {
+            const std::int32_t k = j - kJumpBins;
+            const Cost here = k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
+            const auto uj = static_cast<std::size_t>(j);
+            fromRight[uj] = j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
+        }
         std::array<double, kBins> updated{};
         for (std::int32_t to = 0; to < kBins; ++to) {
             Cost best{global.Value + kJumpCost + kOctaveJumpCost, global.From};
-            for (std::int32_t from = std::max(0, to - kJumpBins); from <= std::min(kBins - 1, to + kJumpBins); ++from) {
-                const std::int32_t dk = std::abs(from - to);
-                const double c = cost[static_cast<std::size_t>(from)] + (dk <= kDriftBins ? kDriftCost * dk : kJumpCost);
+            // Padded indices to .. to + 2 * kJumpBins hold the states to - kJumpBins .. to + kJumpBins.
+            const Cost& left = fromRight[static_cast<std::size_t>(to)];
+            const Cost& right = fromLeft[static_cast<std::size_t>(to + 2 * kJumpBins)];
+            const Cost& reach = left.Value <= right.Value ? left : right;
+            if (reach.Value + kJumpCost < best.Value) best = {reach.Value + kJumpCost, reach.From};
+            for (std::int32_t from = std::max(0, to - kDriftBins); from <= std::min(kBins - 1, to + kDriftBins); ++from) {
+                const double c = cost[static_cast<std::size_t>(from)] + kDriftCost * std::abs(from - to);
                 if (c < best.Value) best = {c, from};
             }
             updated[static_cast<std::size_t>(to)] = best.Value + next[static_cast<std::size_t>(to)];
