@@ -29,6 +29,9 @@ constexpr std::int32_t kJumpBins = 37;  // log(1.45) / log(1.01)
 // The first period leans towards a moderate tempo (log2 spread around 100 per minute).
 constexpr double kCentreBpm = 100.0;
 constexpr double kCentreSpread = 0.7;
+// Passing over a note that does not fit the beat (a split, an ornament) costs about as much as
+// an unlikely interval.
+constexpr double kStrayCost = 4.0;
 
 // How likely an interval of q quarters is in a melody: eighths and quarters first, then
 // sixteenths, halves and dotted values; other values rarer, long ones rarer still.
@@ -70,7 +73,7 @@ double Median(std::vector<double> values) {
 // Weighted least-squares line t = a + p q through the recent (q, t) pairs, newest weighing most.
 bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::size_t end, std::size_t count,
                double& a, double& p) {
-    constexpr double kDecay = 0.8;
+    constexpr double kDecay = 0.95;
     double sw = 0.0, sq = 0.0, st = 0.0, sqq = 0.0, sqt = 0.0, w = 1.0;
     const std::size_t begin = end > count ? end - count : 0;
     for (std::size_t i = end; i-- > begin;) {
@@ -90,18 +93,15 @@ bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::
 
 }  // namespace
 
-std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onsets) const {
+std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray) const {
     const std::size_t n = onsets.size() - 1;
     std::array<double, kBins> periods{};
     for (std::int32_t k = 0; k < kBins; ++k) periods[static_cast<std::size_t>(k)] = 60.0 / BinBpm(k);
     std::array<double, 33> qCost{};
     for (std::size_t j = 1; j <= 32; ++j) qCost[j] = IntervalCost(static_cast<double>(j) / 4.0);
 
-    std::vector<std::int32_t> back(n * kBins, 0);
-    std::array<double, kBins> cost{};
-    std::array<double, kBins> next{};
-    for (std::size_t i = 0; i < n; ++i) {
-        const double d = onsets[i + 1] - onsets[i];
+    // Cost of an interval of d seconds at each period: its best note value.
+    const auto emission = [&](double d, std::array<double, kBins>& out) {
         const double spread = std::sqrt(kBaseSpread * kBaseSpread + kRelativeSpread * kRelativeSpread * d * d);
         const double norm = 1.0 / (2.0 * spread * spread);
         for (std::int32_t k = 0; k < kBins; ++k) {
@@ -116,21 +116,16 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
                 const double e = d - p * 8.0;
                 best = e * e * norm + qCost[32];
             }
-            next[static_cast<std::size_t>(k)] = best;
+            out[static_cast<std::size_t>(k)] = best;
         }
-        if (i == 0) {
-            for (std::int32_t k = 0; k < kBins; ++k) {
-                const double l = std::log2(BinBpm(k) / kCentreBpm);
-                cost[static_cast<std::size_t>(k)] =
-                    l * l / (2.0 * kCentreSpread * kCentreSpread) + next[static_cast<std::size_t>(k)];
-            }
-            continue;
-        }
+    };
+    // The cheapest way into every state from `cost`: drift to a neighbour, a tempo change within
+    // reach (minima of blocks as wide as the reach, from the left and from the right), or a
+    // larger one from the cheapest state of all.
+    const auto relax = [&](const std::array<double, kBins>& cost, std::array<Cost, kBins>& out) {
         Cost global;
         for (std::int32_t k = 0; k < kBins; ++k)
             if (cost[static_cast<std::size_t>(k)] < global.Value) global = {cost[static_cast<std::size_t>(k)], k};
-        // The cheapest state within reach of a tempo change, for every state at once: minima
-        // of blocks as wide as the reach, from the left and from the right.
         constexpr std::int32_t kWidth = 2 * kJumpBins + 1;
         constexpr std::int32_t kPadded = (kBins + 2 * kJumpBins + kWidth - 1) / kWidth * kWidth;
         std::array<Cost, kPadded> fromLeft{}, fromRight{};
@@ -146,7 +141,6 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const auto uj = static_cast<std::size_t>(j);
             fromRight[uj] = j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
         }
-        std::array<double, kBins> updated{};
         for (std::int32_t to = 0; to < kBins; ++to) {
             Cost best{global.Value + kJumpCost + kOctaveJumpCost, global.From};
             // Padded indices to .. to + 2 * kJumpBins hold the states to - kJumpBins .. to + kJumpBins.
@@ -158,16 +152,61 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
                 const double c = cost[static_cast<std::size_t>(from)] + kDriftCost * std::abs(from - to);
                 if (c < best.Value) best = {c, from};
             }
-            updated[static_cast<std::size_t>(to)] = best.Value + next[static_cast<std::size_t>(to)];
-            back[i * kBins + static_cast<std::size_t>(to)] = best.From;
+            out[static_cast<std::size_t>(to)] = best;
         }
-        cost = updated;
+    };
+
+    // Two costs per period: the interval's later note kept, or passed over as a stray (a split
+    // or an ornament off the beat: the next interval is measured from the note before it; never
+    // two strays in a row).
+    struct Step {
+        std::int32_t From = 0;
+        bool FromStray = false;
+    };
+    std::vector<Step> back(2 * n * kBins);
+    const auto at = [](std::size_t i, std::int32_t k, bool strayNote) {
+        return (2 * i + (strayNote ? 1 : 0)) * kBins + static_cast<std::size_t>(k);
+    };
+    std::array<double, kBins> kept{}, passed{}, near{}, far{};
+    std::array<Cost, kBins> fromKept{}, fromPassed{};
+    emission(onsets[1] - onsets[0], near);
+    for (std::int32_t k = 0; k < kBins; ++k) {
+        const double l = std::log2(BinBpm(k) / kCentreBpm);
+        const double prior = l * l / (2.0 * kCentreSpread * kCentreSpread);
+        kept[static_cast<std::size_t>(k)] = prior + near[static_cast<std::size_t>(k)];
+        passed[static_cast<std::size_t>(k)] = prior + kStrayCost;
+    }
+    for (std::size_t i = 1; i < n; ++i) {
+        emission(onsets[i + 1] - onsets[i], near);
+        emission(onsets[i + 1] - onsets[i - 1], far);
+        relax(kept, fromKept);
+        relax(passed, fromPassed);
+        std::array<double, kBins> nextKept{}, nextPassed{};
+        for (std::int32_t k = 0; k < kBins; ++k) {
+            const auto uk = static_cast<std::size_t>(k);
+            const double viaKept = fromKept[uk].Value + near[uk];
+            const double viaPassed = fromPassed[uk].Value + far[uk];
+            nextKept[uk] = std::min(viaKept, viaPassed);
+            back[at(i, k, false)] = viaKept <= viaPassed ? Step{fromKept[uk].From, false} : Step{fromPassed[uk].From, true};
+            nextPassed[uk] = kept[uk] + kStrayCost;
+            back[at(i, k, true)] = {k, false};
+        }
+        kept = nextKept;
+        passed = nextPassed;
     }
     std::vector<double> result(n);
-    auto state = static_cast<std::int32_t>(std::min_element(cost.begin(), cost.end()) - cost.begin());
+    stray.assign(n + 1, false);
+    const auto bestKept = std::min_element(kept.begin(), kept.end());
+    const auto bestPassed = std::min_element(passed.begin(), passed.end());
+    bool strayNote = *bestPassed < *bestKept;
+    auto state = static_cast<std::int32_t>(strayNote ? bestPassed - passed.begin() : bestKept - kept.begin());
     for (std::size_t i = n; i-- > 0;) {
         result[i] = periods[static_cast<std::size_t>(state)];
-        if (i > 0) state = back[i * kBins + static_cast<std::size_t>(state)];
+        stray[i + 1] = strayNote;
+        if (i == 0) break;
+        const Step step = back[at(i, state, strayNote)];
+        state = step.From;
+        strayNote = step.FromStray;
     }
     return result;
 }
@@ -186,7 +225,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     if (fixedBpm > 0.0) return constant(fixedBpm);
     if (n < 3) return constant(120.0);
 
-    const std::vector<double> vit = ViterbiPeriods(onsets);
+    std::vector<bool> stray;
+    const std::vector<double> vit = ViterbiPeriods(onsets, stray);
     // Segments start where the period path jumps; a segment holds at least four onsets.
     constexpr std::size_t kMinSegment = 4;
     std::vector<std::size_t> starts{0};
@@ -222,34 +262,35 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
     }
 
-    // The walk: each onset is predicted from a line through the recent ones, rounded to the
-    // sixteenth grid, and joins the line.
-    std::vector<double> grid(n), times(onsets);
+    // The walk: each onset is predicted from a line through the recent ones that carry the
+    // beat, rounded to the sixteenth grid, and joins the line unless it is a stray.
+    std::vector<double> grid(n), keptQ, keptT, keptX;
     out.Positions.resize(n);
     out.Periods.resize(n);
     double anchorTime = downbeatSeconds + phase, anchorQuarter = 0.0;
     std::size_t segment = 0, segmentBegin = 0;
     double segmentScale = period / segmentPeriod[0];
-    constexpr std::size_t kWindow = 8;
+    constexpr std::size_t kWindow = 24;
     constexpr double kPeriodLeeway = 0.08;
     for (std::size_t i = 0; i < n; ++i) {
         if (segment + 1 < starts.size() && i == starts[segment + 1]) {
             ++segment;
             period = segmentPeriod[segment] * segmentScale;
-            segmentBegin = i;
+            segmentBegin = keptQ.size();
         }
         double a = 0.0, p = 0.0;
-        const std::size_t recent = i - segmentBegin;
-        if (recent >= 3 && FitRecent(grid, times, i, std::min(recent, kWindow), a, p) &&
-            grid[i - 1] - grid[i - std::min(recent, kWindow)] >= 1.0) {
+        const std::size_t recent = keptQ.size() - segmentBegin;
+        const std::size_t use = std::min(recent, kWindow);
+        if (recent >= 3 && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
+            keptQ.back() - keptQ[keptQ.size() - use] >= 1.0) {
             const double nominal = segmentPeriod[segment] * segmentScale;
             p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
             period = p;
-            anchorQuarter = grid[i - 1];
+            anchorQuarter = keptQ.back();
             anchorTime = a + p * anchorQuarter;
-        } else if (i > 0) {
-            anchorQuarter = grid[i - 1];
-            anchorTime = times[i - 1] - (out.Positions[i - 1] - grid[i - 1]) * period * 0.5;
+        } else if (!keptQ.empty()) {
+            anchorQuarter = keptQ.back();
+            anchorTime = keptT.back() - (keptX.back() - keptQ.back()) * period * 0.5;
         }
         const double x = anchorQuarter + (onsets[i] - anchorTime) / period;
         double q = std::nearbyint(4.0 * x) / 4.0;
@@ -259,21 +300,26 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         if (i > 0 && q <= grid[i - 1]) q = grid[i - 1] + 0.25;
         grid[i] = q;
         out.Positions[i] = x;
-        out.Periods[i] = period;
+        if (!stray[i]) {
+            keptQ.push_back(q);
+            keptT.push_back(onsets[i]);
+            keptX.push_back(x);
+        }
     }
 
     // The tempo map: the fewest straight pieces through (quarter, second) that fit the onsets,
     // each change paying for itself.
     constexpr double kChangeCost = 0.03;  // seconds squared
-    std::vector<double> s1(n + 1, 0.0), sq(n + 1, 0.0), st(n + 1, 0.0), sqq(n + 1, 0.0), sqt(n + 1, 0.0),
-        stt(n + 1, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t m = keptQ.size();
+    std::vector<double> s1(m + 1, 0.0), sq(m + 1, 0.0), st(m + 1, 0.0), sqq(m + 1, 0.0), sqt(m + 1, 0.0),
+        stt(m + 1, 0.0);
+    for (std::size_t i = 0; i < m; ++i) {
         s1[i + 1] = s1[i] + 1.0;
-        sq[i + 1] = sq[i] + grid[i];
-        st[i + 1] = st[i] + times[i];
-        sqq[i + 1] = sqq[i] + grid[i] * grid[i];
-        sqt[i + 1] = sqt[i] + grid[i] * times[i];
-        stt[i + 1] = stt[i] + times[i] * times[i];
+        sq[i + 1] = sq[i] + keptQ[i];
+        st[i + 1] = st[i] + keptT[i];
+        sqq[i + 1] = sqq[i] + keptQ[i] * keptQ[i];
+        sqt[i + 1] = sqt[i] + keptQ[i] * keptT[i];
+        stt[i + 1] = stt[i] + keptT[i] * keptT[i];
     }
     const auto line = [&](std::size_t b, std::size_t e, double& a, double& p) {
         const double w = s1[e] - s1[b], q = sq[e] - sq[b], t = st[e] - st[b];
@@ -286,10 +332,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     };
     // Neighbouring pieces share their knot: the note where one tempo ends and the next begins
     // lies on both lines. best[e]: the cheapest pieces covering notes 0..e.
-    std::vector<double> best(n, kInf);
-    std::vector<std::size_t> from(n, 0);
-    const std::size_t minPiece = std::min(kMinSegment, n);
-    for (std::size_t e = minPiece - 1; e < n; ++e) {
+    std::vector<double> best(m, kInf);
+    std::vector<std::size_t> from(m, 0);
+    const std::size_t minPiece = std::min(kMinSegment, m);
+    for (std::size_t e = minPiece - 1; e < m; ++e) {
         double a = 0.0, p = 0.0;
         best[e] = line(0, e + 1, a, p);
         for (std::size_t b = 1; b + minPiece <= e + 1; ++b) {
@@ -302,13 +348,13 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
     }
     std::vector<std::size_t> knots;
-    for (std::size_t e = n - 1; e > 0; e = from[e]) knots.push_back(from[e]);
+    for (std::size_t e = m - 1; e > 0; e = from[e]) knots.push_back(from[e]);
     if (knots.empty() || knots.back() != 0) knots.push_back(0);
     std::reverse(knots.begin(), knots.end());
     knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
     for (std::size_t k = 0; k < knots.size(); ++k) {
         const std::size_t b = knots[k];
-        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : n;
+        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : m;
         double a = 0.0, p = 0.0;
         (void)line(b, e, a, p);
         p = std::clamp(p, 60.0 / kMaxScoreBpm, 60.0 / kMinScoreBpm);
@@ -317,7 +363,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             out.Tempo.push_back({a, 0.0, bpm});
             continue;
         }
-        const double startQuarter = grid[b];
+        const double startQuarter = keptQ[b];
         const TempoSegment& prev = out.Tempo.back();
         // Where the previous piece reaches this one's first quarter: the map stays continuous.
         const double startSeconds = prev.StartSeconds + (startQuarter - prev.StartQuarter) * 60.0 / prev.Bpm;

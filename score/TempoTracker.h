@@ -23,8 +23,9 @@ public:
     TrackedBeats Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm) const;
 
 private:
-    // Beat period (seconds per quarter) of each inter-onset interval.
-    std::vector<double> ViterbiPeriods(const std::vector<double>& onsets) const;
+    // Beat period (seconds per quarter) of each inter-onset interval; `stray` marks the onsets
+    // the beat passes over.
+    std::vector<double> ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray) const;
 };
 
 }  // namespace ruvo
