@@ -216,7 +216,16 @@ void Metronome(std::string& x, const Meter& meter, double bpm) {
 
 std::string MusicXmlWriter::Text(const Score& score) const {
     const MeterLayout meter(score.TimeSignature);
-    const std::int64_t origin = ScoreOriginTick(score);
+    // Bar lines lie on whole bars from the downbeat. Notes less than a bar before it make a
+    // pickup measure from their beat; earlier ones whole bars.
+    std::int64_t origin = ScoreOriginTick(score);
+    const std::int64_t firstStart =
+        score.Notes.empty() ? 0 : std::min_element(score.Notes.begin(), score.Notes.end(), [](const ScoreNote& a, const ScoreNote& b) {
+                                      return a.StartTick < b.StartTick;
+                                  })->StartTick;
+    const bool pickup = firstStart < 0 && FloorTo(firstStart, meter.Beat) > -meter.Bar;
+    if (pickup) origin = FloorTo(firstStart, meter.Beat);
+    const std::int64_t firstBar = FloorTo(origin, meter.Bar);
 
     // Chords share one start; a stretch ends where the next one starts at the latest.
     std::vector<Event> events;
@@ -240,8 +249,8 @@ std::string MusicXmlWriter::Text(const Score& score) const {
     std::int64_t last = origin + 1;
     if (!events.empty()) last = std::max(last, events.back().End);
     if (!tempoAt.empty()) last = std::max(last, tempoAt.rbegin()->first + 1);
-    const std::int64_t bars = (last - origin + meter.Bar - 1) / meter.Bar;
-    const std::int64_t finish = origin + bars * meter.Bar;
+    const std::int64_t bars = (last - firstBar + meter.Bar - 1) / meter.Bar;
+    const std::int64_t finish = firstBar + bars * meter.Bar;
 
     // Rests fill the gaps; every stretch is cut at bar lines and tempo changes.
     std::vector<Event> timeline;
@@ -260,7 +269,7 @@ std::string MusicXmlWriter::Text(const Score& score) const {
     std::vector<std::vector<Piece>> measures(static_cast<std::size_t>(bars));
     for (const Event& e : timeline) {
         std::vector<std::int64_t> cuts{e.Start};
-        for (std::int64_t b = FloorTo(e.Start - origin, meter.Bar) + origin + meter.Bar; b < e.End; b += meter.Bar)
+        for (std::int64_t b = FloorTo(e.Start, meter.Bar) + meter.Bar; b < e.End; b += meter.Bar)
             cuts.push_back(b);
         for (auto it = tempoAt.upper_bound(e.Start); it != tempoAt.end() && it->first < e.End; ++it) cuts.push_back(it->first);
         std::sort(cuts.begin(), cuts.end());
@@ -268,7 +277,7 @@ std::string MusicXmlWriter::Text(const Score& score) const {
         cuts.push_back(e.End);
         std::vector<Piece> pieces;
         for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-            const std::int64_t barStart = FloorTo(cuts[k] - origin, meter.Bar) + origin;
+            const std::int64_t barStart = FloorTo(cuts[k], meter.Bar);
             for (const Written& w : Spell(barStart, cuts[k], cuts[k + 1] - cuts[k], e.Keys.empty(), meter))
                 pieces.push_back({w, &e});
         }
@@ -277,7 +286,7 @@ std::string MusicXmlWriter::Text(const Score& score) const {
             pieces[k].Value.TieStart = k + 1 < pieces.size();
         }
         for (const Piece& p : pieces)
-            measures[static_cast<std::size_t>((p.Value.Start - origin) / meter.Bar)].push_back(p);
+            measures[static_cast<std::size_t>((FloorTo(p.Value.Start, meter.Bar) - firstBar) / meter.Bar)].push_back(p);
     }
     // Brackets over the triplets of each quarter.
     for (auto& measure : measures) {
@@ -313,8 +322,8 @@ std::string MusicXmlWriter::Text(const Score& score) const {
          "</midi-program></midi-instrument></score-part>\n  </part-list>\n";
     x += "  <part id=\"P1\">\n";
     for (std::size_t m = 0; m < measures.size(); ++m) {
-        const std::int64_t barStart = origin + static_cast<std::int64_t>(m) * meter.Bar;
-        x += "    <measure number=\"" + std::to_string(m + 1) + "\">\n";
+        x += pickup && m == 0 ? std::string("    <measure number=\"0\" implicit=\"yes\">\n")
+                              : "    <measure number=\"" + std::to_string(pickup ? m : m + 1) + "\">\n";
         if (m == 0) {
             x += "      <attributes><divisions>" + std::to_string(kQuarter) + "</divisions><key><fifths>" +
                  std::to_string(score.Key.Fifths) + "</fifths><mode>" + (score.Key.Minor ? "minor" : "major") +
@@ -376,7 +385,6 @@ std::string MusicXmlWriter::Text(const Score& score) const {
                 x += n;
             }
         }
-        (void)barStart;
         if (m + 1 == measures.size())
             x += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
         x += "    </measure>\n";

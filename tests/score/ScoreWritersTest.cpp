@@ -118,6 +118,18 @@ TEST(MusicXmlWriterTest, TiesTempoMarksTripletsAndSignatures) {
     EXPECT_NE(xml.find("<work-title>A &amp; B</work-title>"), std::string::npos);
 }
 
+TEST(MusicXmlWriterTest, NotesBeforeTheDownbeatMakeAPickup) {
+    Score s = HandMade();
+    s.Notes.insert(s.Notes.begin(), {-360, 360, 69, 80});  // from the second sixteenth of beat 4
+    const std::string xml = MusicXmlWriter().Text(s);
+    const std::vector<std::vector<Item>> measures = Measures(xml);
+    ASSERT_EQ(measures.size(), 4u);
+    EXPECT_NE(xml.find("<measure number=\"0\" implicit=\"yes\">"), std::string::npos);
+    EXPECT_EQ(measures[0].size(), 2u);  // a sixteenth rest, then the note
+    EXPECT_EQ(measures[0][0].Duration + measures[0][1].Duration, 480);
+    EXPECT_EQ(Measures(MusicXmlWriter().Text(HandMade()))[0].size(), measures[1].size());
+}
+
 TEST(MusicXmlWriterTest, NoNotesGiveABarOfRest) {
     Score s;
     s.Tempo = {{0.0, 0.0, 90.0}};
