@@ -294,9 +294,6 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
         const double x = anchorQuarter + (onsets[i] - anchorTime) / period;
         double q = std::nearbyint(4.0 * x) / 4.0;
-        // A triplet placed on the sixteenth grid would bend the line; the quantiser decides later
-        // whether the beat is written in triplets.
-        if (const double r = std::nearbyint(3.0 * x) / 3.0; std::abs(x - r) < 0.04 && std::abs(x - q) > 0.07) q = r;
         if (i > 0 && q <= grid[i - 1]) q = grid[i - 1] + 0.25;
         grid[i] = q;
         out.Positions[i] = x;
