@@ -160,9 +160,10 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     // or an ornament off the beat: the next interval is measured from the note before it; never
     // two strays in a row).
     struct Step {
-        std::int32_t From = 0;
+        std::uint8_t From = 0;  // a period bin
         bool FromStray = false;
     };
+    static_assert(kBins <= 256);
     std::vector<Step> back(2 * n * kBins);
     const auto at = [](std::size_t i, std::int32_t k, bool strayNote) {
         return (2 * i + (strayNote ? 1 : 0)) * kBins + static_cast<std::size_t>(k);
@@ -187,9 +188,10 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const double viaKept = fromKept[uk].Value + near[uk];
             const double viaPassed = fromPassed[uk].Value + far[uk];
             nextKept[uk] = std::min(viaKept, viaPassed);
-            back[at(i, k, false)] = viaKept <= viaPassed ? Step{fromKept[uk].From, false} : Step{fromPassed[uk].From, true};
+            back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
+                                                     : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
             nextPassed[uk] = kept[uk] + kStrayCost;
-            back[at(i, k, true)] = {k, false};
+            back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false};
         }
         kept = nextKept;
         passed = nextPassed;
@@ -307,6 +309,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // The tempo map: the fewest straight pieces through (quarter, second) that fit the onsets,
     // each change paying for itself.
     constexpr double kChangeCost = 0.03;  // seconds squared
+    constexpr std::size_t kLongestPiece = 256;
     const std::size_t m = keptQ.size();
     std::vector<double> s1(m + 1, 0.0), sq(m + 1, 0.0), st(m + 1, 0.0), sqq(m + 1, 0.0), sqt(m + 1, 0.0),
         stt(m + 1, 0.0);
@@ -335,7 +338,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     for (std::size_t e = minPiece - 1; e < m; ++e) {
         double a = 0.0, p = 0.0;
         best[e] = line(0, e + 1, a, p);
-        for (std::size_t b = 1; b + minPiece <= e + 1; ++b) {
+        // A piece spans at most kLongestPiece onsets: a longer stretch in one tempo becomes
+        // pieces of the same tempo, which the map joins again, and the search stays linear.
+        for (std::size_t b = e + 1 > kLongestPiece ? e + 1 - kLongestPiece : 1; b + minPiece <= e + 1; ++b) {
             if (best[b] == kInf) continue;
             const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
             if (c < best[e]) {
