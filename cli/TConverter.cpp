@@ -265,12 +265,11 @@ std::int32_t TConverter::WriteScoreFile(const fs::path& input, const WavHead& re
         return -1;
     }
     char summary[160];
-    std::snprintf(summary, sizeof summary, "%zu %s, %zu tempo %s from %.1f bpm, %d/%d, key %+d%s,", score.Notes.size(),
+    std::snprintf(summary, sizeof summary, "%zu %s, %zu tempo %s from %.1f bpm, %d/%d, key %+d%s", score.Notes.size(),
                   score.Notes.size() == 1 ? "note" : "notes", score.Tempo.size(),
                   score.Tempo.size() == 1 ? "mark" : "marks", score.Tempo.front().Bpm, score.TimeSignature.Beats,
                   score.TimeSignature.BeatType, score.Key.Fifths, score.Key.Minor ? " minor" : " major");
     m_scoreSummary = summary;
-    m_scoreSummary.pop_back();
     return 0;
 }
 
