@@ -96,7 +96,11 @@ bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::
 std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray) const {
     const std::size_t n = onsets.size() - 1;
     std::array<double, kBins> periods{};
-    for (std::int32_t k = 0; k < kBins; ++k) periods[static_cast<std::size_t>(k)] = 60.0 / BinBpm(k);
+    std::array<double, kBins> rates{};  // beats per second
+    for (std::int32_t k = 0; k < kBins; ++k) {
+        periods[static_cast<std::size_t>(k)] = 60.0 / BinBpm(k);
+        rates[static_cast<std::size_t>(k)] = BinBpm(k) / 60.0;
+    }
     std::array<double, 33> qCost{};
     for (std::size_t j = 1; j <= 32; ++j) qCost[j] = IntervalCost(static_cast<double>(j) / 4.0);
 
@@ -106,13 +110,15 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         const double norm = 1.0 / (2.0 * spread * spread);
         for (std::int32_t k = 0; k < kBins; ++k) {
             const double p = periods[static_cast<std::size_t>(k)];
-            const auto centre = static_cast<std::int32_t>(std::lrint(4.0 * d / p));
+            const auto centre = static_cast<std::int32_t>(std::lrint(4.0 * d * rates[static_cast<std::size_t>(k)]));
             double best = kInf;
-            for (std::int32_t j = std::max(1, centre - 3); j <= std::min(32, centre + 3); ++j) {
+            // Values two sixteenths or more away never win: their timing error outweighs any
+            // difference of the values' likelihoods.
+            for (std::int32_t j = std::max(1, centre - 2); j <= std::min(32, centre + 2); ++j) {
                 const double e = d - p * j / 4.0;
                 best = std::min(best, e * e * norm + qCost[static_cast<std::size_t>(j)]);
             }
-            if (centre - 3 > 32) {
+            if (centre - 2 > 32) {
                 const double e = d - p * 8.0;
                 best = e * e * norm + qCost[32];
             }
@@ -180,8 +186,14 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     for (std::size_t i = 1; i < n; ++i) {
         emission(onsets[i + 1] - onsets[i], near);
         emission(onsets[i + 1] - onsets[i - 1], far);
+        // A stray's costs are its predecessor's plus a constant, so the way into them is the way
+        // found one step earlier, plus that constant.
+        if (i == 1) {
+            relax(passed, fromPassed);
+        } else {
+            for (std::size_t k = 0; k < kBins; ++k) fromPassed[k] = {fromKept[k].Value + kStrayCost, fromKept[k].From};
+        }
         relax(kept, fromKept);
-        relax(passed, fromPassed);
         std::array<double, kBins> nextKept{}, nextPassed{};
         for (std::int32_t k = 0; k < kBins; ++k) {
             const auto uk = static_cast<std::size_t>(k);
