@@ -3,6 +3,8 @@
 
 #include "engine/TMelody.h"
 
+#include "engine/MelodyEdges.h"
+
 #include "engine/Conversion.h"
 #include "engine/TMakeMidi.h"
 #include "engine/TNote.h"
@@ -436,11 +438,12 @@ TEST(TMelodyTest, OnsetsMarkEnergyJumpsOnly) {
         const auto frames = static_cast<std::int32_t>(x.size() / kFrameSamples);
         testsupport::WriteDoubles(samples, x);
         TMelody().WriteOnsets(samples, static_cast<std::int64_t>(x.size()), frames, flags);
-        const std::vector<double> marks = testsupport::ReadDoubles(flags);
+        // Per frame: the flag, then the energies of the frame's blocks.
+        const Table marks = testsupport::ReadTable(flags, 1 + kEnergyBlocksPerFrame);
         EXPECT_EQ(marks.size(), static_cast<std::size_t>(frames));
         std::vector<std::size_t> found;
         for (std::size_t f = 0; f < marks.size(); ++f) {
-            if (marks[f] != 0.0) found.push_back(f);
+            if (marks[f][0] != 0.0) found.push_back(f);
         }
         return found;
     };
