@@ -130,6 +130,28 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         }
         return false;
     };
+    // A note of one pitch right after another is attacked again only where the level dipped
+    // before the new attack; a slow attack that rose by an onset's step twice is one note.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        if (kept > 0) {
+            MelodyNote& last = notes[kept - 1];
+            const MelodyNote& note = notes[i];
+            if (last.Note == note.Note && note.First <= last.End + 1) {
+                const std::int32_t low = std::max(note.First - kAttackReach, last.First + 1);
+                const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (note.First + kAttackEarly + 1));
+                double peak = -std::numeric_limits<double>::infinity();
+                for (std::int64_t k = kBlocks * last.First; k < attack - 1; ++k) peak = std::max(peak, e(k));
+                if (attack < 0 || peak - e(attack - 1) < kStepDb) {
+                    last.End = note.End;
+                    continue;
+                }
+            }
+        }
+        notes[kept++] = notes[i];
+    }
+    notes.resize(kept);
+
     std::vector<double> scratch;
     for (std::size_t i = 0; i < notes.size(); ++i) {
         MelodyNote& note = notes[i];
