@@ -324,10 +324,9 @@ std::vector<double> Tone(const std::vector<Segment>& segments, const std::functi
     return out;
 }
 
-struct Heard {
+struct Heard {  // a note, in seconds from the start of the sound
     std::int32_t Index;
-    double Start;  // seconds from the start of the sound
-    double End;
+    double Start, End;
 };
 
 struct GridCase {
