@@ -1,6 +1,7 @@
 #include "engine/TMelody.h"
 
 #include "engine/FileIoError.h"
+#include "engine/MelodyEdges.h"
 #include "engine/UFile.h"
 
 #include <algorithm>
@@ -62,8 +63,9 @@ double BlockEnergyDb(std::span<const double> block) {
     return 10.0 * std::log10(sum / static_cast<double>(block.size()) + 1.0);
 }
 
-// Frame whose start lies nearest to the middle of onset block k: floor((256k + 128) / 1024 + 0.5).
-std::int64_t OnsetBlockToFrame(std::int64_t block) { return (2 * block + 5) / 8; }
+static_assert(kOnsetBlockSamples * kEnergyBlocksPerFrame == kFrameSamples);
+constexpr std::int32_t kOnsetRecord = 1 + kEnergyBlocksPerFrame;  // the flag, then the block energies
+constexpr std::size_t kFrameBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame);
 
 }  // namespace
 
@@ -144,6 +146,7 @@ void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameC
 void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
                           const std::string& onsetName) {
     std::vector<std::uint8_t> onset(static_cast<std::size_t>(std::max(frameCount, 0)), 0);
+    std::vector<float> frameEnergy(onset.size() * kEnergyBlocksPerFrame, 0.0f);
     const std::int64_t blocks = sampleCount / kOnsetBlockSamples;
 
     // The decision on block k waits for the rises of blocks k+1 and k+2; a ring holds the
@@ -161,7 +164,7 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
             if (rise[slot(j)] > r) return;
         }
         lastOnset = k;
-        const std::int64_t frame = OnsetBlockToFrame(k);
+        const std::int64_t frame = EnergyBlockToFrame(k);
         if (frame < frameCount) onset[static_cast<std::size_t>(frame)] = 1;
     };
 
@@ -174,6 +177,7 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
             in.ReadData(block);
             const double e = BlockEnergyDb(block);
             energy[slot(k)] = e;
+            if (static_cast<std::size_t>(k) < frameEnergy.size()) frameEnergy[static_cast<std::size_t>(k)] = static_cast<float>(e);
             // Blocks before the first read as the first.
             double quietest = std::numeric_limits<double>::infinity();
             for (std::int64_t j = k - kOnsetLookBack; j < k; ++j) {
@@ -186,11 +190,17 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
         for (std::int64_t k = std::max<std::int64_t>(blocks - kOnsetPeakReach, 0); k < blocks; ++k) decide(k);
     }
 
+    // Frames past the last whole block hold the energy of that block.
+    for (std::size_t k = static_cast<std::size_t>(std::max<std::int64_t>(blocks, 1)); k < frameEnergy.size(); ++k) {
+        frameEnergy[k] = frameEnergy[k - 1];
+    }
     TFileBase out;
-    OpenOrThrow(out, onsetName, kModeWrite, 1);
-    for (const std::uint8_t flag : onset) {
-        const double value[1] = {flag != 0 ? 1.0 : 0.0};
-        out.WriteData(value);
+    OpenOrThrow(out, onsetName, kModeWrite, kOnsetRecord);
+    std::array<double, kOnsetRecord> record{};
+    for (std::size_t f = 0; f < onset.size(); ++f) {
+        record[0] = onset[f] != 0 ? 1.0 : 0.0;
+        for (std::size_t b = 0; b < kFrameBlocks; ++b) record[1 + b] = frameEnergy[f * kFrameBlocks + b];
+        out.WriteData(record);
     }
     out.CloseFile();
 }
@@ -234,10 +244,13 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     double loudestLevel = -std::numeric_limits<double>::infinity();
     TFileBase salienceFile;
     OpenOrThrow(salienceFile, in.Salience, kModeRead, kNoteCount);
+    m_loudestNote.assign(frames, -1);
     for (std::size_t f = 0; f < frames; ++f) {
         Idle();
         salienceFile.ReadData(salience);
-        loudestLevel = std::max(loudestLevel, LevelDb(*std::max_element(salience.begin(), salience.end())));
+        const auto loudest = std::max_element(salience.begin(), salience.end());
+        loudestLevel = std::max(loudestLevel, LevelDb(*loudest));
+        if (*loudest > 0.0) m_loudestNote[f] = static_cast<std::int8_t>(loudest - salience.begin());
     }
     salienceFile.CloseFile();
 
@@ -282,7 +295,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     threshold.CloseFile();
 
     std::vector<std::int8_t> track(frames);
-    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity());
+    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity() + m_loudestNote.capacity());
     if (frames == 0) return track;
     std::size_t state = static_cast<std::size_t>(std::max_element(score.begin(), score.end()) - score.begin());
     for (std::size_t f = frames; f-- > 0;) {
@@ -328,8 +341,7 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
     }
 }
 
-void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
-                               std::span<const std::uint8_t> onsets) {
+void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track) {
     // The records of the frames f - kLegatoReach - 1 .. f, in a ring.
     constexpr std::size_t kRing = kLegatoReach + 2;
     std::vector<double> ring(kRing * kNotes);
@@ -348,7 +360,7 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
         file.ReadData(std::span<double>(ring.data() + (f % kRing) * kNotes, kNotes));
         if (track[f] < 0 || (f > 0 && track[f] == track[f - 1])) continue;
         std::size_t start = f;
-        if (f > 0 && track[f - 1] >= 0 && (f >= onsets.size() || onsets[f] == 0)) {
+        if (f > 0 && track[f - 1] >= 0) {
             const auto n = static_cast<std::size_t>(track[f]);
             const double rise = level(f, n) - kLegatoRiseDb;
             // The note before keeps at least its two frames.
@@ -359,6 +371,13 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // Without a rise within reach the note was there all along, under the other one:
             // its start says nothing, and the change stays where the tracker put it.
             if (start == lowest && (lowest == 0 || within(lowest - 1))) start = f;
+            // The change between two notes of like level lies where the new one's harmonics
+            // overtake the old one's: halfway between the centres of the frames on either
+            // side, so at the start of the first frame in which the new note is the louder.
+            const auto old = static_cast<std::size_t>(track[f - 1]);
+            std::size_t overtaken = f;
+            while (overtaken > lowest && level(overtaken - 1, n) > level(overtaken - 1, old)) --overtaken;
+            start = std::min(start, overtaken);
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }
@@ -373,18 +392,28 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     std::vector<std::int8_t> track = Track(in, frames);
 
     std::vector<std::uint8_t> onsets(track.size());
+    std::vector<float> energy(track.size() * kEnergyBlocksPerFrame);
     TFileBase file;
-    OpenOrThrow(file, in.Onsets, kModeRead, 1);
-    double flag[1] = {0.0};
-    for (auto& onset : onsets) {
-        file.ReadData(flag);
-        onset = flag[0] != 0.0 ? 1 : 0;
+    OpenOrThrow(file, in.Onsets, kModeRead, kOnsetRecord);
+    std::array<double, kOnsetRecord> record{};
+    for (std::size_t f = 0; f < onsets.size(); ++f) {
+        file.ReadData(record);
+        onsets[f] = record[0] != 0.0 ? 1 : 0;
+        for (std::size_t b = 0; b < kFrameBlocks; ++b) {
+            energy[f * kFrameBlocks + b] = static_cast<float>(record[1 + b]);
+        }
     }
     file.CloseFile();
-    m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity());
 
     Segment(track, onsets);
-    MoveLegatoStarts(in.Salience, track, onsets);
+    MoveLegatoStarts(in.Salience, track);
+    std::vector<MelodyNote> notes = NotesOfTrack(track);
+    PlaceNoteEdges(notes, {energy, onsets, m_loudestNote}, kMinNoteFrames);
+    DrawNotes(notes, kMinNoteFrames, track);
+    m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() +
+                                                      energy.capacity() * sizeof(float) +
+                                                      notes.capacity() * sizeof(MelodyNote) +
+                                                      m_loudestNote.capacity());
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);

@@ -72,11 +72,10 @@ private:
     void Emissions(std::span<const double> salience, double margin, double loudestLevel,
                    std::span<double, kMelodyStates> logEmission);
     std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
-    // Moves the start of a note that follows another note without an attack back to where
-    // its own salience began to rise: slow attacks and long releases make the tracker change
-    // late.
-    static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
-                                 std::span<const std::uint8_t> onsets);
+    // Moves the start of a note that follows another note without a break back to where its
+    // own salience began to rise or overtook the other's: slow attacks and long releases make
+    // the tracker change late.
+    static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track);
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
@@ -84,6 +83,7 @@ private:
     std::vector<double> m_logTransition;
     std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
     std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
+    std::vector<std::int8_t> m_loudestNote;  // per frame: the note of the most salience, or -1
     void Idle() {
         if (m_idle != nullptr) m_idle->Poll();
     }

@@ -3,6 +3,8 @@
 
 #include "engine/TMelody.h"
 
+#include "engine/MelodyEdges.h"
+
 #include "engine/Conversion.h"
 #include "engine/TMakeMidi.h"
 #include "engine/TNote.h"
@@ -18,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -291,6 +294,97 @@ TEST(TMelodyTest, PitchGlideGivesStaircase) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Notes on the frame grid where they sound: a note starts in the frame whose start lies
+// nearest to its attack (the export's columns begin there) and ends where its own sound stops.
+
+// Frame whose start lies nearest to a time.
+std::int32_t NearestFrame(double seconds) { return static_cast<std::int32_t>(std::floor(seconds / kFrameSeconds + 0.5)); }
+
+// A tone of one or more segments, phase-continuous: each segment glides from its note to the
+// next segment's over `glide` seconds and follows an amplitude envelope.
+struct Segment {
+    double Seconds;
+    int Note;
+    double Glide = 0.0;
+};
+std::vector<double> Tone(const std::vector<Segment>& segments, const std::function<double(double)>& gain) {
+    std::vector<double> out;
+    double phase = 0.0;
+    double t = 0.0;
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        const double from = segments[s].Note;
+        const double to = s + 1 < segments.size() ? segments[s + 1].Note : from;
+        for (std::size_t i = 0; i < Samples(segments[s].Seconds); ++i, t += 1.0 / kRate) {
+            const double left = segments[s].Seconds - static_cast<double>(i) / kRate;
+            const double share = segments[s].Glide > 0.0 ? std::clamp(1.0 - left / segments[s].Glide, 0.0, 1.0) : 0.0;
+            phase += 2.0 * std::numbers::pi * 55.0 * std::pow(2.0, (from + share * (to - from)) / 12.0) / kRate;
+            out.push_back(gain(t) * (std::sin(phase) + 0.5 * std::sin(2.0 * phase) + 0.3 * std::sin(3.0 * phase)));
+        }
+    }
+    return out;
+}
+
+struct Heard {  // a note, in seconds from the start of the sound
+    std::int32_t Index;
+    double Start, End;
+};
+
+struct GridCase {
+    const char* Name;
+    double LeadIn;               // silence before the tone, seconds
+    std::vector<double> Sound;   // the tone and what follows it
+    std::vector<Heard> Expected;
+};
+
+class OnTheGrid : public ::testing::TestWithParam<GridCase> {};
+
+TEST_P(OnTheGrid, NotesSoundWhereThePlayingDoes) {
+    const GridCase& c = GetParam();
+    std::vector<double> signal = testsupport::Silence(Samples(c.LeadIn));
+    testsupport::Append(signal, c.Sound);
+    testsupport::Append(signal, testsupport::Silence(Samples(0.4)));
+    MelodyConversion conversion;
+    conversion.Run(signal);
+
+    const auto notes = conversion.Notes();
+    ASSERT_EQ(notes.size(), c.Expected.size());
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(notes[i].Index, c.Expected[i].Index);
+        EXPECT_EQ(notes[i].First, NearestFrame(c.LeadIn + c.Expected[i].Start));
+        EXPECT_NEAR(notes[i].End, NearestFrame(c.LeadIn + c.Expected[i].End), 1);
+    }
+}
+
+constexpr double kLevel = 6000.0;
+const auto kSteady = [](double) { return kLevel; };
+// The lead-ins put the attack a quarter and three quarters into frame 7 (0.325 s, 0.348 s).
+const double kEarlyInFrame = 7.25 * kFrameSeconds;
+const double kLateInFrame = 7.75 * kFrameSeconds;
+INSTANTIATE_TEST_SUITE_P(
+    Edges, OnTheGrid,
+    ::testing::Values(
+        GridCase{"AttackEarlyInFrame", kEarlyInFrame, Tone({{0.8, 40}}, kSteady), {{40, 0.0, 0.8}}},
+        GridCase{"AttackLateInFrame", kLateInFrame, Tone({{0.8, 40}}, kSteady), {{40, 0.0, 0.8}}},
+        // The level rises by 40 dB over 150 ms: the note starts where the rise does.
+        GridCase{"SlowRise", kEarlyInFrame,
+                 Tone({{0.8, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.0 * std::max(0.0, 1.0 - sec / 0.15)); }),
+                 {{40, 0.0, 0.8}}},
+        // Two notes of one pitch, the level dipping by 30 dB for 30 ms between them.
+        GridCase{"RepeatAfterShortDip", kEarlyInFrame,
+                 Tone({{1.0, 40}}, [](double sec) { return std::abs(sec - 0.515) < 0.015 ? kLevel * 0.03 : kLevel; }),
+                 {{40, 0.0, 0.5}, {40, 0.53, 1.0}}},
+        // A glide of 60 ms from one note to the next but one: two notes, the change halfway.
+        GridCase{"GlideBetweenNotes", kEarlyInFrame, Tone({{0.53, 40, 0.06}, {0.5, 42}}, kSteady),
+                 {{40, 0.0, 0.5}, {42, 0.5, 1.03}}},
+        // A note stops into the room: its sound falls by 15 dB at once, then by 40 dB per second.
+        GridCase{"ReverberationAfterNote", kEarlyInFrame,
+                 Tone({{1.6, 40}},
+                      [](double sec) { return sec < 0.8 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.8)); }),
+                 {{40, 0.0, 0.8}}}),
+    [](const auto& row) { return std::string(row.param.Name); });
+
+// ---------------------------------------------------------------------------------------
 // The threshold margin scales the level window: 30 dB below the loudest frame at 0.4.
 
 std::vector<double> LoudThenQuiet(double quietDb) {
@@ -436,11 +530,12 @@ TEST(TMelodyTest, OnsetsMarkEnergyJumpsOnly) {
         const auto frames = static_cast<std::int32_t>(x.size() / kFrameSamples);
         testsupport::WriteDoubles(samples, x);
         TMelody().WriteOnsets(samples, static_cast<std::int64_t>(x.size()), frames, flags);
-        const std::vector<double> marks = testsupport::ReadDoubles(flags);
+        // Per frame: the flag, then the energies of the frame's blocks.
+        const Table marks = testsupport::ReadTable(flags, 1 + kEnergyBlocksPerFrame);
         EXPECT_EQ(marks.size(), static_cast<std::size_t>(frames));
         std::vector<std::size_t> found;
         for (std::size_t f = 0; f < marks.size(); ++f) {
-            if (marks[f] != 0.0) found.push_back(f);
+            if (marks[f][0] != 0.0) found.push_back(f);
         }
         return found;
     };

@@ -1,0 +1,193 @@
+#include "engine/MelodyEdges.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstddef>
+#include <limits>
+
+namespace ruvo {
+namespace {
+
+constexpr std::int64_t kBlocks = kEnergyBlocksPerFrame;
+// A block whose energy moves by more than 1 dB from the one before (86 dB per second) is part
+// of an attack or a release; steadier blocks are the sound before or after it.
+constexpr double kSlopeDb = 1.0;
+// An attack lifts the level by at least 6 dB within four blocks; a note has stopped where its
+// level falls by 6 dB within four blocks and never comes back to within 6 dB of it.
+constexpr double kStepDb = 6.0;
+constexpr std::int64_t kStepBlocks = 4;
+// The tracker takes a note up at most 4 frames after its attack began, and can take it up one
+// frame early when the attack lies late in that frame.
+constexpr std::int32_t kAttackReach = 4;
+constexpr std::int32_t kAttackEarly = 1;
+constexpr std::int32_t kScoopSemitones = 2;
+
+class BlockEnergy {
+public:
+    explicit BlockEnergy(std::span<const float> energy) : m_energy(energy) {}
+    std::int64_t Count() const { return static_cast<std::int64_t>(m_energy.size()); }
+    // Blocks outside the recording read as its first or last.
+    double operator()(std::int64_t k) const {
+        if (m_energy.empty()) return 0.0;
+        return m_energy[static_cast<std::size_t>(std::clamp<std::int64_t>(k, 0, Count() - 1))];
+    }
+
+private:
+    std::span<const float> m_energy;
+};
+
+// The first block of the attack within blocks [lo, hi): the steepest rise, followed back as
+// long as the blocks before it rose too. -1 when nothing there rises by an attack's step.
+std::int64_t AttackBlock(const BlockEnergy& e, std::int64_t lo, std::int64_t hi) {
+    std::int64_t steepest = -1;
+    double best = -std::numeric_limits<double>::infinity();
+    for (std::int64_t k = std::max<std::int64_t>(lo, 1); k < hi; ++k) {
+        const double rise = e(k) - e(k - 1);
+        if (rise > best) {
+            best = rise;
+            steepest = k;
+        }
+    }
+    if (steepest < 0 || best <= kSlopeDb) return -1;
+    std::int64_t first = steepest;
+    while (first > lo && e(first - 1) - e(first - 2) > kSlopeDb) --first;
+    double top = e(steepest);
+    for (std::int64_t k = steepest + 1; k < steepest + kStepBlocks; ++k) top = std::max(top, e(k));
+    return top - e(first - 1) >= kStepDb ? first : -1;
+}
+
+// The first block of the fall after which the level stays 6 dB below the block before it,
+// within blocks [lo, hi); -1 when the sound does not stop there.
+std::int64_t StopBlock(const BlockEnergy& e, std::int64_t lo, std::int64_t hi, std::vector<double>& after) {
+    if (hi - lo <= kStepBlocks) return -1;
+    // after[k - lo]: the loudest block from k to the end of the range.
+    after.assign(static_cast<std::size_t>(hi - lo), 0.0);
+    double loudest = -std::numeric_limits<double>::infinity();
+    for (std::int64_t k = hi; k-- > lo;) {
+        loudest = std::max(loudest, e(k));
+        after[static_cast<std::size_t>(k - lo)] = loudest;
+    }
+    for (std::int64_t k = lo + 1; k + kStepBlocks - 1 < hi; ++k) {
+        if (e(k - 1) - after[static_cast<std::size_t>(k + kStepBlocks - 1 - lo)] < kStepDb) continue;
+        // The level falls somewhere in the next four blocks: find where, then follow the fall
+        // back to its beginning.
+        std::int64_t first = k;
+        while (first < k + kStepBlocks - 1 && e(first - 1) - e(first) <= kSlopeDb) ++first;
+        while (first > lo + 1 && e(first - 2) - e(first - 1) > kSlopeDb) --first;
+        return first;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::vector<MelodyNote> NotesOfTrack(std::span<const std::int8_t> track) {
+    std::vector<MelodyNote> notes;
+    for (std::size_t f = 0; f < track.size(); ++f) {
+        if (track[f] < 0) continue;
+        const auto frame = static_cast<std::int32_t>(f);
+        if (f > 0 && track[f - 1] == track[f]) {
+            notes.back().End = frame + 1;
+        } else {
+            notes.push_back({track[f], frame, frame + 1});
+        }
+    }
+    return notes;
+}
+
+void DrawNotes(std::span<const MelodyNote> notes, std::int32_t minFrames, std::span<std::int8_t> track) {
+    std::fill(track.begin(), track.end(), std::int8_t{-1});
+    const auto frames = static_cast<std::int32_t>(track.size());
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const MelodyNote& note = notes[i];
+        std::int32_t end = std::min(note.End, frames);
+        if (i + 1 < notes.size()) {
+            const MelodyNote& next = notes[i + 1];
+            end = std::min(end, next.Note == note.Note ? next.First - 1 : next.First);
+        }
+        if (end - note.First < minFrames) continue;
+        const auto first = track.begin() + note.First;
+        std::fill(first, track.begin() + end, static_cast<std::int8_t>(note.Note));
+    }
+}
+
+void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames) {
+    const BlockEnergy e(evidence.Energy);
+    const std::span<const std::uint8_t> onsets = evidence.Onsets;
+    // A frame before the tracker's start holds the note only where its pitch leads the
+    // spectrum (within a scoop of two semitones, or an octave off): breath and consonants
+    // rise before the tone does.
+    const auto holds = [&](std::int32_t f, std::int32_t note) {
+        if (f < 0 || static_cast<std::size_t>(f) >= evidence.Loudest.size()) return false;
+        const std::int32_t loudest = evidence.Loudest[static_cast<std::size_t>(f)];
+        if (loudest < 0) return false;
+        const std::int32_t apart = std::abs(loudest - note) % 12;
+        return std::min(apart, 12 - apart) <= kScoopSemitones;
+    };
+    const auto attacked = [&](std::int32_t first, std::int32_t last) {
+        for (std::int32_t f = std::max(first, 0); f <= last && f < static_cast<std::int32_t>(onsets.size()); ++f) {
+            if (onsets[static_cast<std::size_t>(f)] != 0) return true;
+        }
+        return false;
+    };
+    // A note of one pitch right after another is attacked again only where the level dipped
+    // before the new attack; a slow attack that rose by an onset's step twice is one note.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        if (kept > 0) {
+            MelodyNote& last = notes[kept - 1];
+            const MelodyNote& note = notes[i];
+            if (last.Note == note.Note && note.First <= last.End + 1) {
+                const std::int32_t low = std::max(note.First - kAttackReach, last.First + 1);
+                const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (note.First + kAttackEarly + 1));
+                double peak = -std::numeric_limits<double>::infinity();
+                for (std::int64_t k = kBlocks * last.First; k < attack - 1; ++k) peak = std::max(peak, e(k));
+                if (attack < 0 || peak - e(attack - 1) < kStepDb) {
+                    last.End = note.End;
+                    continue;
+                }
+            }
+        }
+        notes[kept++] = notes[i];
+    }
+    notes.resize(kept);
+
+    std::vector<double> scratch;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        MelodyNote& note = notes[i];
+        MelodyNote* before = i > 0 ? &notes[i - 1] : nullptr;
+        const bool joined = before != nullptr && before->End == note.First;
+
+        // The start: where the attack of the sound began. A note that takes over from another
+        // of the same pitch moves only where the recording has an attack; a change of pitch
+        // without a break was placed by the salience of the two notes.
+        std::int32_t low = std::max(note.First - kAttackReach, 0);
+        if (before != nullptr) low = std::max(low, joined ? before->First + minFrames : before->End);
+        const std::int32_t high = std::min(note.First + kAttackEarly, note.End - minFrames);
+        const bool repeated = joined && before->Note == note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
+        if (low <= high && (!joined || repeated)) {
+            const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (high + 1));
+            if (attack >= 0) {
+                auto first = static_cast<std::int32_t>(std::clamp<std::int64_t>(EnergyBlockToFrame(attack), low, high));
+                while (first < note.First && !holds(first, note.Note)) ++first;
+                if (joined) before->End = first;
+                note.First = first;
+            }
+        }
+
+        // The end of a note that falls silent: where its own sound stopped, before its release
+        // and the room's reverberation.
+        const MelodyNote* next = i + 1 < notes.size() ? &notes[i + 1] : nullptr;
+        if (next != nullptr && next->First <= note.End) continue;
+        std::int64_t hi = kBlocks * (note.End + 1);
+        if (next != nullptr) hi = std::min(hi, kBlocks * next->First);
+        hi = std::min(hi, e.Count());
+        const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
+        if (stop >= 0) {
+            note.End = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
+        }
+    }
+}
+
+}  // namespace ruvo

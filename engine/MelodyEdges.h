@@ -1,0 +1,45 @@
+#pragma once
+// Where the notes of the melody analysis begin and end against the recording. The tracker
+// works on whole frames and takes a note up late (its voicing has to build up) and lets it
+// go late (a release or reverberation keeps the pitch audible); the energy of the samples in
+// blocks of a quarter frame shows where the sound of each note really rose and fell.
+
+#include "engine/Units.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace ruvo {
+
+constexpr std::int32_t kEnergyBlocksPerFrame = 4;  // blocks of 256 samples per frame
+
+struct MelodyNote {
+    std::int32_t Note = 0;   // 0..71
+    std::int32_t First = 0;  // first frame
+    std::int32_t End = 0;    // frame after the last
+};
+
+// The notes of a track (one state per frame: note 0..71 or -1): its runs of one note.
+std::vector<MelodyNote> NotesOfTrack(std::span<const std::int8_t> track);
+
+// Writes notes (in time order, not overlapping) back into a track of -1: a note that runs into
+// the next one of the same pitch gives up its last frame so that two notes are seen, and a
+// note left shorter than minFrames is dropped.
+void DrawNotes(std::span<const MelodyNote> notes, std::int32_t minFrames, std::span<std::int8_t> track);
+
+// What the recording shows of each frame.
+struct FrameEvidence {
+    std::span<const float> Energy;         // kEnergyBlocksPerFrame block energies in dB per frame
+    std::span<const std::uint8_t> Onsets;  // per frame: 1 where the recording has an attack
+    std::span<const std::int8_t> Loudest;  // per frame: the note of the most salience, or -1
+};
+
+// Moves each note's start to the attack of its sound and the end of a note that falls silent
+// to where its own sound stopped. Notes keep minFrames.
+void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames);
+
+// Frame whose start lies nearest to the middle of block k of 256 samples.
+constexpr std::int64_t EnergyBlockToFrame(std::int64_t block) { return (2 * block + 5) / 8; }
+
+}  // namespace ruvo
