@@ -112,12 +112,7 @@ std::string TooLongMessage(double maxTime) {
     return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";
 }
 
-TWavProc::TWavProc()
-    : m_frame(kFrameSamples),
-      m_work(kFftPoints),
-      m_imag(kFftPoints),
-      m_spectrum(kSpectrumBins),
-      m_streamOut(kBufferValues) {}
+TWavProc::TWavProc() : m_scratch(1), m_streamOut(kBufferValues) {}
 
 void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
 
@@ -368,9 +363,11 @@ void TWavProc::PlanFft(std::int32_t order) {
 void TWavProc::FFT(std::span<double> re, std::span<double> im, std::int32_t order, double sign) {
     if (m_fftOrder == 0) MakeTables();
     if (order != m_plannedOrder) PlanFft(order);
+    Transform(re.data(), im.data(), order, sign);
+}
+
+void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign) const {
     const std::int32_t n = 1 << order;
-    double* const r = re.data();
-    double* const i = im.data();
     std::size_t block = 0;
     for (std::int32_t half = n / 2; half >= 1; half /= 2) {
         for (std::int32_t k = 0; k < n; k += 2 * half) {
@@ -406,25 +403,40 @@ void TWavProc::FFT(std::span<double> re, std::span<double> im, std::int32_t orde
 
 void TWavProc::LogSpectrum(std::span<double, kFftPoints> w) {
     if (m_fftOrder == 0) MakeTables();
+    if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
+    LogSpectrumWith(w.data(), m_scratch.front());
+}
+
+void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch) const {
     // The 4096 real points as 2048 complex ones: even samples real, odd imaginary.
-    double* const re = w.data();
-    double* const im = m_imag.data();
+    double* const re = w;
+    double* const im = scratch.Imag.data();
     for (std::size_t k = 0; k < 2048; ++k) {
         im[k] = w[2 * k + 1];
         re[k] = w[2 * k];
     }
-    FFT({re, 4096}, {im, 4096}, kTableOrder, -1.0);
+    Transform(re, im, kTableOrder, -1.0);
     re[2048] = re[0];
     im[2048] = im[0];
+    double* const spectrum = scratch.Spectrum.data();
     for (std::size_t k = 0; k < 2048; ++k) {
         const std::size_t k2 = 2048 - k;
         const double u = m_cosTab[k];
         const double v = m_sinTab[k];
         const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
         const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
-        m_spectrum[k] = 0.5 * std::log10(a * a + b * b + 1.0);
+        spectrum[k] = 0.5 * std::log10(a * a + b * b + 1.0);
     }
-    std::copy(m_spectrum.begin() + 1, m_spectrum.end(), w.begin() + 1);
+    std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
+}
+
+void TWavProc::SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const {
+    double* const w = scratch.Work.data();
+    for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * frame[i];
+    std::fill(w + kFrameSamples, w + kFftPoints, 0.0);
+    LogSpectrumWith(w, scratch);
+    w[0] = 0.0;
+    std::copy(w, w + kSpectrumBins, record);
 }
 
 std::int64_t TWavProc::BlockLimit() const {
@@ -445,23 +457,47 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
         }
         if (m_inFile.OpenFile(m_head.NormFileName, kModeRead, kFrameSamples) != 0) return -1;
         if (m_outFile.OpenFile(m_head.IntenFileName, kModeWrite, kSpectrumBins) != 0) return -1;
+        if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
+        const std::int32_t workers = m_workers > 0 ? std::min(m_workers, kMaxWorkers) : DefaultWorkerCount();
+        m_pool = std::make_unique<WorkerPool>(workers);
+        m_scratch.resize(static_cast<std::size_t>(m_pool->Workers()));
         return static_cast<std::int32_t>(blocks);
     }
     if (index == kAnalyzeClose) {
+        m_pool.reset();
+        m_scratch.resize(1);
+        m_frame.clear();
+        m_record.clear();
+        m_frame.shrink_to_fit();
+        m_record.shrink_to_fit();
         m_inFile.CloseFile();
         m_outFile.CloseFile();
         return 0;
     }
     if (index < 0) return 0;
-
-    m_inFile.ReadData(m_frame);
-    double* const w = m_work.data();
-    for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * m_frame[i];
-    std::fill(m_work.begin() + kFrameSamples, m_work.end(), 0.0);
-    LogSpectrum(std::span<double, kFftPoints>(m_work.data(), kFftPoints));
-    w[0] = 0.0;
-    m_outFile.WriteData({w, kSpectrumBins});
+    AnalyzeFrames(1);
     return 0;
+}
+
+void TWavProc::AnalyzeFrames(std::int32_t count) {
+    if (count <= 0) return;
+    if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
+    const auto frames = static_cast<std::size_t>(count);
+    if (m_frame.size() < frames * kFrameSamples) m_frame.resize(frames * kFrameSamples);
+    if (m_record.size() < frames * kSpectrumBins) m_record.resize(frames * kSpectrumBins);
+    // Reading and writing stay on this thread, in frame order; only the arithmetic is shared.
+    for (std::size_t f = 0; f < frames; ++f) m_inFile.ReadData({m_frame.data() + f * kFrameSamples, kFrameSamples});
+    const auto one = [this](std::int32_t item, std::int32_t worker) {
+        const auto f = static_cast<std::size_t>(item);
+        SpectrumRecord(m_frame.data() + f * kFrameSamples, m_record.data() + f * kSpectrumBins,
+                       m_scratch[static_cast<std::size_t>(worker)]);
+    };
+    if (m_pool != nullptr && count > 1) {
+        m_pool->Run(count, one);
+    } else {
+        for (std::int32_t item = 0; item < count; ++item) one(item, 0);
+    }
+    for (std::size_t f = 0; f < frames; ++f) m_outFile.WriteData({m_record.data() + f * kSpectrumBins, kSpectrumBins});
 }
 
 }  // namespace ruvo

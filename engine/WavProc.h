@@ -2,15 +2,18 @@
 // TWavProc: accepts or rejects a WAV file, records its parameters in its WavHead, turns its
 // samples into the normalised stream ("nor") and the spectrum file ("int"), one record of
 // 2048 log magnitudes per frame of 1024 samples at 22050 per second. Owned by value by its
-// user (main window or converter); one thread.
+// user (main window or converter) and called from one thread; the spectrum pass shares its
+// frames with a few worker threads of its own while a batch runs.
 
 #include "engine/Idle.h"
 #include "engine/UFile.h"
 #include "engine/Units.h"
 #include "engine/WavHead.h"
+#include "engine/WorkerPool.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,7 @@ constexpr double kDefaultMaxTime = 6000.0;       // seconds
 constexpr double kMinTime = 0.55;                // seconds
 constexpr std::int32_t kHeaderProbeBytes = 300;  // bytes the header check looks at
 constexpr std::int32_t kReaderSamples = 90000;   // samples per raw reader buffer load
+constexpr std::int32_t kBatchFrames = 64;        // frames the spectrum pass hands out at once
 
 // AnalyzeFrame commands.
 constexpr std::int32_t kAnalyzeOpen = -1;
@@ -90,6 +94,12 @@ public:
     // longer than any accepted recording, with a message); 0..n: analyses the next frame;
     // kAnalyzeClose: closes the pass.
     std::int32_t AnalyzeFrame(std::int32_t index);
+    // Analyses the next `count` frames of an open pass (as many AnalyzeFrame calls would), on
+    // the pass's worker threads; the records are written in frame order.
+    void AnalyzeFrames(std::int32_t count);
+    // Threads of the next spectrum pass, the calling one included; 0 (the default) takes
+    // DefaultWorkerCount(). Any count writes the same bytes.
+    void SetWorkers(std::int32_t workers) { m_workers = workers; }
 
     // Internal steps, public for tests. LogSpectrum replaces w[1..2047] by the log magnitudes
     // of the 4096-point transform of w[0..4095]; FFT is the in-place 2048-point transform.
@@ -101,6 +111,19 @@ public:
     const std::array<double, 4096>& SinTab() const { return m_sinTab; }
 
 private:
+    // One thread's work arrays for a frame: nothing is allocated per frame.
+    struct FrameScratch {
+        std::vector<double> Work = std::vector<double>(kFftPoints);
+        std::vector<double> Imag = std::vector<double>(kFftPoints);
+        std::vector<double> Spectrum = std::vector<double>(kSpectrumBins);
+    };
+    // The tables must be made; these read them and touch only their arguments, so that
+    // several threads may run them at once.
+    void Transform(double* re, double* im, std::int32_t order, double sign) const;
+    void LogSpectrumWith(double* w, FrameScratch& scratch) const;
+    // One frame of kFrameSamples samples to its record of kSpectrumBins values.
+    void SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const;
+
     template <typename Sample>
     std::int32_t OpenReader(RawSampleReader<Sample>& reader, const std::string& name, const char* message);
     template <typename Sample>
@@ -135,12 +158,14 @@ private:
     RawSampleReader<std::uint16_t> m_wordReader;
     RawSampleReader<std::int16_t> m_smallintReader;
     std::int64_t m_sampleCounter = -1;
-    // Per-frame work arrays, kept between calls so that nothing is allocated per frame.
+    // Per-frame work arrays, kept between calls so that nothing is allocated per frame: the
+    // samples and records of a batch, one scratch per worker.
     std::vector<double> m_frame;
-    std::vector<double> m_work;
-    std::vector<double> m_imag;
-    std::vector<double> m_spectrum;
+    std::vector<double> m_record;
+    std::vector<FrameScratch> m_scratch;
     std::vector<double> m_streamOut;
+    std::int32_t m_workers = 0;
+    std::unique_ptr<WorkerPool> m_pool;  // while a spectrum pass is open
     IdleHook m_idle;  // stream buffer of the sample preparation
 };
 
