@@ -119,7 +119,8 @@ private:
     };
     // The tables must be made; these read them and touch only their arguments, so that
     // several threads may run them at once.
-    void Transform(double* re, double* im, std::int32_t order, double sign) const;
+    // skipPasses: the first passes are already done (LogSpectrumWith's padded frames).
+    void Transform(double* re, double* im, std::int32_t order, double sign, std::int32_t skipPasses) const;
     void LogSpectrumWith(double* w, FrameScratch& scratch) const;
     // One frame of kFrameSamples samples to its record of kSpectrumBins values.
     void SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const;
