@@ -103,7 +103,23 @@ private:
 
     template <bool Stereo, std::int32_t Rate, typename Sample>
     void PutEach(const Sample* raw, std::size_t count, double offset) {
-        for (std::size_t i = 0; i < count; ++i) Put<Stereo, Rate>(static_cast<double>(raw[i]) - offset);
+        std::size_t i = 0;
+        if constexpr (Rate == 44100) {
+            // Whole groups of the values that make one kept sample and one dropped one, from a
+            // group's start: the dropped sample is not computed at all.
+            constexpr std::size_t group = Stereo ? 4 : 2;
+            if (!m_haveLeft && !m_odd) {
+                for (; i + group <= count; i += group) {
+                    if constexpr (Stereo) {
+                        m_out.Put(((static_cast<double>(raw[i + 2]) - offset) + (static_cast<double>(raw[i + 3]) - offset)) *
+                                  0.5);
+                    } else {
+                        m_out.Put(static_cast<double>(raw[i + 1]) - offset);
+                    }
+                }
+            }
+        }
+        for (; i < count; ++i) Put<Stereo, Rate>(static_cast<double>(raw[i]) - offset);
     }
 
     template <bool Stereo, std::int32_t Rate>
