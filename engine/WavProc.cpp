@@ -4,6 +4,7 @@
 #include "engine/Rounding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -155,6 +156,19 @@ private:
 };
 
 }  // namespace
+
+double Log10AtLeastOne(double x) {
+    if (!(x >= 1.0 && x <= std::numeric_limits<double>::max())) return std::log10(x);
+    constexpr double kInvLn10 = 4.34294481903251816668e-01;
+    constexpr double kLog10Of2High = 3.01029995663611771306e-01;
+    constexpr double kLog10Of2Low = 3.69423907715893078616e-13;
+    auto bits = std::bit_cast<std::uint64_t>(x);
+    const auto exponent = static_cast<std::int32_t>(bits >> 52) - 1023;  // >= 0: x >= 1, positive
+    bits = (bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL;         // the mantissa in [1, 2)
+    const double y = exponent;
+    const double z = y * kLog10Of2Low + kInvLn10 * std::log(std::bit_cast<double>(bits));
+    return z + y * kLog10Of2High;
+}
 
 std::string TooLongMessage(double maxTime) {
     return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";
@@ -503,7 +517,7 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch) const {
         const double v = m_sinTab[k];
         const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
         const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
-        spectrum[k] = 0.5 * std::log10(a * a + b * b + 1.0);
+        spectrum[k] = 0.5 * Log10AtLeastOne(a * a + b * b + 1.0);
     }
     std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
 }

@@ -35,6 +35,12 @@ constexpr std::int32_t kAnalyzeClose = -2;
 // looks); Size and Length are refusals of the file itself.
 enum class WavRejection { None, Size, Layout, Length };
 
+// The decimal logarithm of x >= 1 with the bits of std::log10: the C library's own steps (the
+// binary exponent split off, the natural logarithm of the mantissa in [1, 2), both scaled),
+// without its wrapper's checks, which the spectrum's values (a power plus one) never need.
+// Other arguments go to std::log10.
+double Log10AtLeastOne(double x);
+
 // What both programs say of an input that is not a regular file (a FIFO, a device, a folder).
 constexpr const char* kNotRegularFile = "not a regular file";
 
