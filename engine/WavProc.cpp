@@ -485,14 +485,16 @@ void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign, 
 void TWavProc::LogSpectrum(std::span<double, kFftPoints> w) {
     if (m_fftOrder == 0) MakeTables();
     if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
-    LogSpectrumWith(w.data(), m_scratch.front());
+    LogSpectrumWith(w.data(), m_scratch.front(), false);
 }
 
-void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch) const {
-    // The 4096 real points as 2048 complex ones: even samples real, odd imaginary.
+void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded) const {
+    // The 4096 real points as 2048 complex ones: even samples real, odd imaginary. A padded
+    // input holds its samples in w[0..1023] only: the rest is taken as zeros, not read.
     double* const re = w;
     double* const im = scratch.Imag.data();
-    for (std::size_t k = 0; k < 2048; ++k) {
+    const std::size_t filled = padded ? kQuarter : 2048;
+    for (std::size_t k = 0; k < filled; ++k) {
         im[k] = w[2 * k + 1];
         re[k] = w[2 * k];
     }
@@ -500,7 +502,7 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch) const {
     // twiddles are 1 and -i there, then only copy that quarter into the other three (a zero's
     // sign aside, which no magnitude sees). An input that is not padded runs every pass.
     std::int32_t skip = 0;
-    if (std::all_of(re + kQuarter, re + 2048, IsZero) && std::all_of(im + kQuarter, im + 2048, IsZero)) {
+    if (padded || (std::all_of(re + kQuarter, re + 2048, IsZero) && std::all_of(im + kQuarter, im + 2048, IsZero))) {
         for (std::size_t q = 1; q < 4; ++q) {
             std::copy(re, re + kQuarter, re + q * kQuarter);
             std::copy(im, im + kQuarter, im + q * kQuarter);
@@ -525,8 +527,7 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch) const {
 void TWavProc::SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const {
     double* const w = scratch.Work.data();
     for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * frame[i];
-    std::fill(w + kFrameSamples, w + kFftPoints, 0.0);
-    LogSpectrumWith(w, scratch);
+    LogSpectrumWith(w, scratch, true);
     w[0] = 0.0;
     std::copy(w, w + kSpectrumBins, record);
 }

@@ -127,7 +127,8 @@ private:
     // several threads may run them at once.
     // skipPasses: the first passes are already done (LogSpectrumWith's padded frames).
     void Transform(double* re, double* im, std::int32_t order, double sign, std::int32_t skipPasses) const;
-    void LogSpectrumWith(double* w, FrameScratch& scratch) const;
+    // padded: w[1024..4095] are zeros, taken as such without being read or written.
+    void LogSpectrumWith(double* w, FrameScratch& scratch, bool padded) const;
     // One frame of kFrameSamples samples to its record of kSpectrumBins values.
     void SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const;
 
