@@ -416,7 +416,11 @@ void TWavProc::PlanFft(std::int32_t order) {
             }
         }
     }
-    m_reversal = std::move(reversal);
+    m_swaps.clear();
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::int32_t to = reversal[static_cast<std::size_t>(k)];
+        if (k < to) m_swaps.emplace_back(k, to);
+    }
     m_plannedOrder = order;
 }
 
@@ -473,12 +477,9 @@ void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign, 
             i[k] = i[k] / scale;
         }
     }
-    for (std::int32_t k = 0; k < n; ++k) {
-        const std::int32_t to = m_reversal[static_cast<std::size_t>(k)];
-        if (k < to) {
-            std::swap(r[k], r[to]);
-            std::swap(i[k], i[to]);
-        }
+    for (const auto& [k, to] : m_swaps) {
+        std::swap(r[k], r[to]);
+        std::swap(i[k], i[to]);
     }
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ruvo {
@@ -151,7 +152,7 @@ private:
     // Butterfly twiddle index per block of each FFT pass and the final reordering; the same
     // for every call, so made once with the tables.
     std::vector<std::int32_t> m_blockTwiddle;
-    std::vector<std::int32_t> m_reversal;
+    std::vector<std::pair<std::int32_t, std::int32_t>> m_swaps;  // the reordering's exchanges
     std::int32_t m_plannedOrder = 0;
     std::array<double, kFrameSamples> m_hamming{};  // window factor per sample of a frame
     double m_maxTime = kDefaultMaxTime;
