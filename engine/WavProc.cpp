@@ -486,10 +486,10 @@ void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign, 
 void TWavProc::LogSpectrum(std::span<double, kFftPoints> w) {
     if (m_fftOrder == 0) MakeTables();
     if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
-    LogSpectrumWith(w.data(), m_scratch.front(), false);
+    LogSpectrumWith(w.data(), m_scratch.front(), false, w.data());
 }
 
-void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded) const {
+void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, double* out) const {
     // The 4096 real points as 2048 complex ones: even samples real, odd imaginary. A padded
     // input holds its samples in w[0..1023] only: the rest is taken as zeros, not read.
     double* const re = w;
@@ -513,7 +513,8 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded) co
     Transform(re, im, kTableOrder, -1.0, skip);
     re[2048] = re[0];
     im[2048] = im[0];
-    double* const spectrum = scratch.Spectrum.data();
+    // Into `out` straight away unless it is w itself, which still holds the transform.
+    double* const spectrum = out == w ? scratch.Spectrum.data() : out;
     for (std::size_t k = 0; k < 2048; ++k) {
         const std::size_t k2 = 2048 - k;
         const double u = m_cosTab[k];
@@ -522,15 +523,14 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded) co
         const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
         spectrum[k] = 0.5 * Log10AtLeastOne(a * a + b * b + 1.0);
     }
-    std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
+    if (out == w) std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
 }
 
 void TWavProc::SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const {
     double* const w = scratch.Work.data();
     for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * frame[i];
-    LogSpectrumWith(w, scratch, true);
-    w[0] = 0.0;
-    std::copy(w, w + kSpectrumBins, record);
+    LogSpectrumWith(w, scratch, true, record);
+    record[0] = 0.0;
 }
 
 std::int64_t TWavProc::BlockLimit() const {

@@ -128,8 +128,9 @@ private:
     // several threads may run them at once.
     // skipPasses: the first passes are already done (LogSpectrumWith's padded frames).
     void Transform(double* re, double* im, std::int32_t order, double sign, std::int32_t skipPasses) const;
-    // padded: w[1024..4095] are zeros, taken as such without being read or written.
-    void LogSpectrumWith(double* w, FrameScratch& scratch, bool padded) const;
+    // padded: w[1024..4095] are zeros, taken as such without being read or written. The log
+    // magnitudes 1..2047 go to out[1..2047] (out may be w; out[0] is left to the caller).
+    void LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, double* out) const;
     // One frame of kFrameSamples samples to its record of kSpectrumBins values.
     void SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const;
 
