@@ -114,11 +114,13 @@ TNote::TNote() : m_in(kSpectrumBins), m_out(kSpectrumBins), m_side(kSpectrumBins
 void TNote::Load(const WavHead& head) {
     m_params = head;
     m_pendingPeaks.clear();
+    m_spectrumNotesDone = false;
 }
 
 void TNote::LoadNew(WavHead& head) {
     m_params = head;
     m_pendingPeaks.clear();
+    m_spectrumNotesDone = false;
     GetTempName("thr", m_params.ThresholdFileName);
     GetTempName("bai", m_params.HarmonicFileName);
     GetTempName("not", m_params.NoteIntenFileName);
@@ -174,7 +176,9 @@ std::int32_t TNote::RunStep(std::int32_t step, std::int32_t reset) {
         case 4: ShiftPeaksUp(); break;
         case 5: DropLonePeaks(); break;
         case 6: MapPeaksToNotes(); break;
-        case 7: MapSpectrumToNotes(); return 0;
+        case 7:
+            if (!std::exchange(m_spectrumNotesDone, false)) MapSpectrumToNotes();
+            return 0;
         case 8: EraseHarmonics(reset); break;
         case 9: FillGapsOfTwo(); break;
         case 10:
@@ -272,11 +276,16 @@ void TNote::StreamPeaksToNotes() {
     (void)InFile.OpenFile(m_params.IntenFileName, kModeRead, kSpectrumBins);
     if (threshold) (void)SideFile.OpenFile(m_params.ThresholdFileName, kModeRead, 1);
     (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, kNoteCount);
+    // Step 7's note map of the spectrum itself, from the records this pass reads anyway.
+    (void)NoteFile.OpenFile(m_params.RawNoteFileName, kModeWrite, kNoteCount);
     const std::span<double> cells(m_side.data(), kNoteCount);
+    const std::span<double> spectrumCells(m_side.data() + kNoteCount, kNoteCount);
     double margin[1] = {0.0};
     for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
         m_idle.Poll();
         InFile.ReadData(m_in);
+        NotesOfPeaks(m_in, spectrumCells);
+        NoteFile.WriteData(spectrumCells);
         PickPeaksOf(m_in, m_out);
         if (threshold) {
             SideFile.ReadData(margin);
@@ -284,7 +293,7 @@ void TNote::StreamPeaksToNotes() {
         }
         for (Stage& stage : stages) {
             std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
-            std::copy(m_out.begin(), m_out.end(), stage.Rows[2].begin());
+            stage.Rows[2].swap(m_out);
             std::copy(stage.Rows[1].begin(), stage.Rows[1].end(), m_out.begin());
             stage.Rule(stage.Rows[0], stage.Rows[1], stage.Rows[2], m_out);
         }
@@ -294,7 +303,9 @@ void TNote::StreamPeaksToNotes() {
     InFile.CloseFile();
     if (threshold) SideFile.CloseFile();
     OutFile.CloseFile();
+    NoteFile.CloseFile();
     m_pendingPeaks.clear();
+    m_spectrumNotesDone = true;
 }
 
 void TNote::ShiftPeaksDown() { RunWindow3(kSpectrumBins, ShiftDownRule); }

@@ -39,8 +39,9 @@ public:
 
     // On: the peak maps of steps 1 to 5 (2048 values per frame) are not stored but stream
     // through memory into step 6, which then reads the spectrum; the results are the same, and
-    // the work files never hold two spectrum-wide tables at once. For runs of the steps 1..16 in
-    // order (the conversions); off (the default), every step writes its table.
+    // the work files never hold two spectrum-wide tables at once; that pass also writes step 7's
+    // note map of the spectrum, which step 7 then leaves as it is. For runs of the steps 1..16
+    // in order (the conversions); off (the default), every step writes its table.
     void SetStreamPeakMaps(bool on) { m_streamPeakMaps = on; }
 
     const WavHead& Params() const { return m_params; }
@@ -85,12 +86,14 @@ private:
     TFileBase InFile;
     TFileBase OutFile;
     TFileBase SideFile;
+    TFileBase NoteFile;
     std::vector<double> m_in;
     std::vector<double> m_out;
     std::vector<double> m_side;
     IdleHook m_idle;
     bool m_streamPeakMaps = false;
     std::vector<std::int32_t> m_pendingPeaks;  // steps 1..5 run but not yet applied
+    bool m_spectrumNotesDone = false;           // step 6 wrote step 7's table on its way
 };
 
 }  // namespace ruvo
