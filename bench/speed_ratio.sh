@@ -24,7 +24,6 @@ run() {
     cat "$work/last" >>"$work/$label"
 }
 
-labels=(aubionotes)
 for ((r = 1; r <= rounds; ++r)); do
     run aubionotes aubionotes -i "$file"
     for i in "${!converters[@]}"; do
