@@ -93,7 +93,7 @@ private:
     IdleHook m_idle;
     bool m_streamPeakMaps = false;
     std::vector<std::int32_t> m_pendingPeaks;  // steps 1..5 run but not yet applied
-    bool m_spectrumNotesDone = false;           // step 6 wrote step 7's table on its way
+    bool m_spectrumNotesDone = false;          // step 6 wrote step 7's table on its way
 };
 
 }  // namespace ruvo

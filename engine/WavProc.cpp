@@ -22,7 +22,7 @@ constexpr std::int32_t kTableOrder = 11;  // the only transform size in use: 204
 constexpr std::uint32_t kFormatPcm = 1;
 constexpr std::uint32_t kFormatExtensible = 0xFFFE;
 constexpr std::int32_t kExtensibleSubformat = 32;  // from the format chunk's tag
-constexpr std::size_t kQuarter = 512;  // complex points of a 2048-point transform that a frame fills
+constexpr std::size_t kQuarter = 512;              // complex points of a 2048-point transform that a frame fills
 
 bool IsZero(double v) { return v == 0.0; }
 
@@ -112,8 +112,9 @@ private:
             if (!m_haveLeft && !m_odd) {
                 for (; i + group <= count; i += group) {
                     if constexpr (Stereo) {
-                        m_out.Put(((static_cast<double>(raw[i + 2]) - offset) + (static_cast<double>(raw[i + 3]) - offset)) *
-                                  0.5);
+                        m_out.Put(
+                            ((static_cast<double>(raw[i + 2]) - offset) + (static_cast<double>(raw[i + 3]) - offset)) *
+                            0.5);
                     } else {
                         m_out.Put(static_cast<double>(raw[i + 1]) - offset);
                     }
@@ -164,7 +165,7 @@ double Log10AtLeastOne(double x) {
     constexpr double kLog10Of2Low = 3.69423907715893078616e-13;
     auto bits = std::bit_cast<std::uint64_t>(x);
     const auto exponent = static_cast<std::int32_t>(bits >> 52) - 1023;  // >= 0: x >= 1, positive
-    bits = (bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL;         // the mantissa in [1, 2)
+    bits = (bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL;       // the mantissa in [1, 2)
     const double y = exponent;
     const double z = y * kLog10Of2Low + kInvLn10 * std::log(std::bit_cast<double>(bits));
     return z + y * kLog10Of2High;

@@ -67,7 +67,8 @@ void PaintWaveformPending(QPainter& painter, const WavHead& doc, std::int32_t wi
     const double divisor = doc.ViewWidth - 1.0;
     const PixelSpan selected =
         SelectionSpan(doc, doc.SelStart - doc.ViewStart, divisor, doc.SelEnd - doc.ViewStart, divisor, width);
-    if (!selected.Empty()) painter.fillRect(selected.Left, 0, selected.Right - selected.Left, height, QColor(128, 0, 128));
+    if (!selected.Empty())
+        painter.fillRect(selected.Left, 0, selected.Right - selected.Left, height, QColor(128, 0, 128));
 }
 
 // The summary arrives without a signal: the box asks again shortly, and the timer belongs to
