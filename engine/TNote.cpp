@@ -1,6 +1,7 @@
 #include "engine/TNote.h"
 
 #include "engine/Rounding.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
 #include <array>
@@ -279,26 +280,44 @@ void TNote::StreamPeaksToNotes() {
     // Step 7's note map of the spectrum itself, from the records this pass reads anyway.
     (void)NoteFile.OpenFile(m_params.RawNoteFileName, kModeWrite, kNoteCount);
     const std::span<double> cells(m_side.data(), kNoteCount);
-    const std::span<double> spectrumCells(m_side.data() + kNoteCount, kNoteCount);
-    double margin[1] = {0.0};
-    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
-        m_idle.Poll();
-        InFile.ReadData(m_in);
-        NotesOfPeaks(m_in, spectrumCells);
-        NoteFile.WriteData(spectrumCells);
-        PickPeaksOf(m_in, m_out);
-        if (threshold) {
-            SideFile.ReadData(margin);
-            ThresholdPeaks(m_out, margin[0]);
+    // What each frame needs of its own record alone (the spectrum's note map, the peaks, the
+    // threshold) is worked out for a batch of frames on the pool's threads; the windowed
+    // steps, which look at neighbours, then run in frame order.
+    WorkerPool pool(m_workers > 0 ? m_workers : DefaultWorkerCount());
+    constexpr std::size_t kBatch = 64;
+    std::vector<double> spectra(kBatch * kSpectrumBins);
+    std::vector<double> peaks(kBatch * kSpectrumBins);
+    std::vector<double> spectrumCells(kBatch * kNoteCount);
+    std::vector<double> margins(kBatch, 0.0);
+    const auto own = [&](std::int32_t item, std::int32_t /*worker*/) {
+        const auto b = static_cast<std::size_t>(item);
+        const std::span<const double> in(spectra.data() + b * kSpectrumBins, kSpectrumBins);
+        const std::span<double> picked(peaks.data() + b * kSpectrumBins, kSpectrumBins);
+        NotesOfPeaks(in, {spectrumCells.data() + b * kNoteCount, kNoteCount});
+        PickPeaksOf(in, picked);
+        if (threshold) ThresholdPeaks(picked, margins[b]);
+    };
+    for (std::int32_t first = 0; first < m_params.FrameCount; first += static_cast<std::int32_t>(kBatch)) {
+        const auto count = std::min<std::size_t>(kBatch, static_cast<std::size_t>(m_params.FrameCount - first));
+        for (std::size_t b = 0; b < count; ++b) {
+            InFile.ReadData({spectra.data() + b * kSpectrumBins, kSpectrumBins});
+            if (threshold) SideFile.ReadData({margins.data() + b, 1});
         }
-        for (Stage& stage : stages) {
-            std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
-            stage.Rows[2].swap(m_out);
-            std::copy(stage.Rows[1].begin(), stage.Rows[1].end(), m_out.begin());
-            stage.Rule(stage.Rows[0], stage.Rows[1], stage.Rows[2], m_out);
+        pool.Run(static_cast<std::int32_t>(count), own);
+        for (std::size_t b = 0; b < count; ++b) {
+            m_idle.Poll();
+            NoteFile.WriteData({spectrumCells.data() + b * kNoteCount, kNoteCount});
+            const double* const picked = peaks.data() + b * kSpectrumBins;
+            std::copy(picked, picked + kSpectrumBins, m_out.begin());
+            for (Stage& stage : stages) {
+                std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
+                stage.Rows[2].swap(m_out);
+                std::copy(stage.Rows[1].begin(), stage.Rows[1].end(), m_out.begin());
+                stage.Rule(stage.Rows[0], stage.Rows[1], stage.Rows[2], m_out);
+            }
+            NotesOfPeaks(m_out, cells);
+            OutFile.WriteData(cells);
         }
-        NotesOfPeaks(m_out, cells);
-        OutFile.WriteData(cells);
     }
     InFile.CloseFile();
     if (threshold) SideFile.CloseFile();

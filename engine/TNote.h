@@ -44,6 +44,10 @@ public:
     // in order (the conversions); off (the default), every step writes its table.
     void SetStreamPeakMaps(bool on) { m_streamPeakMaps = on; }
 
+    // Threads of the note stage's peak pass, the calling one included; 0 (the default) takes
+    // DefaultWorkerCount(). Any count writes the same bytes.
+    void SetWorkers(std::int32_t workers) { m_workers = workers; }
+
     const WavHead& Params() const { return m_params; }
     // Called every few records of a step; returning false ends the step with StepCancelled.
     void SetIdle(IdleHook::Fn idle) { m_idle.Set(std::move(idle)); }
@@ -93,6 +97,7 @@ private:
     IdleHook m_idle;
     bool m_streamPeakMaps = false;
     std::vector<std::int32_t> m_pendingPeaks;  // steps 1..5 run but not yet applied
+    std::int32_t m_workers = 0;
     bool m_spectrumNotesDone = false;          // step 6 wrote step 7's table on its way
 };
 

@@ -55,6 +55,7 @@ protected:
         c.WaveResult = RunWaveStage(*wav, wavPath, c.Rec, count);
         if (c.WaveResult != 0) return c;
         auto note = std::make_unique<TNote>();
+        note->SetWorkers(workers);
         c.NoteResult = RunNoteStage(*note, c.Rec, 1, count);
         c.Rec.MidiFileName = dir.File("out.mid");
         std::string name;
