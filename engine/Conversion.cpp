@@ -5,6 +5,8 @@
 #include "engine/TNote.h"
 #include "engine/WavProc.h"
 
+#include <algorithm>
+
 namespace ruvo {
 namespace {
 
@@ -91,11 +93,16 @@ std::int32_t RunWaveStage(TWavProc& wav, const std::string& fileName, WavHead& w
         wav.AnalyzeFrame(kAnalyzeClose);
         return kCancelled;
     }
-    for (std::int32_t i = 0; i <= frames; ++i) {
-        wav.AnalyzeFrame(i);
-        if (!tick(Tick::Frame)) {
-            wav.AnalyzeFrame(kAnalyzeClose);
-            return kCancelled;
+    // Frames 0..frames in batches; every frame of a batch still reports, and a cancel stops
+    // the pass after the batch it falls in (a few milliseconds of work).
+    for (std::int32_t i = 0; i <= frames; i += kBatchFrames) {
+        const std::int32_t count = std::min(kBatchFrames, frames + 1 - i);
+        wav.AnalyzeFrames(count);
+        for (std::int32_t f = 0; f < count; ++f) {
+            if (!tick(Tick::Frame)) {
+                wav.AnalyzeFrame(kAnalyzeClose);
+                return kCancelled;
+            }
         }
     }
     wav.AnalyzeFrame(kAnalyzeClose);

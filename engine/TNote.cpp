@@ -1,6 +1,7 @@
 #include "engine/TNote.h"
 
 #include "engine/Rounding.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
 #include <array>
@@ -114,11 +115,13 @@ TNote::TNote() : m_in(kSpectrumBins), m_out(kSpectrumBins), m_side(kSpectrumBins
 void TNote::Load(const WavHead& head) {
     m_params = head;
     m_pendingPeaks.clear();
+    m_spectrumNotesDone = false;
 }
 
 void TNote::LoadNew(WavHead& head) {
     m_params = head;
     m_pendingPeaks.clear();
+    m_spectrumNotesDone = false;
     GetTempName("thr", m_params.ThresholdFileName);
     GetTempName("bai", m_params.HarmonicFileName);
     GetTempName("not", m_params.NoteIntenFileName);
@@ -174,7 +177,9 @@ std::int32_t TNote::RunStep(std::int32_t step, std::int32_t reset) {
         case 4: ShiftPeaksUp(); break;
         case 5: DropLonePeaks(); break;
         case 6: MapPeaksToNotes(); break;
-        case 7: MapSpectrumToNotes(); return 0;
+        case 7:
+            if (!std::exchange(m_spectrumNotesDone, false)) MapSpectrumToNotes();
+            return 0;
         case 8: EraseHarmonics(reset); break;
         case 9: FillGapsOfTwo(); break;
         case 10:
@@ -272,29 +277,54 @@ void TNote::StreamPeaksToNotes() {
     (void)InFile.OpenFile(m_params.IntenFileName, kModeRead, kSpectrumBins);
     if (threshold) (void)SideFile.OpenFile(m_params.ThresholdFileName, kModeRead, 1);
     (void)OutFile.OpenFile(m_params.Temp2FileName, kModeWrite, kNoteCount);
+    // Step 7's note map of the spectrum itself, from the records this pass reads anyway.
+    (void)NoteFile.OpenFile(m_params.RawNoteFileName, kModeWrite, kNoteCount);
     const std::span<double> cells(m_side.data(), kNoteCount);
-    double margin[1] = {0.0};
-    for (std::int32_t f = 0; f < m_params.FrameCount; ++f) {
-        m_idle.Poll();
-        InFile.ReadData(m_in);
-        PickPeaksOf(m_in, m_out);
-        if (threshold) {
-            SideFile.ReadData(margin);
-            ThresholdPeaks(m_out, margin[0]);
+    // What each frame needs of its own record alone (the spectrum's note map, the peaks, the
+    // threshold) is worked out for a batch of frames on the pool's threads; the windowed
+    // steps, which look at neighbours, then run in frame order.
+    WorkerPool pool(m_workers > 0 ? m_workers : DefaultWorkerCount());
+    constexpr std::size_t kBatch = 64;
+    std::vector<double> spectra(kBatch * kSpectrumBins);
+    std::vector<double> peaks(kBatch * kSpectrumBins);
+    std::vector<double> spectrumCells(kBatch * kNoteCount);
+    std::vector<double> margins(kBatch, 0.0);
+    const auto own = [&](std::int32_t item, std::int32_t /*worker*/) {
+        const auto b = static_cast<std::size_t>(item);
+        const std::span<const double> in(spectra.data() + b * kSpectrumBins, kSpectrumBins);
+        const std::span<double> picked(peaks.data() + b * kSpectrumBins, kSpectrumBins);
+        NotesOfPeaks(in, {spectrumCells.data() + b * kNoteCount, kNoteCount});
+        PickPeaksOf(in, picked);
+        if (threshold) ThresholdPeaks(picked, margins[b]);
+    };
+    for (std::int32_t first = 0; first < m_params.FrameCount; first += static_cast<std::int32_t>(kBatch)) {
+        const auto count = std::min<std::size_t>(kBatch, static_cast<std::size_t>(m_params.FrameCount - first));
+        for (std::size_t b = 0; b < count; ++b) {
+            InFile.ReadData({spectra.data() + b * kSpectrumBins, kSpectrumBins});
+            if (threshold) SideFile.ReadData({margins.data() + b, 1});
         }
-        for (Stage& stage : stages) {
-            std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
-            std::copy(m_out.begin(), m_out.end(), stage.Rows[2].begin());
-            std::copy(stage.Rows[1].begin(), stage.Rows[1].end(), m_out.begin());
-            stage.Rule(stage.Rows[0], stage.Rows[1], stage.Rows[2], m_out);
+        pool.Run(static_cast<std::int32_t>(count), own);
+        for (std::size_t b = 0; b < count; ++b) {
+            m_idle.Poll();
+            NoteFile.WriteData({spectrumCells.data() + b * kNoteCount, kNoteCount});
+            const double* const picked = peaks.data() + b * kSpectrumBins;
+            std::copy(picked, picked + kSpectrumBins, m_out.begin());
+            for (Stage& stage : stages) {
+                std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
+                stage.Rows[2].swap(m_out);
+                std::copy(stage.Rows[1].begin(), stage.Rows[1].end(), m_out.begin());
+                stage.Rule(stage.Rows[0], stage.Rows[1], stage.Rows[2], m_out);
+            }
+            NotesOfPeaks(m_out, cells);
+            OutFile.WriteData(cells);
         }
-        NotesOfPeaks(m_out, cells);
-        OutFile.WriteData(cells);
     }
     InFile.CloseFile();
     if (threshold) SideFile.CloseFile();
     OutFile.CloseFile();
+    NoteFile.CloseFile();
     m_pendingPeaks.clear();
+    m_spectrumNotesDone = true;
 }
 
 void TNote::ShiftPeaksDown() { RunWindow3(kSpectrumBins, ShiftDownRule); }

@@ -39,9 +39,14 @@ public:
 
     // On: the peak maps of steps 1 to 5 (2048 values per frame) are not stored but stream
     // through memory into step 6, which then reads the spectrum; the results are the same, and
-    // the work files never hold two spectrum-wide tables at once. For runs of the steps 1..16 in
-    // order (the conversions); off (the default), every step writes its table.
+    // the work files never hold two spectrum-wide tables at once; that pass also writes step 7's
+    // note map of the spectrum, which step 7 then leaves as it is. For runs of the steps 1..16
+    // in order (the conversions); off (the default), every step writes its table.
     void SetStreamPeakMaps(bool on) { m_streamPeakMaps = on; }
+
+    // Threads of the note stage's peak pass, the calling one included; 0 (the default) takes
+    // DefaultWorkerCount(). Any count writes the same bytes.
+    void SetWorkers(std::int32_t workers) { m_workers = workers; }
 
     const WavHead& Params() const { return m_params; }
     // Called every few records of a step; returning false ends the step with StepCancelled.
@@ -85,12 +90,15 @@ private:
     TFileBase InFile;
     TFileBase OutFile;
     TFileBase SideFile;
+    TFileBase NoteFile;
     std::vector<double> m_in;
     std::vector<double> m_out;
     std::vector<double> m_side;
     IdleHook m_idle;
     bool m_streamPeakMaps = false;
     std::vector<std::int32_t> m_pendingPeaks;  // steps 1..5 run but not yet applied
+    std::int32_t m_workers = 0;
+    bool m_spectrumNotesDone = false;          // step 6 wrote step 7's table on its way
 };
 
 }  // namespace ruvo

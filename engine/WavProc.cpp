@@ -4,6 +4,7 @@
 #include "engine/Rounding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,9 @@ constexpr std::int32_t kTableOrder = 11;  // the only transform size in use: 204
 constexpr std::uint32_t kFormatPcm = 1;
 constexpr std::uint32_t kFormatExtensible = 0xFFFE;
 constexpr std::int32_t kExtensibleSubformat = 32;  // from the format chunk's tag
+constexpr std::size_t kQuarter = 512;              // complex points of a 2048-point transform that a frame fills
+
+bool IsZero(double v) { return v == 0.0; }
 
 std::uint32_t ReadLe(const std::uint8_t* bytes, int count) {
     std::uint32_t value = 0;
@@ -67,15 +71,62 @@ private:
     std::size_t m_used = 0;
 };
 
-// Mono at 22050 per second from the interleaved raw values, one value at a time: two
-// channels average, 11025 doubles with a midpoint before every sample (the first output is
-// half the first input), 44100 keeps every second sample (no low-pass; an odd last one drops).
+// Mono at 22050 per second from the interleaved raw values: two channels average, 11025
+// doubles with a midpoint before every sample (the first output is half the first input),
+// 44100 keeps every second sample (no low-pass; an odd last one drops). The values arrive in
+// buffer loads; the channel count and the rate are fixed per loop, so the loop per value
+// holds no test of them.
 class Normaliser {
 public:
     Normaliser(const WavHead& head, DoubleWriter& out)
         : m_stereo(head.Channels == 2), m_rate(head.SampleRate), m_out(out) {}
-    void Put(double raw) {
+
+    template <typename Sample>
+    void PutBlock(const Sample* raw, std::size_t count, double offset) {
         if (m_stereo) {
+            PutAll<true, Sample>(raw, count, offset);
+        } else {
+            PutAll<false, Sample>(raw, count, offset);
+        }
+    }
+
+private:
+    template <bool Stereo, typename Sample>
+    void PutAll(const Sample* raw, std::size_t count, double offset) {
+        if (m_rate == 11025) {
+            PutEach<Stereo, 11025>(raw, count, offset);
+        } else if (m_rate == 22050) {
+            PutEach<Stereo, 22050>(raw, count, offset);
+        } else {
+            PutEach<Stereo, 44100>(raw, count, offset);
+        }
+    }
+
+    template <bool Stereo, std::int32_t Rate, typename Sample>
+    void PutEach(const Sample* raw, std::size_t count, double offset) {
+        std::size_t i = 0;
+        if constexpr (Rate == 44100) {
+            // Whole groups of the values that make one kept sample and one dropped one, from a
+            // group's start: the dropped sample is not computed at all.
+            constexpr std::size_t group = Stereo ? 4 : 2;
+            if (!m_haveLeft && !m_odd) {
+                for (; i + group <= count; i += group) {
+                    if constexpr (Stereo) {
+                        m_out.Put(
+                            ((static_cast<double>(raw[i + 2]) - offset) + (static_cast<double>(raw[i + 3]) - offset)) *
+                            0.5);
+                    } else {
+                        m_out.Put(static_cast<double>(raw[i + 1]) - offset);
+                    }
+                }
+            }
+        }
+        for (; i < count; ++i) Put<Stereo, Rate>(static_cast<double>(raw[i]) - offset);
+    }
+
+    template <bool Stereo, std::int32_t Rate>
+    void Put(double raw) {
+        if constexpr (Stereo) {
             if (!m_haveLeft) {
                 m_left = raw;
                 m_haveLeft = true;
@@ -84,11 +135,11 @@ public:
             m_haveLeft = false;
             raw = (m_left + raw) * 0.5;
         }
-        if (m_rate == 11025) {
+        if constexpr (Rate == 11025) {
             m_out.Put((raw + m_previous) * 0.5);
             m_out.Put(raw);
             m_previous = raw;
-        } else if (m_rate == 22050) {
+        } else if constexpr (Rate == 22050) {
             m_out.Put(raw);
         } else {
             if (m_odd) m_out.Put(raw);
@@ -96,7 +147,6 @@ public:
         }
     }
 
-private:
     bool m_stereo;
     std::int32_t m_rate;
     DoubleWriter& m_out;
@@ -108,16 +158,24 @@ private:
 
 }  // namespace
 
+double Log10AtLeastOne(double x) {
+    if (!(x >= 1.0 && x <= std::numeric_limits<double>::max())) return std::log10(x);
+    constexpr double kInvLn10 = 4.34294481903251816668e-01;
+    constexpr double kLog10Of2High = 3.01029995663611771306e-01;
+    constexpr double kLog10Of2Low = 3.69423907715893078616e-13;
+    auto bits = std::bit_cast<std::uint64_t>(x);
+    const auto exponent = static_cast<std::int32_t>(bits >> 52) - 1023;  // >= 0: x >= 1, positive
+    bits = (bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL;       // the mantissa in [1, 2)
+    const double y = exponent;
+    const double z = y * kLog10Of2Low + kInvLn10 * std::log(std::bit_cast<double>(bits));
+    return z + y * kLog10Of2High;
+}
+
 std::string TooLongMessage(double maxTime) {
     return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";
 }
 
-TWavProc::TWavProc()
-    : m_frame(kFrameSamples),
-      m_work(kFftPoints),
-      m_imag(kFftPoints),
-      m_spectrum(kSpectrumBins),
-      m_streamOut(kBufferValues) {}
+TWavProc::TWavProc() : m_scratch(1), m_streamOut(kBufferValues) {}
 
 void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
 
@@ -274,9 +332,7 @@ void TWavProc::NormaliseSamples(RawSampleReader<Sample>& reader, std::int64_t co
         const std::size_t got =
             reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) / sizeof(Sample);
         std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
-        for (std::int64_t i = 0; i < n; ++i) {
-            normaliser.Put(static_cast<double>(reader.Buffer[static_cast<std::size_t>(i)]) - offset);
-        }
+        normaliser.PutBlock(reader.Buffer.data(), static_cast<std::size_t>(n), offset);
         done += n;
         m_idle.PollNow();
     }
@@ -361,32 +417,59 @@ void TWavProc::PlanFft(std::int32_t order) {
             }
         }
     }
-    m_reversal = std::move(reversal);
+    m_swaps.clear();
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::int32_t to = reversal[static_cast<std::size_t>(k)];
+        if (k < to) m_swaps.emplace_back(k, to);
+    }
     m_plannedOrder = order;
 }
 
 void TWavProc::FFT(std::span<double> re, std::span<double> im, std::int32_t order, double sign) {
     if (m_fftOrder == 0) MakeTables();
     if (order != m_plannedOrder) PlanFft(order);
+    Transform(re.data(), im.data(), order, sign, 0);
+}
+
+namespace {
+
+// One block of butterflies; the halves never overlap, which lets the compiler pair the
+// lanes. The same operations in the same order as one at a time, so the same bits.
+void Butterflies(double* __restrict lowRe, double* __restrict lowIm, double* __restrict highRe,
+                 double* __restrict highIm, std::int32_t half, double c, double s) {
+    for (std::int32_t j = 0; j < half; ++j) {
+        const double tr = highRe[j] * c - highIm[j] * s;
+        const double ti = highIm[j] * c + highRe[j] * s;
+        highRe[j] = lowRe[j] - tr;
+        highIm[j] = lowIm[j] - ti;
+        lowRe[j] = lowRe[j] + tr;
+        lowIm[j] = lowIm[j] + ti;
+    }
+}
+
+}  // namespace
+
+void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign, std::int32_t skipPasses) const {
     const std::int32_t n = 1 << order;
-    double* const r = re.data();
-    double* const i = im.data();
-    std::size_t block = 0;
-    for (std::int32_t half = n / 2; half >= 1; half /= 2) {
+    // Pass p has 2^p blocks: the passes skipped used the first 2^skip - 1 twiddles.
+    std::size_t block = (std::size_t{1} << skipPasses) - 1;
+    for (std::int32_t half = (n / 2) >> skipPasses; half >= 2; half /= 2) {
         for (std::int32_t k = 0; k < n; k += 2 * half) {
             const auto t = static_cast<std::size_t>(m_blockTwiddle[block++]);
-            const double c = m_twCos[t];
-            const double s = m_twSin[t];
-            for (std::int32_t j = k; j < k + half; ++j) {
-                const std::int32_t j2 = j + half;
-                const double tr = r[j2] * c - i[j2] * s;
-                const double ti = i[j2] * c + r[j2] * s;
-                r[j2] = r[j] - tr;
-                i[j2] = i[j] - ti;
-                r[j] = r[j] + tr;
-                i[j] = i[j] + ti;
-            }
+            Butterflies(r + k, i + k, r + k + half, i + k + half, half, m_twCos[t], m_twSin[t]);
         }
+    }
+    // The last pass: blocks of one butterfly, without a call each.
+    for (std::int32_t k = 0; k + 1 < n; k += 2) {
+        const auto t = static_cast<std::size_t>(m_blockTwiddle[block++]);
+        const double c = m_twCos[t];
+        const double s = m_twSin[t];
+        const double tr = r[k + 1] * c - i[k + 1] * s;
+        const double ti = i[k + 1] * c + r[k + 1] * s;
+        r[k + 1] = r[k] - tr;
+        i[k + 1] = i[k] - ti;
+        r[k] = r[k] + tr;
+        i[k] = i[k] + ti;
     }
     if (sign < 0.0) {
         const double scale = n;
@@ -395,36 +478,60 @@ void TWavProc::FFT(std::span<double> re, std::span<double> im, std::int32_t orde
             i[k] = i[k] / scale;
         }
     }
-    for (std::int32_t k = 0; k < n; ++k) {
-        const std::int32_t to = m_reversal[static_cast<std::size_t>(k)];
-        if (k < to) {
-            std::swap(r[k], r[to]);
-            std::swap(i[k], i[to]);
-        }
+    for (const auto& [k, to] : m_swaps) {
+        std::swap(r[k], r[to]);
+        std::swap(i[k], i[to]);
     }
 }
 
 void TWavProc::LogSpectrum(std::span<double, kFftPoints> w) {
     if (m_fftOrder == 0) MakeTables();
-    // The 4096 real points as 2048 complex ones: even samples real, odd imaginary.
-    double* const re = w.data();
-    double* const im = m_imag.data();
-    for (std::size_t k = 0; k < 2048; ++k) {
+    if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
+    LogSpectrumWith(w.data(), m_scratch.front(), false, w.data());
+}
+
+void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, double* out) const {
+    // The 4096 real points as 2048 complex ones: even samples real, odd imaginary. A padded
+    // input holds its samples in w[0..1023] only: the rest is taken as zeros, not read.
+    double* const re = w;
+    double* const im = scratch.Imag.data();
+    const std::size_t filled = padded ? kQuarter : 2048;
+    for (std::size_t k = 0; k < filled; ++k) {
         im[k] = w[2 * k + 1];
         re[k] = w[2 * k];
     }
-    FFT({re, 4096}, {im, 4096}, kTableOrder, -1.0);
+    // A frame fills the first quarter and zeros pad the rest: the first two passes, whose
+    // twiddles are 1 and -i there, then only copy that quarter into the other three (a zero's
+    // sign aside, which no magnitude sees). An input that is not padded runs every pass.
+    std::int32_t skip = 0;
+    if (padded || (std::all_of(re + kQuarter, re + 2048, IsZero) && std::all_of(im + kQuarter, im + 2048, IsZero))) {
+        for (std::size_t q = 1; q < 4; ++q) {
+            std::copy(re, re + kQuarter, re + q * kQuarter);
+            std::copy(im, im + kQuarter, im + q * kQuarter);
+        }
+        skip = 2;
+    }
+    Transform(re, im, kTableOrder, -1.0, skip);
     re[2048] = re[0];
     im[2048] = im[0];
+    // Into `out` straight away unless it is w itself, which still holds the transform.
+    double* const spectrum = out == w ? scratch.Spectrum.data() : out;
     for (std::size_t k = 0; k < 2048; ++k) {
         const std::size_t k2 = 2048 - k;
         const double u = m_cosTab[k];
         const double v = m_sinTab[k];
         const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
         const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
-        m_spectrum[k] = 0.5 * std::log10(a * a + b * b + 1.0);
+        spectrum[k] = 0.5 * Log10AtLeastOne(a * a + b * b + 1.0);
     }
-    std::copy(m_spectrum.begin() + 1, m_spectrum.end(), w.begin() + 1);
+    if (out == w) std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
+}
+
+void TWavProc::SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const {
+    double* const w = scratch.Work.data();
+    for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * frame[i];
+    LogSpectrumWith(w, scratch, true, record);
+    record[0] = 0.0;
 }
 
 std::int64_t TWavProc::BlockLimit() const {
@@ -445,23 +552,47 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
         }
         if (m_inFile.OpenFile(m_head.NormFileName, kModeRead, kFrameSamples) != 0) return -1;
         if (m_outFile.OpenFile(m_head.IntenFileName, kModeWrite, kSpectrumBins) != 0) return -1;
+        if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
+        const std::int32_t workers = m_workers > 0 ? std::min(m_workers, kMaxWorkers) : DefaultWorkerCount();
+        m_pool = std::make_unique<WorkerPool>(workers);
+        m_scratch.resize(static_cast<std::size_t>(m_pool->Workers()));
         return static_cast<std::int32_t>(blocks);
     }
     if (index == kAnalyzeClose) {
+        m_pool.reset();
+        m_scratch.resize(1);
+        m_frame.clear();
+        m_record.clear();
+        m_frame.shrink_to_fit();
+        m_record.shrink_to_fit();
         m_inFile.CloseFile();
         m_outFile.CloseFile();
         return 0;
     }
     if (index < 0) return 0;
-
-    m_inFile.ReadData(m_frame);
-    double* const w = m_work.data();
-    for (std::size_t i = 0; i < kFrameSamples; ++i) w[i] = m_hamming[i] * m_frame[i];
-    std::fill(m_work.begin() + kFrameSamples, m_work.end(), 0.0);
-    LogSpectrum(std::span<double, kFftPoints>(m_work.data(), kFftPoints));
-    w[0] = 0.0;
-    m_outFile.WriteData({w, kSpectrumBins});
+    AnalyzeFrames(1);
     return 0;
+}
+
+void TWavProc::AnalyzeFrames(std::int32_t count) {
+    if (count <= 0) return;
+    if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
+    const auto frames = static_cast<std::size_t>(count);
+    if (m_frame.size() < frames * kFrameSamples) m_frame.resize(frames * kFrameSamples);
+    if (m_record.size() < frames * kSpectrumBins) m_record.resize(frames * kSpectrumBins);
+    // Reading and writing stay on this thread, in frame order; only the arithmetic is shared.
+    for (std::size_t f = 0; f < frames; ++f) m_inFile.ReadData({m_frame.data() + f * kFrameSamples, kFrameSamples});
+    const auto one = [this](std::int32_t item, std::int32_t worker) {
+        const auto f = static_cast<std::size_t>(item);
+        SpectrumRecord(m_frame.data() + f * kFrameSamples, m_record.data() + f * kSpectrumBins,
+                       m_scratch[static_cast<std::size_t>(worker)]);
+    };
+    if (m_pool != nullptr && count > 1) {
+        m_pool->Run(count, one);
+    } else {
+        for (std::int32_t item = 0; item < count; ++item) one(item, 0);
+    }
+    for (std::size_t f = 0; f < frames; ++f) m_outFile.WriteData({m_record.data() + f * kSpectrumBins, kSpectrumBins});
 }
 
 }  // namespace ruvo

@@ -2,16 +2,20 @@
 // TWavProc: accepts or rejects a WAV file, records its parameters in its WavHead, turns its
 // samples into the normalised stream ("nor") and the spectrum file ("int"), one record of
 // 2048 log magnitudes per frame of 1024 samples at 22050 per second. Owned by value by its
-// user (main window or converter); one thread.
+// user (main window or converter) and called from one thread; the spectrum pass shares its
+// frames with a few worker threads of its own while a batch runs.
 
 #include "engine/Idle.h"
 #include "engine/UFile.h"
 #include "engine/Units.h"
 #include "engine/WavHead.h"
+#include "engine/WorkerPool.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ruvo {
@@ -21,6 +25,7 @@ constexpr double kDefaultMaxTime = 6000.0;       // seconds
 constexpr double kMinTime = 0.55;                // seconds
 constexpr std::int32_t kHeaderProbeBytes = 300;  // bytes the header check looks at
 constexpr std::int32_t kReaderSamples = 90000;   // samples per raw reader buffer load
+constexpr std::int32_t kBatchFrames = 64;        // frames the spectrum pass hands out at once
 
 // AnalyzeFrame commands.
 constexpr std::int32_t kAnalyzeOpen = -1;
@@ -30,6 +35,12 @@ constexpr std::int32_t kAnalyzeClose = -2;
 // understand (not RIFF, the format chunk, channels, rate, bits, no data chunk where the check
 // looks); Size and Length are refusals of the file itself.
 enum class WavRejection { None, Size, Layout, Length };
+
+// The decimal logarithm of x >= 1 with the bits of std::log10: the C library's own steps (the
+// binary exponent split off, the natural logarithm of the mantissa in [1, 2), both scaled),
+// without its wrapper's checks, which the spectrum's values (a power plus one) never need.
+// Other arguments go to std::log10.
+double Log10AtLeastOne(double x);
 
 // What both programs say of an input that is not a regular file (a FIFO, a device, a folder).
 constexpr const char* kNotRegularFile = "not a regular file";
@@ -90,6 +101,12 @@ public:
     // longer than any accepted recording, with a message); 0..n: analyses the next frame;
     // kAnalyzeClose: closes the pass.
     std::int32_t AnalyzeFrame(std::int32_t index);
+    // Analyses the next `count` frames of an open pass (as many AnalyzeFrame calls would), on
+    // the pass's worker threads; the records are written in frame order.
+    void AnalyzeFrames(std::int32_t count);
+    // Threads of the next spectrum pass, the calling one included; 0 (the default) takes
+    // DefaultWorkerCount(). Any count writes the same bytes.
+    void SetWorkers(std::int32_t workers) { m_workers = workers; }
 
     // Internal steps, public for tests. LogSpectrum replaces w[1..2047] by the log magnitudes
     // of the 4096-point transform of w[0..4095]; FFT is the in-place 2048-point transform.
@@ -101,6 +118,22 @@ public:
     const std::array<double, 4096>& SinTab() const { return m_sinTab; }
 
 private:
+    // One thread's work arrays for a frame: nothing is allocated per frame.
+    struct FrameScratch {
+        std::vector<double> Work = std::vector<double>(kFftPoints);
+        std::vector<double> Imag = std::vector<double>(kFftPoints);
+        std::vector<double> Spectrum = std::vector<double>(kSpectrumBins);
+    };
+    // The tables must be made; these read them and touch only their arguments, so that
+    // several threads may run them at once.
+    // skipPasses: the first passes are already done (LogSpectrumWith's padded frames).
+    void Transform(double* re, double* im, std::int32_t order, double sign, std::int32_t skipPasses) const;
+    // padded: w[1024..4095] are zeros, taken as such without being read or written. The log
+    // magnitudes 1..2047 go to out[1..2047] (out may be w; out[0] is left to the caller).
+    void LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, double* out) const;
+    // One frame of kFrameSamples samples to its record of kSpectrumBins values.
+    void SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const;
+
     template <typename Sample>
     std::int32_t OpenReader(RawSampleReader<Sample>& reader, const std::string& name, const char* message);
     template <typename Sample>
@@ -120,7 +153,7 @@ private:
     // Butterfly twiddle index per block of each FFT pass and the final reordering; the same
     // for every call, so made once with the tables.
     std::vector<std::int32_t> m_blockTwiddle;
-    std::vector<std::int32_t> m_reversal;
+    std::vector<std::pair<std::int32_t, std::int32_t>> m_swaps;  // the reordering's exchanges
     std::int32_t m_plannedOrder = 0;
     std::array<double, kFrameSamples> m_hamming{};  // window factor per sample of a frame
     double m_maxTime = kDefaultMaxTime;
@@ -135,12 +168,14 @@ private:
     RawSampleReader<std::uint16_t> m_wordReader;
     RawSampleReader<std::int16_t> m_smallintReader;
     std::int64_t m_sampleCounter = -1;
-    // Per-frame work arrays, kept between calls so that nothing is allocated per frame.
+    // Per-frame work arrays, kept between calls so that nothing is allocated per frame: the
+    // samples and records of a batch, one scratch per worker.
     std::vector<double> m_frame;
-    std::vector<double> m_work;
-    std::vector<double> m_imag;
-    std::vector<double> m_spectrum;
+    std::vector<double> m_record;
+    std::vector<FrameScratch> m_scratch;
     std::vector<double> m_streamOut;
+    std::int32_t m_workers = 0;
+    std::unique_ptr<WorkerPool> m_pool;  // while a spectrum pass is open
     IdleHook m_idle;  // stream buffer of the sample preparation
 };
 

@@ -5,6 +5,7 @@
 #include "panes/PaintBox.h"
 #include "panes/PaneHost.h"
 #include "panes/ViewSpan.h"
+#include "panes/WaveSummaryTask.h"
 
 #include <QPainter>
 
@@ -88,7 +89,7 @@ std::vector<WaveColumn> SummaryColumns(const WavHead& doc, std::int32_t width, c
 
 }  // namespace
 
-WaveSummary WaveSummary::Build(const WavHead& doc) {
+WaveSummary WaveSummary::Build(const WavHead& doc, const std::stop_token& stop) {
     WaveSummary summary;
     summary.FileName = doc.NormFileName;
     summary.FrameCount = std::max(doc.FrameCount, 0);
@@ -99,7 +100,7 @@ WaveSummary WaveSummary::Build(const WavHead& doc) {
     std::vector<double> buffer(kChunkSamples);  // a whole number of frames
     std::int64_t sample = 0;
     const std::int64_t total = std::int64_t{summary.FrameCount} * kFrameSamples;
-    while (sample < total) {
+    while (sample < total && !stop.stop_requested()) {
         const auto wanted =
             static_cast<std::size_t>(std::min(total - sample, static_cast<std::int64_t>(kChunkSamples)));
         const std::size_t got = file.Read(buffer.data(), wanted * sizeof(double)) / sizeof(double);
@@ -211,19 +212,23 @@ std::int32_t WaveformFrameAt(const WavHead& doc, std::int32_t x, std::int32_t wi
     return static_cast<std::int32_t>(std::clamp(frame, -1.0e9, 1.0e9)) + doc.ViewStart;
 }
 
-TWaveformPane::TWaveformPane(IPaneHost& host, TPaintBox& box) : m_host(host), m_box(box) {}
+TWaveformPane::TWaveformPane(IPaneHost& host, TPaintBox& box)
+    : m_host(host), m_box(box), m_summaries(std::make_unique<WaveSummaryTask>()) {}
+
+TWaveformPane::~TWaveformPane() = default;
 
 void TWaveformPane::WavDispPaint(QPainter& painter) {
     try {
         const WavHead& doc = m_host.Doc();
         const WaveSummary* summary = nullptr;
         if (!doc.NormFileName.empty() && WaveNeedsSummary(doc, m_box.width())) {
-            // Read once per document, at the first view that shows many frames per column.
-            if (!m_summary || !m_summary->Describes(doc)) {
-                m_summary.reset();
-                m_summary = WaveSummary::Build(doc);
+            // Read once per document, at the first view that shows many frames per column, and
+            // in the background: until it is there, the box shows no samples.
+            summary = m_summaries->For(doc);
+            if (summary == nullptr) {
+                if (!m_summaries->Failed(doc)) PaintPending(painter, doc);
+                return;
             }
-            summary = &*m_summary;
         }
         PaintWaveform(painter, doc, m_box.width(), m_box.height(), summary);
     } catch (const std::exception&) {

@@ -10,7 +10,9 @@
 #include <Qt>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ namespace ruvo {
 
 class IPaneHost;
 class TPaintBox;
+class WaveSummaryTask;
 
 // The samples one pixel column covers, each rounded to an integer first.
 struct WaveColumn {
@@ -41,8 +44,9 @@ struct WaveSummary {
     std::vector<std::int32_t> Min;  // per frame; Min > Max for a frame without samples
     std::vector<std::int32_t> Max;
 
-    // Reads the whole sample file once. Throws FileIoError.
-    static WaveSummary Build(const WavHead& doc);
+    // Reads the whole sample file once; a stop request ends the reading early (the summary is
+    // then incomplete). Throws FileIoError.
+    static WaveSummary Build(const WavHead& doc, const std::stop_token& stop = {});
     bool Describes(const WavHead& doc) const { return FileName == doc.NormFileName && FrameCount == doc.FrameCount; }
 };
 
@@ -70,6 +74,9 @@ std::int32_t WaveformFrameAt(const WavHead& doc, std::int32_t x, std::int32_t wi
 class TWaveformPane {
 public:
     TWaveformPane(IPaneHost& host, TPaintBox& box);
+    ~TWaveformPane();
+    TWaveformPane(const TWaveformPane&) = delete;
+    TWaveformPane& operator=(const TWaveformPane&) = delete;
 
     // A file error while painting leaves the picture unfinished: painting cannot report it,
     // and the next refresh that reads the file does.
@@ -77,9 +84,12 @@ public:
     void WavDispMouseDown(Qt::MouseButton button, std::int32_t x, std::int32_t y);
 
 private:
+    // The box while the summary is built, and a repaint shortly after (WaveSummaryTask.cpp).
+    void PaintPending(QPainter& painter, const WavHead& doc);
+
     IPaneHost& m_host;
     TPaintBox& m_box;
-    std::optional<WaveSummary> m_summary;  // of the document last shown zoomed out
+    std::unique_ptr<WaveSummaryTask> m_summaries;  // of the document last shown zoomed out
 };
 
 }  // namespace ruvo

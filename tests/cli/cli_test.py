@@ -399,18 +399,26 @@ def case_unchanged_bytes(c):
     }
     runs = {"default": [], "slow": ["--tempo", "slow"], "melody": ["--mode", "melody"],
             "harmonics": ["--keep-harmonics", "--threshold", "1"], "lead": ["--keep-leading-silence"]}
-    found = {}
-    for name, wav in inputs.items():
-        for run, args in runs.items():
-            out = c.path(f"{name}-{run}.mid")
-            expect_exit(c.run(*args, "-o", out, wav), 0, f"{name} {run}")
-            with open(out, "rb") as f:
-                found[f"{name}-{run}"] = hashlib.sha256(f.read()).hexdigest()
-    if os.environ.get("RUVO_PRINT_HASHES"):
-        for k, v in found.items():
-            print(f'    "{k}": "{v}",')
-    check(found == UNCHANGED, "MIDI bytes differ: " +
-          ", ".join(k for k in found if found[k] != UNCHANGED.get(k)))
+    # The same bytes from one spectrum thread, from two, and from as many as there are
+    # processors with only one of them to run on.
+    setups = {"one thread": ([], {"RUVO_WORKERS": "1"}), "two threads": ([], {"RUVO_WORKERS": "2"})}
+    if shutil.which("taskset"):
+        setups["one core"] = (["taskset", "-c", "0"], {"RUVO_WORKERS": ""})
+    for setup, (prefix, extra) in setups.items():
+        found = {}
+        for name, wav in inputs.items():
+            for run, args in runs.items():
+                out = c.path(f"{name}-{run}.mid")
+                r = subprocess.run([*prefix, c.converter, *args, "-o", out, wav], env={**c.env(), **extra},
+                                   capture_output=True, text=True, timeout=120)
+                expect_exit(r, 0, f"{name} {run} ({setup})")
+                with open(out, "rb") as f:
+                    found[f"{name}-{run}"] = hashlib.sha256(f.read()).hexdigest()
+        if os.environ.get("RUVO_PRINT_HASHES"):
+            for k, v in found.items():
+                print(f'    "{k}": "{v}",')
+        check(found == UNCHANGED, f"MIDI bytes differ ({setup}): " +
+              ", ".join(k for k in found if found[k] != UNCHANGED.get(k)))
 
 
 def case_output_names(c):

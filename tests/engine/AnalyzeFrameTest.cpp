@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <vector>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -217,3 +221,22 @@ TEST_F(SpectrumTest, FrameLimitFollowsTheLongestTime) {
 }
 
 }  // namespace
+
+// The spectrum's logarithm must keep every bit of std::log10, or a peak comparison further on
+// could turn: exact powers of two and their neighbours (where the exponent split changes),
+// powers of ten, the spectrum's range and many values between.
+TEST(SpectrumLogTest, HasTheBitsOfTheLibraryLog10) {
+    std::vector<double> inputs{1.0, 2.0, 10.0, 1e300, std::numeric_limits<double>::max(), 0.5, 0.0, -1.0};
+    for (int e = 0; e < 1024; e += 7) {
+        const double p = std::ldexp(1.0, e);
+        inputs.insert(inputs.end(), {p, std::nextafter(p, 0.0), std::nextafter(p, 1e308), p * 1.5});
+    }
+    std::uint64_t seed = 99;
+    for (int i = 0; i < 200000; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        inputs.push_back(1.0 + std::ldexp(static_cast<double>(seed >> 11), -53) * std::pow(10.0, i % 40));
+    }
+    for (const double x : inputs) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(Log10AtLeastOne(x)), std::bit_cast<std::uint64_t>(std::log10(x))) << x;
+    }
+}

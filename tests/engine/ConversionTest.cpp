@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 using namespace ruvo;
@@ -49,9 +51,11 @@ protected:
             return true;
         };
         auto wav = std::make_unique<TWavProc>();
+        wav->SetWorkers(workers);
         c.WaveResult = RunWaveStage(*wav, wavPath, c.Rec, count);
         if (c.WaveResult != 0) return c;
         auto note = std::make_unique<TNote>();
+        note->SetWorkers(workers);
         c.NoteResult = RunNoteStage(*note, c.Rec, 1, count);
         c.Rec.MidiFileName = dir.File("out.mid");
         std::string name;
@@ -96,6 +100,7 @@ protected:
 
     TempDir dir;
     ScopedRecordingHost host;
+    std::int32_t workers = 0;  // threads of the spectrum pass; 0: as many as the machine has
 };
 
 struct MelodyCase {
@@ -337,3 +342,50 @@ TEST_F(ConversionTest, DeleteWorkFilesRemovesEveryWorkFileButTheUsersFiles) {
 }
 
 }  // namespace
+
+// The spectrum pass hands its frames to its threads in batches: the spectrum file and the MIDI
+// bytes must not depend on how many threads computed them, nor on a pass cancelled before.
+class WorkerCounts : public ConversionTest, public ::testing::WithParamInterface<std::int32_t> {
+protected:
+    // Noise over a melody: no two frames alike, several batches and a short last one.
+    std::string NoisyMelody() {
+        std::vector<double> signal = NoteSequence(kMelody, 60 * 1024, 22050.0, 9000.0);
+        const std::vector<double> noise = Noise(signal.size(), 300.0, 7);
+        for (std::size_t i = 0; i < signal.size(); ++i) signal[i] += noise[i];
+        return WriteSignal("noisy.wav", {22050, 1, 16}, signal);
+    }
+    static std::vector<char> Bytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+};
+
+TEST_P(WorkerCounts, GiveTheBytesOfOneThreadAlsoAfterACancel) {
+    const std::string wav = NoisyMelody();
+    workers = 1;
+    const Converted one = Convert(wav, kTempoSlow);
+    ASSERT_EQ(one.NoteResult, 0);
+    const std::vector<char> spectrum = Bytes(one.Rec.IntenFileName);
+    const std::vector<char> midi = Bytes(one.Rec.MidiFileName);
+    ASSERT_EQ(spectrum.size(), sizeof(double) * kSpectrumBins * (static_cast<std::size_t>(one.Rec.FrameCount) + 1));
+
+    // A cancel in the middle of the threaded pass, then a whole run on the same object.
+    auto proc = std::make_unique<TWavProc>();
+    proc->SetWorkers(GetParam());
+    WavHead cancelled;
+    int frames = 0;
+    EXPECT_EQ(RunWaveStage(*proc, wav, cancelled, [&](Tick t) { return t == Tick::Step || ++frames < 100; }),
+              kCancelled);
+    DeleteRunFiles(cancelled, WavHead{});
+    WavHead again;
+    ASSERT_EQ(RunWaveStage(*proc, wav, again, [](Tick) { return true; }), 0);
+    EXPECT_EQ(Bytes(again.IntenFileName), spectrum);
+
+    workers = GetParam();
+    const Converted many = Convert(wav, kTempoSlow);
+    EXPECT_EQ(Bytes(many.Rec.IntenFileName), spectrum);
+    EXPECT_EQ(Bytes(many.Rec.MidiFileName), midi);
+    EXPECT_EQ(many.FrameTicks, one.FrameTicks);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, WorkerCounts, ::testing::Values(2, 3, kMaxWorkers));

@@ -4,6 +4,7 @@
 #include "panes/SelectionPane.h"
 #include "panes/ViewSpan.h"
 #include "panes/WaveformPane.h"
+#include "panes/WaveSummaryTask.h"
 
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/TempDir.h"
@@ -97,6 +98,39 @@ TEST(WaveformTest, SummaryGivesTheSameColumnsAsEverySample) {
     }
     doc.ViewWidth = 100;
     EXPECT_FALSE(WaveNeedsSummary(doc, 457));
+}
+
+// The summary built in the background is the one built in place; each document gets its own;
+// a file that cannot be read fails once, without new builds.
+TEST(WaveformTest, SummaryBuiltInTheBackgroundFollowsTheDocument) {
+    TempDir dir;
+    WavHead first = SampleDoc(dir, Ramp(40));
+    WavHead second = first;
+    second.NormFileName = dir.File("nor2.tmp");
+    WriteDoubles(second.NormFileName, std::vector<double>(20 * kSamples, -3.0));
+    second.FrameCount = 20;
+    WavHead missing = first;
+    missing.NormFileName = dir.File("none.tmp");
+
+    WaveSummaryTask task;
+    for (const WavHead* doc : {&first, &second, &first}) {
+        EXPECT_EQ(task.For(*doc), nullptr) << "a paint never waits for the build";
+        if (doc == &second) {
+            EXPECT_NE(task.For(first), nullptr) << "the last summary serves its document meanwhile";
+        }
+        task.Wait();
+        const WaveSummary* built = task.For(*doc);
+        ASSERT_NE(built, nullptr);
+        const WaveSummary direct = WaveSummary::Build(*doc);
+        EXPECT_EQ(built->Min, direct.Min);
+        EXPECT_EQ(built->Max, direct.Max);
+        EXPECT_TRUE(built->Describes(*doc));
+    }
+    EXPECT_EQ(task.For(missing), nullptr);
+    task.Wait();
+    EXPECT_TRUE(task.Failed(missing));
+    EXPECT_EQ(task.For(missing), nullptr);
+    EXPECT_TRUE(task.Failed(missing));
 }
 
 TEST(WaveformTest, ScalesOfEightAndSixteenBitSources) {
