@@ -2,6 +2,7 @@
 
 #include "app/DocumentPipeline.h"
 #include "app/TempoMeterForm.h"
+#include "components/KSavePos.h"
 #include "engine/EngineHost.h"
 #include "engine/Units.h"
 #include "panes/Scales.h"
@@ -126,6 +127,15 @@ void ScoreWindow::BeatLinesClick() {
 void ScoreWindow::TempoMeterClick() {
     if (m_pipeline.Busy() || !m_pipeline.HasDocument()) {
         return;
+    }
+    if (!m_formPlaced) {
+        // Beside the window, below the player, so that the time scale it listens to stays in
+        // sight.
+        m_formPlaced = true;
+        m_form->adjustSize();
+        const QRect frame = m_window.frameGeometry();
+        m_form->move(frame.right() + 8, frame.top() + frame.height() / 3);
+        KeepOnScreen(*m_form, &m_window);
     }
     m_form->show();
     m_form->raise();

@@ -93,6 +93,7 @@ private:
     QAction* m_tempoMeter = nullptr;    // owned by the window
     QAction* m_beatLines = nullptr;     // owned by the window
     QString m_lastScoreName;            // the save dialog's last choice
+    bool m_formPlaced = false;
 };
 
 }  // namespace ruvo

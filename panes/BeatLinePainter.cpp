@@ -13,9 +13,9 @@ namespace ruvo {
 
 namespace {
 
-// Light lines over the grid's blue, translucent so that the notes under them still show.
-const QColor kGridBarColor(255, 255, 255, 170);
-const QColor kGridBeatColor(255, 255, 255, 70);
+// Cyan, a colour no cell of the grid has; beats translucent so that the notes under them show.
+const QColor kGridBarColor(0, 255, 255);
+const QColor kGridBeatColor(0, 255, 255, 150);
 const QColor kScaleBarColor(160, 0, 0);
 const QColor kScaleBeatColor(160, 0, 0, 120);
 
@@ -47,10 +47,14 @@ void BeatLinePainter::PaintGrid(QPainter& painter, const TStrColGrid& grid, cons
     }
     const std::vector<BeatPixel> pixels = Pixels(GridView(grid));
     for (const BeatPixel& pixel : pixels) {
-        if (pixel.X < area.left() || pixel.X > area.right()) {
+        if (pixel.X + 1 < area.left() || pixel.X > area.right()) {
             continue;
         }
-        painter.setPen(QPen(pixel.Bar ? kGridBarColor : kGridBeatColor, 0));
+        if (pixel.Bar) {
+            painter.fillRect(QRect(pixel.X, area.top(), 2, area.height()), kGridBarColor);
+            continue;
+        }
+        painter.setPen(QPen(kGridBeatColor, 0));
         painter.drawLine(pixel.X, area.top(), pixel.X, area.bottom());
     }
 }
