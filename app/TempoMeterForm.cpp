@@ -79,7 +79,6 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialo
     m_tempo->setStatusTip(QStringLiteral("Quarter notes per minute for the whole recording"));
     m_applyTempo = new QPushButton(QStringLiteral("&Apply tempo"), this);  // owned by parent
     m_applyTempo->setObjectName(QStringLiteral("ApplyTempoButton"));
-    m_applyTempo->setDefault(true);
     m_tap = new QPushButton(QStringLiteral("&Tap"), this);  // owned by parent
     m_tap->setObjectName(QStringLiteral("TapButton"));
     m_tap->setToolTip(QStringLiteral("Tap along with the beat (or press the space bar), then apply the tempo"));
@@ -131,9 +130,17 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialo
     connect(m_tempo, &QLineEdit::returnPressed, this, &TTempoMeterForm::ApplyTempoClick);
     connect(m_tap, &QPushButton::clicked, this, &TTempoMeterForm::TapClick);
     connect(m_foundTempo, &QPushButton::clicked, this, &TTempoMeterForm::FoundTempoClick);
+    // A meter picked from the list, or typed (the box takes only the texts of its list).
     connect(m_meter, &QComboBox::activated, this, &TTempoMeterForm::MeterChosen);
+    connect(m_meter->lineEdit(), &QLineEdit::returnPressed, this, &TTempoMeterForm::MeterChosen);
     connect(m_startDownbeat, &QPushButton::clicked, this, &TTempoMeterForm::StartDownbeatClick);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Return belongs to the box it is typed in (the tempo's applies it, the meter's chooses
+    // it), never to a default button that would apply the tempo as well.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
     // The space bar taps wherever the focus is, except in a box that takes text.
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);  // owned by parent
     space->setContext(Qt::WidgetWithChildrenShortcut);
