@@ -12,14 +12,21 @@ namespace {
 constexpr double kSecondsPerFrame = FramesToSeconds(1);
 
 double PixelOf(const BeatView& view, double seconds) {
-    return view.Origin + (seconds / kSecondsPerFrame - view.FirstFrame) * view.PixelsPerFrame;
+    const double frame = seconds / kSecondsPerFrame;
+    const double shown = view.WholeFrames ? RoundEven(frame) : frame;
+    return view.Origin + (shown - view.FirstFrame) * view.PixelsPerFrame;
 }
 
 }  // namespace
 
-double BeatView::FromSeconds() const { return (FirstFrame - Origin / PixelsPerFrame) * kSecondsPerFrame; }
+// From the pixel left of the view, whose line BeatPixels draws at the edge.
+double BeatView::FromSeconds() const {
+    return (FirstFrame - (Origin + 1.5) / PixelsPerFrame - (WholeFrames ? 0.5 : 0.0)) * kSecondsPerFrame;
+}
 
-double BeatView::ToSeconds() const { return (FirstFrame + (Width - Origin) / PixelsPerFrame) * kSecondsPerFrame; }
+double BeatView::ToSeconds() const {
+    return (FirstFrame + (Width - Origin) / PixelsPerFrame + (WholeFrames ? 0.5 : 0.0)) * kSecondsPerFrame;
+}
 
 std::vector<BeatPixel> BeatPixels(std::span<const BeatLine> lines, const BeatView& view) {
     std::vector<BeatPixel> pixels;
@@ -31,7 +38,12 @@ std::vector<BeatPixel> BeatPixels(std::span<const BeatLine> lines, const BeatVie
         return std::abs(PixelOf(view, lines[i].Seconds) - PixelOf(view, lines[j].Seconds)) < kMinBeatSpacing;
     };
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const double x = PixelOf(view, lines[i].Seconds);
+        // The grid line before the first column lies one pixel left of the view: its line is
+        // drawn at the edge.
+        double x = PixelOf(view, lines[i].Seconds);
+        if (x >= -1.5 && x < -0.5) {
+            x = 0.0;
+        }
         if (x < -0.5 || x >= view.Width - 0.5) {
             continue;
         }

@@ -22,8 +22,11 @@ struct BeatView {
     double Origin = 0.0;
     double PixelsPerFrame = 1.0;
     std::int32_t Width = 0;
+    // A line stands at the frame boundary nearest its beat (the grid's line between two
+    // columns), not within a frame.
+    bool WholeFrames = false;
 
-    // The recording's time at the view's left and right edges.
+    // The span of the recording's time whose beats may get a line in the view.
     double FromSeconds() const;
     double ToSeconds() const;
 };
@@ -39,7 +42,8 @@ struct BeatPixel {
 constexpr std::int32_t kMinBeatSpacing = 4;
 
 // The pixels that get a line, left to right, one line per pixel (a bar wins over a beat on
-// the same pixel). `lines` in increasing time; those outside the view are ignored.
+// the same pixel). `lines` in increasing time; those outside the view are ignored, except that
+// a line within a pixel left of it is drawn at its edge.
 std::vector<BeatPixel> BeatPixels(std::span<const BeatLine> lines, const BeatView& view);
 
 }  // namespace ruvo

@@ -55,6 +55,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {{0, 'B'}, {10, 'b'}, {20, 'b'}, {30, 'b'}, {34, 'B'}, {38, 'b'}, {42, 'b'}, {46, 'b'}, {50, 'B'}},
                  {0, 0, 0.75, 200},
                  {{0, true}, {8, false}, {15, false}, {26, true}, {38, true}}},
+        // On the grid a line stands on the grid line before the nearest column.
+        BeatCase{"SnappedToColumns",
+                 {{0.2, 'B'}, {10.4, 'b'}, {20.6, 'b'}},
+                 {0, -1, 5, 200, true},
+                 {{0, true}, {49, false}, {104, false}}},
         BeatCase{"TempoChangeZoomedIn",
                  {{0, 'B'}, {10, 'b'}, {20, 'b'}, {30, 'b'}, {34, 'B'}, {38, 'b'}},
                  {0, 0, 2, 200},
@@ -74,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BeatCase>& row) { return std::string(row.param.Name); });
 
 // The grid calls the painter after its cells: a bar at frame 102 with column 100 leftmost
-// stands at pixel 2 x (4 + 1), over the cell; the "Beat lines" item takes it away.
+// covers the grid line before column 102 (pixel 2 x (4 + 1) - 1) and that column's first
+// pixel; the "Beat lines" item takes it away.
 TEST_F(BeatLinesTest, NoteGridPaintsTheBarWhereItsFrameIs) {
     TStrColGrid grid;
     SetUpNoteGrid(grid);
@@ -94,16 +100,17 @@ TEST_F(BeatLinesTest, NoteGridPaintsTheBarWhereItsFrameIs) {
     const BeatView view = BeatLinePainter::GridView(grid);
     EXPECT_EQ(view.FirstFrame, 100.0);
     EXPECT_EQ(view.PixelsPerFrame, 5.0);
+    EXPECT_EQ(view.Origin, -1.0);
 
     const auto cyanAt = [&grid](int x) {
         const QImage image = grid.viewport()->grab().toImage();
         return image.pixelColor(x, 30) == QColor(0, 255, 255);
     };
-    EXPECT_TRUE(cyanAt(10));
-    EXPECT_TRUE(cyanAt(11)) << "bars are two pixels wide";
-    EXPECT_FALSE(cyanAt(15));
+    EXPECT_TRUE(cyanAt(9));
+    EXPECT_TRUE(cyanAt(10)) << "bars are two pixels wide";
+    EXPECT_FALSE(cyanAt(14));
     lines.SetShown(false);
-    EXPECT_FALSE(cyanAt(10));
+    EXPECT_FALSE(cyanAt(9));
 }
 
 }  // namespace
