@@ -244,10 +244,12 @@ void TRuvoAppForm::CreateScoreWindow() {
     for (QObject* holder : m_tenpomenu->associatedObjects()) {
         setting = setting != nullptr ? setting : qobject_cast<QMenu*>(holder);
     }
-    const ScoreWindow::Places places{m_fileMenu, m_fileSaveRecording, setting, m_classicAnalysis, m_displayAlert};
+    const ScoreWindow::Places places{m_fileMenu,       m_fileSaveRecording, setting,
+                                     m_classicAnalysis, m_displayAlert,      {m_editUndo, m_editRedo}};
     m_scoreWindow = std::make_unique<ScoreWindow>(
         *this, *m_pipeline, *m_midiDisp2, *m_hTime, places,
-        [this](const std::function<void()>& command) { Guarded(command); }, [this](const QString& text) { ShowHint(text); });
+        [this](const std::function<void()>& command) { Guarded(command); },
+        [this](const QString& text) { ShowHint(text); }, [this] { ShowEditSteps(); });
 }
 
 void TRuvoAppForm::CreateMenus() {

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -40,7 +41,7 @@ QString WithScoreSuffix(const QString& name, bool midi) {
 }  // namespace
 
 ScoreWindow::ScoreWindow(QWidget& window, DocumentPipeline& pipeline, TStrColGrid& grid, TScalePane& timeScale,
-                         const Places& places, Guard guard, Status status)
+                         const Places& places, Guard guard, Status status, StepsChanged stepsChanged)
     : QObject(&window),
       m_window(window),
       m_pipeline(pipeline),
@@ -48,19 +49,29 @@ ScoreWindow::ScoreWindow(QWidget& window, DocumentPipeline& pipeline, TStrColGri
       m_timeScale(timeScale),
       m_guard(std::move(guard)),
       m_status(std::move(status)),
+      m_stepsChanged(std::move(stepsChanged)),
       m_score(pipeline) {
     m_form = new TTempoMeterForm(m_score, &window);  // owned by the window
     CreateItems(places);
     m_lines.SetSource([this](double from, double to) { return m_score.Lines(from, to); });
-    m_grid.SetOverlay([this](QPainter& painter, const QRect& area) { m_lines.PaintGrid(painter, m_grid, area); });
+    m_grid.SetOverlay([this](QPainter& painter, const QRect& area) {
+        m_lines.PaintGrid(painter, m_grid, area);
+        // A grid edit repaints the grid: the open form then shows the score made from it.
+        if (m_form->isVisible() && m_pipeline.History().Serial() != m_formSerial) {
+            m_formSerial = m_pipeline.History().Serial();
+            QTimer::singleShot(0, m_form, &TTempoMeterForm::ShowScore);
+        }
+    });
     m_timeScale.SetOverlay([this](QPainter& painter) {
         if (m_pipeline.HasDocument()) {
             m_lines.PaintScale(painter, m_timeScale.size(), m_pipeline.Doc.ViewStart, m_pipeline.Doc.ViewWidth);
         }
     });
     m_timeScale.installEventFilter(this);
+    m_form->addActions(places.FormShortcuts);
     m_score.OnChoicesChanged = [this] {
         RepaintLines();
+        m_stepsChanged();
         if (m_form->isVisible()) {
             m_form->ShowScore();
         }

@@ -8,9 +8,11 @@
 #include "app/DocumentScore.h"
 #include "panes/BeatLinePainter.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -34,6 +36,8 @@ public:
     using Guard = std::function<void(const std::function<void()>&)>;
     // The window's status bar.
     using Status = std::function<void(const QString&)>;
+    // Tells the window that the history has a new step (its Edit items follow).
+    using StepsChanged = std::function<void()>;
 
     // Where the items go: in `fileMenu` before `fileBefore`, in `settingMenu` the form's item
     // before `formBefore` and the lines' item before `linesBefore`. Everything named outlives
@@ -44,10 +48,12 @@ public:
         QMenu* SettingMenu = nullptr;
         QAction* FormBefore = nullptr;
         QAction* LinesBefore = nullptr;
+        // The window's undo and redo items: their shortcuts work in the form as well.
+        QList<QAction*> FormShortcuts;
     };
 
     ScoreWindow(QWidget& window, DocumentPipeline& pipeline, TStrColGrid& grid, TScalePane& timeScale,
-                const Places& places, Guard guard, Status status);
+                const Places& places, Guard guard, Status status, StepsChanged stepsChanged);
     ~ScoreWindow() override;
 
     DocumentScore& Score() { return m_score; }
@@ -86,6 +92,8 @@ private:
     TScalePane& m_timeScale;
     Guard m_guard;
     Status m_status;
+    StepsChanged m_stepsChanged;
+    std::uint64_t m_formSerial = 0;  // the document's state the open form last showed
     DocumentScore m_score;
     BeatLinePainter m_lines;
     TTempoMeterForm* m_form = nullptr;  // owned by the window

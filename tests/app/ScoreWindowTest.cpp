@@ -252,6 +252,10 @@ void ScoreWindowTest::TapAndSpaceBarFillTheTempo() {
     QTest::mouseClick(Form().ApplyTempoButton(), Qt::LeftButton);
     QCOMPARE(Side().Score().Choices().Bpm.value_or(0.0), tapped);
     QCOMPARE(m_form->Pipeline().History().StepCount(), steps + 1);
+    // The window's undo item knows the step at once, and its shortcut works in the form.
+    QVERIFY(m_form->EditUndoItem()->isEnabled());
+    QTest::keyClick(&Form(), Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(!Side().Score().Choices().Bpm);
 }
 
 void ScoreWindowTest::ChoicesOutliveReRunsNotTheDocument() {
