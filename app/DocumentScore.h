@@ -65,7 +65,7 @@ private:
     ScoreChoices m_choices;
     std::uint64_t m_choiceRevision = 0;
     bool m_built = false;
-    Key m_key;      // of the score last built (or last failed)
+    Key m_key;  // of the score last built (or last failed)
     bool m_valid = false;
     Score m_score;
     std::string m_error;

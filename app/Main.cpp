@@ -244,8 +244,13 @@ void TRuvoAppForm::CreateScoreWindow() {
     for (QObject* holder : m_tenpomenu->associatedObjects()) {
         setting = setting != nullptr ? setting : qobject_cast<QMenu*>(holder);
     }
-    const ScoreWindow::Places places{m_fileMenu,       m_fileSaveRecording, setting,
-                                     m_classicAnalysis, m_displayAlert,      {m_editUndo, m_editRedo}};
+    ScoreWindow::Places places;
+    places.FileMenu = m_fileMenu;
+    places.FileBefore = m_fileSaveRecording;
+    places.SettingMenu = setting;
+    places.FormBefore = m_classicAnalysis;
+    places.LinesBefore = m_displayAlert;
+    places.FormShortcuts = {m_editUndo, m_editRedo};
     m_scoreWindow = std::make_unique<ScoreWindow>(
         *this, *m_pipeline, *m_midiDisp2, *m_hTime, places,
         [this](const std::function<void()>& command) { Guarded(command); },

@@ -88,7 +88,8 @@ ScoreWindow::~ScoreWindow() {
 void ScoreWindow::CreateItems(const Places& places) {
     m_saveScore = new QAction(QStringLiteral("Save &score..."), &m_window);  // owned by the window
     m_saveScore->setObjectName(QStringLiteral("FileSaveScoreItem"));
-    m_saveScore->setStatusTip(QStringLiteral("Save the melody as a score: MusicXML, or MIDI in its own tempo and bars"));
+    m_saveScore->setStatusTip(
+        QStringLiteral("Save the melody as a score: MusicXML, or MIDI in its own tempo and bars"));
     m_saveScore->setEnabled(false);
     places.FileMenu->insertAction(places.FileBefore, m_saveScore);
     connect(m_saveScore, &QAction::triggered, this, [this] { m_guard([this] { (void)FileSaveScore(); }); });
@@ -214,9 +215,8 @@ std::int32_t ScoreWindow::FileSaveScore() {
         return -1;
     }
     const QString shown = QFileInfo(FileNameFromEngine(name)).fileName();
-    m_status(m_score.HasNotes()
-                 ? QStringLiteral("Score saved as %1.").arg(shown)
-                 : QStringLiteral("The document has no notes: %1 holds a score of rests.").arg(shown));
+    m_status(m_score.HasNotes() ? QStringLiteral("Score saved as %1.").arg(shown)
+                                : QStringLiteral("The document has no notes: %1 holds a score of rests.").arg(shown));
     return 0;
 }
 

@@ -111,8 +111,8 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialo
     form->addRow(QStringLiteral("&Meter:"), m_meter);
     form->addRow(QStringLiteral("First downbeat:"), downbeatRow);
 
-    auto* hint = new QLabel(
-        QStringLiteral("Click the time scale under the waveform to put the first downbeat there."), this);
+    auto* hint =
+        new QLabel(QStringLiteral("Click the time scale under the waveform to put the first downbeat there."), this);
     hint->setWordWrap(true);
     m_message = new QLabel(this);  // owned by parent
     m_message->setObjectName(QStringLiteral("MessageLabel"));

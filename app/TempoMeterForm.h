@@ -85,15 +85,15 @@ private:
     DocumentScore& m_score;
     TapTempo m_taps;
     QElapsedTimer m_clock;
-    QLabel* m_found = nullptr;          // owned by parent
-    QLabel* m_meterShown = nullptr;     // owned by parent
-    QLabel* m_downbeat = nullptr;       // owned by parent
-    QLabel* m_message = nullptr;        // owned by parent
-    QLineEdit* m_tempo = nullptr;       // owned by parent
-    QPushButton* m_applyTempo = nullptr;  // owned by parent
-    QPushButton* m_foundTempo = nullptr;  // owned by parent
-    QPushButton* m_tap = nullptr;         // owned by parent
-    QComboBox* m_meter = nullptr;         // owned by parent
+    QLabel* m_found = nullptr;               // owned by parent
+    QLabel* m_meterShown = nullptr;          // owned by parent
+    QLabel* m_downbeat = nullptr;            // owned by parent
+    QLabel* m_message = nullptr;             // owned by parent
+    QLineEdit* m_tempo = nullptr;            // owned by parent
+    QPushButton* m_applyTempo = nullptr;     // owned by parent
+    QPushButton* m_foundTempo = nullptr;     // owned by parent
+    QPushButton* m_tap = nullptr;            // owned by parent
+    QComboBox* m_meter = nullptr;            // owned by parent
     QPushButton* m_startDownbeat = nullptr;  // owned by parent
 };
 

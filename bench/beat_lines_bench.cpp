@@ -86,11 +86,11 @@ int main(int argc, char** argv) {
     }
     const auto readDone = Clock::now();
     const ruvo::Score found = ruvo::BuildScore(notes, {});
-    std::printf("%d frames (%.0f s), %zu notes, %zu tempo segments found: note table read %.0f ms, score made %.0f ms "
-                "(once per edit)\n",
-                frames,
-                ruvo::FramesToSeconds(frames), notes.size(), found.Tempo.size(), Milliseconds(readDone - rebuildStart),
-                Milliseconds(Clock::now() - readDone));
+    std::printf(
+        "%d frames (%.0f s), %zu notes, %zu tempo segments found: note table read %.0f ms, score made %.0f ms "
+        "(once per edit)\n",
+        frames, ruvo::FramesToSeconds(frames), notes.size(), found.Tempo.size(), Milliseconds(readDone - rebuildStart),
+        Milliseconds(Clock::now() - readDone));
 
     ruvo::Score steady = ruvo::BuildScore({}, {112.0, ruvo::Meter{4, 4}, 0.0});
     // A thousand tempo changes over the recording, 100 to 130 bpm.
@@ -141,10 +141,11 @@ int main(int argc, char** argv) {
                     with.push_back(Milliseconds(Clock::now() - start));
                 }
                 const std::size_t shown = lines.Pixels(ruvo::BeatLinePainter::GridView(grid)).size();
-                std::printf("grid %4dx%-3d %4d frames in view, %4zu tempo segments, %3zu lines: repaint %6.3f ms, "
-                            "with lines %6.3f ms, +%6.3f ms\n",
-                            size.width(), size.height(), viewWidth, score->Tempo.size(), shown, Median(without),
-                            Median(with), Median(with) - Median(without));
+                std::printf(
+                    "grid %4dx%-3d %4d frames in view, %4zu tempo segments, %3zu lines: repaint %6.3f ms, "
+                    "with lines %6.3f ms, +%6.3f ms\n",
+                    size.width(), size.height(), viewWidth, score->Tempo.size(), shown, Median(without), Median(with),
+                    Median(with) - Median(without));
                 grid.SetOverlay({});
             }
         }

@@ -90,7 +90,9 @@ private:
     void Open(const char* name) { m_form->OpenFile(QString::fromStdString(Input(name))); }
     ScoreWindow& Side() { return *m_form->ScoreSide(); }
     TTempoMeterForm& Form() { return *Side().TempoMeterForm(); }
-    std::vector<BeatPixel> GridLines() { return Side().Lines().Pixels(BeatLinePainter::GridView(*m_form->MidiDisp2())); }
+    std::vector<BeatPixel> GridLines() {
+        return Side().Lines().Pixels(BeatLinePainter::GridView(*m_form->MidiDisp2()));
+    }
 
     QTemporaryDir m_inputs;
     std::unique_ptr<testsupport::TempDir> m_tmp;
@@ -153,15 +155,33 @@ void ScoreWindowTest::ChoicesAreUndoableSteps_data() {
     QTest::addColumn<QString>("what");
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("step");  // empty: refused with a message
-    QTest::newRow("typed tempo") << "tempo" << "100" << "Score tempo";
-    QTest::newRow("tempo too fast") << "tempo" << "401" << "";
-    QTest::newRow("tempo too slow") << "tempo" << "19.9" << "";
-    QTest::newRow("not a tempo") << "tempo" << "fast" << "";
-    QTest::newRow("meter 3/4") << "meter" << "3/4" << "Time signature";
-    QTest::newRow("meter 6/8") << "meter" << "6/8" << "Time signature";
-    QTest::newRow("meter 7/5") << "meter" << "7/5" << "";
-    QTest::newRow("not a meter") << "meter" << "waltz" << "";
-    QTest::newRow("downbeat clicked") << "downbeat" << "100" << "First downbeat";
+    QTest::newRow("typed tempo") << "tempo"
+                                 << "100"
+                                 << "Score tempo";
+    QTest::newRow("tempo too fast") << "tempo"
+                                    << "401"
+                                    << "";
+    QTest::newRow("tempo too slow") << "tempo"
+                                    << "19.9"
+                                    << "";
+    QTest::newRow("not a tempo") << "tempo"
+                                 << "fast"
+                                 << "";
+    QTest::newRow("meter 3/4") << "meter"
+                               << "3/4"
+                               << "Time signature";
+    QTest::newRow("meter 6/8") << "meter"
+                               << "6/8"
+                               << "Time signature";
+    QTest::newRow("meter 7/5") << "meter"
+                               << "7/5"
+                               << "";
+    QTest::newRow("not a meter") << "meter"
+                                 << "waltz"
+                                 << "";
+    QTest::newRow("downbeat clicked") << "downbeat"
+                                      << "100"
+                                      << "First downbeat";
 }
 
 void ScoreWindowTest::ChoicesAreUndoableSteps() {

@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {{0, true}, {6, true}, {12, true}}},
         // The time scale's view starts at frame 10 and spans 40 pixels; lines past either
         // edge are left out.
-        BeatCase{"EdgesOfTheView", {{5, 'B'}, {10, 'b'}, {29, 'b'}, {35, 'B'}}, {10, 0, 2, 40}, {{0, false}, {38, false}}}),
+        BeatCase{
+            "EdgesOfTheView", {{5, 'B'}, {10, 'b'}, {29, 'b'}, {35, 'B'}}, {10, 0, 2, 40}, {{0, false}, {38, false}}}),
     [](const ::testing::TestParamInfo<BeatCase>& row) { return std::string(row.param.Name); });
 
 // The grid calls the painter after its cells: a bar at frame 102 with column 100 leftmost
