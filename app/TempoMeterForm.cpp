@@ -153,6 +153,8 @@ void TTempoMeterForm::showEvent(QShowEvent* event) {
     m_taps.Clear();
     m_message->clear();
     ShowScore();
+    // Ready for the space bar, which the tempo box would take as text.
+    m_tap->setFocus();
 }
 
 void TTempoMeterForm::ShowScore() {
