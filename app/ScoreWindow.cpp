@@ -68,6 +68,7 @@ ScoreWindow::ScoreWindow(QWidget& window, DocumentPipeline& pipeline, TStrColGri
         }
     });
     m_timeScale.installEventFilter(this);
+    m_form->installEventFilter(this);
     m_form->addActions(places.FormShortcuts);
     m_score.OnChoicesChanged = [this] {
         RepaintLines();
@@ -161,6 +162,14 @@ double ScoreWindow::TimeScaleSeconds(int x) const {
 }
 
 bool ScoreWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The time scale takes clicks while the form is open: its pointer says so.
+    if (watched == m_form && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        if (event->type() == QEvent::Show) {
+            m_timeScale.setCursor(Qt::PointingHandCursor);
+        } else {
+            m_timeScale.unsetCursor();
+        }
+    }
     // While the form is open, a click on the time scale puts the first downbeat there.
     if (watched == &m_timeScale && event->type() == QEvent::MouseButtonPress && m_form->isVisible() &&
         m_pipeline.HasDocument() && !m_pipeline.Busy()) {

@@ -3,11 +3,9 @@
 // time scale), the score following grid edits and re-runs, and "Save score".
 
 #include "app/DocumentPipeline.h"
-#include "app/DocumentScore.h"
 #include "app/Main.h"
 #include "app/ScoreWindow.h"
 #include "app/TempoMeterForm.h"
-#include "panes/BeatLinePainter.h"
 #include "panes/NoteEdits.h"
 #include "panes/Scales.h"
 #include "panes/StrCGrid.h"
@@ -55,14 +53,6 @@ void Answer(const std::function<void(Dialog*)>& step) {
     poll->start(5);
 }
 
-QStringList Captions(QMenu* menu) {
-    QStringList captions;
-    for (const QAction* action : menu->actions()) {
-        captions << action->text();
-    }
-    return captions;
-}
-
 }  // namespace
 
 class ScoreWindowTest : public QObject {
@@ -104,7 +94,6 @@ private:
 void ScoreWindowTest::initTestCase() {
     QVERIFY(m_inputs.isValid());
     WriteMelodyWav(Input("ten.wav"), {33, 36, 40, 43}, 2.5);
-    WriteMelodyWav(Input("short.wav"), {38, 45}, 0.7);
     testsupport::WavFormat format;
     format.SampleRate = 22050;
     testsupport::WriteWav(Input("silence.wav"), format, testsupport::Quantize(testsupport::Silence(44100), 16));
@@ -127,13 +116,11 @@ void ScoreWindowTest::cleanup() {
 }
 
 void ScoreWindowTest::MenuItemsAndBeatLines() {
-    QMenu* file = m_form->menuBar()->actions().at(0)->menu();
-    const QStringList fileItems = Captions(file);
+    QStringList fileItems;
+    for (const QAction* item : m_form->menuBar()->actions().at(0)->menu()->actions()) {
+        fileItems << item->text();
+    }
     QCOMPARE(fileItems.indexOf("Save &score..."), fileItems.indexOf("&Save Midi file...") + 1);
-    QMenu* setting = m_form->menuBar()->actions().at(2)->menu();
-    const QStringList settingItems = Captions(setting);
-    QCOMPARE(settingItems.indexOf("Tempo and &meter..."), settingItems.indexOf("&Tempo...") + 1);
-    QVERIFY(settingItems.contains("&Beat lines"));
     QVERIFY(!Side().SaveScoreItem()->isEnabled());
     QVERIFY(!Side().TempoMeterItem()->isEnabled());
     QVERIFY(Side().BeatLinesItem()->isChecked());
@@ -290,12 +277,10 @@ void ScoreWindowTest::ChoicesOutliveReRunsNotTheDocument() {
     QCOMPARE(Side().Score().Choices().Bpm.value_or(0.0), 90.0);
     m_form->EditUndoClick();
     QVERIFY(SameChoices(Side().Score().Choices(), {}));
-    m_form->EditRedoClick();
-    QCOMPARE(Side().Score().Choices().Bpm.value_or(0.0), 90.0);
 
     // The choices are unsaved work: the question before the next document is answered.
     Answer<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Discard)->click(); });
-    Open("short.wav");
+    Open("silence.wav");
     QVERIFY(SameChoices(Side().Score().Choices(), {}));
     QCOMPARE(m_form->Pipeline().History().StepCount(), std::size_t{0});
 }
