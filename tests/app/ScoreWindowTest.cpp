@@ -244,7 +244,7 @@ void ScoreWindowTest::TapAndSpaceBarFillTheTempo() {
     const std::size_t steps = m_form->Pipeline().History().StepCount();
     // The space bar taps from the focus the form opens with.
     Form().activateWindow();
-    QTest::keyClick(&Form(), Qt::Key_Space);
+    QTest::keyClick(Form().focusWidget(), Qt::Key_Space);
     QTest::qWait(300);
     QTest::mouseClick(Form().TapButton(), Qt::LeftButton);
     QVERIFY2(Form().MessageLabel()->text().startsWith("2 taps"), qPrintable(Form().MessageLabel()->text()));
