@@ -349,6 +349,17 @@ void DocumentPipeline::CommitNoteEdit(const NoteEdit& edit, const std::string& s
     m_history.Push(NoteEditCommand::Apply(Doc, edit, stepName));
 }
 
+std::int32_t DocumentPipeline::PushStep(std::unique_ptr<IEditCommand> step) {
+    if (m_busy) {
+        return kRefusedBusy;
+    }
+    if (!HasDocument()) {
+        return -1;
+    }
+    m_history.Push(std::move(step));
+    return 0;
+}
+
 std::int32_t DocumentPipeline::Undo() { return StepHistory(&EditHistory::Undo); }
 
 std::int32_t DocumentPipeline::Redo() { return StepHistory(&EditHistory::Redo); }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,6 +84,9 @@ public:
     std::int32_t Undo();
     std::int32_t Redo();
     const EditHistory& History() const { return m_history; }
+    // A step already applied by someone else (a choice of the score) joins the history. 0 done,
+    // -1 no document, kRefusedBusy.
+    std::int32_t PushStep(std::unique_ptr<IEditCommand> step);
     // The document has edits or re-runs not saved as MIDI, or is a recording not saved.
     bool Modified() const;
     // Before the document is closed or replaced: when Modified(), asks once; Save runs the

@@ -11,6 +11,7 @@
 #include "app/IntenPro.h"
 #include "app/NoteSymbols.h"
 #include "app/Placement.h"
+#include "app/ScoreWindow.h"
 #include "app/uTenpo4.h"
 #include "audio/PlayerFiles.h"
 #include "audio/play.h"
@@ -154,6 +155,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     m_tempo2->BindTempoChoice(m_pipeline->TempoChoice);
     m_pipeline->SetCommandLineFile(FileNameToEngine(commandLineFile));
     CreateEditingPanes();
+    CreateScoreWindow();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
     connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
@@ -235,6 +237,24 @@ void TRuvoAppForm::CreateEditingPanes() {
     m_panes =
         std::make_unique<EditingPanes>(*centralWidget(), *m_pipeline, *m_midiDisp2, *m_midiDispBackUp, m_onpuImageList,
                                        [this](const std::function<void()>& command) { Guarded(command); });
+}
+
+void TRuvoAppForm::CreateScoreWindow() {
+    QMenu* setting = nullptr;
+    for (QObject* holder : m_tenpomenu->associatedObjects()) {
+        setting = setting != nullptr ? setting : qobject_cast<QMenu*>(holder);
+    }
+    ScoreWindow::Places places;
+    places.FileMenu = m_fileMenu;
+    places.FileBefore = m_fileSaveRecording;
+    places.SettingMenu = setting;
+    places.FormBefore = m_classicAnalysis;
+    places.LinesBefore = m_displayAlert;
+    places.FormShortcuts = {m_editUndo, m_editRedo};
+    m_scoreWindow = std::make_unique<ScoreWindow>(
+        *this, *m_pipeline, *m_midiDisp2, *m_hTime, places,
+        [this](const std::function<void()>& command) { Guarded(command); },
+        [this](const QString& text) { ShowHint(text); }, [this] { ShowEditSteps(); });
 }
 
 void TRuvoAppForm::CreateMenus() {
@@ -929,6 +949,9 @@ bool TRuvoAppForm::ConfirmRerun() {
 }
 
 void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
+    if (m_scoreWindow) {
+        m_scoreWindow->ShowDocument(doc);
+    }
     if (doc.MidiGridFileName.empty()) {
         setWindowTitle(QStringLiteral("Ruvo"));
         return;
@@ -951,6 +974,9 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
 }
 
 void TRuvoAppForm::GridFileBuilt(bool fresh) {
+    if (fresh && m_scoreWindow) {
+        m_scoreWindow->NewDocument();
+    }
     m_panes->DocumentReplaced();
     ApplyGridBuild(*m_midiDisp2, *m_midiDispBackUp);
     if (fresh) {

@@ -40,6 +40,7 @@ class TGoToWeb;
 class THistoryMenu;
 class TKSavePosReg;
 class TScalePane;
+class ScoreWindow;
 class TAboutBox;
 class TIntenCalProgress;
 class TKeyBoard;
@@ -96,6 +97,8 @@ public:
     TDropDst* DropDst1() const { return m_dropDst; }
     TGoToWeb* Www() const { return m_www; }
     TScalePane* HTime() const { return m_hTime; }
+    // The score's side of the window: its menu items, beat lines and tempo and meter form.
+    ScoreWindow* ScoreSide() const { return m_scoreWindow.get(); }
     QToolButton* HShort() const { return m_hShort; }
     QToolButton* HLong() const { return m_hLong; }
     QToolButton* VShort() const { return m_vShort; }
@@ -199,6 +202,7 @@ private:
     void KeyBoardMidiError(const QString& text);
     void ShowSoundStatus();
     void CreateEditingPanes();
+    void CreateScoreWindow();
     void CreateScales(QWidget* client);
     void CreateComponents();
     void LayoutStatusPanels();
@@ -276,6 +280,7 @@ private:
     bool m_closed = false;
     bool m_activatedOnce = false;
     bool m_playerPlaced = false;  // the player stands where it was last closed
+    std::unique_ptr<ScoreWindow> m_scoreWindow;  // after the pipeline and the panes it draws on
 };
 
 }  // namespace ruvo

@@ -48,6 +48,9 @@ public:
     // edit, undo or redo has moved it from there.
     void MarkSaved() { m_savedSerial = CurrentSerial(); }
     bool Modified() const { return m_savedSerial != CurrentSerial(); }
+    // Names the document's state: the same number means the same files and fields, whatever
+    // edits, undos and redos led there; a new document gets a new one.
+    std::uint64_t Serial() const { return CurrentSerial(); }
 
 private:
     struct Entry {

@@ -102,6 +102,10 @@ void TScalePane::paintEvent(QPaintEvent* /*event*/) {
         case Kind::VLevelRight: VLevelRightPaint(); break;
         case Kind::Gradation: GradationPaint(); break;
     }
+    if (m_overlay) {
+        QPainter painter(this);
+        m_overlay(painter);
+    }
 }
 
 void TScalePane::DrawLines(const std::vector<QLine>& lines) {

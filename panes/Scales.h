@@ -9,7 +9,10 @@
 #include <QRect>
 #include <QWidget>
 
+class QPainter;
+
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace ruvo {
@@ -55,6 +58,8 @@ public:
     std::int32_t ViewWidth() const { return m_viewWidth; }
 
     void HTimePaint();
+    // Drawn over the scale after its own lines (the time scale's bar and beat lines).
+    void SetOverlay(std::function<void(QPainter&)> overlay) { m_overlay = std::move(overlay); }
     void VLevelPaint();
     void VLevelRightPaint();
     void GradationPaint();
@@ -67,6 +72,7 @@ private:
 
     Kind m_kind;
     std::int32_t m_viewWidth = 1;
+    std::function<void(QPainter&)> m_overlay;
 };
 
 }  // namespace ruvo

@@ -560,6 +560,9 @@ void TStrColGrid::paintEvent(QPaintEvent* event) {
             DrawCell(painter, cell.Col, cell.Row, cell.Rect, cell.State);
         }
     }
+    if (m_overlay) {
+        m_overlay(painter, event->rect());
+    }
 }
 
 void TStrColGrid::PaintRange(QPainter& painter, const QRect& area) {

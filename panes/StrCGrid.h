@@ -143,6 +143,9 @@ public:
     // The drawing of one cell: fixed colour, highlight, the record (background, then the mark
     // over it; a hatched mark leaves the background between its lines), or the plain colour.
     void DrawCell(QPainter& painter, std::int32_t col, std::int32_t row, const QRect& rect, GridDrawState state);
+    // Drawn over the cells at the end of every repaint of the viewport, clipped to `area`.
+    using Overlay = std::function<void(QPainter& painter, const QRect& area)>;
+    void SetOverlay(Overlay overlay) { m_overlay = std::move(overlay); }
 
 signals:
     void OnTopLeftChanged();
@@ -242,6 +245,7 @@ private:
     };
     std::vector<PendingRedraw> m_pendingRedraws;  // painted by the next paintEvent
     std::int32_t m_redrawBatches = 0;             // open BeginCellRedraws calls
+    Overlay m_overlay;
 };
 
 }  // namespace ruvo

@@ -558,8 +558,8 @@ void MainWindowTest::AnalysisModeFromTheMenu() {
     for (const QAction* item : m_form->menuBar()->actions().at(2)->menu()->actions()) {
         items << item->text();
     }
-    QCOMPARE(items, QStringList({"&Tempo...", "&Classic analysis", "&Melody (one voice)", "", "&Keep leading silence",
-                                 "", "Display alert", "Display player"}));
+    QCOMPARE(items, QStringList({"&Tempo...", "Tempo and &meter...", "&Classic analysis", "&Melody (one voice)", "",
+                                 "&Keep leading silence", "", "&Beat lines", "Display alert", "Display player"}));
     for (const QAction* item : {m_form->ClassicAnalysis1(), m_form->MelodyAnalysis1(), m_form->KeepLeadingSilence1()}) {
         QVERIFY(!item->statusTip().isEmpty());
     }

@@ -1,0 +1,266 @@
+#include "app/TempoMeterForm.h"
+
+#include "app/DocumentPipeline.h"
+#include "app/DocumentScore.h"
+#include "score/Score.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace ruvo {
+
+namespace {
+
+constexpr int kShownTempoChanges = 4;
+
+QString Bpm(double bpm) { return QString::number(bpm, 'f', 1); }
+
+QString Seconds(double seconds) { return QString::number(seconds, 'f', 2) + QStringLiteral(" s"); }
+
+// "112.0 bpm", or "112.0 bpm; 96.0 bpm from 31.20 s; ..." with the first changes.
+QString TempoText(const Score& score) {
+    QString text = Bpm(score.Tempo.front().Bpm) + QStringLiteral(" bpm");
+    const int changes = static_cast<int>(score.Tempo.size()) - 1;
+    for (int i = 1; i <= std::min(changes, kShownTempoChanges); ++i) {
+        const TempoSegment& segment = score.Tempo[static_cast<std::size_t>(i)];
+        text += QStringLiteral("; %1 bpm from %2").arg(Bpm(segment.Bpm), Seconds(segment.StartSeconds));
+    }
+    if (changes > kShownTempoChanges) {
+        text += QStringLiteral("; %1 more changes").arg(changes - kShownTempoChanges);
+    }
+    return text;
+}
+
+QString MeterText(const Meter& meter) { return QStringLiteral("%1/%2").arg(meter.Beats).arg(meter.BeatType); }
+
+}  // namespace
+
+std::optional<double> TapTempo::Tap(double seconds) {
+    if (!m_taps.empty() && (seconds - m_taps.back() > kTapTimeout || seconds <= m_taps.back())) {
+        m_taps.clear();
+    }
+    m_taps.push_back(seconds);
+    if (m_taps.size() > kTapWindow) {
+        m_taps.erase(m_taps.begin());
+    }
+    if (m_taps.size() < 2) {
+        return std::nullopt;
+    }
+    const double meanInterval = (m_taps.back() - m_taps.front()) / static_cast<double>(m_taps.size() - 1);
+    return 60.0 / meanInterval;
+}
+
+TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialog(parent), m_score(score) {
+    setObjectName(QStringLiteral("TempoMeterForm"));
+    setWindowTitle(QStringLiteral("Tempo and meter"));
+    setModal(false);
+
+    m_found = new QLabel(this);  // owned by parent
+    m_found->setObjectName(QStringLiteral("FoundLabel"));
+    m_found->setWordWrap(true);
+    m_meterShown = new QLabel(this);  // owned by parent
+    m_meterShown->setObjectName(QStringLiteral("MeterLabel"));
+    m_downbeat = new QLabel(this);  // owned by parent
+    m_downbeat->setObjectName(QStringLiteral("DownbeatLabel"));
+
+    m_tempo = new QLineEdit(this);  // owned by parent
+    m_tempo->setObjectName(QStringLiteral("TempoEdit"));
+    m_tempo->setPlaceholderText(QStringLiteral("20 to 400"));
+    m_tempo->setStatusTip(QStringLiteral("Quarter notes per minute for the whole recording"));
+    m_applyTempo = new QPushButton(QStringLiteral("&Apply tempo"), this);  // owned by parent
+    m_applyTempo->setObjectName(QStringLiteral("ApplyTempoButton"));
+    m_tap = new QPushButton(QStringLiteral("&Tap"), this);  // owned by parent
+    m_tap->setObjectName(QStringLiteral("TapButton"));
+    m_tap->setToolTip(QStringLiteral("Tap along with the beat (or press the space bar), then apply the tempo"));
+    m_foundTempo = new QPushButton(QStringLiteral("Use &found tempo"), this);  // owned by parent
+    m_foundTempo->setObjectName(QStringLiteral("FoundTempoButton"));
+    auto* tempoRow = new QHBoxLayout;  // owned by the form's layout
+    tempoRow->addWidget(m_tempo);
+    tempoRow->addWidget(m_applyTempo);
+    tempoRow->addWidget(m_tap);
+    tempoRow->addWidget(m_foundTempo);
+
+    m_meter = new QComboBox(this);  // owned by parent
+    m_meter->setObjectName(QStringLiteral("MeterBox"));
+    m_meter->setEditable(true);
+    m_meter->setInsertPolicy(QComboBox::NoInsert);
+    m_meter->addItems({QStringLiteral("2/4"), QStringLiteral("3/4"), QStringLiteral("4/4"), QStringLiteral("5/4"),
+                       QStringLiteral("2/2"), QStringLiteral("3/8"), QStringLiteral("6/8"), QStringLiteral("9/8"),
+                       QStringLiteral("12/8")});
+
+    m_startDownbeat = new QPushButton(QStringLiteral("Bar 1 at the &start"), this);  // owned by parent
+    m_startDownbeat->setObjectName(QStringLiteral("StartDownbeatButton"));
+    auto* downbeatRow = new QHBoxLayout;  // owned by the form's layout
+    downbeatRow->addWidget(m_downbeat, 1);
+    downbeatRow->addWidget(m_startDownbeat);
+
+    auto* form = new QFormLayout;  // owned by the form's layout
+    form->addRow(QStringLiteral("Tempo found:"), m_found);
+    form->addRow(QStringLiteral("Tempo:"), tempoRow);
+    form->addRow(QStringLiteral("Time signature:"), m_meterShown);
+    form->addRow(QStringLiteral("&Meter:"), m_meter);
+    form->addRow(QStringLiteral("First downbeat:"), downbeatRow);
+
+    auto* hint =
+        new QLabel(QStringLiteral("Click the time scale under the waveform to put the first downbeat there."), this);
+    hint->setWordWrap(true);
+    m_message = new QLabel(this);  // owned by parent
+    m_message->setObjectName(QStringLiteral("MessageLabel"));
+    m_message->setWordWrap(true);
+    m_message->setStyleSheet(QStringLiteral("color: #a00000"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);  // owned by parent
+
+    auto* layout = new QVBoxLayout(this);  // owned by parent
+    layout->addLayout(form);
+    layout->addWidget(hint);
+    layout->addWidget(m_message);
+    layout->addWidget(buttons);
+
+    connect(m_applyTempo, &QPushButton::clicked, this, &TTempoMeterForm::ApplyTempoClick);
+    connect(m_tempo, &QLineEdit::returnPressed, this, &TTempoMeterForm::ApplyTempoClick);
+    connect(m_tap, &QPushButton::clicked, this, &TTempoMeterForm::TapClick);
+    connect(m_foundTempo, &QPushButton::clicked, this, &TTempoMeterForm::FoundTempoClick);
+    // A meter picked from the list, or typed (the box takes only the texts of its list).
+    connect(m_meter, &QComboBox::activated, this, &TTempoMeterForm::MeterChosen);
+    connect(m_meter->lineEdit(), &QLineEdit::returnPressed, this, &TTempoMeterForm::MeterChosen);
+    connect(m_startDownbeat, &QPushButton::clicked, this, &TTempoMeterForm::StartDownbeatClick);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Return belongs to the box it is typed in (the tempo's applies it, the meter's chooses
+    // it), never to a default button that would apply the tempo as well.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    // The space bar taps wherever the focus is, except in a box that takes text.
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);  // owned by parent
+    space->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(space, &QShortcut::activated, this, &TTempoMeterForm::TapClick);
+    m_clock.start();
+}
+
+void TTempoMeterForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    m_taps.Clear();
+    m_message->clear();
+    ShowScore();
+    // Ready for the space bar, which the tempo box would take as text.
+    m_tap->setFocus();
+}
+
+void TTempoMeterForm::ShowScore() {
+    const Score* score = m_score.Current();
+    const ScoreChoices& choices = m_score.Choices();
+    if (score == nullptr) {
+        m_found->setText(m_score.LastError().empty() ? QStringLiteral("No document")
+                                                     : QString::fromStdString(m_score.LastError()));
+        m_meterShown->clear();
+        m_downbeat->clear();
+    } else {
+        m_found->setText(TempoText(*score) + (choices.Bpm ? QStringLiteral(" (your tempo)") : QString()));
+        m_meterShown->setText(MeterText(score->TimeSignature) +
+                              (choices.TimeSignature ? QStringLiteral(" (your choice)") : QString()));
+        m_downbeat->setText(Seconds(score->DownbeatSeconds) +
+                            (choices.DownbeatSeconds ? QStringLiteral(" (your choice)") : QString()));
+        m_meter->setCurrentText(MeterText(score->TimeSignature));
+        if (!m_tempo->hasFocus() && m_taps.Taps() == 0) {
+            m_tempo->setText(Bpm(score->Tempo.front().Bpm));
+        }
+    }
+    m_foundTempo->setEnabled(choices.Bpm.has_value());
+    m_startDownbeat->setEnabled(choices.DownbeatSeconds.has_value());
+}
+
+void TTempoMeterForm::ShowMessage(const QString& text) { m_message->setText(text); }
+
+void TTempoMeterForm::Choose(const ScoreChoices& after, const char* stepName) {
+    ShowMessage({});
+    if (m_score.Choose(after, stepName) == kRefusedBusy) {
+        ShowMessage(QStringLiteral("The document is being converted; try again when it is done."));
+    }
+    ShowScore();
+}
+
+void TTempoMeterForm::ApplyTempoClick() {
+    bool ok = false;
+    const QString text = m_tempo->text().trimmed();
+    double bpm = QLocale::c().toDouble(text, &ok);
+    if (!ok) {
+        bpm = QLocale().toDouble(text, &ok);
+    }
+    if (!ok) {
+        ShowMessage(QStringLiteral("\"%1\" is not a tempo: type the beats per minute, 20 to 400.").arg(text));
+        return;
+    }
+    if (const std::string problem = CheckBpm(bpm); !problem.empty()) {
+        ShowMessage(QString::fromStdString(problem));
+        return;
+    }
+    m_taps.Clear();
+    ScoreChoices after = m_score.Choices();
+    after.Bpm = bpm;
+    Choose(after, "Score tempo");
+}
+
+void TTempoMeterForm::FoundTempoClick() {
+    m_taps.Clear();
+    ScoreChoices after = m_score.Choices();
+    after.Bpm.reset();
+    Choose(after, "Found tempo");
+    if (const Score* score = m_score.Current()) {
+        m_tempo->setText(Bpm(score->Tempo.front().Bpm));
+    }
+}
+
+void TTempoMeterForm::TapClick() {
+    const std::optional<double> bpm = m_taps.Tap(static_cast<double>(m_clock.elapsed()) / 1000.0);
+    if (!bpm) {
+        ShowMessage(QStringLiteral("Keep tapping with the beat..."));
+        return;
+    }
+    m_tempo->setText(Bpm(*bpm));
+    ShowMessage(QStringLiteral("%1 taps: %2 bpm. Apply the tempo to use it.").arg(m_taps.Taps()).arg(Bpm(*bpm)));
+}
+
+void TTempoMeterForm::MeterChosen() {
+    const QString text = m_meter->currentText().trimmed();
+    const std::optional<Meter> meter = ParseMeter(text.toStdString());
+    if (!meter) {
+        ShowMessage(QStringLiteral("\"%1\" is not a time signature: write it as 3/4 or 6/8.").arg(text));
+        return;
+    }
+    if (const std::string problem = CheckMeter(*meter); !problem.empty()) {
+        ShowMessage(QString::fromStdString(problem));
+        return;
+    }
+    ScoreChoices after = m_score.Choices();
+    after.TimeSignature = *meter;
+    Choose(after, "Time signature");
+}
+
+void TTempoMeterForm::TimeScaleClicked(double seconds) {
+    if (const std::string problem = CheckDownbeat(seconds, m_score.RecordingSeconds()); !problem.empty()) {
+        ShowMessage(QString::fromStdString(problem));
+        return;
+    }
+    ScoreChoices after = m_score.Choices();
+    after.DownbeatSeconds = seconds;
+    Choose(after, "First downbeat");
+}
+
+void TTempoMeterForm::StartDownbeatClick() {
+    ScoreChoices after = m_score.Choices();
+    after.DownbeatSeconds.reset();
+    Choose(after, "First downbeat");
+}
+
+}  // namespace ruvo
