@@ -17,7 +17,7 @@ bool DocumentImport::Rescuable(TWavProc& wav, const std::string& fileName) {
     // of no known format gets the list of those that are read, and no second message.
     if (m_import.FormatUnknown()) {
         m_refused = true;
-        EngineHost().ErrorBox(fileName + "\n\n" + UnreadableFormatMessage());
+        EngineHost().ErrorBox(fileName + ":\n" + UnreadableFormatMessage());
     }
     return false;
 }
