@@ -159,6 +159,8 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
     connect(m_player, &TPlayer::OnRecordingWarning, this, &TRuvoAppForm::ShowHint);
     CreateComponents();
+    CreateShortcuts();
+    RestoreRememberedChoices();
 }
 
 void TRuvoAppForm::CreateComponents() {
@@ -377,6 +379,7 @@ void TRuvoAppForm::ShowModeChoice() {
     ApplyHint(m_tenpoBtn, tempoHint);
     m_tenpomenu->setStatusTip(melody ? tempoHint.mid(tempoHint.indexOf(QLatin1Char('|')) + 1) : QString());
     m_panes->ShowAnalysisMode(m_pipeline->ModeChoice);
+    KeepRememberedChoices();
 }
 
 void TRuvoAppForm::CreateSpeedPanel(QWidget* client) {
@@ -860,6 +863,7 @@ void TRuvoAppForm::KeepLeadingSilenceClick() {
     if (!m_pipeline->Busy()) {
         m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
     }
+    KeepRememberedChoices();
 }
 
 void TRuvoAppForm::Displayalert1Click() {

@@ -89,6 +89,9 @@ public:
     QAction* Displayplayer1() const { return m_displayPlayer; }
     QAction* AboutApplication1() const { return m_aboutApplication; }
     QAction* HelpBrouser1() const { return m_helpBrowser; }
+    QAction* PlayOrStopItem() const { return m_playOrStop; }
+    QAction* ZoomInItem() const { return m_zoomIn; }
+    QAction* ZoomOutItem() const { return m_zoomOut; }
     bool Destroying() const { return m_destroying; }
     THistoryMenu* HistoryMenu1() const { return m_historyMenu; }
     TKSavePosReg* KSavePosReg1() const { return m_savePos; }
@@ -215,6 +218,13 @@ private:
     // Rejects the dialogs waiting on the user, then closes once their commands unwound.
     void EndOnSignal();
     void OfferEarlierTakes();
+    // Shortcuts beside the menus' own, the View menu and the Ctrl+wheel zoom (MainShortcuts.cpp).
+    void CreateShortcuts();
+    // Space: plays the selection, or stops what plays.
+    void PlayOrStop();
+    // The analysis mode and "Keep leading silence" of the last run, and keeping them for the next.
+    void RestoreRememberedChoices();
+    void KeepRememberedChoices();
 
     IShell& m_shell;
     std::unique_ptr<ISettingsStore> m_ownSettings;  // when no store was given
@@ -276,6 +286,10 @@ private:
     bool m_closed = false;
     bool m_activatedOnce = false;
     bool m_playerPlaced = false;  // the player stands where it was last closed
+    QAction* m_playOrStop = nullptr;  // owned by parent
+    QAction* m_zoomIn = nullptr;      // owned by parent
+    QAction* m_zoomOut = nullptr;     // owned by parent
+    bool m_choicesRestored = false;
 };
 
 }  // namespace ruvo
