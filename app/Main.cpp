@@ -534,7 +534,7 @@ void TRuvoAppForm::FormShow() {
         KeepOnScreen(*m_player, this);
     }
     ShowPlayer();
-    m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
+    m_player->SetRecord(m_pipeline->Doc, ShownDocumentName());
 }
 
 void TRuvoAppForm::changeEvent(QEvent* event) {
@@ -675,7 +675,11 @@ void TRuvoAppForm::FileSaveMidi() {
 void TRuvoAppForm::FileExit() { close(); }
 
 void TRuvoAppForm::FileSaveRecording() {
-    Guarded([this] { (void)m_pipeline->SaveRecordingAs(); });
+    Guarded([this] {
+        if (m_pipeline->SaveRecordingAs() == 0) {
+            FileConverted(m_pipeline->Doc.FileName);  // the saved recording is a recent file now
+        }
+    });
 }
 
 void TRuvoAppForm::CloseWithoutAsking(std::function<std::string(const std::string&)> keep) {
@@ -861,7 +865,7 @@ void TRuvoAppForm::KeepLeadingSilenceClick() {
     m_pipeline->SetKeepLeadingSilence(m_keepLeadingSilence->isChecked());
     // The player makes its MIDI excerpts from its copy of the record.
     if (!m_pipeline->Busy()) {
-        m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
+        m_player->SetRecord(m_pipeline->Doc, ShownDocumentName());
     }
     KeepRememberedChoices();
 }
@@ -937,7 +941,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
         setWindowTitle(QStringLiteral("Ruvo"));
         return;
     }
-    setWindowTitle(FileNameFromEngine(CaptionText(doc, m_pipeline->DocumentName())));
+    setWindowTitle(FileNameFromEngine(CaptionText(doc, ShownDocumentName())));
     ApplyNoteGridMetrics(*m_midiDisp2, *m_midiDispBackUp, doc);
     FollowNoteGridRows();
     const std::array<std::string, kWavInfoPanels> texts = StatusPanelTexts(doc);
@@ -950,7 +954,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     }
     m_panes->Repaint();
     m_hTime->SetViewWidth(doc.ViewWidth);
-    m_player->SetRecord(doc, m_pipeline->DocumentName());
+    m_player->SetRecord(doc, ShownDocumentName());
     ShowEditSteps();
 }
 
@@ -978,13 +982,12 @@ bool TRuvoAppForm::ChooseMidiFileName(std::string& name) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Midi file(*.mid)"));
     dialog.setDefaultSuffix(QStringLiteral("mid"));
-    if (!m_lastMidiName.isEmpty()) {
-        dialog.selectFile(m_lastMidiName);
-    }
+    dialog.selectFile(SuggestedMidiName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return false;
     }
     m_lastMidiName = dialog.selectedFiles().constFirst();
+    m_lastMidiFor = ShownDocumentName();
     name = FileNameToEngine(m_lastMidiName);
     return true;
 }

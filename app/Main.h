@@ -5,6 +5,7 @@
 // that order) and owns them. Every handler that reaches the engine catches the engine's
 // exceptions and shows them. UI thread only.
 
+#include "app/DocumentNames.h"
 #include "app/PipelineViews.h"
 
 #include <QMainWindow>
@@ -225,6 +226,10 @@ private:
     // The analysis mode and "Keep leading silence" of the last run, and keeping them for the next.
     void RestoreRememberedChoices();
     void KeepRememberedChoices();
+    // The document's name for the user: its file's, or "Recording N" for a recording not saved.
+    std::string ShownDocumentName();
+    // What the Save MIDI dialog offers.
+    QString SuggestedMidiName();
 
     IShell& m_shell;
     std::unique_ptr<ISettingsStore> m_ownSettings;  // when no store was given
@@ -290,6 +295,8 @@ private:
     QAction* m_zoomIn = nullptr;      // owned by parent
     QAction* m_zoomOut = nullptr;     // owned by parent
     bool m_choicesRestored = false;
+    std::string m_lastMidiFor;  // the document m_lastMidiName was chosen for
+    RecordingNames m_recordingNames;
 };
 
 }  // namespace ruvo

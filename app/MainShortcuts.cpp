@@ -4,6 +4,7 @@
 
 #include "app/Main.h"
 
+#include "app/DocumentNames.h"
 #include "app/DocumentPipeline.h"
 #include "app/RememberedChoices.h"
 #include "app/WheelZoom.h"
@@ -11,8 +12,10 @@
 #include "panes/PaintBox.h"
 #include "app/EditingPanes.h"
 #include "panes/StrCGrid.h"
+#include "platform/qt/PathConvert.h"
 
 #include <QAction>
+#include <QDir>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -79,6 +82,18 @@ void TRuvoAppForm::KeepRememberedChoices() {
         return;
     }
     WriteRememberedChoices(m_settings, {m_pipeline->ModeChoice, m_keepLeadingSilence->isChecked()});
+}
+
+std::string TRuvoAppForm::ShownDocumentName() {
+    if (!m_pipeline->DocIsRecording()) {
+        return m_pipeline->DocumentName();
+    }
+    return m_recordingNames.NameOf(m_pipeline->Doc.FileName);
+}
+
+QString TRuvoAppForm::SuggestedMidiName() {
+    return FileNameFromEngine(SuggestedSaveName(ShownDocumentName(), FileNameToEngine(m_lastMidiName), m_lastMidiFor,
+                                                ".mid", FileNameToEngine(QDir::homePath())));
 }
 
 }  // namespace ruvo

@@ -10,6 +10,7 @@
 #include "app/IntenPro.h"
 #include "app/Main.h"
 #include "app/uTenpo4.h"
+#include "components/HistMenu.h"
 #include "audio/PlayerFiles.h"
 #include "audio/play.h"
 #include "engine/TMakeMidi.h"
@@ -30,6 +31,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -832,8 +834,16 @@ void MainWindowTest::RecordingOfThePlayerBecomesTheDocument() {
     emit m_form->Player()->OnRecordingDone();
     // The notification is posted: nothing happens before the event loop delivers it.
     QVERIFY(Pipeline().Doc.FileName != recording);
-    QTRY_COMPARE(m_form->windowTitle(), "Ruvo - " + QString::fromStdString(recording));
+    QTRY_COMPARE(m_form->windowTitle(), QString("Ruvo - Recording 1"));
     QVERIFY(Pipeline().DocIsRecording());
+    // The save dialog offers the recording's name in the home folder, not its work file's.
+    ModalScript offered;
+    offered.Then([](QWidget* dialog) {
+        QCOMPARE(qobject_cast<QFileDialog*>(dialog)->selectedFiles().value(0), QDir::homePath() + "/Recording 1.mid");
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    m_form->FileSaveMidi();
+    QVERIFY(offered.Finished());
     // Replaced by a file from disk after Discard, the recording goes; the file from disk stays.
     ModalScript discard;
     discard.Then([](QWidget* box) {
@@ -991,6 +1001,7 @@ void MainWindowTest::SavedRecordingSurvivesTheClose() {
     QVERIFY(!m_form->FileSaveRecordingItem()->isEnabled());
     QVERIFY(!Pipeline().Modified());
     QVERIFY(m_form->windowTitle().endsWith("take.wav"));
+    QCOMPARE(m_form->HistoryMenu1()->List().At(0), QString::fromStdString(kept));
 
     QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
     m_form->close();
