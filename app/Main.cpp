@@ -1002,7 +1002,7 @@ void TRuvoAppForm::HistoryMenu1HistorySelected(const QString& fileName) {
     if (m_pipeline->Busy()) {
         return;
     }
-    OpenFile(fileName);
+    OpenRecentFile(fileName);
 }
 
 void TRuvoAppForm::DropDst1FileDrop(const QStringList& files, const QPoint& /*point*/) {

@@ -230,6 +230,8 @@ private:
     std::string ShownDocumentName();
     // What the Save MIDI dialog offers.
     QString SuggestedMidiName();
+    // A recent file that can no longer be read is taken off the list, with a message.
+    void OpenRecentFile(const QString& fileName);
 
     IShell& m_shell;
     std::unique_ptr<ISettingsStore> m_ownSettings;  // when no store was given

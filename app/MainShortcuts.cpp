@@ -9,6 +9,8 @@
 #include "app/RememberedChoices.h"
 #include "app/WheelZoom.h"
 #include "audio/play.h"
+#include "components/HistMenu.h"
+#include "engine/EngineHost.h"
 #include "panes/PaintBox.h"
 #include "app/EditingPanes.h"
 #include "panes/StrCGrid.h"
@@ -16,6 +18,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,6 +52,8 @@ void TRuvoAppForm::CreateShortcuts() {
     m_zoomOut->setObjectName(QStringLiteral("ZoomOutItem"));
     m_zoomOut->setShortcuts({QKeySequence(Qt::Key_Minus), QKeySequence(Qt::CTRL | Qt::Key_Minus)});
     m_zoomOut->setStatusTip(QStringLiteral("A longer time span across the panes (Ctrl and the wheel down too)"));
+
+    m_historyMenu->SetClearItemText(QStringLiteral("Clear recent files"));
 
     auto* wheel = new TWheelZoom([this] { HLongClick(); }, [this] { HShortClick(); }, this);  // owned by parent
     wheel->Watch(m_midiDisp2->viewport());
@@ -94,6 +99,17 @@ std::string TRuvoAppForm::ShownDocumentName() {
 QString TRuvoAppForm::SuggestedMidiName() {
     return FileNameFromEngine(SuggestedSaveName(ShownDocumentName(), FileNameToEngine(m_lastMidiName), m_lastMidiFor,
                                                 ".mid", FileNameToEngine(QDir::homePath())));
+}
+
+void TRuvoAppForm::OpenRecentFile(const QString& fileName) {
+    const QFileInfo file(fileName);
+    if (!file.isFile() || !file.isReadable()) {
+        m_historyMenu->RemoveHistory(fileName);
+        EngineHost().ErrorBox(FileNameToEngine(fileName) +
+                              ":\nThis recent file cannot be opened any more; it is taken off the list.");
+        return;
+    }
+    OpenFile(fileName);
 }
 
 }  // namespace ruvo
