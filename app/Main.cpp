@@ -954,6 +954,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     }
     m_panes->Repaint();
     m_hTime->SetViewWidth(doc.ViewWidth);
+    m_hTime->SetViewStart(doc.ViewStart);
     m_player->SetRecord(doc, ShownDocumentName());
     ShowEditSteps();
 }

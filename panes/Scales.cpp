@@ -1,5 +1,7 @@
 #include "panes/Scales.h"
 
+#include "panes/TimeLabels.h"
+
 #include "engine/Rounding.h"
 
 #include <QPainter>
@@ -112,7 +114,28 @@ void TScalePane::DrawLines(const std::vector<QLine>& lines) {
     }
 }
 
-void TScalePane::HTimePaint() { DrawLines(TimeScaleLines(width(), height(), m_viewWidth)); }
+void TScalePane::HTimePaint() {
+    DrawLines(TimeScaleLines(width(), height(), m_viewWidth));
+    DrawSecondLabels();
+}
+
+void TScalePane::SetViewStart(std::int32_t frame) {
+    if (frame != m_viewStart) {
+        m_viewStart = frame;
+        update();
+    }
+}
+
+void TScalePane::DrawSecondLabels() {
+    QPainter painter(this);
+    QFont small = font();
+    small.setPixelSize(std::max(7, height() - 4));
+    painter.setFont(small);
+    for (const TimeLabel& label : SecondLabels(m_viewStart, m_viewWidth, width())) {
+        painter.drawText(QRect(label.X + 2, 0, kMinLabelPitch - 4, height()), Qt::AlignLeft | Qt::AlignBottom,
+                         QString::fromStdString(label.Text));
+    }
+}
 
 void TScalePane::VLevelPaint() { DrawLines(LevelScaleLines(width(), height(), false)); }
 
