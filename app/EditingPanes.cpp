@@ -10,12 +10,15 @@
 #include "panes/SelectionPane.h"
 #include "panes/StrCGrid.h"
 #include "panes/ThresholdPane.h"
+#include "panes/ThresholdStatus.h"
 #include "panes/WaveformPane.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QPainter>
 #include <QPalette>
+#include <QStatusTipEvent>
 #include <QString>
 #include <QWidget>
 
@@ -122,6 +125,15 @@ void EditingPanes::CreateStrips(QWidget& client) {
     });
     connect(m_threadValue, &TPaintBox::OnMouseMove, this, [this](Qt::MouseButtons /*buttons*/, int x, int y) {
         m_guard([&] { m_threshold->ThreadValueMouseMove(x, y); });
+    });
+    // The margin at the pointer, and the one a drag sets, in the status bar.
+    connect(m_threadValue, &TPaintBox::OnMouseMove, this, [this](Qt::MouseButtons /*buttons*/, int /*x*/, int y) {
+        const std::string text =
+            ThresholdStatusText(m_pipeline.Doc, y, m_threadValue->height(), m_threshold->ThresholdDrag() == 1);
+        if (!text.empty()) {
+            QStatusTipEvent tip(QString::fromStdString(text));
+            QApplication::sendEvent(m_threadValue, &tip);
+        }
     });
     connect(m_threadValue, &TPaintBox::OnMouseUp, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_threshold->ThreadValueMouseUp(button, x, y); });

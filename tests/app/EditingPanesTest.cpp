@@ -25,6 +25,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QDialog>
 #include <QDir>
 #include <QImage>
@@ -432,9 +433,14 @@ void EditingPanesTest::ThresholdReleaseSetsSelectedMarginsAndReruns() {
         for (std::size_t f = 10; f <= 20; ++f) {
             expected[f] = (peak - 0.000001) * release.Fraction + 0.000001;
         }
+        // The status bar tells the margin at the pointer, then the one the drag will set.
+        const double margin = expected[10];
+        emit strip->OnMouseMove(Qt::NoButton, 100, release.Y);
+        QCOMPARE(m_form->StatusBarLabel()->text(), QString::asprintf("Margin %.3f at the pointer", margin));
         QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(100, 20));
         QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 1);
         QTest::mouseMove(strip, QPoint(120, release.Y));
+        QCOMPARE(m_form->StatusBarLabel()->text(), QString::asprintf("Margin %.3f to be set on frames 10-20", margin));
         QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(120, release.Y));
         QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 0);
         QVERIFY(testsupport::ReadDoubles(Doc().ThresholdFileName) == expected);
