@@ -45,6 +45,7 @@ class TAboutBox;
 class TIntenCalProgress;
 class TKeyBoard;
 class TPlayer;
+class TPlayhead;
 class TStrColGrid;
 class TTempo2;
 
@@ -93,6 +94,7 @@ public:
     QAction* PlayOrStopItem() const { return m_playOrStop; }
     QAction* ZoomInItem() const { return m_zoomIn; }
     QAction* ZoomOutItem() const { return m_zoomOut; }
+    TPlayhead* Playhead() const { return m_playhead; }
     bool Destroying() const { return m_destroying; }
     THistoryMenu* HistoryMenu1() const { return m_historyMenu; }
     TKSavePosReg* KSavePosReg1() const { return m_savePos; }
@@ -296,6 +298,7 @@ private:
     QAction* m_playOrStop = nullptr;  // owned by parent
     QAction* m_zoomIn = nullptr;      // owned by parent
     QAction* m_zoomOut = nullptr;     // owned by parent
+    TPlayhead* m_playhead = nullptr;  // owned by parent
     bool m_choicesRestored = false;
     std::string m_lastMidiFor;  // the document m_lastMidiName was chosen for
     RecordingNames m_recordingNames;

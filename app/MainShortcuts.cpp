@@ -13,6 +13,7 @@
 #include "engine/EngineHost.h"
 #include "panes/PaintBox.h"
 #include "app/EditingPanes.h"
+#include "app/Playhead.h"
 #include "panes/StrCGrid.h"
 #include "platform/qt/PathConvert.h"
 
@@ -59,6 +60,9 @@ void TRuvoAppForm::CreateShortcuts() {
     wheel->Watch(m_midiDisp2->viewport());
     wheel->Watch(m_panes->WavDisp());
     wheel->Watch(m_panes->SelectRgn());
+
+    m_playhead = new TPlayhead(*m_player, *m_pipeline, *m_panes->WavDisp(), *m_midiDisp2,  // owned by parent
+                               [this] { return Destroying(); }, this);
 }
 
 void TRuvoAppForm::PlayOrStop() {

@@ -2,6 +2,9 @@
 // and level scales and the legend's swatches.
 #include "panes/Scales.h"
 #include "panes/TimeLabels.h"
+#include "panes/PlayheadPosition.h"
+#include "panes/WaveformPane.h"
+#include "engine/WavHead.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +63,23 @@ TEST(ScalesTest, TimeScaleSecondsFollowTheView) {
         }
     }
     EXPECT_TRUE(SecondLabels(0, 0, 457).empty());
+}
+
+// The playhead's frame from the seconds heard, and its waveform pixel, which a click there
+// turns back into the same frame.
+TEST(ScalesTest, PlayheadStandsAtTheFrameHeard) {
+    EXPECT_DOUBLE_EQ(HeardFrame(10, 0.0), 10.0);
+    EXPECT_NEAR(HeardFrame(10, 1024.0 / 22050.0 * 5.5), 15.5, 1e-9);
+    WavHead doc;
+    doc.ViewStart = 40;
+    doc.ViewWidth = 100;
+    doc.FrameCount = 500;
+    for (const double frame : {40.0, 41.0, 77.0, 139.0}) {
+        const int x = WaveformX(doc, frame, 457);
+        EXPECT_EQ(WaveformFrameAt(doc, x, 457), static_cast<int>(frame)) << frame;
+    }
+    EXPECT_LT(WaveformX(doc, 20.0, 457), 0) << "before the view";
+    EXPECT_GE(WaveformX(doc, 200.0, 457), 457) << "after it";
 }
 
 TEST(ScalesTest, TimeScaleHasATickPerFrameAndAFullOneEveryFifth) {
