@@ -132,8 +132,12 @@ void TScalePane::DrawSecondLabels() {
     small.setPixelSize(std::max(7, height() - 4));
     painter.setFont(small);
     for (const TimeLabel& label : SecondLabels(m_viewStart, m_viewWidth, width())) {
-        painter.drawText(QRect(label.X + 2, 0, kMinLabelPitch - 4, height()), Qt::AlignLeft | Qt::AlignBottom,
-                         QString::fromStdString(label.Text));
+        const QString text = QString::fromStdString(label.Text);
+        const QRect box = painter.boundingRect(QRect(label.X + 2, 0, kMinLabelPitch - 4, height()),
+                                               Qt::AlignLeft | Qt::AlignBottom, text);
+        // On the scale's own colour, so that the short ticks under the text do not cross it.
+        painter.fillRect(box, palette().color(QPalette::Window));
+        painter.drawText(box, Qt::AlignLeft | Qt::AlignBottom, text);
     }
 }
 
