@@ -4,12 +4,22 @@
 #include "engine/EngineHost.h"
 #include "engine/UFile.h"
 #include "engine/WavProc.h"
+#include "import/ImportFormats.h"
 
 namespace ruvo {
 
 bool DocumentImport::Rescuable(TWavProc& wav, const std::string& fileName) {
     m_fileName = fileName;
-    return ProbeWavFile(wav, fileName) == WavRejection::Layout && m_import.Open(fileName) == 0;
+    m_refused = false;
+    if (ProbeWavFile(wav, fileName) != WavRejection::Layout) return false;
+    if (m_import.Open(fileName) == 0) return true;
+    // A file of a known format that cannot be read goes to the check, which says why; a file
+    // of no known format gets the list of those that are read, and no second message.
+    if (m_import.FormatUnknown()) {
+        m_refused = true;
+        EngineHost().ErrorBox(fileName + ":\n" + UnreadableFormatMessage());
+    }
+    return false;
 }
 
 std::string DocumentImport::Question() const {

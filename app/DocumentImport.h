@@ -18,6 +18,8 @@ class DocumentImport {
 public:
     // True when `fileName` is refused by the check for its layout and libsndfile reads it.
     bool Rescuable(TWavProc& wav, const std::string& fileName);
+    // After Rescuable: the file is of no format read at all, and the message was shown.
+    bool Refused() const { return m_refused; }
     // The question before a rescue: what the file is and what the copy will be.
     std::string Question() const;
     // Writes the copy of the rescuable file into a new "imp" work file named in `copyName`.
@@ -28,6 +30,7 @@ public:
 private:
     TAudioImport m_import;
     std::string m_fileName;
+    bool m_refused = false;
 };
 
 }  // namespace ruvo

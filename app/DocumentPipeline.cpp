@@ -246,6 +246,7 @@ std::int32_t DocumentPipeline::AnalyseWave(const std::string& fileName) {
     m_runCopyName.clear();
     DocumentImport import;
     const bool rescue = import.Rescuable(m_wavProc, fileName);
+    if (import.Refused()) return -1;
     if (rescue && !m_importWithoutAsking && !m_view.ConfirmImport(import.Question())) {
         return -1;
     }

@@ -7,15 +7,19 @@
 #include "panes/NoteEdits.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/PaintBox.h"
+#include "panes/SelectionDrag.h"
 #include "panes/SelectionPane.h"
 #include "panes/StrCGrid.h"
 #include "panes/ThresholdPane.h"
+#include "panes/ThresholdStatus.h"
 #include "panes/WaveformPane.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QPainter>
 #include <QPalette>
+#include <QStatusTipEvent>
 #include <QString>
 #include <QWidget>
 
@@ -84,6 +88,30 @@ void EditingPanes::CreateWaveform(QWidget& client) {
     connect(m_selectRgn, &TPaintBox::OnMouseDown, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_selection->SelectRgnMouseDown(button, x, y); });
     });
+    // A left drag in either box selects the frames it spans, after the press's own click.
+    const auto dragIn = [this](TPaintBox* box, std::int32_t (*frameAt)(const WavHead&, std::int32_t, std::int32_t)) {
+        connect(box, &TPaintBox::OnMouseDown, this, [this, box, frameAt](Qt::MouseButton button, int x, int /*y*/) {
+            if (button == Qt::LeftButton && HasSelectableDocument()) {
+                m_selectionDrag.Press(frameAt(m_pipeline.Doc, x, box->width()));
+            }
+        });
+        connect(box, &TPaintBox::OnMouseMove, this, [this, box, frameAt](Qt::MouseButtons buttons, int x, int /*y*/) {
+            if ((buttons & Qt::LeftButton) != 0 && m_selectionDrag.Active()) {
+                m_guard([&] { m_selectionDrag.Move(*this, frameAt(m_pipeline.Doc, x, box->width())); });
+            }
+        });
+        connect(box, &TPaintBox::OnMouseUp, this, [this](Qt::MouseButton button, int, int) {
+            if (button == Qt::LeftButton) {
+                m_selectionDrag.Release();
+            }
+        });
+    };
+    dragIn(m_wavDisp, &WaveformFrameAt);
+    dragIn(m_selectRgn, &OverviewFrameAt);
+}
+
+bool EditingPanes::HasSelectableDocument() const {
+    return !m_pipeline.Busy() && !m_pipeline.Doc.MidiGridFileName.empty() && m_pipeline.Doc.FrameCount > 0;
 }
 
 void EditingPanes::CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStrColGrid& scratch,
@@ -122,6 +150,15 @@ void EditingPanes::CreateStrips(QWidget& client) {
     });
     connect(m_threadValue, &TPaintBox::OnMouseMove, this, [this](Qt::MouseButtons /*buttons*/, int x, int y) {
         m_guard([&] { m_threshold->ThreadValueMouseMove(x, y); });
+    });
+    // The margin at the pointer, and the one a drag sets, in the status bar.
+    connect(m_threadValue, &TPaintBox::OnMouseMove, this, [this](Qt::MouseButtons /*buttons*/, int /*x*/, int y) {
+        const std::string text =
+            ThresholdStatusText(m_pipeline.Doc, y, m_threadValue->height(), m_threshold->ThresholdDrag() == 1);
+        if (!text.empty()) {
+            QStatusTipEvent tip(QString::fromStdString(text));
+            QApplication::sendEvent(m_threadValue, &tip);
+        }
     });
     connect(m_threadValue, &TPaintBox::OnMouseUp, this, [this](Qt::MouseButton button, int x, int y) {
         m_guard([&] { m_threshold->ThreadValueMouseUp(button, x, y); });

@@ -6,6 +6,7 @@
 // that waited for a re-run happen. Owned by the main window; UI thread.
 
 #include "panes/PaneHost.h"
+#include "panes/SelectionDrag.h"
 
 #include <QObject>
 #include <QPixmap>
@@ -78,6 +79,8 @@ private:
     void CreateNoteGridEditor(QWidget& client, TStrColGrid& grid, TStrColGrid& scratch,
                               const std::vector<QPixmap>& symbols);
     void CreateStrips(QWidget& client);
+    // A document is shown and no run is going: a drag may select.
+    bool HasSelectableDocument() const;
 
     DocumentPipeline& m_pipeline;
     Guard m_guard;
@@ -92,6 +95,7 @@ private:
     std::unique_ptr<TNoteGridEditor> m_editor;
     std::unique_ptr<TThresholdPane> m_threshold;
     std::unique_ptr<THarmonicPane> m_harmonics;
+    SelectionDrag m_selectionDrag;
 };
 
 }  // namespace ruvo

@@ -161,6 +161,8 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
     connect(m_player, &TPlayer::OnRecordingWarning, this, &TRuvoAppForm::ShowHint);
     CreateComponents();
+    CreateShortcuts();
+    RestoreRememberedChoices();
 }
 
 void TRuvoAppForm::CreateComponents() {
@@ -397,6 +399,7 @@ void TRuvoAppForm::ShowModeChoice() {
     ApplyHint(m_tenpoBtn, tempoHint);
     m_tenpomenu->setStatusTip(melody ? tempoHint.mid(tempoHint.indexOf(QLatin1Char('|')) + 1) : QString());
     m_panes->ShowAnalysisMode(m_pipeline->ModeChoice);
+    KeepRememberedChoices();
 }
 
 void TRuvoAppForm::CreateSpeedPanel(QWidget* client) {
@@ -551,7 +554,7 @@ void TRuvoAppForm::FormShow() {
         KeepOnScreen(*m_player, this);
     }
     ShowPlayer();
-    m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
+    m_player->SetRecord(m_pipeline->Doc, ShownDocumentName());
 }
 
 void TRuvoAppForm::changeEvent(QEvent* event) {
@@ -692,7 +695,11 @@ void TRuvoAppForm::FileSaveMidi() {
 void TRuvoAppForm::FileExit() { close(); }
 
 void TRuvoAppForm::FileSaveRecording() {
-    Guarded([this] { (void)m_pipeline->SaveRecordingAs(); });
+    Guarded([this] {
+        if (m_pipeline->SaveRecordingAs() == 0) {
+            FileConverted(m_pipeline->Doc.FileName);  // the saved recording is a recent file now
+        }
+    });
 }
 
 void TRuvoAppForm::CloseWithoutAsking(std::function<std::string(const std::string&)> keep) {
@@ -878,8 +885,9 @@ void TRuvoAppForm::KeepLeadingSilenceClick() {
     m_pipeline->SetKeepLeadingSilence(m_keepLeadingSilence->isChecked());
     // The player makes its MIDI excerpts from its copy of the record.
     if (!m_pipeline->Busy()) {
-        m_player->SetRecord(m_pipeline->Doc, m_pipeline->DocumentName());
+        m_player->SetRecord(m_pipeline->Doc, ShownDocumentName());
     }
+    KeepRememberedChoices();
 }
 
 void TRuvoAppForm::Displayalert1Click() {
@@ -956,7 +964,7 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
         setWindowTitle(QStringLiteral("Ruvo"));
         return;
     }
-    setWindowTitle(FileNameFromEngine(CaptionText(doc, m_pipeline->DocumentName())));
+    setWindowTitle(FileNameFromEngine(CaptionText(doc, ShownDocumentName())));
     ApplyNoteGridMetrics(*m_midiDisp2, *m_midiDispBackUp, doc);
     FollowNoteGridRows();
     const std::array<std::string, kWavInfoPanels> texts = StatusPanelTexts(doc);
@@ -969,7 +977,8 @@ void TRuvoAppForm::ShowDocument(WavHead& doc, bool fillGrid) {
     }
     m_panes->Repaint();
     m_hTime->SetViewWidth(doc.ViewWidth);
-    m_player->SetRecord(doc, m_pipeline->DocumentName());
+    m_hTime->SetViewStart(doc.ViewStart);
+    m_player->SetRecord(doc, ShownDocumentName());
     ShowEditSteps();
 }
 
@@ -1000,13 +1009,12 @@ bool TRuvoAppForm::ChooseMidiFileName(std::string& name) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Midi file(*.mid)"));
     dialog.setDefaultSuffix(QStringLiteral("mid"));
-    if (!m_lastMidiName.isEmpty()) {
-        dialog.selectFile(m_lastMidiName);
-    }
+    dialog.selectFile(SuggestedMidiName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return false;
     }
     m_lastMidiName = dialog.selectedFiles().constFirst();
+    m_lastMidiFor = ShownDocumentName();
     name = FileNameToEngine(m_lastMidiName);
     return true;
 }
@@ -1021,7 +1029,7 @@ void TRuvoAppForm::HistoryMenu1HistorySelected(const QString& fileName) {
     if (m_pipeline->Busy()) {
         return;
     }
-    OpenFile(fileName);
+    OpenRecentFile(fileName);
 }
 
 void TRuvoAppForm::DropDst1FileDrop(const QStringList& files, const QPoint& /*point*/) {

@@ -5,6 +5,7 @@
 // that order) and owns them. Every handler that reaches the engine catches the engine's
 // exceptions and shows them. UI thread only.
 
+#include "app/DocumentNames.h"
 #include "app/PipelineViews.h"
 
 #include <QMainWindow>
@@ -45,6 +46,7 @@ class TAboutBox;
 class TIntenCalProgress;
 class TKeyBoard;
 class TPlayer;
+class TPlayhead;
 class TStrColGrid;
 class TTempo2;
 
@@ -90,6 +92,10 @@ public:
     QAction* Displayplayer1() const { return m_displayPlayer; }
     QAction* AboutApplication1() const { return m_aboutApplication; }
     QAction* HelpBrouser1() const { return m_helpBrowser; }
+    QAction* PlayOrStopItem() const { return m_playOrStop; }
+    QAction* ZoomInItem() const { return m_zoomIn; }
+    QAction* ZoomOutItem() const { return m_zoomOut; }
+    TPlayhead* Playhead() const { return m_playhead; }
     bool Destroying() const { return m_destroying; }
     THistoryMenu* HistoryMenu1() const { return m_historyMenu; }
     TKSavePosReg* KSavePosReg1() const { return m_savePos; }
@@ -219,6 +225,19 @@ private:
     // Rejects the dialogs waiting on the user, then closes once their commands unwound.
     void EndOnSignal();
     void OfferEarlierTakes();
+    // Shortcuts beside the menus' own, the View menu and the Ctrl+wheel zoom (MainShortcuts.cpp).
+    void CreateShortcuts();
+    // Space: plays the selection, or stops what plays.
+    void PlayOrStop();
+    // The analysis mode and "Keep leading silence" of the last run, and keeping them for the next.
+    void RestoreRememberedChoices();
+    void KeepRememberedChoices();
+    // The document's name for the user: its file's, or "Recording N" for a recording not saved.
+    std::string ShownDocumentName();
+    // What the Save MIDI dialog offers.
+    QString SuggestedMidiName();
+    // A recent file that can no longer be read is taken off the list, with a message.
+    void OpenRecentFile(const QString& fileName);
 
     IShell& m_shell;
     std::unique_ptr<ISettingsStore> m_ownSettings;  // when no store was given
@@ -281,6 +300,13 @@ private:
     bool m_activatedOnce = false;
     bool m_playerPlaced = false;  // the player stands where it was last closed
     std::unique_ptr<ScoreWindow> m_scoreWindow;  // after the pipeline and the panes it draws on
+    QAction* m_playOrStop = nullptr;  // owned by parent
+    QAction* m_zoomIn = nullptr;      // owned by parent
+    QAction* m_zoomOut = nullptr;     // owned by parent
+    TPlayhead* m_playhead = nullptr;  // owned by parent
+    bool m_choicesRestored = false;
+    std::string m_lastMidiFor;  // the document m_lastMidiName was chosen for
+    RecordingNames m_recordingNames;
 };
 
 }  // namespace ruvo

@@ -1,6 +1,7 @@
 // ruvo: the windowed program. An optional first parameter names a WAV file that is converted
 // when the main window is first activated; --help and --version answer without a window.
 
+#include "app/CommandLine.h"
 #include "app/Main.h"
 #include "engine/EngineHost.h"
 #include "platform/qt/PathConvert.h"
@@ -22,8 +23,12 @@
 
 int main(int argc, char* argv[]) {
     // Answered before the window system is needed, so that they work on a text console.
-    const std::string_view first = argc > 1 ? std::string_view(argv[1]) : std::string_view();
-    if (first == "--help" || first == "-h") {
+    const ruvo::CommandLine line = ruvo::ReadCommandLine(argc, argv);
+    if (line.Do == ruvo::CommandLine::Action::UsageError) {
+        std::fprintf(stderr, "ruvo: %s\nTry 'ruvo --help'.\n", line.Error.c_str());
+        return ruvo::kUsageExit;
+    }
+    if (line.Do == ruvo::CommandLine::Action::Help) {
         std::fputs(
             "Usage: ruvo [FILE]\n"
             "Opens the window that turns the melody of a sound file into a MIDI file;\n"
@@ -35,7 +40,7 @@ int main(int argc, char* argv[]) {
             stdout);
         return 0;
     }
-    if (first == "--version") {
+    if (line.Do == ruvo::CommandLine::Action::Version) {
         std::fputs("ruvo 2.00\n", stdout);
         return 0;
     }

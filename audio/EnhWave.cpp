@@ -210,6 +210,8 @@ qint64 TEnhWaveOut::Fill(char* data, qint64 maxBytes) {
     return filled;
 }
 
+qint64 TEnhWaveOut::PlayedUSecs() const { return m_open && m_sink != nullptr ? m_sink->PlayedUSecs() : 0; }
+
 void TEnhWaveOut::CheckDone() {
     // The buffers leave in order, each once the device clock has passed its last byte.
     const qint64 played = m_sink->PlayedUSecs();

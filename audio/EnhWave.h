@@ -145,6 +145,8 @@ public:
     bool Playing() const { return !m_queue.empty(); }
     bool IsOpen() const { return m_open; }
     std::size_t QueuedBuffers() const { return m_queue.size(); }
+    // Microseconds of sound the device has played since Open (0 when closed).
+    qint64 PlayedUSecs() const;
     const QString& LastError() const { return m_lastError; }
 
 signals:

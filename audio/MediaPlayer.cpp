@@ -155,6 +155,8 @@ bool TMediaPlayer::OpenSequencer() {
     return true;
 }
 
+qint64 TMediaPlayer::PlayedUSecs() const { return m_playing && m_out->IsOpen() ? m_out->PlayedUSecs() : -1; }
+
 bool TMediaPlayer::Play() {
     if (!m_open) {
         return Fail(kMediaNotOpen, QStringLiteral("No file is open."));

@@ -53,6 +53,8 @@ public:
     bool IsOpen() const { return m_open; }
     bool Playing() const { return m_playing; }
     bool Paused() const;
+    // Microseconds of the file heard since Play; -1 when nothing plays.
+    qint64 PlayedUSecs() const;
     std::int32_t Error() const { return m_error; }
     const QString& ErrorMessage() const { return m_errorMessage; }
 

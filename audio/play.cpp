@@ -352,6 +352,11 @@ void TPlayer::PlayClick() {
     }
 }
 
+double TPlayer::PlayedSeconds() const {
+    const qint64 played = IsPlaying() ? m_mediaPlayer->PlayedUSecs() : -1;
+    return played < 0 ? -1.0 : static_cast<double>(played) / 1.0e6;
+}
+
 void TPlayer::PauseClick() { m_mediaPlayer->Pause(); }
 
 void TPlayer::StopClick() {

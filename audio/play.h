@@ -75,6 +75,9 @@ public:
     // Ends a recording in progress and deletes its file.
     void DiscardTake();
     bool IsPlaying() const { return !m_playFile.empty(); }
+    // Seconds of the selection heard so far, from its first frame (the record's SelStart);
+    // negative when nothing plays.
+    double PlayedSeconds() const;
     bool IsRecording() const;
     // What is missing for sound (empty when output, input and soundfont are there).
     QString SoundStatus() const { return m_soundStatus; }

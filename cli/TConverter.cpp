@@ -11,6 +11,7 @@
 #include "engine/UFile.h"
 #include "engine/WorkFiles.h"
 #include "import/AudioImport.h"
+#include "import/ImportFormats.h"
 #include "platform/posix/PendingFile.h"
 #include "platform/posix/WorkFolder.h"
 #include "score/MusicXmlWriter.h"
@@ -276,8 +277,13 @@ std::int32_t TConverter::WriteScoreFile(const fs::path& input, const WavHead& re
 std::int32_t TConverter::ImportRefusedFile(const fs::path& input, TWavProc& wav, std::string& importName) {
     if (ProbeWavFile(wav, input.string()) != WavRejection::Layout) return 0;
     TAudioImport import;
-    // A file that libsndfile cannot read either goes to the check, which says why it refuses it.
-    if (import.Open(input.string()) != 0) return 0;
+    // A file of a known format that cannot be read goes to the check, which says why it refuses
+    // it; a file of no known format gets the list of those that are read.
+    if (import.Open(input.string()) != 0) {
+        if (!import.FormatUnknown()) return 0;
+        m_host.Report(UnreadableFormatMessage());
+        return -1;
+    }
     const AudioSource& source = import.Source();
     if (source.Seconds() > kDefaultMaxTime) {
         m_host.Report(TooLongMessage(kDefaultMaxTime));

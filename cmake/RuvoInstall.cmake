@@ -34,6 +34,18 @@ foreach(page IN LISTS RUVO_MAN_PAGES)
 endforeach()
 add_custom_target(ruvo_man_pages ALL DEPENDS ${RUVO_PACKED_PAGES})
 install(FILES README.md DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+# The package's copyright file (no licence chosen yet) and its changelog, compressed as Debian
+# keeps changelogs.
+install(FILES data/copyright DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+set(RUVO_PACKED_CHANGELOG "${PROJECT_BINARY_DIR}/data/changelog.gz")
+add_custom_command(
+  OUTPUT "${RUVO_PACKED_CHANGELOG}"
+  COMMAND "${CMAKE_COMMAND}" -E make_directory "${PROJECT_BINARY_DIR}/data"
+  COMMAND "${RUVO_GZIP}" -9 -n -c "${PROJECT_SOURCE_DIR}/data/changelog" > "${RUVO_PACKED_CHANGELOG}"
+  DEPENDS "${PROJECT_SOURCE_DIR}/data/changelog"
+  COMMENT "Compressing the changelog")
+add_custom_target(ruvo_changelog ALL DEPENDS "${RUVO_PACKED_CHANGELOG}")
+install(FILES "${RUVO_PACKED_CHANGELOG}" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 # cpack -G DEB (./scripts/package): a package named ruvo of the project's version, installed
 # under /usr, with the libraries' packages found by dpkg-shlibdeps and a General MIDI soundfont

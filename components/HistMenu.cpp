@@ -31,6 +31,15 @@ std::int32_t THistoryList::Add(const QString& name) {
     return 0;
 }
 
+bool THistoryList::Remove(const QString& name) {
+    const auto found = std::find(m_names.begin(), m_names.end(), name);
+    if (found == m_names.end()) {
+        return false;
+    }
+    m_names.erase(found);
+    return true;
+}
+
 QString HistoryCaption(std::int32_t index, std::int32_t prefixWidth, const QString& name) {
     const QString prefix = QStringLiteral("&%1 ").arg(index);
     return prefix.rightJustified(prefixWidth, QLatin1Char(' ')) + name;
@@ -138,6 +147,18 @@ void THistoryMenu::AddHistory(const QString& name) {
     RebuildMenu();
 }
 
+void THistoryMenu::RemoveHistory(const QString& name) {
+    if (m_list.Remove(name)) {
+        SaveHistory();
+        RebuildMenu();
+    }
+}
+
+void THistoryMenu::SetClearItemText(const QString& text) {
+    m_clearText = text;
+    RebuildMenu();
+}
+
 std::string THistoryMenu::Section() const { return (m_keyName + QLatin1Char('/') + m_sectionName).toStdString(); }
 
 void THistoryMenu::LoadHistory() {
@@ -201,6 +222,13 @@ void THistoryMenu::ClearMenu() {
         item->deleteLater();
     }
     m_items.clear();
+    if (m_clearItem) {
+        if (auto* menu = qobject_cast<QMenu*>(m_clearItem->parent())) {
+            menu->removeAction(m_clearItem);
+        }
+        m_clearItem->deleteLater();
+    }
+    m_clearItem = nullptr;
 }
 
 void THistoryMenu::RebuildMenu() {
@@ -245,12 +273,25 @@ void THistoryMenu::RebuildMenu() {
         menu->insertAction(before, item);
         m_items.emplace_back(item);
     }
+    if (!m_clearText.isEmpty()) {
+        m_clearItem = new QAction(m_clearText, menu);  // owned by parent
+        m_clearItem->setObjectName(QStringLiteral("ClearHistoryItem"));
+        connect(m_clearItem, &QAction::triggered, this, [this] {
+            m_list.Clear();
+            SaveHistory();
+            RebuildMenu();
+        });
+        menu->insertAction(before, m_clearItem);
+    }
 }
 
 void THistoryMenu::ItemClick(QAction* item) {
     const QString fileName = item->data().toString();
     emit OnHistorySelected(fileName);
-    AddHistory(fileName);
+    // An entry that failed to open may have been taken off the list meanwhile.
+    if (m_list.Remove(fileName)) {
+        AddHistory(fileName);
+    }
 }
 
 }  // namespace ruvo

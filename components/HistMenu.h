@@ -29,6 +29,8 @@ public:
     // from its end; a known name moves to index 0. Returns 0, the name's new index.
     std::int32_t Add(const QString& name);
     void Clear() { m_names.clear(); }
+    // Takes `name` off the list; false when it was not on it.
+    bool Remove(const QString& name);
     std::int32_t Count() const { return static_cast<std::int32_t>(m_names.size()); }
     std::int32_t Capacity() const { return m_capacity; }
     const QString& At(std::int32_t index) const { return m_names.at(static_cast<std::size_t>(index)); }
@@ -74,6 +76,11 @@ public:
 
     // Puts `name` at the top of the list and rebuilds the items; an empty name is ignored.
     void AddHistory(const QString& name);
+    // Takes `name` off the list (a file that no longer opens), saves and rebuilds the items.
+    void RemoveHistory(const QString& name);
+    // With a text, an item of that text ends the entries and empties the list (saved at once).
+    void SetClearItemText(const QString& text);
+    QAction* ClearItem() const { return m_clearItem; }
 
     // The list, newest first (all names, not only the shown ones).
     const THistoryList& List() const { return m_list; }
@@ -102,6 +109,8 @@ private:
     QAction* m_target = nullptr;  // not owned; cleared when it is destroyed
     Placement m_placement = Placement::AfterSubItems;
     std::vector<QPointer<QAction>> m_items;  // owned by the menu they stand in
+    QPointer<QAction> m_clearItem;           // owned by the menu it stands in
+    QString m_clearText;
     std::unique_ptr<QMenu> m_ownMenu;        // the sub-menu made for a target without one
     std::int32_t m_historyNum = 8;
     std::int32_t m_prefixWidth = 0;

@@ -1,5 +1,7 @@
 #include "import/AudioImport.h"
 
+#include "import/FfmpegReader.h"
+
 #include <sndfile.h>
 #include <soxr.h>
 
@@ -339,6 +341,8 @@ TAudioImport::~TAudioImport() = default;
 
 std::int32_t TAudioImport::Open(const std::string& fileName) {
     m_file.reset();
+    m_ffmpeg.reset();
+    m_formatUnknown = false;
     m_source = {};
     m_error.clear();
     SF_INFO info{};
@@ -356,7 +360,7 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
                                    code != SF_ERR_UNSUPPORTED_ENCODING &&
                                    std::filesystem::is_regular_file(fileName, ignored);
         m_error = formatUnknown ? "Format not recognised." : Reason(sf_strerror(nullptr));
-        return -1;
+        return code == SF_ERR_SYSTEM ? -1 : OpenWithFfmpeg(fileName, formatUnknown);
     }
     m_file = std::make_unique<SoundFile>(file);
     if (info.channels < 1) {
@@ -370,6 +374,11 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
                   std::to_string(kSlowestRate) + " to " + std::to_string(kFastestRate) + ")";
         return -1;
     }
+    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_MPEG_LAYER_III && OpenWithFfmpeg(fileName, false) == 0) {
+        m_file.reset();
+        return 0;
+    }
+    m_error.clear();
     m_source.Format = FormatName(info.format);
     m_source.Encoding = EncodingName(info.format);
     m_source.SampleRate = info.samplerate;
@@ -388,6 +397,7 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
 std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t maxFrames,
                                     const std::function<bool()>& idle) {
     m_error.clear();
+    if (m_ffmpeg) return WriteWithFfmpeg(outName, maxFrames, idle);
     if (!m_file) {
         m_error = "no sound file is open";
         return -1;

@@ -1,5 +1,5 @@
 #pragma once
-// TAudioImport: reads a sound file of any format libsndfile knows (WAV of every PCM and float
+// TAudioImport: reads a sound file of any format libsndfile or FFmpeg knows (WAV of every PCM and float
 // width, extensible headers, extra chunks, AIFF, FLAC, Ogg Vorbis, Opus, MP3) and writes it as
 // a canonical 16-bit PCM WAV file that the WAV check accepts: mono or stereo (more channels are
 // mixed down to two), at 44100 samples per second from rates above 22050, at 22050 from rates
@@ -33,6 +33,8 @@ std::string DescribeSource(const AudioSource& source);
 // "44100 Hz, 16-bit", with ", stereo" when channels are mixed down.
 std::string DescribeImported(const AudioSource& source);
 
+class FfmpegReader;
+
 class TAudioImport {
 public:
     TAudioImport();
@@ -40,8 +42,8 @@ public:
     TAudioImport(const TAudioImport&) = delete;
     TAudioImport& operator=(const TAudioImport&) = delete;
 
-    // 0 when libsndfile reads the file (Source() then describes it), else -1 with
-    // libsndfile's reason in LastError().
+    // 0 when libsndfile or else FFmpeg reads the file (Source() then describes it), else -1
+    // with the reason in LastError().
     [[nodiscard]] std::int32_t Open(const std::string& fileName);
     const AudioSource& Source() const { return m_source; }
 
@@ -53,10 +55,18 @@ public:
                                         const std::function<bool()>& idle);
 
     const std::string& LastError() const { return m_error; }
+    // After a failed Open: neither libsndfile nor FFmpeg knows the file's format.
+    bool FormatUnknown() const { return m_formatUnknown; }
 
 private:
+    std::int32_t OpenWithFfmpeg(const std::string& fileName, bool sndfileKnowsNoFormat);
+    std::int32_t WriteWithFfmpeg(const std::string& outName, std::int64_t maxFrames,
+                                 const std::function<bool()>& idle);
+
     struct SoundFile;
     std::unique_ptr<SoundFile> m_file;
+    std::unique_ptr<FfmpegReader> m_ffmpeg;  // set when FFmpeg reads the file instead
+    bool m_formatUnknown = false;
     AudioSource m_source;
     std::int64_t m_announcedFrames = -1;  // by a WAV header that says more than the file holds
     std::string m_error;

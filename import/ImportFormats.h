@@ -20,4 +20,7 @@ std::string ImportNamePatterns();
 // "audio/x-wav;audio/flac;...;" for a desktop entry's MimeType key (ends in a semicolon).
 std::string ImportMimeTypes();
 
+// What both programs say of a file that neither the WAV check, libsndfile nor FFmpeg reads.
+std::string UnreadableFormatMessage();
+
 }  // namespace ruvo

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace ruvo {
 
@@ -36,16 +37,21 @@ public:
 };
 
 // A click in the waveform or the overview: the left button moves the selection's start to
-// `frame`, the right button its end (neither ordered nor clamped), then the panes repaint.
-// Refused while a run is going.
+// `frame`, the right button its end (not clamped), then the panes repaint. A start clicked
+// past the end, or an end before the start, swaps the two: the selection is always in order,
+// and so always shown. Refused while a run is going.
 inline void SelectFrame(IPaneHost& host, bool leftButton, bool rightButton, std::int32_t frame) {
     if (host.Busy()) {
         return;
     }
+    WavHead& doc = host.Doc();
     if (leftButton) {
-        host.Doc().SelStart = frame;
+        doc.SelStart = frame;
     } else if (rightButton) {
-        host.Doc().SelEnd = frame;
+        doc.SelEnd = frame;
+    }
+    if (doc.SelStart > doc.SelEnd) {
+        std::swap(doc.SelStart, doc.SelEnd);
     }
     host.RefreshStatus();
 }

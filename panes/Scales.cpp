@@ -1,5 +1,7 @@
 #include "panes/Scales.h"
 
+#include "panes/TimeLabels.h"
+
 #include "engine/Rounding.h"
 
 #include <QPainter>
@@ -116,7 +118,32 @@ void TScalePane::DrawLines(const std::vector<QLine>& lines) {
     }
 }
 
-void TScalePane::HTimePaint() { DrawLines(TimeScaleLines(width(), height(), m_viewWidth)); }
+void TScalePane::HTimePaint() {
+    DrawLines(TimeScaleLines(width(), height(), m_viewWidth));
+    DrawSecondLabels();
+}
+
+void TScalePane::SetViewStart(std::int32_t frame) {
+    if (frame != m_viewStart) {
+        m_viewStart = frame;
+        update();
+    }
+}
+
+void TScalePane::DrawSecondLabels() {
+    QPainter painter(this);
+    QFont small = font();
+    small.setPixelSize(std::max(7, height() - 4));
+    painter.setFont(small);
+    for (const TimeLabel& label : SecondLabels(m_viewStart, m_viewWidth, width())) {
+        const QString text = QString::fromStdString(label.Text);
+        const QRect box = painter.boundingRect(QRect(label.X + 2, 0, kMinLabelPitch - 4, height()),
+                                               Qt::AlignLeft | Qt::AlignBottom, text);
+        // On the scale's own colour, so that the short ticks under the text do not cross it.
+        painter.fillRect(box, palette().color(QPalette::Window));
+        painter.drawText(box, Qt::AlignLeft | Qt::AlignBottom, text);
+    }
+}
 
 void TScalePane::VLevelPaint() { DrawLines(LevelScaleLines(width(), height(), false)); }
 

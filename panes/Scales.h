@@ -56,6 +56,8 @@ public:
     // Frames the time scale spans (the document's ViewWidth).
     void SetViewWidth(std::int32_t frames);
     std::int32_t ViewWidth() const { return m_viewWidth; }
+    // The first frame the time scale shows (the document's ViewStart), for its seconds.
+    void SetViewStart(std::int32_t frame);
 
     void HTimePaint();
     // Drawn over the scale after its own lines (the time scale's bar and beat lines).
@@ -69,10 +71,13 @@ protected:
 
 private:
     void DrawLines(const std::vector<QLine>& lines);
+    // The seconds beside the time scale's ticks, in a small font.
+    void DrawSecondLabels();
 
     Kind m_kind;
     std::int32_t m_viewWidth = 1;
     std::function<void(QPainter&)> m_overlay;
+    std::int32_t m_viewStart = 0;
 };
 
 }  // namespace ruvo

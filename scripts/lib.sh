@@ -5,16 +5,18 @@
 # the grid's range error); xdg-utils finds the browser for the help pages.
 RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
                      libfluidsynth-dev timgm6mb-soundfont python3 libsndfile1-dev libsoxr-dev
+                     libavformat-dev libavcodec-dev libswresample-dev
                      fonts-liberation2 fonts-vlgothic xdg-utils)
 # What the Debian package needs: dpkg-shlibdeps finds the libraries' packages, file tells it
 # which installed files are programs.
 RUVO_PACKAGE_PACKAGES=(dpkg-dev file)
-# libsox-fmt-mp3 lets sox write the MP3 inputs of the import tests; desktop-file-utils,
+# libsox-fmt-mp3 lets sox write the MP3 inputs of the import tests, ffmpeg their M4A, WMA and
+# video inputs; desktop-file-utils,
 # appstream and man-db check the desktop entry, the AppStream data and the manual pages; clang
 # and libclang-rt-dev (libFuzzer and the sanitizers' run-time) build the fuzz harnesses;
 # musescore3 and lilypond open the scores the converter writes.
 RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" "${RUVO_PACKAGE_PACKAGES[@]}" xvfb xauth pulseaudio
-                    pulseaudio-utils sox libsox-fmt-mp3 python3-mido desktop-file-utils appstream man-db
+                    pulseaudio-utils sox libsox-fmt-mp3 ffmpeg python3-mido desktop-file-utils appstream man-db
                     clang libclang-rt-dev)
 RUVO_TEST_PACKAGES+=(musescore3 lilypond)
 

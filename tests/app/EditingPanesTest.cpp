@@ -25,6 +25,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QDialog>
 #include <QDir>
 #include <QImage>
@@ -198,16 +199,35 @@ void EditingPanesTest::SelectionClicksInBothBoxes() {
     QCOMPARE(picture.pixel(50, 2), qRgb(0, 0, 128));
     QCOMPARE(picture.pixel(200, 2), qRgb(128, 0, 128));
 
-    // The right end of the overview is the last frame; a right click further left reverses
-    // the selection, which stays as clicked.
+    // The right end of the overview is the last frame; a start clicked past the end, or an
+    // end before the start, would reverse the selection, which is put in order and shown.
     const int frames = Doc().FrameCount;
+    const auto overviewFrame = [frames](int x) { return static_cast<int>(std::nearbyint(x / (537.0 / (frames - 1)))); };
     QTest::mouseClick(overview, Qt::LeftButton, {}, QPoint(536, 8));
-    QCOMPARE(Doc().SelStart, frames - 1);
-    QTest::mouseClick(overview, Qt::RightButton, {}, QPoint(100, 8));
-    QCOMPARE(Doc().SelEnd, static_cast<int>(std::nearbyint(100.0 / (537.0 / (frames - 1)))));
-    QVERIFY(Doc().SelEnd < Doc().SelStart);
+    QCOMPARE(Doc().SelStart, 65);
+    QCOMPARE(Doc().SelEnd, frames - 1);
+    QTest::mouseClick(overview, Qt::RightButton, {}, QPoint(30, 8));
+    QCOMPARE(Doc().SelStart, overviewFrame(30));
+    QCOMPARE(Doc().SelEnd, 65);
     const QImage strip = overview->grab().toImage();
-    QCOMPARE(strip.pixel(300, 2), qRgb(0, 0, 128));  // a reversed selection shows no green
+    QVERIFY(strip.pixel(40, 2) != qRgb(0, 0, 128));  // shown: not the unselected blue
+
+    // A left drag selects what it spans, either way, in both boxes; the press alone is a click.
+    const struct {
+        TPaintBox* Box;
+        int From, To;
+        int Start, End;
+    } drags[] = {{wav, 100, 300, 22, 65}, {wav, 300, 100, 22, 65}, {wav, 300, 900, 65, 195},  // past the box: frames beyond the view
+                 {wav, 300, 5000, 65, frames - 1},
+                 {overview, 400, 50, overviewFrame(50), overviewFrame(400)}};
+    for (const auto& drag : drags) {
+        QTest::mousePress(drag.Box, Qt::LeftButton, {}, QPoint(drag.From, 8));
+        QTest::mouseMove(drag.Box, QPoint((drag.From + drag.To) / 2, 8));
+        QTest::mouseMove(drag.Box, QPoint(drag.To, 8));
+        QTest::mouseRelease(drag.Box, Qt::LeftButton, {}, QPoint(drag.To, 8));
+        QCOMPARE(Doc().SelStart, drag.Start);
+        QCOMPARE(Doc().SelEnd, drag.End);
+    }
     QVERIFY(m_host->Errors.empty());
 }
 
@@ -432,9 +452,14 @@ void EditingPanesTest::ThresholdReleaseSetsSelectedMarginsAndReruns() {
         for (std::size_t f = 10; f <= 20; ++f) {
             expected[f] = (peak - 0.000001) * release.Fraction + 0.000001;
         }
+        // The status bar tells the margin at the pointer, then the one the drag will set.
+        const double margin = expected[10];
+        emit strip->OnMouseMove(Qt::NoButton, 100, release.Y);
+        QCOMPARE(m_form->StatusBarLabel()->text(), QString::asprintf("Margin %.3f at the pointer", margin));
         QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(100, 20));
         QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 1);
         QTest::mouseMove(strip, QPoint(120, release.Y));
+        QCOMPARE(m_form->StatusBarLabel()->text(), QString::asprintf("Margin %.3f to be set on frames 10-20", margin));
         QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(120, release.Y));
         QCOMPARE(m_form->Panes().ThresholdPane().ThresholdDrag(), 0);
         QVERIFY(testsupport::ReadDoubles(Doc().ThresholdFileName) == expected);

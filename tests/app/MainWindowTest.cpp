@@ -10,6 +10,7 @@
 #include "app/IntenPro.h"
 #include "app/Main.h"
 #include "app/uTenpo4.h"
+#include "components/HistMenu.h"
 #include "audio/PlayerFiles.h"
 #include "audio/play.h"
 #include "engine/TMakeMidi.h"
@@ -17,6 +18,7 @@
 #include "panes/NoteGridFile.h"
 #include "panes/StrCGrid.h"
 #include "platform/fake/FakeShell.h"
+#include "platform/qt/QtSettingsStore.h"
 #include "platform/qt/PathConvert.h"
 #include "platform/qt/TerminationSignals.h"
 #include "tests/app/AppTestSupport.h"
@@ -29,6 +31,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -40,10 +43,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -211,6 +216,9 @@ private slots:
     void EarlierRecordingIsOfferedWithItsHeaderRepaired();
     void ClosingDuringConversionCancelsThenCloses();
     void WindowStaysResponsiveDuringConversion();
+    void ShortcutsReachTheirCommands_data();
+    void ShortcutsReachTheirCommands();
+    void ChoicesOutlastTheRun();
     void Screenshot();
 
 private:
@@ -277,7 +285,7 @@ void MainWindowTest::StartUpState() {
     for (const QAction* menu : m_form->menuBar()->actions()) {
         menus << menu->text();
     }
-    QCOMPARE(menus, QStringList({"&File", "&Edit", "&Setting", "&Help"}));
+    QCOMPARE(menus, QStringList({"&File", "&Edit", "&Setting", "&View", "&Help"}));
     QCOMPARE(m_form->FileOpenItem()->text(), QString("&Open..."));
     QCOMPARE(m_form->FileOpenItem()->statusTip(), QString("既存のﾌｧｲﾙを開く"));
     QCOMPARE(m_form->FileSaveMidiFile()->text(), QString("&Save Midi file..."));
@@ -826,8 +834,16 @@ void MainWindowTest::RecordingOfThePlayerBecomesTheDocument() {
     emit m_form->Player()->OnRecordingDone();
     // The notification is posted: nothing happens before the event loop delivers it.
     QVERIFY(Pipeline().Doc.FileName != recording);
-    QTRY_COMPARE(m_form->windowTitle(), "Ruvo - " + QString::fromStdString(recording));
+    QTRY_COMPARE(m_form->windowTitle(), QString("Ruvo - Recording 1"));
     QVERIFY(Pipeline().DocIsRecording());
+    // The save dialog offers the recording's name in the home folder, not its work file's.
+    ModalScript offered;
+    offered.Then([](QWidget* dialog) {
+        QCOMPARE(qobject_cast<QFileDialog*>(dialog)->selectedFiles().value(0), QDir::homePath() + "/Recording 1.mid");
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    m_form->FileSaveMidi();
+    QVERIFY(offered.Finished());
     // Replaced by a file from disk after Discard, the recording goes; the file from disk stays.
     ModalScript discard;
     discard.Then([](QWidget* box) {
@@ -985,6 +1001,7 @@ void MainWindowTest::SavedRecordingSurvivesTheClose() {
     QVERIFY(!m_form->FileSaveRecordingItem()->isEnabled());
     QVERIFY(!Pipeline().Modified());
     QVERIFY(m_form->windowTitle().endsWith("take.wav"));
+    QCOMPARE(m_form->HistoryMenu1()->List().At(0), QString::fromStdString(kept));
 
     QSignalSpy closed(m_form.get(), &TRuvoAppForm::OnClosed);
     m_form->close();
@@ -1111,6 +1128,79 @@ void MainWindowTest::WindowStaysResponsiveDuringConversion() {
     QVERIFY2(longestGap < 250, QByteArray::number(longestGap).constData());
     QVERIFY2(cancelTook < 250, QByteArray::number(cancelTook).constData());
     QVERIFY(repaints >= 4);
+}
+
+void MainWindowTest::ShortcutsReachTheirCommands_data() {
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<int>("wheel");  // with Ctrl, instead of the keys; in eighths of a degree
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<int>("span");  // the sign of the time span's change
+    const QKeySequence none;
+    QTest::newRow("Ctrl+O") << QKeySequence(Qt::CTRL | Qt::Key_O) << 0 << "FileOpenItem" << 0;
+    QTest::newRow("Ctrl+S") << QKeySequence(Qt::CTRL | Qt::Key_S) << 0 << "FileSaveMidiFile" << 0;
+    QTest::newRow("F1") << QKeySequence(Qt::Key_F1) << 0 << "HelpBrouser1" << 0;
+    QTest::newRow("Space") << QKeySequence(Qt::Key_Space) << 0 << "PlayOrStopItem" << 0;
+    QTest::newRow("+") << QKeySequence(Qt::Key_Plus) << 0 << "ZoomInItem" << -1;
+    QTest::newRow("=") << QKeySequence(Qt::Key_Equal) << 0 << "ZoomInItem" << -1;
+    QTest::newRow("-") << QKeySequence(Qt::Key_Minus) << 0 << "ZoomOutItem" << 1;
+    QTest::newRow("Ctrl+wheel up") << none << 120 << "" << -1;
+    QTest::newRow("Ctrl+wheel down") << none << -120 << "" << 1;
+    QTest::newRow("Ctrl+Q") << QKeySequence(Qt::CTRL | Qt::Key_Q) << 0 << "FileExitItem" << 0;
+}
+
+// Each shortcut typed on the window reaches its menu item; the zooms change the time span.
+void MainWindowTest::ShortcutsReachTheirCommands() {
+    QFETCH(QKeySequence, keys);
+    QFETCH(int, wheel);
+    QFETCH(QString, item);
+    QFETCH(int, span);
+    Open("ten.wav");
+    Pipeline().Doc.ViewWidth = 100;
+    m_shell.HtmlCommand = "/bin/sh --new-window %u";  // the help page opens without a box
+    ModalScript script;  // the Open and Save dialogs are cancelled
+    script.Then([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    auto* action = item.isEmpty() ? nullptr : m_form->findChild<QAction*>(item);
+    QVERIFY(item.isEmpty() || action != nullptr);
+    QSignalSpy triggered(action != nullptr ? action : m_form->FileOpenItem(), &QAction::triggered);
+    if (wheel != 0) {
+        QWidget* viewport = m_form->MidiDisp2()->viewport();
+        const QPointF at(20, 20);
+        QWheelEvent event(at, viewport->mapToGlobal(at), {}, QPoint(0, wheel), Qt::NoButton, Qt::ControlModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+    } else {
+        QApplication::setActiveWindow(m_form.get());  // the offscreen platform leaves none after the conversion
+        QTest::keySequence(m_form->windowHandle(), keys);
+    }
+    QCOMPARE(triggered.count(), action != nullptr ? 1 : 0);
+    const int change = Pipeline().Doc.ViewWidth - 100;
+    QCOMPARE((change > 0) - (change < 0), span);
+    QCOMPARE(m_shell.Started.size(), std::size_t{item == "HelpBrouser1" ? 1u : 0u});
+}
+
+// The analysis mode and "Keep leading silence" chosen in one run are those of the next, in a
+// private settings file; the caption shows the mode of a document opened then.
+void MainWindowTest::ChoicesOutlastTheRun() {
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    {
+        QtSettingsStore settings(QStringLiteral("RuvoTest"), QStringLiteral("ruvo"));
+        TRuvoAppForm first(m_shell, settings);
+        ExpectModeShown(first, AnalysisMode::Classic, false);
+        QVERIFY(!first.KeepLeadingSilence1()->isChecked());
+        first.MelodyAnalysis1()->trigger();
+        first.KeepLeadingSilence1()->trigger();
+        settings.Sync();
+    }
+    QtSettingsStore settings(QStringLiteral("RuvoTest"), QStringLiteral("ruvo"));
+    TRuvoAppForm second(m_shell, settings);
+    ExpectModeShown(second, AnalysisMode::Melody, false);
+    QVERIFY(second.KeepLeadingSilence1()->isChecked());
+    QVERIFY(second.Pipeline().Doc.KeepLeadingSilence);
+    second.OpenFile(InputQ("short.wav"));
+    ExpectModeShown(second, AnalysisMode::Melody, true);
 }
 
 void MainWindowTest::Screenshot() {

@@ -18,6 +18,7 @@
 #include "tests/testsupport/TempDir.h"
 
 #include <QAction>
+#include <QFile>
 #include <QApplication>
 #include <QLabel>
 #include <QMenuBar>
@@ -271,6 +272,25 @@ void WindowPartsTest::ConvertedFilesFillTheRecentFilesMenu() {
     m_form->HistoryMenu1()->Items().at(1)->trigger();
     QCOMPARE(QString::fromStdString(m_form->Pipeline().Doc.FileName), InputQ("ten.wav"));
     QCOMPARE(entries().at(0), "&0 " + InputQ("ten.wav"));
+
+    // An entry whose file has gone is taken off the list with one message; "Clear recent
+    // files" ends the list and empties it.
+    QFile::copy(InputQ("short.wav"), InputQ("gone.wav"));
+    m_form->OpenFile(InputQ("gone.wav"));
+    QFile::remove(InputQ("gone.wav"));
+    m_host->Clear();
+    m_form->HistoryMenu1()->Items().at(0)->trigger();
+    QCOMPARE(m_host->Errors.size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(m_host->Errors[0]).startsWith(InputQ("gone.wav") + ":\n"));
+    QCOMPARE(entries(), QStringList({"&0 " + InputQ("ten.wav"), "&1 " + InputQ("short.wav")}));
+    QCOMPARE(*m_settings.ReadString("TEST/History", "Count"), std::string("2"));
+    QAction* clear = m_form->HistoryMenu1()->ClearItem();
+    QVERIFY(clear != nullptr);
+    QCOMPARE(clear->text(), QString("Clear recent files"));
+    QCOMPARE(m_form->menuBar()->actions().at(0)->menu()->actions().constLast(), clear);
+    clear->trigger();
+    QVERIFY(entries().isEmpty());
+    QCOMPARE(*m_settings.ReadString("TEST/History", "Count"), std::string("0"));
 }
 
 void WindowPartsTest::DroppedFiles() {

@@ -6,6 +6,7 @@
 #include "SinkCapture.h"
 #include "app/DocumentPipeline.h"
 #include "app/Main.h"
+#include "app/Playhead.h"
 #include "audio/MediaPlayer.h"
 #include "audio/play.h"
 #include "panes/KeyBoardPane.h"
@@ -18,8 +19,10 @@
 #include "tests/testsupport/RecordingHost.h"
 #include "tests/testsupport/Signals.h"
 #include "tests/testsupport/TempDir.h"
+#include "tests/testsupport/WavWriter.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -49,6 +52,7 @@ private slots:
     void init();
     void cleanup();
     void SelectionPlaysAsWavWithItsLengthPausesAndStops();
+    void PlayheadStandsWhereTheSoundIs();
     void SelectionPlaysAsMidiWithThePitchOfItsNotes();
     void RecordedToneBecomesADocumentWithThatNote();
     void WindowAnswersWhileTheSoundFontLoads();
@@ -121,6 +125,44 @@ void PlayerSoundTest::OpenTone(int note, double seconds) {
     apptest::WriteMelodyWav(m_input, {note}, seconds);
     m_form->OpenFile(FileNameFromEngine(m_input));
     QVERIFY(m_form->Pipeline().HasDocument());
+}
+
+// Space plays the selection (frames 0 .. 59, silence then a tone from frame 30); the playhead
+// moves at least 20 times a second and stands within a frame of 30 when the tone reaches the
+// sink.
+void PlayerSoundTest::PlayheadStandsWhereTheSoundIs() {
+    m_input = m_tmp->File("late.wav");
+    std::vector<double> signal = Silence(30 * 1024);
+    Append(signal, SineAtNote(kNote, 30 * 1024, 22050.0, 12000.0));
+    WriteWav(m_input, WavFormat{}, Quantize(signal, 16));
+    m_form->OpenFile(FileNameFromEngine(m_input));
+    QVERIFY(m_form->Pipeline().HasDocument());
+    m_form->Pipeline().Doc.SelStart = 0;
+    m_form->Pipeline().Doc.SelEnd = 59;
+    m_form->Pipeline().RefreshStatus();
+    SinkCapture capture;
+    QVERIFY(capture.WaitStarted());
+    const auto playedAt = static_cast<std::int64_t>(capture.Count());
+    QElapsedTimer clock;
+    clock.start();
+    m_form->PlayOrStopItem()->trigger();
+    std::vector<std::pair<qint64, double>> shown;  // ms since the start, frame
+    while (clock.elapsed() < 2500 && m_form->Player()->IsPlaying()) {
+        QTest::qWait(5);
+        const double frame = m_form->Playhead()->ShownFrame();
+        if (frame >= 0.0 && (shown.empty() || shown.back().second != frame)) {
+            shown.emplace_back(clock.elapsed(), frame);
+        }
+    }
+    const std::int64_t onset = FirstAbove(capture.Samples(), static_cast<std::size_t>(playedAt), kLevel);
+    QVERIFY(onset > 0);
+    const qint64 onsetMs = static_cast<qint64>(Ms(onset - playedAt));
+    QVERIFY2(shown.size() >= 20 * static_cast<std::size_t>(shown.back().first - shown.front().first) / 1000,
+             qPrintable(QString::number(shown.size())));
+    const auto at = std::find_if(shown.begin(), shown.end(), [onsetMs](const auto& s) { return s.first >= onsetMs; });
+    QVERIFY(at != shown.end());
+    qInfo("playhead at frame %.2f when the tone reached the sink, %d moves", at->second, static_cast<int>(shown.size()));
+    QVERIFY2(std::abs(at->second - 30.0) <= 1.0, qPrintable(QString("frame %1 at %2 ms").arg(at->second).arg(onsetMs)));
 }
 
 void PlayerSoundTest::SelectionPlaysAsWavWithItsLengthPausesAndStops() {

@@ -835,7 +835,8 @@ def case_import_formats(c):
 
 def case_import_refusals(c):
     """What the import cannot rescue: the check's own messages and limits, libsndfile's
-    reason for a damaged file; no MIDI file and no work file is left."""
+    reason for a damaged file, the formats read for a file of none; no MIDI file and no work
+    file is left."""
     need_sox()
     short = c.path("short.flac")
     sox("-n", "-r", "48000", "-b", "24", short, "synth", "0.3", "sine", "440")
@@ -853,11 +854,16 @@ def case_import_refusals(c):
     with open(bad_mp3, "r+b") as f:
         f.seek(os.path.getsize(bad_mp3) // 3)
         f.write(bytes((i * 7) % 256 for i in range(3000)))
+    memo = c.path("memo.m4a")  # a text file named as a phone memo
+    with open(memo, "w") as f:
+        f.write("Shopping list\n" * 300)
+    unreadable = ["This file is in no sound format that can be read. Formats read: WAV, FLAC, "]
     cases = {
+        memo: unreadable,
         short: ["Recording time of this file must be longer than   0.550 sec."],
         corrupt: ["cannot decode it: "],
         bad_mp3: ["cannot decode it: "],
-        text: ["This file isn't wav File.", "RIFF header couldn't find."],
+        text: unreadable,
     }
     for path, lines in cases.items():
         r = c.run("-o", c.path("out.mid"), path)

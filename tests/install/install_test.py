@@ -218,12 +218,15 @@ def case_package(source, build):
         contents = run(["dpkg-deb", "--contents", deb]).stdout
         for path in ["./usr/bin/ruvo", "./usr/bin/ruvo-convert", "./usr/share/applications/ruvo.desktop",
                      "./usr/share/man/man1/ruvo.1.gz", "./usr/share/man/man1/ruvo-convert.1.gz",
-                     "./usr/share/icons/hicolor/scalable/apps/ruvo.svg"] + [
+                     "./usr/share/icons/hicolor/scalable/apps/ruvo.svg", "./usr/share/doc/ruvo/copyright",
+                     "./usr/share/doc/ruvo/changelog.gz"] + [
                         f"./usr/share/icons/hicolor/{size}x{size}/apps/ruvo.png" for size in ICON_SIZES]:
             expect(re.search(r"\s" + re.escape(path) + r"$", contents, re.M), f"the package lacks {path}")
         expect(not re.search(r"\s\./(?!usr/)", contents, re.M), "the package installs outside /usr")
         root = os.path.join(work, "root")
         run(["dpkg-deb", "-x", deb, root])
+        with open(os.path.join(root, "usr", "share", "doc", "ruvo", "copyright"), encoding="utf-8") as notice:
+            expect("has not yet chosen a licence" in notice.read(), "the copyright file does not say that no licence is chosen")
         check_tree(source, os.path.join(root, "usr"))
 
 

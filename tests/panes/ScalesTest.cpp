@@ -1,6 +1,10 @@
 // The scales, the legend and the zoom arithmetic: the zoom sequences, the ticks of the time
 // and level scales and the legend's swatches.
 #include "panes/Scales.h"
+#include "panes/TimeLabels.h"
+#include "panes/PlayheadPosition.h"
+#include "panes/WaveformPane.h"
+#include "engine/WavHead.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +39,47 @@ TEST(ZoomTest, SequencesOfTheFourButtons) {
     // Each step is allowed while the grid is at least as high as the rows are now.
     EXPECT_EQ(LongerRows(216, 217), 324);
     EXPECT_EQ(LongerRows(324, 217), 324);
+}
+
+// The seconds along a 457-pixel time scale: the finest step that keeps labels 44 pixels apart,
+// each at the pixel of its second (a frame is 1024 / 22050 s).
+TEST(ScalesTest, TimeScaleSecondsFollowTheView) {
+    const struct {
+        std::int32_t Start, Width;
+        std::vector<std::pair<int, std::string>> First;  // the first labels, x and text
+        std::size_t Count;
+    } cases[] = {
+        {0, 200, {{0, "0 s"}, {49, "1 s"}, {98, "2 s"}}, 10},       // 9.29 s: 49 px a second
+        {0, 20, {{0, "0 s"}, {246, "0.5 s"}}, 2},                 // 0.93 s: half seconds
+        {1300, 200, {{31, "1:01"}, {80, "1:02"}}, 9},             // from 60.37 s
+        {0, 2000, {{0, "0 s"}, {49, "10 s"}}, 10},                // 92.9 s: every 10 s
+    };
+    for (const auto& c : cases) {
+        const std::vector<TimeLabel> labels = SecondLabels(c.Start, c.Width, 457);
+        ASSERT_EQ(labels.size(), c.Count) << c.Start << "+" << c.Width;
+        for (std::size_t i = 0; i < c.First.size(); ++i) {
+            EXPECT_EQ(labels[i].X, c.First[i].first) << c.Width << " #" << i;
+            EXPECT_EQ(labels[i].Text, c.First[i].second) << c.Width << " #" << i;
+        }
+    }
+    EXPECT_TRUE(SecondLabels(0, 0, 457).empty());
+}
+
+// The playhead's frame from the seconds heard, and its waveform pixel, which a click there
+// turns back into the same frame.
+TEST(ScalesTest, PlayheadStandsAtTheFrameHeard) {
+    EXPECT_DOUBLE_EQ(HeardFrame(10, 0.0), 10.0);
+    EXPECT_NEAR(HeardFrame(10, 1024.0 / 22050.0 * 5.5), 15.5, 1e-9);
+    WavHead doc;
+    doc.ViewStart = 40;
+    doc.ViewWidth = 100;
+    doc.FrameCount = 500;
+    for (const double frame : {40.0, 41.0, 77.0, 139.0}) {
+        const int x = WaveformX(doc, frame, 457);
+        EXPECT_EQ(WaveformFrameAt(doc, x, 457), static_cast<int>(frame)) << frame;
+    }
+    EXPECT_LT(WaveformX(doc, 20.0, 457), 0) << "before the view";
+    EXPECT_GE(WaveformX(doc, 200.0, 457), 457) << "after it";
 }
 
 TEST(ScalesTest, TimeScaleHasATickPerFrameAndAFullOneEveryFifth) {
