@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -91,6 +92,7 @@ void ScoreWindow::CreateItems(const Places& places) {
     m_saveScore->setObjectName(QStringLiteral("FileSaveScoreItem"));
     m_saveScore->setStatusTip(
         QStringLiteral("Save the melody as a score: MusicXML, or MIDI in its own tempo and bars"));
+    m_saveScore->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     m_saveScore->setEnabled(false);
     places.FileMenu->insertAction(places.FileBefore, m_saveScore);
     connect(m_saveScore, &QAction::triggered, this, [this] { m_guard([this] { (void)FileSaveScore(); }); });

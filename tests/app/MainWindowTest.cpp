@@ -1138,6 +1138,7 @@ void MainWindowTest::ShortcutsReachTheirCommands_data() {
     const QKeySequence none;
     QTest::newRow("Ctrl+O") << QKeySequence(Qt::CTRL | Qt::Key_O) << 0 << "FileOpenItem" << 0;
     QTest::newRow("Ctrl+S") << QKeySequence(Qt::CTRL | Qt::Key_S) << 0 << "FileSaveMidiFile" << 0;
+    QTest::newRow("Ctrl+Shift+S") << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) << 0 << "FileSaveScoreItem" << 0;
     QTest::newRow("F1") << QKeySequence(Qt::Key_F1) << 0 << "HelpBrouser1" << 0;
     QTest::newRow("Space") << QKeySequence(Qt::Key_Space) << 0 << "PlayOrStopItem" << 0;
     QTest::newRow("+") << QKeySequence(Qt::Key_Plus) << 0 << "ZoomInItem" << -1;
