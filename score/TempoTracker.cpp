@@ -18,7 +18,7 @@ constexpr std::int32_t kBins = 181;
 
 // Timing spread of an onset (seconds) and its growth with the interval's length.
 constexpr double kBaseSpread = 0.035;
-constexpr double kRelativeSpread = 0.03;
+constexpr double kRelativeSpread = 0.015;
 // Cost of moving the period by one bin between intervals, of a tempo change within a factor
 // 1.45, and the extra cost of a larger one (halving or doubling is rarely real).
 constexpr double kDriftCost = 1.5;
