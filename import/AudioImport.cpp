@@ -1,5 +1,6 @@
 #include "import/AudioImport.h"
 
+#include "import/CanonicalWav.h"
 #include "import/FfmpegReader.h"
 
 #include <sndfile.h>
@@ -32,8 +33,6 @@ constexpr std::int32_t kFastestRate = 768000;
 constexpr std::int32_t kHighRate = 44100;
 constexpr std::int32_t kLowRate = 22050;
 constexpr std::int32_t kLowestRate = 11025;
-constexpr std::size_t kHeaderBytes = 44;
-constexpr std::uint32_t kBytesPerSample = 2;
 constexpr double kFullScale = 32768.0;  // a float sample of 1.0 in 16-bit units
 
 // libsndfile's reasons without their "Error : " or "System error : " lead.
@@ -183,30 +182,6 @@ private:
     std::vector<float> m_left;
     std::vector<float> m_right;
 };
-
-void PutLe(unsigned char* at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-// The canonical 44-byte header: "RIFF", "WAVE", a 16-byte PCM format chunk, "data".
-std::array<unsigned char, kHeaderBytes> CanonicalHeader(std::uint32_t rate, std::uint32_t channels,
-                                                        std::uint32_t dataBytes) {
-    std::array<unsigned char, kHeaderBytes> h{};
-    const std::uint32_t block = channels * kBytesPerSample;
-    std::memcpy(h.data(), "RIFF", 4);
-    PutLe(h.data() + 4, 36 + dataBytes, 4);
-    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    PutLe(h.data() + 16, 16, 4);  // format chunk size
-    PutLe(h.data() + 20, 1, 2);   // PCM
-    PutLe(h.data() + 22, channels, 2);
-    PutLe(h.data() + 24, rate, 4);
-    PutLe(h.data() + 28, rate * block, 4);  // byte rate
-    PutLe(h.data() + 32, block, 2);
-    PutLe(h.data() + 34, 16, 2);  // bits per sample
-    std::memcpy(h.data() + 36, "data", 4);
-    PutLe(h.data() + 40, dataBytes, 4);
-    return h;
-}
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }

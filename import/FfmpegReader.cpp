@@ -1,5 +1,7 @@
 #include "import/FfmpegReader.h"
 
+#include "import/CanonicalWav.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -25,8 +27,6 @@ namespace {
 
 constexpr std::int32_t kSlowestRate = 4000;  // as the first reader: outside is a damaged header
 constexpr std::int32_t kFastestRate = 768000;
-constexpr std::size_t kHeaderBytes = 44;
-constexpr std::uint32_t kBytesPerSample = 2;
 constexpr double kFullScale = 32768.0;
 constexpr std::int64_t kIdleFrames = 32768;  // output frames between two calls of `idle`
 
@@ -78,29 +78,6 @@ std::string CodecName(AVCodecID id) {
     }
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
     return descriptor != nullptr ? descriptor->name : "sound";
-}
-
-void PutLe(unsigned char* at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::array<unsigned char, kHeaderBytes> CanonicalHeader(std::uint32_t rate, std::uint32_t channels,
-                                                        std::uint32_t dataBytes) {
-    std::array<unsigned char, kHeaderBytes> h{};
-    const std::uint32_t block = channels * kBytesPerSample;
-    std::memcpy(h.data(), "RIFF", 4);
-    PutLe(h.data() + 4, 36 + dataBytes, 4);
-    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    PutLe(h.data() + 16, 16, 4);  // format chunk size
-    PutLe(h.data() + 20, 1, 2);   // PCM
-    PutLe(h.data() + 22, channels, 2);
-    PutLe(h.data() + 24, rate, 4);
-    PutLe(h.data() + 28, rate * block, 4);  // byte rate
-    PutLe(h.data() + 32, block, 2);
-    PutLe(h.data() + 34, 16, 2);  // bits per sample
-    std::memcpy(h.data() + 36, "data", 4);
-    PutLe(h.data() + 40, dataBytes, 4);
-    return h;
 }
 
 }  // namespace
@@ -347,7 +324,6 @@ std::int32_t FfmpegReader::WriteWav(const std::string& outName, std::int64_t max
     if (std::fclose(out.release()) != 0) return writeFailed();
     return 0;
 }
-
 
 // The import's hooks: FFmpeg reads what libsndfile does not, and every MP3, whose delay it
 // removes where libsndfile's decoder keeps it.
