@@ -11,6 +11,7 @@
 #include "app/IntenPro.h"
 #include "app/NoteSymbols.h"
 #include "app/Placement.h"
+#include "app/Playhead.h"
 #include "app/ScoreWindow.h"
 #include "app/uTenpo4.h"
 #include "audio/PlayerFiles.h"
@@ -193,6 +194,9 @@ void TRuvoAppForm::CreateComponents() {
 
 TRuvoAppForm::~TRuvoAppForm() {
     m_destroying = true;  // FormDestroy: the layout does nothing during the teardown
+    if (m_playhead != nullptr) {
+        m_playhead->Stop();
+    }
     if (!m_closed && m_pipeline) {
         m_pipeline->Close();
     }

@@ -61,8 +61,7 @@ void TRuvoAppForm::CreateShortcuts() {
     wheel->Watch(m_panes->WavDisp());
     wheel->Watch(m_panes->SelectRgn());
 
-    m_playhead = new TPlayhead(*m_player, *m_pipeline, *m_panes->WavDisp(), *m_midiDisp2,  // owned by parent
-                               [this] { return Destroying(); }, this);
+    m_playhead = new TPlayhead(*m_player, *m_pipeline, *m_panes->WavDisp(), *m_midiDisp2, this);  // owned by parent
 }
 
 void TRuvoAppForm::PlayOrStop() {

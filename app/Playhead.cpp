@@ -9,7 +9,6 @@
 #include <QWidget>
 
 #include <cmath>
-#include <utility>
 
 namespace ruvo {
 namespace {
@@ -32,17 +31,21 @@ QWidget* MakeLine(QWidget* parent) {
 }  // namespace
 
 TPlayhead::TPlayhead(TPlayer& player, DocumentPipeline& pipeline, TPaintBox& wave, TStrColGrid& grid,
-                     std::function<bool()> ending, QObject* parent)
-    : QObject(parent), m_player(player), m_pipeline(pipeline), m_wave(wave), m_grid(grid), m_ending(std::move(ending)) {
+                     QObject* parent)
+    : QObject(parent), m_player(player), m_pipeline(pipeline), m_wave(wave), m_grid(grid) {
     m_waveLine = MakeLine(&wave);
     m_gridLine = MakeLine(grid.viewport());
     connect(&m_timer, &QTimer::timeout, this, &TPlayhead::Follow);
     m_timer.start(kIdleMs);
 }
 
+void TPlayhead::Stop() {
+    m_stopped = true;
+    m_timer.stop();
+}
+
 void TPlayhead::Follow() {
-    if (m_ending()) {
-        m_timer.stop();
+    if (m_stopped) {
         return;
     }
     const double seconds = m_player.PlayedSeconds();

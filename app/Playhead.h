@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <functional>
-
 class QWidget;
 
 namespace ruvo {
@@ -22,10 +20,11 @@ class TPlayhead : public QObject {
     Q_OBJECT
 
 public:
-    // `ending` tells that the window is being torn down: the player's sound output then runs
-    // events while it closes, and the playhead must not look at the parts already gone.
-    TPlayhead(TPlayer& player, DocumentPipeline& pipeline, TPaintBox& wave, TStrColGrid& grid,
-              std::function<bool()> ending, QObject* parent);
+    TPlayhead(TPlayer& player, DocumentPipeline& pipeline, TPaintBox& wave, TStrColGrid& grid, QObject* parent);
+
+    // For good: the window calls it first thing in its teardown, since the player's sound output
+    // runs events while it closes and the playhead must not look at the parts already gone.
+    void Stop();
 
     // The frame last shown (fractional), or negative while hidden.
     double ShownFrame() const { return m_shownFrame; }
@@ -39,7 +38,7 @@ private:
     DocumentPipeline& m_pipeline;
     TPaintBox& m_wave;
     TStrColGrid& m_grid;
-    std::function<bool()> m_ending;
+    bool m_stopped = false;
     QWidget* m_waveLine = nullptr;  // owned by parent (the waveform box)
     QWidget* m_gridLine = nullptr;  // owned by parent (the grid's viewport)
     QTimer m_timer;
