@@ -11,13 +11,17 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <future>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -33,7 +37,7 @@ constexpr std::int32_t kFastestRate = 768000;
 constexpr std::int32_t kHighRate = 44100;
 constexpr std::int32_t kLowRate = 22050;
 constexpr std::int32_t kLowestRate = 11025;
-constexpr double kFullScale = 32768.0;  // a float sample of 1.0 in 16-bit units
+constexpr float kFullScaleFloat = 32768.0F;  // a float sample of 1.0 in 16-bit units
 
 // libsndfile's reasons without their "Error : " or "System error : " lead.
 std::string Reason(const char* text) {
@@ -246,8 +250,10 @@ public:
     bool Put(const float* samples, std::size_t frames) {
         frames = std::min<std::size_t>(frames, static_cast<std::size_t>(m_left));
         m_pcm.resize(frames * m_channels);
+        // In float: the scaling by a power of two is exact in float as in double, so the
+        // clamped values and their rounding are those of the double arithmetic, at less cost.
         for (std::size_t i = 0; i < m_pcm.size(); ++i) {
-            const double scaled = std::clamp(static_cast<double>(samples[i]) * kFullScale, -kFullScale, kFullScale - 1);
+            const float scaled = std::clamp(samples[i] * kFullScaleFloat, -kFullScaleFloat, kFullScaleFloat - 1);
             m_pcm[i] = static_cast<std::int16_t>(std::lrint(scaled));
         }
         for (std::int16_t& v : m_pcm) v = LittleEndian(v);
@@ -273,6 +279,97 @@ private:
     std::int64_t m_left;
     std::int64_t m_written = 0;
     std::vector<std::int16_t> m_pcm;
+};
+
+// Decodes a sound file block by block on a thread of its own, a few blocks ahead of the one
+// taking them (Next, Release): memory stays at kQueueBlocks blocks. The file belongs to the
+// thread from construction until Stop or the destructor, which stop it and wait for it.
+class BlockDecoder {
+public:
+    struct Block {
+        std::vector<float> Samples;  // Frames frames of all channels
+        std::size_t Frames = 0;
+        bool Failed = false;
+        std::string Error;
+    };
+
+    BlockDecoder(SNDFILE* file, std::size_t blockFrames, std::size_t channels) : m_file(file) {
+        for (Block& block : m_blocks) {
+            block.Samples.resize(blockFrames * channels);
+            m_free.push_back(&block);
+        }
+        m_thread = std::jthread([this, blockFrames](const std::stop_token& stop) { Run(stop, blockFrames); });
+    }
+    ~BlockDecoder() { Stop(); }
+    BlockDecoder(const BlockDecoder&) = delete;
+    BlockDecoder& operator=(const BlockDecoder&) = delete;
+
+    // The next block in file order, or nullptr at the end of the file.
+    Block* Next() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_full.empty() || m_ended; });
+        if (m_full.empty()) return nullptr;
+        Block* block = m_full.front();
+        m_full.pop_front();
+        return block;
+    }
+    // A block taken by Next can be decoded into again.
+    void Release(Block* block) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_free.push_back(block);
+        }
+        m_changed.notify_all();
+    }
+    void Stop() {
+        if (!m_thread.joinable()) return;
+        m_thread.request_stop();
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+private:
+    static constexpr std::size_t kQueueBlocks = 4;
+
+    void Run(const std::stop_token& stop, std::size_t blockFrames) {
+        while (!stop.stop_requested()) {
+            Block* block = nullptr;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return !m_free.empty() || stop.stop_requested(); });
+                if (stop.stop_requested()) break;
+                block = m_free.back();
+                m_free.pop_back();
+            }
+            const sf_count_t got = sf_readf_float(m_file, block->Samples.data(), static_cast<sf_count_t>(blockFrames));
+            block->Frames = got > 0 ? static_cast<std::size_t>(got) : 0;
+            block->Failed = sf_error(m_file) != SF_ERR_NO_ERROR;
+            if (block->Failed) block->Error = Reason(sf_strerror(m_file));
+            const bool last = block->Failed || got <= 0;
+            {
+                const std::lock_guard lock(m_mutex);
+                if (block->Frames > 0 || block->Failed) {
+                    m_full.push_back(block);
+                } else {
+                    m_free.push_back(block);
+                }
+                m_ended = last;
+            }
+            m_changed.notify_all();
+            if (last) return;
+        }
+        const std::lock_guard lock(m_mutex);
+        m_ended = true;
+    }
+
+    SNDFILE* m_file;
+    std::array<Block, kQueueBlocks> m_blocks;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block*> m_free;  // under m_mutex
+    std::deque<Block*> m_full;  // in file order, under m_mutex
+    bool m_ended = false;       // under m_mutex: no block will follow those in m_full
+    std::jthread m_thread;      // last: stopped and joined before the rest goes
 };
 
 }  // namespace
@@ -404,8 +501,9 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        // The two channels of a stereo source are resampled side by side.
-        const soxr_runtime_spec_t runtime = soxr_runtime_spec(static_cast<unsigned>(channels));
+        // One thread: the decoding runs beside it, and soxr's own threads for the two channels
+        // would only wait on each other and on the decoder (the output is the same).
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
         resampler.reset(soxr_create(m_source.SampleRate, rate, static_cast<unsigned>(channels), &error, &io,
                                     &quality, &runtime));
         if (error != nullptr) return fail(std::string("cannot resample: ") + error);
@@ -413,7 +511,6 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
 
     const auto sourceChannels = static_cast<std::size_t>(m_source.Channels);
     const std::size_t blockFrames = std::max<std::size_t>(kBlockSamples / sourceChannels, 64);
-    std::vector<float> block(blockFrames * sourceChannels);
     std::vector<float> mixed;
     std::optional<Downmix> downmix;
     if (sourceChannels > 2) {
@@ -445,33 +542,28 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         return true;
     };
 
-    // The next block is decoded on a second thread while this one is resampled and written;
-    // only one read is ever in flight, and the file is looked at only between reads.
-    std::vector<float> ahead(block.size());
     // The MP3 decoder tells every damaged frame on standard error; the import says why it
     // failed itself, and nothing else is written while it runs.
     std::optional<QuietStderr> quiet;
     if (m_source.Format == "MP3" || m_source.Format == "MP2" || m_source.Format == "MPEG audio") quiet.emplace();
-    const auto read = [in, blockFrames](std::vector<float>* into) {
-        return sf_readf_float(in, into->data(), static_cast<sf_count_t>(blockFrames));
-    };
-    std::future<sf_count_t> pending = std::async(std::launch::async, read, &ahead);
+    // Blocks are decoded on a thread of their own while earlier ones are resampled and written
+    // here; the file is looked at only by that thread until it ends.
+    BlockDecoder decoder(in, blockFrames, sourceChannels);
     while (!pcm.Full()) {
-        const sf_count_t got = pending.get();
-        block.swap(ahead);
-        if (sf_error(in) != SF_ERR_NO_ERROR) return fail("cannot decode it: " + Reason(sf_strerror(in)));
-        if (got <= 0) break;
-        pending = std::async(std::launch::async, read, &ahead);
-        const auto frames = static_cast<std::size_t>(got);
-        const float* samples = block.data();
+        BlockDecoder::Block* got = decoder.Next();
+        if (got == nullptr) break;
+        if (got->Failed) return fail("cannot decode it: " + got->Error);
+        const float* samples = got->Samples.data();
         if (downmix) {
-            downmix->Mix(samples, frames, mixed.data());
+            downmix->Mix(samples, got->Frames, mixed.data());
             samples = mixed.data();
         }
-        const bool ok = resampler ? resample(samples, frames) : pcm.Put(samples, frames);
+        const bool ok = resampler ? resample(samples, got->Frames) : pcm.Put(samples, got->Frames);
+        decoder.Release(got);
         if (!ok) return m_error.empty() ? writeFailed() : -1;
         if (idle && !idle()) return kImportCancelled;
     }
+    decoder.Stop();
     if (resampler && !pcm.Full() && !resample(nullptr, 0)) return m_error.empty() ? writeFailed() : -1;
 
     // A source that ends before its header says keeps that length in the copy's header, so
