@@ -42,36 +42,103 @@ std::int32_t DocumentScore::Choose(const ScoreChoices& after, const std::string&
     return pushed;
 }
 
+DocumentScore::Key DocumentScore::CurrentKey() const {
+    const WavHead& doc = m_pipeline.Doc;
+    return {doc.NoteIntenFileName, doc.FrameCount, m_pipeline.History().Serial(), m_choiceRevision};
+}
+
+DocumentScore::Built DocumentScore::Build(Key key, const ScoreChoices& choices, const std::string& title) {
+    Built built;
+    built.Of = std::move(key);
+    try {
+        std::vector<TimedNote> notes;
+        if (ReadNoteTable(built.Of.NoteTable, built.Of.Frames, notes, built.Error) != 0) {
+            return built;
+        }
+        built.Made = BuildScore(notes, choices);
+        built.Made.Title = title;
+    } catch (const std::exception& error) {
+        built.Error = error.what();
+        return built;
+    }
+    built.Valid = !built.Made.Tempo.empty();
+    if (!built.Valid) {
+        built.Error = "The score has no tempo.";
+    }
+    return built;
+}
+
+// A failure is kept with its key as well: a pane painting again must not read again.
+void DocumentScore::Adopt(Built built) {
+    m_built = true;
+    m_key = std::move(built.Of);
+    m_valid = built.Valid;
+    m_score = std::move(built.Made);
+    m_error = std::move(built.Error);
+}
+
+bool DocumentScore::CollectWorker(const Key& key, bool wait) {
+    if (!m_working || *m_working != key) {
+        return false;
+    }
+    if (wait && m_worker.joinable()) {
+        m_worker.join();
+    }
+    std::optional<Built> built;
+    {
+        const std::lock_guard lock(m_mutex);
+        built.swap(m_workerResult);
+    }
+    if (!built) {
+        return false;
+    }
+    m_working.reset();
+    if (built->Of != key) {
+        return false;
+    }
+    Adopt(std::move(*built));
+    return true;
+}
+
 const Score* DocumentScore::Current() {
     if (!m_pipeline.HasDocument()) {
         m_error = "There is no document.";
         return nullptr;
     }
-    const WavHead& doc = m_pipeline.Doc;
-    Key key{doc.NoteIntenFileName, doc.FrameCount, m_pipeline.History().Serial(), m_choiceRevision};
-    if (m_built && key == m_key) {
-        return m_valid ? &m_score : nullptr;
-    }
-    // A failure is kept with its key as well: a pane painting again must not read again.
-    m_built = true;
-    m_key = std::move(key);
-    m_valid = false;
-    try {
-        std::vector<TimedNote> notes;
-        if (ReadNoteTable(doc.NoteIntenFileName, doc.FrameCount, notes, m_error) != 0) {
-            return nullptr;
-        }
-        m_score = BuildScore(notes, m_choices);
-        m_score.Title = std::filesystem::path(m_pipeline.DocumentName()).stem().string();
-    } catch (const std::exception& error) {
-        m_error = error.what();
-        return nullptr;
-    }
-    m_valid = !m_score.Tempo.empty();
-    if (!m_valid) {
-        m_error = "The score has no tempo.";
+    Key key = CurrentKey();
+    if (!(m_built && key == m_key) && !CollectWorker(key, true)) {
+        Adopt(Build(std::move(key), m_choices, std::filesystem::path(m_pipeline.DocumentName()).stem().string()));
     }
     return m_valid ? &m_score : nullptr;
+}
+
+bool DocumentScore::Ready() {
+    if (!m_pipeline.HasDocument()) {
+        return true;
+    }
+    const Key key = CurrentKey();
+    if ((m_built && key == m_key) || CollectWorker(key, false)) {
+        return true;
+    }
+    if (m_working && *m_working == key) {
+        return false;  // under way
+    }
+    // A build of an earlier state ends first (it cannot be cut short), and its score goes.
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_workerResult.reset();
+    }
+    m_working = key;
+    m_worker = std::jthread([this, key, choices = m_choices,
+                             title = std::filesystem::path(m_pipeline.DocumentName()).stem().string()] {
+        Built built = Build(key, choices, title);
+        const std::lock_guard lock(m_mutex);
+        m_workerResult = std::move(built);
+    });
+    return false;
 }
 
 bool DocumentScore::HasNotes() {

@@ -3,13 +3,18 @@
 // the user's tempo, meter and downbeat choices, which belong to the document (a new one starts
 // without any). The score is rebuilt only when the notes or the choices have changed since it
 // was last asked for, never per mouse move. Owned by the main window's score side; UI thread.
+// For painting, the score of a long document is built on a worker thread of its own (Ready),
+// which gets copies of the file name and choices and touches nothing else.
 
 #include "panes/BeatLines.h"
 #include "score/Score.h"
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ruvo {
@@ -38,6 +43,10 @@ public:
     // be read (LastError() says why).
     const Score* Current();
     const std::string& LastError() const { return m_error; }
+    // Whether Current() would answer at once; when not, the score is built on the worker
+    // thread (started once per state of the document) and a later call says true. Paints ask
+    // this first, so that no paint waits while a long note table is read and tracked.
+    bool Ready();
     // Whether the score has notes (a document without them gives a score of rests).
     bool HasNotes();
     // The length of the recording in seconds; 0 without a document.
@@ -61,6 +70,19 @@ private:
         friend bool operator==(const Key&, const Key&) = default;
     };
 
+    // A score built, or not, from the state `Of`.
+    struct Built {
+        Key Of;
+        bool Valid = false;
+        Score Made;
+        std::string Error;
+    };
+    Key CurrentKey() const;
+    static Built Build(Key key, const ScoreChoices& choices, const std::string& title);
+    void Adopt(Built built);
+    // Takes the worker's score when it is of `key`; waits for the worker when `wait`.
+    bool CollectWorker(const Key& key, bool wait);
+
     DocumentPipeline& m_pipeline;
     ScoreChoices m_choices;
     std::uint64_t m_choiceRevision = 0;
@@ -69,6 +91,10 @@ private:
     bool m_valid = false;
     Score m_score;
     std::string m_error;
+    std::optional<Key> m_working;  // the state the worker builds from
+    std::mutex m_mutex;
+    std::optional<Built> m_workerResult;  // under m_mutex
+    std::jthread m_worker;                // last: joined before the rest goes
 };
 
 }  // namespace ruvo

@@ -24,6 +24,8 @@ namespace ruvo {
 
 namespace {
 
+constexpr int kLinesPollMs = 30;  // how soon the panes ask again for a score being built
+
 const QString kMusicXmlFilter = QStringLiteral("MusicXML (*.musicxml *.xml)");
 const QString kScoreMidiFilter = QStringLiteral("MIDI in musical time (*.mid)");
 
@@ -56,7 +58,9 @@ ScoreWindow::ScoreWindow(QWidget& window, DocumentPipeline& pipeline, TStrColGri
     CreateItems(places);
     m_lines.SetSource([this](double from, double to) { return m_score.Lines(from, to); });
     m_grid.SetOverlay([this](QPainter& painter, const QRect& area) {
-        m_lines.PaintGrid(painter, m_grid, area);
+        if (LinesReady()) {
+            m_lines.PaintGrid(painter, m_grid, area);
+        }
         // A grid edit repaints the grid: the open form then shows the score made from it.
         if (m_form->isVisible() && m_pipeline.History().Serial() != m_formSerial) {
             m_formSerial = m_pipeline.History().Serial();
@@ -64,7 +68,7 @@ ScoreWindow::ScoreWindow(QWidget& window, DocumentPipeline& pipeline, TStrColGri
         }
     });
     m_timeScale.SetOverlay([this](QPainter& painter) {
-        if (m_pipeline.HasDocument()) {
+        if (m_pipeline.HasDocument() && LinesReady()) {
             m_lines.PaintScale(painter, m_timeScale.size(), m_pipeline.Doc.ViewStart, m_pipeline.Doc.ViewWidth);
         }
     });
@@ -132,6 +136,20 @@ void ScoreWindow::NewDocument() { m_score.NewDocument(); }
 void ScoreWindow::RepaintLines() {
     m_grid.viewport()->update();
     m_timeScale.update();
+}
+
+bool ScoreWindow::LinesReady() {
+    if (!m_lines.Shown() || m_score.Ready()) {
+        return true;
+    }
+    if (!m_linesPoll) {
+        m_linesPoll = true;
+        QTimer::singleShot(kLinesPollMs, this, [this] {
+            m_linesPoll = false;
+            RepaintLines();
+        });
+    }
+    return false;
 }
 
 void ScoreWindow::BeatLinesClick() {

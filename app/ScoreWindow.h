@@ -85,6 +85,9 @@ private:
     void TempoMeterClick();
     void BeatLinesClick();
     void RepaintLines();
+    // Whether the beat lines can be painted without waiting for the score; when not, the
+    // grid and the scale are repainted shortly, until it is there.
+    bool LinesReady();
 
     QWidget& m_window;
     DocumentPipeline& m_pipeline;
@@ -94,6 +97,7 @@ private:
     Status m_status;
     StepsChanged m_stepsChanged;
     std::uint64_t m_formSerial = 0;  // the document's state the open form last showed
+    bool m_linesPoll = false;        // a repaint waits for the score being built
     DocumentScore m_score;
     BeatLinePainter m_lines;
     TTempoMeterForm* m_form = nullptr;  // owned by the window
