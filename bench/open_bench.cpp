@@ -13,6 +13,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/resource.h>
 #include <fstream>
 #include <string>
 
@@ -43,6 +46,14 @@ double ThreadCpuMs() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The processor time of the whole process (every thread) so far.
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 class TimedApp : public QApplication {
@@ -95,13 +106,15 @@ int main(int argc, char** argv) {
     const long rssShown = StatusKb("VmRSS:");
 
     const auto start = Clock::now();
+    const double cpuStart = ProcessCpuSeconds();
     app.Since = start;
     const std::int32_t result = form.Pipeline().ImportDocument(argv[1]);
     QApplication::processEvents();
     const double openMs = Milliseconds(Clock::now() - start);
-    std::printf("open: result %d in %.2f s; longest window repaint %.1f ms (%ld), longest paint %.1f ms in %s, "
+    const double openCpu = ProcessCpuSeconds() - cpuStart;
+    std::printf("open: result %d in %.2f s (processor %.2f s); longest window repaint %.1f ms (%ld), longest paint %.1f ms in %s, "
                 "longest paint's processor time %.1f ms; peak RSS %ld kB (window alone %ld kB)\n",
-                result, openMs / 1000.0, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(),
+                result, openMs / 1000.0, openCpu, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(),
                 app.LongestPaintCpu,
                 StatusKb("VmHWM:"), rssShown);
     if (result != 0) return 1;
@@ -114,9 +127,10 @@ int main(int argc, char** argv) {
     ruvo::WavHead& doc = form.Pipeline().Doc;
     doc.ViewStart = 0;
     doc.ViewWidth = doc.FrameCount;
-    const auto zoom = Clock::now();
     form.Panes().WavDisp()->repaint();
-    while (Milliseconds(Clock::now() - zoom) < 3000.0) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QEventLoop wait;
+    QTimer::singleShot(3000, &wait, &QEventLoop::quit);
+    wait.exec();
     std::printf("zoomed out to %d frames: longest window repaint %.1f ms (%ld in 3 s), longest paint %.1f ms in %s, "
                 "processor time %.1f ms; peak RSS %ld kB\n",
                 doc.FrameCount, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(),
