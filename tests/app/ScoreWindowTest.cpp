@@ -63,6 +63,7 @@ private slots:
     void cleanup();
 
     void MenuItemsAndBeatLines();
+    void PaintsGetTheScoreOfTheLatestState();
     void ChoicesAreUndoableSteps_data();
     void ChoicesAreUndoableSteps();
     void TapTempoFromTheLastIntervals_data();
@@ -132,6 +133,24 @@ void ScoreWindowTest::MenuItemsAndBeatLines() {
     Side().BeatLinesItem()->trigger();
     QVERIFY(GridLines().empty());
     Side().BeatLinesItem()->trigger();
+    QCOMPARE(GridLines(), shown);
+}
+
+// The panes' paints take the score from the worker: never one of an earlier state of the
+// document, and the same score as the one built at once.
+void ScoreWindowTest::PaintsGetTheScoreOfTheLatestState() {
+    Open("ten.wav");
+    DocumentScore& score = Side().Score();
+    QTRY_VERIFY(score.Ready());
+    const std::vector<BeatPixel> shown = GridLines();
+    ScoreChoices choices;
+    choices.Bpm = 100.0;
+    score.SetChoices(choices);
+    QVERIFY(!score.Ready());
+    QTRY_VERIFY(score.Ready());
+    QCOMPARE(score.Current()->Tempo.front().Bpm, 100.0);
+    score.SetChoices({});
+    QTRY_VERIFY(score.Ready());
     QCOMPARE(GridLines(), shown);
 }
 
