@@ -287,6 +287,142 @@ private:
     std::vector<std::int16_t> m_pcm;
 };
 
+// Resamples each channel with a soxr of its own, the second channel on a thread of its own
+// while the caller's thread does the first: each channel of a soxr keeps its own filter
+// state, so the samples are those of one soxr for both channels. Process blocks until both
+// channels of a block are done.
+class ChannelResamplers {
+public:
+    ChannelResamplers(std::int32_t sourceRate, std::uint32_t rate, std::size_t channels) : m_channels(channels) {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
+            soxr_error_t error = nullptr;
+            m_lanes[c].Soxr.reset(soxr_create(sourceRate, rate, 1, &error, &io, &quality, &runtime));
+            if (error != nullptr) m_error = error;
+        }
+        if (channels > 1 && m_error.empty()) {
+            m_helper = std::jthread([this](const std::stop_token& stop) { Help(stop); });
+        }
+    }
+    ~ChannelResamplers() {
+        if (!m_helper.joinable()) return;
+        {
+            // Under the mutex, so that the helper cannot miss it between its look and its wait.
+            const std::lock_guard lock(m_mutex);
+            m_helper.request_stop();
+        }
+        m_wake.notify_all();
+    }
+    ChannelResamplers(const ChannelResamplers&) = delete;
+    ChannelResamplers& operator=(const ChannelResamplers&) = delete;
+
+    const std::string& Error() const { return m_error; }
+
+    // Resamples `frames` interleaved frames, or flushes when `samples` is nullptr; `made`
+    // then points at `count` interleaved frames, valid until the next call. False when soxr
+    // fails (Error() says why).
+    bool Process(const float* samples, std::size_t frames, const float*& made, std::size_t& count) {
+        for (std::size_t c = 0; c < m_channels; ++c) {
+            Lane& lane = m_lanes[c];
+            lane.Frames = frames;
+            lane.Flush = samples == nullptr;
+            lane.In.resize(frames);
+            for (std::size_t f = 0; f < frames; ++f) lane.In[f] = samples[f * m_channels + c];
+        }
+        if (m_channels > 1) {
+            {
+                const std::lock_guard lock(m_mutex);
+                ++m_asked;
+            }
+            m_wake.notify_all();
+        }
+        Run(m_lanes[0]);
+        if (m_channels > 1) {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_done == m_asked; });
+        }
+        count = m_lanes[0].Out.size();
+        for (std::size_t c = 0; c < m_channels; ++c) {
+            if (!m_lanes[c].Error.empty()) {
+                m_error = m_lanes[c].Error;
+                return false;
+            }
+            if (m_lanes[c].Out.size() != count) {
+                m_error = "the channels came out of different lengths";
+                return false;
+            }
+        }
+        m_out.resize(count * m_channels);
+        for (std::size_t c = 0; c < m_channels; ++c) {
+            const std::vector<float>& out = m_lanes[c].Out;
+            for (std::size_t f = 0; f < count; ++f) m_out[f * m_channels + c] = out[f];
+        }
+        made = m_out.data();
+        return true;
+    }
+
+private:
+    struct Lane {
+        ResamplerPtr Soxr;
+        std::vector<float> In;
+        std::size_t Frames = 0;
+        bool Flush = false;
+        std::vector<float> Out;
+        std::string Error;
+    };
+
+    static void Run(Lane& lane) {
+        lane.Out.clear();
+        std::size_t used = 0;
+        constexpr std::size_t kRoom = 16384;  // frames made per call at most
+        do {
+            const std::size_t at = lane.Out.size();
+            lane.Out.resize(at + kRoom);
+            std::size_t taken = 0;
+            std::size_t made = 0;
+            soxr_error_t error = soxr_process(lane.Soxr.get(), lane.Flush ? nullptr : lane.In.data() + used,
+                                              lane.Frames - used, &taken, lane.Out.data() + at, kRoom, &made);
+            lane.Out.resize(at + made);
+            if (error != nullptr) {
+                lane.Error = error;
+                return;
+            }
+            used += taken;
+            if (lane.Flush && made == 0) return;
+            if (!lane.Flush && taken == 0 && made == 0) return;
+        } while (lane.Flush || used < lane.Frames);
+    }
+
+    void Help(const std::stop_token& stop) {
+        for (std::uint64_t seen = 0;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [&] { return m_asked != seen || stop.stop_requested(); });
+                if (stop.stop_requested()) return;
+                seen = m_asked;
+            }
+            Run(m_lanes[1]);
+            {
+                const std::lock_guard lock(m_mutex);
+                m_done = seen;
+            }
+            m_wake.notify_all();
+        }
+    }
+
+    std::size_t m_channels;
+    std::array<Lane, 2> m_lanes;
+    std::vector<float> m_out;
+    std::string m_error;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::uint64_t m_asked = 0;  // blocks handed to the helper, under m_mutex
+    std::uint64_t m_done = 0;   // blocks it has finished, under m_mutex
+    std::jthread m_helper;      // last: stopped and joined before the rest goes
+};
+
 // Decodes a sound file block by block on a thread of its own, a few blocks ahead of the one
 // taking them (Next, Release): memory stays at kQueueBlocks blocks. The file belongs to the
 // thread from construction until Stop or the destructor, which stop it and wait for it.
@@ -329,7 +465,11 @@ public:
     }
     void Stop() {
         if (!m_thread.joinable()) return;
-        m_thread.request_stop();
+        {
+            // Under the mutex, so that the thread cannot miss it between its look and its wait.
+            const std::lock_guard lock(m_mutex);
+            m_thread.request_stop();
+        }
         m_changed.notify_all();
         m_thread.join();
     }
@@ -502,17 +642,10 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     const auto header = CanonicalHeader(rate, static_cast<std::uint32_t>(channels), 0);
     if (std::fwrite(header.data(), 1, header.size(), out.get()) != header.size()) return writeFailed();
 
-    ResamplerPtr resampler;
+    std::optional<ChannelResamplers> resampler;
     if (static_cast<std::int32_t>(rate) != m_source.SampleRate) {
-        soxr_error_t error = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        // One thread: the decoding runs beside it, and soxr's own threads for the two channels
-        // would only wait on each other and on the decoder (the output is the same).
-        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        resampler.reset(soxr_create(m_source.SampleRate, rate, static_cast<unsigned>(channels), &error, &io,
-                                    &quality, &runtime));
-        if (error != nullptr) return fail(std::string("cannot resample: ") + error);
+        resampler.emplace(m_source.SampleRate, rate, channels);
+        if (!resampler->Error().empty()) return fail("cannot resample: " + resampler->Error());
     }
 
     const auto sourceChannels = static_cast<std::size_t>(m_source.Channels);
@@ -523,29 +656,16 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         downmix.emplace(in, m_source.Channels);
         mixed.resize(blockFrames * 2);
     }
-    // Room for one block's output at the highest ratio (4000 to 22050 per second, 5.5).
     const double ratio = static_cast<double>(rate) / m_source.SampleRate;
-    std::vector<float> resampled((static_cast<std::size_t>(std::ceil(static_cast<double>(blockFrames) * ratio)) + 64) *
-                                 channels);
-    const std::size_t resampledFrames = resampled.size() / channels;
-
     PcmWriter pcm(out.get(), channels, std::min(maxFrames, largest));
     const auto resample = [&](const float* samples, std::size_t frames) {
-        std::size_t used = 0;
-        do {
-            std::size_t taken = 0;
-            std::size_t made = 0;
-            if (soxr_error_t error = soxr_process(resampler.get(), samples ? samples + used * channels : nullptr,
-                                                  frames - used, &taken, resampled.data(), resampledFrames, &made)) {
-                m_error = std::string("cannot resample: ") + error;
-                return false;
-            }
-            if (!pcm.Put(resampled.data(), made)) return false;
-            used += taken;
-            if (samples == nullptr && made == 0) break;  // flushed
-            if (samples != nullptr && taken == 0 && made == 0) break;
-        } while (samples == nullptr || used < frames);
-        return true;
+        const float* made = nullptr;
+        std::size_t count = 0;
+        if (!resampler->Process(samples, frames, made, count)) {
+            m_error = "cannot resample: " + resampler->Error();
+            return false;
+        }
+        return pcm.Put(made, count);
     };
 
     // The MP3 decoder tells every damaged frame on standard error; the import says why it
