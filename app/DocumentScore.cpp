@@ -78,10 +78,10 @@ void DocumentScore::Adopt(Built built) {
 }
 
 bool DocumentScore::CollectWorker(const Key& key, bool wait) {
-    if (!m_working || *m_working != key) {
+    if (!m_working) {
         return false;
     }
-    if (wait && m_worker.joinable()) {
+    if (wait && *m_working == key && m_worker.joinable()) {
         m_worker.join();
     }
     std::optional<Built> built;
@@ -92,6 +92,7 @@ bool DocumentScore::CollectWorker(const Key& key, bool wait) {
     if (!built) {
         return false;
     }
+    // A score of an earlier state is dropped here.
     m_working.reset();
     if (built->Of != key) {
         return false;
@@ -120,16 +121,13 @@ bool DocumentScore::Ready() {
     if ((m_built && key == m_key) || CollectWorker(key, false)) {
         return true;
     }
-    if (m_working && *m_working == key) {
-        return false;  // under way
+    if (m_working) {
+        // Under way; a build of an earlier state cannot be cut short, and is let end first
+        // rather than waited for here.
+        return false;
     }
-    // A build of an earlier state ends first (it cannot be cut short), and its score goes.
     if (m_worker.joinable()) {
-        m_worker.join();
-    }
-    {
-        const std::lock_guard lock(m_mutex);
-        m_workerResult.reset();
+        m_worker.join();  // it has ended
     }
     m_working = key;
     m_worker = std::jthread([this, key, choices = m_choices,
