@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -360,6 +361,25 @@ TEST_F(AudioImportTest, WritesAtMostTheLimitAndStopsWhenCancelled) {
     EXPECT_EQ(import.WriteWav(dir.File("cancelled.wav"), kNoLimit, [&blocks] { return ++blocks < 2; }),
               kImportCancelled);
     EXPECT_EQ(blocks, 2);
+}
+
+// The two channels are resampled on two threads: each must land on its own side, whole,
+// over several blocks. Left a sine, right silent, at 48000 per second.
+TEST_F(AudioImportTest, ResampledChannelsKeepTheirSides) {
+    const std::string flac = dir.File("sides.flac");
+    const std::string command = std::string(RUVO_SOX) + " -q -D -n -r 48000 -b 24 -c 2 " + flac +
+                                " synth 3 sine 440 sine 440 remix 1 2v0";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const Bytes wav = ReadFileBytes(Import(flac));
+    ASSERT_EQ(wav.size(), 44u + 4 * 3 * 44100);
+    std::int32_t loudestLeft = 0;
+    std::int32_t loudestRight = 0;
+    for (std::size_t at = 44; at + 4 <= wav.size(); at += 4) {
+        loudestLeft = std::max(loudestLeft, std::abs(static_cast<std::int16_t>(wav[at] | wav[at + 1] << 8)));
+        loudestRight = std::max(loudestRight, std::abs(static_cast<std::int16_t>(wav[at + 2] | wav[at + 3] << 8)));
+    }
+    EXPECT_GT(loudestLeft, 10000);
+    EXPECT_EQ(loudestRight, 0);
 }
 
 TEST(ImportRules, RatesAndFormatList) {
