@@ -130,12 +130,12 @@ bool DocumentScore::Ready() {
         m_worker.join();  // it has ended
     }
     m_working = key;
-    m_worker = std::jthread([this, key, choices = m_choices,
-                             title = std::filesystem::path(m_pipeline.DocumentName()).stem().string()] {
-        Built built = Build(key, choices, title);
-        const std::lock_guard lock(m_mutex);
-        m_workerResult = std::move(built);
-    });
+    m_worker = std::jthread(
+        [this, key, choices = m_choices, title = std::filesystem::path(m_pipeline.DocumentName()).stem().string()] {
+            Built built = Build(key, choices, title);
+            const std::lock_guard lock(m_mutex);
+            m_workerResult = std::move(built);
+        });
     return false;
 }
 

@@ -52,7 +52,9 @@ double ThreadCpuMs() {
 double ProcessCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -80,8 +82,8 @@ public:
         return result;
     }
     Clock::time_point Since = Clock::now();
-    double LongestUpdate = 0;  // a window's whole repaint
-    double LongestPaint = 0;   // one widget's paint
+    double LongestUpdate = 0;    // a window's whole repaint
+    double LongestPaint = 0;     // one widget's paint
     double LongestPaintCpu = 0;  // its processor time: a loaded machine stretches the wall time
     std::string LongestWhere;
     long Paints = 0;
@@ -112,11 +114,12 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const double openMs = Milliseconds(Clock::now() - start);
     const double openCpu = ProcessCpuSeconds() - cpuStart;
-    std::printf("open: result %d in %.2f s (processor %.2f s); longest window repaint %.1f ms (%ld), longest paint %.1f ms in %s, "
-                "longest paint's processor time %.1f ms; peak RSS %ld kB (window alone %ld kB)\n",
-                result, openMs / 1000.0, openCpu, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(),
-                app.LongestPaintCpu,
-                StatusKb("VmHWM:"), rssShown);
+    std::printf(
+        "open: result %d in %.2f s (processor %.2f s); longest window repaint %.1f ms (%ld), longest paint %.1f ms in "
+        "%s, "
+        "longest paint's processor time %.1f ms; peak RSS %ld kB (window alone %ld kB)\n",
+        result, openMs / 1000.0, openCpu, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(),
+        app.LongestPaintCpu, StatusKb("VmHWM:"), rssShown);
     if (result != 0) return 1;
 
     // The whole recording in view, until the waveform's summary is there (its box stops asking).
@@ -131,11 +134,11 @@ int main(int argc, char** argv) {
     QEventLoop wait;
     QTimer::singleShot(3000, &wait, &QEventLoop::quit);
     wait.exec();
-    std::printf("zoomed out to %d frames: longest window repaint %.1f ms (%ld in 3 s), longest paint %.1f ms in %s, "
-                "processor time %.1f ms; peak RSS %ld kB\n",
-                doc.FrameCount, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(),
-                app.LongestPaintCpu,
-                StatusKb("VmHWM:"));
+    std::printf(
+        "zoomed out to %d frames: longest window repaint %.1f ms (%ld in 3 s), longest paint %.1f ms in %s, "
+        "processor time %.1f ms; peak RSS %ld kB\n",
+        doc.FrameCount, app.LongestUpdate, app.Paints, app.LongestPaint, app.LongestWhere.c_str(), app.LongestPaintCpu,
+        StatusKb("VmHWM:"));
     form.close();
     return 0;
 }

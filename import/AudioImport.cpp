@@ -37,7 +37,7 @@ constexpr std::int32_t kFastestRate = 768000;
 constexpr std::int32_t kHighRate = 44100;
 constexpr std::int32_t kLowRate = 22050;
 constexpr std::int32_t kLowestRate = 11025;
-constexpr float kFullScaleFloat = 32768.0F;  // a float sample of 1.0 in 16-bit units
+constexpr float kFullScaleFloat = 32768.0F;   // a float sample of 1.0 in 16-bit units
 constexpr float kRoundingBias = 12582912.0F;  // 1.5 x 2^23
 
 // libsndfile's reasons without their "Error : " or "System error : " lead.
