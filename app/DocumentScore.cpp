@@ -132,7 +132,14 @@ bool DocumentScore::Ready() {
     m_working = key;
     m_worker = std::jthread(
         [this, key, choices = m_choices, title = std::filesystem::path(m_pipeline.DocumentName()).stem().string()] {
-            Built built = Build(key, choices, title);
+            Built built;
+            try {
+                built = Build(key, choices, title);
+            } catch (const std::exception&) {
+                // No exception leaves the thread: the build fails like an unreadable table.
+                built.Of = key;
+                built.Valid = false;
+            }
             const std::lock_guard lock(m_mutex);
             m_workerResult = std::move(built);
         });

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <mutex>
@@ -403,7 +404,12 @@ private:
                 if (stop.stop_requested()) return;
                 seen = m_asked;
             }
-            Run(m_lanes[1]);
+            try {
+                Run(m_lanes[1]);
+            } catch (const std::exception&) {
+                // No exception leaves the thread: the block fails on the caller's side.
+                m_lanes[1].Error = "out of memory";
+            }
             {
                 const std::lock_guard lock(m_mutex);
                 m_done = seen;
@@ -450,13 +456,14 @@ public:
     Block* Next() {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_full.empty() || m_ended; });
-        if (m_full.empty()) return nullptr;
+        if (m_full.empty()) return m_lost ? &m_failure : nullptr;
         Block* block = m_full.front();
         m_full.pop_front();
         return block;
     }
     // A block taken by Next can be decoded into again.
     void Release(Block* block) {
+        if (block == &m_failure) return;
         {
             const std::lock_guard lock(m_mutex);
             m_free.push_back(block);
@@ -478,6 +485,20 @@ private:
     static constexpr std::size_t kQueueBlocks = 4;
 
     void Run(const std::stop_token& stop, std::size_t blockFrames) {
+        try {
+            Decode(stop, blockFrames);
+        } catch (const std::exception&) {
+            // No exception leaves the thread: the taker gets a failed block instead.
+            {
+                const std::lock_guard lock(m_mutex);
+                m_lost = true;
+                m_ended = true;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    void Decode(const std::stop_token& stop, std::size_t blockFrames) {
         while (!stop.stop_requested()) {
             Block* block = nullptr;
             {
@@ -515,6 +536,8 @@ private:
     std::deque<Block*> m_free;  // under m_mutex
     std::deque<Block*> m_full;  // in file order, under m_mutex
     bool m_ended = false;       // under m_mutex: no block will follow those in m_full
+    bool m_lost = false;        // under m_mutex: the thread failed outside the decoder
+    Block m_failure{{}, 0, true, "out of memory"};
     std::jthread m_thread;      // last: stopped and joined before the rest goes
 };
 
