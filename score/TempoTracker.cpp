@@ -32,6 +32,20 @@ constexpr double kCentreSpread = 0.7;
 // Passing over a note that does not fit the beat (a split, an ornament) costs about as much as
 // an unlikely interval.
 constexpr double kStrayCost = 4.0;
+// A stretch of one tempo holds at least this many onsets.
+constexpr std::size_t kMinSegment = 4;
+// A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
+constexpr std::size_t kFitOnsets = 32;
+constexpr std::int32_t kPeriodSteps = 60;
+// A later segment's knot lies within this many onsets of where the path jumps.
+constexpr std::size_t kKnotReach = 3;
+// The walk's line: through the last kWindow onsets of a piece once it holds kSettle of them
+// spanning kSettleQuarters; its period stays within kPeriodLeeway of the piece's.
+constexpr std::size_t kWindow = 24;
+constexpr std::size_t kSettle = 6;
+constexpr double kSettleQuarters = 2.0;
+constexpr double kPeriodLeeway = 0.04;
+constexpr double kPeriodStep = 0.001;
 
 // How likely an interval of q quarters is in a melody: eighths and quarters first, then
 // sixteenths, halves and dotted values; other values rarer, long ones rarer still.
@@ -46,15 +60,31 @@ double IntervalCost(double q) {
 
 double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); }
 
-// Soft count of positions (quarters) lying on the sixteenth grid.
-double GridFit(const double* positions, std::size_t count, double start, double period, double anchor) {
-    constexpr double kWidth = 0.15;  // in sixteenths
-    double sum = 0.0;
+// How well onsets fit a beat of `period` seconds with quarter `anchorQuarter` at `anchorTime`:
+// the log-likelihood of their times when each lies, with the timing spread, on a point of the
+// sixteenth grid, the beat itself likelier than the off-beat eighth and both likelier than a
+// sixteenth. A slower beat has fewer points to choose from, so each fitting onset weighs more
+// (the factor `period`): a fine grid cannot buy a fit by having points everywhere.
+double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period) {
+    constexpr std::array<double, 4> kSlotWeight{0.35, 0.2, 0.25, 0.2};  // beat, 1/16, 1/8, 3/16
+    constexpr double kOffGrid = 0.01;  // an onset on no grid point (an ornament, a split)
+    const double norm = period * period / (2.0 * kBaseSpread * kBaseSpread);
+    // Products of up to 32 likelihoods (each at least period / 100) stay far from underflow: one
+    // logarithm per 32 onsets.
+    double sum = 0.0, product = 1.0;
     for (std::size_t i = 0; i < count; ++i) {
-        const double x = 4.0 * (positions[i] - anchor) / period + start;
-        const double d = (x - std::nearbyint(x)) / kWidth;
-        sum += std::exp(-0.5 * d * d);
+        const double x = 4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period);
+        const double slot = std::nearbyint(x);
+        const double d = (x - slot) / 4.0;
+        const double e = d * d * norm;
+        const auto s = static_cast<std::size_t>(((static_cast<std::int64_t>(slot) % 4) + 4) % 4);
+        product *= period * ((e < 30.0 ? kSlotWeight[s] * std::exp(-e) : 0.0) + kOffGrid);
+        if (i % 32 == 31) {
+            sum += std::log(product);
+            product = 1.0;
+        }
     }
+    sum += std::log(product);
     return sum;
 }
 
@@ -89,6 +119,78 @@ bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::
     p = (sw * sqt - sq * st) / det;
     a = (st - p * sq) / sw;
     return true;
+}
+
+// The tempo map: the fewest straight pieces through (quarter, second) that fit the onsets,
+// each change paying for itself. Quarter 0 lies where the first piece reaches it.
+std::vector<TempoSegment> FitTempoMap(const std::vector<double>& keptQ, const std::vector<double>& keptT,
+                                      double fallbackPeriod) {
+    constexpr double kChangeCost = 0.03;  // seconds squared
+    constexpr std::size_t kLongestPiece = 256;
+    const std::size_t m = keptQ.size();
+    std::vector<TempoSegment> tempo;
+    std::vector<double> s1(m + 1, 0.0), sq(m + 1, 0.0), st(m + 1, 0.0), sqq(m + 1, 0.0), sqt(m + 1, 0.0),
+        stt(m + 1, 0.0);
+    for (std::size_t i = 0; i < m; ++i) {
+        s1[i + 1] = s1[i] + 1.0;
+        sq[i + 1] = sq[i] + keptQ[i];
+        st[i + 1] = st[i] + keptT[i];
+        sqq[i + 1] = sqq[i] + keptQ[i] * keptQ[i];
+        sqt[i + 1] = sqt[i] + keptQ[i] * keptT[i];
+        stt[i + 1] = stt[i] + keptT[i] * keptT[i];
+    }
+    const auto line = [&](std::size_t b, std::size_t e, double& a, double& p) {
+        const double w = s1[e] - s1[b], q = sq[e] - sq[b], t = st[e] - st[b];
+        const double qq = sqq[e] - sqq[b], qt = sqt[e] - sqt[b], tt = stt[e] - stt[b];
+        const double det = w * qq - q * q;
+        p = det > 1e-12 ? (w * qt - q * t) / det : fallbackPeriod;
+        a = (t - p * q) / w;
+        // Residual sum of squares of the fitted line.
+        return std::max(0.0, tt - a * t - p * qt);
+    };
+    // Neighbouring pieces share their knot: the note where one tempo ends and the next begins
+    // lies on both lines. best[e]: the cheapest pieces covering notes 0..e.
+    std::vector<double> best(m, kInf);
+    std::vector<std::size_t> from(m, 0);
+    const std::size_t minPiece = std::min(kMinSegment, m);
+    for (std::size_t e = minPiece - 1; e < m; ++e) {
+        double a = 0.0, p = 0.0;
+        best[e] = line(0, e + 1, a, p);
+        // A piece spans at most kLongestPiece onsets: a longer stretch in one tempo becomes
+        // pieces of the same tempo, which the map joins again, and the search stays linear.
+        for (std::size_t b = e + 1 > kLongestPiece ? e + 1 - kLongestPiece : 1; b + minPiece <= e + 1; ++b) {
+            if (best[b] == kInf) continue;
+            const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
+            if (c < best[e]) {
+                best[e] = c;
+                from[e] = b;
+            }
+        }
+    }
+    std::vector<std::size_t> knots;
+    for (std::size_t e = m - 1; e > 0; e = from[e]) knots.push_back(from[e]);
+    if (knots.empty() || knots.back() != 0) knots.push_back(0);
+    std::reverse(knots.begin(), knots.end());
+    knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
+    for (std::size_t k = 0; k < knots.size(); ++k) {
+        const std::size_t b = knots[k];
+        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : m;
+        double a = 0.0, p = 0.0;
+        (void)line(b, e, a, p);
+        p = std::clamp(p, 60.0 / kMaxScoreBpm, 60.0 / kMinScoreBpm);
+        const double bpm = 60.0 / p;
+        if (k == 0) {
+            tempo.push_back({a, 0.0, bpm});
+            continue;
+        }
+        const double startQuarter = keptQ[b];
+        const TempoSegment& prev = tempo.back();
+        // Where the previous piece reaches this one's first quarter: the map stays continuous.
+        const double startSeconds = prev.StartSeconds + (startQuarter - prev.StartQuarter) * 60.0 / prev.Bpm;
+        if (std::abs(bpm / prev.Bpm - 1.0) < 0.01) continue;
+        tempo.push_back({startSeconds, startQuarter, bpm});
+    }
+    return tempo;
 }
 
 }  // namespace
@@ -242,7 +344,6 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     std::vector<bool> stray;
     const std::vector<double> vit = ViterbiPeriods(onsets, stray);
     // Segments start where the period path jumps; a segment holds at least four onsets.
-    constexpr std::size_t kMinSegment = 4;
     std::vector<std::size_t> starts{0};
     for (std::size_t i = 1; i < vit.size(); ++i) {
         const double ratio = std::abs(std::log(vit[i] / vit[i - 1]) / std::log(kBinRatio));
@@ -257,54 +358,84 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                                         vit.begin() + static_cast<std::ptrdiff_t>(en - 1)}));
     }
 
-    // The first segment's period and sixteenth phase: most onsets on one grid. Quarter 0 is
-    // the grid point nearest the downbeat.
-    const std::size_t firstCount = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, 32);
-    double period = segmentPeriod[0];
-    double phase = 0.0;
-    double bestFit = -1.0;
-    for (std::int32_t r = -50; r <= 50; ++r) {
-        const double p = segmentPeriod[0] * (1.0 + 0.001 * r);
-        for (std::int32_t s = -12; s < 12; ++s) {
-            const double ph = p / 4.0 * s / 24.0;
-            const double fit = GridFit(onsets.data(), firstCount, 0.0, p, downbeatSeconds + ph);
-            if (fit > bestFit + 1e-12) {
-                bestFit = fit;
-                period = p;
-                phase = ph;
+    // A period within kPeriodSteps steps of `centre` that fits best.
+    const auto bestPeriod = [](double centre, const auto& fit, double& bestFit) {
+        double best = centre;
+        for (std::int32_t r = -kPeriodSteps; r <= kPeriodSteps; ++r) {
+            const double p = centre * (1.0 + kPeriodStep * r);
+            const double f = fit(p);
+            if (f > bestFit + 1e-12) {
+                bestFit = f;
+                best = p;
             }
         }
+        return best;
+    };
+    // The first segment's period and phase: the likeliest grid for its first onsets, within
+    // the timing spread of the Viterbi path's period. Quarter 0 is the grid point nearest the
+    // downbeat.
+    const std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
+    std::vector<TempoSegment> map{{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]}};
+    double bestFit = -kInf;
+    for (std::int32_t s = -12; s < 12; ++s) {
+        const double before = bestFit;
+        const double p = bestPeriod(segmentPeriod[0], [&](double period) {
+            return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + period / 4.0 * s / 24.0, 0.0, period);
+        }, bestFit);
+        if (bestFit > before) map[0] = {downbeatSeconds + p / 4.0 * s / 24.0, 0.0, 60.0 / p};
+    }
+    // Each later segment: its knot and its period, both chosen so that the onsets around the
+    // knot fit best. A change of tempo is heard where a note starts, so the knot is an onset
+    // near where the path jumps, on the grid so far.
+    for (std::size_t k = 1; k < starts.size(); ++k) {
+        const TempoSegment prev = map.back();
+        const double prevPeriod = 60.0 / prev.Bpm;
+        const std::size_t st = starts[k];
+        const std::size_t en = std::min(k + 1 < starts.size() ? starts[k + 1] : n, st + kFitOnsets);
+        const std::size_t lo = std::max(starts[k - 1] + 1, st > kKnotReach ? st - kKnotReach : 0);
+        const std::size_t hi = std::min(en - 1, st + kKnotReach - 1);
+        const auto quarterAt = [&](double t) { return prev.StartQuarter + (t - prev.StartSeconds) / prevPeriod; };
+        TempoSegment best = {onsets[st], quarterAt(onsets[st]), 60.0 / segmentPeriod[k]};
+        double bestKnot = -kInf;
+        for (std::size_t j = lo; j <= hi; ++j) {
+            const double q = std::nearbyint(4.0 * quarterAt(onsets[j])) / 4.0;
+            const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
+            const std::size_t split = j;
+            const double before = MetricalFit(onsets.data() + lo, split - lo, prev.StartSeconds, prev.StartQuarter, prevPeriod);
+            double fit = -kInf;
+            const double p = bestPeriod(segmentPeriod[k], [&](double period) {
+                return before + MetricalFit(onsets.data() + split, en - split, t, q, period);
+            }, fit);
+            if (fit > bestKnot + 1e-12) {
+                bestKnot = fit;
+                best = {t, q, 60.0 / p};
+            }
+        }
+        map.push_back(best);
     }
 
-    // The walk: each onset is predicted from a line through the recent ones that carry the
-    // beat, rounded to the sixteenth grid, and joins the line unless it is a stray.
-    std::vector<double> grid(n), keptQ, keptT, keptX;
+    // The walk: each onset is predicted from a line through the recent ones of its piece that
+    // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
+    // and joins the line unless it is a stray. The line follows slow drift.
+    std::vector<double> grid(n), keptQ, keptT;
     out.Positions.resize(n);
     out.Periods.resize(n);
-    double anchorTime = downbeatSeconds + phase, anchorQuarter = 0.0;
-    std::size_t segment = 0, segmentBegin = 0;
-    double segmentScale = period / segmentPeriod[0];
-    constexpr std::size_t kWindow = 24;
-    constexpr double kPeriodLeeway = 0.08;
+    std::size_t piece = 0, pieceBegin = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (segment + 1 < starts.size() && i == starts[segment + 1]) {
-            ++segment;
-            period = segmentPeriod[segment] * segmentScale;
-            segmentBegin = keptQ.size();
+        if (piece + 1 < map.size() && onsets[i] >= map[piece + 1].StartSeconds) {
+            ++piece;
+            pieceBegin = keptQ.size();
         }
+        const double nominal = 60.0 / map[piece].Bpm;
+        double anchorTime = map[piece].StartSeconds, anchorQuarter = map[piece].StartQuarter, period = nominal;
         double a = 0.0, p = 0.0;
-        const std::size_t recent = keptQ.size() - segmentBegin;
+        const std::size_t recent = keptQ.size() - pieceBegin;
         const std::size_t use = std::min(recent, kWindow);
-        if (recent >= 3 && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
-            keptQ.back() - keptQ[keptQ.size() - use] >= 1.0) {
-            const double nominal = segmentPeriod[segment] * segmentScale;
-            p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
-            period = p;
+        if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
+            keptQ.back() - keptQ[keptQ.size() - use] >= kSettleQuarters) {
+            period = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
             anchorQuarter = keptQ.back();
             anchorTime = a + p * anchorQuarter;
-        } else if (!keptQ.empty()) {
-            anchorQuarter = keptQ.back();
-            anchorTime = keptT.back() - (keptX.back() - keptQ.back()) * period * 0.5;
         }
         const double x = anchorQuarter + (onsets[i] - anchorTime) / period;
         double q = std::nearbyint(4.0 * x) / 4.0;
@@ -314,76 +445,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         if (!stray[i]) {
             keptQ.push_back(q);
             keptT.push_back(onsets[i]);
-            keptX.push_back(x);
         }
     }
-
-    // The tempo map: the fewest straight pieces through (quarter, second) that fit the onsets,
-    // each change paying for itself.
-    constexpr double kChangeCost = 0.03;  // seconds squared
-    constexpr std::size_t kLongestPiece = 256;
-    const std::size_t m = keptQ.size();
-    std::vector<double> s1(m + 1, 0.0), sq(m + 1, 0.0), st(m + 1, 0.0), sqq(m + 1, 0.0), sqt(m + 1, 0.0),
-        stt(m + 1, 0.0);
-    for (std::size_t i = 0; i < m; ++i) {
-        s1[i + 1] = s1[i] + 1.0;
-        sq[i + 1] = sq[i] + keptQ[i];
-        st[i + 1] = st[i] + keptT[i];
-        sqq[i + 1] = sqq[i] + keptQ[i] * keptQ[i];
-        sqt[i + 1] = sqt[i] + keptQ[i] * keptT[i];
-        stt[i + 1] = stt[i] + keptT[i] * keptT[i];
-    }
-    const auto line = [&](std::size_t b, std::size_t e, double& a, double& p) {
-        const double w = s1[e] - s1[b], q = sq[e] - sq[b], t = st[e] - st[b];
-        const double qq = sqq[e] - sqq[b], qt = sqt[e] - sqt[b], tt = stt[e] - stt[b];
-        const double det = w * qq - q * q;
-        p = det > 1e-12 ? (w * qt - q * t) / det : period;
-        a = (t - p * q) / w;
-        // Residual sum of squares of the fitted line.
-        return std::max(0.0, tt - a * t - p * qt);
-    };
-    // Neighbouring pieces share their knot: the note where one tempo ends and the next begins
-    // lies on both lines. best[e]: the cheapest pieces covering notes 0..e.
-    std::vector<double> best(m, kInf);
-    std::vector<std::size_t> from(m, 0);
-    const std::size_t minPiece = std::min(kMinSegment, m);
-    for (std::size_t e = minPiece - 1; e < m; ++e) {
-        double a = 0.0, p = 0.0;
-        best[e] = line(0, e + 1, a, p);
-        // A piece spans at most kLongestPiece onsets: a longer stretch in one tempo becomes
-        // pieces of the same tempo, which the map joins again, and the search stays linear.
-        for (std::size_t b = e + 1 > kLongestPiece ? e + 1 - kLongestPiece : 1; b + minPiece <= e + 1; ++b) {
-            if (best[b] == kInf) continue;
-            const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
-            if (c < best[e]) {
-                best[e] = c;
-                from[e] = b;
-            }
-        }
-    }
-    std::vector<std::size_t> knots;
-    for (std::size_t e = m - 1; e > 0; e = from[e]) knots.push_back(from[e]);
-    if (knots.empty() || knots.back() != 0) knots.push_back(0);
-    std::reverse(knots.begin(), knots.end());
-    knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
-    for (std::size_t k = 0; k < knots.size(); ++k) {
-        const std::size_t b = knots[k];
-        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : m;
-        double a = 0.0, p = 0.0;
-        (void)line(b, e, a, p);
-        p = std::clamp(p, 60.0 / kMaxScoreBpm, 60.0 / kMinScoreBpm);
-        const double bpm = 60.0 / p;
-        if (k == 0) {
-            out.Tempo.push_back({a, 0.0, bpm});
-            continue;
-        }
-        const double startQuarter = keptQ[b];
-        const TempoSegment& prev = out.Tempo.back();
-        // Where the previous piece reaches this one's first quarter: the map stays continuous.
-        const double startSeconds = prev.StartSeconds + (startQuarter - prev.StartQuarter) * 60.0 / prev.Bpm;
-        if (std::abs(bpm / prev.Bpm - 1.0) < 0.01) continue;
-        out.Tempo.push_back({startSeconds, startQuarter, bpm});
-    }
+    out.Tempo = FitTempoMap(keptQ, keptT, 60.0 / map.front().Bpm);
     // Lengths are read in the tempo that holds from each note on.
     for (std::size_t i = 0, k = 0; i < n; ++i) {
         while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;
