@@ -58,6 +58,19 @@ double IntervalCost(double q) {
     return -std::log(weight / 4.0);
 }
 
+// Likelihood of an interval of `sixteenths` between neighbouring onsets; two onsets on one
+// grid point are as unlikely as an onset off the grid.
+double IntervalLikelihood(std::int64_t sixteenths) {
+    static const std::array<double, 17> kShort = [] {
+        std::array<double, 17> table{};
+        for (std::size_t j = 0; j < table.size(); ++j)
+            table[j] = j == 0 ? 0.01 : std::exp(-IntervalCost(static_cast<double>(j) / 4.0));
+        return table;
+    }();
+    if (sixteenths < static_cast<std::int64_t>(kShort.size())) return kShort[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
+    return std::exp(-IntervalCost(static_cast<double>(sixteenths) / 4.0));
+}
+
 double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); }
 
 // How well onsets fit a beat of `period` seconds with quarter `anchorQuarter` at `anchorTime`:
@@ -65,21 +78,25 @@ double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); 
 // sixteenth grid, the beat itself likelier than the off-beat eighth and both likelier than a
 // sixteenth. A slower beat has fewer points to choose from, so each fitting onset weighs more
 // (the factor `period`): a fine grid cannot buy a fit by having points everywhere.
-double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period) {
-    constexpr std::array<double, 4> kSlotWeight{0.35, 0.2, 0.25, 0.2};  // beat, 1/16, 1/8, 3/16
+double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period, bool intervals = false) {
+    constexpr std::array<double, 4> kSlotWeight{0.3, 0.2, 0.3, 0.2};  // beat, 1/16, 1/8, 3/16
     constexpr double kOffGrid = 0.01;  // an onset on no grid point (an ornament, a split)
     const double norm = period * period / (2.0 * kBaseSpread * kBaseSpread);
-    // Products of up to 32 likelihoods (each at least period / 100) stay far from underflow: one
-    // logarithm per 32 onsets.
+    // Each onset's likelihood times that of the interval from the onset before it on the grid.
+    // Products of up to 16 of them stay far from underflow: one logarithm per 16 onsets.
     double sum = 0.0, product = 1.0;
+    std::int64_t previous = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const double x = 4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period);
         const double slot = std::nearbyint(x);
         const double d = (x - slot) / 4.0;
         const double e = d * d * norm;
-        const auto s = static_cast<std::size_t>(((static_cast<std::int64_t>(slot) % 4) + 4) % 4);
+        const auto k = static_cast<std::int64_t>(slot);
+        const auto s = static_cast<std::size_t>((k % 4 + 4) % 4);
         product *= period * ((e < 30.0 ? kSlotWeight[s] * std::exp(-e) : 0.0) + kOffGrid);
-        if (i % 32 == 31) {
+        if (intervals && i > 0) product *= IntervalLikelihood(k - previous);
+        previous = k;
+        if (i % 16 == 15) {
             sum += std::log(product);
             product = 1.0;
         }
@@ -384,60 +401,62 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }, bestFit);
         if (bestFit > before) map[0] = {downbeatSeconds + p / 4.0 * s / 24.0, 0.0, 60.0 / p};
     }
-    // Each later segment: its knot and its period, both chosen so that the onsets around the
-    // knot fit best. A change of tempo is heard where a note starts, so the knot is an onset
-    // near where the path jumps, on the grid so far.
-    for (std::size_t k = 1; k < starts.size(); ++k) {
-        const TempoSegment prev = map.back();
-        const double prevPeriod = 60.0 / prev.Bpm;
-        const std::size_t st = starts[k];
-        const std::size_t en = std::min(k + 1 < starts.size() ? starts[k + 1] : n, st + kFitOnsets);
-        const std::size_t lo = std::max(starts[k - 1] + 1, st > kKnotReach ? st - kKnotReach : 0);
-        const std::size_t hi = std::min(en - 1, st + kKnotReach - 1);
-        const auto quarterAt = [&](double t) { return prev.StartQuarter + (t - prev.StartSeconds) / prevPeriod; };
-        TempoSegment best = {onsets[st], quarterAt(onsets[st]), 60.0 / segmentPeriod[k]};
-        double bestKnot = -kInf;
-        for (std::size_t j = lo; j <= hi; ++j) {
-            const double q = std::nearbyint(4.0 * quarterAt(onsets[j])) / 4.0;
-            const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
-            const std::size_t split = j;
-            const double before = MetricalFit(onsets.data() + lo, split - lo, prev.StartSeconds, prev.StartQuarter, prevPeriod);
-            double fit = -kInf;
-            const double p = bestPeriod(segmentPeriod[k], [&](double period) {
-                return before + MetricalFit(onsets.data() + split, en - split, t, q, period);
-            }, fit);
-            if (fit > bestKnot + 1e-12) {
-                bestKnot = fit;
-                best = {t, q, 60.0 / p};
-            }
-        }
-        map.push_back(best);
-    }
-
     // The walk: each onset is predicted from a line through the recent ones of its piece that
     // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
     // and joins the line unless it is a stray. The line follows slow drift.
     std::vector<double> grid(n), keptQ, keptT;
     out.Positions.resize(n);
     out.Periods.resize(n);
-    std::size_t piece = 0, pieceBegin = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (piece + 1 < map.size() && onsets[i] >= map[piece + 1].StartSeconds) {
-            ++piece;
-            pieceBegin = keptQ.size();
-        }
-        const double nominal = 60.0 / map[piece].Bpm;
-        double anchorTime = map[piece].StartSeconds, anchorQuarter = map[piece].StartQuarter, period = nominal;
+    TempoSegment piece = map.front();
+    std::size_t pieceBegin = 0;
+    const auto predict = [&] {
+        const double nominal = 60.0 / piece.Bpm;
         double a = 0.0, p = 0.0;
         const std::size_t recent = keptQ.size() - pieceBegin;
         const std::size_t use = std::min(recent, kWindow);
         if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
             keptQ.back() - keptQ[keptQ.size() - use] >= kSettleQuarters) {
-            period = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
-            anchorQuarter = keptQ.back();
-            anchorTime = a + p * anchorQuarter;
+            p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
+            return TempoSegment{a + p * keptQ.back(), keptQ.back(), 60.0 / p};
         }
-        const double x = anchorQuarter + (onsets[i] - anchorTime) / period;
+        return piece;
+    };
+    // Each later segment starts at a knot: an onset near where the path jumps (a change of
+    // tempo is heard where a note starts), on the grid so far. The knot and the new period are
+    // chosen so that the onsets around the knot fit best, when the walk reaches them.
+    std::size_t next = 1, knot = n;
+    TempoSegment knotPiece;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (next < starts.size() && i == std::max(starts[next - 1] + 1, starts[next] > kKnotReach ? starts[next] - kKnotReach : 0)) {
+            const TempoSegment prev = predict();
+            const double prevPeriod = 60.0 / prev.Bpm;
+            const std::size_t st = starts[next];
+            const std::size_t en = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
+            const std::size_t hi = std::min(en - 1, st + kKnotReach - 1);
+            double bestKnot = -kInf;
+            for (std::size_t j = i; j <= hi; ++j) {
+                const double q = std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
+                const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
+                const double before = MetricalFit(onsets.data() + i, j + 1 - i, prev.StartSeconds, prev.StartQuarter, prevPeriod, true) - MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod);
+                double fit = -kInf;
+                const double p = bestPeriod(segmentPeriod[next], [&](double period) {
+                    return before + MetricalFit(onsets.data() + j, en - j, t, q, period, true);
+                }, fit);
+                if (fit > bestKnot + 1e-12) {
+                    bestKnot = fit;
+                    knot = j;
+                    knotPiece = {t, q, 60.0 / p};
+                }
+            }
+            ++next;
+        }
+        if (i == knot) {
+            piece = knotPiece;
+            pieceBegin = keptQ.size();
+            knot = n;
+        }
+        const TempoSegment line = predict();
+        const double x = line.StartQuarter + (onsets[i] - line.StartSeconds) * line.Bpm / 60.0;
         double q = std::nearbyint(4.0 * x) / 4.0;
         if (i > 0 && q <= grid[i - 1]) q = grid[i - 1] + 0.25;
         grid[i] = q;
