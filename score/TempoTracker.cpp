@@ -32,6 +32,14 @@ constexpr double kCentreSpread = 0.7;
 // Passing over a note that does not fit the beat (a split, an ornament) costs about as much as
 // an unlikely interval.
 constexpr double kStrayCost = 4.0;
+// The walk's check for a change the path missed: every kCheckEvery onsets, on the next
+// kCheckSpan, periods kCheckStep apart up to kCheckSteps either way; a change must gain
+// kChangeGain in log-likelihood.
+constexpr std::size_t kCheckEvery = 4;
+constexpr std::size_t kCheckSpan = 16;
+constexpr std::int32_t kCheckSteps = 12;
+constexpr double kCheckStep = 0.005;
+constexpr double kChangeGain = 6.0;
 // A stretch of one tempo holds at least this many onsets.
 constexpr std::size_t kMinSegment = 4;
 // A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
@@ -75,11 +83,13 @@ double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); 
 
 // How well onsets fit a beat of `period` seconds with quarter `anchorQuarter` at `anchorTime`:
 // the log-likelihood of their times when each lies, with the timing spread, on a point of the
-// sixteenth grid, the beat itself likelier than the off-beat eighth and both likelier than a
-// sixteenth. A slower beat has fewer points to choose from, so each fitting onset weighs more
-// (the factor `period`): a fine grid cannot buy a fit by having points everywhere.
-double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period, bool intervals = false) {
-    constexpr std::array<double, 4> kSlotWeight{0.3, 0.2, 0.3, 0.2};  // beat, 1/16, 1/8, 3/16
+// sixteenth grid, all points alike. A slower beat has fewer points to choose from, so each
+// fitting onset weighs more (the factor `period`): a fine grid cannot buy a fit by having points
+// everywhere. With `intervals`, the note values between neighbouring onsets weigh in too, as
+// likely as the Viterbi pass has them: the metre lies in those.
+double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period,
+                   bool intervals = false) {
+    constexpr double kOnGrid = 0.25;   // each of the four sixteenths of a beat
     constexpr double kOffGrid = 0.01;  // an onset on no grid point (an ornament, a split)
     const double norm = period * period / (2.0 * kBaseSpread * kBaseSpread);
     // Each onset's likelihood times that of the interval from the onset before it on the grid.
@@ -92,8 +102,7 @@ double MetricalFit(const double* onsets, std::size_t count, double anchorTime, d
         const double d = (x - slot) / 4.0;
         const double e = d * d * norm;
         const auto k = static_cast<std::int64_t>(slot);
-        const auto s = static_cast<std::size_t>((k % 4 + 4) % 4);
-        product *= period * ((e < 30.0 ? kSlotWeight[s] * std::exp(-e) : 0.0) + kOffGrid);
+        product *= period * ((e < 30.0 ? kOnGrid * std::exp(-e) : 0.0) + kOffGrid);
         if (intervals && i > 0) product *= IntervalLikelihood(k - previous);
         previous = k;
         if (i % 16 == 15) {
@@ -375,31 +384,38 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                                         vit.begin() + static_cast<std::ptrdiff_t>(en - 1)}));
     }
 
-    // A period within kPeriodSteps steps of `centre` that fits best.
-    const auto bestPeriod = [](double centre, const auto& fit, double& bestFit) {
+    // A period within `steps` steps of `step` from `centre` that fits best: every second step
+    // first, then the two beside the best of those.
+    const auto bestPeriod = [](double centre, std::int32_t steps, double step, const auto& fit, double& bestFit) {
         double best = centre;
-        for (std::int32_t r = -kPeriodSteps; r <= kPeriodSteps; ++r) {
-            const double p = centre * (1.0 + kPeriodStep * r);
+        const auto tryPeriod = [&](double p) {
             const double f = fit(p);
             if (f > bestFit + 1e-12) {
                 bestFit = f;
                 best = p;
             }
-        }
+        };
+        for (std::int32_t r = -steps / 2; r <= steps / 2; ++r) tryPeriod(centre * (1.0 + 2.0 * step * r));
+        const double coarse = best;
+        tryPeriod(coarse * (1.0 - step));
+        tryPeriod(coarse * (1.0 + step));
         return best;
     };
+
     // The first segment's period and phase: the likeliest grid for its first onsets, within
     // the timing spread of the Viterbi path's period. Quarter 0 is the grid point nearest the
-    // downbeat.
+    // downbeat, and lies there give or take the timing spread.
     const std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
     std::vector<TempoSegment> map{{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]}};
     double bestFit = -kInf;
-    for (std::int32_t s = -12; s < 12; ++s) {
+    for (std::int32_t s = -6; s < 6; ++s) {
         const double before = bestFit;
-        const double p = bestPeriod(segmentPeriod[0], [&](double period) {
-            return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + period / 4.0 * s / 24.0, 0.0, period);
+        const double p = bestPeriod(segmentPeriod[0], kPeriodSteps, kPeriodStep, [&](double period) {
+            const double shift = period / 4.0 * s / 12.0;
+            return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period) -
+                   0.5 * shift * shift / (kBaseSpread * kBaseSpread);
         }, bestFit);
-        if (bestFit > before) map[0] = {downbeatSeconds + p / 4.0 * s / 24.0, 0.0, 60.0 / p};
+        if (bestFit > before) map[0] = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
     }
     // The walk: each onset is predicted from a line through the recent ones of its piece that
     // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
@@ -421,34 +437,63 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
         return piece;
     };
+    // The knot among onsets `from`..`to` after which the onsets up to `end` fit best, the earlier
+    // ones on the line `prev`, the later ones on a new period near `centre`: kept in `knot` and
+    // `knotPiece`; returns that fit. A knot lies on the grid so far.
+    std::size_t knot = n;
+    TempoSegment knotPiece;
+    const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end, double centre,
+                              std::int32_t steps, double step) {
+        const double prevPeriod = 60.0 / prev.Bpm;
+        double bestKnot = -kInf;
+        for (std::size_t j = from; j <= to; ++j) {
+            const double q = std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
+            const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
+            // The interval into the knot is read in the old tempo.
+            const double before = MetricalFit(onsets.data() + from, j + 1 - from, prev.StartSeconds, prev.StartQuarter,
+                                              prevPeriod, true) -
+                                  MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod);
+            double fit = -kInf;
+            const double p = bestPeriod(centre, steps, step, [&](double period) {
+                return before + MetricalFit(onsets.data() + j, end - j, t, q, period, true);
+            }, fit);
+            if (fit > bestKnot + 1e-12) {
+                bestKnot = fit;
+                knot = j;
+                knotPiece = {t, q, 60.0 / p};
+            }
+        }
+        return bestKnot;
+    };
     // Each later segment starts at a knot: an onset near where the path jumps (a change of
     // tempo is heard where a note starts), on the grid so far. The knot and the new period are
     // chosen so that the onsets around the knot fit best, when the walk reaches them.
-    std::size_t next = 1, knot = n;
-    TempoSegment knotPiece;
+    std::size_t next = 1;
     for (std::size_t i = 0; i < n; ++i) {
         if (next < starts.size() && i == std::max(starts[next - 1] + 1, starts[next] > kKnotReach ? starts[next] - kKnotReach : 0)) {
-            const TempoSegment prev = predict();
-            const double prevPeriod = 60.0 / prev.Bpm;
             const std::size_t st = starts[next];
-            const std::size_t en = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
-            const std::size_t hi = std::min(en - 1, st + kKnotReach - 1);
-            double bestKnot = -kInf;
-            for (std::size_t j = i; j <= hi; ++j) {
-                const double q = std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
-                const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
-                const double before = MetricalFit(onsets.data() + i, j + 1 - i, prev.StartSeconds, prev.StartQuarter, prevPeriod, true) - MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod);
-                double fit = -kInf;
-                const double p = bestPeriod(segmentPeriod[next], [&](double period) {
-                    return before + MetricalFit(onsets.data() + j, en - j, t, q, period, true);
-                }, fit);
-                if (fit > bestKnot + 1e-12) {
-                    bestKnot = fit;
-                    knot = j;
-                    knotPiece = {t, q, 60.0 / p};
-                }
-            }
+            const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
+            (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
+                           kPeriodStep);
             ++next;
+        }
+        // A change the path missed (a few per cent): every few onsets once the line has settled,
+        // the next ones are fitted anew from here; when a new period fits them clearly better, the
+        // knot is sought among the first half of them.
+        if (knot == n && i % kCheckEvery == 0 && i + kCheckSpan <= n && keptQ.size() - pieceBegin >= kSettle &&
+            (next >= starts.size() || i + kCheckSpan < starts[next])) {
+            const TempoSegment line = predict();
+            const double period = 60.0 / line.Bpm;
+            const double q = std::nearbyint(4.0 * (line.StartQuarter + (onsets[i] - line.StartSeconds) / period)) / 4.0;
+            const double t = line.StartSeconds + (q - line.StartQuarter) * period;
+            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, true);
+            double changed = -kInf;
+            const double p = bestPeriod(period, kCheckSteps, kCheckStep, [&](double candidate) {
+                return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, true);
+            }, changed);
+            if (changed > steady + kChangeGain &&
+                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep) <= steady + kChangeGain)
+                knot = n;
         }
         if (i == knot) {
             piece = knotPiece;
