@@ -18,6 +18,8 @@ constexpr std::int32_t kBins = 181;
 
 // Timing spread of an onset (seconds) and its growth with the interval's length.
 constexpr double kBaseSpread = 0.035;
+// The spreads the beat's fit chooses from.
+constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.5 * kBaseSpread, 2.0 * kBaseSpread};
 constexpr double kRelativeSpread = 0.015;
 // Cost of moving the period by one bin between intervals, of a tempo change within a factor
 // 1.45, and the extra cost of a larger one (halving or doubling is rarely real).
@@ -88,10 +90,11 @@ double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); 
 // everywhere. With `intervals`, the note values between neighbouring onsets weigh in too, as
 // likely as the Viterbi pass has them: the metre lies in those.
 double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period,
-                   bool intervals = false) {
+                   double spread, bool intervals = false) {
     constexpr double kOnGrid = 0.25;   // each of the four sixteenths of a beat
     constexpr double kOffGrid = 0.01;  // an onset on no grid point (an ornament, a split)
-    const double norm = period * period / (2.0 * kBaseSpread * kBaseSpread);
+    const double norm = period * period / (2.0 * spread * spread);
+    const double onGrid = kOnGrid * kBaseSpread / spread;
     // Each onset's likelihood times that of the interval from the onset before it on the grid.
     // Products of up to 16 of them stay far from underflow: one logarithm per 16 onsets.
     double sum = 0.0, product = 1.0;
@@ -102,7 +105,7 @@ double MetricalFit(const double* onsets, std::size_t count, double anchorTime, d
         const double d = (x - slot) / 4.0;
         const double e = d * d * norm;
         const auto k = static_cast<std::int64_t>(slot);
-        product *= period * ((e < 30.0 ? kOnGrid * std::exp(-e) : 0.0) + kOffGrid);
+        product *= period * ((e < 30.0 ? onGrid * std::exp(-e) : 0.0) + kOffGrid);
         if (intervals && i > 0) product *= IntervalLikelihood(k - previous);
         previous = k;
         if (i % 16 == 15) {
@@ -407,16 +410,22 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // downbeat, and lies there give or take the timing spread.
     const std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
     std::vector<TempoSegment> map{{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]}};
-    double bestFit = -kInf;
-    for (std::int32_t s = -6; s < 6; ++s) {
-        const double before = bestFit;
-        const double p = bestPeriod(segmentPeriod[0], kPeriodSteps, kPeriodStep, [&](double period) {
-            const double shift = period / 4.0 * s / 12.0;
-            return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period) -
-                   0.5 * shift * shift / (kBaseSpread * kBaseSpread);
-        }, bestFit);
-        if (bestFit > before) map[0] = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
-    }
+    // The timing spread is found with them: slow attacks (a choir, bowed strings) spread the
+    // onsets more than plucked or blown notes.
+    double bestFit = -kInf, spread = kBaseSpread;
+    for (double sd : kSpreads)
+        for (std::int32_t s = -6; s < 6; ++s) {
+            const double before = bestFit;
+            const double p = bestPeriod(segmentPeriod[0], kPeriodSteps, kPeriodStep, [&](double period) {
+                const double shift = period / 4.0 * s / 12.0;
+                return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period, sd, true) -
+                       0.5 * shift * shift / (sd * sd);
+            }, bestFit);
+            if (bestFit > before) {
+                map[0] = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
+                spread = sd;
+            }
+        }
     // The walk: each onset is predicted from a line through the recent ones of its piece that
     // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
     // and joins the line unless it is a stray. The line follows slow drift.
@@ -451,11 +460,11 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
             // The interval into the knot is read in the old tempo.
             const double before = MetricalFit(onsets.data() + from, j + 1 - from, prev.StartSeconds, prev.StartQuarter,
-                                              prevPeriod, true) -
-                                  MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod);
+                                              prevPeriod, spread, true) -
+                                  MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod, spread);
             double fit = -kInf;
             const double p = bestPeriod(centre, steps, step, [&](double period) {
-                return before + MetricalFit(onsets.data() + j, end - j, t, q, period, true);
+                return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true);
             }, fit);
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
@@ -486,10 +495,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double period = 60.0 / line.Bpm;
             const double q = std::nearbyint(4.0 * (line.StartQuarter + (onsets[i] - line.StartSeconds) / period)) / 4.0;
             const double t = line.StartSeconds + (q - line.StartQuarter) * period;
-            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, true);
+            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, spread, true);
             double changed = -kInf;
             const double p = bestPeriod(period, kCheckSteps, kCheckStep, [&](double candidate) {
-                return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, true);
+                return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true);
             }, changed);
             if (changed > steady + kChangeGain &&
                 findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep) <= steady + kChangeGain)
