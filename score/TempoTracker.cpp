@@ -18,6 +18,8 @@ constexpr std::int32_t kBins = 181;
 
 // Timing spread of an onset (seconds) and its growth with the interval's length.
 constexpr double kBaseSpread = 0.035;
+// How far (relative, one standard deviation) a stretch's period lies from the Viterbi path's.
+constexpr double kPathSpread = 0.02;
 // The spreads the beat's fit chooses from.
 constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.5 * kBaseSpread, 2.0 * kBaseSpread};
 constexpr double kRelativeSpread = 0.015;
@@ -79,6 +81,14 @@ double IntervalLikelihood(std::int64_t sixteenths) {
     }();
     if (sixteenths < static_cast<std::int64_t>(kShort.size())) return kShort[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
     return std::exp(-IntervalCost(static_cast<double>(sixteenths) / 4.0));
+}
+
+// How far a period strays from the one the Viterbi pass found, as a cost: that pass reads each
+// interval alone, so it is right within a few per cent (more when the onsets spread more), but
+// a fit of positions on a fast beat can prefer a grid off by a sixteenth every few beats.
+double PathPrior(double period, double pathPeriod, double spread) {
+    const double r = std::log(period / pathPeriod) / (kPathSpread * spread / kBaseSpread);
+    return 0.5 * r * r;
 }
 
 double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); }
@@ -419,7 +429,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double p = bestPeriod(segmentPeriod[0], kPeriodSteps, kPeriodStep, [&](double period) {
                 const double shift = period / 4.0 * s / 12.0;
                 return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period, sd, true) -
-                       0.5 * shift * shift / (sd * sd);
+                       0.5 * shift * shift / (sd * sd) - PathPrior(period, segmentPeriod[0], sd);
             }, bestFit);
             if (bestFit > before) {
                 map[0] = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
@@ -452,7 +462,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     std::size_t knot = n;
     TempoSegment knotPiece;
     const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end, double centre,
-                              std::int32_t steps, double step) {
+                              std::int32_t steps, double step, bool onPath) {
         const double prevPeriod = 60.0 / prev.Bpm;
         double bestKnot = -kInf;
         for (std::size_t j = from; j <= to; ++j) {
@@ -464,7 +474,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                                   MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod, spread);
             double fit = -kInf;
             const double p = bestPeriod(centre, steps, step, [&](double period) {
-                return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true);
+                return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true) -
+                       (onPath ? PathPrior(period, centre, spread) : 0.0);
             }, fit);
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
@@ -483,7 +494,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const std::size_t st = starts[next];
             const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
             (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
-                           kPeriodStep);
+                           kPeriodStep, true);
             ++next;
         }
         // A change the path missed (a few per cent): every few onsets once the line has settled,
@@ -501,7 +512,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                 return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true);
             }, changed);
             if (changed > steady + kChangeGain &&
-                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep) <= steady + kChangeGain)
+                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep, false) <=
+                    steady + kChangeGain)
                 knot = n;
         }
         if (i == knot) {
