@@ -457,12 +457,13 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         return piece;
     };
     // The knot among onsets `from`..`to` after which the onsets up to `end` fit best, the earlier
-    // ones on the line `prev`, the later ones on a new period near `centre`: kept in `knot` and
-    // `knotPiece`; returns that fit. A knot lies on the grid so far.
+    // ones on the line `prev`, the later ones on a new period near `centre` and held near the
+    // path's `pathPeriod`: kept in `knot` and `knotPiece`; returns that fit. A knot lies on the
+    // grid so far.
     std::size_t knot = n;
     TempoSegment knotPiece;
     const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end, double centre,
-                              std::int32_t steps, double step, bool onPath) {
+                              std::int32_t steps, double step, double pathPeriod) {
         const double prevPeriod = 60.0 / prev.Bpm;
         double bestKnot = -kInf;
         for (std::size_t j = from; j <= to; ++j) {
@@ -475,7 +476,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             double fit = -kInf;
             const double p = bestPeriod(centre, steps, step, [&](double period) {
                 return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true) -
-                       (onPath ? PathPrior(period, centre, spread) : 0.0);
+                       PathPrior(period, pathPeriod, spread);
             }, fit);
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
@@ -494,7 +495,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const std::size_t st = starts[next];
             const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
             (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
-                           kPeriodStep, true);
+                           kPeriodStep, segmentPeriod[next]);
             ++next;
         }
         // A change the path missed (a few per cent): every few onsets once the line has settled,
@@ -506,13 +507,17 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double period = 60.0 / line.Bpm;
             const double q = std::nearbyint(4.0 * (line.StartQuarter + (onsets[i] - line.StartSeconds) / period)) / 4.0;
             const double t = line.StartSeconds + (q - line.StartQuarter) * period;
-            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, spread, true);
+            const auto at = [&](std::size_t k) { return vit.begin() + static_cast<std::ptrdiff_t>(k); };
+            const double path = Median({at(i - 1), at(i + kCheckSpan - 1)});
+            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, spread, true) -
+                                  PathPrior(period, path, spread);
             double changed = -kInf;
             const double p = bestPeriod(period, kCheckSteps, kCheckStep, [&](double candidate) {
-                return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true);
+                return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true) -
+                       PathPrior(candidate, path, spread);
             }, changed);
             if (changed > steady + kChangeGain &&
-                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep, false) <=
+                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep, path) <=
                     steady + kChangeGain)
                 knot = n;
         }
