@@ -18,11 +18,11 @@ constexpr std::int32_t kBins = 181;
 
 // Timing spread of an onset (seconds) and its growth with the interval's length.
 constexpr double kBaseSpread = 0.035;
-// How far (relative, one standard deviation) a stretch's period lies from the Viterbi path's.
-constexpr double kPathSpread = 0.02;
-// The spreads the beat's fit chooses from.
-constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.5 * kBaseSpread, 2.0 * kBaseSpread};
 constexpr double kRelativeSpread = 0.015;
+// The spreads the fit of the beat chooses from, and how far (relative, one standard deviation
+// at the base spread) a stretch's period lies from the Viterbi path's.
+constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.5 * kBaseSpread, 2.0 * kBaseSpread};
+constexpr double kPathSpread = 0.02;
 // Cost of moving the period by one bin between intervals, of a tempo change within a factor
 // 1.45, and the extra cost of a larger one (halving or doubling is rarely real).
 constexpr double kDriftCost = 1.5;
@@ -49,6 +49,7 @@ constexpr std::size_t kMinSegment = 4;
 // A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
 constexpr std::size_t kFitOnsets = 32;
 constexpr std::int32_t kPeriodSteps = 60;
+constexpr double kPeriodStep = 0.001;
 // A later segment's knot lies within this many onsets of where the path jumps.
 constexpr std::size_t kKnotReach = 3;
 // The walk's line: through the last kWindow onsets of a piece once it holds kSettle of them
@@ -57,7 +58,6 @@ constexpr std::size_t kWindow = 24;
 constexpr std::size_t kSettle = 6;
 constexpr double kSettleQuarters = 2.0;
 constexpr double kPeriodLeeway = 0.04;
-constexpr double kPeriodStep = 0.001;
 
 // How likely an interval of q quarters is in a melody: eighths and quarters first, then
 // sixteenths, halves and dotted values; other values rarer, long ones rarer still.
@@ -79,7 +79,8 @@ double IntervalLikelihood(std::int64_t sixteenths) {
             table[j] = j == 0 ? 0.01 : std::exp(-IntervalCost(static_cast<double>(j) / 4.0));
         return table;
     }();
-    if (sixteenths < static_cast<std::int64_t>(kShort.size())) return kShort[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
+    if (sixteenths < static_cast<std::int64_t>(kShort.size()))
+        return kShort[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
     return std::exp(-IntervalCost(static_cast<double>(sixteenths) / 4.0));
 }
 
@@ -286,7 +287,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const std::int32_t k = j - kJumpBins;
             const Cost here = k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
             const auto uj = static_cast<std::size_t>(j);
-            fromRight[uj] = j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
+            fromRight[uj] =
+                j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
         }
         for (std::int32_t to = 0; to < kBins; ++to) {
             Cost best{global.Value + kJumpCost + kOctaveJumpCost, global.From};
@@ -295,7 +297,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const Cost& right = fromLeft[static_cast<std::size_t>(to + 2 * kJumpBins)];
             const Cost& reach = left.Value <= right.Value ? left : right;
             if (reach.Value + kJumpCost < best.Value) best = {reach.Value + kJumpCost, reach.From};
-            for (std::int32_t from = std::max(0, to - kDriftBins); from <= std::min(kBins - 1, to + kDriftBins); ++from) {
+            for (std::int32_t from = std::max(0, to - kDriftBins); from <= std::min(kBins - 1, to + kDriftBins);
+                 ++from) {
                 const double c = cost[static_cast<std::size_t>(from)] + kDriftCost * std::abs(from - to);
                 if (c < best.Value) best = {c, from};
             }
@@ -342,7 +345,7 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const double viaPassed = fromPassed[uk].Value + far[uk];
             nextKept[uk] = std::min(viaKept, viaPassed);
             back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
-                                                     : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
+                                                         : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
             nextPassed[uk] = kept[uk] + kStrayCost;
             back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false};
         }
@@ -419,20 +422,23 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // the timing spread of the Viterbi path's period. Quarter 0 is the grid point nearest the
     // downbeat, and lies there give or take the timing spread.
     const std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
-    std::vector<TempoSegment> map{{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]}};
+    TempoSegment first{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]};
     // The timing spread is found with them: slow attacks (a choir, bowed strings) spread the
     // onsets more than plucked or blown notes.
     double bestFit = -kInf, spread = kBaseSpread;
     for (double sd : kSpreads)
         for (std::int32_t s = -6; s < 6; ++s) {
             const double before = bestFit;
-            const double p = bestPeriod(segmentPeriod[0], kPeriodSteps, kPeriodStep, [&](double period) {
-                const double shift = period / 4.0 * s / 12.0;
-                return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period, sd, true) -
-                       0.5 * shift * shift / (sd * sd) - PathPrior(period, segmentPeriod[0], sd);
-            }, bestFit);
+            const double p = bestPeriod(
+                segmentPeriod[0], kPeriodSteps, kPeriodStep,
+                [&](double period) {
+                    const double shift = period / 4.0 * s / 12.0;
+                    return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period, sd, true) -
+                           0.5 * shift * shift / (sd * sd) - PathPrior(period, segmentPeriod[0], sd);
+                },
+                bestFit);
             if (bestFit > before) {
-                map[0] = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
+                first = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
                 spread = sd;
             }
         }
@@ -442,7 +448,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     std::vector<double> grid(n), keptQ, keptT;
     out.Positions.resize(n);
     out.Periods.resize(n);
-    TempoSegment piece = map.front();
+    TempoSegment piece = first;
     std::size_t pieceBegin = 0;
     const auto predict = [&] {
         const double nominal = 60.0 / piece.Bpm;
@@ -462,22 +468,27 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // grid so far.
     std::size_t knot = n;
     TempoSegment knotPiece;
-    const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end, double centre,
-                              std::int32_t steps, double step, double pathPeriod) {
+    const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end,
+                              double centre, std::int32_t steps, double step, double pathPeriod) {
         const double prevPeriod = 60.0 / prev.Bpm;
         double bestKnot = -kInf;
         for (std::size_t j = from; j <= to; ++j) {
-            const double q = std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
+            const double q =
+                std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
             const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
             // The interval into the knot is read in the old tempo.
-            const double before = MetricalFit(onsets.data() + from, j + 1 - from, prev.StartSeconds, prev.StartQuarter,
-                                              prevPeriod, spread, true) -
-                                  MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod, spread);
+            const double before =
+                MetricalFit(onsets.data() + from, j + 1 - from, prev.StartSeconds, prev.StartQuarter, prevPeriod,
+                            spread, true) -
+                MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod, spread);
             double fit = -kInf;
-            const double p = bestPeriod(centre, steps, step, [&](double period) {
-                return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true) -
-                       PathPrior(period, pathPeriod, spread);
-            }, fit);
+            const double p = bestPeriod(
+                centre, steps, step,
+                [&](double period) {
+                    return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true) -
+                           PathPrior(period, pathPeriod, spread);
+                },
+                fit);
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
                 knot = j;
@@ -491,7 +502,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // chosen so that the onsets around the knot fit best, when the walk reaches them.
     std::size_t next = 1;
     for (std::size_t i = 0; i < n; ++i) {
-        if (next < starts.size() && i == std::max(starts[next - 1] + 1, starts[next] > kKnotReach ? starts[next] - kKnotReach : 0)) {
+        if (next < starts.size() &&
+            i == std::max(starts[next - 1] + 1, starts[next] > kKnotReach ? starts[next] - kKnotReach : 0)) {
             const std::size_t st = starts[next];
             const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
             (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
@@ -512,13 +524,15 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, spread, true) -
                                   PathPrior(period, path, spread);
             double changed = -kInf;
-            const double p = bestPeriod(period, kCheckSteps, kCheckStep, [&](double candidate) {
-                return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true) -
-                       PathPrior(candidate, path, spread);
-            }, changed);
-            if (changed > steady + kChangeGain &&
-                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep, path) <=
-                    steady + kChangeGain)
+            const double p = bestPeriod(
+                period, kCheckSteps, kCheckStep,
+                [&](double candidate) {
+                    return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true) -
+                           PathPrior(candidate, path, spread);
+                },
+                changed);
+            if (changed > steady + kChangeGain && findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p,
+                                                           kPeriodSteps / 2, kPeriodStep, path) <= steady + kChangeGain)
                 knot = n;
         }
         if (i == knot) {
@@ -537,7 +551,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             keptT.push_back(onsets[i]);
         }
     }
-    out.Tempo = FitTempoMap(keptQ, keptT, 60.0 / map.front().Bpm);
+    out.Tempo = FitTempoMap(keptQ, keptT, 60.0 / first.Bpm);
     // Lengths are read in the tempo that holds from each note on.
     for (std::size_t i = 0, k = 0; i < n; ++i) {
         while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;
