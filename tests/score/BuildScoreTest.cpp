@@ -54,7 +54,8 @@ struct TrackCase {
     std::string Name;
     std::vector<Played> Melody;
     std::vector<std::pair<double, double>> Map;  // the tempo the melody is played to
-    bool Framed = false;  // onsets and ends at the start of the analysis's frames (46.44 ms)
+    // Onsets and ends at the start of the analysis's frames (46.44 ms).
+    bool Framed = false;
 };
 
 class BuildScoreFromPlayed : public ::testing::TestWithParam<TrackCase> {};
@@ -100,8 +101,8 @@ std::vector<Played> Triplets() {
 // A slow tune in syncopated values: the first notes alone fit a wrong beat as well as the
 // right one.
 std::vector<Played> Syncopated() {
-    const std::vector<std::pair<double, double>> values{{0.75, 1.0}, {1.75, 0.5}, {2.25, 2.0}, {4.25, 1.0}, {5.25, 0.5},
-                                                        {5.75, 1.0}, {6.75, 0.5}, {7.25, 1.5}};
+    const std::vector<std::pair<double, double>> values{{0.75, 1.0}, {1.75, 0.5}, {2.25, 2.0}, {4.25, 1.0},
+                                                        {5.25, 0.5}, {5.75, 1.0}, {6.75, 0.5}, {7.25, 1.5}};
     std::vector<Played> out;
     for (std::int32_t b = 0; b < 4; ++b)
         for (std::size_t k = 0; k < values.size(); ++k)
