@@ -21,7 +21,7 @@ constexpr double kBaseSpread = 0.035;
 constexpr double kRelativeSpread = 0.015;
 // The spreads the fit of the beat chooses from, and how far (relative, one standard deviation
 // at the base spread) a stretch's period lies from the Viterbi path's.
-constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.5 * kBaseSpread, 2.0 * kBaseSpread};
+constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.4142135623730951 * kBaseSpread, 2.0 * kBaseSpread};
 constexpr double kPathSpread = 0.02;
 // Cost of moving the period by one bin between intervals, of a tempo change within a factor
 // 1.45, and the extra cost of a larger one (halving or doubling is rarely real).
@@ -125,6 +125,39 @@ double MetricalFit(const double* onsets, std::size_t count, double anchorTime, d
         }
     }
     sum += std::log(product);
+    return sum;
+}
+
+// MetricalFit for the three spreads of kSpreads at once, in their order: as they grow by a
+// factor sqrt(2), each one's Gaussian is the square of the next one's, so one exponential per
+// onset serves all three.
+std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter,
+                                   double period) {
+    constexpr double kOnGrid = 0.25;
+    constexpr double kOffGrid = 0.01;
+    const double norm = period * period / (2.0 * kSpreads[2] * kSpreads[2]);
+    std::array<double, 3> sum{}, product{1.0, 1.0, 1.0};
+    std::int64_t previous = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = 4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period);
+        const double slot = std::nearbyint(x);
+        const double d = (x - slot) / 4.0;
+        const double e = d * d * norm;
+        const auto k = static_cast<std::int64_t>(slot);
+        const double wide = e < 30.0 ? std::exp(-e) : 0.0;
+        const double middle = wide * wide;
+        const std::array<double, 3> gauss{middle * middle, middle, wide};
+        const double interval = i > 0 ? IntervalLikelihood(k - previous) : 1.0;
+        previous = k;
+        for (std::size_t j = 0; j < 3; ++j) {
+            product[j] *= period * (kOnGrid * kBaseSpread / kSpreads[j] * gauss[j] + kOffGrid) * interval;
+            if (i % 16 == 15) {
+                sum[j] += std::log(product[j]);
+                product[j] = 1.0;
+            }
+        }
+    }
+    for (std::size_t j = 0; j < 3; ++j) sum[j] += std::log(product[j]);
     return sum;
 }
 
@@ -426,22 +459,30 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // The timing spread is found with them: slow attacks (a choir, bowed strings) spread the
     // onsets more than plucked or blown notes.
     double bestFit = -kInf, spread = kBaseSpread;
-    for (double sd : kSpreads)
-        for (std::int32_t s = -6; s < 6; ++s) {
-            const double before = bestFit;
-            const double p = bestPeriod(
-                segmentPeriod[0], kPeriodSteps, kPeriodStep,
-                [&](double period) {
-                    const double shift = period / 4.0 * s / 12.0;
-                    return MetricalFit(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period, sd, true) -
-                           0.5 * shift * shift / (sd * sd) - PathPrior(period, segmentPeriod[0], sd);
-                },
-                bestFit);
-            if (bestFit > before) {
-                first = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
-                spread = sd;
-            }
+    for (std::int32_t s = -6; s < 6; ++s) {
+        // The best over the spreads of each period; which spread it was is kept below.
+        const auto fits = [&](double period) {
+            const double shift = period / 4.0 * s / 12.0;
+            std::array<double, 3> f = MetricalFits(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period);
+            for (std::size_t j = 0; j < 3; ++j)
+                f[j] -= 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]) +
+                        PathPrior(period, segmentPeriod[0], kSpreads[j]);
+            return f;
+        };
+        const double before = bestFit;
+        const double p = bestPeriod(
+            segmentPeriod[0], kPeriodSteps, kPeriodStep,
+            [&](double period) {
+                const std::array<double, 3> f = fits(period);
+                return std::max({f[0], f[1], f[2]});
+            },
+            bestFit);
+        if (bestFit > before) {
+            first = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
+            const std::array<double, 3> f = fits(p);
+            spread = kSpreads[static_cast<std::size_t>(std::max_element(f.begin(), f.end()) - f.begin())];
         }
+    }
     // The walk: each onset is predicted from a line through the recent ones of its piece that
     // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
     // and joins the line unless it is a stray. The line follows slow drift.
