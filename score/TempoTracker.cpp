@@ -19,6 +19,10 @@ constexpr std::int32_t kBins = 181;
 // Timing spread of an onset (seconds) and its growth with the interval's length.
 constexpr double kBaseSpread = 0.035;
 constexpr double kRelativeSpread = 0.015;
+// The spreads the fit of the beat chooses from, and how far (relative, one standard deviation
+// at the base spread) a stretch's period lies from the Viterbi path's.
+constexpr std::array<double, 3> kSpreads{kBaseSpread, 1.4142135623730951 * kBaseSpread, 2.0 * kBaseSpread};
+constexpr double kPathSpread = 0.02;
 // Cost of moving the period by one bin between intervals, of a tempo change within a factor
 // 1.45, and the extra cost of a larger one (halving or doubling is rarely real).
 constexpr double kDriftCost = 1.5;
@@ -32,6 +36,28 @@ constexpr double kCentreSpread = 0.7;
 // Passing over a note that does not fit the beat (a split, an ornament) costs about as much as
 // an unlikely interval.
 constexpr double kStrayCost = 4.0;
+// The walk's check for a change the path missed: every kCheckEvery onsets, on the next
+// kCheckSpan, periods kCheckStep apart up to kCheckSteps either way; a change must gain
+// kChangeGain in log-likelihood.
+constexpr std::size_t kCheckEvery = 4;
+constexpr std::size_t kCheckSpan = 16;
+constexpr std::int32_t kCheckSteps = 12;
+constexpr double kCheckStep = 0.005;
+constexpr double kChangeGain = 6.0;
+// A stretch of one tempo holds at least this many onsets.
+constexpr std::size_t kMinSegment = 4;
+// A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
+constexpr std::size_t kFitOnsets = 32;
+constexpr std::int32_t kPeriodSteps = 60;
+constexpr double kPeriodStep = 0.001;
+// A later segment's knot lies within this many onsets of where the path jumps.
+constexpr std::size_t kKnotReach = 3;
+// The walk's line: through the last kWindow onsets of a piece once it holds kSettle of them
+// spanning kSettleQuarters; its period stays within kPeriodLeeway of the piece's.
+constexpr std::size_t kWindow = 24;
+constexpr std::size_t kSettle = 6;
+constexpr double kSettleQuarters = 2.0;
+constexpr double kPeriodLeeway = 0.04;
 
 // How likely an interval of q quarters is in a melody: eighths and quarters first, then
 // sixteenths, halves and dotted values; other values rarer, long ones rarer still.
@@ -44,17 +70,94 @@ double IntervalCost(double q) {
     return -std::log(weight / 4.0);
 }
 
+// Likelihood of an interval of `sixteenths` between neighbouring onsets; two onsets on one
+// grid point are as unlikely as an onset off the grid.
+double IntervalLikelihood(std::int64_t sixteenths) {
+    static const std::array<double, 17> kShort = [] {
+        std::array<double, 17> table{};
+        for (std::size_t j = 0; j < table.size(); ++j)
+            table[j] = j == 0 ? 0.01 : std::exp(-IntervalCost(static_cast<double>(j) / 4.0));
+        return table;
+    }();
+    if (sixteenths < static_cast<std::int64_t>(kShort.size()))
+        return kShort[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
+    return std::exp(-IntervalCost(static_cast<double>(sixteenths) / 4.0));
+}
+
+// How far a period strays from the one the Viterbi pass found, as a cost: that pass reads each
+// interval alone, so it is right within a few per cent (more when the onsets spread more), but
+// a fit of positions on a fast beat can prefer a grid off by a sixteenth every few beats.
+double PathPrior(double period, double pathPeriod, double spread) {
+    const double r = std::log(period / pathPeriod) / (kPathSpread * spread / kBaseSpread);
+    return 0.5 * r * r;
+}
+
 double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); }
 
-// Soft count of positions (quarters) lying on the sixteenth grid.
-double GridFit(const double* positions, std::size_t count, double start, double period, double anchor) {
-    constexpr double kWidth = 0.15;  // in sixteenths
-    double sum = 0.0;
+// How well onsets fit a beat of `period` seconds with quarter `anchorQuarter` at `anchorTime`:
+// the log-likelihood of their times when each lies, with the timing spread, on a point of the
+// sixteenth grid, all points alike. A slower beat has fewer points to choose from, so each
+// fitting onset weighs more (the factor `period`): a fine grid cannot buy a fit by having points
+// everywhere. With `intervals`, the note values between neighbouring onsets weigh in too, as
+// likely as the Viterbi pass has them: the metre lies in those.
+double MetricalFit(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter, double period,
+                   double spread, bool intervals = false) {
+    constexpr double kOnGrid = 0.25;   // each of the four sixteenths of a beat
+    constexpr double kOffGrid = 0.01;  // an onset on no grid point (an ornament, a split)
+    const double norm = period * period / (2.0 * spread * spread);
+    const double onGrid = kOnGrid * kBaseSpread / spread;
+    // Each onset's likelihood times that of the interval from the onset before it on the grid.
+    // Products of up to 16 of them stay far from underflow: one logarithm per 16 onsets.
+    double sum = 0.0, product = 1.0;
+    std::int64_t previous = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const double x = 4.0 * (positions[i] - anchor) / period + start;
-        const double d = (x - std::nearbyint(x)) / kWidth;
-        sum += std::exp(-0.5 * d * d);
+        const double x = 4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period);
+        const double slot = std::nearbyint(x);
+        const double d = (x - slot) / 4.0;
+        const double e = d * d * norm;
+        const auto k = static_cast<std::int64_t>(slot);
+        product *= period * ((e < 30.0 ? onGrid * std::exp(-e) : 0.0) + kOffGrid);
+        if (intervals && i > 0) product *= IntervalLikelihood(k - previous);
+        previous = k;
+        if (i % 16 == 15) {
+            sum += std::log(product);
+            product = 1.0;
+        }
     }
+    sum += std::log(product);
+    return sum;
+}
+
+// MetricalFit for the three spreads of kSpreads at once, in their order: as they grow by a
+// factor sqrt(2), each one's Gaussian is the square of the next one's, so one exponential per
+// onset serves all three.
+std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter,
+                                   double period) {
+    constexpr double kOnGrid = 0.25;
+    constexpr double kOffGrid = 0.01;
+    const double norm = period * period / (2.0 * kSpreads[2] * kSpreads[2]);
+    std::array<double, 3> sum{}, product{1.0, 1.0, 1.0};
+    std::int64_t previous = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = 4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period);
+        const double slot = std::nearbyint(x);
+        const double d = (x - slot) / 4.0;
+        const double e = d * d * norm;
+        const auto k = static_cast<std::int64_t>(slot);
+        const double wide = e < 30.0 ? std::exp(-e) : 0.0;
+        const double middle = wide * wide;
+        const std::array<double, 3> gauss{middle * middle, middle, wide};
+        const double interval = i > 0 ? IntervalLikelihood(k - previous) : 1.0;
+        previous = k;
+        for (std::size_t j = 0; j < 3; ++j) {
+            product[j] *= period * (kOnGrid * kBaseSpread / kSpreads[j] * gauss[j] + kOffGrid) * interval;
+            if (i % 16 == 15) {
+                sum[j] += std::log(product[j]);
+                product[j] = 1.0;
+            }
+        }
+    }
+    for (std::size_t j = 0; j < 3; ++j) sum[j] += std::log(product[j]);
     return sum;
 }
 
@@ -89,6 +192,78 @@ bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::
     p = (sw * sqt - sq * st) / det;
     a = (st - p * sq) / sw;
     return true;
+}
+
+// The tempo map: the fewest straight pieces through (quarter, second) that fit the onsets,
+// each change paying for itself. Quarter 0 lies where the first piece reaches it.
+std::vector<TempoSegment> FitTempoMap(const std::vector<double>& keptQ, const std::vector<double>& keptT,
+                                      double fallbackPeriod) {
+    constexpr double kChangeCost = 0.03;  // seconds squared
+    constexpr std::size_t kLongestPiece = 256;
+    const std::size_t m = keptQ.size();
+    std::vector<TempoSegment> tempo;
+    std::vector<double> s1(m + 1, 0.0), sq(m + 1, 0.0), st(m + 1, 0.0), sqq(m + 1, 0.0), sqt(m + 1, 0.0),
+        stt(m + 1, 0.0);
+    for (std::size_t i = 0; i < m; ++i) {
+        s1[i + 1] = s1[i] + 1.0;
+        sq[i + 1] = sq[i] + keptQ[i];
+        st[i + 1] = st[i] + keptT[i];
+        sqq[i + 1] = sqq[i] + keptQ[i] * keptQ[i];
+        sqt[i + 1] = sqt[i] + keptQ[i] * keptT[i];
+        stt[i + 1] = stt[i] + keptT[i] * keptT[i];
+    }
+    const auto line = [&](std::size_t b, std::size_t e, double& a, double& p) {
+        const double w = s1[e] - s1[b], q = sq[e] - sq[b], t = st[e] - st[b];
+        const double qq = sqq[e] - sqq[b], qt = sqt[e] - sqt[b], tt = stt[e] - stt[b];
+        const double det = w * qq - q * q;
+        p = det > 1e-12 ? (w * qt - q * t) / det : fallbackPeriod;
+        a = (t - p * q) / w;
+        // Residual sum of squares of the fitted line.
+        return std::max(0.0, tt - a * t - p * qt);
+    };
+    // Neighbouring pieces share their knot: the note where one tempo ends and the next begins
+    // lies on both lines. best[e]: the cheapest pieces covering notes 0..e.
+    std::vector<double> best(m, kInf);
+    std::vector<std::size_t> from(m, 0);
+    const std::size_t minPiece = std::min(kMinSegment, m);
+    for (std::size_t e = minPiece - 1; e < m; ++e) {
+        double a = 0.0, p = 0.0;
+        best[e] = line(0, e + 1, a, p);
+        // A piece spans at most kLongestPiece onsets: a longer stretch in one tempo becomes
+        // pieces of the same tempo, which the map joins again, and the search stays linear.
+        for (std::size_t b = e + 1 > kLongestPiece ? e + 1 - kLongestPiece : 1; b + minPiece <= e + 1; ++b) {
+            if (best[b] == kInf) continue;
+            const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
+            if (c < best[e]) {
+                best[e] = c;
+                from[e] = b;
+            }
+        }
+    }
+    std::vector<std::size_t> knots;
+    for (std::size_t e = m - 1; e > 0; e = from[e]) knots.push_back(from[e]);
+    if (knots.empty() || knots.back() != 0) knots.push_back(0);
+    std::reverse(knots.begin(), knots.end());
+    knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
+    for (std::size_t k = 0; k < knots.size(); ++k) {
+        const std::size_t b = knots[k];
+        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : m;
+        double a = 0.0, p = 0.0;
+        (void)line(b, e, a, p);
+        p = std::clamp(p, 60.0 / kMaxScoreBpm, 60.0 / kMinScoreBpm);
+        const double bpm = 60.0 / p;
+        if (k == 0) {
+            tempo.push_back({a, 0.0, bpm});
+            continue;
+        }
+        const double startQuarter = keptQ[b];
+        const TempoSegment& prev = tempo.back();
+        // Where the previous piece reaches this one's first quarter: the map stays continuous.
+        const double startSeconds = prev.StartSeconds + (startQuarter - prev.StartQuarter) * 60.0 / prev.Bpm;
+        if (std::abs(bpm / prev.Bpm - 1.0) < 0.01) continue;
+        tempo.push_back({startSeconds, startQuarter, bpm});
+    }
+    return tempo;
 }
 
 }  // namespace
@@ -145,7 +320,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const std::int32_t k = j - kJumpBins;
             const Cost here = k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
             const auto uj = static_cast<std::size_t>(j);
-            fromRight[uj] = j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
+            fromRight[uj] =
+                j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
         }
         for (std::int32_t to = 0; to < kBins; ++to) {
             Cost best{global.Value + kJumpCost + kOctaveJumpCost, global.From};
@@ -154,7 +330,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const Cost& right = fromLeft[static_cast<std::size_t>(to + 2 * kJumpBins)];
             const Cost& reach = left.Value <= right.Value ? left : right;
             if (reach.Value + kJumpCost < best.Value) best = {reach.Value + kJumpCost, reach.From};
-            for (std::int32_t from = std::max(0, to - kDriftBins); from <= std::min(kBins - 1, to + kDriftBins); ++from) {
+            for (std::int32_t from = std::max(0, to - kDriftBins); from <= std::min(kBins - 1, to + kDriftBins);
+                 ++from) {
                 const double c = cost[static_cast<std::size_t>(from)] + kDriftCost * std::abs(from - to);
                 if (c < best.Value) best = {c, from};
             }
@@ -201,7 +378,7 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const double viaPassed = fromPassed[uk].Value + far[uk];
             nextKept[uk] = std::min(viaKept, viaPassed);
             back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
-                                                     : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
+                                                         : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
             nextPassed[uk] = kept[uk] + kStrayCost;
             back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false};
         }
@@ -242,7 +419,6 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     std::vector<bool> stray;
     const std::vector<double> vit = ViterbiPeriods(onsets, stray);
     // Segments start where the period path jumps; a segment holds at least four onsets.
-    constexpr std::size_t kMinSegment = 4;
     std::vector<std::size_t> starts{0};
     for (std::size_t i = 1; i < vit.size(); ++i) {
         const double ratio = std::abs(std::log(vit[i] / vit[i - 1]) / std::log(kBinRatio));
@@ -257,56 +433,156 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                                         vit.begin() + static_cast<std::ptrdiff_t>(en - 1)}));
     }
 
-    // The first segment's period and sixteenth phase: most onsets on one grid. Quarter 0 is
-    // the grid point nearest the downbeat.
-    const std::size_t firstCount = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, 32);
-    double period = segmentPeriod[0];
-    double phase = 0.0;
-    double bestFit = -1.0;
-    for (std::int32_t r = -50; r <= 50; ++r) {
-        const double p = segmentPeriod[0] * (1.0 + 0.001 * r);
-        for (std::int32_t s = -12; s < 12; ++s) {
-            const double ph = p / 4.0 * s / 24.0;
-            const double fit = GridFit(onsets.data(), firstCount, 0.0, p, downbeatSeconds + ph);
-            if (fit > bestFit + 1e-12) {
-                bestFit = fit;
-                period = p;
-                phase = ph;
+    // A period within `steps` steps of `step` from `centre` that fits best: every second step
+    // first, then the two beside the best of those.
+    const auto bestPeriod = [](double centre, std::int32_t steps, double step, const auto& fit, double& bestFit) {
+        double best = centre;
+        const auto tryPeriod = [&](double p) {
+            const double f = fit(p);
+            if (f > bestFit + 1e-12) {
+                bestFit = f;
+                best = p;
             }
+        };
+        for (std::int32_t r = -steps / 2; r <= steps / 2; ++r) tryPeriod(centre * (1.0 + 2.0 * step * r));
+        const double coarse = best;
+        tryPeriod(coarse * (1.0 - step));
+        tryPeriod(coarse * (1.0 + step));
+        return best;
+    };
+
+    // The first segment's period and phase: the likeliest grid for its first onsets, within
+    // the timing spread of the Viterbi path's period. Quarter 0 is the grid point nearest the
+    // downbeat, and lies there give or take the timing spread.
+    const std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
+    TempoSegment first{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]};
+    // The timing spread is found with them: slow attacks (a choir, bowed strings) spread the
+    // onsets more than plucked or blown notes.
+    double bestFit = -kInf, spread = kBaseSpread;
+    for (std::int32_t s = -6; s < 6; ++s) {
+        // The best over the spreads of each period; which spread it was is kept below.
+        const auto fits = [&](double period) {
+            const double shift = period / 4.0 * s / 12.0;
+            std::array<double, 3> f = MetricalFits(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period);
+            for (std::size_t j = 0; j < 3; ++j)
+                f[j] -= 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]) +
+                        PathPrior(period, segmentPeriod[0], kSpreads[j]);
+            return f;
+        };
+        const double before = bestFit;
+        const double p = bestPeriod(
+            segmentPeriod[0], kPeriodSteps, kPeriodStep,
+            [&](double period) {
+                const std::array<double, 3> f = fits(period);
+                return std::max({f[0], f[1], f[2]});
+            },
+            bestFit);
+        if (bestFit > before) {
+            first = {downbeatSeconds + p / 4.0 * s / 12.0, 0.0, 60.0 / p};
+            const std::array<double, 3> f = fits(p);
+            spread = kSpreads[static_cast<std::size_t>(std::max_element(f.begin(), f.end()) - f.begin())];
         }
     }
-
-    // The walk: each onset is predicted from a line through the recent ones that carry the
-    // beat, rounded to the sixteenth grid, and joins the line unless it is a stray.
-    std::vector<double> grid(n), keptQ, keptT, keptX;
+    // The walk: each onset is predicted from a line through the recent ones of its piece that
+    // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
+    // and joins the line unless it is a stray. The line follows slow drift.
+    std::vector<double> grid(n), keptQ, keptT;
     out.Positions.resize(n);
     out.Periods.resize(n);
-    double anchorTime = downbeatSeconds + phase, anchorQuarter = 0.0;
-    std::size_t segment = 0, segmentBegin = 0;
-    double segmentScale = period / segmentPeriod[0];
-    constexpr std::size_t kWindow = 24;
-    constexpr double kPeriodLeeway = 0.08;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (segment + 1 < starts.size() && i == starts[segment + 1]) {
-            ++segment;
-            period = segmentPeriod[segment] * segmentScale;
-            segmentBegin = keptQ.size();
-        }
+    TempoSegment piece = first;
+    std::size_t pieceBegin = 0;
+    const auto predict = [&] {
+        const double nominal = 60.0 / piece.Bpm;
         double a = 0.0, p = 0.0;
-        const std::size_t recent = keptQ.size() - segmentBegin;
+        const std::size_t recent = keptQ.size() - pieceBegin;
         const std::size_t use = std::min(recent, kWindow);
-        if (recent >= 3 && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
-            keptQ.back() - keptQ[keptQ.size() - use] >= 1.0) {
-            const double nominal = segmentPeriod[segment] * segmentScale;
+        if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
+            keptQ.back() - keptQ[keptQ.size() - use] >= kSettleQuarters) {
             p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
-            period = p;
-            anchorQuarter = keptQ.back();
-            anchorTime = a + p * anchorQuarter;
-        } else if (!keptQ.empty()) {
-            anchorQuarter = keptQ.back();
-            anchorTime = keptT.back() - (keptX.back() - keptQ.back()) * period * 0.5;
+            return TempoSegment{a + p * keptQ.back(), keptQ.back(), 60.0 / p};
         }
-        const double x = anchorQuarter + (onsets[i] - anchorTime) / period;
+        return piece;
+    };
+    // The knot among onsets `from`..`to` after which the onsets up to `end` fit best, the earlier
+    // ones on the line `prev`, the later ones on a new period near `centre` and held near the
+    // path's `pathPeriod`: kept in `knot` and `knotPiece`; returns that fit. A knot lies on the
+    // grid so far.
+    std::size_t knot = n;
+    TempoSegment knotPiece;
+    const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end,
+                              double centre, std::int32_t steps, double step, double pathPeriod) {
+        const double prevPeriod = 60.0 / prev.Bpm;
+        double bestKnot = -kInf;
+        for (std::size_t j = from; j <= to; ++j) {
+            const double q =
+                std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
+            const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
+            // The interval into the knot is read in the old tempo.
+            const double before =
+                MetricalFit(onsets.data() + from, j + 1 - from, prev.StartSeconds, prev.StartQuarter, prevPeriod,
+                            spread, true) -
+                MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod, spread);
+            double fit = -kInf;
+            const double p = bestPeriod(
+                centre, steps, step,
+                [&](double period) {
+                    return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true) -
+                           PathPrior(period, pathPeriod, spread);
+                },
+                fit);
+            if (fit > bestKnot + 1e-12) {
+                bestKnot = fit;
+                knot = j;
+                knotPiece = {t, q, 60.0 / p};
+            }
+        }
+        return bestKnot;
+    };
+    // Each later segment starts at a knot: an onset near where the path jumps (a change of
+    // tempo is heard where a note starts), on the grid so far. The knot and the new period are
+    // chosen so that the onsets around the knot fit best, when the walk reaches them.
+    std::size_t next = 1;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (next < starts.size() &&
+            i == std::max(starts[next - 1] + 1, starts[next] > kKnotReach ? starts[next] - kKnotReach : 0)) {
+            const std::size_t st = starts[next];
+            const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
+            (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
+                           kPeriodStep, segmentPeriod[next]);
+            ++next;
+        }
+        // A change the path missed (a few per cent): every few onsets once the line has settled,
+        // the next ones are fitted anew from here; when a new period fits them clearly better, the
+        // knot is sought among the first half of them.
+        if (knot == n && i % kCheckEvery == 0 && i + kCheckSpan <= n && keptQ.size() - pieceBegin >= kSettle &&
+            (next >= starts.size() || i + kCheckSpan < starts[next])) {
+            const TempoSegment line = predict();
+            const double period = 60.0 / line.Bpm;
+            const double q = std::nearbyint(4.0 * (line.StartQuarter + (onsets[i] - line.StartSeconds) / period)) / 4.0;
+            const double t = line.StartSeconds + (q - line.StartQuarter) * period;
+            const auto at = [&](std::size_t k) { return vit.begin() + static_cast<std::ptrdiff_t>(k); };
+            const double path = Median({at(i - 1), at(i + kCheckSpan - 1)});
+            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, spread, true) -
+                                  PathPrior(period, path, spread);
+            double changed = -kInf;
+            const double p = bestPeriod(
+                period, kCheckSteps, kCheckStep,
+                [&](double candidate) {
+                    return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true) -
+                           PathPrior(candidate, path, spread);
+                },
+                changed);
+            if (changed > steady + kChangeGain && findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p,
+                                                           kPeriodSteps / 2, kPeriodStep, path) <= steady + kChangeGain)
+                knot = n;
+        }
+        if (i == knot) {
+            piece = knotPiece;
+            pieceBegin = keptQ.size();
+            knot = n;
+        }
+        const TempoSegment line = predict();
+        const double x = line.StartQuarter + (onsets[i] - line.StartSeconds) * line.Bpm / 60.0;
         double q = std::nearbyint(4.0 * x) / 4.0;
         if (i > 0 && q <= grid[i - 1]) q = grid[i - 1] + 0.25;
         grid[i] = q;
@@ -314,76 +590,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         if (!stray[i]) {
             keptQ.push_back(q);
             keptT.push_back(onsets[i]);
-            keptX.push_back(x);
         }
     }
-
-    // The tempo map: the fewest straight pieces through (quarter, second) that fit the onsets,
-    // each change paying for itself.
-    constexpr double kChangeCost = 0.03;  // seconds squared
-    constexpr std::size_t kLongestPiece = 256;
-    const std::size_t m = keptQ.size();
-    std::vector<double> s1(m + 1, 0.0), sq(m + 1, 0.0), st(m + 1, 0.0), sqq(m + 1, 0.0), sqt(m + 1, 0.0),
-        stt(m + 1, 0.0);
-    for (std::size_t i = 0; i < m; ++i) {
-        s1[i + 1] = s1[i] + 1.0;
-        sq[i + 1] = sq[i] + keptQ[i];
-        st[i + 1] = st[i] + keptT[i];
-        sqq[i + 1] = sqq[i] + keptQ[i] * keptQ[i];
-        sqt[i + 1] = sqt[i] + keptQ[i] * keptT[i];
-        stt[i + 1] = stt[i] + keptT[i] * keptT[i];
-    }
-    const auto line = [&](std::size_t b, std::size_t e, double& a, double& p) {
-        const double w = s1[e] - s1[b], q = sq[e] - sq[b], t = st[e] - st[b];
-        const double qq = sqq[e] - sqq[b], qt = sqt[e] - sqt[b], tt = stt[e] - stt[b];
-        const double det = w * qq - q * q;
-        p = det > 1e-12 ? (w * qt - q * t) / det : period;
-        a = (t - p * q) / w;
-        // Residual sum of squares of the fitted line.
-        return std::max(0.0, tt - a * t - p * qt);
-    };
-    // Neighbouring pieces share their knot: the note where one tempo ends and the next begins
-    // lies on both lines. best[e]: the cheapest pieces covering notes 0..e.
-    std::vector<double> best(m, kInf);
-    std::vector<std::size_t> from(m, 0);
-    const std::size_t minPiece = std::min(kMinSegment, m);
-    for (std::size_t e = minPiece - 1; e < m; ++e) {
-        double a = 0.0, p = 0.0;
-        best[e] = line(0, e + 1, a, p);
-        // A piece spans at most kLongestPiece onsets: a longer stretch in one tempo becomes
-        // pieces of the same tempo, which the map joins again, and the search stays linear.
-        for (std::size_t b = e + 1 > kLongestPiece ? e + 1 - kLongestPiece : 1; b + minPiece <= e + 1; ++b) {
-            if (best[b] == kInf) continue;
-            const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
-            if (c < best[e]) {
-                best[e] = c;
-                from[e] = b;
-            }
-        }
-    }
-    std::vector<std::size_t> knots;
-    for (std::size_t e = m - 1; e > 0; e = from[e]) knots.push_back(from[e]);
-    if (knots.empty() || knots.back() != 0) knots.push_back(0);
-    std::reverse(knots.begin(), knots.end());
-    knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
-    for (std::size_t k = 0; k < knots.size(); ++k) {
-        const std::size_t b = knots[k];
-        const std::size_t e = k + 1 < knots.size() ? knots[k + 1] + 1 : m;
-        double a = 0.0, p = 0.0;
-        (void)line(b, e, a, p);
-        p = std::clamp(p, 60.0 / kMaxScoreBpm, 60.0 / kMinScoreBpm);
-        const double bpm = 60.0 / p;
-        if (k == 0) {
-            out.Tempo.push_back({a, 0.0, bpm});
-            continue;
-        }
-        const double startQuarter = keptQ[b];
-        const TempoSegment& prev = out.Tempo.back();
-        // Where the previous piece reaches this one's first quarter: the map stays continuous.
-        const double startSeconds = prev.StartSeconds + (startQuarter - prev.StartQuarter) * 60.0 / prev.Bpm;
-        if (std::abs(bpm / prev.Bpm - 1.0) < 0.01) continue;
-        out.Tempo.push_back({startSeconds, startQuarter, bpm});
-    }
+    out.Tempo = FitTempoMap(keptQ, keptT, 60.0 / first.Bpm);
     // Lengths are read in the tempo that holds from each note on.
     for (std::size_t i = 0, k = 0; i < n; ++i) {
         while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;

@@ -1,8 +1,11 @@
 #pragma once
 // TempoTracker: finds the beat of a melody from its onsets in seconds. A Viterbi pass over the
-// inter-onset intervals gives the beat period and where it jumps; a phase-locked walk along the
-// onsets follows slow drift and puts each onset on the quarter grid; a least-squares fit cut at
-// the tempo changes gives the tempo map. Plain value; deterministic; any one thread.
+// inter-onset intervals gives the beat period and where it jumps; the likeliest sixteenth grid
+// for the first onsets (their times, the note values between them, the timing spread) fixes
+// the period and phase; a walk along the onsets follows slow drift, starts a new stretch where
+// the path jumps or where a new period fits what follows clearly better, and puts each onset on
+// the grid; a least-squares fit cut at the tempo changes gives the tempo map. Plain value;
+// deterministic; any one thread.
 
 #include "score/Score.h"
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -53,6 +54,8 @@ struct TrackCase {
     std::string Name;
     std::vector<Played> Melody;
     std::vector<std::pair<double, double>> Map;  // the tempo the melody is played to
+    // Onsets and ends at the start of the analysis's frames (46.44 ms).
+    bool Framed = false;
 };
 
 class BuildScoreFromPlayed : public ::testing::TestWithParam<TrackCase> {};
@@ -61,7 +64,14 @@ class BuildScoreFromPlayed : public ::testing::TestWithParam<TrackCase> {};
 // follows the player's.
 TEST_P(BuildScoreFromPlayed, NotesLandOnTheirValuesAndTheTempoFollows) {
     const TrackCase& c = GetParam();
-    const Score score = BuildScore(Perform(c.Melody, c.Map), {});
+    std::vector<TimedNote> notes = Perform(c.Melody, c.Map);
+    constexpr double kFrame = 1024.0 / 22050.0;
+    if (c.Framed)
+        for (TimedNote& n : notes) {
+            n.Onset = kFrame * std::floor(n.Onset / kFrame);
+            n.Offset = kFrame * std::ceil(n.Offset / kFrame);
+        }
+    const Score score = BuildScore(notes, {});
     ASSERT_EQ(score.Notes.size(), c.Melody.size());
     for (std::size_t i = 0; i < c.Melody.size(); ++i) {
         EXPECT_EQ(score.Notes[i].StartTick, std::lrint(c.Melody[i].Start * kScoreTicksPerQuarter)) << "note " << i;
@@ -88,12 +98,26 @@ std::vector<Played> Triplets() {
     return out;
 }
 
+// A slow tune in syncopated values: the first notes alone fit a wrong beat as well as the
+// right one.
+std::vector<Played> Syncopated() {
+    const std::vector<std::pair<double, double>> values{{0.75, 1.0}, {1.75, 0.5}, {2.25, 2.0}, {4.25, 1.0},
+                                                        {5.25, 0.5}, {5.75, 1.0}, {6.75, 0.5}, {7.25, 1.5}};
+    std::vector<Played> out;
+    for (std::int32_t b = 0; b < 4; ++b)
+        for (std::size_t k = 0; k < values.size(); ++k)
+            out.push_back({8.0 * b + values[k].first, values[k].second, std::array{60, 62, 64, 65, 67}[(b + k) % 5]});
+    return out;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Melodies, BuildScoreFromPlayed,
     ::testing::Values(TrackCase{"SteadyTempo", Tune(), {{0.0, 100.0}}},
                       TrackCase{"TempoChange", Tune(), {{0.0, 90.0}, {16.0, 118.0}}},
                       TrackCase{"PickupAfterSilence", Tune(1.5, 6), {{0.0, 132.0}}},
-                      TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}}),
+                      TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}},
+                      TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
+                      TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true}),
     [](const auto& param) { return param.param.Name; });
 
 TEST(BuildScoreTest, ChoicesOverrideWhatIsFound) {
