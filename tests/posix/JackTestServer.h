@@ -1,0 +1,60 @@
+#pragma once
+// For the JACK tests and the latency bench: a private `jackd -d dummy` server under a name of
+// its own (so that tests run side by side), and a client that records what reaches its MIDI
+// input port.
+
+#include <jack/ringbuffer.h>
+#include <jack/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace ruvo::test {
+
+// Starts the server and points this process's JACK clients at it; stops it when destroyed.
+class JackTestServer {
+public:
+    JackTestServer();
+    ~JackTestServer();
+    JackTestServer(const JackTestServer&) = delete;
+    JackTestServer& operator=(const JackTestServer&) = delete;
+    bool Running() const { return m_pid > 0; }
+    // Ends the server now, as a user or a crash would.
+    void Kill();
+
+private:
+    pid_t m_pid = -1;
+};
+
+struct ReceivedEvent {
+    jack_nframes_t Frame = 0;          // the event's frame time
+    std::uint64_t SeenUSecs = 0;       // jack_get_time() in the period that brought it
+    std::uint64_t EventUSecs = 0;      // the event's own place in that period, in microseconds
+    std::vector<unsigned char> Bytes;
+};
+
+class JackRecorder {
+public:
+    // Registers "ruvo_rec:in" and connects `source` to it; Ok() says whether that worked.
+    explicit JackRecorder(const std::string& source);
+    ~JackRecorder();
+    JackRecorder(const JackRecorder&) = delete;
+    JackRecorder& operator=(const JackRecorder&) = delete;
+    bool Ok() const { return m_ok; }
+    // Waits until `count` events have come (or the time is up) and returns all so far.
+    std::vector<ReceivedEvent> WaitFor(std::size_t count, std::chrono::milliseconds limit);
+
+private:
+    static int Process(jack_nframes_t frames, void* self);
+
+    jack_client_t* m_client = nullptr;
+    jack_port_t* m_port = nullptr;
+    jack_ringbuffer_t* m_ring = nullptr;
+    std::vector<ReceivedEvent> m_events;
+    bool m_ok = false;
+};
+
+}  // namespace ruvo::test
