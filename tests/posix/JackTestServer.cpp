@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <filesystem>
 #include <fcntl.h>
 #include <cstdlib>
 #include <spawn.h>
@@ -32,9 +33,8 @@ struct Head {
 }  // namespace
 
 JackTestServer::JackTestServer() {
-    const std::string name = "ruvo_test_" + std::to_string(getpid());
-    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-    const char* argv[] = {"jackd", "-n", name.c_str(), "-d", "dummy", "-r", "22050", "-p", "256", nullptr};
+    setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
+    const char* argv[] = {"jackd", "-n", m_name.c_str(), "-d", "dummy", "-r", "22050", "-p", "256", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -55,18 +55,22 @@ JackTestServer::JackTestServer() {
     Kill();
 }
 
-JackTestServer::~JackTestServer() {
+JackTestServer::~JackTestServer() { Kill(); }
+
+// A server killed outright keeps its place in JACK's registry of servers, which has room for
+// eight: the tests end theirs as a user does, which the clients see the same way.
+void JackTestServer::Kill() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
-    }
-}
-
-void JackTestServer::Kill() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
         m_pid = -1;
+    }
+    // What the semaphores of clients that outlived the server leave behind.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+        if (entry.path().filename().string().find("_" + m_name + "_") != std::string::npos) {
+            std::filesystem::remove(entry.path(), ignored);
+        }
     }
 }
 

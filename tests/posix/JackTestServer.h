@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace ruvo::test {
@@ -22,10 +23,11 @@ public:
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
     bool Running() const { return m_pid > 0; }
-    // Ends the server now, as a user or a crash would.
+    // Ends the server now, under its clients' feet.
     void Kill();
 
 private:
+    std::string m_name = "ruvo_test_" + std::to_string(getpid());
     pid_t m_pid = -1;
 };
 
