@@ -3,7 +3,6 @@
 // its own (so that tests run side by side), and a client that records what reaches its MIDI
 // input port.
 
-#include <jack/ringbuffer.h>
 #include <jack/types.h>
 
 #include <chrono>
@@ -40,22 +39,21 @@ struct ReceivedEvent {
 
 class JackRecorder {
 public:
-    // Registers "ruvo_rec:in" and connects `source` to it; Ok() says whether that worked.
+    // Starts ruvo_jack_record on `source`; Ok() once it is connected.
     explicit JackRecorder(const std::string& source);
     ~JackRecorder();
     JackRecorder(const JackRecorder&) = delete;
     JackRecorder& operator=(const JackRecorder&) = delete;
     bool Ok() const { return m_ok; }
-    // Waits until `count` events have come (or the time is up) and returns all so far.
+    // Waits until `count` events have come (or the time is up) and returns those.
     std::vector<ReceivedEvent> WaitFor(std::size_t count, std::chrono::milliseconds limit);
 
 private:
-    static int Process(jack_nframes_t frames, void* self);
+    bool NextLine(std::string& line, std::chrono::milliseconds limit);
 
-    jack_client_t* m_client = nullptr;
-    jack_port_t* m_port = nullptr;
-    jack_ringbuffer_t* m_ring = nullptr;
-    std::vector<ReceivedEvent> m_events;
+    pid_t m_pid = -1;
+    int m_output = -1;  // the recorder's standard output
+    std::string m_pending;
     bool m_ok = false;
 };
 
