@@ -2,6 +2,7 @@
 
 #include <jack/jack.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -62,6 +63,25 @@ void JackTestServer::Kill() {
     }
 }
 
+namespace {
+
+// Runs a program with its output thrown away; its exit status, or -1.
+int Run(const std::vector<const char*>& argv) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv.data()), environ) == 0) {
+        waitpid(pid, &status, 0);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
 JackRecorder::JackRecorder(const std::string& source) {
     int out[2];
     if (pipe(out) != 0) {
@@ -71,15 +91,18 @@ JackRecorder::JackRecorder(const std::string& source) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    const char* argv[] = {RUVO_JACK_RECORD, source.c_str(), nullptr};
-    if (posix_spawn(&m_pid, RUVO_JACK_RECORD, &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
+    const char* argv[] = {"jack_midi_dump", "-a", "ruvo_dump", nullptr};
+    if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
         m_pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     m_output = out[0];
-    std::string line;
-    m_ok = m_pid > 0 && NextLine(line, std::chrono::seconds(5)) && line == "ready";
+    // Connected once its port is there.
+    for (int tries = 0; m_pid > 0 && !m_ok && tries < 100; ++tries) {
+        m_ok = Run({"jack_connect", source.c_str(), "ruvo_dump:input", nullptr}) == 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_ok ? 0 : 50));
+    }
 }
 
 bool JackRecorder::NextLine(std::string& line, std::chrono::milliseconds limit) {
@@ -103,7 +126,7 @@ bool JackRecorder::NextLine(std::string& line, std::chrono::milliseconds limit) 
 
 JackRecorder::~JackRecorder() {
     if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
+        kill(m_pid, SIGINT);
         waitpid(m_pid, nullptr, 0);
     }
     if (m_output >= 0) {
@@ -117,11 +140,13 @@ std::vector<ReceivedEvent> JackRecorder::WaitFor(std::size_t count, std::chrono:
     std::string line;
     while (m_ok && events.size() < count &&
            NextLine(line, std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()))) {
+        // "  10001: 90 40 40 note on  (channel  0): ...": the frame, the bytes, what they mean.
         std::istringstream fields(line);
         ReceivedEvent event;
-        fields >> event.Frame >> event.SeenUSecs >> event.EventUSecs >> std::hex;
-        for (unsigned byte = 0; fields >> byte;) {
-            event.Bytes.push_back(static_cast<unsigned char>(byte));
+        fields >> event.Frame;
+        fields.ignore(1);
+        for (std::string byte; fields >> byte && byte.size() == 2 && std::isxdigit(byte[0]) != 0;) {
+            event.Bytes.push_back(static_cast<unsigned char>(std::stoul(byte, nullptr, 16)));
         }
         events.push_back(std::move(event));
     }

@@ -1,7 +1,6 @@
 #pragma once
-// For the JACK tests and the latency bench: a private `jackd -d dummy` server under a name of
-// its own (so that tests run side by side), and a client that records what reaches its MIDI
-// input port.
+// For the JACK tests: a private `jackd -d dummy` server under a name of its own (so that tests
+// run side by side), and `jack_midi_dump` recording what a port sends.
 
 #include <jack/types.h>
 
@@ -31,15 +30,13 @@ private:
 };
 
 struct ReceivedEvent {
-    jack_nframes_t Frame = 0;          // the event's frame time
-    std::uint64_t SeenUSecs = 0;       // jack_get_time() in the period that brought it
-    std::uint64_t EventUSecs = 0;      // the event's own place in that period, in microseconds
+    jack_nframes_t Frame = 0;  // frames since the recorder started
     std::vector<unsigned char> Bytes;
 };
 
 class JackRecorder {
 public:
-    // Starts ruvo_jack_record on `source`; Ok() once it is connected.
+    // Starts jack_midi_dump as the client "ruvo_dump" and connects `source` to it.
     explicit JackRecorder(const std::string& source);
     ~JackRecorder();
     JackRecorder(const JackRecorder&) = delete;
