@@ -25,6 +25,9 @@ void TRuvoAppForm::CreateMidiOutput() {
     connect(m_midiOutput, &TMidiOutputChoice::OnOutputChanged, this, [this] {
         m_player->SetMidiOut(m_midiOutput->External());
         ShowSoundStatus();
+        if (m_midiOutput->External() != nullptr) {
+            ShowHint(QStringLiteral("MIDI output: the JACK port ruvo:midi_out"));
+        }
     });
     m_midiOutput->Restore();
 }

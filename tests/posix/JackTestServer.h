@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,7 +45,7 @@ public:
     std::vector<ReceivedEvent> WaitFor(std::size_t count, std::chrono::milliseconds limit);
 
 private:
-    bool NextLine(std::string& line, std::chrono::milliseconds limit);
+    bool NextLine(std::string& line, std::chrono::steady_clock::time_point end);
 
     pid_t m_pid = -1;
     int m_output = -1;  // the recorder's standard output
