@@ -4,8 +4,10 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <thread>
 #include <utility>
 
 namespace ruvo {
@@ -15,6 +17,7 @@ namespace {
 constexpr int kChannels = 16;
 constexpr unsigned char kControlChange = 0xb0;
 constexpr unsigned char kAllNotesOff = 123;
+constexpr int kDrainMs = 200;
 constexpr const char* kServerGone = "The JACK server has gone away.";
 
 // libjack writes its own complaints (no server socket, ...) to standard error; ours are in
@@ -123,7 +126,11 @@ void JackMidiOut::ClosePort() {
     if (m_serverGone) {
         m_lastError = kServerGone;
     }
-    // Deactivation returns only once the process callback is no longer running.
+    // What was sent last (the all-notes-off of a stop) goes out first, within a few periods;
+    // deactivation returns only once the process callback is no longer running.
+    for (int waited = 0; !m_serverGone && waited < kDrainMs && m_read.load() != m_written.load(); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     if (!m_serverGone) {
         jack_deactivate(m_client);
     }

@@ -49,6 +49,7 @@ TEST_F(JackMidiOutServerTest, MessagesArriveInOrderAndInTime) {
     ASSERT_TRUE(out.NoteOff(0, 60));
     out.ShortMsg(0x7f3e91);  // note on, channel 2, key 62, velocity 127
     out.Reset();
+    out.ClosePort();  // after what was sent has gone out
     const std::vector<Bytes> expected = {
         {0xc0, 41}, {0x90, 60, 100}, {0x80, 60, 0}, {0x91, 62, 127}, {0xb0, 123, 0}, {0xb1, 123, 0}};
     const auto events = recorder.WaitFor(expected.size(), 2s);
