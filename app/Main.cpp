@@ -492,7 +492,9 @@ void TRuvoAppForm::KeyBoardMidiError(const QString& text) {
 
 void TRuvoAppForm::ShowSoundStatus() {
     QStringList missing;
-    if (const std::string keys = m_midiOut->Unavailable(); !keys.empty()) {
+    // The keyboard's output: the built-in synthesizer's lacks do not matter while JACK plays.
+    const IMidiOut& keyOutput = m_midiOutput != nullptr ? static_cast<const IMidiOut&>(*m_midiOutput) : *m_midiOut;
+    if (const std::string keys = keyOutput.Unavailable(); !keys.empty()) {
         missing << QString::fromStdString(keys);
     }
     if (m_midiOutput != nullptr && !m_midiOutput->Fault().isEmpty()) {
