@@ -9,6 +9,7 @@
 #include "app/Glyphs.h"
 #include "app/HelpPages.h"
 #include "app/IntenPro.h"
+#include "app/MidiOutputChoice.h"
 #include "app/NoteSymbols.h"
 #include "app/Placement.h"
 #include "app/Playhead.h"
@@ -157,6 +158,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     m_pipeline->SetCommandLineFile(FileNameToEngine(commandLineFile));
     CreateEditingPanes();
     CreateScoreWindow();
+    CreateMidiOutput();
     connect(m_player, &TPlayer::OnRecordingDone, this, &TRuvoAppForm::WmRecordingDone, Qt::QueuedConnection);
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
     connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
@@ -490,8 +492,13 @@ void TRuvoAppForm::KeyBoardMidiError(const QString& text) {
 
 void TRuvoAppForm::ShowSoundStatus() {
     QStringList missing;
-    if (const std::string keys = m_midiOut->Unavailable(); !keys.empty()) {
+    // The keyboard's output: the built-in synthesizer's lacks do not matter while JACK plays.
+    const IMidiOut& keyOutput = m_midiOutput != nullptr ? static_cast<const IMidiOut&>(*m_midiOutput) : *m_midiOut;
+    if (const std::string keys = keyOutput.Unavailable(); !keys.empty()) {
         missing << QString::fromStdString(keys);
+    }
+    if (m_midiOutput != nullptr && !m_midiOutput->Fault().isEmpty()) {
+        missing << m_midiOutput->Fault();
     }
     if (m_player != nullptr && !m_player->SoundStatus().isEmpty()) {
         missing << m_player->SoundStatus();

@@ -32,6 +32,7 @@ namespace ruvo {
 
 class DocumentPipeline;
 class FluidMidiOut;
+class TMidiOutputChoice;
 class IMidiOut;
 class EditingPanes;
 class ISettingsStore;
@@ -209,6 +210,8 @@ private:
     void ShowSoundStatus();
     void CreateEditingPanes();
     void CreateScoreWindow();
+    // The "MIDI &output" choice between the built-in synthesizer and the JACK port.
+    void CreateMidiOutput();
     void CreateScales(QWidget* client);
     void CreateComponents();
     void LayoutStatusPanels();
@@ -252,6 +255,7 @@ private:
     TStrColGrid* m_midiDispBackUp = nullptr;  // owned by parent
     TKeyBoard* m_keyBoard = nullptr;          // owned by parent
     FluidMidiOut* m_midiOut = nullptr;        // owned by parent
+    TMidiOutputChoice* m_midiOutput = nullptr;  // owned by parent
     QFrame* m_speedPanel = nullptr;           // owned by parent
     QToolButton* m_openBtn = nullptr;         // owned by parent
     QToolButton* m_saveMidi = nullptr;        // owned by parent

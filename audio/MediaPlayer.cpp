@@ -1,6 +1,8 @@
 #include "audio/MediaPlayer.h"
 
 #include "audio/EnhWave.h"
+#include "audio/MidiSender.h"
+#include "platform/IMidiOut.h"
 #include "platform/qt/PathConvert.h"
 #include "platform/qt/PushSink.h"
 
@@ -85,6 +87,8 @@ TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {
     m_out = new TEnhWaveOut(this);  // owned by parent
     connect(m_out, &TEnhWaveOut::OnDone, this, &TMediaPlayer::BufferDone);
     connect(m_out, &TEnhWaveOut::OnFailed, this, &TMediaPlayer::OutputFailed);
+    m_sender = new TMidiSender(this);  // owned by parent
+    connect(m_sender, &TMidiSender::OnFinished, this, &TMediaPlayer::SenderFinished);
 }
 
 TMediaPlayer::~TMediaPlayer() {
@@ -94,7 +98,35 @@ TMediaPlayer::~TMediaPlayer() {
 
 bool TMediaPlayer::OutputAvailable() { return PushSink::OutputAvailable(); }
 
-bool TMediaPlayer::Paused() const { return m_out->Paused(); }
+bool TMediaPlayer::Paused() const { return m_viaSender ? m_sender->Paused() : m_out->Paused(); }
+
+void TMediaPlayer::SetMidiOut(IMidiOut* out) {
+    if (out == m_midiOut) {
+        return;
+    }
+    const bool cut = m_playing && m_viaSender;
+    m_midiOut = out;
+    if (cut) {
+        Stop();
+        (void)Fail(kMediaNoDevice, QStringLiteral("The MIDI output has changed: the playback stopped."));
+        QTimer::singleShot(0, this, [this] { emit OnNotify(TMPNotifyValues::nvFailure); });
+    }
+}
+
+bool TMediaPlayer::OpenSender() {
+    std::string error;
+    if (!ReadMidiFileEvents(ToPath(m_fileName), m_midiEvents, error)) {
+        return Fail(kMediaCannotOpenFile, QString::fromStdString(error));
+    }
+    m_viaSender = true;
+    m_open = true;
+    return true;
+}
+
+void TMediaPlayer::SenderFinished() {
+    m_playing = false;
+    QTimer::singleShot(0, this, [this] { emit OnNotify(TMPNotifyValues::nvSuccessful); });
+}
 
 bool TMediaPlayer::Fail(std::int32_t code, const QString& message) {
     m_error = code;
@@ -106,6 +138,9 @@ bool TMediaPlayer::Open() {
     Close();
     m_error = kMediaNoError;
     m_errorMessage.clear();
+    if (m_deviceType == TMPDeviceTypes::dtSequencer && m_midiOut != nullptr) {
+        return OpenSender();
+    }
     if (!OutputAvailable()) {
         return Fail(kMediaNoDevice, QStringLiteral("No sound output device."));
     }
@@ -155,14 +190,26 @@ bool TMediaPlayer::OpenSequencer() {
     return true;
 }
 
-qint64 TMediaPlayer::PlayedUSecs() const { return m_playing && m_out->IsOpen() ? m_out->PlayedUSecs() : -1; }
+qint64 TMediaPlayer::PlayedUSecs() const {
+    if (m_viaSender) {
+        return m_playing ? m_sender->PlayedUSecs() : -1;
+    }
+    return m_playing && m_out->IsOpen() ? m_out->PlayedUSecs() : -1;
+}
 
 bool TMediaPlayer::Play() {
     if (!m_open) {
         return Fail(kMediaNotOpen, QStringLiteral("No file is open."));
     }
     if (m_playing) {
-        m_out->Resume();
+        m_viaSender ? m_sender->Resume() : m_out->Resume();
+        return true;
+    }
+    if (m_viaSender) {
+        if (!m_sender->Start(*m_midiOut, m_midiEvents)) {
+            return Fail(kMediaNoDevice, QString::fromStdString(m_midiOut->Unavailable()));
+        }
+        m_playing = true;
         return true;
     }
     if (!m_out->Open(kDeviceBufferMs)) {
@@ -238,6 +285,10 @@ void TMediaPlayer::Pause() {
     if (!m_playing) {
         return;
     }
+    if (m_viaSender) {
+        m_sender->Paused() ? m_sender->Resume() : m_sender->Pause();
+        return;
+    }
     if (m_out->Paused()) {
         m_out->Resume();
     } else {
@@ -248,7 +299,7 @@ void TMediaPlayer::Pause() {
 void TMediaPlayer::Stop() {
     if (m_playing) {
         m_playing = false;
-        m_out->Close();
+        m_viaSender ? m_sender->Stop() : m_out->Close();
     }
 }
 
@@ -257,6 +308,8 @@ void TMediaPlayer::Close() {
     m_wave.close();
     m_wave.clear();
     m_synth.StopFile();
+    m_midiEvents.clear();
+    m_viaSender = false;
     m_open = false;
 }
 

@@ -5,6 +5,7 @@
 // ahead in short chunks, so the first sound comes at once and a long file never waits for
 // the whole of it. OnNotify(nvSuccessful) comes once the last chunk has been played, not
 // when it was handed over; OnNotify(nvFailure) when the device stops or goes during playback.
+// With a MIDI output set (SetMidiOut), a MIDI file is sent to it instead of being rendered.
 // Owned by the player window (Qt parent); UI thread only.
 
 #include "platform/qt/FluidSynth.h"
@@ -15,10 +16,14 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 namespace ruvo {
 
+class IMidiOut;
 class TEnhWaveOut;
+class TMidiSender;
+struct TimedMidiMessage;
 
 enum class TMPDeviceTypes : std::uint8_t { dtWaveAudio, dtSequencer };
 enum class TMPNotifyValues : std::uint8_t { nvSuccessful, nvSuperseded, nvAborted, nvFailure };
@@ -63,6 +68,9 @@ public:
     void Preload() { m_synth.LoadInBackground(this, {}); }
     // Whether a sound output exists now; a sequencer also needs the soundfont.
     static bool OutputAvailable();
+    // Where a MIDI file goes instead of the synthesizer (nullptr: the synthesizer). A change
+    // during such a playback ends it with nvFailure.
+    void SetMidiOut(IMidiOut* out);
 
 signals:
     void OnNotify(TMPNotifyValues value);
@@ -75,6 +83,8 @@ private:
     void Feed();
     void BufferDone();
     void OutputFailed();
+    bool OpenSender();
+    void SenderFinished();
 
     QString m_fileName;
     TMPDeviceTypes m_deviceType = TMPDeviceTypes::dtWaveAudio;
@@ -91,6 +101,10 @@ private:
     bool m_open = false;
     bool m_playing = false;
     bool m_sourceDone = false;
+    IMidiOut* m_midiOut = nullptr;
+    TMidiSender* m_sender = nullptr;  // owned by parent
+    std::vector<TimedMidiMessage> m_midiEvents;
+    bool m_viaSender = false;  // the open file is sent to m_midiOut
 };
 
 }  // namespace ruvo

@@ -173,6 +173,7 @@ TPlayer::TPlayer(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOn
         if (checked) {
             m_mediaPlayer->Preload();
         }
+        UpdateControls();
     });
 
     m_mediaPlayer = new TMediaPlayer(this);  // owned by parent
@@ -252,11 +253,11 @@ void TPlayer::UpdateControls() {
     const bool idle = m_state == State::Idle;
     const bool haveFile = !m_record.FileName.empty();
     m_rec->setEnabled(idle && m_haveInput);
-    m_play->setEnabled(idle && haveFile && m_haveOutput);
+    m_play->setEnabled(idle && haveFile && (m_haveOutput || (m_external && m_midi->isChecked())));
     m_pause->setEnabled(m_state == State::Playing);
     m_stop->setEnabled(m_state != State::Idle);
     m_wav->setEnabled(haveFile && m_haveOutput);
-    m_midi->setEnabled(haveFile && m_haveOutput && m_haveSoundFont);
+    m_midi->setEnabled(haveFile && ((m_haveOutput && m_haveSoundFont) || m_external));
     if (!m_midi->isEnabled() && m_midi->isChecked()) {
         m_wav->setChecked(true);
     }
@@ -325,7 +326,7 @@ void TPlayer::PlayClick() {
     if (m_state != State::Idle || m_record.FileName.empty()) {
         return;
     }
-    if (!m_haveOutput) {
+    if (!m_haveOutput && !(m_external && m_midi->isChecked())) {
         EngineHost().MessageBox("No sound output device: nothing can be played.");
         return;
     }
@@ -350,6 +351,12 @@ void TPlayer::PlayClick() {
         EngineHost().MessageBox(
             QStringLiteral("ErrorCode: %1\n%2").arg(m_mediaPlayer->Error()).arg(m_mediaPlayer->ErrorMessage()).toStdString());
     }
+}
+
+void TPlayer::SetMidiOut(IMidiOut* out) {
+    m_external = out != nullptr;
+    m_mediaPlayer->SetMidiOut(out);
+    UpdateControls();
 }
 
 double TPlayer::PlayedSeconds() const {

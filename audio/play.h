@@ -25,6 +25,7 @@ class QToolButton;
 
 namespace ruvo {
 
+class IMidiOut;
 class TEnhWaveIn;
 class TEnhWaveOut;
 class TMediaPlayer;
@@ -82,6 +83,9 @@ public:
     // What is missing for sound (empty when output, input and soundfont are there).
     QString SoundStatus() const { return m_soundStatus; }
     TMediaPlayer* MediaPlayer1() const { return m_mediaPlayer; }
+    // Where MIDI playback goes instead of the built-in synthesizer (nullptr: the synthesizer);
+    // it needs neither a sound output nor the soundfont.
+    void SetMidiOut(IMidiOut* out);
     TEnhWaveIn* WaveIn() const { return m_waveIn; }
     TEnhWaveOut* WaveOut() const { return m_waveOut; }
     std::int32_t Total() const { return m_total; }
@@ -129,6 +133,7 @@ private:
     bool m_haveOutput = false;
     bool m_haveInput = false;
     bool m_haveSoundFont = false;
+    bool m_external = false;  // MIDI playback goes to an output of its own
     QString m_soundStatus;
     TMakeMidi m_makeMidi;
     QObject* m_devices = nullptr;            // owned by parent; made once a sound server answers

@@ -5,7 +5,7 @@
 # the grid's range error); xdg-utils finds the browser for the help pages.
 RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
                      libfluidsynth-dev timgm6mb-soundfont python3 libsndfile1-dev libsoxr-dev
-                     libavformat-dev libavcodec-dev libswresample-dev
+                     libavformat-dev libavcodec-dev libswresample-dev libjack-jackd2-dev
                      fonts-liberation2 fonts-vlgothic xdg-utils)
 # What the Debian package needs: dpkg-shlibdeps finds the libraries' packages, file tells it
 # which installed files are programs.
@@ -19,6 +19,8 @@ RUVO_TEST_PACKAGES=("${RUVO_BUILD_PACKAGES[@]}" "${RUVO_PACKAGE_PACKAGES[@]}" xv
                     pulseaudio-utils sox libsox-fmt-mp3 ffmpeg python3-mido desktop-file-utils appstream man-db
                     clang libclang-rt-dev)
 RUVO_TEST_PACKAGES+=(musescore3 lilypond)
+# jackd2 runs the private dummy-driver JACK servers of the MIDI output's tests.
+RUVO_TEST_PACKAGES+=(jackd2)
 
 ruvo_log() {
     printf '== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"

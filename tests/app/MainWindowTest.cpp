@@ -567,7 +567,8 @@ void MainWindowTest::AnalysisModeFromTheMenu() {
         items << item->text();
     }
     QCOMPARE(items, QStringList({"&Tempo...", "Tempo and &meter...", "&Classic analysis", "&Melody (one voice)", "",
-                                 "&Keep leading silence", "", "&Beat lines", "Display alert", "Display player"}));
+                                 "&Keep leading silence", "", "&Beat lines", "Display alert", "Display player",
+                                 "MIDI &output"}));
     for (const QAction* item : {m_form->ClassicAnalysis1(), m_form->MelodyAnalysis1(), m_form->KeepLeadingSilence1()}) {
         QVERIFY(!item->statusTip().isEmpty());
     }
