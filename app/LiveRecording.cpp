@@ -1,0 +1,84 @@
+#include "app/LiveRecording.h"
+
+#include "app/LiveAnalysis.h"
+#include "app/LiveView.h"
+#include "audio/EnhWave.h"
+
+#include <QMetaObject>
+
+namespace ruvo {
+namespace {
+
+constexpr double kLiveMargin = 0.4;  // the melody analysis' default threshold margin
+
+}  // namespace
+
+TLiveRecording::TLiveRecording(TEnhWaveIn& waveIn, QWidget& client) : QObject(&client), m_client(client) {
+    setObjectName(QStringLiteral("LiveRecording"));
+    m_view = new TLiveView(&client);  // owned by parent
+    m_view->hide();
+    connect(&waveIn, &TEnhWaveIn::OnOpen, this, &TLiveRecording::Started);
+    connect(&waveIn, &TEnhWaveIn::OnArrived, this, &TLiveRecording::Arrived);
+    connect(&waveIn, &TEnhWaveIn::OnClose, this, &TLiveRecording::Stopped);
+}
+
+TLiveRecording::~TLiveRecording() = default;
+
+void TLiveRecording::Started() {
+    // Over the waveform and the note grid, wherever the layout has put them.
+    QRect area;
+    for (const char* name : {"WavDisp", "MidiDisp2"}) {
+        if (const auto* pane = m_client.findChild<QWidget*>(QString::fromLatin1(name))) area |= pane->geometry();
+    }
+    if (area.isEmpty()) area = m_client.rect();
+    m_view->setGeometry(area);
+    m_view->Clear();
+    m_view->show();
+    m_view->raise();
+    m_cpuSeconds = 0.0;
+    try {
+        // The analysis is stopped in the destructor, before this object goes.
+        m_analysis = std::make_unique<LiveAnalysis>(kLiveMargin, [this] {
+            QMetaObject::invokeMethod(this, &TLiveRecording::Drain, Qt::QueuedConnection);
+        });
+    } catch (const std::exception& e) {
+        m_analysis.reset();
+        emit OnMessage(QStringLiteral("The live notes cannot start: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void TLiveRecording::Arrived(const char* data, std::int32_t size) {
+    if (m_analysis == nullptr || size <= 0) return;
+    // A copy into the analysis' queue and the view's peaks: nothing here waits.
+    m_analysis->Push(data, static_cast<std::size_t>(size));
+    m_view->AddSamples(data, size);
+}
+
+void TLiveRecording::Stopped() {
+    if (m_analysis == nullptr) {
+        m_view->hide();
+        return;
+    }
+    m_analysis->Finish();
+}
+
+void TLiveRecording::Drain() {
+    if (m_analysis == nullptr) return;
+    LiveSnapshot snapshot = m_analysis->Take();
+    m_cpuSeconds = m_analysis->CpuSeconds();
+    if (m_onEvent) {
+        for (const LiveNoteEvent& event : snapshot.Events) m_onEvent(event);
+    }
+    m_view->SetNotes(std::move(snapshot.Notes), snapshot.FinalCount);
+    if (!snapshot.Error.empty()) {
+        m_analysis.reset();
+        emit OnMessage(QString::fromStdString(snapshot.Error));
+        return;
+    }
+    if (snapshot.Finished) {
+        m_analysis.reset();
+        m_view->hide();
+    }
+}
+
+}  // namespace ruvo
