@@ -1,6 +1,6 @@
 #include "app/LiveRecording.h"
 
-#include "app/LiveAnalysis.h"
+#include "engine/LiveAnalysis.h"
 #include "app/LiveView.h"
 #include "audio/EnhWave.h"
 

@@ -34,6 +34,7 @@ TLiveMelody::TLiveMelody(double margin) : m_margin(margin), m_row(kNotes) {
         const long double angle = 6.283185307179586477L * static_cast<long double>(i) * (1.0L / 1024.0L);
         m_hamming[i] = static_cast<double>(0.54L - 0.46L * cosl(angle));
     }
+    MakeFiles();
 }
 
 TLiveMelody::~TLiveMelody() {
@@ -73,7 +74,6 @@ void TLiveMelody::Finish() {
 }
 
 void TLiveMelody::AddFrame() {
-    if (m_tableName.empty()) MakeFiles();
     const double* frame = m_samples.data() + static_cast<std::size_t>(m_frames - m_sampleBase) * kFrame;
     std::fill(m_fft.begin(), m_fft.end(), 0.0);
     for (std::size_t i = 0; i < kFrame; ++i) m_fft[i] = m_hamming[i] * frame[i];

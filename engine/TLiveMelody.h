@@ -57,7 +57,8 @@ std::string KeyName(std::int32_t key);
 class TLiveMelody {
 public:
     // `margin`: the threshold margin of the melody analysis (0.4 by default). The work files
-    // are made in the work folder at the first whole frame and deleted by the destructor.
+    // are made here, in the work folder (FileIoError when that fails), and deleted by the
+    // destructor; nothing after the constructor talks to the engine's host.
     explicit TLiveMelody(double margin = 0.4);
     ~TLiveMelody();
     TLiveMelody(const TLiveMelody&) = delete;

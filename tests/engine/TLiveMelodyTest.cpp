@@ -5,12 +5,19 @@
 
 #include "engine/TLiveMelody.h"
 
+#include "engine/FileIoError.h"
+#include "engine/LiveAnalysis.h"
+#include "engine/UFile.h"
+
 #include "tests/testsupport/Signals.h"
 #include "tests/testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace ruvo {
 namespace {
@@ -112,6 +119,45 @@ INSTANTIATE_TEST_SUITE_P(
                       LiveCase{"Dither", testsupport::Noise(Samples(3.0), 1.0, 7), {}},
                       LiveCase{"ShorterThanAFrame", Detached({30}, 0.01), {}}),
     [](const ::testing::TestParamInfo<LiveCase>& row) { return std::string(row.param.Name); });
+
+// On its thread, from pieces of odd sizes, the analysis finds what it finds on the caller's.
+TEST_F(TLiveMelodyTest, ThreadFindsTheSameNotes) {
+    const std::vector<double> signal = Detached({24, 31, 28});
+    const LiveRun direct = Analyse(signal, signal.size());
+    std::vector<char> bytes;
+    for (const std::int32_t s : testsupport::Quantize(signal, 16)) {
+        bytes.push_back(static_cast<char>(s & 0xFF));
+        bytes.push_back(static_cast<char>((s >> 8) & 0xFF));
+    }
+    std::atomic<int> wakes{0};
+    LiveSnapshot last;
+    {
+        LiveAnalysis analysis(0.4, [&wakes] { ++wakes; });
+        for (std::size_t at = 0; at < bytes.size(); at += 777) analysis.Push(bytes.data() + at, std::min<std::size_t>(777, bytes.size() - at));
+        analysis.Finish();
+        for (int i = 0; i < 2000 && !last.Finished; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            LiveSnapshot now = analysis.Take();
+            last.Events.insert(last.Events.end(), now.Events.begin(), now.Events.end());
+            now.Events = last.Events;
+            last = now;
+        }
+    }
+    ASSERT_TRUE(last.Finished);
+    EXPECT_GT(wakes, 0);
+    EXPECT_EQ(last.Notes, direct.Notes);
+    EXPECT_EQ(last.FinalCount, direct.Notes.size());
+    EXPECT_EQ(last.Events.size(), direct.Events.size());
+    EXPECT_EQ(last.SamplesAnalysed, static_cast<std::int64_t>(signal.size()));
+    EXPECT_TRUE(m_dir.FileNames().empty());
+}
+
+// Without a work folder neither the analysis nor its thread can start: an error, not a crash.
+TEST_F(TLiveMelodyTest, NoWorkFolderIsAnError) {
+    SetWorkFolder((m_dir.Path() / "gone").string());
+    EXPECT_THROW(LiveAnalysis(0.4, [] {}), FileIoError);
+    SetWorkFolder({});
+}
 
 TEST(KeyNameTest, SharpsAndOctaves) {
     EXPECT_EQ(KeyName(60), "C4");

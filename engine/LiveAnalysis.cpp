@@ -1,4 +1,4 @@
-#include "app/LiveAnalysis.h"
+#include "engine/LiveAnalysis.h"
 
 #include "engine/FileIoError.h"
 
@@ -23,7 +23,9 @@ std::uint32_t LiveEventMessage(const LiveNoteEvent& event, std::int32_t channel)
 }
 
 LiveAnalysis::LiveAnalysis(double margin, std::function<void()> wake)
-    : m_wake(std::move(wake)), m_margin(margin), m_thread([this](std::stop_token stop) { Run(stop); }) {}
+    : m_wake(std::move(wake)),
+      m_live(std::make_unique<TLiveMelody>(margin)),
+      m_thread([this](std::stop_token stop) { Run(stop); }) {}
 
 LiveAnalysis::~LiveAnalysis() {
     m_thread.request_stop();
@@ -71,7 +73,7 @@ void LiveAnalysis::Run(std::stop_token stop) {
     std::vector<LiveNoteEvent> events;
     std::string error;
     try {
-        TLiveMelody live(m_margin);
+        TLiveMelody& live = *m_live;
         live.SetOnEvent([&events](const LiveNoteEvent& event) { events.push_back(event); });
         for (;;) {
             std::vector<std::int16_t> samples;
@@ -110,6 +112,8 @@ void LiveAnalysis::Run(std::stop_token stop) {
         error = "The live notes stopped: cannot " + e.Operation() + " " + e.Path() + ": " + e.Reason() + ".";
     } catch (const std::bad_alloc&) {
         error = "The live notes stopped: out of memory.";
+    } catch (const std::exception& e) {
+        error = std::string("The live notes stopped: ") + e.what() + ".";
     }
     {
         const std::lock_guard lock(m_mutex);

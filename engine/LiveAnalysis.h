@@ -1,9 +1,10 @@
 #pragma once
-// LiveAnalysis: runs TLiveMelody on its own thread while a recording arrives. The recorder's
-// thread hands over the samples (Push copies them into a queue and returns at once, so that
-// no recorded buffer waits for the analysis); the thread analyses them and publishes what it
-// found, which the owner's thread takes with Take() after the wake-up call. Owned by the window's
-// live controller; Push, Take and Stop from one thread, the owner's.
+// LiveAnalysis: runs TLiveMelody on its own thread while a recording arrives. The owner's
+// thread (the window's, where the recorder delivers) hands over the samples: Push copies them
+// into a queue and returns at once, so that no recorded buffer waits for the analysis. The
+// thread analyses them and publishes what it found, which the owner takes with Take() after
+// the wake-up call. Owned by the window's live controller (or a bench); Push, Finish and Take
+// from the owner's thread.
 
 #include "engine/TLiveMelody.h"
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,7 +33,8 @@ struct LiveSnapshot {
 class LiveAnalysis {
 public:
     // `wake` is called on the analysis thread after each new result: it must only post a
-    // call to the owner's thread (a queued invocation), never block.
+    // call to the owner's thread (a queued invocation), never block. Throws FileIoError when
+    // the work files cannot be made.
     LiveAnalysis(double margin, std::function<void()> wake);
     ~LiveAnalysis();  // stops the thread; what is queued is dropped
     LiveAnalysis(const LiveAnalysis&) = delete;
@@ -51,7 +54,6 @@ private:
     void Run(std::stop_token stop);
 
     std::function<void()> m_wake;
-    double m_margin;
     mutable std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::deque<std::vector<std::int16_t>> m_queue;  // guarded by m_mutex
@@ -59,6 +61,7 @@ private:
     LiveSnapshot m_result;                          // guarded by m_mutex
     double m_cpuSeconds = 0.0;                      // guarded by m_mutex
     std::vector<char> m_odd;  // the owner's thread only
+    std::unique_ptr<TLiveMelody> m_live;  // made on the owner's thread, then the thread's only
     std::jthread m_thread;    // last: started after everything it reads
 };
 
