@@ -59,7 +59,11 @@ void TLiveRecording::Stopped() {
         m_view->hide();
         return;
     }
+    // The rest is decided now, so that the note off reaches the output and the work files go
+    // before the take is handed over.
     m_analysis->Finish();
+    m_analysis->Wait();
+    Drain();
 }
 
 void TLiveRecording::Drain() {

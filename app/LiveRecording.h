@@ -3,7 +3,7 @@
 // recorder's input (every piece as it arrives, before the recorder cuts its buffers; the
 // recording itself is untouched), hands the samples to a LiveAnalysis thread and shows the
 // results in a TLiveView laid over the waveform and the note grid. When the input closes the
-// analysis finishes and the view goes: the take's conversion takes its place. Owned by the
+// analysis finishes at once and the view goes: the take's conversion takes its place. Owned by the
 // main window (Qt parent); UI thread only.
 
 #include "engine/TLiveMelody.h"

@@ -57,6 +57,10 @@ void LiveAnalysis::Finish() {
     m_changed.notify_one();
 }
 
+void LiveAnalysis::Wait() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
 LiveSnapshot LiveAnalysis::Take() {
     const std::lock_guard lock(m_mutex);
     LiveSnapshot result = m_result;

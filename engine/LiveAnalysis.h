@@ -45,6 +45,9 @@ public:
     void Push(const char* bytes, std::size_t size);
     // No more samples: the thread analyses what is queued and finishes.
     void Finish();
+    // Waits until the thread has finished (after Finish: what was queued is analysed, a few
+    // milliseconds of work while the analysis keeps up with the sound).
+    void Wait();
     // The newest result; its events are handed over only once.
     LiveSnapshot Take();
     // CPU seconds the analysis thread has used.

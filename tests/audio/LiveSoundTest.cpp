@@ -16,6 +16,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/testsupport/RecordFiles.h"
 #include "tests/testsupport/RecordingHost.h"
+#include "tests/testsupport/Signals.h"
 #include "tests/testsupport/TempDir.h"
 #include "tests/testsupport/WavWriter.h"
 
@@ -27,7 +28,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numbers>
 
 using namespace ruvo;
 using namespace ruvo::testsupport;
@@ -45,22 +45,15 @@ struct Onset {
     int Note;
 };
 
-// The melody as sines with harmonics, a short fade at both ends of every note.
+// The melody as tones with harmonics after a silent lead-in, a short silence after every note.
 std::vector<std::int32_t> MelodySamples() {
-    std::vector<std::int32_t> samples(static_cast<std::size_t>(kLeadSeconds * kRate), 0);
-    const auto each = static_cast<std::size_t>(kNoteSeconds * kRate);
-    const std::size_t fade = 110;
+    std::vector<double> signal = Silence(static_cast<std::size_t>(kLeadSeconds * kRate));
+    const double harmonics[] = {7000.0, 3500.0, 2300.0};
     for (const int note : kMelody) {
-        const double hz = 55.0 * std::pow(2.0, note / 12.0);
-        for (std::size_t i = 0; i < each; ++i) {
-            const double ramp = std::min({1.0, static_cast<double>(i) / fade, static_cast<double>(each - i) / fade});
-            double x = 0.0;
-            for (int h = 1; h <= 3; ++h) x += std::sin(2.0 * std::numbers::pi * hz * h * static_cast<double>(i) / kRate) / h;
-            samples.push_back(static_cast<std::int32_t>(std::lrint(7000.0 * ramp * x)));
-        }
-        samples.resize(samples.size() + static_cast<std::size_t>(kGapSeconds * kRate), 0);
+        Append(signal, HarmonicTone(NoteHz(note), static_cast<std::size_t>(kNoteSeconds * kRate), kRate, harmonics));
+        Append(signal, Silence(static_cast<std::size_t>(kGapSeconds * kRate)));
     }
-    return samples;
+    return Quantize(signal, 16);
 }
 
 // Onset F1 (50 ms, same note) after the best constant shift of the estimate.
@@ -68,22 +61,20 @@ double ShiftedOnsetF1(const std::vector<Onset>& truth, const std::vector<Onset>&
     std::size_t best = 0;
     for (const Onset& e : estimate) {
         for (const Onset& t : truth) {
-            const double shift = t.Seconds - e.Seconds;
             std::vector<bool> used(truth.size(), false);
             std::size_t hits = 0;
             for (const Onset& x : estimate) {
                 for (std::size_t i = 0; i < truth.size(); ++i) {
-                    if (!used[i] && truth[i].Note == x.Note && std::abs(truth[i].Seconds - x.Seconds - shift) <= 0.05) {
-                        used[i] = true;
-                        ++hits;
-                        break;
-                    }
+                    if (used[i] || truth[i].Note != x.Note || std::abs(truth[i].Seconds - x.Seconds - (t.Seconds - e.Seconds)) > 0.05) continue;
+                    used[i] = true;
+                    ++hits;
+                    break;
                 }
             }
             best = std::max(best, hits);
         }
     }
-    return truth.empty() && estimate.empty() ? 1.0 : 2.0 * static_cast<double>(best) / static_cast<double>(truth.size() + estimate.size());
+    return 2.0 * static_cast<double>(best) / static_cast<double>(std::max<std::size_t>(truth.size() + estimate.size(), 1));
 }
 
 // The notes of a note table: its runs of one note, as onsets.
@@ -197,7 +188,7 @@ void LiveSoundTest::TakeWithLiveNotes() {
     std::printf("live notes: onset F1 %.3f (conversion of the take %.3f); sample in to note shown: median %.0f ms, "
                 "%zu notes; analysis CPU %.3f s\n",
                 liveF1, convertedF1, median, latencies.size(), liveRecording->CpuSeconds());
-    QVERIFY(liveF1 >= convertedF1 - 0.05);
+    QVERIFY(liveF1 >= convertedF1 - 0.05 && liveF1 >= 0.8);
     QVERIFY(!latencies.empty() && median <= 250.0);
 }
 
