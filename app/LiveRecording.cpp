@@ -4,6 +4,7 @@
 #include "app/LiveView.h"
 #include "audio/EnhWave.h"
 
+#include <QEvent>
 #include <QMetaObject>
 
 namespace ruvo {
@@ -17,6 +18,9 @@ TLiveRecording::TLiveRecording(TEnhWaveIn& waveIn, QWidget& client) : QObject(&c
     setObjectName(QStringLiteral("LiveRecording"));
     m_view = new TLiveView(&client);  // owned by parent
     m_view->hide();
+    for (const char* name : {"WavDisp", "MidiDisp2"}) {
+        if (auto* pane = client.findChild<QWidget*>(QString::fromLatin1(name))) pane->installEventFilter(this);
+    }
     connect(&waveIn, &TEnhWaveIn::OnOpen, this, &TLiveRecording::Started);
     connect(&waveIn, &TEnhWaveIn::OnArrived, this, &TLiveRecording::Arrived);
     connect(&waveIn, &TEnhWaveIn::OnClose, this, &TLiveRecording::Stopped);
@@ -24,14 +28,22 @@ TLiveRecording::TLiveRecording(TEnhWaveIn& waveIn, QWidget& client) : QObject(&c
 
 TLiveRecording::~TLiveRecording() = default;
 
-void TLiveRecording::Started() {
+void TLiveRecording::PlaceView() {
     // Over the waveform and the note grid, wherever the layout has put them.
     QRect area;
     for (const char* name : {"WavDisp", "MidiDisp2"}) {
         if (const auto* pane = m_client.findChild<QWidget*>(QString::fromLatin1(name))) area |= pane->geometry();
     }
-    if (area.isEmpty()) area = m_client.rect();
-    m_view->setGeometry(area);
+    m_view->setGeometry(area.isEmpty() ? m_client.rect() : area);
+}
+
+bool TLiveRecording::eventFilter(QObject* watched, QEvent* event) {
+    if (m_view->isVisible() && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) PlaceView();
+    return QObject::eventFilter(watched, event);
+}
+
+void TLiveRecording::Started() {
+    PlaceView();
     m_view->Clear();
     m_view->show();
     m_view->raise();

@@ -41,7 +41,12 @@ signals:
     // Something went wrong with the live notes (the recording goes on): for the status bar.
     void OnMessage(const QString& text);
 
+protected:
+    // The panes under the view moved or changed size: the view follows.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void PlaceView();
     void Started();
     void Arrived(const char* data, std::int32_t size);
     void Stopped();

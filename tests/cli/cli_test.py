@@ -1092,6 +1092,27 @@ def case_live(c):
     c.expect_no_work_files("failed sessions")
 
 
+def case_live_device(c):
+    """--live --input records from the sound server: a melody played into the test server's
+    sink and heard through its remap source comes out as its notes."""
+    need_sox()
+    if shutil.which("paplay") is None or subprocess.run(["pactl", "info"], capture_output=True).returncode != 0:
+        raise Skip("no sound server")
+    keys = [57, 64, 60, 67]
+    wav = write_wav(c.path("m.wav"), melody(keys, seconds=0.4, gap=0.1, lead=0.2, partials=(1.0, 0.5, 0.3)))
+    proc = subprocess.Popen([c.converter, "--live", "--input", "ci_in", "-o", c.path("in.mid")], env=c.env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(0.5)
+    subprocess.run(["paplay", "-d", "ci_out", wav], check=True, timeout=30)
+    time.sleep(0.6)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    check(proc.returncode == 0 and err == "", f"the session ends well: {proc.returncode} {err!r}")
+    check([n["key"] for n in notes_of(c.path("in.mid"))["notes"]] == keys, f"the melody's notes: {out!r}")
+    check(len(out.splitlines()) == len(keys), f"one line per note: {out!r}")
+    c.expect_no_work_files("a session from a sound input")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
