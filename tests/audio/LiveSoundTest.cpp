@@ -77,18 +77,17 @@ double ShiftedOnsetF1(const std::vector<Onset>& truth, const std::vector<Onset>&
     return 2.0 * static_cast<double>(best) / static_cast<double>(std::max<std::size_t>(truth.size() + estimate.size(), 1));
 }
 
-// The notes of a note table: its runs of one note, as onsets.
+// The notes of a note table: where its loudest sounding cell changes, as onsets.
 std::vector<Onset> TableOnsets(const WavHead& doc) {
     std::vector<Onset> onsets;
     int previous = -1;
-    const Table table = ReadTable(doc.NoteIntenFileName, 72);
-    for (std::size_t f = 0; f < table.size(); ++f) {
-        int sounding = -1;
-        for (std::size_t n = 0; n < 72; ++n) {
-            if (table[f][n] > 0.0) sounding = static_cast<int>(n);
-        }
-        if (sounding >= 0 && sounding != previous) onsets.push_back({FramesToSeconds(static_cast<std::int64_t>(f)), sounding});
+    std::int64_t frame = 0;
+    for (const std::vector<double>& record : ReadTable(doc.NoteIntenFileName, 72)) {
+        const auto loudest = std::max_element(record.begin(), record.end());
+        const int sounding = *loudest > 0.0 ? static_cast<int>(loudest - record.begin()) : -1;
+        if (sounding >= 0 && sounding != previous) onsets.push_back({FramesToSeconds(frame), sounding});
         previous = sounding;
+        ++frame;
     }
     return onsets;
 }
@@ -123,9 +122,7 @@ void LiveSoundTest::TakeWithLiveNotes() {
 
     const std::vector<std::int32_t> melody = MelodySamples();
     const std::string feedName = tmp.File("melody.wav");
-    WavFormat format;
-    format.SampleRate = kRate;
-    WriteWav(feedName, format, melody);
+    WriteWav(feedName, WavFormat{}, melody);  // 16-bit mono at 22050 Hz
     TMediaPlayer feed;
     feed.SetFileName(FileNameFromEngine(feedName));
     QVERIFY(feed.Open());
@@ -158,10 +155,7 @@ void LiveSoundTest::TakeWithLiveNotes() {
     const std::string take = apptest::ReadAll(doc.FileName).substr(44);
     std::string expected;
     const auto first = std::find_if(melody.begin(), melody.end(), [](std::int32_t s) { return s != 0; });
-    for (auto s = first; s != melody.end(); ++s) {
-        expected.push_back(static_cast<char>(*s & 0xFF));
-        expected.push_back(static_cast<char>((*s >> 8) & 0xFF));
-    }
+    for (auto s = first; s != melody.end(); ++s) expected += {static_cast<char>(*s & 0xFF), static_cast<char>(*s >> 8)};
     expected.erase(expected.find_last_not_of('\0') + 1);
     QVERIFY2(take.find(expected) != std::string::npos, "the take lacks the melody's samples");
     if (!live) return;
