@@ -21,16 +21,14 @@ namespace {
 
 using testsupport::Append;
 
-constexpr double kRate = kNormalRate;
-
-std::size_t Samples(double seconds) { return static_cast<std::size_t>(seconds * kRate); }
+std::size_t Samples(double seconds) { return static_cast<std::size_t>(seconds * kNormalRate); }
 
 // Notes of 0.4 s with 0.1 s of silence after each, after 0.3 s of silence.
 std::vector<double> Detached(const std::vector<int>& notes, double seconds = 0.4) {
     std::vector<double> out = testsupport::Silence(Samples(0.3));
     const double harmonics[] = {8000.0, 4000.0, 2000.0};
     for (const int note : notes) {
-        Append(out, testsupport::HarmonicTone(testsupport::NoteHz(note), Samples(seconds), kRate, harmonics));
+        Append(out, testsupport::HarmonicTone(testsupport::NoteHz(note), Samples(seconds), kNormalRate, harmonics));
         Append(out, testsupport::Silence(Samples(0.1)));
     }
     return out;
