@@ -90,7 +90,8 @@ std::string ReadDevice(TLiveMelody& live, const std::string& device) {
 
 // The session's notes as a note table and then a MIDI file, as the export writes one: a
 // column per frame, one MIDI file of columns 0 .. frames-2.
-std::string WriteMidi(const std::vector<LiveNote>& notes, std::int32_t frames, const std::string& path) {
+std::string WriteMidi(const std::vector<LiveNote>& notes, std::int32_t frames, const std::string& path,
+                      bool keepLeadingSilence) {
     const WorkFile table("lvm");
     if (table.Name().empty()) return "cannot make a work file";
     TFileBase file;
@@ -110,6 +111,7 @@ std::string WriteMidi(const std::vector<LiveNote>& notes, std::int32_t frames, c
     head.FrameCount = frames;
     std::string written = path;
     TMakeMidi midi;
+    midi.SetKeepLeadingSilence(keepLeadingSilence);
     midi.ConvMidi(kMidiToUserFile, head, 0, frames - 1, written);
     return written.empty() ? "the MIDI file could not be made" : std::string();
 }
@@ -150,7 +152,7 @@ int RunLive(const ConvertOptions& options) {
         failure = fromStdin ? ReadStandardInput(live) : ReadDevice(live, options.InputDevice);
         if (failure.empty()) {
             live.Finish();
-            if (writeMidi) failure = WriteMidi(live.Notes(), live.FrameCount(), pending.WritePath());
+            if (writeMidi) failure = WriteMidi(live.Notes(), live.FrameCount(), pending.WritePath(), options.KeepLeadingSilence);
         }
     } catch (const FileIoError& e) {
         failure = "cannot " + e.Operation() + " " + e.Path() + ": " + e.Reason();
