@@ -226,10 +226,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "-" && !optionsEnded) {
-            options.Inputs.emplace_back(arg);
-            continue;
-        }
         if (optionsEnded || arg.size() < 2 || arg.front() != '-') {
             options.Inputs.emplace_back(arg);
             continue;
