@@ -100,9 +100,14 @@ void TLiveView::paintEvent(QPaintEvent* /*event*/) {
     const std::int32_t rows = high - low + 1;
     const double rowHeight = static_cast<double>(height() - waveHeight - 1) / rows;
     const auto rowTop = [&](std::int32_t note) { return waveHeight + 1 + (high - note) * rowHeight; };
-    painter.setPen(QColor(225, 225, 225));
+    // A line under every C, named at the left edge (the keyboard beside shows the document's rows).
     for (std::int32_t n = low; n <= high; ++n) {
-        if ((n + 9) % 12 == 0) painter.drawLine(QPointF(0, rowTop(n) + rowHeight), QPointF(width(), rowTop(n) + rowHeight));
+        if (NoteToMidiKey(n) % 12 != 0) continue;
+        const double bottom = rowTop(n) + rowHeight;
+        painter.setPen(QColor(225, 225, 225));
+        painter.drawLine(QPointF(0, bottom), QPointF(width(), bottom));
+        painter.setPen(Qt::gray);
+        painter.drawText(QPointF(2, bottom - 2), QString::fromStdString(KeyName(NoteToMidiKey(n))));
     }
     for (std::size_t i = 0; i < m_notes.size(); ++i) {
         const LiveNote& note = m_notes[i];
