@@ -9,6 +9,7 @@
 #include "app/Glyphs.h"
 #include "app/HelpPages.h"
 #include "app/IntenPro.h"
+#include "app/LiveRecording.h"
 #include "app/MidiOutputChoice.h"
 #include "app/NoteSymbols.h"
 #include "app/Placement.h"
@@ -163,6 +164,8 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     connect(m_player, &TPlayer::OnSoundStatusChanged, this, &TRuvoAppForm::ShowSoundStatus);
     connect(m_player, &TPlayer::OnPlaybackFailed, this, &TRuvoAppForm::ShowHint);
     connect(m_player, &TPlayer::OnRecordingWarning, this, &TRuvoAppForm::ShowHint);
+    m_liveRecording = new TLiveRecording(*m_player->WaveIn(), *centralWidget());  // owned by the client area
+    connect(m_liveRecording, &TLiveRecording::OnMessage, this, &TRuvoAppForm::ShowHint);
     CreateComponents();
     CreateShortcuts();
     RestoreRememberedChoices();

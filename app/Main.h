@@ -46,6 +46,7 @@ class ScoreWindow;
 class TAboutBox;
 class TIntenCalProgress;
 class TKeyBoard;
+class TLiveRecording;
 class TPlayer;
 class TPlayhead;
 class TStrColGrid;
@@ -66,6 +67,7 @@ public:
     // The panes around the note grid (waveform, selection, editor, strips).
     EditingPanes& Panes() { return *m_panes; }
     TPlayer* Player() const { return m_player; }
+    TLiveRecording* LiveRecording() const { return m_liveRecording; }
     TAboutBox* AboutBox() const { return m_aboutBox; }
     TTempo2* Tempo2() const { return m_tempo2; }
     TIntenCalProgress* Progress() const { return m_progress; }
@@ -248,6 +250,7 @@ private:
     std::unique_ptr<DocumentPipeline> m_pipeline;
     std::unique_ptr<EditingPanes> m_panes;
     TPlayer* m_player = nullptr;              // owned by parent
+    TLiveRecording* m_liveRecording = nullptr;  // owned by the client area
     TAboutBox* m_aboutBox = nullptr;          // owned by parent
     TTempo2* m_tempo2 = nullptr;              // owned by parent
     TIntenCalProgress* m_progress = nullptr;  // owned by parent

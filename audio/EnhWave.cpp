@@ -91,7 +91,9 @@ void TEnhWaveIn::ReadyRead() {
     if (!m_recording || m_io == nullptr) {
         return;
     }
-    m_pending += m_io->readAll();
+    const QByteArray arrived = m_io->readAll();
+    if (!arrived.isEmpty()) emit OnArrived(arrived.constData(), static_cast<std::int32_t>(arrived.size()));
+    m_pending += arrived;
     const auto size = static_cast<qsizetype>(m_bufferSize);
     qsizetype used = 0;
     while (m_pending.size() - used >= size && m_recording) {

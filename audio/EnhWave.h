@@ -84,6 +84,9 @@ signals:
     void OnOpen();
     // A full buffer: `size` bytes at `data`, valid during the call only.
     void OnData(const char* data, std::int32_t size);
+    // Whatever the input delivered just now, before it is cut into buffers (a tap for a live
+    // view): `size` bytes at `data`, valid during the call only. The buffers are unchanged.
+    void OnArrived(const char* data, std::int32_t size);
     void OnClose();
 
 private:

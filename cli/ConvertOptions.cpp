@@ -119,6 +119,19 @@ const OptionDef kOptions[] = {
          p.Options.Choices.DownbeatSeconds = *number;
          return {};
      }},
+    {0, "live", nullptr, "print each note as it ends while the sound\n"
+                         "arrives, from the default sound input (or\n"
+                         "--input) or, with the input '-', raw 16-bit\n"
+                         "mono samples at 22050 Hz on standard input;\n"
+                         "on Ctrl-C or at the end of the input -o FILE\n"
+                         "receives the MIDI file of the session",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Live = true; return {}; }},
+    {0, "input", "NAME", "with --live: the sound input to record from",
+     [](ParsedCommandLine& p, const std::string& v) -> std::string {
+         if (v.empty()) return "--input needs the name of a sound input";
+         p.Options.InputDevice = v;
+         return {};
+     }},
     {'q', "quiet", nullptr, "no progress bar (it shows only on a terminal)\n"
                             "and no line about an imported file",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Quiet = true; return {}; }},
@@ -189,8 +202,8 @@ std::string UsageText() {
         "44100 samples per second, from 0.55 s to 6000 s long, converted as it is; any\n"
         "other sound file (WAV of other rates and widths, FLAC, Ogg Vorbis, Opus, MP3,\n"
         "AIFF, ...) is first imported into such a WAV work file, unless --strict, and a\n"
-        "line on standard error says so. Standard input ('-') is not accepted: the\n"
-        "analysis reads its input more than once.\n"
+        "line on standard error says so. Standard input ('-') is not accepted (the\n"
+        "analysis reads its input more than once), except by --live.\n"
         "Every line of a message on standard error starts with the input's name and ': '.\n"
         "Work files go to a private folder in $TMPDIR (or /tmp) and are deleted after\n"
         "every file, also after a failure or an interruption; a folder left by a killed\n"
@@ -213,11 +226,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "-") {
-            return BadUsage(
-                "'-' (standard input) cannot be converted: the analysis reads its input more than once; "
-                "save it to a file first");
-        }
         if (optionsEnded || arg.size() < 2 || arg.front() != '-') {
             options.Inputs.emplace_back(arg);
             continue;
@@ -271,6 +279,21 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (result.Outcome == ParseOutcome::Help || result.Outcome == ParseOutcome::Version) return result;
     }
 
+    const bool standardInput = std::find(options.Inputs.begin(), options.Inputs.end(), "-") != options.Inputs.end();
+    if (options.Live) {
+        if (options.Inputs.size() > 1 || (!options.Inputs.empty() && !standardInput))
+            return BadUsage("--live reads a sound input or '-' (standard input), not files");
+        if (standardInput && !options.InputDevice.empty()) return BadUsage("--input and '-' cannot be used together");
+        if (!options.OutputFolder.empty() || options.WriteScore)
+            return BadUsage("--live writes one MIDI file: name it with -o");
+        result.Outcome = ParseOutcome::Convert;
+        return result;
+    }
+    if (!options.InputDevice.empty()) return BadUsage("--input names the sound input of --live");
+    if (standardInput)
+        return BadUsage(
+            "'-' (standard input) cannot be converted: the analysis reads its input more than once; "
+            "save it to a file first (or use --live)");
     if (options.Inputs.empty()) return BadUsage("no input file given");
     if (!options.OutputFile.empty() && !options.OutputFolder.empty())
         return BadUsage("-o and -d cannot be used together");

@@ -38,6 +38,9 @@ struct ConvertOptions {
     std::filesystem::path OutputFile;    // -o: the one input's MIDI file
     std::filesystem::path OutputFolder;  // -d: folder for every MIDI file
     std::vector<std::filesystem::path> Inputs;
+    // --live: notes while the sound arrives, from standard input ('-') or a sound input.
+    bool Live = false;
+    std::string InputDevice;  // --input: the sound input's name (empty: the default)
 };
 
 enum class ParseOutcome { Convert, Help, Version, BadUsage };

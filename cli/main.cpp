@@ -3,6 +3,7 @@
 #include "cli/ConsoleHost.h"
 #include "cli/ConvertOptions.h"
 #include "cli/Interrupt.h"
+#include "cli/LiveSession.h"
 #include "cli/TConverter.h"
 #include "cli/TProgressBar.h"
 #include "engine/EngineHost.h"
@@ -98,5 +99,6 @@ int main(int argc, char** argv) {
             return kExitUsage;
         case ruvo::ParseOutcome::Convert: break;
     }
+    if (parsed.Options.Live) return ruvo::RunLive(parsed.Options);
     return Convert(parsed.Options);
 }

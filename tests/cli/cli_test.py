@@ -1019,6 +1019,100 @@ def case_notation(c):
             shutil.copy(c.path(name + ".pdf"), os.environ["RUVO_SCORE_PNG"])
 
 
+def live_pipe(c, wav, *args):
+    """Runs --live on the samples of `wav` piped through sox; returns (process, stdout lines)."""
+    sox_proc = subprocess.Popen(["sox", "-D", "-q", wav, "-t", "raw", "-r", str(RATE), "-b", "16", "-c", "1",
+                                 "-e", "signed", "-"], stdout=subprocess.PIPE)
+    r = subprocess.run([c.converter, "--live", *args, "-"], stdin=sox_proc.stdout, env=c.env(),
+                       capture_output=True, text=True, timeout=120)
+    sox_proc.wait()
+    return r, r.stdout.splitlines()
+
+
+def onset_f1(reference, estimate, tolerance=COLUMN_TICKS):
+    """Onset F1 of two note lists (ticks), same key, onsets within `tolerance`."""
+    used, hits = set(), 0
+    for e in estimate:
+        for i, n in enumerate(reference):
+            if i not in used and n["key"] == e["key"] and abs(n["start"] - e["start"]) <= tolerance:
+                used.add(i)
+                hits += 1
+                break
+    return 2.0 * hits / max(len(reference) + len(estimate), 1)
+
+
+def case_live(c):
+    """--live from a pipe prints each note and writes the notes that converting the file
+    finds; Ctrl-C ends a session with its MIDI file; what cannot work says why and writes
+    nothing."""
+    need_sox()
+    keys = [57, 60, 64, 62, 67, 65, 69, 72, 71, 64]
+    wav = write_wav(c.path("m.wav"), melody(keys, seconds=0.4, gap=0.1, lead=0.4, partials=(1.0, 0.5, 0.3)))
+    expect_exit(c.run("--mode", "melody", "-o", c.path("conv.mid"), wav), 0, "the conversion")
+    r, lines = live_pipe(c, wav, "-o", c.path("live.mid"))
+    expect_exit(r, 0, "--live -")
+    live, conv = notes_of(c.path("live.mid"))["notes"], notes_of(c.path("conv.mid"))["notes"]
+    check([n["key"] for n in live] == keys, f"the live notes' keys: {live}")
+    check(onset_f1(conv, live) >= 0.95, f"live notes as the conversion's: {live} against {conv}")
+    names = [line.split()[2] for line in lines]
+    check(names == ["A3", "C4", "E4", "D4", "G4", "F4", "A4", "C5", "B4", "E4"], f"one line per note: {lines}")
+    onset, offset = (float(x) for x in lines[0].split()[:2])
+    check(abs(onset - 0.4) <= 0.05 and abs(offset - 0.8) <= 0.1, f"the first note's times: {lines[0]}")
+    c.expect_no_work_files("a live session")
+
+    # Ctrl-C while the input is open: the notes so far are printed and written.
+    proc = subprocess.Popen([c.converter, "--live", "-o", c.path("cut.mid"), "-"], env=c.env(), stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    raw = array("h", melody(keys[:4], seconds=0.4, gap=0.1) + [0] * RATE)
+    proc.stdin.write(raw.tobytes())
+    proc.stdin.flush()
+    printed = [proc.stdout.readline() for _ in keys[:4]]
+    check([line.split()[2] for line in printed] == [b"A3", b"C4", b"E4", b"D4"],
+          f"the notes while the input is open: {printed!r}")
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    check(proc.returncode == 0 and err == b"", f"Ctrl-C ends the session well: {proc.returncode} {err!r}")
+    check(sustained_keys(notes_of(c.path("cut.mid"))["notes"]) == keys[:4], "the session's notes are written")
+    c.expect_no_work_files("Ctrl-C")
+
+    table = [
+        (["--live", wav], 2, "not files", {}),
+        (["--input", "x", wav], 2, "--input names the sound input of --live", {}),
+        (["--live", "--input", "x", "-"], 2, "cannot be used together", {}),
+        (["--live", "-d", c.path("d"), "-"], 2, "name it with -o", {}),
+        (["--live", "-o", c.path("no", "x.mid"), "-"], 1, "cannot write", {}),
+        (["--live", "-o", c.path("x.mid")], 1, "cannot be opened", {"PULSE_SERVER": "unix:" + c.path("none")}),
+    ]
+    for args, code, problem, env in table:
+        r = subprocess.run([c.converter, *args], env={**c.env(), **env}, capture_output=True, text=True,
+                           input="", timeout=60)
+        expect_exit(r, code, f"{args}")
+        check(problem in r.stderr, f"{args}: {problem!r} in {r.stderr!r}")
+    check(not os.path.exists(c.path("x.mid")), "a failed session writes no MIDI file")
+    c.expect_no_work_files("failed sessions")
+
+
+def case_live_device(c):
+    """--live --input records from the sound server: a melody played into the test server's
+    sink and heard through its remap source comes out as its notes."""
+    need_sox()
+    if shutil.which("paplay") is None or subprocess.run(["pactl", "info"], capture_output=True).returncode != 0:
+        raise Skip("no sound server")
+    keys = [57, 64, 60, 67]
+    wav = write_wav(c.path("m.wav"), melody(keys, seconds=0.4, gap=0.1, lead=0.2, partials=(1.0, 0.5, 0.3)))
+    proc = subprocess.Popen([c.converter, "--live", "--input", "ci_in", "-o", c.path("in.mid")], env=c.env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(0.5)
+    subprocess.run(["paplay", "-d", "ci_out", wav], check=True, timeout=30)
+    time.sleep(0.6)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    check(proc.returncode == 0 and err == "", f"the session ends well: {proc.returncode} {err!r}")
+    check([n["key"] for n in notes_of(c.path("in.mid"))["notes"]] == keys, f"the melody's notes: {out!r}")
+    check(len(out.splitlines()) == len(keys), f"one line per note: {out!r}")
+    c.expect_no_work_files("a session from a sound input")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
