@@ -166,6 +166,7 @@ TRuvoAppForm::TRuvoAppForm(IShell& shell, ISettingsStore* settings, const QStrin
     connect(m_player, &TPlayer::OnRecordingWarning, this, &TRuvoAppForm::ShowHint);
     m_liveRecording = new TLiveRecording(*m_player->WaveIn(), *centralWidget());  // owned by the client area
     connect(m_liveRecording, &TLiveRecording::OnMessage, this, &TRuvoAppForm::ShowHint);
+    ConnectLiveNotes();
     CreateComponents();
     CreateShortcuts();
     RestoreRememberedChoices();

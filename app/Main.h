@@ -214,6 +214,8 @@ private:
     void CreateScoreWindow();
     // The "MIDI &output" choice between the built-in synthesizer and the JACK port.
     void CreateMidiOutput();
+    // Sends the live notes of a take to the JACK port when that is the MIDI output.
+    void ConnectLiveNotes();
     void CreateScales(QWidget* client);
     void CreateComponents();
     void LayoutStatusPanels();

@@ -3,7 +3,9 @@
 
 #include "app/Main.h"
 
+#include "app/LiveRecording.h"
 #include "app/MidiOutputChoice.h"
+#include "engine/LiveAnalysis.h"
 #include "audio/play.h"
 #include "panes/KeyBoardPane.h"
 #include "platform/qt/FluidMidiOut.h"
@@ -30,6 +32,16 @@ void TRuvoAppForm::CreateMidiOutput() {
         }
     });
     m_midiOutput->Restore();
+}
+
+// Live notes go only to a port of another program: through the built-in synthesizer they would
+// sound from the loudspeakers into the microphone that is recording them.
+void TRuvoAppForm::ConnectLiveNotes() {
+    m_liveRecording->SetOnNoteEvent([this](const LiveNoteEvent& event) {
+        if (IMidiOut* external = m_midiOutput != nullptr ? m_midiOutput->External() : nullptr) {
+            external->ShortMsg(LiveEventMessage(event));
+        }
+    });
 }
 
 }  // namespace ruvo

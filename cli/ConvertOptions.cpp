@@ -132,6 +132,9 @@ const OptionDef kOptions[] = {
          p.Options.InputDevice = v;
          return {};
      }},
+    {0, "jack", nullptr, "with --live: send the notes to the JACK MIDI\n"
+                         "port ruvo:midi_out as well",
+     [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Jack = true; return {}; }},
     {'q', "quiet", nullptr, "no progress bar (it shows only on a terminal)\n"
                             "and no line about an imported file",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.Quiet = true; return {}; }},
@@ -290,6 +293,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return result;
     }
     if (!options.InputDevice.empty()) return BadUsage("--input names the sound input of --live");
+    if (options.Jack) return BadUsage("--jack sends the notes of --live");
     if (standardInput)
         return BadUsage(
             "'-' (standard input) cannot be converted: the analysis reads its input more than once; "

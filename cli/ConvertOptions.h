@@ -41,6 +41,7 @@ struct ConvertOptions {
     // --live: notes while the sound arrives, from standard input ('-') or a sound input.
     bool Live = false;
     std::string InputDevice;  // --input: the sound input's name (empty: the default)
+    bool Jack = false;        // --jack: the live notes go to a JACK MIDI port too
 };
 
 enum class ParseOutcome { Convert, Help, Version, BadUsage };

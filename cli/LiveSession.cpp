@@ -6,9 +6,12 @@
 #include "cli/TProgressBar.h"
 #include "engine/EngineHost.h"
 #include "engine/FileIoError.h"
+#include "engine/LiveAnalysis.h"
 #include "engine/TLiveMelody.h"
 #include "engine/TMakeMidi.h"
 #include "engine/UFile.h"
+#include "platform/IMidiOut.h"
+#include "platform/posix/JackMidiOut.h"
 #include "platform/posix/PendingFile.h"
 #include "platform/posix/PulseCapture.h"
 #include "platform/posix/WorkFolder.h"
@@ -142,9 +145,23 @@ int RunLive(const ConvertOptions& options) {
         }
     }
 
+    // Without a port the session goes on: the notes are still printed and written.
+    JackMidiOut jack;
+    if (options.Jack) {
+        jack.SetShutdownHandler([](const std::string& reason) {
+            std::fprintf(stderr, "%s: JACK MIDI output: %s The notes are no longer sent.\n", kConverterName,
+                         reason.c_str());
+        });
+        if (jack.OpenPort(JackMidiOut::kDefaultPort) != kMidiOpenOk)
+            host.Report("JACK MIDI output: " + jack.LastError() + " The notes are not sent.");
+    }
+
     std::string failure;
     try {
         TLiveMelody live(options.Threshold);
+        if (jack.IsOpen()) {
+            live.SetOnEvent([&jack](const LiveNoteEvent& event) { jack.Send(LiveEventMessage(event)); });
+        }
         live.SetOnNote([](const LiveNote& note) {
             std::printf("%.3f %.3f %s\n", note.OnsetSeconds(), note.OffsetSeconds(), KeyName(note.Key()).c_str());
             std::fflush(stdout);
