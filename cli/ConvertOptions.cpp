@@ -77,7 +77,8 @@ const OptionDef kOptions[] = {
      [](ParsedCommandLine& p, const std::string& v) -> std::string {
          if (v == "classic") p.Options.Mode = AnalysisMode::Classic;
          else if (v == "melody") p.Options.Mode = AnalysisMode::Melody;
-         else return "--mode must be classic or melody, not " + Quoted(v);
+         else if (v == "chords") p.Options.Mode = AnalysisMode::Chords;
+         else return "--mode must be classic, melody or chords, not " + Quoted(v);
          return {};
      }},
     {0, "keep-leading-silence", nullptr, "start the first note at its own time, not at 0",
