@@ -31,8 +31,13 @@ constexpr double kTemplatePower = 0.5;  // ... in magnitude; the column is squar
 constexpr double kLobeHalfWidth = 2.5;  // bins either side of a partial's centre
 constexpr double kNoiseLevel = 1.0 / kChordBins;
 constexpr float kTiny = 1e-12f;
-constexpr std::int32_t kFrameIterations = 30;
-constexpr std::int32_t kOnsetIterations = 50;
+constexpr std::int32_t kFrameIterations = 30;  // updates of a step from an even start ...
+constexpr std::int32_t kOnsetIterations = 25;  // ... of what an attack added
+constexpr Size kChain = 16;                    // steps of a chain, each from the one before ...
+constexpr std::int32_t kChainIterations = 8;   // ... with fewer updates
+constexpr float kEvenShare = 0.2f;             // share of an even start mixed into a chained one
+constexpr std::int32_t kPruneAt = 5;           // after 5 and 10 updates ...
+constexpr float kPruneShare = 1e-3f;           // ... activations below 1/1000 of the largest are 0
 
 // The attack detector: spectral flux of a 2048-sample Hann window every tick.
 constexpr std::int32_t kFluxWindow = 2048;
@@ -58,8 +63,14 @@ constexpr std::int32_t kMinRunSteps = 3;
 constexpr std::int32_t kSnapTicks = 5;      // run starts move to an attack this near
 constexpr std::int32_t kSameStartTicks = 5; // an attack's note within this of a run start is that note
 constexpr std::int32_t kMinNoteSteps = 3;
-constexpr double kReleaseShare = 0.3;       // a note ends below 0.3 of its early peak ...
+constexpr double kReleaseShare = 0.5;       // a note ends below half of its peak so far ...
 constexpr double kReleaseFloor = 0.375;     // ... or below this share of the start level
+// A start is refused as the partials of a louder note 12, 19 or 24 semitones below or 12
+// above when it is within twice what such a note calls up in this recording.
+constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
+constexpr double kGhostMargin = 2.0;
+constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
+
 constexpr double kLoudestPercentile = 0.999;
 constexpr double kAttackPercentile = 0.9;
 
@@ -67,8 +78,11 @@ constexpr Size kBatchSteps = 64;
 constexpr std::int64_t kSegmentSteps = 8192;  // about 190 s of notes found at once ...
 constexpr std::int64_t kSegmentMargin = 1024; // ... with 24 s of context either side
 constexpr double kLeastNoteValue = 0.01;
+constexpr double kStartOffset = 0.1;
 
-double StartLevel(double margin) { return std::pow(10.0, -margin); }
+// A note starts where its activation comes within the margin, plus 0.1, in log10 units, of
+// the recording's loudest activations: 0.32 of them at the default margin 0.4.
+double StartLevel(double margin) { return std::pow(10.0, -(margin + kStartOffset)); }
 
 // A real FFT of n points through a complex one of n/2; magnitudes of the first bins.
 class RealFft {
@@ -124,6 +138,15 @@ private:
     std::vector<std::array<double, 2>> m_tw;
     std::vector<std::array<double, 2>> m_split;
 };
+
+// The natural logarithm of x >= 1 to about 1e-4: the binary exponent, and a polynomial for the
+// mantissa in [1, 2). The flux only compares neighbouring values of it.
+double LnAtLeastOne(double x) {
+    int exponent = 0;
+    const double m = std::frexp(x, &exponent) * 2.0 - 1.0;  // mantissa - 1, in [0, 1)
+    const double poly = m * (0.99949556 + m * (-0.49190896 + m * (0.28947478 + m * (-0.13606275 + m * 0.03215845))));
+    return (exponent - 1) * std::numbers::ln2 + poly;
+}
 
 std::vector<double> PeriodicHann(std::int32_t n) {
     std::vector<double> w(static_cast<Size>(n));
@@ -220,10 +243,14 @@ std::vector<double> ReadThresholds(const std::string& name, std::int32_t frameCo
 
 }  // namespace
 
-TChords::TChords() {
+TChords::TChords() { SetTimbre(kHarmonicSlope); }
+
+void TChords::SetTimbre(double slope) {
+    m_parts.clear();
+    m_firstPart.assign(1, 0);
+    m_weights.clear();
     const double binHz = static_cast<double>(kNormalRate) / kPitchWindow;
     std::vector<double> column(kBins);
-    m_firstPart.push_back(0);
     for (Size p = 0; p < kPitches; ++p) {
         std::fill(column.begin(), column.end(), 0.0);
         const double f0 = 440.0 * std::pow(2.0, (static_cast<double>(p) + kChordLowKey - 69.0) / 12.0);
@@ -233,7 +260,7 @@ TChords::TChords() {
             const auto lo = static_cast<std::int32_t>(std::max(0.0, std::floor(c - kLobeHalfWidth)));
             const auto hi = std::min(static_cast<std::int32_t>(kBins), static_cast<std::int32_t>(c + kLobeHalfWidth) + 2);
             for (std::int32_t k = lo; k < hi; ++k) {
-                column[static_cast<Size>(k)] += std::pow(h, -kHarmonicSlope) * HannLobe(k - c);
+                column[static_cast<Size>(k)] += std::pow(h, -slope) * HannLobe(k - c);
             }
         }
         double sum = 0.0;
@@ -256,32 +283,48 @@ TChords::TChords() {
     }
 }
 
+void TChords::Model(std::span<const float> h, std::span<float> model) const {
+    std::fill(model.begin(), model.begin() + kBins, h[kPitches] * static_cast<float>(kNoiseLevel));
+    const float* w = m_weights.data();
+    for (Size p = 0; p < kPitches; ++p) {
+        const float a = h[p];
+        if (a == 0.0f) continue;
+        for (auto q = m_firstPart[p]; q < m_firstPart[p + 1]; ++q) {
+            const Harmonic& part = m_parts[static_cast<Size>(q)];
+            float* m = model.data() + part.First;
+            const float* pw = w + part.Weight;
+            for (std::int32_t i = 0; i < part.Count; ++i) m[i] += a * pw[i];
+        }
+    }
+}
+
 void TChords::Factorise(std::span<const float> v, std::int32_t iterations, std::span<float> h,
-                        std::span<float> model) const {
+                        std::span<float> model, std::span<const float> start) const {
     // Kullback-Leibler multiplicative updates with the templates fixed; every column sums to 1,
     // so the update divides by nothing but the model.
     float total = 0.0f;
     for (Size k = 0; k < kBins; ++k) total += v[k];
-    std::fill(h.begin(), h.begin() + kColumns, total / static_cast<float>(kColumns) + kTiny);
+    const float even = total / static_cast<float>(kColumns) + kTiny;
+    if (start.empty()) {
+        std::fill(h.begin(), h.begin() + kColumns, even);
+    } else {
+        // From the neighbour's activations, rescaled to this spectrum, with a share of the
+        // even start so that a note absent there can still rise.
+        float before = 0.0f;
+        for (Size p = 0; p < kColumns; ++p) before += start[p];
+        const float scale = (1.0f - kEvenShare) * total / (before + kTiny);
+        for (Size p = 0; p < kColumns; ++p) h[p] = scale * start[p] + kEvenShare * even;
+    }
     const float* w = m_weights.data();
     for (std::int32_t it = 0; it < iterations; ++it) {
-        const float noise = h[kPitches] * static_cast<float>(kNoiseLevel);
-        std::fill(model.begin(), model.begin() + kBins, noise);
-        for (Size p = 0; p < kPitches; ++p) {
-            const float a = h[p];
-            for (auto q = m_firstPart[p]; q < m_firstPart[p + 1]; ++q) {
-                const Harmonic& part = m_parts[static_cast<Size>(q)];
-                float* m = model.data() + part.First;
-                const float* pw = w + part.Weight;
-                for (std::int32_t i = 0; i < part.Count; ++i) m[i] += a * pw[i];
-            }
-        }
+        Model(h, model);
         float noiseSum = 0.0f;
         for (Size k = 0; k < kBins; ++k) {
             model[k] = v[k] / (model[k] + kTiny);
             noiseSum += model[k];
         }
         for (Size p = 0; p < kPitches; ++p) {
+            if (h[p] == 0.0f) continue;
             float dot = 0.0f;
             for (auto q = m_firstPart[p]; q < m_firstPart[p + 1]; ++q) {
                 const Harmonic& part = m_parts[static_cast<Size>(q)];
@@ -292,6 +335,11 @@ void TChords::Factorise(std::span<const float> v, std::int32_t iterations, std::
             h[p] *= dot;
         }
         h[kPitches] *= noiseSum * static_cast<float>(kNoiseLevel);
+        if (it == kPruneAt || it == 2 * kPruneAt) {
+            // Templates that explain next to nothing leave the sums: they would stay near 0.
+            const float loudest = *std::max_element(h.begin(), h.begin() + kPitches);
+            for (Size p = 0; p < kPitches; ++p) h[p] = h[p] < kPruneShare * loudest ? 0.0f : h[p];
+        }
     }
 }
 
@@ -314,7 +362,7 @@ void TChords::WriteOnsets(const ChordSamples& samples, std::int32_t frameCount, 
         current[bins - 1] = 0.0;
         double sum = 0.0;
         for (Size k = 0; k < bins; ++k) {
-            current[k] = std::log1p(kFluxCompression * current[k]);
+            current[k] = LnAtLeastOne(1.0 + kFluxCompression * current[k]);
             if (t > 0) sum += std::max(0.0, current[k] - previous[k]);
         }
         flux[t] = static_cast<float>(sum);
@@ -398,19 +446,27 @@ void TChords::WriteActivations(const ChordSamples& samples, std::int32_t frameCo
                                       static_cast<std::int64_t>(count - 1) * kStep + kPitchWindow);
         float* const batchRecords = records.data() + kBatchSteps * kChordRecord;
         std::fill(batchRecords, batchRecords + kBatchSteps * kChordRecord, 0.0f);
-        pool.Run(static_cast<std::int32_t>(count), [&](std::int32_t item, std::int32_t worker) {
-            const auto i = static_cast<Size>(item);
+        // A chain of kChain steps per item: the first starts afresh, the others from the step
+        // before, which needs fewer updates. Chains start at fixed steps, whatever the threads.
+        const auto chains = static_cast<std::int32_t>((count + kChain - 1) / kChain);
+        pool.Run(chains, [&](std::int32_t item, std::int32_t worker) {
             const auto wk = static_cast<Size>(worker);
-            double* const f = frames[wk].data();
-            const double* const s = x + i * kStep;
-            for (Size j = 0; j < static_cast<Size>(kPitchWindow); ++j) f[j] = s[j] * window[j];
-            fft.Magnitudes(f, magnitudes[wk], fftScratch[wk]);
-            float* const spectrum = spectra.data() + (kHistory + i) * kBins;
-            for (Size k = 0; k < kBins; ++k) spectrum[k] = static_cast<float>(std::sqrt(magnitudes[wk][k]));
             std::array<float, kColumns> h{};
-            Factorise({spectrum, kBins}, kFrameIterations, h, models[wk]);
-            std::copy(h.begin(), h.begin() + kPitches, batchRecords + i * kChordRecord);
-            batchRecords[i * kChordRecord + kChordRecord - 1] = -1.0f;
+            std::array<float, kColumns> before{};
+            for (Size i = static_cast<Size>(item) * kChain; i < std::min(count, static_cast<Size>(item + 1) * kChain); ++i) {
+                double* const f = frames[wk].data();
+                const double* const s = x + i * kStep;
+                for (Size j = 0; j < static_cast<Size>(kPitchWindow); ++j) f[j] = s[j] * window[j];
+                fft.Magnitudes(f, magnitudes[wk], fftScratch[wk]);
+                float* const spectrum = spectra.data() + (kHistory + i) * kBins;
+                for (Size k = 0; k < kBins; ++k) spectrum[k] = static_cast<float>(std::sqrt(magnitudes[wk][k]));
+                const bool fresh = i % kChain == 0;
+                Factorise({spectrum, kBins}, fresh ? kFrameIterations : kChainIterations, h, models[wk],
+                          fresh ? std::span<const float>{} : std::span<const float>(before));
+                before = h;
+                std::copy(h.begin(), h.begin() + kPitches, batchRecords + i * kChordRecord);
+                batchRecords[i * kChordRecord + kChordRecord - 1] = -1.0f;
+            }
         });
         for (Size i = 0; i < count; ++i) Idle();
         // The attacks whose last "after" step lies in this batch (at the end: all the rest).
@@ -499,9 +555,48 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             attackRows.push_back(i);
         }
     }
+    // How strongly this recording's notes call up a template an interval above or below them
+    // (their own partials fitting it): the median share over the steps where a note is clear.
+    const auto act = [&](Size i, std::int64_t p) {
+        return static_cast<double>(s.Records[i * kChordRecord + static_cast<Size>(p)]) / s.Loudest;
+    };
+    std::array<double, kGhostIntervals.size()> ghost{};
+    {
+        std::vector<float> shares;
+        for (Size g = 0; g < kGhostIntervals.size(); ++g) {
+            shares.clear();
+            for (Size i = 0; i < n; ++i) {
+                for (std::int64_t q = 0; q < static_cast<std::int64_t>(kPitches); ++q) {
+                    const std::int64_t up = q + kGhostIntervals[g];
+                    if (up < 0 || up >= static_cast<std::int64_t>(kPitches) || act(i, q) < startLevel[i]) continue;
+                    shares.push_back(static_cast<float>(act(i, up) / act(i, q)));
+                }
+            }
+            ghost[g] = Linear(shares, 0.5);
+        }
+    }
+    // A start of pitch p whose early peak is within kGhostMargin times what a louder note an
+    // interval away calls up there is that note's partials, not a note.
+    const auto earlyPeak = [&](Size i, std::int64_t p) {
+        double top = 0.0;
+        for (Size j = i; j < std::min(n, i + kMinNoteSteps); ++j) top = std::max(top, act(j, p));
+        return top;
+    };
+    const auto isGhost = [&](std::int64_t tick, std::int64_t p) {
+        const auto i = static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps - 1));
+        const double own = earlyPeak(i, p);
+        for (Size g = 0; g < kGhostIntervals.size(); ++g) {
+            const std::int64_t q = p - kGhostIntervals[g];
+            if (q < 0 || q >= static_cast<std::int64_t>(kPitches)) continue;
+            const double other = earlyPeak(i, q);
+            if (other > own && own < kGhostMargin * ghost[g] * other) return true;
+        }
+        return false;
+    };
     std::vector<double> a(n);
     std::vector<double> smooth(n);
     std::vector<std::int64_t> starts;
+    std::vector<std::int64_t> heard;  // the attacks of this pitch
     for (Size p = 0; p < kPitches; ++p) {
         for (Size i = 0; i < n; ++i) a[i] = s.Records[i * kChordRecord + p] / s.Loudest;
         for (Size i = 0; i < n; ++i) {
@@ -554,32 +649,56 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             t = e + 1;
         }
         // What began at each attack, unless a run already starts there.
+        heard.clear();
         for (Size k = 0; k < attackTicks.size(); ++k) {
             const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
             const float strongest = *std::max_element(rec, rec + kPitches);
             const double v = rec[p] / s.AttackScale;
             if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) continue;
+            // On a note already sounding, an attack of its pitch must raise it.
+            const Size i = attackRows[k];
+            double before = 0.0;
+            for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) before = std::max(before, a[j]);
+            double after = 0.0;
+            for (Size j = i; j < std::min(n, i + kMinNoteSteps); ++j) after = std::max(after, a[j]);
+            if (after >= kReattackRise * before) heard.push_back(attackTicks[k]);
             const bool known = std::any_of(starts.begin(), starts.end(),
                                            [&](std::int64_t t) { return std::abs(t - attackTicks[k]) <= kSameStartTicks; });
             if (!known) starts.push_back(attackTicks[k]);
         }
         std::sort(starts.begin(), starts.end());
         starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-        // Each note lasts while it holds a share of its early peak, up to the next start.
-        for (Size k = 0; k < starts.size(); ++k) {
-            if (starts[k] < s.OwnFirst * kTicksPerStep || starts[k] >= s.OwnEnd * kTicksPerStep) continue;
-            const auto row = static_cast<std::int32_t>(p) + kChordLowKey - 33;
-            if (row < 0 || row >= kNoteCount) continue;
-            const auto at = static_cast<Size>(std::clamp<std::int64_t>((starts[k] + 1) / kTicksPerStep - s.First, 0, s.Steps - 1));
-            const Size limit = k + 1 < starts.size()
-                                   ? static_cast<Size>(std::clamp<std::int64_t>((starts[k + 1] + 1) / kTicksPerStep - s.First, 0, s.Steps))
-                                   : n;
+        starts.erase(std::remove_if(starts.begin(), starts.end(),
+                                    [&](std::int64_t t) { return isGhost(t, static_cast<std::int64_t>(p)); }),
+                     starts.end());
+        // Each note lasts while it holds half its peak so far, up to the next start. A start
+        // that finds the note still sounding and no attack of its pitch there goes on with it.
+        const auto stepOfTick = [&](std::int64_t tick) {
+            return static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps));
+        };
+        const auto attacked = [&](std::int64_t tick) {
+            return std::any_of(heard.begin(), heard.end(), [&](std::int64_t t) { return std::abs(t - tick) <= kSameStartTicks; });
+        };
+        const auto row = static_cast<std::int32_t>(p) + kChordLowKey - 33;
+        for (Size k = 0; k < starts.size();) {
+            const Size at = std::min(stepOfTick(starts[k]), n - 1);
             const Size early = std::min(n, at + kMinNoteSteps);
-            const double peak = *std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
-            const double hold = std::max(kReleaseFloor * startLevel[at], kReleaseShare * peak);
+            double top = *std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
             Size e = at + 1;
-            while (e < limit && (a[e] >= hold || e < at + kMinNoteSteps)) ++e;
-            notes.push_back({starts[k], (s.First + static_cast<std::int64_t>(e)) * kTicksPerStep, row});
+            Size next = k + 1;
+            for (;;) {
+                const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
+                while (e < limit && (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * top) || e < at + kMinNoteSteps)) {
+                    top = std::max(top, a[e]);
+                    ++e;
+                }
+                if (next >= starts.size() || e < limit || attacked(starts[next])) break;
+                ++next;
+            }
+            if (starts[k] >= s.OwnFirst * kTicksPerStep && starts[k] < s.OwnEnd * kTicksPerStep && row >= 0 && row < kNoteCount) {
+                notes.push_back({starts[k], (s.First + static_cast<std::int64_t>(e)) * kTicksPerStep, row});
+            }
+            k = next;
         }
     }
 }

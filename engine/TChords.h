@@ -66,11 +66,15 @@ public:
     // beyond the attack list and the notes.
     std::size_t PeakBytes() const { return m_peakBytes; }
 
+    // Rebuilds the templates with harmonic h at amplitude h^-slope (1.5 unless set).
+    void SetTimbre(double slope);
+
     // The template activations of one magnitude spectrum (kChordBins values, square roots of
     // the magnitudes) after `iterations` multiplicative updates; kChordPitches + 1 values (the
     // last: flat noise).
+    // `start`: the activations of a neighbouring spectrum to start from (empty: an even start).
     void Factorise(std::span<const float> spectrum, std::int32_t iterations, std::span<float> activation,
-                   std::span<float> scratch) const;
+                   std::span<float> scratch, std::span<const float> start = {}) const;
 
 private:
     struct Harmonic {
@@ -78,6 +82,7 @@ private:
         std::int32_t Count = 0;  // bins
         std::int32_t Weight = 0; // offset into m_weights
     };
+    void Model(std::span<const float> activation, std::span<float> model) const;
     void Idle() {
         if (m_idle != nullptr) m_idle->Poll();
     }
