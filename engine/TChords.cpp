@@ -60,7 +60,10 @@ constexpr double kHoldShare = 0.5;          // a run lasts while above half the 
 constexpr double kRiseRatio = 2.0;          // a re-attack: a rise to twice the dip ...
 constexpr double kRiseMin = 0.1;            // ... by at least 0.1
 constexpr std::int32_t kMinRunSteps = 3;
-constexpr std::int32_t kSnapTicks = 5;      // run starts move to an attack this near
+// A run start moves to the latest attack up to 5 ticks after it or, since a soft note may
+// cross the start level late, up to 10 ticks before it.
+constexpr std::int32_t kSnapTicks = 5;
+constexpr std::int32_t kSnapBackTicks = 10;
 constexpr std::int32_t kSameStartTicks = 5; // an attack's note within this of a run start is that note
 constexpr std::int32_t kMinNoteSteps = 3;
 constexpr double kReleaseShare = 0.5;       // a note ends below half of its peak so far ...
@@ -69,6 +72,8 @@ constexpr double kReleaseFloor = 0.375;     // ... or below this share of the st
 // above when it is within twice what such a note calls up in this recording.
 constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
 constexpr double kGhostMargin = 2.0;
+constexpr double kFundamentalSupport = 0.6;  // share of a note's activation its fundamental must hold
+constexpr Size kSustainSteps = 4;     // steps after its start at which a note must still sound
 constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
 
 constexpr double kLoudestPercentile = 0.999;
@@ -247,6 +252,8 @@ TChords::TChords() { SetTimbre(kHarmonicSlope); }
 
 void TChords::SetTimbre(double slope) {
     m_parts.clear();
+    m_fundamental.clear();
+    m_fundamentalWeight.clear();
     m_firstPart.assign(1, 0);
     m_weights.clear();
     const double binHz = static_cast<double>(kNormalRate) / kPitchWindow;
@@ -269,6 +276,16 @@ void TChords::SetTimbre(double slope) {
         for (double& v : column) {
             v = std::pow(v / sum, kTemplatePower);
             rooted += v;
+        }
+        {
+            // The fundamental's lobe, and the template's largest weight in it.
+            const double c = f0 / binHz;
+            const auto lo = static_cast<std::int32_t>(std::max(0.0, std::floor(c - 1.0)));
+            const auto hi = std::min(static_cast<std::int32_t>(kBins) - 1, static_cast<std::int32_t>(c + 1.0));
+            double top = 0.0;
+            for (std::int32_t k = lo; k <= hi; ++k) top = std::max(top, column[static_cast<Size>(k)] / rooted);
+            m_fundamental.push_back({lo, hi - lo + 1, 0});
+            m_fundamentalWeight.push_back(static_cast<float>(top));
         }
         for (Size k = 0; k < kBins;) {
             if (column[k] <= 0.0) {
@@ -295,6 +312,14 @@ void TChords::Model(std::span<const float> h, std::span<float> model) const {
             const float* pw = w + part.Weight;
             for (std::int32_t i = 0; i < part.Count; ++i) m[i] += a * pw[i];
         }
+    }
+}
+
+void TChords::FundamentalSupport(const float* spectrum, std::span<float> support) const {
+    for (Size p = 0; p < kPitches; ++p) {
+        const Harmonic& lobe = m_fundamental[p];
+        const float held = *std::max_element(spectrum + lobe.First, spectrum + lobe.First + lobe.Count);
+        support[p] = held / m_fundamentalWeight[p];
     }
 }
 
@@ -465,6 +490,7 @@ void TChords::WriteActivations(const ChordSamples& samples, std::int32_t frameCo
                           fresh ? std::span<const float>{} : std::span<const float>(before));
                 before = h;
                 std::copy(h.begin(), h.begin() + kPitches, batchRecords + i * kChordRecord);
+                FundamentalSupport(spectrum, {batchRecords + i * kChordRecord + 2 * kPitches, kPitches});
                 batchRecords[i * kChordRecord + kChordRecord - 1] = -1.0f;
             }
         });
@@ -579,12 +605,28 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
     // interval away calls up there is that note's partials, not a note.
     const auto earlyPeak = [&](Size i, std::int64_t p) {
         double top = 0.0;
-        for (Size j = i; j < std::min(n, i + kMinNoteSteps); ++j) top = std::max(top, act(j, p));
+        for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) top = std::max(top, act(j, p));
         return top;
     };
     const auto isGhost = [&](std::int64_t tick, std::int64_t p) {
         const auto i = static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps - 1));
         const double own = earlyPeak(i, p);
+        // A start that the spectrum itself never holds above the hold level is no note.
+        if (own < kHoldShare * startLevel[i]) return true;
+        // Nor is one whose fundamental the spectrum does not hold: the common partials of others.
+        // Past the attack's click, a window's half after the start, the fundamental's own bins
+        // must hold a share of what the note's activation would put there.
+        double fundamental = 0.0;
+        double settled = 0.0;
+        for (Size j = std::min(i + 2, n - 1); j < std::min(n, i + kSustainSteps + 1); ++j) {
+            fundamental = std::max(fundamental, s.Records[j * kChordRecord + 2 * kPitches + static_cast<Size>(p)] / s.Loudest);
+            settled = std::max(settled, act(j, p));
+        }
+        if (fundamental < kFundamentalSupport * settled) return true;
+        // Nor is one that has gone a window's half after its start: the click of an attack.
+        double later = 0.0;
+        for (Size j = i + kSustainSteps; j < std::min(n, i + kSustainSteps + 2); ++j) later = std::max(later, act(j, p));
+        if (i + kSustainSteps < n && later < kHoldShare * startLevel[i]) return true;
         for (Size g = 0; g < kGhostIntervals.size(); ++g) {
             const std::int64_t q = p - kGhostIntervals[g];
             if (q < 0 || q >= static_cast<std::int64_t>(kPitches)) continue;
@@ -638,11 +680,11 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             for (Size k = 0; k + 1 < cuts.size(); ++k) {
                 if (cuts[k + 1] - cuts[k] < static_cast<Size>(kMinRunSteps)) continue;
                 std::int64_t tick = (s.First + static_cast<std::int64_t>(cuts[k])) * kTicksPerStep;
-                // The nearest attack within reach is where the run's sound began.
-                const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapTicks);
+                // The attack within reach is where the run's sound began.
+                const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapBackTicks);
                 std::int64_t best = tick;
                 for (auto it = near; it != attackTicks.end() && *it <= tick + kSnapTicks; ++it) {
-                    if (best == tick || std::abs(*it - tick) < std::abs(best - tick)) best = *it;
+                    if (best == tick || *it > best) best = *it;
                 }
                 starts.push_back(best);
             }

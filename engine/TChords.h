@@ -21,9 +21,10 @@ constexpr std::int32_t kChordPitches = 77;   // templates for keys 28..104
 constexpr std::int32_t kChordTicksPerFrame = 4;  // onset ticks (256 samples) per frame
 constexpr std::int32_t kChordStepsPerFrame = 2;  // factorised spectra (512 samples apart) per frame
 // A record of the activation file: kChordPitches activations of the spectrum, then
-// kChordPitches activations of what an attack added (zeros without one), then the attack's
-// tick within the record's two (0 or 1; -1 without one).
-constexpr std::int32_t kChordRecord = 2 * kChordPitches + 1;
+// kChordPitches activations of what an attack added (zeros without one), then per pitch the
+// activation that the spectrum's value at its fundamental alone would call for, then the
+// attack's tick within the record's two (0 or 1; -1 without one).
+constexpr std::int32_t kChordRecord = 3 * kChordPitches + 1;
 
 // Where the samples come from and how they are scaled.
 struct ChordSamples {
@@ -82,6 +83,9 @@ private:
         std::int32_t Count = 0;  // bins
         std::int32_t Weight = 0; // offset into m_weights
     };
+    // Per pitch: the activation that the spectrum's largest value in its fundamental's lobe
+    // would call for.
+    void FundamentalSupport(const float* spectrum, std::span<float> support) const;
     void Model(std::span<const float> activation, std::span<float> model) const;
     void Idle() {
         if (m_idle != nullptr) m_idle->Poll();
@@ -90,6 +94,8 @@ private:
     std::vector<Harmonic> m_parts;            // contiguous runs of template bins, per pitch
     std::vector<std::int32_t> m_firstPart;    // per pitch + 1: index into m_parts
     std::vector<float> m_weights;
+    std::vector<Harmonic> m_fundamental;      // per pitch: the bins of its fundamental's lobe
+    std::vector<float> m_fundamentalWeight;   // per pitch: the template's largest weight there
     std::size_t m_peakBytes = 0;
     IdleHook* m_idle = nullptr;
 };
