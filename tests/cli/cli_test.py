@@ -538,7 +538,7 @@ def case_options_reach_engine(c):
     check(sorted(kept) == [57, 69], f"the octave is kept with --keep-harmonics: {kept}")
     check(loudest == [57], f"a margin of 0 keeps only the loudest peak: {loudest}")
 
-    for args in (["--tempo", "medium"], ["--tempo", "slow"], ["--mode", "melody"]):
+    for args in (["--tempo", "medium"], ["--tempo", "slow"], ["--mode", "melody"], ["--mode", "chords"]):
         out = c.path("t.mid")
         r = c.run(*args, "-o", out, plain)
         expect_exit(r, 0, str(args))
