@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace ruvo {
@@ -144,13 +145,18 @@ private:
     std::vector<std::array<double, 2>> m_split;
 };
 
-// The natural logarithm of x >= 1 to about 1e-4: the binary exponent, and a polynomial for the
-// mantissa in [1, 2). The flux only compares neighbouring values of it.
-double LnAtLeastOne(double x) {
-    int exponent = 0;
-    const double m = std::frexp(x, &exponent) * 2.0 - 1.0;  // mantissa - 1, in [0, 1)
-    const double poly = m * (0.99949556 + m * (-0.49190896 + m * (0.28947478 + m * (-0.13606275 + m * 0.03215845))));
-    return (exponent - 1) * std::numbers::ln2 + poly;
+// The natural logarithm of x >= 1 to about 1e-5: the binary exponent, and a polynomial for
+// the mantissa in [1, 2). The flux only compares neighbouring values of it.
+float LnAtLeastOne(float x) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    const auto exponent = static_cast<float>(static_cast<std::int32_t>(bits >> 23) - 127);
+    bits = (bits & 0x007FFFFFu) | 0x3F800000u;
+    float m = 0.0f;
+    std::memcpy(&m, &bits, sizeof m);
+    m -= 1.0f;  // in [0, 1)
+    const float poly = m * (0.99949556f + m * (-0.49190896f + m * (0.28947478f + m * (-0.13606275f + m * 0.03215845f))));
+    return exponent * std::numbers::ln2_v<float> + poly;
 }
 
 std::vector<double> PeriodicHann(std::int32_t n) {
@@ -368,30 +374,45 @@ void TChords::Factorise(std::span<const float> v, std::int32_t iterations, std::
     }
 }
 
-void TChords::WriteOnsets(const ChordSamples& samples, std::int32_t frameCount, const std::string& onsetName) {
+void TChords::WriteOnsets(const ChordSamples& samples, std::int32_t frameCount, const std::string& onsetName,
+                          std::int32_t workers) {
     const auto ticks = static_cast<Size>(std::max(frameCount, 0)) * kChordTicksPerFrame;
-    const Size bins = kFluxWindow / 2 + 1;
+    const Size bins = kFluxWindow / 2;  // the Nyquist bin of a Hann window is always near 0
     const RealFft fft(kFluxWindow);
     const std::vector<double> window = PeriodicHann(kFluxWindow);
     std::vector<float> flux(ticks, 0.0f);
     SampleWindow reader(samples);
-    std::vector<double> previous(bins, 0.0);
-    std::vector<double> current(bins);
-    std::vector<double> frame(kFluxWindow);
-    std::vector<std::array<double, 2>> scratch;
-    for (Size t = 0; t < ticks; ++t) {
-        Idle();
-        const double* x = reader.Span(static_cast<std::int64_t>(t) * kTick - kFluxWindow / 2, kFluxWindow);
-        for (Size i = 0; i < frame.size(); ++i) frame[i] = x[i] * window[i];
-        fft.Magnitudes(frame.data(), {current.data(), bins - 1}, scratch);
-        current[bins - 1] = 0.0;
-        double sum = 0.0;
-        for (Size k = 0; k < bins; ++k) {
-            current[k] = LnAtLeastOne(1.0 + kFluxCompression * current[k]);
-            if (t > 0) sum += std::max(0.0, current[k] - previous[k]);
+    WorkerPool pool(workers > 0 ? workers : DefaultWorkerCount());
+    const auto threads = static_cast<Size>(pool.Workers());
+    std::vector<std::vector<std::array<double, 2>>> scratch(threads);
+    std::vector<std::vector<double>> frames(threads, std::vector<double>(kFluxWindow));
+    std::vector<std::vector<double>> magnitudes(threads, std::vector<double>(bins));
+    // The compressed spectra of a batch of ticks, after the last one of the batch before.
+    constexpr Size kBatchTicks = 256;
+    std::vector<float> levels((kBatchTicks + 1) * bins, 0.0f);
+    for (Size first = 0; first < ticks; first += kBatchTicks) {
+        const Size count = std::min(kBatchTicks, ticks - first);
+        const double* x = reader.Span(static_cast<std::int64_t>(first) * kTick - kFluxWindow / 2,
+                                      static_cast<std::int64_t>(count - 1) * kTick + kFluxWindow);
+        pool.Run(static_cast<std::int32_t>(count), [&](std::int32_t item, std::int32_t worker) {
+            const auto i = static_cast<Size>(item);
+            const auto wk = static_cast<Size>(worker);
+            double* const f = frames[wk].data();
+            const double* const s = x + i * kTick;
+            for (Size j = 0; j < static_cast<Size>(kFluxWindow); ++j) f[j] = s[j] * window[j];
+            fft.Magnitudes(f, magnitudes[wk], scratch[wk]);
+            float* const level = levels.data() + (i + 1) * bins;
+            for (Size k = 0; k < bins; ++k) level[k] = LnAtLeastOne(1.0f + static_cast<float>(kFluxCompression * magnitudes[wk][k]));
+        });
+        for (Size i = 0; i < count; ++i) {
+            Idle();
+            const float* const before = levels.data() + i * bins;
+            const float* const now = before + bins;
+            float sum = 0.0f;
+            for (Size k = 0; k < bins; ++k) sum += std::max(0.0f, now[k] - before[k]);
+            flux[first + i] = first + i > 0 ? sum : 0.0f;
         }
-        flux[t] = static_cast<float>(sum);
-        previous.swap(current);
+        std::copy(levels.end() - static_cast<std::ptrdiff_t>(bins), levels.end(), levels.begin());
     }
     std::vector<float> sorted = flux;
     double scale = 1.0;

@@ -45,8 +45,10 @@ class TChords {
 public:
     TChords();
 
-    // Pass 1: samples -> one record of kChordTicksPerFrame attack flags per frame.
-    void WriteOnsets(const ChordSamples& samples, std::int32_t frameCount, const std::string& onsetName);
+    // Pass 1: samples -> one record of kChordTicksPerFrame attack flags per frame. The spectra
+    // are shared among `workers` threads (0: the default count); any count writes the same bytes.
+    void WriteOnsets(const ChordSamples& samples, std::int32_t frameCount, const std::string& onsetName,
+                     std::int32_t workers = 0);
     // Pass 2: samples and pass 1's flags -> activation file (kChordRecord values per step,
     // kChordStepsPerFrame steps per frame). The frames are shared among `workers` threads;
     // any count writes the same bytes.

@@ -1,7 +1,6 @@
 #include "engine/TNote.h"
 
 #include "engine/TChords.h"
-#include "engine/WorkerPool.h"
 
 namespace ruvo {
 
@@ -17,13 +16,12 @@ void TNote::RunChordsStep(std::int32_t step, std::int32_t reset) {
     TChords chords;
     chords.SetIdle(&m_idle);
     switch (step) {
-        case 1: chords.WriteOnsets(samples, frames, m_params.Temp2FileName); return;
+        case 1: chords.WriteOnsets(samples, frames, m_params.Temp2FileName, m_workers); return;
         case 2:
             if (reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
             return;
         case 6:
-            chords.WriteActivations(samples, frames, m_params.Temp2FileName, m_params.Temp1FileName,
-                                    m_workers > 0 ? m_workers : DefaultWorkerCount());
+            chords.WriteActivations(samples, frames, m_params.Temp2FileName, m_params.Temp1FileName, m_workers);
             return;
         case 7: MapSpectrumToNotes(); return;
         case 8:
