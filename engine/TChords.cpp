@@ -78,6 +78,9 @@ constexpr Size kSustainSteps = 4;     // steps after its start at which a note m
 constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
 
 constexpr double kLoudestPercentile = 0.999;
+// The loudest activations are taken as at least what a sine of 1/100 of full scale (-40 dB)
+// calls up (80 times the root of its amplitude): a silent or near-silent recording has no notes.
+constexpr double kLeastLoudest = 8.0;
 constexpr double kAttackPercentile = 0.9;
 
 constexpr Size kBatchSteps = 64;
@@ -181,6 +184,7 @@ public:
     }
     // The samples first..first+count-1; `first` never decreases from call to call.
     const double* Span(std::int64_t first, std::int64_t count) {
+        if (m_buffer.empty()) m_start = first;
         if (first > m_start) {
             const auto drop = static_cast<Size>(std::min<std::int64_t>(first - m_start, static_cast<std::int64_t>(m_buffer.size())));
             m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(drop));
@@ -794,7 +798,7 @@ std::vector<ChordNote> TChords::FindNotes(const std::string& activationName, con
     }
     Stretch s;
     s.Margins = margins;
-    s.Loudest = loudest.Quantile(kLoudestPercentile) + 1e-12;
+    s.Loudest = std::max(loudest.Quantile(kLoudestPercentile), kLeastLoudest);
     s.AttackScale = Linear(attackPeaks, kAttackPercentile) + 1e-12;
     for (std::int64_t own = 0; own < steps; own += kSegmentSteps) {
         s.OwnFirst = own;

@@ -123,7 +123,8 @@ const auto kName = [](const testing::TestParamInfo<ChordCase>& c) { return std::
 
 INSTANTIATE_TEST_SUITE_P(Chords, ChordsTest,
                          testing::Values(ChordCase{"TriadWithStrongOctavePartials", {kRest, {1.2, kTriad}, kTail}},
-                                         ChordCase{"SoftInnerNote", {kRest, {1.2, {{60, 1.0}, {64, 0.45}, {67, 1.0}}}, kTail}}),
+                                         ChordCase{"SoftInnerNote", {kRest, {1.2, {{60, 1.0}, {64, 0.45}, {67, 1.0}}}, kTail}},
+                                         ChordCase{"SilenceHasNoNotes", {{2.0, {}}}}),
                          kName);
 
 // Not reached yet: the bass's octave and twelfth partials take the chord notes that share
