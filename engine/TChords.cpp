@@ -70,9 +70,9 @@ constexpr std::int32_t kMinNoteSteps = 3;
 constexpr double kReleaseShare = 0.5;       // a note ends below half of its peak so far ...
 constexpr double kReleaseFloor = 0.375;     // ... or below this share of the start level
 // A start is refused as the partials of a louder note 12, 19 or 24 semitones below or 12
-// above when it is within twice what such a note calls up in this recording.
+// above when it is within three times what such a note calls up in this recording.
 constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
-constexpr double kGhostMargin = 2.0;
+constexpr double kGhostMargin = 3.0;
 constexpr double kFundamentalSupport = 0.6;  // share of a note's activation its fundamental must hold
 constexpr Size kSustainSteps = 4;     // steps after its start at which a note must still sound
 constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
