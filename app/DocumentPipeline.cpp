@@ -566,7 +566,9 @@ std::int32_t DocumentPipeline::ApplyModeChoice(AnalysisMode mode) {
         return 0;
     }
     const std::int32_t result =
-        RerunNoteStage(mode == AnalysisMode::Melody ? "Melody analysis" : "Classic analysis");
+        RerunNoteStage(mode == AnalysisMode::Melody   ? "Melody analysis"
+                       : mode == AnalysisMode::Chords ? "Chords analysis"
+                                                      : "Classic analysis");
     if (result != 0) {
         ModeChoice = Doc.Mode;
     }

@@ -14,7 +14,9 @@ std::string CaptionText(const WavHead& doc, const std::string& fileName) {
         return "Ruvo";
     }
     return "Ruvo - " + (fileName.empty() ? doc.FileName : fileName) +
-           (doc.Mode == AnalysisMode::Melody ? " (melody mode)" : "");
+           (doc.Mode == AnalysisMode::Melody   ? " (melody mode)"
+            : doc.Mode == AnalysisMode::Chords ? " (chords mode)"
+                                               : "");
 }
 
 std::string FrameTimeText(std::int32_t frames) {

@@ -38,6 +38,11 @@ constexpr const char* kClassicHarmonicHint =
     "Harmonic Tone|White means harmonic tones erased (Left click). Red means don't erased (Right click)..";
 constexpr const char* kMelodyHarmonicHint =
     "Harmonic Tone|Melody mode keeps one note per frame: there are no harmonic tones to erase or keep.";
+constexpr const char* kChordsThresholdHint =
+    "Threshould|Chords mode: a higher line lets softer notes start; a lower one keeps only the loudest "
+    "(left button & drag).";
+constexpr const char* kChordsHarmonicHint =
+    "Harmonic Tone|Chords mode tells overtones from notes by itself: this strip is not used.";
 
 // The first row or column to show so that lo .. hi is in view, `first` itself when it is
 // already; a span longer than the view shows its beginning.
@@ -223,9 +228,14 @@ void EditingPanes::Repaint() {
 
 void EditingPanes::ShowAnalysisMode(AnalysisMode mode) {
     const bool melody = mode == AnalysisMode::Melody;
-    m_threadValue->SetHint(QString::fromLatin1(melody ? kMelodyThresholdHint : kClassicThresholdHint));
-    m_doubleNote->SetHint(QString::fromLatin1(melody ? kMelodyHarmonicHint : kClassicHarmonicHint));
-    m_doubleNote->setEnabled(!melody);
+    const bool chords = mode == AnalysisMode::Chords;
+    m_threadValue->SetHint(QString::fromLatin1(chords ? kChordsThresholdHint
+                                               : melody ? kMelodyThresholdHint
+                                                        : kClassicThresholdHint));
+    m_doubleNote->SetHint(QString::fromLatin1(chords ? kChordsHarmonicHint
+                                              : melody ? kMelodyHarmonicHint
+                                                       : kClassicHarmonicHint));
+    m_doubleNote->setEnabled(!melody && !chords);
     m_doubleNote->update();
 }
 

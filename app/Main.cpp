@@ -384,6 +384,10 @@ void TRuvoAppForm::CreateAnalysisItems(QMenu* setting) {
                                 QStringLiteral("Melody follows a single voice, one note at a time: for a singer or "
                                                "one instrument."),
                                 AnalysisMode::Melody);
+    m_chordsAnalysis = makeItem("ChordsAnalysis1", QStringLiteral("C&hords (several voices)"),
+                                QStringLiteral("Chords finds the notes of several voices at once: for a piano, a "
+                                               "guitar, an organ or an ensemble."),
+                                AnalysisMode::Chords);
     m_classicAnalysis->setChecked(true);
     setting->addSeparator();
     m_keepLeadingSilence =
@@ -396,13 +400,17 @@ void TRuvoAppForm::CreateAnalysisItems(QMenu* setting) {
 }
 
 void TRuvoAppForm::ShowModeChoice() {
-    const bool melody = m_pipeline->ModeChoice == AnalysisMode::Melody;
+    const AnalysisMode mode = m_pipeline->ModeChoice;
+    const bool melody = mode != AnalysisMode::Classic;
     m_classicAnalysis->setChecked(!melody);
-    m_melodyAnalysis->setChecked(melody);
-    // Melody mode does not smooth by tempo: the command would change nothing.
+    m_melodyAnalysis->setChecked(mode == AnalysisMode::Melody);
+    m_chordsAnalysis->setChecked(mode == AnalysisMode::Chords);
+    // Melody and chords mode do not smooth by tempo: the command would change nothing.
     m_tenpomenu->setEnabled(!melody);
     m_tenpoBtn->setEnabled(!melody);
-    const QString tempoHint = melody ? QStringLiteral(
+    const QString tempoHint = mode == AnalysisMode::Chords ? QStringLiteral(
+                                  "Tempo|Chords mode does not use the tempo; choose Classic analysis to set it.")
+                              : melody ? QStringLiteral(
                                            "Tempo|Melody mode does not use the tempo; choose Classic "
                                            "analysis to set it.")
                                      : QStringLiteral("Tempo|Set music's tempo for conversion.");

@@ -90,6 +90,7 @@ public:
     QAction* Tenpomenu() const { return m_tenpomenu; }
     QAction* ClassicAnalysis1() const { return m_classicAnalysis; }
     QAction* MelodyAnalysis1() const { return m_melodyAnalysis; }
+    QAction* ChordsAnalysis1() const { return m_chordsAnalysis; }
     QAction* KeepLeadingSilence1() const { return m_keepLeadingSilence; }
     QAction* Displayalert1() const { return m_displayAlert; }
     QAction* Displayplayer1() const { return m_displayPlayer; }
@@ -290,6 +291,7 @@ private:
     QAction* m_tenpomenu = nullptr;           // owned by parent
     QAction* m_classicAnalysis = nullptr;     // owned by parent
     QAction* m_melodyAnalysis = nullptr;      // owned by parent
+    QAction* m_chordsAnalysis = nullptr;      // owned by parent
     QAction* m_keepLeadingSilence = nullptr;  // owned by parent
     QAction* m_displayAlert = nullptr;        // owned by parent
     QAction* m_displayPlayer = nullptr;       // owned by parent

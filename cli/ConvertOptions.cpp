@@ -73,11 +73,14 @@ const OptionDef kOptions[] = {
     {0, "keep-harmonics", nullptr, "do not erase harmonics (overtones)",
      [](ParsedCommandLine& p, const std::string&) -> std::string { p.Options.KeepHarmonics = true; return {}; }},
     {0, "mode", "WORD", "melody for one voice (a singer, one instrument),\n"
-                        "classic for chords or several voices (default)",
+                        "chords for several voices (piano, guitar, organ),\n"
+                        "classic keeps every peak above the threshold\n"
+                        "(default)",
      [](ParsedCommandLine& p, const std::string& v) -> std::string {
          if (v == "classic") p.Options.Mode = AnalysisMode::Classic;
          else if (v == "melody") p.Options.Mode = AnalysisMode::Melody;
-         else return "--mode must be classic or melody, not " + Quoted(v);
+         else if (v == "chords") p.Options.Mode = AnalysisMode::Chords;
+         else return "--mode must be classic, melody or chords, not " + Quoted(v);
          return {};
      }},
     {0, "keep-leading-silence", nullptr, "start the first note at its own time, not at 0",

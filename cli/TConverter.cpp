@@ -81,7 +81,7 @@ std::string DescribeAnalysis(const WavHead& rec) {
     const char* tempo = rec.TempoClass == kTempoFast ? "fast" : rec.TempoClass == kTempoMedium ? "medium" : "slow";
     char text[200];
     std::snprintf(text, sizeof text, "%s analysis, tempo %s, threshold %g, harmonics %s: %d frames of %.2f ms",
-                  rec.Mode == AnalysisMode::Melody ? "melody" : "classic", tempo, rec.ThresholdDefault,
+                  rec.Mode == AnalysisMode::Melody ? "melody" : rec.Mode == AnalysisMode::Chords ? "chords" : "classic", tempo, rec.ThresholdDefault,
                   rec.HarmonicDefault > 0.0 ? "kept" : "erased", rec.FrameCount,
                   1000.0 * kFrameSamples / kNormalRate);
     return text;

@@ -151,6 +151,10 @@ std::int32_t TNote::RunStep(std::int32_t step, std::int32_t reset) {
         RunMelodyStep(step, reset);
         return 0;
     }
+    if (m_params.Mode == AnalysisMode::Chords) {
+        RunChordsStep(step, reset);
+        return 0;
+    }
     if (!StepRuns(m_params.TempoClass, step)) return 0;
     if (m_streamPeakMaps && step <= 6) {
         // The peak steps are only recorded (step 2's side file is still filled now); step 6

@@ -75,6 +75,8 @@ private:
     static std::int32_t TableLag(std::int32_t tempoClass);
     // Melody mode: what each step does instead of the classic rules (TNoteMelody.cpp).
     void RunMelodyStep(std::int32_t step, std::int32_t reset);
+    // Chords mode: the same for TChords (TNoteChords.cpp).
+    void RunChordsStep(std::int32_t step, std::int32_t reset);
     void FillSideFile(const std::string& name, double value);
     // Turns the rows (prev, cur, next) of a three-record window into the output record.
     using WindowRule = void (*)(std::span<const double> prev, std::span<const double> cur, std::span<const double> next,

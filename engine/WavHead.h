@@ -8,8 +8,8 @@
 namespace ruvo {
 
 // Which analysis the note stage runs. Classic keeps every peak above the threshold margin;
-// Melody follows one voice.
-enum class AnalysisMode : std::int32_t { Classic = 0, Melody = 1 };
+// Melody follows one voice; Chords finds the notes of several voices (piano, guitar, organ).
+enum class AnalysisMode : std::int32_t { Classic = 0, Melody = 1, Chords = 2 };
 
 constexpr std::int32_t kTempoFast = 1;
 constexpr std::int32_t kTempoMedium = 2;

@@ -33,6 +33,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +41,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -171,15 +173,17 @@ std::vector<std::vector<int>> SoundingNotes(const WavHead& doc) {
 // The menu's analysis marks, the tempo command and the mode panel agree with `mode`.
 void ExpectModeShown(TRuvoAppForm& form, AnalysisMode mode, bool document) {
     const bool melody = mode == AnalysisMode::Melody;
+    const bool chords = mode == AnalysisMode::Chords;
     QCOMPARE(form.MelodyAnalysis1()->isChecked(), melody);
-    QCOMPARE(form.ClassicAnalysis1()->isChecked(), !melody);
-    QCOMPARE(form.Tenpomenu()->isEnabled(), !melody);
-    QCOMPARE(form.TenpoBtn()->isEnabled(), !melody);
+    QCOMPARE(form.ChordsAnalysis1()->isChecked(), chords);
+    QCOMPARE(form.ClassicAnalysis1()->isChecked(), !melody && !chords);
+    QCOMPARE(form.Tenpomenu()->isEnabled(), !melody && !chords);
+    QCOMPARE(form.TenpoBtn()->isEnabled(), !melody && !chords);
     QCOMPARE(form.Pipeline().ModeChoice, mode);
     if (document) {
         QCOMPARE(form.Pipeline().Doc.Mode, mode);
         const QString caption = "Ruvo - " + QString::fromStdString(form.Pipeline().Doc.FileName);
-        QCOMPARE(form.windowTitle(), melody ? caption + " (melody mode)" : caption);
+        QCOMPARE(form.windowTitle(), caption + (melody ? " (melody mode)" : chords ? " (chords mode)" : ""));
     }
 }
 
@@ -219,6 +223,7 @@ private slots:
     void ShortcutsReachTheirCommands_data();
     void ShortcutsReachTheirCommands();
     void ChoicesOutlastTheRun();
+    void ChordsModeGivesTheConvertersTable();
     void Screenshot();
 
 private:
@@ -566,10 +571,12 @@ void MainWindowTest::AnalysisModeFromTheMenu() {
     for (const QAction* item : m_form->menuBar()->actions().at(2)->menu()->actions()) {
         items << item->text();
     }
-    QCOMPARE(items, QStringList({"&Tempo...", "Tempo and &meter...", "&Classic analysis", "&Melody (one voice)", "",
+    QCOMPARE(items, QStringList({"&Tempo...", "Tempo and &meter...", "&Classic analysis", "&Melody (one voice)",
+                                 "C&hords (several voices)", "",
                                  "&Keep leading silence", "", "&Beat lines", "Display alert", "Display player",
                                  "MIDI &output"}));
-    for (const QAction* item : {m_form->ClassicAnalysis1(), m_form->MelodyAnalysis1(), m_form->KeepLeadingSilence1()}) {
+    for (const QAction* item : {m_form->ClassicAnalysis1(), m_form->MelodyAnalysis1(), m_form->ChordsAnalysis1(),
+                                m_form->KeepLeadingSilence1()}) {
         QVERIFY(!item->statusTip().isEmpty());
     }
     ExpectModeShown(*m_form, AnalysisMode::Classic, false);
@@ -1203,6 +1210,45 @@ void MainWindowTest::ChoicesOutlastTheRun() {
     QVERIFY(second.Pipeline().Doc.KeepLeadingSilence);
     second.OpenFile(InputQ("short.wav"));
     ExpectModeShown(second, AnalysisMode::Melody, true);
+}
+
+// Chords mode chosen in the menu: a triad of harmonic tones shows its three rows, and the
+// converter's chords mode writes the same note table for the same file.
+void MainWindowTest::ChordsModeGivesTheConvertersTable() {
+    using namespace ruvo::testsupport;
+    const double partials[] = {3000.0, 2400.0, 1000.0, 700.0};
+    std::vector<double> signal = Silence(6615);
+    std::vector<double> triad(44100, 0.0);
+    for (const int note : {27, 31, 34}) {
+        const std::vector<double> tone = HarmonicTone(NoteHz(note), triad.size(), 22050.0, partials);
+        for (std::size_t i = 0; i < triad.size(); ++i) triad[i] += tone[i];
+    }
+    Append(signal, triad);
+    Append(signal, Silence(8820));
+    WriteWav(Input("triad.wav"), WavFormat{}, Quantize(signal, 16));
+
+    m_form->ChordsAnalysis1()->trigger();
+    ExpectModeShown(*m_form, AnalysisMode::Chords, false);
+    Open("triad.wav");
+    ExpectModeShown(*m_form, AnalysisMode::Chords, true);
+    std::set<int> rows;
+    for (const std::vector<int>& notes : SoundingNotes(Pipeline().Doc)) rows.insert(notes.begin(), notes.end());
+    for (const int row : {27, 31, 34}) QVERIFY2(rows.count(row) == 1, QByteArray::number(row));
+
+    QProcess convert;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", m_inputs.path());
+    convert.setProcessEnvironment(env);
+    convert.start(QStringLiteral(RUVO_CONVERTER),
+                  {"--mode", "chords", "--keep-work-files", "-o", InputQ("triad.mid"), InputQ("triad.wav")});
+    QVERIFY(convert.waitForFinished(60000));
+    QCOMPARE(convert.exitCode(), 0);
+    QString table;
+    for (const QString& name : QString::fromLocal8Bit(convert.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        if (QFileInfo(name).fileName().startsWith("not")) table = name;
+    }
+    QVERIFY(!table.isEmpty());
+    QCOMPARE(ReadAll(table.toStdString()), ReadAll(Pipeline().Doc.NoteIntenFileName));
 }
 
 void MainWindowTest::Screenshot() {

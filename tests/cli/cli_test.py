@@ -236,8 +236,8 @@ def case_usage(c):
         (["-x", wav], 2, "unknown option '-x'"),
         (["--tempo", "quick", wav], 2, "--tempo must be fast, medium or slow, not 'quick'"),
         (["--tempo"], 2, "option --tempo needs a value"),
-        (["--mode", "jazz", wav], 2, "--mode must be classic or melody, not 'jazz'"),
-        (["--mode=", wav], 2, "--mode must be classic or melody, not ''"),
+        (["--mode", "jazz", wav], 2, "--mode must be classic, melody or chords, not 'jazz'"),
+        (["--mode=", wav], 2, "--mode must be classic, melody or chords, not ''"),
         (["--threshold", "abc", wav], 2, "--threshold must be a number from 0 to 5, not 'abc'"),
         (["--threshold", "0.4x", wav], 2, "not '0.4x'"),
         (["--threshold", "nan", wav], 2, "not 'nan'"),
@@ -538,7 +538,7 @@ def case_options_reach_engine(c):
     check(sorted(kept) == [57, 69], f"the octave is kept with --keep-harmonics: {kept}")
     check(loudest == [57], f"a margin of 0 keeps only the loudest peak: {loudest}")
 
-    for args in (["--tempo", "medium"], ["--tempo", "slow"], ["--mode", "melody"]):
+    for args in (["--tempo", "medium"], ["--tempo", "slow"], ["--mode", "melody"], ["--mode", "chords"]):
         out = c.path("t.mid")
         r = c.run(*args, "-o", out, plain)
         expect_exit(r, 0, str(args))
