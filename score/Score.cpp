@@ -160,10 +160,14 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
     std::array<double, kNoteCount> row{};
     std::array<std::int32_t, kNoteCount> startFrame{};
     std::array<double, kNoteCount> peak{};
+    std::array<double, kNoteCount> last{};
     startFrame.fill(-1);
+    // A note whose last frame holds less than this share of its peak has died away.
+    constexpr double kFadedShare = 0.8;
     const auto close = [&](std::int32_t n, std::int32_t endFrame) {
-        notes.push_back({FramesToSeconds(startFrame[static_cast<std::size_t>(n)]), FramesToSeconds(endFrame),
-                         NoteToMidiKey(n), peak[static_cast<std::size_t>(n)]});
+        const auto i = static_cast<std::size_t>(n);
+        notes.push_back({FramesToSeconds(startFrame[i]), FramesToSeconds(endFrame), NoteToMidiKey(n), peak[i],
+                         last[i] < kFadedShare * peak[i]});
         startFrame[static_cast<std::size_t>(n)] = -1;
     };
     for (std::int32_t f = 0; f <= frameCount; ++f) {
@@ -179,6 +183,7 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
                     peak[i] = 0.0;
                 }
                 peak[i] = std::max(peak[i], row[i]);
+                last[i] = row[i];
             } else if (startFrame[i] >= 0) {
                 close(n, f);
             }
