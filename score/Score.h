@@ -16,9 +16,9 @@ constexpr double kMinScoreBpm = 20.0;
 constexpr double kMaxScoreBpm = 400.0;
 
 // One note of the recording: onset and offset in seconds from the recording's start, MIDI key,
-// intensity as the note table holds it (> 0). FadesOut: the note dies away (its last frame well
-// below its peak, as a struck or plucked string does) rather than stopping, so its offset is
-// where it became too quiet to follow, not where the player let go.
+// intensity as the note table holds it (> 0). FadesOut: the note dies away (its level falls well
+// below its peak over much of its length, as a struck or plucked string's does) rather than
+// stopping, so its offset is where it became too quiet to follow, not where the player let go.
 struct TimedNote {
     double Onset = 0.0;
     double Offset = 0.0;
