@@ -160,10 +160,19 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
     std::array<double, kNoteCount> row{};
     std::array<std::int32_t, kNoteCount> startFrame{};
     std::array<double, kNoteCount> peak{};
+    std::array<std::int32_t, kNoteCount> lastStrong{};  // last frame at kStrongShare of the peak so far
     startFrame.fill(-1);
+    // After its last frame at this share of its peak a note is fading: a short fade (at most a
+    // quarter of the note) is the echo of its release, and the note ends where it begins; a
+    // longer one is the note dying away, as a struck string does, and its offset is where the
+    // analysis lost it, not where the player let go.
+    constexpr double kStrongShare = 0.8;
     const auto close = [&](std::int32_t n, std::int32_t endFrame) {
-        notes.push_back({FramesToSeconds(startFrame[static_cast<std::size_t>(n)]), FramesToSeconds(endFrame),
-                         NoteToMidiKey(n), peak[static_cast<std::size_t>(n)]});
+        const auto i = static_cast<std::size_t>(n);
+        const std::int32_t fade = endFrame - lastStrong[i] - 1;
+        const bool diesAway = 4 * fade > endFrame - startFrame[i];
+        notes.push_back({FramesToSeconds(startFrame[i]), FramesToSeconds(diesAway ? endFrame : lastStrong[i] + 1),
+                         NoteToMidiKey(n), peak[i], diesAway});
         startFrame[static_cast<std::size_t>(n)] = -1;
     };
     for (std::int32_t f = 0; f <= frameCount; ++f) {
@@ -179,6 +188,7 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
                     peak[i] = 0.0;
                 }
                 peak[i] = std::max(peak[i], row[i]);
+                if (row[i] >= kStrongShare * peak[i]) lastStrong[i] = f;
             } else if (startFrame[i] >= 0) {
                 close(n, f);
             }

@@ -16,12 +16,15 @@ constexpr double kMinScoreBpm = 20.0;
 constexpr double kMaxScoreBpm = 400.0;
 
 // One note of the recording: onset and offset in seconds from the recording's start, MIDI key,
-// intensity as the note table holds it (> 0).
+// intensity as the note table holds it (> 0). FadesOut: the note dies away (its level falls well
+// below its peak over much of its length, as a struck or plucked string's does) rather than
+// stopping, so its offset is where it became too quiet to follow, not where the player let go.
 struct TimedNote {
     double Onset = 0.0;
     double Offset = 0.0;
     std::int32_t Key = 60;
     double Intensity = 1.0;
+    bool FadesOut = false;
 };
 
 // A time signature: Beats over BeatType (4/4, 3/4, 6/8, ...).

@@ -153,6 +153,13 @@ TEST(BuildScoreTest, ChordsShareOneStartAndLength) {
     }
 }
 
+TEST(BuildScoreTest, NotesThatDieAwayReachTheNextOnsetWithinFourBeats) {
+    std::vector<TimedNote> notes = Perform({{1, 0.5, 60}, {2, 0.5, 62}, {3, 0.5, 64}, {9, 0.5, 65}, {10, 0.5, 67}}, {{0.0, 100.0}});
+    for (TimedNote& n : notes) n.FadesOut = n.Key != 62;  // the third is followed by six quarters, the last by nothing
+    const Score score = BuildScore(notes, {100.0, {}, {}});
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(score.Notes.at(i).LengthTicks, i == 0 || i == 3 ? 480 : 240) << i;
+}
+
 TEST(BuildScoreTest, NoNotesGiveAnEmptyScoreWithATempo) {
     const Score score = BuildScore({}, {});
     EXPECT_TRUE(score.Notes.empty());
