@@ -153,7 +153,8 @@ int RunLive(const ConvertOptions& options) {
                          reason.c_str());
         });
         if (jack.OpenPort(JackMidiOut::kDefaultPort) != kMidiOpenOk)
-            host.Report("JACK MIDI output: " + jack.LastError() + " The notes are not sent.");
+            std::fprintf(stderr, "%s: JACK MIDI output: %s The notes are not sent.\n", kConverterName,
+                         jack.LastError().c_str());
     }
 
     std::string failure;

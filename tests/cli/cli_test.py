@@ -1078,6 +1078,8 @@ def case_live(c):
     table = [
         (["--live", wav], 2, "not files", {}),
         (["--input", "x", wav], 2, "--input names the sound input of --live", {}),
+        (["--jack", wav], 2, "--jack sends the notes of --live", {}),
+        (["--live", "--jack", "-"], 0, "No JACK server is running", {"JACK_DEFAULT_SERVER": "ruvo_none"}),
         (["--live", "--input", "x", "-"], 2, "cannot be used together", {}),
         (["--live", "-d", c.path("d"), "-"], 2, "name it with -o", {}),
         (["--live", "-o", c.path("no", "x.mid"), "-"], 1, "cannot write", {}),
@@ -1111,6 +1113,50 @@ def case_live_device(c):
     check([n["key"] for n in notes_of(c.path("in.mid"))["notes"]] == keys, f"the melody's notes: {out!r}")
     check(len(out.splitlines()) == len(keys), f"one line per note: {out!r}")
     c.expect_no_work_files("a session from a sound input")
+
+
+def case_live_jack(c):
+    """--live --jack sends each note on and off, in order, to ruvo:midi_out of a private
+    dummy-driver JACK server, read back by jack_midi_dump."""
+    need_sox()
+    if shutil.which("jackd") is None or shutil.which("jack_midi_dump") is None:
+        raise Skip("no JACK server")
+    # No client may start a server of its own: each waits for this one.
+    env = {**c.env(), "JACK_DEFAULT_SERVER": f"ruvo_cli_{os.getpid()}", "JACK_NO_START_SERVER": "1"}
+    server = subprocess.Popen(["jackd", "-n", env["JACK_DEFAULT_SERVER"], "-d", "dummy", "-r", "22050", "-p", "256"],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    dump = live = None
+    try:
+        for _ in range(100):
+            if subprocess.run(["jack_lsp"], env=env, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.05)
+        dump = subprocess.Popen(["jack_midi_dump", "-a", "ruvo_dump"], env=env, stdout=subprocess.PIPE, text=True)
+        live = subprocess.Popen([c.converter, "--live", "--jack", "-"], env=env, stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        for _ in range(100):
+            if subprocess.run(["jack_connect", "ruvo:midi_out", "ruvo_dump:input"], env=env,
+                              capture_output=True).returncode == 0:
+                break
+            time.sleep(0.05)
+        keys = [60, 64, 67]
+        live.stdin.write(array("h", melody(keys, seconds=0.4, gap=0.1, lead=0.3) + [0] * RATE).tobytes())
+        live.stdin.close()
+        err = live.stderr.read().decode()
+        check(live.wait(timeout=60) == 0 and err == "", f"the session ends well: {err!r}")
+        time.sleep(0.3)
+        dump.send_signal(signal.SIGINT)
+        # jack_midi_dump -a: "time: 90 3c 64 ..." per event
+        events = [line.split(":")[1].split()[:3] for line in dump.communicate(timeout=30)[0].splitlines() if ":" in line]
+        expected = [[f"{0x90:x}", f"{k:x}", v] for k in keys for v in ("64", "00")]
+        check(events == expected, f"the port's messages: {events}")
+    finally:
+        for proc in (live, dump):
+            if proc is not None and proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        server.terminate()
+        server.wait(timeout=30)
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
