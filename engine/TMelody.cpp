@@ -2,7 +2,9 @@
 
 #include "engine/FileIoError.h"
 #include "engine/MelodyEdges.h"
+#include "engine/TNote.h"
 #include "engine/UFile.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
 #include <cassert>
@@ -127,20 +129,54 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
 }
 
 void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName) {
+    WriteSalience(spectrumName, frameCount, salienceName, {});
+}
+
+void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName,
+                            const std::string& rawNotesName) {
+    const bool notes = !rawNotesName.empty();
     TFileBase in;
     TFileBase out;
+    TFileBase noteFile;
     OpenOrThrow(in, spectrumName, kModeRead, kSpectrumBins);
     OpenOrThrow(out, salienceName, kModeWrite, kNoteCount);
-    std::vector<double> spectrum(static_cast<std::size_t>(kSpectrumBins));
-    std::array<double, kNotes> salience{};
-    for (std::int32_t f = 0; f < frameCount; ++f) {
-        Idle();
-        in.ReadData(spectrum);
-        NoteSalience(spectrum, salience);
-        out.WriteData(salience);
+    if (notes) OpenOrThrow(noteFile, rawNotesName, kModeWrite, kNoteCount);
+    // A batch of records is read, worked out on the pool's threads (each frame writes only its
+    // own rows) and written in frame order.
+    constexpr std::size_t kBatch = 64;
+    std::vector<double> spectra(kBatch * kSpectrumBins);
+    std::vector<double> salience(kBatch * kNotes);
+    std::vector<double> cells(kBatch * kNotes);
+    const auto& noteOf = BinToNote();
+    const auto one = [&](std::int32_t item, std::int32_t /*worker*/) {
+        const auto b = static_cast<std::size_t>(item);
+        const std::span<const double> spectrum(spectra.data() + b * kSpectrumBins, kSpectrumBins);
+        NoteSalience(spectrum, std::span<double, kNoteCount>(salience.data() + b * kNotes, kNotes));
+        if (!notes) return;
+        // The loudest bin of each note's band wins; a tie keeps the lower bin.
+        double* const cell = cells.data() + b * kNotes;
+        std::fill(cell, cell + kNotes, 0.0);
+        for (std::size_t j = 0; j < kSpectrumBins; ++j) {
+            double& c = cell[static_cast<std::size_t>(noteOf[j])];
+            if (spectrum[j] > c) c = spectrum[j];
+        }
+    };
+    WorkerPool pool(m_workers > 0 ? std::min(m_workers, kMaxWorkers) : DefaultWorkerCount());
+    for (std::int32_t first = 0; first < frameCount; first += static_cast<std::int32_t>(kBatch)) {
+        const auto count = std::min<std::size_t>(kBatch, static_cast<std::size_t>(frameCount - first));
+        for (std::size_t b = 0; b < count; ++b) {
+            Idle();
+            in.ReadData({spectra.data() + b * kSpectrumBins, kSpectrumBins});
+        }
+        pool.Run(static_cast<std::int32_t>(count), one);
+        for (std::size_t b = 0; b < count; ++b) {
+            out.WriteData({salience.data() + b * kNotes, kNotes});
+            if (notes) noteFile.WriteData({cells.data() + b * kNotes, kNotes});
+        }
     }
     in.CloseFile();
     out.CloseFile();
+    if (notes) noteFile.CloseFile();
 }
 
 void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,

@@ -42,6 +42,11 @@ public:
     // Pass 1: spectrum file (records of kSpectrumBins) -> salience table, the weighted sum of
     // the linear magnitudes of each note's harmonics, kNoteCount values per frame.
     void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName);
+    // The same, and on the way the spectrum's note map ("ioc": the loudest bin of each note's
+    // band, as the classic step 7 writes it) into rawNotesName unless that is empty. The frames
+    // are shared out over the worker threads; any number of them writes the same bytes.
+    void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName,
+                       const std::string& rawNotesName);
     // Pass 2: normalised samples (sampleCount values at 22050 per second) -> one value per
     // frame, 1.0 at a frame where the sound's energy jumps (an attack), else 0.0.
     void WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
@@ -59,6 +64,10 @@ public:
     // one-frame dropouts within a note, starts a new note at every onset frame, silences notes
     // shorter than two frames and leaves a silent frame between repeated notes of one pitch.
     static void Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets);
+
+    // Threads of the salience pass, the calling one included; 0 (the default) takes
+    // DefaultWorkerCount().
+    void SetWorkers(std::int32_t workers) { m_workers = workers; }
 
     // The hook that each pass calls every few records (none: never interrupted).
     void SetIdle(IdleHook* idle) { m_idle = idle; }
@@ -90,6 +99,7 @@ private:
 
     std::size_t m_peakFrameBytes = 0;
     IdleHook* m_idle = nullptr;
+    std::int32_t m_workers = 0;
 };
 
 }  // namespace ruvo
