@@ -111,6 +111,28 @@ void DrawNotes(std::span<const MelodyNote> notes, std::int32_t minFrames, std::s
     }
 }
 
+void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> clearNote,
+                  std::span<const float> energy) {
+    const BlockEnergy e(energy);
+    const auto frames = static_cast<std::int32_t>(clearNote.size());
+    const auto rises = [&](std::int32_t f) {
+        const std::int64_t k = kBlocks * f;
+        return std::max({e(k), e(k + 1), e(k + 2), e(k + 3)}) > std::max({e(k - 4), e(k - 3), e(k - 2), e(k - 1)}) + kStepDb;
+    };
+    const auto clear = [&](std::int32_t f, std::int32_t note) {
+        const std::int32_t n = clearNote[static_cast<std::size_t>(f)];
+        return n == note || std::abs(n - note) == 12;
+    };
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        MelodyNote& note = notes[i];
+        const std::int32_t limit = std::min(i + 1 < notes.size() ? notes[i + 1].First - 1 : frames, frames);
+        while (note.End < limit && clear(note.End, note.Note) && !rises(note.End) &&
+               !rises(note.End + 1)) {
+            ++note.End;
+        }
+    }
+}
+
 void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames) {
     const BlockEnergy e(evidence.Energy);
     const std::span<const std::uint8_t> onsets = evidence.Onsets;

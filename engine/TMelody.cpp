@@ -23,6 +23,11 @@ constexpr double kVoicingRampDb = 6.0;       // from unvoiced to fully voiced
 constexpr double kLevelFloor = 1e-9;         // keeps the level of a silent frame finite
 constexpr double kContrastGate = 0.3;        // log10(loudest / median salience) ...
 constexpr double kContrastWidth = 0.1;       // ... ramps the voicing over this width
+// A note that stands out of the spectrum by a factor of four (its harmonics alone above the
+// rest) is heard down to 30 dB below the voicing window: a struck or plucked string decays
+// out of the window long before its player lets it go.
+constexpr double kClearContrast = 0.6;
+constexpr double kClearDepthDb = 30.0;
 constexpr double kEmissionFloor = 1e-4;      // no state is ever impossible
 constexpr double kNoteStay = 0.9;            // a voiced frame keeps its note
 constexpr double kJumpSemitones = 6.0;       // jumps fall off as exp(-distance / 6)
@@ -241,12 +246,14 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
     out.CloseFile();
 }
 
-void TMelody::Emissions(std::span<const double> salience, double margin, double loudestLevel,
+bool TMelody::Emissions(std::span<const double> salience, double margin, double loudestLevel,
                         std::span<double, kMelodyStates> logEmission) {
     const double total = *std::max_element(salience.begin(), salience.end());
     double voiced = 0.0;
+    bool clear = false;
     if (total > 0.0) {
-        voiced = Clip01((LevelDb(total) - (loudestLevel - LevelWindowDb(margin))) / kVoicingRampDb);
+        const double level = LevelDb(total) - (loudestLevel - LevelWindowDb(margin));
+        voiced = Clip01(level / kVoicingRampDb);
         // Noise spreads its salience over all notes; a voice stands out from the median. The
         // level window alone is relative and would turn dither into long notes.
         std::copy(salience.begin(), salience.end(), m_sorted.begin());
@@ -254,7 +261,9 @@ void TMelody::Emissions(std::span<const double> salience, double margin, double 
         std::nth_element(m_sorted.begin(), upper, m_sorted.end());
         const double lowerMiddle = *std::max_element(m_sorted.begin(), upper);
         const double median = (lowerMiddle + *upper) / 2.0;
-        if (median > 0.0) voiced *= Clip01((std::log10(total / median) - kContrastGate) / kContrastWidth);
+        const double contrast = median > 0.0 ? std::log10(total / median) : kClearContrast;
+        if (median > 0.0) voiced *= Clip01((contrast - kContrastGate) / kContrastWidth);
+        clear = contrast >= kClearContrast && level >= -kClearDepthDb;
     }
 
     double sum = 0.0;
@@ -270,6 +279,7 @@ void TMelody::Emissions(std::span<const double> salience, double margin, double 
         logEmission[n] = std::log(r * voiced + kEmissionFloor);
     }
     logEmission[kNotes] = std::log(1.0 - voiced + kEmissionFloor);
+    return clear;
 }
 
 std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t frameCount) {
@@ -293,6 +303,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     // Viterbi: the score of the best path into each state, renormalised every frame so that
     // it stays near 0, and one byte per state and frame naming that path's previous state.
     std::vector<std::uint8_t> from(frames * kStates);
+    m_clearNote = m_loudestNote;
     std::array<double, kStates> score{};
     std::array<double, kStates> next{};
     std::array<double, kStates> logEmission{};
@@ -304,7 +315,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
         Idle();
         salienceFile.ReadData(salience);
         threshold.ReadData(margin);
-        Emissions(salience, margin[0], loudestLevel, logEmission);
+        if (!Emissions(salience, margin[0], loudestLevel, logEmission)) m_clearNote[f] = -1;
         if (f == 0) {
             for (std::size_t s = 0; s < kStates; ++s) score[s] = -std::log(double{kStates}) + logEmission[s];
             continue;
@@ -331,7 +342,8 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     threshold.CloseFile();
 
     std::vector<std::int8_t> track(frames);
-    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity() + m_loudestNote.capacity());
+    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity() + m_loudestNote.capacity() +
+                                                      m_clearNote.capacity());
     if (frames == 0) return track;
     std::size_t state = static_cast<std::size_t>(std::max_element(score.begin(), score.end()) - score.begin());
     for (std::size_t f = frames; f-- > 0;) {
@@ -444,12 +456,13 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     Segment(track, onsets);
     MoveLegatoStarts(in.Salience, track);
     std::vector<MelodyNote> notes = NotesOfTrack(track);
+    ExtendDecays(notes, m_clearNote, energy);
     PlaceNoteEdges(notes, {energy, onsets, m_loudestNote}, kMinNoteFrames);
     DrawNotes(notes, kMinNoteFrames, track);
     m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() +
                                                       energy.capacity() * sizeof(float) +
                                                       notes.capacity() * sizeof(MelodyNote) +
-                                                      m_loudestNote.capacity());
+                                                      m_loudestNote.capacity() + m_clearNote.capacity());
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);

@@ -78,7 +78,8 @@ public:
 private:
     // Log probability of one frame's salience in every state: how likely it holds a note at all
     // (its level against the loudest frame's, its contrast) shared out by salience.
-    void Emissions(std::span<const double> salience, double margin, double loudestLevel,
+    // Returns whether the frame's loudest note stands clearly out of the rest of the spectrum.
+    bool Emissions(std::span<const double> salience, double margin, double loudestLevel,
                    std::span<double, kMelodyStates> logEmission);
     std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
     // Moves the start of a note that follows another note without a break back to where its
@@ -93,6 +94,9 @@ private:
     std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
     std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
     std::vector<std::int8_t> m_loudestNote;  // per frame: the note of the most salience, or -1
+    // Per frame: the loudest note where it stands clearly out, even below the voicing window
+    // (the decay of a struck or plucked note), or -1.
+    std::vector<std::int8_t> m_clearNote;
     void Idle() {
         if (m_idle != nullptr) m_idle->Poll();
     }

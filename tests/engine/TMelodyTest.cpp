@@ -381,7 +381,10 @@ INSTANTIATE_TEST_SUITE_P(
         GridCase{"ReverberationAfterNote", kEarlyInFrame,
                  Tone({{1.6, 40}},
                       [](double sec) { return sec < 0.8 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.8)); }),
-                 {{40, 0.0, 0.8}}}),
+                 {{40, 0.0, 0.8}}},
+        // A struck string: its level dies away by 50 dB per second until a damper stops it.
+        GridCase{"DecayThenStop", kEarlyInFrame,
+                 Tone({{1.0, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.5 * sec); }), {{40, 0.0, 1.0}}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
 // ---------------------------------------------------------------------------------------
