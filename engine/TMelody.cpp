@@ -390,8 +390,8 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 }
 
 void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track) {
-    // The records of the frames f - kLegatoReach - 1 .. f, in a ring.
-    constexpr std::size_t kRing = kLegatoReach + 2;
+    // The records of the frames f - kLegatoReach - 3 .. f, in a ring.
+    constexpr std::size_t kRing = kLegatoReach + 4;
     std::vector<double> ring(kRing * kNotes);
     const auto level = [&](std::size_t f, std::size_t n) { return LevelDb(ring[(f % kRing) * kNotes + n]); };
     // Whether note n stands out from its neighbours in frame f, rather than lying on the flank
@@ -419,12 +419,23 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // Without a rise within reach the note was there all along, under the other one:
             // its start says nothing, and the change stays where the tracker put it.
             if (start == lowest && (lowest == 0 || within(lowest - 1))) start = f;
-            // The change between two notes of like level lies where the new one's harmonics
-            // overtake the old one's: halfway between the centres of the frames on either
-            // side, so at the start of the first frame in which the new note is the louder.
+            // The change between two notes lies where the new one's harmonics overtake the old
+            // one's. The frame before the first in which the new note is the louder holds part
+            // of each: it belongs to the new note when the new note lags there by less than it
+            // leads by in the frame after (the lead in dB moves about evenly from the centre of
+            // one frame to the next through a change that takes its time), unless the old note
+            // has kept more of its level than the new one has reached of its own (an abrupt
+            // change late in that frame) and less than 6 dB below it (it has not let go yet).
             const auto old = static_cast<std::size_t>(track[f - 1]);
+            const auto lead = [&](std::size_t g) { return level(g, n) - level(g, old); };
             std::size_t overtaken = f;
-            while (overtaken > lowest && level(overtaken - 1, n) > level(overtaken - 1, old)) --overtaken;
+            while (overtaken > lowest && lead(overtaken - 1) > 0.0) --overtaken;
+            if (overtaken > lowest && overtaken >= 3 && -lead(overtaken - 1) < lead(overtaken)) {
+                const double reached = level(overtaken - 1, n) - level(overtaken, n);
+                const double kept = level(overtaken - 1, old) -
+                                    std::max(level(overtaken - 2, old), level(overtaken - 3, old));
+                if (reached > kept || kept <= -kLegatoRiseDb) --overtaken;
+            }
             start = std::min(start, overtaken);
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);

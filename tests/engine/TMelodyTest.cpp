@@ -324,6 +324,13 @@ std::vector<double> Tone(const std::vector<Segment>& segments, const std::functi
     return out;
 }
 
+// Two sounds played together; the shorter one is taken as silent after its end.
+std::vector<double> Sum(std::vector<double> a, const std::vector<double>& b) {
+    a.resize(std::max(a.size(), b.size()), 0.0);
+    for (std::size_t i = 0; i < b.size(); ++i) a[i] += b[i];
+    return a;
+}
+
 struct Heard {  // a note, in seconds from the start of the sound
     std::int32_t Index;
     double Start, End;
@@ -382,6 +389,11 @@ INSTANTIATE_TEST_SUITE_P(
                  Tone({{1.6, 40}},
                       [](double sec) { return sec < 0.8 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.8)); }),
                  {{40, 0.0, 0.8}}},
+        // Blown legato: the old note lets go over 40 ms while the new one rises over 80 ms.
+        GridCase{"LegatoCrossfade", kEarlyInFrame,
+                 Sum(Tone({{0.62, 40}}, [](double sec) { return kLevel * std::clamp((0.64 - sec) / 0.04, 0.0, 1.0); }),
+                     Tone({{1.1, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.08, 0.0, 1.0); })),
+                 {{40, 0.0, 0.6}, {43, 0.6, 1.1}}},
         // A struck string: its level dies away by 50 dB per second until a damper stops it.
         GridCase{"DecayThenStop", kEarlyInFrame,
                  Tone({{1.0, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.5 * sec); }), {{40, 0.0, 1.0}}}),
