@@ -44,6 +44,10 @@ constexpr std::int32_t kMinNoteFrames = 2;
 // to within 6 dB of its level at the change, by at most 4 frames.
 constexpr double kLegatoRiseDb = 6.0;
 constexpr std::size_t kLegatoReach = 4;
+constexpr double kRiseBeginDb = 4.0;
+constexpr double kRiseTotalDb = 10.0;
+constexpr double kRiseNearDb = 3.0;
+constexpr double kRiseBeginShare = 0.25;
 constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
@@ -437,6 +441,32 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 if (reached > kept || kept <= -kLegatoRiseDb) --overtaken;
             }
             start = std::min(start, overtaken);
+            // A slow attack under a long release (a choir) overtakes late, but the new note
+            // begins to gain on the old one at once. Its start is the first frame a quarter of
+            // the way (at least 4 dB) up from the lowest lead within reach to the lead at the
+            // change, where the lead grows by 10 dB in all and does not fall back by more than
+            // 3 dB, and where the two frames before the lowest one lay low too (else it was a
+            // trough of a vibrato). A quick rise (within 3 dB of the change in one frame)
+            // follows the change instead.
+            if (lowest < f) {
+                std::size_t lowPoint = f - 1;
+                for (std::size_t g = lowest > 0 ? lowest - 1 : 0; g < f; ++g) {
+                    if (lead(g) < lead(lowPoint)) lowPoint = g;
+                }
+                const double total = lead(f) - lead(lowPoint);
+                const double begun = lead(lowPoint) + std::max(kRiseBeginDb, kRiseBeginShare * total);
+                bool plateau = total >= kRiseTotalDb;
+                for (std::size_t g = lowPoint >= 2 ? lowPoint - 2 : 0; g < lowPoint; ++g) {
+                    if (g + kRing > f && lead(g) > begun) plateau = false;
+                }
+                std::size_t risen = f;
+                while (risen > lowPoint + 1 && lead(risen - 1) >= begun && lead(risen - 1) <= lead(risen) + kRiseNearDb) {
+                    --risen;
+                }
+                std::size_t near = risen;
+                while (near < f && lead(near) < lead(f) - kRiseNearDb) ++near;
+                if (plateau && near >= risen + 2) start = std::min(start, std::max(risen, lowest));
+            }
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }

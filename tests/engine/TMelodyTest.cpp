@@ -394,6 +394,11 @@ INSTANTIATE_TEST_SUITE_P(
                  Sum(Tone({{0.62, 40}}, [](double sec) { return kLevel * std::clamp((0.64 - sec) / 0.04, 0.0, 1.0); }),
                      Tone({{1.1, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.08, 0.0, 1.0); })),
                  {{40, 0.0, 0.6}, {43, 0.6, 1.1}}},
+        // Sung legato: the new note swells over 200 ms while the old one sounds on for 150 ms.
+        GridCase{"SlowAttackUnderRelease", kEarlyInFrame,
+                 Sum(Tone({{0.8, 40}}, [](double sec) { return kLevel * std::clamp((0.8 - sec) / 0.05, 0.0, 1.0); }),
+                     Tone({{1.2, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.2, 0.0, 1.0); })),
+                 {{40, 0.0, 0.6}, {43, 0.6, 1.2}}},
         // A struck string: its level dies away by 50 dB per second until a damper stops it.
         GridCase{"DecayThenStop", kEarlyInFrame,
                  Tone({{1.0, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.5 * sec); }), {{40, 0.0, 1.0}}}),
