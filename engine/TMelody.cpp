@@ -310,6 +310,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     m_clearNote = m_loudestNote;
     std::array<double, kStates> score{};
     std::array<double, kStates> next{};
+    std::array<double, kStates> via{};  // per predecessor: its score and the step from it
     std::array<double, kStates> logEmission{};
     double margin[1] = {0.0};
     TFileBase threshold;
@@ -326,16 +327,19 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
         }
         std::uint8_t* back = from.data() + f * kStates;
         for (std::size_t to = 0; to < kStates; ++to) {
+            // The best predecessor is the first state of the highest score: the maximum is
+            // taken over four independent lanes (a maximum does not round), then looked up.
             const double* row = m_logTransition.data() + to * kStates;
-            double best = score[0] + row[0];
-            std::size_t bestFrom = 0;
-            for (std::size_t s = 1; s < kStates; ++s) {
-                const double v = score[s] + row[s];
-                if (v > best) {
-                    best = v;
-                    bestFrom = s;
-                }
+            for (std::size_t s = 0; s < kStates; ++s) via[s] = score[s] + row[s];
+            std::array<double, 4> lane{via[0], via[1], via[2], via[3]};
+            std::size_t s = 4;
+            for (; s + 4 <= kStates; s += 4) {
+                for (std::size_t l = 0; l < 4; ++l) lane[l] = std::max(lane[l], via[s + l]);
             }
+            for (; s < kStates; ++s) lane[0] = std::max(lane[0], via[s]);
+            const double best = std::max(std::max(lane[0], lane[1]), std::max(lane[2], lane[3]));
+            std::size_t bestFrom = 0;
+            while (via[bestFrom] != best) ++bestFrom;
             next[to] = best + logEmission[to];
             back[to] = static_cast<std::uint8_t>(bestFrom);
         }
@@ -447,8 +451,10 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // change, where the lead grows by 10 dB in all and does not fall back by more than
             // 3 dB, and where the two frames before the lowest one lay low too (else it was a
             // trough of a vibrato). A quick rise (within 3 dB of the change in one frame)
-            // follows the change instead.
-            if (lowest < f) {
+            // follows the change instead. An octave's harmonics are among the old note's, so
+            // its lead shows the old note's sound as much as its own.
+            const bool octaves = (n > old ? n - old : old - n) % 12 == 0;
+            if (lowest < f && !octaves) {
                 std::size_t lowPoint = f - 1;
                 for (std::size_t g = lowest > 0 ? lowest - 1 : 0; g < f; ++g) {
                     if (lead(g) < lead(lowPoint)) lowPoint = g;
