@@ -210,6 +210,19 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
                 std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
         }
     }
+
+    // A note that runs into the next one (their starts are placed by now) ends early only where
+    // its sound fell away before the next attack: a detached or normal articulation.
+    for (std::size_t i = 0; i + 1 < notes.size(); ++i) {
+        MelodyNote& note = notes[i];
+        if (notes[i + 1].First != note.End) continue;
+        const std::int64_t hi = std::min(kBlocks * note.End, e.Count());
+        const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
+        if (stop >= 0) {
+            note.End = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
+        }
+    }
 }
 
 }  // namespace ruvo

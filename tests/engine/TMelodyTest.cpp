@@ -399,6 +399,11 @@ INSTANTIATE_TEST_SUITE_P(
                  Sum(Tone({{0.8, 40}}, [](double sec) { return kLevel * std::clamp((0.8 - sec) / 0.05, 0.0, 1.0); }),
                      Tone({{1.2, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.2, 0.0, 1.0); })),
                  {{40, 0.0, 0.6}, {43, 0.6, 1.2}}},
+        // A note stops 80 ms before the next one while the room carries it on into that one.
+        GridCase{"StopBeforeNextNote", kEarlyInFrame,
+                 Sum(Tone({{0.6, 40}}, [](double sec) { return sec < 0.42 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.42)); }),
+                     Tone({{1.0, 43}}, [](double sec) { return sec < 0.5 ? 0.0 : kLevel; })),
+                 {{40, 0.0, 0.42}, {43, 0.5, 1.0}}},
         // A struck string: its level dies away by 50 dB per second until a damper stops it.
         GridCase{"DecayThenStop", kEarlyInFrame,
                  Tone({{1.0, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.5 * sec); }), {{40, 0.0, 1.0}}}),
