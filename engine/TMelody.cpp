@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <numeric>
 
 namespace ruvo {
 namespace {
@@ -114,6 +115,13 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
     }
     for (std::int32_t to = 0; to < kNoteCount; ++to) at(to, kUnvoiced) = std::log((1.0 - kUnvoicedStay) / kNoteCount);
     at(kUnvoiced, kUnvoiced) = std::log(kUnvoicedStay);
+    for (std::int32_t to = 0; to < kMelodyStates; ++to) {
+        double likeliest = minusInfinity;
+        for (std::int32_t from = 0; from < kMelodyStates; ++from) {
+            if (from != to) likeliest = std::max(likeliest, at(to, from));
+        }
+        m_likeliestInto[static_cast<std::size_t>(to)] = likeliest;
+    }
 }
 
 const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) const {
@@ -310,7 +318,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     m_clearNote = m_loudestNote;
     std::array<double, kStates> score{};
     std::array<double, kStates> next{};
-    std::array<double, kStates> via{};  // per predecessor: its score and the step from it
+    std::array<std::uint8_t, kStates> order{};  // the states by falling score
     std::array<double, kStates> logEmission{};
     double margin[1] = {0.0};
     TFileBase threshold;
@@ -326,20 +334,26 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
             continue;
         }
         std::uint8_t* back = from.data() + f * kStates;
+        // The best predecessor of a state is the first of the highest score. Going through the
+        // states from the best score down, the search ends where even the likeliest step
+        // into the state (its own aside) cannot reach the best found: far fewer sums than all
+        // of them, and the same choice.
+        std::iota(order.begin(), order.end(), std::uint8_t{0});
+        std::sort(order.begin(), order.end(), [&](std::uint8_t x, std::uint8_t y) {
+            return score[x] > score[y] || (score[x] == score[y] && x < y);
+        });
         for (std::size_t to = 0; to < kStates; ++to) {
-            // The best predecessor is the first state of the highest score: the maximum is
-            // taken over four independent lanes (a maximum does not round), then looked up.
             const double* row = m_logTransition.data() + to * kStates;
-            for (std::size_t s = 0; s < kStates; ++s) via[s] = score[s] + row[s];
-            std::array<double, 4> lane{via[0], via[1], via[2], via[3]};
-            std::size_t s = 4;
-            for (; s + 4 <= kStates; s += 4) {
-                for (std::size_t l = 0; l < 4; ++l) lane[l] = std::max(lane[l], via[s + l]);
+            double best = score[to] + row[to];
+            std::size_t bestFrom = to;
+            for (const std::uint8_t s : order) {
+                if (score[s] + m_likeliestInto[to] < best) break;
+                const double v = score[s] + row[s];
+                if (v > best || (v == best && s < bestFrom)) {
+                    best = v;
+                    bestFrom = s;
+                }
             }
-            for (; s < kStates; ++s) lane[0] = std::max(lane[0], via[s]);
-            const double best = std::max(std::max(lane[0], lane[1]), std::max(lane[2], lane[3]));
-            std::size_t bestFrom = 0;
-            while (via[bestFrom] != best) ++bestFrom;
             next[to] = best + logEmission[to];
             back[to] = static_cast<std::uint8_t>(bestFrom);
         }

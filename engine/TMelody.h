@@ -91,6 +91,8 @@ private:
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
     // the best predecessor of one state reads one contiguous row.
     std::vector<double> m_logTransition;
+    // Per state: the likeliest step into it from another state.
+    std::array<double, static_cast<std::size_t>(kMelodyStates)> m_likeliestInto{};
     std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
     std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
     std::vector<std::int8_t> m_loudestNote;  // per frame: the note of the most salience, or -1
