@@ -286,9 +286,13 @@ bool TMelody::Emissions(std::span<const double> salience, double margin, double 
         m_ratio[n] = x4 * x4 * x2;  // (salience / loudest)^10 sharpens the choice of note
         sum += m_ratio[n];
     }
+    // Most notes lie so far below the loudest that only the floor is left: one logarithm
+    // serves them all.
+    const double logFloor = std::log(kEmissionFloor);
     for (std::size_t n = 0; n < kNotes; ++n) {
         const double r = sum > 0.0 ? m_ratio[n] / sum : 0.0;
-        logEmission[n] = std::log(r * voiced + kEmissionFloor);
+        const double p = r * voiced + kEmissionFloor;
+        logEmission[n] = p == kEmissionFloor ? logFloor : std::log(p);
     }
     logEmission[kNotes] = std::log(1.0 - voiced + kEmissionFloor);
     return clear;
