@@ -117,7 +117,8 @@ void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> c
     const auto frames = static_cast<std::int32_t>(clearNote.size());
     const auto rises = [&](std::int32_t f) {
         const std::int64_t k = kBlocks * f;
-        return std::max({e(k), e(k + 1), e(k + 2), e(k + 3)}) > std::max({e(k - 4), e(k - 3), e(k - 2), e(k - 1)}) + kStepDb;
+        return std::max({e(k), e(k + 1), e(k + 2), e(k + 3)}) >
+               std::max({e(k - 4), e(k - 3), e(k - 2), e(k - 1)}) + kStepDb;
     };
     const auto clear = [&](std::int32_t f, std::int32_t note) {
         const std::int32_t n = clearNote[static_cast<std::size_t>(f)];
@@ -126,8 +127,7 @@ void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> c
     for (std::size_t i = 0; i < notes.size(); ++i) {
         MelodyNote& note = notes[i];
         const std::int32_t limit = std::min(i + 1 < notes.size() ? notes[i + 1].First - 1 : frames, frames);
-        while (note.End < limit && clear(note.End, note.Note) && !rises(note.End) &&
-               !rises(note.End + 1)) {
+        while (note.End < limit && clear(note.End, note.Note) && !rises(note.End) && !rises(note.End + 1)) {
             ++note.End;
         }
     }
@@ -186,7 +186,8 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         std::int32_t low = std::max(note.First - kAttackReach, 0);
         if (before != nullptr) low = std::max(low, joined ? before->First + minFrames : before->End);
         const std::int32_t high = std::min(note.First + kAttackEarly, note.End - minFrames);
-        const bool repeated = joined && before->Note == note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
+        const bool repeated =
+            joined && before->Note == note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
         if (low <= high && (!joined || repeated)) {
             const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (high + 1));
             if (attack >= 0) {

@@ -29,9 +29,9 @@ constexpr double kContrastWidth = 0.1;       // ... ramps the voicing over this 
 // out of the window long before its player lets it go.
 constexpr double kClearContrast = 0.6;
 constexpr double kClearDepthDb = 30.0;
-constexpr double kEmissionFloor = 1e-4;      // no state is ever impossible
-constexpr double kNoteStay = 0.9;            // a voiced frame keeps its note
-constexpr double kJumpSemitones = 6.0;       // jumps fall off as exp(-distance / 6)
+constexpr double kEmissionFloor = 1e-4;  // no state is ever impossible
+constexpr double kNoteStay = 0.9;        // a voiced frame keeps its note
+constexpr double kJumpSemitones = 6.0;   // jumps fall off as exp(-distance / 6)
 constexpr double kVoicedStay = 0.95;
 constexpr double kUnvoicedStay = 0.95;
 constexpr std::int32_t kOnsetLookBack = 4;  // blocks before the rise is measured against
@@ -230,7 +230,8 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
             in.ReadData(block);
             const double e = BlockEnergyDb(block);
             energy[slot(k)] = e;
-            if (static_cast<std::size_t>(k) < frameEnergy.size()) frameEnergy[static_cast<std::size_t>(k)] = static_cast<float>(e);
+            if (static_cast<std::size_t>(k) < frameEnergy.size())
+                frameEnergy[static_cast<std::size_t>(k)] = static_cast<float>(e);
             // Blocks before the first read as the first.
             double quietest = std::numeric_limits<double>::infinity();
             for (std::int64_t j = k - kOnsetLookBack; j < k; ++j) {
@@ -368,8 +369,8 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     threshold.CloseFile();
 
     std::vector<std::int8_t> track(frames);
-    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity() + m_loudestNote.capacity() +
-                                                      m_clearNote.capacity());
+    m_peakFrameBytes = std::max(m_peakFrameBytes,
+                                from.capacity() + track.capacity() + m_loudestNote.capacity() + m_clearNote.capacity());
     if (frames == 0) return track;
     std::size_t state = static_cast<std::size_t>(std::max_element(score.begin(), score.end()) - score.begin());
     for (std::size_t f = frames; f-- > 0;) {
@@ -458,8 +459,8 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             while (overtaken > lowest && lead(overtaken - 1) > 0.0) --overtaken;
             if (overtaken > lowest && overtaken >= 3 && -lead(overtaken - 1) < lead(overtaken)) {
                 const double reached = level(overtaken - 1, n) - level(overtaken, n);
-                const double kept = level(overtaken - 1, old) -
-                                    std::max(level(overtaken - 2, old), level(overtaken - 3, old));
+                const double kept =
+                    level(overtaken - 1, old) - std::max(level(overtaken - 2, old), level(overtaken - 3, old));
                 if (reached > kept || kept <= -kLegatoRiseDb) --overtaken;
             }
             start = std::min(start, overtaken);
@@ -484,7 +485,8 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                     if (g + kRing > f && lead(g) > begun) plateau = false;
                 }
                 std::size_t risen = f;
-                while (risen > lowPoint + 1 && lead(risen - 1) >= begun && lead(risen - 1) <= lead(risen) + kRiseNearDb) {
+                while (risen > lowPoint + 1 && lead(risen - 1) >= begun &&
+                       lead(risen - 1) <= lead(risen) + kRiseNearDb) {
                     --risen;
                 }
                 std::size_t near = risen;
@@ -524,10 +526,10 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     ExtendDecays(notes, m_clearNote, energy);
     PlaceNoteEdges(notes, {energy, onsets, m_loudestNote}, kMinNoteFrames);
     DrawNotes(notes, kMinNoteFrames, track);
-    m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() +
-                                                      energy.capacity() * sizeof(float) +
-                                                      notes.capacity() * sizeof(MelodyNote) +
-                                                      m_loudestNote.capacity() + m_clearNote.capacity());
+    m_peakFrameBytes =
+        std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() + energy.capacity() * sizeof(float) +
+                                       notes.capacity() * sizeof(MelodyNote) + m_loudestNote.capacity() +
+                                       m_clearNote.capacity());
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);

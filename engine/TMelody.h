@@ -93,8 +93,8 @@ private:
     std::vector<double> m_logTransition;
     // Per state: the likeliest step into it from another state.
     std::array<double, static_cast<std::size_t>(kMelodyStates)> m_likeliestInto{};
-    std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
-    std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
+    std::vector<double> m_ratio;             // scratch per frame, kNoteCount values
+    std::vector<double> m_sorted;            // scratch per frame, kNoteCount values
     std::vector<std::int8_t> m_loudestNote;  // per frame: the note of the most salience, or -1
     // Per frame: the loudest note where it stands clearly out, even below the voicing window
     // (the decay of a struck or plucked note), or -1.
