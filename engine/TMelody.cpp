@@ -7,6 +7,7 @@
 #include "engine/WorkerPool.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
@@ -92,6 +93,8 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
             if (lo < kSpectrumBins) {
                 range.Lo = static_cast<std::int16_t>(lo);
                 range.Hi = static_cast<std::int16_t>(hi);
+                const auto width = static_cast<std::size_t>(hi - lo + 1);
+                m_tableLevels = std::max(m_tableLevels, static_cast<std::size_t>(std::bit_width(width)));
             }
         }
     }
@@ -130,6 +133,17 @@ const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) co
 
 void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience) const {
     assert(spectrum.size() >= static_cast<std::size_t>(kSpectrumBins));
+    // The loudest bin of every range from a table of maxima over 1, 2, 4, ... bins: level k
+    // holds at i the maximum of bins i .. i + 2^k - 1, and two entries of the widest level
+    // that fits cover a range. The maximum is exact, so the table changes no value.
+    constexpr std::size_t kBins = static_cast<std::size_t>(kSpectrumBins);
+    std::vector<double> table(m_tableLevels * kBins);
+    std::copy(spectrum.begin(), spectrum.begin() + kSpectrumBins, table.begin());
+    for (std::size_t k = 1, half = 1; k < m_tableLevels; ++k, half *= 2) {
+        const double* below = table.data() + (k - 1) * kBins;
+        double* level = table.data() + k * kBins;
+        for (std::size_t i = 0; i + 2 * half <= kBins; ++i) level[i] = std::max(below[i], below[i + half]);
+    }
     const HarmonicRange* range = m_ranges.data();
     for (std::size_t n = 0; n < kNotes; ++n) {
         double sum = 0.0;
@@ -137,8 +151,11 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
         for (std::int32_t h = 0; h < kMelodyHarmonics; ++h, ++range, weight *= kHarmonicDecay) {
             if (range->Empty()) continue;
             // The maximum is taken on the log values: one power of ten per harmonic.
-            const auto first = spectrum.begin() + range->Lo;
-            const double loudest = *std::max_element(first, spectrum.begin() + range->Hi + 1);
+            const auto lo = static_cast<std::size_t>(range->Lo);
+            const auto width = static_cast<std::size_t>(range->Hi - range->Lo + 1);
+            const auto k = static_cast<std::size_t>(std::bit_width(width) - 1);
+            const double* level = table.data() + k * kBins;
+            const double loudest = std::max(level[lo], level[lo + width - (std::size_t{1} << k)]);
             sum += weight * (std::exp(loudest * std::numbers::ln10) - 1.0);
         }
         salience[n] = sum;

@@ -88,6 +88,7 @@ private:
     static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track);
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
+    std::size_t m_tableLevels = 1;  // levels of NoteSalience's table of maxima: the widest range fits
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
     // the best predecessor of one state reads one contiguous row.
     std::vector<double> m_logTransition;
