@@ -132,17 +132,24 @@ const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) co
 }
 
 void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience) const {
+    std::vector<double> levels;
+    NoteSalience(spectrum, salience, levels);
+}
+
+void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience,
+                           std::vector<double>& levels) const {
     assert(spectrum.size() >= static_cast<std::size_t>(kSpectrumBins));
     // The loudest bin of every range from a table of maxima over 1, 2, 4, ... bins: level k
-    // holds at i the maximum of bins i .. i + 2^k - 1, and two entries of the widest level
-    // that fits cover a range. The maximum is exact, so the table changes no value.
+    // holds at i the maximum of bins i .. i + 2^k - 1 (level 0 is the spectrum itself), and two
+    // entries of the widest level that fits cover a range. The maximum is exact, so the table
+    // changes no value.
     constexpr std::size_t kBins = static_cast<std::size_t>(kSpectrumBins);
-    std::vector<double> table(m_tableLevels * kBins);
-    std::copy(spectrum.begin(), spectrum.begin() + kSpectrumBins, table.begin());
+    levels.resize((m_tableLevels - 1) * kBins);
+    const auto level = [&](std::size_t k) { return k == 0 ? spectrum.data() : levels.data() + (k - 1) * kBins; };
     for (std::size_t k = 1, half = 1; k < m_tableLevels; ++k, half *= 2) {
-        const double* below = table.data() + (k - 1) * kBins;
-        double* level = table.data() + k * kBins;
-        for (std::size_t i = 0; i + 2 * half <= kBins; ++i) level[i] = std::max(below[i], below[i + half]);
+        const double* below = level(k - 1);
+        double* above = levels.data() + (k - 1) * kBins;
+        for (std::size_t i = 0; i + 2 * half <= kBins; ++i) above[i] = std::max(below[i], below[i + half]);
     }
     const HarmonicRange* range = m_ranges.data();
     for (std::size_t n = 0; n < kNotes; ++n) {
@@ -154,8 +161,8 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
             const auto lo = static_cast<std::size_t>(range->Lo);
             const auto width = static_cast<std::size_t>(range->Hi - range->Lo + 1);
             const auto k = static_cast<std::size_t>(std::bit_width(width) - 1);
-            const double* level = table.data() + k * kBins;
-            const double loudest = std::max(level[lo], level[lo + width - (std::size_t{1} << k)]);
+            const double* widest = level(k);
+            const double loudest = std::max(widest[lo], widest[lo + width - (std::size_t{1} << k)]);
             sum += weight * (std::exp(loudest * std::numbers::ln10) - 1.0);
         }
         salience[n] = sum;
@@ -182,10 +189,13 @@ void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameC
     std::vector<double> salience(kBatch * kNotes);
     std::vector<double> cells(kBatch * kNotes);
     const auto& noteOf = BinToNote();
-    const auto one = [&](std::int32_t item, std::int32_t /*worker*/) {
+    WorkerPool pool(m_workers > 0 ? std::min(m_workers, kMaxWorkers) : DefaultWorkerCount());
+    std::vector<std::vector<double>> levels(static_cast<std::size_t>(pool.Workers()));  // per worker
+    const auto one = [&](std::int32_t item, std::int32_t worker) {
         const auto b = static_cast<std::size_t>(item);
         const std::span<const double> spectrum(spectra.data() + b * kSpectrumBins, kSpectrumBins);
-        NoteSalience(spectrum, std::span<double, kNoteCount>(salience.data() + b * kNotes, kNotes));
+        NoteSalience(spectrum, std::span<double, kNoteCount>(salience.data() + b * kNotes, kNotes),
+                     levels[static_cast<std::size_t>(worker)]);
         if (!notes) return;
         // The loudest bin of each note's band wins; a tie keeps the lower bin.
         double* const cell = cells.data() + b * kNotes;
@@ -195,7 +205,6 @@ void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameC
             if (spectrum[j] > c) c = spectrum[j];
         }
     };
-    WorkerPool pool(m_workers > 0 ? std::min(m_workers, kMaxWorkers) : DefaultWorkerCount());
     for (std::int32_t first = 0; first < frameCount; first += static_cast<std::int32_t>(kBatch)) {
         const auto count = std::min<std::size_t>(kBatch, static_cast<std::size_t>(frameCount - first));
         for (std::size_t b = 0; b < count; ++b) {

@@ -78,6 +78,9 @@ public:
 private:
     // Log probability of one frame's salience in every state: how likely it holds a note at all
     // (its level against the loudest frame's, its contrast) shared out by salience.
+    // NoteSalience with the table of maxima it builds kept in `levels` for the next call.
+    void NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience,
+                      std::vector<double>& levels) const;
     // Returns whether the frame's loudest note stands clearly out of the rest of the spectrum.
     bool Emissions(std::span<const double> salience, double margin, double loudestLevel,
                    std::span<double, kMelodyStates> logEmission);
