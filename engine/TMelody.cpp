@@ -26,10 +26,10 @@ constexpr double kLevelFloor = 1e-9;         // keeps the level of a silent fram
 constexpr double kContrastGate = 0.3;        // log10(loudest / median salience) ...
 constexpr double kContrastWidth = 0.1;       // ... ramps the voicing over this width
 // A note that stands out of the spectrum by a factor of four (its harmonics alone above the
-// rest) is heard down to 30 dB below the voicing window: a struck or plucked string decays
-// out of the window long before its player lets it go.
+// rest) is heard as far again below the voicing window as the window is deep (30 dB at the
+// default margin, none where the user's margin closes the window): a struck or plucked string
+// decays out of the window long before its player lets it go.
 constexpr double kClearContrast = 0.6;
-constexpr double kClearDepthDb = 30.0;
 constexpr double kEmissionFloor = 1e-4;  // no state is ever impossible
 constexpr double kNoteStay = 0.9;        // a voiced frame keeps its note
 constexpr double kJumpSemitones = 6.0;   // jumps fall off as exp(-distance / 6)
@@ -302,7 +302,7 @@ bool TMelody::Emissions(std::span<const double> salience, double margin, double 
         const double median = (lowerMiddle + *upper) / 2.0;
         const double contrast = median > 0.0 ? std::log10(total / median) : kClearContrast;
         if (median > 0.0) voiced *= Clip01((contrast - kContrastGate) / kContrastWidth);
-        clear = contrast >= kClearContrast && level >= -kClearDepthDb;
+        clear = contrast >= kClearContrast && level >= -LevelWindowDb(margin);
     }
 
     double sum = 0.0;
