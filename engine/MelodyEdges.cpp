@@ -111,6 +111,28 @@ void DrawNotes(std::span<const MelodyNote> notes, std::int32_t minFrames, std::s
     }
 }
 
+void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> clearNote,
+                  std::span<const float> energy) {
+    const BlockEnergy e(energy);
+    const auto frames = static_cast<std::int32_t>(clearNote.size());
+    const auto rises = [&](std::int32_t f) {
+        const std::int64_t k = kBlocks * f;
+        return std::max({e(k), e(k + 1), e(k + 2), e(k + 3)}) >
+               std::max({e(k - 4), e(k - 3), e(k - 2), e(k - 1)}) + kStepDb;
+    };
+    const auto clear = [&](std::int32_t f, std::int32_t note) {
+        const std::int32_t n = clearNote[static_cast<std::size_t>(f)];
+        return n == note || std::abs(n - note) == 12;
+    };
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        MelodyNote& note = notes[i];
+        const std::int32_t limit = std::min(i + 1 < notes.size() ? notes[i + 1].First - 1 : frames, frames);
+        while (note.End < limit && clear(note.End, note.Note) && !rises(note.End) && !rises(note.End + 1)) {
+            ++note.End;
+        }
+    }
+}
+
 void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames) {
     const BlockEnergy e(evidence.Energy);
     const std::span<const std::uint8_t> onsets = evidence.Onsets;
@@ -164,7 +186,8 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         std::int32_t low = std::max(note.First - kAttackReach, 0);
         if (before != nullptr) low = std::max(low, joined ? before->First + minFrames : before->End);
         const std::int32_t high = std::min(note.First + kAttackEarly, note.End - minFrames);
-        const bool repeated = joined && before->Note == note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
+        const bool repeated =
+            joined && before->Note == note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
         if (low <= high && (!joined || repeated)) {
             const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (high + 1));
             if (attack >= 0) {
@@ -182,6 +205,19 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         std::int64_t hi = kBlocks * (note.End + 1);
         if (next != nullptr) hi = std::min(hi, kBlocks * next->First);
         hi = std::min(hi, e.Count());
+        const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
+        if (stop >= 0) {
+            note.End = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
+        }
+    }
+
+    // A note that runs into the next one (their starts are placed by now) ends early only where
+    // its sound fell away before the next attack: a detached or normal articulation.
+    for (std::size_t i = 0; i + 1 < notes.size(); ++i) {
+        MelodyNote& note = notes[i];
+        if (notes[i + 1].First != note.End) continue;
+        const std::int64_t hi = std::min(kBlocks * note.End, e.Count());
         const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
         if (stop >= 0) {
             note.End = static_cast<std::int32_t>(

@@ -28,6 +28,14 @@ std::vector<MelodyNote> NotesOfTrack(std::span<const std::int8_t> track);
 // note left shorter than minFrames is dropped.
 void DrawNotes(std::span<const MelodyNote> notes, std::int32_t minFrames, std::span<std::int8_t> track);
 
+// Carries the end of each note on over the frames that follow it while their clearest note
+// (per frame: a note, or -1) is still this one and the level does not rise again in them or
+// in the frame after them (where the search for the stop looks too), up to a
+// frame before the next note; the search for where its sound stops then covers its decay.
+// energy: kEnergyBlocksPerFrame block energies in dB per frame.
+void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> clearNote,
+                  std::span<const float> energy);
+
 // What the recording shows of each frame.
 struct FrameEvidence {
     std::span<const float> Energy;         // kEnergyBlocksPerFrame block energies in dB per frame

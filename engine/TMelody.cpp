@@ -2,13 +2,17 @@
 
 #include "engine/FileIoError.h"
 #include "engine/MelodyEdges.h"
+#include "engine/TNote.h"
 #include "engine/UFile.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <numeric>
 
 namespace ruvo {
 namespace {
@@ -21,9 +25,14 @@ constexpr double kVoicingRampDb = 6.0;       // from unvoiced to fully voiced
 constexpr double kLevelFloor = 1e-9;         // keeps the level of a silent frame finite
 constexpr double kContrastGate = 0.3;        // log10(loudest / median salience) ...
 constexpr double kContrastWidth = 0.1;       // ... ramps the voicing over this width
-constexpr double kEmissionFloor = 1e-4;      // no state is ever impossible
-constexpr double kNoteStay = 0.9;            // a voiced frame keeps its note
-constexpr double kJumpSemitones = 6.0;       // jumps fall off as exp(-distance / 6)
+// A note that stands out of the spectrum by a factor of four (its harmonics alone above the
+// rest) is heard as far again below the voicing window as the window is deep (30 dB at the
+// default margin, none where the user's margin closes the window): a struck or plucked string
+// decays out of the window long before its player lets it go.
+constexpr double kClearContrast = 0.6;
+constexpr double kEmissionFloor = 1e-4;  // no state is ever impossible
+constexpr double kNoteStay = 0.9;        // a voiced frame keeps its note
+constexpr double kJumpSemitones = 6.0;   // jumps fall off as exp(-distance / 6)
 constexpr double kVoicedStay = 0.95;
 constexpr double kUnvoicedStay = 0.95;
 constexpr std::int32_t kOnsetLookBack = 4;  // blocks before the rise is measured against
@@ -37,6 +46,10 @@ constexpr std::int32_t kMinNoteFrames = 2;
 // to within 6 dB of its level at the change, by at most 4 frames.
 constexpr double kLegatoRiseDb = 6.0;
 constexpr std::size_t kLegatoReach = 4;
+constexpr double kRiseBeginDb = 4.0;
+constexpr double kRiseTotalDb = 10.0;
+constexpr double kRiseNearDb = 3.0;
+constexpr double kRiseBeginShare = 0.25;
 constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
@@ -80,6 +93,8 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
             if (lo < kSpectrumBins) {
                 range.Lo = static_cast<std::int16_t>(lo);
                 range.Hi = static_cast<std::int16_t>(hi);
+                const auto width = static_cast<std::size_t>(hi - lo + 1);
+                m_tableLevels = std::max(m_tableLevels, static_cast<std::size_t>(std::bit_width(width)));
             }
         }
     }
@@ -103,6 +118,13 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
     }
     for (std::int32_t to = 0; to < kNoteCount; ++to) at(to, kUnvoiced) = std::log((1.0 - kUnvoicedStay) / kNoteCount);
     at(kUnvoiced, kUnvoiced) = std::log(kUnvoicedStay);
+    for (std::int32_t to = 0; to < kMelodyStates; ++to) {
+        double likeliest = minusInfinity;
+        for (std::int32_t from = 0; from < kMelodyStates; ++from) {
+            if (from != to) likeliest = std::max(likeliest, at(to, from));
+        }
+        m_likeliestInto[static_cast<std::size_t>(to)] = likeliest;
+    }
 }
 
 const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) const {
@@ -110,7 +132,25 @@ const HarmonicRange& TMelody::Range(std::int32_t note, std::int32_t harmonic) co
 }
 
 void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience) const {
+    std::vector<double> levels;
+    NoteSalience(spectrum, salience, levels);
+}
+
+void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience,
+                           std::vector<double>& levels) const {
     assert(spectrum.size() >= static_cast<std::size_t>(kSpectrumBins));
+    // The loudest bin of every range from a table of maxima over 1, 2, 4, ... bins: level k
+    // holds at i the maximum of bins i .. i + 2^k - 1 (level 0 is the spectrum itself), and two
+    // entries of the widest level that fits cover a range. The maximum is exact, so the table
+    // changes no value.
+    constexpr std::size_t kBins = static_cast<std::size_t>(kSpectrumBins);
+    levels.resize((m_tableLevels - 1) * kBins);
+    const auto level = [&](std::size_t k) { return k == 0 ? spectrum.data() : levels.data() + (k - 1) * kBins; };
+    for (std::size_t k = 1, half = 1; k < m_tableLevels; ++k, half *= 2) {
+        const double* below = level(k - 1);
+        double* above = levels.data() + (k - 1) * kBins;
+        for (std::size_t i = 0; i + 2 * half <= kBins; ++i) above[i] = std::max(below[i], below[i + half]);
+    }
     const HarmonicRange* range = m_ranges.data();
     for (std::size_t n = 0; n < kNotes; ++n) {
         double sum = 0.0;
@@ -118,8 +158,11 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
         for (std::int32_t h = 0; h < kMelodyHarmonics; ++h, ++range, weight *= kHarmonicDecay) {
             if (range->Empty()) continue;
             // The maximum is taken on the log values: one power of ten per harmonic.
-            const auto first = spectrum.begin() + range->Lo;
-            const double loudest = *std::max_element(first, spectrum.begin() + range->Hi + 1);
+            const auto lo = static_cast<std::size_t>(range->Lo);
+            const auto width = static_cast<std::size_t>(range->Hi - range->Lo + 1);
+            const auto k = static_cast<std::size_t>(std::bit_width(width) - 1);
+            const double* widest = level(k);
+            const double loudest = std::max(widest[lo], widest[lo + width - (std::size_t{1} << k)]);
             sum += weight * (std::exp(loudest * std::numbers::ln10) - 1.0);
         }
         salience[n] = sum;
@@ -127,20 +170,56 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
 }
 
 void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName) {
+    WriteSalience(spectrumName, frameCount, salienceName, {});
+}
+
+void TMelody::WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName,
+                            const std::string& rawNotesName) {
+    const bool notes = !rawNotesName.empty();
     TFileBase in;
     TFileBase out;
+    TFileBase noteFile;
     OpenOrThrow(in, spectrumName, kModeRead, kSpectrumBins);
     OpenOrThrow(out, salienceName, kModeWrite, kNoteCount);
-    std::vector<double> spectrum(static_cast<std::size_t>(kSpectrumBins));
-    std::array<double, kNotes> salience{};
-    for (std::int32_t f = 0; f < frameCount; ++f) {
-        Idle();
-        in.ReadData(spectrum);
-        NoteSalience(spectrum, salience);
-        out.WriteData(salience);
+    if (notes) OpenOrThrow(noteFile, rawNotesName, kModeWrite, kNoteCount);
+    // A batch of records is read, worked out on the pool's threads (each frame writes only its
+    // own rows) and written in frame order.
+    constexpr std::size_t kBatch = 64;
+    std::vector<double> spectra(kBatch * kSpectrumBins);
+    std::vector<double> salience(kBatch * kNotes);
+    std::vector<double> cells(kBatch * kNotes);
+    const auto& noteOf = BinToNote();
+    WorkerPool pool(m_workers > 0 ? std::min(m_workers, kMaxWorkers) : DefaultWorkerCount());
+    std::vector<std::vector<double>> levels(static_cast<std::size_t>(pool.Workers()));  // per worker
+    const auto one = [&](std::int32_t item, std::int32_t worker) {
+        const auto b = static_cast<std::size_t>(item);
+        const std::span<const double> spectrum(spectra.data() + b * kSpectrumBins, kSpectrumBins);
+        NoteSalience(spectrum, std::span<double, kNoteCount>(salience.data() + b * kNotes, kNotes),
+                     levels[static_cast<std::size_t>(worker)]);
+        if (!notes) return;
+        // The loudest bin of each note's band wins; a tie keeps the lower bin.
+        double* const cell = cells.data() + b * kNotes;
+        std::fill(cell, cell + kNotes, 0.0);
+        for (std::size_t j = 0; j < kSpectrumBins; ++j) {
+            double& c = cell[static_cast<std::size_t>(noteOf[j])];
+            if (spectrum[j] > c) c = spectrum[j];
+        }
+    };
+    for (std::int32_t first = 0; first < frameCount; first += static_cast<std::int32_t>(kBatch)) {
+        const auto count = std::min<std::size_t>(kBatch, static_cast<std::size_t>(frameCount - first));
+        for (std::size_t b = 0; b < count; ++b) {
+            Idle();
+            in.ReadData({spectra.data() + b * kSpectrumBins, kSpectrumBins});
+        }
+        pool.Run(static_cast<std::int32_t>(count), one);
+        for (std::size_t b = 0; b < count; ++b) {
+            out.WriteData({salience.data() + b * kNotes, kNotes});
+            if (notes) noteFile.WriteData({cells.data() + b * kNotes, kNotes});
+        }
     }
     in.CloseFile();
     out.CloseFile();
+    if (notes) noteFile.CloseFile();
 }
 
 void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
@@ -177,7 +256,8 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
             in.ReadData(block);
             const double e = BlockEnergyDb(block);
             energy[slot(k)] = e;
-            if (static_cast<std::size_t>(k) < frameEnergy.size()) frameEnergy[static_cast<std::size_t>(k)] = static_cast<float>(e);
+            if (static_cast<std::size_t>(k) < frameEnergy.size())
+                frameEnergy[static_cast<std::size_t>(k)] = static_cast<float>(e);
             // Blocks before the first read as the first.
             double quietest = std::numeric_limits<double>::infinity();
             for (std::int64_t j = k - kOnsetLookBack; j < k; ++j) {
@@ -205,12 +285,14 @@ void TMelody::WriteOnsets(const std::string& samplesName, std::int64_t sampleCou
     out.CloseFile();
 }
 
-void TMelody::Emissions(std::span<const double> salience, double margin, double loudestLevel,
+bool TMelody::Emissions(std::span<const double> salience, double margin, double loudestLevel,
                         std::span<double, kMelodyStates> logEmission) {
     const double total = *std::max_element(salience.begin(), salience.end());
     double voiced = 0.0;
+    bool clear = false;
     if (total > 0.0) {
-        voiced = Clip01((LevelDb(total) - (loudestLevel - LevelWindowDb(margin))) / kVoicingRampDb);
+        const double level = LevelDb(total) - (loudestLevel - LevelWindowDb(margin));
+        voiced = Clip01(level / kVoicingRampDb);
         // Noise spreads its salience over all notes; a voice stands out from the median. The
         // level window alone is relative and would turn dither into long notes.
         std::copy(salience.begin(), salience.end(), m_sorted.begin());
@@ -218,7 +300,9 @@ void TMelody::Emissions(std::span<const double> salience, double margin, double 
         std::nth_element(m_sorted.begin(), upper, m_sorted.end());
         const double lowerMiddle = *std::max_element(m_sorted.begin(), upper);
         const double median = (lowerMiddle + *upper) / 2.0;
-        if (median > 0.0) voiced *= Clip01((std::log10(total / median) - kContrastGate) / kContrastWidth);
+        const double contrast = median > 0.0 ? std::log10(total / median) : kClearContrast;
+        if (median > 0.0) voiced *= Clip01((contrast - kContrastGate) / kContrastWidth);
+        clear = contrast >= kClearContrast && level >= -LevelWindowDb(margin);
     }
 
     double sum = 0.0;
@@ -229,11 +313,16 @@ void TMelody::Emissions(std::span<const double> salience, double margin, double 
         m_ratio[n] = x4 * x4 * x2;  // (salience / loudest)^10 sharpens the choice of note
         sum += m_ratio[n];
     }
+    // Most notes lie so far below the loudest that only the floor is left: one logarithm
+    // serves them all.
+    const double logFloor = std::log(kEmissionFloor);
     for (std::size_t n = 0; n < kNotes; ++n) {
         const double r = sum > 0.0 ? m_ratio[n] / sum : 0.0;
-        logEmission[n] = std::log(r * voiced + kEmissionFloor);
+        const double p = r * voiced + kEmissionFloor;
+        logEmission[n] = p == kEmissionFloor ? logFloor : std::log(p);
     }
     logEmission[kNotes] = std::log(1.0 - voiced + kEmissionFloor);
+    return clear;
 }
 
 std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t frameCount) {
@@ -257,8 +346,10 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     // Viterbi: the score of the best path into each state, renormalised every frame so that
     // it stays near 0, and one byte per state and frame naming that path's previous state.
     std::vector<std::uint8_t> from(frames * kStates);
+    m_clearNote = m_loudestNote;
     std::array<double, kStates> score{};
     std::array<double, kStates> next{};
+    std::array<std::uint8_t, kStates> order{};  // the states by falling score
     std::array<double, kStates> logEmission{};
     double margin[1] = {0.0};
     TFileBase threshold;
@@ -268,19 +359,28 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
         Idle();
         salienceFile.ReadData(salience);
         threshold.ReadData(margin);
-        Emissions(salience, margin[0], loudestLevel, logEmission);
+        if (!Emissions(salience, margin[0], loudestLevel, logEmission)) m_clearNote[f] = -1;
         if (f == 0) {
             for (std::size_t s = 0; s < kStates; ++s) score[s] = -std::log(double{kStates}) + logEmission[s];
             continue;
         }
         std::uint8_t* back = from.data() + f * kStates;
+        // The best predecessor of a state is the first of the highest score. Going through the
+        // states from the best score down, the search ends where even the likeliest step
+        // into the state (its own aside) cannot reach the best found: far fewer sums than all
+        // of them, and the same choice.
+        std::iota(order.begin(), order.end(), std::uint8_t{0});
+        std::sort(order.begin(), order.end(), [&](std::uint8_t x, std::uint8_t y) {
+            return score[x] > score[y] || (score[x] == score[y] && x < y);
+        });
         for (std::size_t to = 0; to < kStates; ++to) {
             const double* row = m_logTransition.data() + to * kStates;
-            double best = score[0] + row[0];
-            std::size_t bestFrom = 0;
-            for (std::size_t s = 1; s < kStates; ++s) {
+            double best = score[to] + row[to];
+            std::size_t bestFrom = to;
+            for (const std::uint8_t s : order) {
+                if (score[s] + m_likeliestInto[to] < best) break;
                 const double v = score[s] + row[s];
-                if (v > best) {
+                if (v > best || (v == best && s < bestFrom)) {
                     best = v;
                     bestFrom = s;
                 }
@@ -295,7 +395,8 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     threshold.CloseFile();
 
     std::vector<std::int8_t> track(frames);
-    m_peakFrameBytes = std::max(m_peakFrameBytes, from.capacity() + track.capacity() + m_loudestNote.capacity());
+    m_peakFrameBytes = std::max(m_peakFrameBytes,
+                                from.capacity() + track.capacity() + m_loudestNote.capacity() + m_clearNote.capacity());
     if (frames == 0) return track;
     std::size_t state = static_cast<std::size_t>(std::max_element(score.begin(), score.end()) - score.begin());
     for (std::size_t f = frames; f-- > 0;) {
@@ -342,8 +443,8 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 }
 
 void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track) {
-    // The records of the frames f - kLegatoReach - 1 .. f, in a ring.
-    constexpr std::size_t kRing = kLegatoReach + 2;
+    // The records of the frames f - kLegatoReach - 3 .. f, in a ring.
+    constexpr std::size_t kRing = kLegatoReach + 4;
     std::vector<double> ring(kRing * kNotes);
     const auto level = [&](std::size_t f, std::size_t n) { return LevelDb(ring[(f % kRing) * kNotes + n]); };
     // Whether note n stands out from its neighbours in frame f, rather than lying on the flank
@@ -371,13 +472,53 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // Without a rise within reach the note was there all along, under the other one:
             // its start says nothing, and the change stays where the tracker put it.
             if (start == lowest && (lowest == 0 || within(lowest - 1))) start = f;
-            // The change between two notes of like level lies where the new one's harmonics
-            // overtake the old one's: halfway between the centres of the frames on either
-            // side, so at the start of the first frame in which the new note is the louder.
+            // The change between two notes lies where the new one's harmonics overtake the old
+            // one's. The frame before the first in which the new note is the louder holds part
+            // of each: it belongs to the new note when the new note lags there by less than it
+            // leads by in the frame after (the lead in dB moves about evenly from the centre of
+            // one frame to the next through a change that takes its time), unless the old note
+            // has kept more of its level than the new one has reached of its own (an abrupt
+            // change late in that frame) and less than 6 dB below it (it has not let go yet).
             const auto old = static_cast<std::size_t>(track[f - 1]);
+            const auto lead = [&](std::size_t g) { return level(g, n) - level(g, old); };
             std::size_t overtaken = f;
-            while (overtaken > lowest && level(overtaken - 1, n) > level(overtaken - 1, old)) --overtaken;
+            while (overtaken > lowest && lead(overtaken - 1) > 0.0) --overtaken;
+            if (overtaken > lowest && overtaken >= 3 && -lead(overtaken - 1) < lead(overtaken)) {
+                const double reached = level(overtaken - 1, n) - level(overtaken, n);
+                const double kept =
+                    level(overtaken - 1, old) - std::max(level(overtaken - 2, old), level(overtaken - 3, old));
+                if (reached > kept || kept <= -kLegatoRiseDb) --overtaken;
+            }
             start = std::min(start, overtaken);
+            // A slow attack under a long release (a choir) overtakes late, but the new note
+            // begins to gain on the old one at once. Its start is the first frame a quarter of
+            // the way (at least 4 dB) up from the lowest lead within reach to the lead at the
+            // change, where the lead grows by 10 dB in all and does not fall back by more than
+            // 3 dB, and where the two frames before the lowest one lay low too (else it was a
+            // trough of a vibrato). A quick rise (within 3 dB of the change in one frame)
+            // follows the change instead. An octave's harmonics are among the old note's, so
+            // its lead shows the old note's sound as much as its own.
+            const bool octaves = (n > old ? n - old : old - n) % 12 == 0;
+            if (lowest < f && !octaves) {
+                std::size_t lowPoint = f - 1;
+                for (std::size_t g = lowest > 0 ? lowest - 1 : 0; g < f; ++g) {
+                    if (lead(g) < lead(lowPoint)) lowPoint = g;
+                }
+                const double total = lead(f) - lead(lowPoint);
+                const double begun = lead(lowPoint) + std::max(kRiseBeginDb, kRiseBeginShare * total);
+                bool plateau = total >= kRiseTotalDb;
+                for (std::size_t g = lowPoint >= 2 ? lowPoint - 2 : 0; g < lowPoint; ++g) {
+                    if (g + kRing > f && lead(g) > begun) plateau = false;
+                }
+                std::size_t risen = f;
+                while (risen > lowPoint + 1 && lead(risen - 1) >= begun &&
+                       lead(risen - 1) <= lead(risen) + kRiseNearDb) {
+                    --risen;
+                }
+                std::size_t near = risen;
+                while (near < f && lead(near) < lead(f) - kRiseNearDb) ++near;
+                if (plateau && near >= risen + 2) start = std::min(start, std::max(risen, lowest));
+            }
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }
@@ -408,12 +549,13 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     Segment(track, onsets);
     MoveLegatoStarts(in.Salience, track);
     std::vector<MelodyNote> notes = NotesOfTrack(track);
+    ExtendDecays(notes, m_clearNote, energy);
     PlaceNoteEdges(notes, {energy, onsets, m_loudestNote}, kMinNoteFrames);
     DrawNotes(notes, kMinNoteFrames, track);
-    m_peakFrameBytes = std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() +
-                                                      energy.capacity() * sizeof(float) +
-                                                      notes.capacity() * sizeof(MelodyNote) +
-                                                      m_loudestNote.capacity());
+    m_peakFrameBytes =
+        std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() + energy.capacity() * sizeof(float) +
+                                       notes.capacity() * sizeof(MelodyNote) + m_loudestNote.capacity() +
+                                       m_clearNote.capacity());
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);

@@ -42,6 +42,11 @@ public:
     // Pass 1: spectrum file (records of kSpectrumBins) -> salience table, the weighted sum of
     // the linear magnitudes of each note's harmonics, kNoteCount values per frame.
     void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName);
+    // The same, and on the way the spectrum's note map ("ioc": the loudest bin of each note's
+    // band, as the classic step 7 writes it) into rawNotesName unless that is empty. The frames
+    // are shared out over the worker threads; any number of them writes the same bytes.
+    void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName,
+                       const std::string& rawNotesName);
     // Pass 2: normalised samples (sampleCount values at 22050 per second) -> one value per
     // frame, 1.0 at a frame where the sound's energy jumps (an attack), else 0.0.
     void WriteOnsets(const std::string& samplesName, std::int64_t sampleCount, std::int32_t frameCount,
@@ -60,6 +65,10 @@ public:
     // shorter than two frames and leaves a silent frame between repeated notes of one pitch.
     static void Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets);
 
+    // Threads of the salience pass, the calling one included; 0 (the default) takes
+    // DefaultWorkerCount().
+    void SetWorkers(std::int32_t workers) { m_workers = workers; }
+
     // The hook that each pass calls every few records (none: never interrupted).
     void SetIdle(IdleHook* idle) { m_idle = idle; }
 
@@ -69,7 +78,11 @@ public:
 private:
     // Log probability of one frame's salience in every state: how likely it holds a note at all
     // (its level against the loudest frame's, its contrast) shared out by salience.
-    void Emissions(std::span<const double> salience, double margin, double loudestLevel,
+    // NoteSalience with the table of maxima it builds kept in `levels` for the next call.
+    void NoteSalience(std::span<const double> spectrum, std::span<double, kNoteCount> salience,
+                      std::vector<double>& levels) const;
+    // Returns whether the frame's loudest note stands clearly out of the rest of the spectrum.
+    bool Emissions(std::span<const double> salience, double margin, double loudestLevel,
                    std::span<double, kMelodyStates> logEmission);
     std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
     // Moves the start of a note that follows another note without a break back to where its
@@ -78,18 +91,25 @@ private:
     static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track);
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
+    std::size_t m_tableLevels = 1;  // levels of NoteSalience's table of maxima: the widest range fits
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
     // the best predecessor of one state reads one contiguous row.
     std::vector<double> m_logTransition;
-    std::vector<double> m_ratio;   // scratch per frame, kNoteCount values
-    std::vector<double> m_sorted;  // scratch per frame, kNoteCount values
+    // Per state: the likeliest step into it from another state.
+    std::array<double, static_cast<std::size_t>(kMelodyStates)> m_likeliestInto{};
+    std::vector<double> m_ratio;             // scratch per frame, kNoteCount values
+    std::vector<double> m_sorted;            // scratch per frame, kNoteCount values
     std::vector<std::int8_t> m_loudestNote;  // per frame: the note of the most salience, or -1
+    // Per frame: the loudest note where it stands clearly out, even below the voicing window
+    // (the decay of a struck or plucked note), or -1.
+    std::vector<std::int8_t> m_clearNote;
     void Idle() {
         if (m_idle != nullptr) m_idle->Poll();
     }
 
     std::size_t m_peakFrameBytes = 0;
     IdleHook* m_idle = nullptr;
+    std::int32_t m_workers = 0;
 };
 
 }  // namespace ruvo

@@ -2,6 +2,8 @@
 
 #include "engine/TMelody.h"
 
+#include <utility>
+
 namespace ruvo {
 
 // Melody mode runs TMelody's passes in place of the classic rules, spread over the same
@@ -14,12 +16,19 @@ void TNote::RunMelodyStep(std::int32_t step, std::int32_t reset) {
     TMelody melody;
     melody.SetIdle(&m_idle);
     switch (step) {
-        case 1: melody.WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName); return;
+        case 1:
+            // Step 7's note map of the spectrum comes from the records this pass reads anyway.
+            melody.SetWorkers(m_workers);
+            melody.WriteSalience(m_params.IntenFileName, frames, m_params.Temp1FileName, m_params.RawNoteFileName);
+            m_spectrumNotesDone = true;
+            return;
         case 2:
             if (reset == 1) FillSideFile(m_params.ThresholdFileName, m_params.ThresholdDefault);
             return;
         case 6: melody.WriteOnsets(m_params.NormFileName, m_params.SampleCount, frames, m_params.Temp2FileName); return;
-        case 7: MapSpectrumToNotes(); return;
+        case 7:
+            if (!std::exchange(m_spectrumNotesDone, false)) MapSpectrumToNotes();
+            return;
         case 8:
             if (reset == 1) FillSideFile(m_params.HarmonicFileName, m_params.HarmonicDefault);
             return;

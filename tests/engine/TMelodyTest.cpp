@@ -298,7 +298,9 @@ TEST(TMelodyTest, PitchGlideGivesStaircase) {
 // nearest to its attack (the export's columns begin there) and ends where its own sound stops.
 
 // Frame whose start lies nearest to a time.
-std::int32_t NearestFrame(double seconds) { return static_cast<std::int32_t>(std::floor(seconds / kFrameSeconds + 0.5)); }
+std::int32_t NearestFrame(double seconds) {
+    return static_cast<std::int32_t>(std::floor(seconds / kFrameSeconds + 0.5));
+}
 
 // A tone of one or more segments, phase-continuous: each segment glides from its note to the
 // next segment's over `glide` seconds and follows an amplitude envelope.
@@ -324,6 +326,13 @@ std::vector<double> Tone(const std::vector<Segment>& segments, const std::functi
     return out;
 }
 
+// Two sounds played together; the shorter one is taken as silent after its end.
+std::vector<double> Sum(std::vector<double> a, const std::vector<double>& b) {
+    a.resize(std::max(a.size(), b.size()), 0.0);
+    for (std::size_t i = 0; i < b.size(); ++i) a[i] += b[i];
+    return a;
+}
+
 struct Heard {  // a note, in seconds from the start of the sound
     std::int32_t Index;
     double Start, End;
@@ -331,8 +340,8 @@ struct Heard {  // a note, in seconds from the start of the sound
 
 struct GridCase {
     const char* Name;
-    double LeadIn;               // silence before the tone, seconds
-    std::vector<double> Sound;   // the tone and what follows it
+    double LeadIn;              // silence before the tone, seconds
+    std::vector<double> Sound;  // the tone and what follows it
     std::vector<Heard> Expected;
 };
 
@@ -367,21 +376,54 @@ INSTANTIATE_TEST_SUITE_P(
         GridCase{"AttackEarlyInFrame", kEarlyInFrame, Tone({{0.8, 40}}, kSteady), {{40, 0.0, 0.8}}},
         GridCase{"AttackLateInFrame", kLateInFrame, Tone({{0.8, 40}}, kSteady), {{40, 0.0, 0.8}}},
         // The level rises by 40 dB over 150 ms: the note starts where the rise does.
-        GridCase{"SlowRise", kEarlyInFrame,
-                 Tone({{0.8, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.0 * std::max(0.0, 1.0 - sec / 0.15)); }),
+        GridCase{"SlowRise",
+                 kEarlyInFrame,
+                 Tone({{0.8, 40}},
+                      [](double sec) { return kLevel * std::pow(10.0, -2.0 * std::max(0.0, 1.0 - sec / 0.15)); }),
                  {{40, 0.0, 0.8}}},
         // Two notes of one pitch, the level dipping by 30 dB for 30 ms between them.
-        GridCase{"RepeatAfterShortDip", kEarlyInFrame,
+        GridCase{"RepeatAfterShortDip",
+                 kEarlyInFrame,
                  Tone({{1.0, 40}}, [](double sec) { return std::abs(sec - 0.515) < 0.015 ? kLevel * 0.03 : kLevel; }),
                  {{40, 0.0, 0.5}, {40, 0.53, 1.0}}},
         // A glide of 60 ms from one note to the next but one: two notes, the change halfway.
-        GridCase{"GlideBetweenNotes", kEarlyInFrame, Tone({{0.53, 40, 0.06}, {0.5, 42}}, kSteady),
+        GridCase{"GlideBetweenNotes",
+                 kEarlyInFrame,
+                 Tone({{0.53, 40, 0.06}, {0.5, 42}}, kSteady),
                  {{40, 0.0, 0.5}, {42, 0.5, 1.03}}},
         // A note stops into the room: its sound falls by 15 dB at once, then by 40 dB per second.
-        GridCase{"ReverberationAfterNote", kEarlyInFrame,
-                 Tone({{1.6, 40}},
-                      [](double sec) { return sec < 0.8 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.8)); }),
-                 {{40, 0.0, 0.8}}}),
+        GridCase{
+            "ReverberationAfterNote",
+            kEarlyInFrame,
+            Tone({{1.6, 40}},
+                 [](double sec) { return sec < 0.8 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.8)); }),
+            {{40, 0.0, 0.8}}},
+        // Blown legato: the old note lets go over 40 ms while the new one rises over 80 ms.
+        GridCase{"LegatoCrossfade",
+                 kEarlyInFrame,
+                 Sum(Tone({{0.62, 40}}, [](double sec) { return kLevel * std::clamp((0.64 - sec) / 0.04, 0.0, 1.0); }),
+                     Tone({{1.1, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.08, 0.0, 1.0); })),
+                 {{40, 0.0, 0.6}, {43, 0.6, 1.1}}},
+        // Sung legato: the new note swells over 200 ms while the old one sounds on for 150 ms.
+        GridCase{"SlowAttackUnderRelease",
+                 kEarlyInFrame,
+                 Sum(Tone({{0.8, 40}}, [](double sec) { return kLevel * std::clamp((0.8 - sec) / 0.05, 0.0, 1.0); }),
+                     Tone({{1.2, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.2, 0.0, 1.0); })),
+                 {{40, 0.0, 0.6}, {43, 0.6, 1.2}}},
+        // A note stops 80 ms before the next one while the room carries it on into that one.
+        GridCase{"StopBeforeNextNote",
+                 kEarlyInFrame,
+                 Sum(Tone({{0.6, 40}},
+                          [](double sec) {
+                              return sec < 0.42 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.42));
+                          }),
+                     Tone({{1.0, 43}}, [](double sec) { return sec < 0.5 ? 0.0 : kLevel; })),
+                 {{40, 0.0, 0.42}, {43, 0.5, 1.0}}},
+        // A struck string: its level dies away by 50 dB per second until a damper stops it.
+        GridCase{"DecayThenStop",
+                 kEarlyInFrame,
+                 Tone({{1.0, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.5 * sec); }),
+                 {{40, 0.0, 1.0}}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
 // ---------------------------------------------------------------------------------------
