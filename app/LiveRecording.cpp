@@ -29,9 +29,10 @@ TLiveRecording::TLiveRecording(TEnhWaveIn& waveIn, QWidget& client) : QObject(&c
 TLiveRecording::~TLiveRecording() = default;
 
 void TLiveRecording::PlaceView() {
-    // Over the waveform and the note grid, wherever the layout has put them.
+    // Over the waveform, the note grid and the keyboard beside it, wherever the layout has put
+    // them: the keyboard shows the document's rows, which the live notes do not follow.
     QRect area;
-    for (const char* name : {"WavDisp", "MidiDisp2"}) {
+    for (const char* name : {"WavDisp", "MidiDisp2", "KeyBoard"}) {
         if (const auto* pane = m_client.findChild<QWidget*>(QString::fromLatin1(name))) area |= pane->geometry();
     }
     m_view->setGeometry(area.isEmpty() ? m_client.rect() : area);

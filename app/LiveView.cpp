@@ -100,7 +100,7 @@ void TLiveView::paintEvent(QPaintEvent* /*event*/) {
     const std::int32_t rows = high - low + 1;
     const double rowHeight = static_cast<double>(height() - waveHeight - 1) / rows;
     const auto rowTop = [&](std::int32_t note) { return waveHeight + 1 + (high - note) * rowHeight; };
-    // A line under every C, named at the left edge (the keyboard beside shows the document's rows).
+    // A line under every C, named at the left edge, where the keyboard it covers would name it.
     for (std::int32_t n = low; n <= high; ++n) {
         if (NoteToMidiKey(n) % 12 != 0) continue;
         const double bottom = rowTop(n) + rowHeight;
