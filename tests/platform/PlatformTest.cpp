@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <vector>
 
 using namespace ruvo;
 
