@@ -173,6 +173,33 @@ struct FluidSynth::Handles {
     fluid_settings_t* Settings = nullptr;
     fluid_synth_t* Synth = nullptr;
     fluid_player_t* Player = nullptr;
+    std::uint32_t ProgramsSent = 0;  // a bit per channel that has had a program change
+
+    // A channel plays its default program (the piano; the drum kit on channel 10) from its
+    // first note when no program change came before: its samples load then, not with the
+    // soundfont, which a keyboard that plays a flute only would carry for nothing.
+    void SelectDefault(int channel) {
+        if (channel >= 0 && channel < 32 && (ProgramsSent >> channel & 1u) == 0 &&
+            fluid_synth_get_channel_preset(Synth, channel) == nullptr) {
+            fluid_synth_program_change(Synth, channel, 0);
+        }
+    }
+    void ProgramSent(int channel) {
+        if (channel >= 0 && channel < 32) {
+            ProgramsSent |= 1u << channel;
+        }
+    }
+    // The MIDI file's events on their way to the synthesizer.
+    static int PlayEvent(void* data, fluid_midi_event_t* event) {
+        auto& handles = *static_cast<Handles*>(data);
+        const int channel = fluid_midi_event_get_channel(event);
+        if (fluid_midi_event_get_type(event) == 0xC0) {
+            handles.ProgramSent(channel);
+        } else if (fluid_midi_event_get_type(event) == 0x90) {
+            handles.SelectDefault(channel);
+        }
+        return fluid_synth_handle_midi_event(handles.Synth, event);
+    }
 
     ~Handles() {
         if (Player != nullptr) {
@@ -213,11 +240,11 @@ void FluidSynth::Job::Build(Job& job, const std::string& soundFont, const std::s
     fluid_settings_setnum(handles->Settings, "synth.sample-rate", kSampleRate);
     fluid_settings_setnum(handles->Settings, "synth.gain", kGain);
     fluid_settings_setint(handles->Settings, "synth.cpu-cores", 1);
-    // A preset's samples are read when a channel selects it (the piano and the drum kit while
-    // the soundfont loads, another program at its program change) and dropped when no channel
-    // uses it: a large General MIDI font then takes a few megabytes instead of its whole size.
-    // The samples are the same, and so is the sound; a program change waits for its samples
-    // (a few milliseconds from the page cache), so the notes after it are never lost.
+    // A preset's samples are read when a channel selects it (at its program change, or at its
+    // first note: see SelectDefault) and dropped when no channel uses it: a large General MIDI
+    // font then takes its preset tables and a few megabytes instead of its whole size. The
+    // samples are the same, and so is the sound; a program change waits for its samples (a
+    // few milliseconds from the page cache), so the notes after it are never lost.
     fluid_settings_setint(handles->Settings, "synth.dynamic-sample-loading", 1);
     handles->Synth = new_fluid_synth(handles->Settings);
     fluid_sfloader_t* loader = handles->Synth != nullptr ? new_fluid_defsfloader(handles->Settings) : nullptr;
@@ -229,7 +256,7 @@ void FluidSynth::Job::Build(Job& job, const std::string& soundFont, const std::s
     fluid_sfloader_set_callbacks(loader, OpenFont, ReadFont, SeekFont, TellFont, CloseFont);
     fluid_synth_add_sfloader(handles->Synth, loader);  // the synthesizer owns it
     handles->Font = KeepFontOpen(soundFont);
-    if (handles->Font == nullptr || fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 1) == FLUID_FAILED) {
+    if (handles->Font == nullptr || fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 0) == FLUID_FAILED) {
         job.Error = QStringLiteral("The soundfont %1 could not be loaded.").arg(QString::fromStdString(soundFont));
     } else {
         job.Synth = std::move(handles);
@@ -350,6 +377,7 @@ bool FluidSynth::Loaded() const { return m_handles != nullptr; }
 
 void FluidSynth::NoteOn(int channel, int key, int velocity) {
     if (Loaded()) {
+        m_handles->SelectDefault(channel);
         fluid_synth_noteon(m_handles->Synth, channel, key, velocity);
     }
 }
@@ -362,6 +390,7 @@ void FluidSynth::NoteOff(int channel, int key) {
 
 void FluidSynth::ProgramChange(int channel, int program) {
     if (Loaded()) {
+        m_handles->ProgramSent(channel);
         fluid_synth_program_change(m_handles->Synth, channel, program);
     }
 }
@@ -428,7 +457,8 @@ bool FluidSynth::StartFile(const std::string& path) {
     }
     StopFile();
     fluid_player_t* player = new_fluid_player(m_handles->Synth);
-    if (player == nullptr || fluid_player_add(player, path.c_str()) != FLUID_OK || fluid_player_play(player) != FLUID_OK) {
+    if (player == nullptr || fluid_player_set_playback_callback(player, Handles::PlayEvent, m_handles.get()) != FLUID_OK ||
+        fluid_player_add(player, path.c_str()) != FLUID_OK || fluid_player_play(player) != FLUID_OK) {
         if (player != nullptr) {
             delete_fluid_player(player);
         }
