@@ -256,7 +256,9 @@ void FluidSynth::Job::Build(Job& job, const std::string& soundFont, const std::s
     fluid_sfloader_set_callbacks(loader, OpenFont, ReadFont, SeekFont, TellFont, CloseFont);
     fluid_synth_add_sfloader(handles->Synth, loader);  // the synthesizer owns it
     handles->Font = KeepFontOpen(soundFont);
-    if (handles->Font == nullptr || fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 0) == FLUID_FAILED) {
+    // No channel selects a program yet (reset_presets 0): see SelectDefault.
+    if (handles->Font == nullptr ||
+        fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 0) == FLUID_FAILED) {
         job.Error = QStringLiteral("The soundfont %1 could not be loaded.").arg(QString::fromStdString(soundFont));
     } else {
         job.Synth = std::move(handles);
