@@ -11,8 +11,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <stop_token>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ruvo {
 
@@ -24,10 +30,55 @@ constexpr double kGain = 0.8;
 // Our own loader reads the soundfont through these callbacks, so that a load can stop between
 // two reads. It answers only to names with this prefix: were it to fail, the synthesizer's
 // other loaders would read the whole file again under its plain name.
+// The synthesizer reads a preset's samples when a channel selects it, long after the load and
+// on the thread that sends the program change (the UI thread, or the one that renders a MIDI
+// file): every open has its own reader and position, and t_stop, set only on a loading
+// thread, is null on those threads, so such reads never stop.
 constexpr const char* kOwnLoaderPrefix = "ruvo-sf:";
 thread_local const std::stop_token* t_stop = nullptr;
 
 bool StopRequested() { return t_stop != nullptr && t_stop->stop_requested(); }
+
+// A soundfont's file stays open while a synthesizer uses it, and every later read goes to that
+// file: a package upgrade that replaces or removes it cannot silence a program or feed it
+// another font's bytes at the old offsets.
+struct FontFile {
+    int Fd = -1;
+    off_t Size = 0;
+    ~FontFile() {
+        if (Fd >= 0) {
+            ::close(Fd);
+        }
+    }
+};
+
+std::mutex g_fontFilesMutex;
+std::map<std::string, std::weak_ptr<FontFile>> g_fontFiles;  // by path; guarded by the mutex
+
+// The open file of `path`, shared with the synthesizers that use it already; null if it
+// cannot be opened.
+std::shared_ptr<FontFile> KeepFontOpen(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(g_fontFilesMutex);
+    std::weak_ptr<FontFile>& slot = g_fontFiles[path];
+    if (std::shared_ptr<FontFile> live = slot.lock()) {
+        return live;
+    }
+    auto file = std::make_shared<FontFile>();
+    struct stat info{};
+    file->Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file->Fd < 0 || ::fstat(file->Fd, &info) != 0) {
+        g_fontFiles.erase(path);
+        return nullptr;
+    }
+    file->Size = info.st_size;
+    slot = file;
+    return file;
+}
+
+struct FontReader {
+    std::shared_ptr<FontFile> File;
+    off_t Position = 0;
+};
 
 void* OpenFont(const char* name) {
     const std::string prefixed(name);
@@ -35,24 +86,48 @@ void* OpenFont(const char* name) {
     if (prefixed.rfind(prefix, 0) != 0) {
         return nullptr;
     }
-    return std::fopen(prefixed.c_str() + prefix.size(), "rb");
+    const std::lock_guard<std::mutex> lock(g_fontFilesMutex);
+    const auto found = g_fontFiles.find(prefixed.substr(prefix.size()));
+    std::shared_ptr<FontFile> file = found != g_fontFiles.end() ? found->second.lock() : nullptr;
+    return file != nullptr ? std::make_unique<FontReader>(FontReader{std::move(file), 0}).release() : nullptr;
 }
 
 int ReadFont(void* buffer, fluid_long_long_t count, void* handle) {
-    if (StopRequested()) {
+    if (StopRequested() || count < 0) {
         return FLUID_FAILED;
     }
-    const auto bytes = static_cast<std::size_t>(count);
-    return std::fread(buffer, 1, bytes, static_cast<std::FILE*>(handle)) == bytes ? FLUID_OK : FLUID_FAILED;
+    auto& reader = *static_cast<FontReader*>(handle);
+    auto* bytes = static_cast<char*>(buffer);
+    auto left = static_cast<std::size_t>(count);
+    while (left > 0) {
+        const ssize_t got = ::pread(reader.File->Fd, bytes, left, reader.Position);
+        if (got <= 0) {
+            return FLUID_FAILED;
+        }
+        bytes += got;
+        left -= static_cast<std::size_t>(got);
+        reader.Position += got;
+    }
+    return FLUID_OK;
 }
 
 int SeekFont(void* handle, fluid_long_long_t offset, int origin) {
-    return std::fseek(static_cast<std::FILE*>(handle), static_cast<long>(offset), origin) == 0 ? FLUID_OK : FLUID_FAILED;
+    auto& reader = *static_cast<FontReader*>(handle);
+    const off_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? reader.Position : reader.File->Size;
+    const off_t position = base + static_cast<off_t>(offset);
+    if (position < 0) {
+        return FLUID_FAILED;
+    }
+    reader.Position = position;
+    return FLUID_OK;
 }
 
-fluid_long_long_t TellFont(void* handle) { return std::ftell(static_cast<std::FILE*>(handle)); }
+fluid_long_long_t TellFont(void* handle) { return static_cast<FontReader*>(handle)->Position; }
 
-int CloseFont(void* handle) { return std::fclose(static_cast<std::FILE*>(handle)) == 0 ? FLUID_OK : FLUID_FAILED; }
+int CloseFont(void* handle) {
+    std::unique_ptr<FontReader>(static_cast<FontReader*>(handle)).reset();
+    return FLUID_OK;
+}
 
 void QuietLog(int, const char*, void*) {}
 
@@ -94,9 +169,37 @@ bool Compressed(const std::string& path) {
 }  // namespace
 
 struct FluidSynth::Handles {
+    std::shared_ptr<FontFile> Font;  // outlives the synthesizer, which reads it until deleted
     fluid_settings_t* Settings = nullptr;
     fluid_synth_t* Synth = nullptr;
     fluid_player_t* Player = nullptr;
+    std::uint32_t ProgramsSent = 0;  // a bit per channel that has had a program change
+
+    // A channel plays its default program (the piano; the drum kit on channel 10) from its
+    // first note when no program change came before: its samples load then, not with the
+    // soundfont, which a keyboard that plays a flute only would carry for nothing.
+    void SelectDefault(int channel) {
+        if (channel >= 0 && channel < 32 && (ProgramsSent >> channel & 1u) == 0 &&
+            fluid_synth_get_channel_preset(Synth, channel) == nullptr) {
+            fluid_synth_program_change(Synth, channel, 0);
+        }
+    }
+    void ProgramSent(int channel) {
+        if (channel >= 0 && channel < 32) {
+            ProgramsSent |= 1u << channel;
+        }
+    }
+    // The MIDI file's events on their way to the synthesizer.
+    static int PlayEvent(void* data, fluid_midi_event_t* event) {
+        auto& handles = *static_cast<Handles*>(data);
+        const int channel = fluid_midi_event_get_channel(event);
+        if (fluid_midi_event_get_type(event) == 0xC0) {
+            handles.ProgramSent(channel);
+        } else if (fluid_midi_event_get_type(event) == 0x90) {
+            handles.SelectDefault(channel);
+        }
+        return fluid_synth_handle_midi_event(handles.Synth, event);
+    }
 
     ~Handles() {
         if (Player != nullptr) {
@@ -137,6 +240,12 @@ void FluidSynth::Job::Build(Job& job, const std::string& soundFont, const std::s
     fluid_settings_setnum(handles->Settings, "synth.sample-rate", kSampleRate);
     fluid_settings_setnum(handles->Settings, "synth.gain", kGain);
     fluid_settings_setint(handles->Settings, "synth.cpu-cores", 1);
+    // A preset's samples are read when a channel selects it (at its program change, or at its
+    // first note: see SelectDefault) and dropped when no channel uses it: a large General MIDI
+    // font then takes its preset tables and a few megabytes instead of its whole size. The
+    // samples are the same, and so is the sound; a program change waits for its samples (a
+    // few milliseconds from the page cache), so the notes after it are never lost.
+    fluid_settings_setint(handles->Settings, "synth.dynamic-sample-loading", 1);
     handles->Synth = new_fluid_synth(handles->Settings);
     fluid_sfloader_t* loader = handles->Synth != nullptr ? new_fluid_defsfloader(handles->Settings) : nullptr;
     if (loader == nullptr) {
@@ -146,7 +255,10 @@ void FluidSynth::Job::Build(Job& job, const std::string& soundFont, const std::s
     }
     fluid_sfloader_set_callbacks(loader, OpenFont, ReadFont, SeekFont, TellFont, CloseFont);
     fluid_synth_add_sfloader(handles->Synth, loader);  // the synthesizer owns it
-    if (fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 1) == FLUID_FAILED) {
+    handles->Font = KeepFontOpen(soundFont);
+    // No channel selects a program yet (reset_presets 0): see SelectDefault.
+    if (handles->Font == nullptr ||
+        fluid_synth_sfload(handles->Synth, (kOwnLoaderPrefix + soundFont).c_str(), 0) == FLUID_FAILED) {
         job.Error = QStringLiteral("The soundfont %1 could not be loaded.").arg(QString::fromStdString(soundFont));
     } else {
         job.Synth = std::move(handles);
@@ -267,6 +379,7 @@ bool FluidSynth::Loaded() const { return m_handles != nullptr; }
 
 void FluidSynth::NoteOn(int channel, int key, int velocity) {
     if (Loaded()) {
+        m_handles->SelectDefault(channel);
         fluid_synth_noteon(m_handles->Synth, channel, key, velocity);
     }
 }
@@ -279,6 +392,7 @@ void FluidSynth::NoteOff(int channel, int key) {
 
 void FluidSynth::ProgramChange(int channel, int program) {
     if (Loaded()) {
+        m_handles->ProgramSent(channel);
         fluid_synth_program_change(m_handles->Synth, channel, program);
     }
 }
@@ -345,7 +459,8 @@ bool FluidSynth::StartFile(const std::string& path) {
     }
     StopFile();
     fluid_player_t* player = new_fluid_player(m_handles->Synth);
-    if (player == nullptr || fluid_player_add(player, path.c_str()) != FLUID_OK || fluid_player_play(player) != FLUID_OK) {
+    if (player == nullptr || fluid_player_set_playback_callback(player, Handles::PlayEvent, m_handles.get()) != FLUID_OK ||
+        fluid_player_add(player, path.c_str()) != FLUID_OK || fluid_player_play(player) != FLUID_OK) {
         if (player != nullptr) {
             delete_fluid_player(player);
         }

@@ -3,6 +3,8 @@
 // MIDI soundfont, rendering 16-bit interleaved stereo on demand. Owner of the settings, the
 // synthesizer and (optionally) a MIDI file player; used on the UI thread. A soundfont can load
 // on a worker thread that owns the synthesizer until it hands it over through a queued call.
+// Only the samples of the selected programs are in memory: a program change reads its own
+// (on the calling thread) before it returns, from the soundfont's file kept open meanwhile.
 
 #include <QString>
 

@@ -1,6 +1,7 @@
 // The Qt side of the platform services and the fakes the window tests rely on.
 
 #include "engine/EngineHost.h"
+#include "platform/qt/FluidSynth.h"
 #include "platform/qt/PathConvert.h"
 #include "platform/qt/QtEngineHost.h"
 #include "platform/qt/QtSettingsStore.h"
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace ruvo;
@@ -34,6 +36,7 @@ private slots:
     void LaunchInstancePassesTheFileWhole();
     void SettingsPersistPerSection();
     void TerminationArrivesAsQtSignal();
+    void ProgramsSoundAsBeforeWhenTheFontFileIsGone();
 };
 
 namespace {
@@ -172,6 +175,36 @@ void PlatformTest::TerminationArrivesAsQtSignal() {
     struct sigaction current = {};
     sigaction(SIGTERM, nullptr, &current);
     QVERIFY(current.sa_handler == before.sa_handler);
+}
+
+// Samples load when a program is selected, on the thread that selects it: the first note right
+// after the change sounds exactly as from the font read beforehand, even once the file is gone.
+void PlatformTest::ProgramsSoundAsBeforeWhenTheFontFileIsGone() {
+    const std::string font = FluidSynth::FindSoundFont();
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("font.sf2"));
+    QVERIFY(QFile::copy(QString::fromStdString(font), copy));
+    FluidSynth fromCopy, reference;
+    qputenv("RUVO_SOUNDFONT", copy.toUtf8());
+    fromCopy.LoadInBackground(this, {});
+    QTRY_VERIFY_WITH_TIMEOUT(fromCopy.Loaded(), 60000);
+    QVERIFY(QFile::remove(copy));
+    qputenv("RUVO_SOUNDFONT", QByteArray::fromStdString(font));
+    QVERIFY(reference.Load());
+    const auto play = [](FluidSynth& synth, int channel, int program, std::vector<std::int16_t> out) {
+        if (program >= 0) {
+            synth.ProgramChange(channel, program);
+        }
+        synth.NoteOn(channel, 60, 100);
+        synth.Render(out.data(), static_cast<int>(out.size() / 2));
+        return out;
+    };
+    // The default piano and drum kit (no program change: -1), the flute, the piano again.
+    for (const auto& [channel, program] : std::vector<std::pair<int, int>>{{2, -1}, {9, -1}, {0, 73}, {0, 0}}) {
+        const std::vector<std::int16_t> heard = play(fromCopy, channel, program, std::vector<std::int16_t>(8192));
+        QVERIFY(heard == play(reference, channel, program, std::vector<std::int16_t>(8192)) &&
+                *std::max_element(heard.begin(), heard.end()) > 1000);
+    }
 }
 
 QTEST_MAIN(PlatformTest)
