@@ -30,9 +30,12 @@ constexpr double kJumpCost = 8.0;
 constexpr double kOctaveJumpCost = 30.0;
 constexpr std::int32_t kDriftBins = 3;
 constexpr std::int32_t kJumpBins = 37;  // log(1.45) / log(1.01)
-// The first period leans towards a moderate tempo (log2 spread around 100 per minute).
-constexpr double kCentreBpm = 100.0;
-constexpr double kCentreSpread = 0.7;
+// The first period leans towards the tempo at which the notes' typical length (the geometric
+// mean of the intervals between onsets) is kTypicalQuarters: a melody moves mostly in eighths
+// and quarters whatever its tempo, so the density of its notes tells a beat from its double or
+// half better than a fixed tempo would. kCentreSpread is the log2 spread around that tempo.
+constexpr double kTypicalQuarters = 0.9;
+constexpr double kCentreSpread = 0.5;
 // Passing over a note that does not fit the beat (a split, an ornament) costs about as much as
 // an unlikely interval.
 constexpr double kStrayCost = 4.0;
@@ -353,9 +356,12 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     };
     std::array<double, kBins> kept{}, passed{}, near{}, far{};
     std::array<Cost, kBins> fromKept{}, fromPassed{};
+    double logInterval = 0.0;
+    for (std::size_t i = 0; i < n; ++i) logInterval += std::log(std::max(onsets[i + 1] - onsets[i], 1e-3));
+    const double centreBpm = 60.0 * kTypicalQuarters / std::exp(logInterval / static_cast<double>(n));
     emission(onsets[1] - onsets[0], near);
     for (std::int32_t k = 0; k < kBins; ++k) {
-        const double l = std::log2(BinBpm(k) / kCentreBpm);
+        const double l = std::log2(BinBpm(k) / centreBpm);
         const double prior = l * l / (2.0 * kCentreSpread * kCentreSpread);
         kept[static_cast<std::size_t>(k)] = prior + near[static_cast<std::size_t>(k)];
         passed[static_cast<std::size_t>(k)] = prior + kStrayCost;
