@@ -16,7 +16,11 @@ constexpr double kLowestBpm = 40.0;
 constexpr double kBinRatio = 1.01;
 constexpr std::int32_t kBins = 181;
 
-// Timing spread of an onset (seconds) and its growth with the interval's length.
+// Timing spread of an onset (seconds) and its growth with the interval's length. The Viterbi
+// pass reads each interval with the analysis's own spread (its onsets lie within about 25 ms
+// of the notes' starts); the fits of the grid, which weigh whole runs of onsets, start from a
+// wider one and choose among wider ones still, for slow attacks.
+constexpr double kIntervalSpread = 0.025;
 constexpr double kBaseSpread = 0.035;
 constexpr double kRelativeSpread = 0.015;
 // The spreads the fit of the beat chooses from, and how far (relative, one standard deviation
@@ -284,7 +288,7 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
 
     // Cost of an interval of d seconds at each period: its best note value.
     const auto emission = [&](double d, std::array<double, kBins>& out) {
-        const double spread = std::sqrt(kBaseSpread * kBaseSpread + kRelativeSpread * kRelativeSpread * d * d);
+        const double spread = std::sqrt(kIntervalSpread * kIntervalSpread + kRelativeSpread * kRelativeSpread * d * d);
         const double norm = 1.0 / (2.0 * spread * spread);
         for (std::int32_t k = 0; k < kBins; ++k) {
             const double p = periods[static_cast<std::size_t>(k)];
