@@ -65,6 +65,9 @@ constexpr std::size_t kWindow = 24;
 constexpr std::size_t kSettle = 6;
 constexpr double kSettleQuarters = 2.0;
 constexpr double kPeriodLeeway = 0.04;
+// How far (relative, one standard deviation) the line's period drifts from its piece's: a larger
+// change is a new piece, which the walk's check finds.
+constexpr double kDriftSpread = 0.01;
 
 // How likely an interval of q quarters is in a melody: eighths and quarters first, then
 // sixteenths, halves and dotted values; other values rarer, long ones rarer still.
@@ -180,11 +183,14 @@ double Median(std::vector<double> values) {
     return *mid;
 }
 
-// Weighted least-squares line t = a + p q through the recent (q, t) pairs, newest weighing most.
+// Weighted least-squares line t = a + p q through the recent (q, t) pairs, newest weighing most,
+// its period held towards `nominal` with the weight `stiffness` (the onsets' timing variance over
+// the variance of the period's drift): a few onsets a few beats apart cannot tell a drift of a
+// per cent from their own spread.
 bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::size_t end, std::size_t count,
-               double& a, double& p) {
+               double nominal, double stiffness, double& a, double& p) {
     constexpr double kDecay = 0.95;
-    double sw = 0.0, sq = 0.0, st = 0.0, sqq = 0.0, sqt = 0.0, w = 1.0;
+    double sw = 0.0, sq = 0.0, st = 0.0, sqq = stiffness, sqt = stiffness * nominal, w = 1.0;
     const std::size_t begin = end > count ? end - count : 0;
     for (std::size_t i = end; i-- > begin;) {
         sw += w;
@@ -506,7 +512,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         double a = 0.0, p = 0.0;
         const std::size_t recent = keptQ.size() - pieceBegin;
         const std::size_t use = std::min(recent, kWindow);
-        if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
+        const double drift = kDriftSpread * nominal;
+        if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, nominal, spread * spread / (drift * drift), a, p) &&
             keptQ.back() - keptQ[keptQ.size() - use] >= kSettleQuarters) {
             p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
             return TempoSegment{a + p * keptQ.back(), keptQ.back(), 60.0 / p};
