@@ -513,7 +513,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         const std::size_t recent = keptQ.size() - pieceBegin;
         const std::size_t use = std::min(recent, kWindow);
         const double drift = kDriftSpread * nominal;
-        if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, nominal, spread * spread / (drift * drift), a, p) &&
+        if (recent >= kSettle &&
+            FitRecent(keptQ, keptT, keptQ.size(), use, nominal, spread * spread / (drift * drift), a, p) &&
             keptQ.back() - keptQ[keptQ.size() - use] >= kSettleQuarters) {
             p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
             return TempoSegment{a + p * keptQ.back(), keptQ.back(), 60.0 / p};
