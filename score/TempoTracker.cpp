@@ -51,8 +51,9 @@ constexpr std::size_t kCheckSpan = 16;
 constexpr std::int32_t kCheckSteps = 12;
 constexpr double kCheckStep = 0.005;
 constexpr double kChangeGain = 6.0;
-// A stretch of one tempo holds at least this many onsets.
+// A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
+constexpr std::size_t kFirstSegment = 8;
 // A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
 constexpr std::size_t kFitOnsets = 32;
 constexpr std::int32_t kPeriodSteps = 60;
@@ -441,6 +442,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         if (ratio > kDriftBins + 0.5 && i + 1 - starts.back() >= kMinSegment && n - (i + 1) >= kMinSegment)
             starts.push_back(i + 1);
     }
+    // The path's first states have only the tempo prior beside them, so two or three onsets a
+    // frame off can bend its start to another tempo: the first segment holds kFirstSegment onsets.
+    if (starts.size() > 1 && starts[1] < kFirstSegment) starts.erase(starts.begin() + 1);
     std::vector<double> segmentPeriod;
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t st = starts[k];
