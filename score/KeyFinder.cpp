@@ -1,6 +1,7 @@
 #include "score/KeyFinder.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace ruvo {
 
@@ -38,21 +39,35 @@ std::array<double, 12> KeyFinder::PitchClassDurations(const std::vector<TimedNot
 }
 
 KeySignature KeyFinder::Find(const std::vector<TimedNote>& notes) const {
+    // A note's length is known to about one frame of the analysis at either end: two scales
+    // whose covers differ by less than that error over the notes that tell them apart are tied.
+    constexpr double kLengthError = 0.05;  // seconds
     const std::array<double, 12> h = PitchClassDurations(notes);
-    std::int32_t bestRoot = 0;
-    double bestCover = -1.0, bestProfile = -2.0;
-    // Ties between signatures (a melody on fewer than seven pitch classes) go to the profiles.
+    std::array<double, 12> count{};
+    for (const TimedNote& n : notes) count[static_cast<std::size_t>(((n.Key % 12) + 12) % 12)] += 1.0;
+    std::array<double, 12> cover{}, profile{};
+    std::array<std::uint16_t, 12> scale{};  // bit per pitch class
     for (std::int32_t root = 0; root < 12; ++root) {
-        double cover = 0.0;
-        for (std::int32_t d : kMajorScale) cover += h[static_cast<std::size_t>((root + d) % 12)];
-        const double profile = std::max(Correlation(h, kMajorProfile, root), Correlation(h, kMinorProfile, (root + 9) % 12));
-        const double total = bestCover < 0.0 ? 1.0 : std::max(cover, bestCover);
-        if (cover > bestCover + 1e-9 * total || (std::abs(cover - bestCover) <= 1e-9 * total && profile > bestProfile)) {
-            bestCover = cover;
-            bestProfile = profile;
-            bestRoot = root;
+        const auto r = static_cast<std::size_t>(root);
+        for (std::int32_t d : kMajorScale) {
+            cover[r] += h[static_cast<std::size_t>((root + d) % 12)];
+            scale[r] = static_cast<std::uint16_t>(scale[r] | (1U << ((root + d) % 12)));
         }
+        profile[r] = std::max(Correlation(h, kMajorProfile, root), Correlation(h, kMinorProfile, (root + 9) % 12));
     }
+    std::size_t most = 0;
+    for (std::size_t r = 1; r < 12; ++r)
+        if (cover[r] > cover[most]) most = r;
+    // Among the signatures tied with the best cover, the profiles decide.
+    std::size_t best = most;
+    for (std::size_t r = 0; r < 12; ++r) {
+        double apart = 0.0;
+        for (std::size_t pc = 0; pc < 12; ++pc)
+            if (((scale[r] ^ scale[most]) >> pc) & 1U) apart += count[pc];
+        const bool tied = cover[most] - cover[r] <= kLengthError * std::sqrt(apart) + 1e-9 * cover[most];
+        if (tied && profile[r] > profile[best]) best = r;
+    }
+    const auto bestRoot = static_cast<std::int32_t>(best);
     KeySignature key;
     // Position of the major tonic on the circle of fifths, flats for F to Db, sharps from G to B.
     key.Fifths = (bestRoot * 7 + 6) % 12 - 6;

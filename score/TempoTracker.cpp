@@ -16,7 +16,11 @@ constexpr double kLowestBpm = 40.0;
 constexpr double kBinRatio = 1.01;
 constexpr std::int32_t kBins = 181;
 
-// Timing spread of an onset (seconds) and its growth with the interval's length.
+// Timing spread of an onset (seconds) and its growth with the interval's length. The Viterbi
+// pass reads each interval with the analysis's own spread (its onsets lie within about 25 ms
+// of the notes' starts); the fits of the grid, which weigh whole runs of onsets, start from a
+// wider one and choose among wider ones still, for slow attacks.
+constexpr double kIntervalSpread = 0.025;
 constexpr double kBaseSpread = 0.035;
 constexpr double kRelativeSpread = 0.015;
 // The spreads the fit of the beat chooses from, and how far (relative, one standard deviation
@@ -30,9 +34,12 @@ constexpr double kJumpCost = 8.0;
 constexpr double kOctaveJumpCost = 30.0;
 constexpr std::int32_t kDriftBins = 3;
 constexpr std::int32_t kJumpBins = 37;  // log(1.45) / log(1.01)
-// The first period leans towards a moderate tempo (log2 spread around 100 per minute).
-constexpr double kCentreBpm = 100.0;
-constexpr double kCentreSpread = 0.7;
+// The first period leans towards the tempo at which the notes' typical length (the geometric
+// mean of the intervals between onsets) is kTypicalQuarters: a melody moves mostly in eighths
+// and quarters whatever its tempo, so the density of its notes tells a beat from its double or
+// half better than a fixed tempo would. kCentreSpread is the log2 spread around that tempo.
+constexpr double kTypicalQuarters = 0.9;
+constexpr double kCentreSpread = 0.5;
 // Passing over a note that does not fit the beat (a split, an ornament) costs about as much as
 // an unlikely interval.
 constexpr double kStrayCost = 4.0;
@@ -44,8 +51,9 @@ constexpr std::size_t kCheckSpan = 16;
 constexpr std::int32_t kCheckSteps = 12;
 constexpr double kCheckStep = 0.005;
 constexpr double kChangeGain = 6.0;
-// A stretch of one tempo holds at least this many onsets.
+// A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
+constexpr std::size_t kFirstSegment = 8;
 // A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
 constexpr std::size_t kFitOnsets = 32;
 constexpr std::int32_t kPeriodSteps = 60;
@@ -58,6 +66,9 @@ constexpr std::size_t kWindow = 24;
 constexpr std::size_t kSettle = 6;
 constexpr double kSettleQuarters = 2.0;
 constexpr double kPeriodLeeway = 0.04;
+// How far (relative, one standard deviation) the line's period drifts from its piece's: a larger
+// change is a new piece, which the walk's check finds.
+constexpr double kDriftSpread = 0.01;
 
 // How likely an interval of q quarters is in a melody: eighths and quarters first, then
 // sixteenths, halves and dotted values; other values rarer, long ones rarer still.
@@ -173,11 +184,14 @@ double Median(std::vector<double> values) {
     return *mid;
 }
 
-// Weighted least-squares line t = a + p q through the recent (q, t) pairs, newest weighing most.
+// Weighted least-squares line t = a + p q through the recent (q, t) pairs, newest weighing most,
+// its period held towards `nominal` with the weight `stiffness` (the onsets' timing variance over
+// the variance of the period's drift): a few onsets a few beats apart cannot tell a drift of a
+// per cent from their own spread.
 bool FitRecent(const std::vector<double>& q, const std::vector<double>& t, std::size_t end, std::size_t count,
-               double& a, double& p) {
+               double nominal, double stiffness, double& a, double& p) {
     constexpr double kDecay = 0.95;
-    double sw = 0.0, sq = 0.0, st = 0.0, sqq = 0.0, sqt = 0.0, w = 1.0;
+    double sw = 0.0, sq = 0.0, st = 0.0, sqq = stiffness, sqt = stiffness * nominal, w = 1.0;
     const std::size_t begin = end > count ? end - count : 0;
     for (std::size_t i = end; i-- > begin;) {
         sw += w;
@@ -281,7 +295,7 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
 
     // Cost of an interval of d seconds at each period: its best note value.
     const auto emission = [&](double d, std::array<double, kBins>& out) {
-        const double spread = std::sqrt(kBaseSpread * kBaseSpread + kRelativeSpread * kRelativeSpread * d * d);
+        const double spread = std::sqrt(kIntervalSpread * kIntervalSpread + kRelativeSpread * kRelativeSpread * d * d);
         const double norm = 1.0 / (2.0 * spread * spread);
         for (std::int32_t k = 0; k < kBins; ++k) {
             const double p = periods[static_cast<std::size_t>(k)];
@@ -353,9 +367,12 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     };
     std::array<double, kBins> kept{}, passed{}, near{}, far{};
     std::array<Cost, kBins> fromKept{}, fromPassed{};
+    double logInterval = 0.0;
+    for (std::size_t i = 0; i < n; ++i) logInterval += std::log(std::max(onsets[i + 1] - onsets[i], 1e-3));
+    const double centreBpm = 60.0 * kTypicalQuarters / std::exp(logInterval / static_cast<double>(n));
     emission(onsets[1] - onsets[0], near);
     for (std::int32_t k = 0; k < kBins; ++k) {
-        const double l = std::log2(BinBpm(k) / kCentreBpm);
+        const double l = std::log2(BinBpm(k) / centreBpm);
         const double prior = l * l / (2.0 * kCentreSpread * kCentreSpread);
         kept[static_cast<std::size_t>(k)] = prior + near[static_cast<std::size_t>(k)];
         passed[static_cast<std::size_t>(k)] = prior + kStrayCost;
@@ -425,6 +442,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         if (ratio > kDriftBins + 0.5 && i + 1 - starts.back() >= kMinSegment && n - (i + 1) >= kMinSegment)
             starts.push_back(i + 1);
     }
+    // The path's first states have only the tempo prior beside them, so two or three onsets a
+    // frame off can bend its start to another tempo: the first segment holds kFirstSegment onsets.
+    if (starts.size() > 1 && starts[1] < kFirstSegment) starts.erase(starts.begin() + 1);
     std::vector<double> segmentPeriod;
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t st = starts[k];
@@ -496,7 +516,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         double a = 0.0, p = 0.0;
         const std::size_t recent = keptQ.size() - pieceBegin;
         const std::size_t use = std::min(recent, kWindow);
-        if (recent >= kSettle && FitRecent(keptQ, keptT, keptQ.size(), use, a, p) &&
+        const double drift = kDriftSpread * nominal;
+        if (recent >= kSettle &&
+            FitRecent(keptQ, keptT, keptQ.size(), use, nominal, spread * spread / (drift * drift), a, p) &&
             keptQ.back() - keptQ[keptQ.size() - use] >= kSettleQuarters) {
             p = std::clamp(p, nominal * (1.0 - kPeriodLeeway), nominal * (1.0 + kPeriodLeeway));
             return TempoSegment{a + p * keptQ.back(), keptQ.back(), 60.0 / p};

@@ -110,6 +110,18 @@ std::vector<Played> Syncopated() {
     return out;
 }
 
+// A fast tune in long notes: a fixed tempo prior would hear it at half speed, in quarters and
+// eighths; the density of its notes says otherwise.
+std::vector<Played> LongNotes() {
+    const std::vector<std::pair<double, double>> bar{{0, 2}, {2, 1}, {3, 0.5}, {3.5, 0.5}, {4, 3}, {7, 1}};
+    std::vector<Played> out;
+    for (std::size_t b = 0; b < 6; ++b)
+        for (std::size_t k = 0; k < bar.size() - (b == 5 ? 1 : 0); ++k)
+            out.push_back({8.0 * static_cast<double>(b) + bar[k].first, bar[k].second,
+                           std::array{60, 64, 67, 65, 62, 72}[(b + k) % 6]});
+    return out;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Melodies, BuildScoreFromPlayed,
     ::testing::Values(TrackCase{"SteadyTempo", Tune(), {{0.0, 100.0}}},
@@ -117,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"PickupAfterSilence", Tune(1.5, 6), {{0.0, 132.0}}},
                       TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}},
                       TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
-                      TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true}),
+                      TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true},
+                      TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true}),
     [](const auto& param) { return param.param.Name; });
 
 TEST(BuildScoreTest, ChoicesOverrideWhatIsFound) {
