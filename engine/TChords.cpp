@@ -660,6 +660,18 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         }
         return false;
     };
+    // A dip of pitch p is a release and a new strike when an attack came up to a window's half
+    // before it and the spectrum's own fundamental fell there as a struck note rises, from its
+    // level a window before: a note that other notes' partials crowd out holds its fundamental.
+    const auto struckAt = [&](Size dipAt, Size p) {
+        const std::int64_t tick = (s.First + static_cast<std::int64_t>(dipAt)) * kTicksPerStep;
+        const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - static_cast<std::int64_t>(kSustainSteps) * kTicksPerStep);
+        if (near == attackTicks.end() || *near > tick + kSnapTicks) return false;
+        const auto fundamental = [&](Size j) { return static_cast<double>(s.Records[j * kChordRecord + 2 * kPitches + p]); };
+        double held = 0.0;
+        for (Size j = dipAt >= 2 * kSustainSteps ? dipAt - 2 * kSustainSteps : 0; j < dipAt; ++j) held = std::max(held, fundamental(j));
+        return held >= kReattackRise * fundamental(dipAt);
+    };
     std::vector<double> a(n);
     std::vector<double> smooth(n);
     std::vector<std::int64_t> starts;
@@ -670,6 +682,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             smooth[i] = 0.5 * a[i] + 0.25 * (a[i > 0 ? i - 1 : i] + a[i + 1 < n ? i + 1 : i]);
         }
         starts.clear();
+        heard.clear();
         // Runs: from where the activation reaches the start level (stepping back over its
         // rise) while it stays above half of it; a dip and a rise to twice the dip is a new start.
         for (Size t = 0; t < n;) {
@@ -680,6 +693,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             Size begin = t;
             while (begin > 0 && smooth[begin - 1] >= kHoldShare * startLevel[begin - 1] && smooth[begin - 1] < smooth[begin]) --begin;
             std::vector<Size> cuts{begin};
+            std::vector<bool> struck{false};  // per cut: a dip that an attack explains
             double peak = smooth[t];
             double dip = smooth[t];
             Size dipAt = t;
@@ -690,8 +704,12 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                     dip = v;
                     dipAt = e;
                 }
-                if (v > kRiseRatio * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
+                // Where an attack came up to a window's half before the dip, the dip is a
+                // release and a strike smeared by the window: the rise of a struck note does.
+                const bool attack = struckAt(dipAt, p);
+                if (v > (attack ? kReattackRise : kRiseRatio) * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
                     cuts.push_back(dipAt);
+                    struck.push_back(attack);
                     peak = v;
                     dip = v;
                     dipAt = e;
@@ -712,11 +730,11 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                     if (best == tick || *it > best) best = *it;
                 }
                 starts.push_back(best);
+                if (struck[k] && best != tick) heard.push_back(best);
             }
             t = e + 1;
         }
         // What began at each attack, unless a run already starts there.
-        heard.clear();
         for (Size k = 0; k < attackTicks.size(); ++k) {
             const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
             const float strongest = *std::max_element(rec, rec + kPitches);
