@@ -28,6 +28,7 @@ namespace {
 struct Part {
     double Seconds = 0.0;
     std::map<std::int32_t, double> Keys;
+    double Attack = 0.005;  // seconds of the fade in
 };
 
 struct ChordCase {
@@ -57,7 +58,7 @@ std::string MakeWav(const testsupport::TempDir& dir, const std::vector<Part>& pa
                            std::to_string(0.08 * level * kPartials[h]);
                 }
             }
-            command += "synth " + std::to_string(parts[i].Seconds) + waves + " remix " + mix + " fade q 0.005 " +
+            command += "synth " + std::to_string(parts[i].Seconds) + waves + " remix " + mix + " fade q " + std::to_string(parts[i].Attack) + " " +
                        std::to_string(parts[i].Seconds) + " 0.04";
         }
         if (std::system(command.c_str()) != 0) return {};
@@ -124,7 +125,8 @@ const auto kName = [](const testing::TestParamInfo<ChordCase>& c) { return std::
 INSTANTIATE_TEST_SUITE_P(Chords, ChordsTest,
                          testing::Values(ChordCase{"TriadWithStrongOctavePartials", {kRest, {1.2, kTriad}, kTail}},
                                          ChordCase{"SoftInnerNote", {kRest, {1.2, {{60, 1.0}, {64, 0.45}, {67, 1.0}}}, kTail}},
-                                         ChordCase{"SilenceHasNoNotes", {{2.0, {}}}}),
+                                         ChordCase{"SilenceHasNoNotes", {{2.0, {}}}},
+                                         ChordCase{"ChordReleasedAndStruckAgain", {kRest, {0.6, kTriad}, {0.03, {}}, {0.6, kTriad, 0.1}, kTail}}),
                          kName);
 
 // Not reached yet: the bass's octave and twelfth partials take the chord notes that share
