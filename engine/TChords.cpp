@@ -49,9 +49,10 @@ constexpr std::int32_t kMeanReach = 10;     // ... above the mean within +-10 ti
 constexpr double kPeakLift = 0.1;           // ... by 0.1
 constexpr std::int32_t kMinAttackGap = 4;   // ticks between attacks
 
-// What began at an attack: the spectrum of the ticks 1..7 after it less that of the 4 before.
+// What began at an attack: the spectrum of the ticks 1..15 after it (a pitch window, so that a
+// slow attack has risen; never past the next attack) less that of the 4 before.
 constexpr std::int32_t kAfterFirst = 1;
-constexpr std::int32_t kAfterLast = 7;
+constexpr std::int32_t kAfterLast = 15;
 constexpr std::int32_t kBeforeTicks = 4;
 constexpr double kShareOfAttack = 0.5;     // a note of an attack holds half of its strongest ...
 constexpr double kAttackLevel = 0.875;     // ... and this share of the start level, in typical attacks
@@ -478,8 +479,11 @@ void TChords::WriteActivations(const ChordSamples& samples, std::int32_t frameCo
     const RealFft fft(kPitchWindow);
     const std::vector<double> window = PeriodicHann(kPitchWindow);
 
-    // Spectra of the batch and of the kHistory steps before it; records of this batch and the last.
-    constexpr Size kHistory = 8;
+    // Spectra of the batch and of the kHistory steps before it (an attack's "before" steps lie
+    // at most kAfterLast + kBeforeTicks ticks before its last "after" step); records of this
+    // batch and the last.
+    constexpr Size kHistory = 16;
+    static_assert(kHistory * kTicksPerStep >= kAfterLast + kBeforeTicks + 2 * kTicksPerStep);
     std::vector<float> spectra((kHistory + kBatchSteps) * kBins, 0.0f);
     std::vector<float> records(2 * kBatchSteps * kChordRecord, 0.0f);
     std::vector<float> differences(kBatchSteps * kBins);
@@ -535,7 +539,10 @@ void TChords::WriteActivations(const ChordSamples& samples, std::int32_t frameCo
             float* const d = differences.data() + static_cast<Size>(item) * kBins;
             std::fill(d, d + kBins, 0.0f);
             const std::int64_t a0 = stepOf(tick + kAfterFirst, true);
-            const std::int64_t a1 = std::min(stepOf(tick + kAfterLast, false), steps - 1);
+            // Up to the next attack at most: what it adds is not this attack's.
+            const auto next = std::upper_bound(attacks.begin(), attacks.end(), tick);
+            const std::int64_t last = next == attacks.end() ? tick + kAfterLast : std::min(tick + kAfterLast, *next - 1);
+            const std::int64_t a1 = std::min(stepOf(last, false), steps - 1);
             const std::int64_t b0 = std::max<std::int64_t>(stepOf(tick - kBeforeTicks, true), 0);
             const std::int64_t b1 = stepOf(tick - 1, false);
             if (a1 >= a0) {
