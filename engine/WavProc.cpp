@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 namespace ruvo {
 namespace {
@@ -447,6 +448,20 @@ void Butterflies(double* __restrict lowRe, double* __restrict lowIm, double* __r
     }
 }
 
+// One plus the power of each of the 4096-point transform's bins 0..2047, from the 2048-point
+// complex transform of the even and odd samples.
+void MakePowers(const double* __restrict re, const double* __restrict im, const double* __restrict cosTab,
+                const double* __restrict sinTab, double* __restrict power) {
+    for (std::size_t k = 0; k < 2048; ++k) {
+        const std::size_t k2 = 2048 - k;
+        const double u = cosTab[k];
+        const double v = sinTab[k];
+        const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
+        const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
+        power[k] = a * a + b * b + 1.0;
+    }
+}
+
 }  // namespace
 
 void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign, std::int32_t skipPasses) const {
@@ -516,14 +531,9 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, do
     im[2048] = im[0];
     // Into `out` straight away unless it is w itself, which still holds the transform.
     double* const spectrum = out == w ? scratch.Spectrum.data() : out;
-    for (std::size_t k = 0; k < 2048; ++k) {
-        const std::size_t k2 = 2048 - k;
-        const double u = m_cosTab[k];
-        const double v = m_sinTab[k];
-        const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
-        const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
-        spectrum[k] = 0.5 * Log10AtLeastOne(a * a + b * b + 1.0);
-    }
+    // The powers first, in a loop without calls that the compiler can pair, then their logarithms.
+    MakePowers(re, im, m_cosTab.data(), m_sinTab.data(), spectrum);
+    for (std::size_t k = 0; k < 2048; ++k) spectrum[k] = 0.5 * Log10AtLeastOne(spectrum[k]);
     if (out == w) std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
 }
 
@@ -550,6 +560,8 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
             EngineHost().ErrorBox("This recording is too long to analyse.");
             return -1;
         }
+        m_aheadFrames = 0;
+        m_pendingFrames = 0;
         if (m_inFile.OpenFile(m_head.NormFileName, kModeRead, kFrameSamples) != 0) return -1;
         if (m_outFile.OpenFile(m_head.IntenFileName, kModeWrite, kSpectrumBins) != 0) return -1;
         if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
@@ -559,12 +571,16 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
         return static_cast<std::int32_t>(blocks);
     }
     if (index == kAnalyzeClose) {
+        m_aheadFrames = 0;
+        WritePending();
         m_pool.reset();
         m_scratch.resize(1);
         m_frame.clear();
         m_record.clear();
         m_frame.shrink_to_fit();
         m_record.shrink_to_fit();
+        m_ahead = {};
+        m_pending = {};
         m_inFile.CloseFile();
         m_outFile.CloseFile();
         return 0;
@@ -578,21 +594,52 @@ void TWavProc::AnalyzeFrames(std::int32_t count) {
     if (count <= 0) return;
     if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
     const auto frames = static_cast<std::size_t>(count);
-    if (m_frame.size() < frames * kFrameSamples) m_frame.resize(frames * kFrameSamples);
-    if (m_record.size() < frames * kSpectrumBins) m_record.resize(frames * kSpectrumBins);
-    // Reading and writing stay on this thread, in frame order; only the arithmetic is shared.
-    for (std::size_t f = 0; f < frames; ++f) m_inFile.ReadData({m_frame.data() + f * kFrameSamples, kFrameSamples});
-    const auto one = [this](std::int32_t item, std::int32_t worker) {
-        const auto f = static_cast<std::size_t>(item);
+    for (auto* buffer : {&m_frame, &m_ahead}) {
+        if (buffer->size() < frames * kFrameSamples) buffer->resize(frames * kFrameSamples);
+    }
+    for (auto* buffer : {&m_record, &m_pending}) {
+        if (buffer->size() < frames * kSpectrumBins) buffer->resize(frames * kSpectrumBins);
+    }
+    // This batch's samples: those read early first (the next ones in the file), then the rest.
+    const std::size_t early = std::min(m_aheadFrames, frames);
+    if (early == m_aheadFrames && early == frames) {
+        m_frame.swap(m_ahead);
+    } else {
+        std::copy_n(m_ahead.begin(), early * kFrameSamples, m_frame.begin());
+        std::copy(m_ahead.begin() + static_cast<std::ptrdiff_t>(early * kFrameSamples),
+                  m_ahead.begin() + static_cast<std::ptrdiff_t>(m_aheadFrames * kFrameSamples), m_ahead.begin());
+    }
+    m_aheadFrames -= early;
+    for (std::size_t f = early; f < frames; ++f) {
+        m_inFile.ReadData({m_frame.data() + f * kFrameSamples, kFrameSamples});
+    }
+    // Item 0 is the file traffic, in frame order on one thread at a time: the previous batch's
+    // records out, as many samples as this batch in (past the end they read as zeros, unused).
+    const auto one = [this, frames](std::int32_t item, std::int32_t worker) {
+        if (item == 0) {
+            WritePending();
+            for (std::size_t f = m_aheadFrames; f < frames; ++f) {
+                m_inFile.ReadData({m_ahead.data() + f * kFrameSamples, kFrameSamples});
+            }
+            m_aheadFrames = std::max(m_aheadFrames, frames);
+            return;
+        }
+        const auto f = static_cast<std::size_t>(item - 1);
         SpectrumRecord(m_frame.data() + f * kFrameSamples, m_record.data() + f * kSpectrumBins,
                        m_scratch[static_cast<std::size_t>(worker)]);
     };
     if (m_pool != nullptr && count > 1) {
-        m_pool->Run(count, one);
+        m_pool->Run(count + 1, one);
     } else {
-        for (std::int32_t item = 0; item < count; ++item) one(item, 0);
+        for (std::int32_t item = 0; item <= count; ++item) one(item, 0);
     }
-    for (std::size_t f = 0; f < frames; ++f) m_outFile.WriteData({m_record.data() + f * kSpectrumBins, kSpectrumBins});
+    m_record.swap(m_pending);
+    m_pendingFrames = frames;
+}
+
+void TWavProc::WritePending() {
+    const std::size_t frames = std::exchange(m_pendingFrames, 0);
+    for (std::size_t f = 0; f < frames; ++f) m_outFile.WriteData({m_pending.data() + f * kSpectrumBins, kSpectrumBins});
 }
 
 }  // namespace ruvo
