@@ -2,8 +2,10 @@
 
 #include "engine/EngineHost.h"
 #include "engine/Rounding.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -47,29 +49,10 @@ bool IsRegularOrMissing(const std::string& fileName) {
     return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
 }
 
-// Writes a file of doubles in buffer loads, for the sample preparation.
-class DoubleWriter {
-public:
-    DoubleWriter(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
-        m_file.Open(path, RawFile::Mode::Recreate);
-    }
-    void Put(double value) {
-        if (m_used == m_buffer.size()) Flush();
-        m_buffer[m_used++] = value;
-    }
-    void Close() {
-        Flush();
-        m_file.Close();
-    }
-
-private:
-    void Flush() {
-        m_file.Write(m_buffer.data(), m_used * sizeof(double));
-        m_used = 0;
-    }
-    RawFile m_file;
-    std::vector<double>& m_buffer;
-    std::size_t m_used = 0;
+// Collects the normalised values of one raw buffer load, for the sample preparation.
+struct BlockSink {
+    std::vector<double>* Values = nullptr;
+    void Put(double value) { Values->push_back(value); }
 };
 
 // Mono at 22050 per second from the interleaved raw values: two channels average, 11025
@@ -79,7 +62,7 @@ private:
 // holds no test of them.
 class Normaliser {
 public:
-    Normaliser(const WavHead& head, DoubleWriter& out)
+    Normaliser(const WavHead& head, BlockSink& out)
         : m_stereo(head.Channels == 2), m_rate(head.SampleRate), m_out(out) {}
 
     template <typename Sample>
@@ -150,7 +133,7 @@ private:
 
     bool m_stereo;
     std::int32_t m_rate;
-    DoubleWriter& m_out;
+    BlockSink& m_out;
     double m_left = 0.0;
     bool m_haveLeft = false;
     double m_previous = 0.0;
@@ -176,7 +159,7 @@ std::string TooLongMessage(double maxTime) {
     return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";
 }
 
-TWavProc::TWavProc() : m_scratch(1), m_streamOut(kBufferValues) {}
+TWavProc::TWavProc() : m_scratch(1) {}
 
 void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
 
@@ -326,14 +309,34 @@ void TWavProc::CloseIntenFilesSmallint() { m_smallintReader.File.Close(); }
 // streams are never stored: nothing reads them, and writing them was most of the stage's time.
 template <typename Sample>
 void TWavProc::NormaliseSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset) {
-    DoubleWriter out(m_head.NormFileName, m_streamOut);
-    Normaliser normaliser(m_head, out);
-    for (std::int64_t done = 0; done < count;) {
+    RawFile out;
+    out.Open(m_head.NormFileName, RawFile::Mode::Recreate);
+    // One thread writes the values of the previous load while another reads and normalises the
+    // next: two sets of values take turns, and the file receives them in order.
+    std::array<std::vector<double>, 2> values;
+    for (auto& block : values) block.reserve(2 * static_cast<std::size_t>(kReaderSamples));
+    BlockSink sink;
+    Normaliser normaliser(m_head, sink);
+    WorkerPool pool(std::min(m_workers > 0 ? m_workers : DefaultWorkerCount(), 2));
+    std::size_t next = 0;
+    for (std::int64_t done = 0; done < count || !values[1 - next].empty();) {
         const std::int64_t n = std::min<std::int64_t>(kReaderSamples, count - done);
-        const std::size_t got =
-            reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) / sizeof(Sample);
-        std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
-        normaliser.PutBlock(reader.Buffer.data(), static_cast<std::size_t>(n), offset);
+        sink.Values = &values[next];
+        const auto job = [&](std::int32_t item, std::int32_t /*worker*/) {
+            if (item == 0) {
+                const std::vector<double>& last = values[1 - next];
+                if (!last.empty()) out.Write(last.data(), last.size() * sizeof(double));
+            } else if (n > 0) {
+                const std::size_t got =
+                    reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) /
+                    sizeof(Sample);
+                std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
+                normaliser.PutBlock(reader.Buffer.data(), static_cast<std::size_t>(n), offset);
+            }
+        };
+        pool.Run(2, job);
+        values[1 - next].clear();
+        next = 1 - next;
         done += n;
         m_idle.PollNow();
     }

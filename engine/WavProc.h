@@ -180,10 +180,9 @@ private:
     std::size_t m_aheadFrames = 0;
     std::size_t m_pendingFrames = 0;
     std::vector<FrameScratch> m_scratch;
-    std::vector<double> m_streamOut;
     std::int32_t m_workers = 0;
     std::unique_ptr<WorkerPool> m_pool;  // while a spectrum pass is open
-    IdleHook m_idle;  // stream buffer of the sample preparation
+    IdleHook m_idle;
 };
 
 }  // namespace ruvo
