@@ -89,12 +89,26 @@ void DropLoneRule(std::span<const double> prev, std::span<const double> cur, std
 
 // Steps 6 and 7 on one record: the loudest peak in each note's band wins; a tie keeps the
 // lower bin.
+// The notes' bands are runs of bins in ascending order, so each note scans its own run: the
+// same comparisons in the same order as bin by bin.
+constexpr auto kNotes = static_cast<std::size_t>(kNoteCount);
+
 void NotesOfPeaks(std::span<const double> peaks, std::span<double> cells) {
-    const auto& noteOf = BinToNote();
-    std::fill(cells.begin(), cells.end(), 0.0);
-    for (std::size_t j = 0; j < kSpectrumBins; ++j) {
-        double& cell = cells[static_cast<std::size_t>(noteOf[j])];
-        if (peaks[j] > cell) cell = peaks[j];
+    static const std::array<std::size_t, kNotes + 1> firstBin = [] {
+        const auto& noteOf = BinToNote();
+        std::array<std::size_t, kNotes + 1> first{};
+        for (std::size_t n = 0; n <= kNotes; ++n) {
+            first[n] = static_cast<std::size_t>(
+                std::find_if(noteOf.begin(), noteOf.end(),
+                             [n](std::int8_t note) { return static_cast<std::size_t>(note) >= n; }) -
+                noteOf.begin());
+        }
+        return first;
+    }();
+    for (std::size_t n = 0; n < kNotes; ++n) {
+        double cell = 0.0;
+        for (std::size_t j = firstBin[n]; j < firstBin[n + 1]; ++j) cell = peaks[j] > cell ? peaks[j] : cell;
+        cells[n] = cell;
     }
 }
 
@@ -285,33 +299,33 @@ void TNote::StreamPeaksToNotes() {
     (void)NoteFile.OpenFile(m_params.RawNoteFileName, kModeWrite, kNoteCount);
     const std::span<double> cells(m_side.data(), kNoteCount);
     // What each frame needs of its own record alone (the spectrum's note map, the peaks, the
-    // threshold) is worked out for a batch of frames on the pool's threads; the windowed
-    // steps, which look at neighbours, then run in frame order.
+    // threshold) is worked out for a batch of frames on the pool's threads; meanwhile one item
+    // runs the windowed steps, which look at neighbours, over the batch before in frame order,
+    // and another reads the batch after: three sets of buffers take turns.
     WorkerPool pool(m_workers > 0 ? m_workers : DefaultWorkerCount());
     constexpr std::size_t kBatch = 64;
-    std::vector<double> spectra(kBatch * kSpectrumBins);
-    std::vector<double> peaks(kBatch * kSpectrumBins);
-    std::vector<double> spectrumCells(kBatch * kNoteCount);
-    std::vector<double> margins(kBatch, 0.0);
-    const auto own = [&](std::int32_t item, std::int32_t /*worker*/) {
-        const auto b = static_cast<std::size_t>(item);
-        const std::span<const double> in(spectra.data() + b * kSpectrumBins, kSpectrumBins);
-        const std::span<double> picked(peaks.data() + b * kSpectrumBins, kSpectrumBins);
-        NotesOfPeaks(in, {spectrumCells.data() + b * kNoteCount, kNoteCount});
-        PickPeaksOf(in, picked);
-        if (threshold) ThresholdPeaks(picked, margins[b]);
+    struct Batch {
+        std::vector<double> Spectra = std::vector<double>(kBatch * kSpectrumBins);
+        std::vector<double> Peaks = std::vector<double>(kBatch * kSpectrumBins);
+        std::vector<double> SpectrumCells = std::vector<double>(kBatch * kNoteCount);
+        std::vector<double> Margins = std::vector<double>(kBatch, 0.0);
+        std::size_t Count = 0;
     };
-    for (std::int32_t first = 0; first < m_params.FrameCount; first += static_cast<std::int32_t>(kBatch)) {
-        const auto count = std::min<std::size_t>(kBatch, static_cast<std::size_t>(m_params.FrameCount - first));
-        for (std::size_t b = 0; b < count; ++b) {
-            InFile.ReadData({spectra.data() + b * kSpectrumBins, kSpectrumBins});
-            if (threshold) SideFile.ReadData({margins.data() + b, 1});
+    std::array<Batch, 3> batches;
+    const auto frameCount = static_cast<std::size_t>(std::max(m_params.FrameCount, 0));
+    std::size_t read = 0;  // frames read so far
+    const auto readBatch = [&](Batch& batch) {
+        batch.Count = std::min(kBatch, frameCount - read);
+        for (std::size_t b = 0; b < batch.Count; ++b) {
+            InFile.ReadData({batch.Spectra.data() + b * kSpectrumBins, kSpectrumBins});
+            if (threshold) SideFile.ReadData({batch.Margins.data() + b, 1});
         }
-        pool.Run(static_cast<std::int32_t>(count), own);
-        for (std::size_t b = 0; b < count; ++b) {
-            m_idle.Poll();
-            NoteFile.WriteData({spectrumCells.data() + b * kNoteCount, kNoteCount});
-            const double* const picked = peaks.data() + b * kSpectrumBins;
+        read += batch.Count;
+    };
+    const auto finishBatch = [&](const Batch& batch) {
+        for (std::size_t b = 0; b < batch.Count; ++b) {
+            NoteFile.WriteData({batch.SpectrumCells.data() + b * kNoteCount, kNoteCount});
+            const double* const picked = batch.Peaks.data() + b * kSpectrumBins;
             std::copy(picked, picked + kSpectrumBins, m_out.begin());
             for (Stage& stage : stages) {
                 std::rotate(stage.Rows.begin(), stage.Rows.begin() + 1, stage.Rows.end());
@@ -322,6 +336,32 @@ void TNote::StreamPeaksToNotes() {
             NotesOfPeaks(m_out, cells);
             OutFile.WriteData(cells);
         }
+    };
+    readBatch(batches[0]);
+    Batch* previous = &batches[2];
+    Batch* current = &batches[0];
+    Batch* next = &batches[1];
+    while (previous->Count > 0 || current->Count > 0) {
+        const auto job = [&](std::int32_t item, std::int32_t /*worker*/) {
+            if (item == 0) {
+                finishBatch(*previous);
+            } else if (item == 1) {
+                readBatch(*next);
+            } else {
+                const auto b = static_cast<std::size_t>(item - 2);
+                const std::span<const double> in(current->Spectra.data() + b * kSpectrumBins, kSpectrumBins);
+                const std::span<double> picked(current->Peaks.data() + b * kSpectrumBins, kSpectrumBins);
+                NotesOfPeaks(in, {current->SpectrumCells.data() + b * kNoteCount, kNoteCount});
+                PickPeaksOf(in, picked);
+                if (threshold) ThresholdPeaks(picked, current->Margins[b]);
+            }
+        };
+        const std::size_t finished = previous->Count;
+        pool.Run(static_cast<std::int32_t>(current->Count) + 2, job);
+        for (std::size_t f = 0; f < finished; ++f) m_idle.Poll();
+        // The finished batch's buffers take the batch after the one just read.
+        std::swap(previous, current);
+        std::swap(current, next);
     }
     InFile.CloseFile();
     if (threshold) SideFile.CloseFile();

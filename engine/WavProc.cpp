@@ -2,8 +2,10 @@
 
 #include "engine/EngineHost.h"
 #include "engine/Rounding.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 namespace ruvo {
 namespace {
@@ -46,29 +49,10 @@ bool IsRegularOrMissing(const std::string& fileName) {
     return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
 }
 
-// Writes a file of doubles in buffer loads, for the sample preparation.
-class DoubleWriter {
-public:
-    DoubleWriter(const std::string& path, std::vector<double>& buffer) : m_buffer(buffer) {
-        m_file.Open(path, RawFile::Mode::Recreate);
-    }
-    void Put(double value) {
-        if (m_used == m_buffer.size()) Flush();
-        m_buffer[m_used++] = value;
-    }
-    void Close() {
-        Flush();
-        m_file.Close();
-    }
-
-private:
-    void Flush() {
-        m_file.Write(m_buffer.data(), m_used * sizeof(double));
-        m_used = 0;
-    }
-    RawFile m_file;
-    std::vector<double>& m_buffer;
-    std::size_t m_used = 0;
+// Collects the normalised values of one raw buffer load, for the sample preparation.
+struct BlockSink {
+    std::vector<double>* Values = nullptr;
+    void Put(double value) { Values->push_back(value); }
 };
 
 // Mono at 22050 per second from the interleaved raw values: two channels average, 11025
@@ -78,7 +62,7 @@ private:
 // holds no test of them.
 class Normaliser {
 public:
-    Normaliser(const WavHead& head, DoubleWriter& out)
+    Normaliser(const WavHead& head, BlockSink& out)
         : m_stereo(head.Channels == 2), m_rate(head.SampleRate), m_out(out) {}
 
     template <typename Sample>
@@ -149,7 +133,7 @@ private:
 
     bool m_stereo;
     std::int32_t m_rate;
-    DoubleWriter& m_out;
+    BlockSink& m_out;
     double m_left = 0.0;
     bool m_haveLeft = false;
     double m_previous = 0.0;
@@ -175,7 +159,7 @@ std::string TooLongMessage(double maxTime) {
     return "Recording time of this file must be less than " + std::to_string(RoundToInt(maxTime)) + " sec.";
 }
 
-TWavProc::TWavProc() : m_scratch(1), m_streamOut(kBufferValues) {}
+TWavProc::TWavProc() : m_scratch(1) {}
 
 void TWavProc::SetMaxTime(double seconds) { m_maxTime = seconds; }
 
@@ -325,14 +309,34 @@ void TWavProc::CloseIntenFilesSmallint() { m_smallintReader.File.Close(); }
 // streams are never stored: nothing reads them, and writing them was most of the stage's time.
 template <typename Sample>
 void TWavProc::NormaliseSamples(RawSampleReader<Sample>& reader, std::int64_t count, double offset) {
-    DoubleWriter out(m_head.NormFileName, m_streamOut);
-    Normaliser normaliser(m_head, out);
-    for (std::int64_t done = 0; done < count;) {
+    RawFile out;
+    out.Open(m_head.NormFileName, RawFile::Mode::Recreate);
+    // One thread writes the values of the previous load while another reads and normalises the
+    // next: two sets of values take turns, and the file receives them in order.
+    std::array<std::vector<double>, 2> values;
+    for (auto& block : values) block.reserve(2 * static_cast<std::size_t>(kReaderSamples));
+    BlockSink sink;
+    Normaliser normaliser(m_head, sink);
+    WorkerPool pool(std::min(m_workers > 0 ? m_workers : DefaultWorkerCount(), 2));
+    std::size_t next = 0;
+    for (std::int64_t done = 0; done < count || !values[1 - next].empty();) {
         const std::int64_t n = std::min<std::int64_t>(kReaderSamples, count - done);
-        const std::size_t got =
-            reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) / sizeof(Sample);
-        std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
-        normaliser.PutBlock(reader.Buffer.data(), static_cast<std::size_t>(n), offset);
+        sink.Values = &values[next];
+        const auto job = [&](std::int32_t item, std::int32_t /*worker*/) {
+            if (item == 0) {
+                const std::vector<double>& last = values[1 - next];
+                if (!last.empty()) out.Write(last.data(), last.size() * sizeof(double));
+            } else if (n > 0) {
+                const std::size_t got =
+                    reader.File.Read(reader.Buffer.data(), static_cast<std::size_t>(n) * sizeof(Sample)) /
+                    sizeof(Sample);
+                std::fill(reader.Buffer.begin() + static_cast<std::ptrdiff_t>(got), reader.Buffer.end(), Sample{});
+                normaliser.PutBlock(reader.Buffer.data(), static_cast<std::size_t>(n), offset);
+            }
+        };
+        pool.Run(2, job);
+        values[1 - next].clear();
+        next = 1 - next;
         done += n;
         m_idle.PollNow();
     }
@@ -447,6 +451,20 @@ void Butterflies(double* __restrict lowRe, double* __restrict lowIm, double* __r
     }
 }
 
+// One plus the power of each of the 4096-point transform's bins 0..2047, from the 2048-point
+// complex transform of the even and odd samples.
+void MakePowers(const double* __restrict re, const double* __restrict im, const double* __restrict cosTab,
+                const double* __restrict sinTab, double* __restrict power) {
+    for (std::size_t k = 0; k < 2048; ++k) {
+        const std::size_t k2 = 2048 - k;
+        const double u = cosTab[k];
+        const double v = sinTab[k];
+        const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
+        const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
+        power[k] = a * a + b * b + 1.0;
+    }
+}
+
 }  // namespace
 
 void TWavProc::Transform(double* r, double* i, std::int32_t order, double sign, std::int32_t skipPasses) const {
@@ -516,14 +534,9 @@ void TWavProc::LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, do
     im[2048] = im[0];
     // Into `out` straight away unless it is w itself, which still holds the transform.
     double* const spectrum = out == w ? scratch.Spectrum.data() : out;
-    for (std::size_t k = 0; k < 2048; ++k) {
-        const std::size_t k2 = 2048 - k;
-        const double u = m_cosTab[k];
-        const double v = m_sinTab[k];
-        const double a = 0.5 * ((re[k] + re[k2]) + (im[k] + im[k2]) * u - (re[k] - re[k2]) * v);
-        const double b = 0.5 * ((im[k] - im[k2]) - (im[k] + im[k2]) * v - (re[k] - re[k2]) * u);
-        spectrum[k] = 0.5 * Log10AtLeastOne(a * a + b * b + 1.0);
-    }
+    // The powers first, in a loop without calls that the compiler can pair, then their logarithms.
+    MakePowers(re, im, m_cosTab.data(), m_sinTab.data(), spectrum);
+    for (std::size_t k = 0; k < 2048; ++k) spectrum[k] = 0.5 * Log10AtLeastOne(spectrum[k]);
     if (out == w) std::copy(spectrum + 1, spectrum + kSpectrumBins, w + 1);
 }
 
@@ -550,6 +563,8 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
             EngineHost().ErrorBox("This recording is too long to analyse.");
             return -1;
         }
+        m_aheadFrames = 0;
+        m_pendingFrames = 0;
         if (m_inFile.OpenFile(m_head.NormFileName, kModeRead, kFrameSamples) != 0) return -1;
         if (m_outFile.OpenFile(m_head.IntenFileName, kModeWrite, kSpectrumBins) != 0) return -1;
         if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
@@ -559,12 +574,16 @@ std::int32_t TWavProc::AnalyzeFrame(std::int32_t index) {
         return static_cast<std::int32_t>(blocks);
     }
     if (index == kAnalyzeClose) {
+        m_aheadFrames = 0;
+        WritePending();
         m_pool.reset();
         m_scratch.resize(1);
         m_frame.clear();
         m_record.clear();
         m_frame.shrink_to_fit();
         m_record.shrink_to_fit();
+        m_ahead = {};
+        m_pending = {};
         m_inFile.CloseFile();
         m_outFile.CloseFile();
         return 0;
@@ -578,21 +597,52 @@ void TWavProc::AnalyzeFrames(std::int32_t count) {
     if (count <= 0) return;
     if (m_plannedOrder != kTableOrder) PlanFft(kTableOrder);
     const auto frames = static_cast<std::size_t>(count);
-    if (m_frame.size() < frames * kFrameSamples) m_frame.resize(frames * kFrameSamples);
-    if (m_record.size() < frames * kSpectrumBins) m_record.resize(frames * kSpectrumBins);
-    // Reading and writing stay on this thread, in frame order; only the arithmetic is shared.
-    for (std::size_t f = 0; f < frames; ++f) m_inFile.ReadData({m_frame.data() + f * kFrameSamples, kFrameSamples});
-    const auto one = [this](std::int32_t item, std::int32_t worker) {
-        const auto f = static_cast<std::size_t>(item);
+    for (auto* buffer : {&m_frame, &m_ahead}) {
+        if (buffer->size() < frames * kFrameSamples) buffer->resize(frames * kFrameSamples);
+    }
+    for (auto* buffer : {&m_record, &m_pending}) {
+        if (buffer->size() < frames * kSpectrumBins) buffer->resize(frames * kSpectrumBins);
+    }
+    // This batch's samples: those read early first (the next ones in the file), then the rest.
+    const std::size_t early = std::min(m_aheadFrames, frames);
+    if (early == m_aheadFrames && early == frames) {
+        m_frame.swap(m_ahead);
+    } else {
+        std::copy_n(m_ahead.begin(), early * kFrameSamples, m_frame.begin());
+        std::copy(m_ahead.begin() + static_cast<std::ptrdiff_t>(early * kFrameSamples),
+                  m_ahead.begin() + static_cast<std::ptrdiff_t>(m_aheadFrames * kFrameSamples), m_ahead.begin());
+    }
+    m_aheadFrames -= early;
+    for (std::size_t f = early; f < frames; ++f) {
+        m_inFile.ReadData({m_frame.data() + f * kFrameSamples, kFrameSamples});
+    }
+    // Item 0 is the file traffic, in frame order on one thread at a time: the previous batch's
+    // records out, as many samples as this batch in (past the end they read as zeros, unused).
+    const auto one = [this, frames](std::int32_t item, std::int32_t worker) {
+        if (item == 0) {
+            WritePending();
+            for (std::size_t f = m_aheadFrames; f < frames; ++f) {
+                m_inFile.ReadData({m_ahead.data() + f * kFrameSamples, kFrameSamples});
+            }
+            m_aheadFrames = std::max(m_aheadFrames, frames);
+            return;
+        }
+        const auto f = static_cast<std::size_t>(item - 1);
         SpectrumRecord(m_frame.data() + f * kFrameSamples, m_record.data() + f * kSpectrumBins,
                        m_scratch[static_cast<std::size_t>(worker)]);
     };
     if (m_pool != nullptr && count > 1) {
-        m_pool->Run(count, one);
+        m_pool->Run(count + 1, one);
     } else {
-        for (std::int32_t item = 0; item < count; ++item) one(item, 0);
+        for (std::int32_t item = 0; item <= count; ++item) one(item, 0);
     }
-    for (std::size_t f = 0; f < frames; ++f) m_outFile.WriteData({m_record.data() + f * kSpectrumBins, kSpectrumBins});
+    m_record.swap(m_pending);
+    m_pendingFrames = frames;
+}
+
+void TWavProc::WritePending() {
+    const std::size_t frames = std::exchange(m_pendingFrames, 0);
+    for (std::size_t f = 0; f < frames; ++f) m_outFile.WriteData({m_pending.data() + f * kSpectrumBins, kSpectrumBins});
 }
 
 }  // namespace ruvo

@@ -102,7 +102,9 @@ public:
     // kAnalyzeClose: closes the pass.
     std::int32_t AnalyzeFrame(std::int32_t index);
     // Analyses the next `count` frames of an open pass (as many AnalyzeFrame calls would), on
-    // the pass's worker threads; the records are written in frame order.
+    // the pass's worker threads; the records are written in frame order. One thread writes
+    // the previous batch's records and reads the next batch's samples while the others
+    // compute, so the last batch's records reach the file when the pass closes.
     void AnalyzeFrames(std::int32_t count);
     // Threads of the next spectrum pass, the calling one included; 0 (the default) takes
     // DefaultWorkerCount(). Any count writes the same bytes.
@@ -133,6 +135,7 @@ private:
     void LogSpectrumWith(double* w, FrameScratch& scratch, bool padded, double* out) const;
     // One frame of kFrameSamples samples to its record of kSpectrumBins values.
     void SpectrumRecord(const double* frame, double* record, FrameScratch& scratch) const;
+    void WritePending();
 
     template <typename Sample>
     std::int32_t OpenReader(RawSampleReader<Sample>& reader, const std::string& name, const char* message);
@@ -172,11 +175,14 @@ private:
     // samples and records of a batch, one scratch per worker.
     std::vector<double> m_frame;
     std::vector<double> m_record;
+    std::vector<double> m_ahead;    // samples of the frames after the last batch, read early
+    std::vector<double> m_pending;  // records of the last batch, not yet written
+    std::size_t m_aheadFrames = 0;
+    std::size_t m_pendingFrames = 0;
     std::vector<FrameScratch> m_scratch;
-    std::vector<double> m_streamOut;
     std::int32_t m_workers = 0;
     std::unique_ptr<WorkerPool> m_pool;  // while a spectrum pass is open
-    IdleHook m_idle;  // stream buffer of the sample preparation
+    IdleHook m_idle;
 };
 
 }  // namespace ruvo

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -69,7 +70,13 @@ protected:
         EXPECT_EQ(wav->CheckWavFile(dir.File("in.wav"), WavHead{}, head), 0);
         for (std::int32_t stage = 1; stage <= 3; ++stage) wav->PrepareSamples(stage);
         const std::int32_t n = wav->AnalyzeFrame(kAnalyzeOpen);
-        for (std::int32_t f = 0; f <= n; ++f) wav->AnalyzeFrame(f);
+        // Frame by frame, or in the batch sizes of `batches` taken in turn.
+        for (std::int32_t f = 0, turn = 0; f <= n; ++turn) {
+            const std::int32_t count =
+                batches.empty() ? 1 : std::min(batches[static_cast<std::size_t>(turn) % batches.size()], n + 1 - f);
+            wav->AnalyzeFrames(count);
+            f += count;
+        }
         wav->AnalyzeFrame(kAnalyzeClose);
         wav->GetWavHead(head);
         return n;
@@ -78,6 +85,7 @@ protected:
     TempDir dir;
     ScopedRecordingHost host;
     std::unique_ptr<TWavProc> wav = std::make_unique<TWavProc>();
+    std::vector<std::int32_t> batches;
 };
 
 TEST_F(SpectrumTest, FftMatchesANaiveDft) {
@@ -160,6 +168,20 @@ TEST_F(SpectrumTest, SilenceGivesRecordsOfZeros) {
     const Table spectrum = ReadTable(head.IntenFileName, 2048);
     ASSERT_EQ(spectrum.size(), static_cast<std::size_t>(n + 1));
     for (const auto& record : spectrum) ASSERT_EQ(record, std::vector<double>(2048, 0.0));
+}
+
+TEST_F(SpectrumTest, BatchesOfAnySizeWriteTheRecordsOfSingleFrames) {
+    // Samples read ahead for a batch of one size serve the next call of another size.
+    const std::vector<std::int32_t> samples = Quantize(Noise(150 * 1024, 8000.0, 5), 16);
+    WavHead single;
+    Analyse({22050, 1, 16}, samples, single);
+    for (const auto& sizes : std::vector<std::vector<std::int32_t>>{{64}, {70, 3, 1, 64, 9}, {1, 2, 90}}) {
+        wav = std::make_unique<TWavProc>();
+        batches = sizes;
+        WavHead batched;
+        Analyse({22050, 1, 16}, samples, batched);
+        EXPECT_EQ(ReadTable(batched.IntenFileName, 2048), ReadTable(single.IntenFileName, 2048)) << sizes.size();
+    }
 }
 
 TEST_F(SpectrumTest, LastFrameLiesPastTheEndOfTheSamples) {
