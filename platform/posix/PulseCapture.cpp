@@ -17,10 +17,10 @@ TPulseCapture::~TPulseCapture() { Close(); }
 
 std::string TPulseCapture::Open(const std::string& device) {
     Close();
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = kRate;
-    spec.channels = 1;
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_S16LE;
+    sampleFormat.rate = kRate;
+    sampleFormat.channels = 1;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(-1);
@@ -29,7 +29,7 @@ std::string TPulseCapture::Open(const std::string& device) {
     attr.fragsize = kFragmentBytes;
     int error = 0;
     m_stream = pa_simple_new(nullptr, "ruvo-convert", PA_STREAM_RECORD, device.empty() ? nullptr : device.c_str(),
-                             "live notes", &spec, nullptr, &attr, &error);
+                             "live notes", &sampleFormat, nullptr, &attr, &error);
     if (m_stream == nullptr) {
         return std::string(device.empty() ? "the default sound input" : "the sound input " + device) +
                " cannot be opened: " + pa_strerror(error);
