@@ -4,7 +4,7 @@
 // (the note table read and the score made), which happens once per edit, not per repaint.
 // Usage: ruvo_beat_lines_bench [frames] [repetitions]   (offscreen unless a display is set)
 
-#include "engine/UFile.h"
+#include "bench/BenchSupport.h"
 #include "engine/Units.h"
 #include "engine/WavHead.h"
 #include "panes/BeatLinePainter.h"
@@ -25,28 +25,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using ruvo::bench::Clock;
+using ruvo::bench::Milliseconds;
 
 double Median(std::vector<double> times) {
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
-}
-
-// A melody's note table: one note per frame, changing every seventh frame.
-void WriteNoteTable(const std::string& name, std::int32_t frames) {
-    ruvo::TFileBase file;
-    if (file.OpenFile(name, ruvo::kModeWrite, ruvo::kGridRows) != 0) {
-        std::exit(1);
-    }
-    std::vector<double> rec(ruvo::kGridRows);
-    for (std::int32_t frame = 0; frame < frames; ++frame) {
-        std::fill(rec.begin(), rec.end(), 0.0);
-        rec[static_cast<std::size_t>(20 + (frame / 7) % 40)] = 2.0 + (frame % 13);
-        file.WriteData(rec);
-    }
-    file.CloseFile();
 }
 
 std::vector<ruvo::BeatLine> Lines(const ruvo::Score& score, double from, double to) {
@@ -60,9 +44,7 @@ std::vector<ruvo::BeatLine> Lines(const ruvo::Score& score, double from, double 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    ruvo::bench::OffscreenUnlessDisplay();
     QApplication app(argc, argv);
     const std::int32_t frames = argc > 1 ? std::atoi(argv[1]) : 129200;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 200;
@@ -72,7 +54,7 @@ int main(int argc, char** argv) {
     doc.FrameCount = frames;
     doc.NoteIntenFileName = dir.File("not-bench.tmp");
     doc.Temp1FileName = dir.File("tm1-bench.tmp");
-    WriteNoteTable(doc.NoteIntenFileName, frames);
+    ruvo::bench::WriteNoteTable(doc.NoteIntenFileName, frames);
     if (ruvo::BuildGridFile(doc, 1) != 0) {
         return 1;
     }

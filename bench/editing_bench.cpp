@@ -10,7 +10,7 @@
 #include "app/EditingPanes.h"
 #include "app/IntenPro.h"
 #include "app/Main.h"
-#include "engine/UFile.h"
+#include "bench/BenchSupport.h"
 #include "engine/WavHead.h"
 #include "panes/NoteGridEditor.h"
 #include "panes/NoteGridFile.h"
@@ -42,10 +42,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using ruvo::bench::Clock;
+using ruvo::bench::Milliseconds;
 using ruvo::kGridRows;
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 struct Stats {
     double Median = 0;
@@ -96,23 +95,6 @@ void WriteDoubles(const std::string& name, std::int64_t count, double value) {
     Check(file != nullptr && std::fwrite(values.data(), sizeof(double), values.size(), file) == values.size(),
           "a side file");
     std::fclose(file);
-}
-
-// A note table like a converted melody: one to three notes per frame, some erased cells.
-void WriteNoteTable(const std::string& name, std::int32_t frames) {
-    ruvo::TFileBase file;
-    Check(file.OpenFile(name, ruvo::kModeWrite, kGridRows) == 0, "the note table");
-    std::vector<double> rec(kGridRows);
-    for (std::int32_t frame = 0; frame < frames; ++frame) {
-        std::fill(rec.begin(), rec.end(), 0.0);
-        const std::int32_t note = 20 + (frame / 7) % 40;
-        rec[static_cast<std::size_t>(note)] = 2.0 + (frame % 13);
-        if (frame % 3 == 0) {
-            rec[static_cast<std::size_t>(note + 12)] = -1.0;
-        }
-        file.WriteData(rec);
-    }
-    file.CloseFile();
 }
 
 // The sample file at full length but sparse, with a melody only where the bench looks.
@@ -196,9 +178,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    ruvo::bench::OffscreenUnlessDisplay();
     QApplication app(argc, argv);
     const std::int32_t frames = argc > 1 ? std::atoi(argv[1]) : 129200;
     const bool rerun = argc > 2 && std::strcmp(argv[2], "rerun") == 0;
@@ -232,7 +212,7 @@ int main(int argc, char** argv) {
         ruvo::GetTempName(prefix, doc.*field);
     }
     const std::vector<std::int32_t> places = {0, frames / 2, std::max(0, frames - 200)};
-    WriteNoteTable(doc.NoteIntenFileName, frames);
+    ruvo::bench::WriteNoteTable(doc.NoteIntenFileName, frames, {0, true, false});
     WriteSamples(doc.NormFileName, frames, places);
     WriteDoubles(doc.ThresholdFileName, frames, 0.4);
     WriteDoubles(doc.HarmonicFileName, frames, 0.0);
@@ -365,6 +345,6 @@ int main(int argc, char** argv) {
             std::printf("    long wait: %s\n", wait.c_str());
         }
     }
-    form.close();
+    // The form goes without a close, which would ask whether to save the bench's edits.
     return 0;
 }

@@ -3,7 +3,7 @@
 // repaint, one scroll step as the main window handles it, and a plain repaint.
 // Usage: ruvo_grid_bench [frames] [repetitions]   (offscreen unless a display is set)
 
-#include "engine/UFile.h"
+#include "bench/BenchSupport.h"
 #include "engine/WavHead.h"
 #include "panes/NoteGridFile.h"
 #include "panes/NoteGridPane.h"
@@ -23,9 +23,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using ruvo::bench::Clock;
+using ruvo::bench::Milliseconds;
 
 struct Stats {
     double Median;
@@ -48,34 +47,10 @@ void Report(const char* what, Stats stats) {
                 stats.Max > 30.0 ? "   (over 30 ms)" : "");
 }
 
-// A note table like a converted melody: one to three notes per frame, some erased cells.
-void WriteNoteTable(const std::string& name, std::int32_t frames) {
-    ruvo::TFileBase file;
-    if (file.OpenFile(name, ruvo::kModeWrite, ruvo::kGridRows) != 0) {
-        std::exit(1);
-    }
-    std::vector<double> rec(ruvo::kGridRows);
-    for (std::int32_t frame = 0; frame < frames; ++frame) {
-        std::fill(rec.begin(), rec.end(), 0.0);
-        const std::int32_t note = 20 + (frame / 7) % 40;
-        rec[static_cast<std::size_t>(note)] = 2.0 + (frame % 13);
-        if (frame % 3 == 0) {
-            rec[static_cast<std::size_t>(note + 12)] = -1.0;
-        }
-        if (frame % 5 == 0) {
-            rec[static_cast<std::size_t>(note - 5)] = 0.5;
-        }
-        file.WriteData(rec);
-    }
-    file.CloseFile();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    ruvo::bench::OffscreenUnlessDisplay();
     QApplication app(argc, argv);
     const std::int32_t frames = argc > 1 ? std::atoi(argv[1]) : 129000;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 50;
@@ -85,7 +60,7 @@ int main(int argc, char** argv) {
     doc.FrameCount = frames;
     doc.NoteIntenFileName = dir.File("not-bench.tmp");
     doc.Temp1FileName = dir.File("tm1-bench.tmp");
-    WriteNoteTable(doc.NoteIntenFileName, frames);
+    ruvo::bench::WriteNoteTable(doc.NoteIntenFileName, frames, {0, true, true});
 
     const auto buildStart = Clock::now();
     if (ruvo::BuildGridFile(doc, 1) != 0) {

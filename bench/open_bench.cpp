@@ -4,6 +4,7 @@
 // first shown, and the peak resident memory. Compare the time with ruvo-convert's on the same
 // file. Usage: ruvo_open_bench FILE
 
+#include "bench/BenchSupport.h"
 #include "app/DocumentPipeline.h"
 #include "app/EditingPanes.h"
 #include "app/Main.h"
@@ -28,9 +29,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using ruvo::bench::Clock;
+using ruvo::bench::Milliseconds;
 
 long StatusKb(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -92,9 +92,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    ruvo::bench::OffscreenUnlessDisplay();
     TimedApp app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: ruvo_open_bench FILE\n");

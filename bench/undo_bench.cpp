@@ -3,7 +3,7 @@
 // main window does after a step.
 // Usage: ruvo_undo_bench [frames] [repetitions]   (offscreen unless a display is set)
 
-#include "engine/UFile.h"
+#include "bench/BenchSupport.h"
 #include "engine/WavHead.h"
 #include "panes/EditHistory.h"
 #include "panes/NoteEditCommand.h"
@@ -27,9 +27,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using ruvo::bench::Clock;
+using ruvo::bench::Milliseconds;
 
 void Report(const char* what, std::vector<double> times) {
     std::sort(times.begin(), times.end());
@@ -37,30 +36,10 @@ void Report(const char* what, std::vector<double> times) {
                 times.back() > 300.0 ? "   (over 0.3 s)" : "");
 }
 
-void WriteNoteTable(const std::string& name, std::int32_t frames, std::int32_t offset) {
-    ruvo::TFileBase file;
-    if (file.OpenFile(name, ruvo::kModeWrite, ruvo::kGridRows) != 0) {
-        std::exit(1);
-    }
-    std::vector<double> rec(ruvo::kGridRows);
-    for (std::int32_t frame = 0; frame < frames; ++frame) {
-        std::fill(rec.begin(), rec.end(), 0.0);
-        const std::int32_t note = 20 + (frame / 7 + offset) % 40;
-        rec[static_cast<std::size_t>(note)] = 2.0 + (frame % 13);
-        if (frame % 3 == 0) {
-            rec[static_cast<std::size_t>(note + 12)] = -1.0;
-        }
-        file.WriteData(rec);
-    }
-    file.CloseFile();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    ruvo::bench::OffscreenUnlessDisplay();
     QApplication app(argc, argv);
     const std::int32_t frames = argc > 1 ? std::atoi(argv[1]) : 129200;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 10;
@@ -71,13 +50,13 @@ int main(int argc, char** argv) {
     doc.FrameCount = frames;
     doc.Temp1FileName = dir.File("tm1-bench.tmp");
     doc.NoteIntenFileName = dir.File("not-a.tmp");
-    WriteNoteTable(doc.NoteIntenFileName, frames, 0);
+    ruvo::bench::WriteNoteTable(doc.NoteIntenFileName, frames, {0, true, false});
     if (ruvo::BuildGridFile(doc, 1) != 0) {
         return 1;
     }
     ruvo::WavHead rerun = doc;
     rerun.NoteIntenFileName = dir.File("not-b.tmp");
-    WriteNoteTable(rerun.NoteIntenFileName, frames, 3);
+    ruvo::bench::WriteNoteTable(rerun.NoteIntenFileName, frames, {3, true, false});
     rerun.MidiGridFileName.clear();
     if (ruvo::BuildGridFile(rerun, 1) != 0) {
         return 1;
