@@ -1,10 +1,5 @@
 #include "score/Score.h"
 
-#include "engine/FileIoError.h"
-#include "engine/UFile.h"
-#include "engine/Units.h"
-#include "tests/testsupport/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -174,44 +169,6 @@ TEST(BuildScoreTest, ChordsShareOneStartAndLength) {
         if (a.StartTick == b.StartTick) EXPECT_EQ(a.LengthTicks, b.LengthTicks);
         else EXPECT_LE(a.StartTick + a.LengthTicks, b.StartTick);
     }
-}
-
-// A note's end read from the level the note table holds frame by frame.
-TEST(BuildScoreTest, NoteEndsFollowTheLevelInTheTable) {
-    struct Shape {
-        const char* Name;
-        std::vector<double> Levels;  // per frame from the note's start
-        std::int32_t EndFrame;       // where the note is read to end
-    };
-    const std::vector<Shape> shapes{
-        {"held, then stopped", {3, 3, 3, 3, 3, 3, 3, 3}, 8},
-        {"a short echo after the release", {3, 3, 3, 3, 3, 3, 3, 3, 3, 2, 1.5}, 9},
-        {"a struck string dying away to its release", {3, 2.8, 2.6, 2.3, 2.1, 1.9, 1.7, 1.5, 1.4, 1.3}, 10},
-    };
-    testsupport::TempDir dir;
-    const std::string table = dir.File("table");
-    constexpr std::int32_t kRow = 27;  // key 60
-    constexpr std::int32_t kFrames = 16;
-    std::vector<TimedNote> notes;
-    std::string error;
-    for (const Shape& shape : shapes) {
-        TFileBase file;
-        ASSERT_EQ(file.OpenFile(table, kModeWrite, kNoteCount), 0);
-        std::array<double, kNoteCount> row{};
-        for (std::int32_t f = 0; f < kFrames; ++f) {
-            row.fill(0.0);
-            if (f >= 2 && f - 2 < static_cast<std::int32_t>(shape.Levels.size()))
-                row[kRow] = shape.Levels[static_cast<std::size_t>(f - 2)];
-            file.WriteData(row);
-        }
-        file.CloseFile();
-        ASSERT_EQ(ReadNoteTable(table, kFrames, notes, error), 0) << error;
-        ASSERT_EQ(notes.size(), 1U) << shape.Name;
-        EXPECT_EQ(notes[0].Key, 60);
-        EXPECT_DOUBLE_EQ(notes[0].Onset, FramesToSeconds(2)) << shape.Name;
-        EXPECT_DOUBLE_EQ(notes[0].Offset, FramesToSeconds(2 + shape.EndFrame)) << shape.Name;
-    }
-    EXPECT_THROW((void)ReadNoteTable(dir.File("missing"), kFrames, notes, error), FileIoError);
 }
 
 TEST(BuildScoreTest, NoNotesGiveAnEmptyScoreWithATempo) {
