@@ -100,13 +100,6 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
         const double y = beats.Positions[g] + (notes[i].Offset - onset[g]) / beats.Periods[g];
         end[g] = std::max({end[g], grid.Round(y), start[g] + grid.Step(start[g])});
     }
-    // A note that dies away is written up to the next onset when that comes within four beats: the
-    // sound faded before the player let go, and a copyist does not write the fade as a rest.
-    constexpr std::int64_t kFadeReach = 4 * kQuarter;
-    for (std::size_t i = 0; i < notes.size(); ++i) {
-        const std::size_t g = groupOf[i];
-        if (notes[i].FadesOut && g + 1 < groups && start[g + 1] - start[g] <= kFadeReach) end[g] = start[g + 1];
-    }
     for (std::size_t g = 0; g + 1 < groups; ++g) end[g] = std::min(end[g], start[g + 1]);
 
     std::vector<ScoreNote> out;

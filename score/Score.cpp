@@ -164,15 +164,15 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
     startFrame.fill(-1);
     // After its last frame at this share of its peak a note is fading: a short fade (at most a
     // quarter of the note) is the echo of its release, and the note ends where it begins; a
-    // longer one is the note dying away, as a struck string does, and its offset is where the
-    // analysis lost it, not where the player let go.
+    // longer one is the note dying away, as a struck string does, which the table follows down to
+    // where the player let go and the damper stopped it: the note ends where the table's does.
     constexpr double kStrongShare = 0.8;
     const auto close = [&](std::int32_t n, std::int32_t endFrame) {
         const auto i = static_cast<std::size_t>(n);
         const std::int32_t fade = endFrame - lastStrong[i] - 1;
         const bool diesAway = 4 * fade > endFrame - startFrame[i];
         notes.push_back({FramesToSeconds(startFrame[i]), FramesToSeconds(diesAway ? endFrame : lastStrong[i] + 1),
-                         NoteToMidiKey(n), peak[i], diesAway});
+                         NoteToMidiKey(n), peak[i]});
         startFrame[static_cast<std::size_t>(n)] = -1;
     };
     for (std::int32_t f = 0; f <= frameCount; ++f) {

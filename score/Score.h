@@ -16,15 +16,12 @@ constexpr double kMinScoreBpm = 20.0;
 constexpr double kMaxScoreBpm = 400.0;
 
 // One note of the recording: onset and offset in seconds from the recording's start, MIDI key,
-// intensity as the note table holds it (> 0). FadesOut: the note dies away (its level falls well
-// below its peak over much of its length, as a struck or plucked string's does) rather than
-// stopping, so its offset is where it became too quiet to follow, not where the player let go.
+// intensity as the note table holds it (> 0).
 struct TimedNote {
     double Onset = 0.0;
     double Offset = 0.0;
     std::int32_t Key = 60;
     double Intensity = 1.0;
-    bool FadesOut = false;
 };
 
 // A time signature: Beats over BeatType (4/4, 3/4, 6/8, ...).
@@ -102,7 +99,8 @@ std::optional<Meter> ParseMeter(const std::string& text);
 
 // The notes of a document's note table ("not" work file, 72 doubles per frame): each run of
 // non-zero cells in one row is a note, with the recording's time kept (frame f starts at
-// FramesToSeconds(f)). -1 with `error` set when the file cannot be read.
+// FramesToSeconds(f)). -1 with `error` set when no file is named; a file that cannot be read
+// throws FileIoError, as the engine's record files do.
 [[nodiscard]] std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameCount,
                                          std::vector<TimedNote>& notes, std::string& error);
 

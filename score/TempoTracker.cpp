@@ -60,6 +60,10 @@ constexpr std::int32_t kPeriodSteps = 60;
 constexpr double kPeriodStep = 0.001;
 // A later segment's knot lies within this many onsets of where the path jumps.
 constexpr std::size_t kKnotReach = 3;
+// Where the old line puts the knot is known to about the timing spread: the new line may start
+// kAnchorStep spreads either side of it, kAnchorSteps steps each way.
+constexpr std::int32_t kAnchorSteps = 1;
+constexpr double kAnchorStep = 0.75;
 // The walk's line: through the last kWindow onsets of a piece once it holds kSettle of them
 // spanning kSettleQuarters; its period stays within kPeriodLeeway of the piece's.
 constexpr std::size_t kWindow = 24;
@@ -538,20 +542,31 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         for (std::size_t j = from; j <= to; ++j) {
             const double q =
                 std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
-            const double t = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
+            const double t0 = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
             // The interval into the knot is read in the old tempo.
             const double before =
                 MetricalFit(onsets.data() + from, j + 1 - from, prev.StartSeconds, prev.StartQuarter, prevPeriod,
                             spread, true) -
                 MetricalFit(onsets.data() + j, 1, prev.StartSeconds, prev.StartQuarter, prevPeriod, spread);
-            double fit = -kInf;
-            const double p = bestPeriod(
-                centre, steps, step,
-                [&](double period) {
-                    return before + MetricalFit(onsets.data() + j, end - j, t, q, period, spread, true) -
-                           PathPrior(period, pathPeriod, spread);
-                },
-                fit);
+            // The old line's time for the knot is an extrapolation from onsets before it, off by
+            // about the timing spread: the new line may start beside it, at the cost of that miss,
+            // when the onsets after the knot agree on it (a player who takes a breath at the change).
+            const auto after = [&](double start, double period) {
+                const double shift = (start - t0) / spread;
+                return before + MetricalFit(onsets.data() + j, end - j, start, q, period, spread, true) -
+                       PathPrior(period, pathPeriod, spread) - 0.5 * shift * shift;
+            };
+            double fit = -kInf, t = t0, p = centre;
+            for (std::int32_t s = -kAnchorSteps; s <= kAnchorSteps; ++s) {
+                const double start = t0 + spread * kAnchorStep * s;
+                const double was = fit;
+                const double found =
+                    bestPeriod(centre, steps, step, [&](double period) { return after(start, period); }, fit);
+                if (fit > was) {
+                    t = start;
+                    p = found;
+                }
+            }
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
                 knot = j;
