@@ -21,8 +21,9 @@ constexpr std::int64_t kStepBlocks = 4;
 constexpr std::int32_t kAttackReach = 4;
 constexpr std::int32_t kAttackEarly = 1;
 constexpr std::int32_t kScoopSemitones = 2;
-// A beat of voices dips by up to about three times the span that it gives a frame's blocks.
-constexpr double kWaverDips = 3.0;
+// A beat of voices dips by up to about six times the span that it gives a frame's blocks
+// around their straight line.
+constexpr double kWaverDips = 6.0;
 
 class BlockEnergy {
 public:
@@ -83,14 +84,16 @@ std::int64_t StopBlock(const BlockEnergy& e, std::int64_t lo, std::int64_t hi, s
 
 // How far the level of held notes wavers within a frame: the median, over the frames inside
 // the notes (their first two and last frames aside), of the span of the frame's block
-// energies. A steady tone wavers by a fraction of a dB; voices that beat against each other (a
-// choir, an ensemble) by several, and their dips are no new attacks.
+// energies around the straight line from its first block to its last (a decay is no waver).
+// A steady or decaying tone wavers by a fraction of a dB; voices that beat against each other
+// (a choir, an ensemble) by two or more, and their dips are no new attacks.
 double LevelWaver(const BlockEnergy& e, std::span<const MelodyNote> notes, std::vector<double>& spans) {
     spans.clear();
     for (const MelodyNote& note : notes) {
         for (std::int32_t f = note.First + 2; f + 1 < note.End; ++f) {
             const std::int64_t k = kBlocks * f;
-            const auto [lo, hi] = std::minmax({e(k), e(k + 1), e(k + 2), e(k + 3)});
+            const double slope = (e(k + 3) - e(k)) / 3.0;
+            const auto [lo, hi] = std::minmax({0.0, e(k + 1) - e(k) - slope, e(k + 2) - e(k) - 2.0 * slope});
             spans.push_back(hi - lo);
         }
     }

@@ -525,9 +525,10 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // the flank of the old note's vibrato or glide), and where it stays within 3 dB of
             // the level it rose to until the change. The frame just before the change is left
             // to the rule above: an abrupt change late in a frame shows its rise there too.
+            // Octaves are left out for the reason above.
             std::size_t attack = f;
             double steepest = kRiseNearDb;
-            for (std::size_t g = std::max<std::size_t>(lowest, 1); g + 1 < f; ++g) {
+            for (std::size_t g = std::max<std::size_t>(lowest, 1); g + 1 < f && !octaves; ++g) {
                 const double step = level(g, n) - level(g - 1, n);
                 if (step > steepest && standsOut(g, n)) {
                     steepest = step;
