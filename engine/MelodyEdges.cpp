@@ -21,6 +21,9 @@ constexpr std::int64_t kStepBlocks = 4;
 constexpr std::int32_t kAttackReach = 4;
 constexpr std::int32_t kAttackEarly = 1;
 constexpr std::int32_t kScoopSemitones = 2;
+// A beat of voices dips by up to about six times the span that it gives a frame's blocks
+// around their straight line.
+constexpr double kWaverDips = 6.0;
 
 class BlockEnergy {
 public:
@@ -77,6 +80,27 @@ std::int64_t StopBlock(const BlockEnergy& e, std::int64_t lo, std::int64_t hi, s
         return first;
     }
     return -1;
+}
+
+// How far the level of held notes wavers within a frame: the median, over the frames inside
+// the notes (their first two and last frames aside), of the span of the frame's block
+// energies around the straight line from its first block to its last (a decay is no waver).
+// A steady or decaying tone wavers by a fraction of a dB; voices that beat against each other
+// (a choir, an ensemble) by two or more, and their dips are no new attacks.
+double LevelWaver(const BlockEnergy& e, std::span<const MelodyNote> notes, std::vector<double>& spans) {
+    spans.clear();
+    for (const MelodyNote& note : notes) {
+        for (std::int32_t f = note.First + 2; f + 1 < note.End; ++f) {
+            const std::int64_t k = kBlocks * f;
+            const double slope = (e(k + 3) - e(k)) / 3.0;
+            const auto [lo, hi] = std::minmax({0.0, e(k + 1) - e(k) - slope, e(k + 2) - e(k) - 2.0 * slope});
+            spans.push_back(hi - lo);
+        }
+    }
+    if (spans.empty()) return 0.0;
+    const auto middle = spans.begin() + static_cast<std::ptrdiff_t>(spans.size() / 2);
+    std::nth_element(spans.begin(), middle, spans.end());
+    return *middle;
 }
 
 }  // namespace
@@ -153,7 +177,11 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         return false;
     };
     // A note of one pitch right after another is attacked again only where the level dipped
-    // before the new attack; a slow attack that rose by an onset's step twice is one note.
+    // before the new attack, by an attack's step and further than the level of held notes
+    // wavers by itself (in the recording as a whole, or in these two notes where they waver
+    // more); a slow attack that rose by an onset's step twice is one note.
+    std::vector<double> scratch;
+    const double pieceWaver = LevelWaver(e, notes, scratch);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < notes.size(); ++i) {
         if (kept > 0) {
@@ -164,7 +192,9 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
                 const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (note.First + kAttackEarly + 1));
                 double peak = -std::numeric_limits<double>::infinity();
                 for (std::int64_t k = kBlocks * last.First; k < attack - 1; ++k) peak = std::max(peak, e(k));
-                if (attack < 0 || peak - e(attack - 1) < kStepDb) {
+                const MelodyNote pair[2] = {last, note};
+                const double waver = std::max(pieceWaver, LevelWaver(e, pair, scratch));
+                if (attack < 0 || peak - e(attack - 1) < kStepDb + kWaverDips * waver) {
                     last.End = note.End;
                     continue;
                 }
@@ -174,7 +204,6 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
     }
     notes.resize(kept);
 
-    std::vector<double> scratch;
     for (std::size_t i = 0; i < notes.size(); ++i) {
         MelodyNote& note = notes[i];
         MelodyNote* before = i > 0 ? &notes[i - 1] : nullptr;

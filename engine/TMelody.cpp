@@ -519,6 +519,30 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 while (near < f && lead(near) < lead(f) - kRiseNearDb) ++near;
                 if (plateau && near >= risen + 2) start = std::min(start, std::max(risen, lowest));
             }
+            // Under a release that keeps the old note ahead for a while, the new note still
+            // has an attack of its own: the steepest rise of its salience within reach up to
+            // the change, by more than 3 dB in one frame, where it stands above its neighbour
+            // on the old note's side (not the flank of the old note's vibrato or glide) and
+            // stays within 3 dB of the level it rose to until the change. A steepest rise in
+            // the frame of the change or the one before is left to the rules above (an abrupt
+            // change late in a frame shows its rise there too), and octaves for the reason
+            // above.
+            const auto aheadOfFlank = [&](std::size_t g) {
+                const double* sal = ring.data() + (g % kRing) * kNotes;
+                return sal[n] >= sal[old > n ? n + 1 : n - 1];
+            };
+            std::size_t attack = f;
+            double steepest = kRiseNearDb;
+            for (std::size_t g = std::max<std::size_t>(lowest, 1); g <= f && !octaves; ++g) {
+                const double step = level(g, n) - level(g - 1, n);
+                if (step > steepest && aheadOfFlank(g)) {
+                    steepest = step;
+                    attack = g;
+                }
+            }
+            bool held = true;
+            for (std::size_t g = attack + 1; g < f; ++g) held = held && level(g, n) >= level(attack, n) - kRiseNearDb;
+            if (held && attack + 1 < f) start = std::min(start, attack);
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }

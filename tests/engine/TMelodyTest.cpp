@@ -386,6 +386,13 @@ INSTANTIATE_TEST_SUITE_P(
                  kEarlyInFrame,
                  Tone({{1.0, 40}}, [](double sec) { return std::abs(sec - 0.515) < 0.015 ? kLevel * 0.03 : kLevel; }),
                  {{40, 0.0, 0.5}, {40, 0.53, 1.0}}},
+        // Voices beating against each other: the level swings by 17 dB nine times a second, as
+        // deep as the dip above, and the note is still one.
+        GridCase{"BeatingVoices",
+                 kEarlyInFrame,
+                 Tone({{1.2, 40}},
+                      [](double sec) { return kLevel * (1.0 + 0.75 * std::sin(18.0 * std::numbers::pi * sec)); }),
+                 {{40, 0.0, 1.2}}},
         // A glide of 60 ms from one note to the next but one: two notes, the change halfway.
         GridCase{"GlideBetweenNotes",
                  kEarlyInFrame,
