@@ -27,6 +27,10 @@
 #include <unistd.h>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ruvo {
 namespace {
 
@@ -249,21 +253,72 @@ public:
     PcmWriter(std::FILE* file, std::size_t channels, std::int64_t maxFrames)
         : m_file(file), m_channels(channels), m_left(maxFrames) {}
 
+    // `samples` holds `frames` interleaved frames.
     bool Put(const float* samples, std::size_t frames) {
         frames = std::min<std::size_t>(frames, static_cast<std::size_t>(m_left));
         m_pcm.resize(frames * m_channels);
-        // In float, without a library call per sample, so that the loop vectorises: the
-        // scaling by a power of two is exact in float as in double, a NaN gives 0 as lrint's
-        // result cast to 16 bits did, and adding and taking away 1.5 x 2^23 rounds a value of
-        // the 16-bit range to an integer with ties to even (the sum's spacing is 1, and the
-        // constant is even). Every float gives the bytes of the double arithmetic before.
-        for (std::size_t i = 0; i < m_pcm.size(); ++i) {
-            float scaled = samples[i] * kFullScaleFloat;
-            scaled = scaled == scaled ? std::clamp(scaled, -kFullScaleFloat, kFullScaleFloat - 1) : 0.0F;
-            scaled = (scaled + kRoundingBias) - kRoundingBias;
-            m_pcm[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(scaled));
+        Convert(samples, m_pcm.size(), m_pcm.data());
+        return Write(frames);
+    }
+    // `lanes` holds one array of `frames` samples per channel.
+    bool PutLanes(const float* const* lanes, std::size_t frames) {
+        if (m_channels == 1) return Put(lanes[0], frames);
+        frames = std::min<std::size_t>(frames, static_cast<std::size_t>(m_left));
+        m_pcm.resize(frames * 2);
+        ConvertPair(lanes[0], lanes[1], frames, m_pcm.data());
+        return Write(frames);
+    }
+    bool Full() const { return m_left <= 0; }
+    std::int64_t Written() const { return m_written; }
+
+private:
+    // In float, without a library call per sample: the scaling by a power of two is exact in
+    // float as in double, a NaN gives 0 as lrint's result cast to 16 bits did, and adding and
+    // taking away 1.5 x 2^23 rounds a value of the 16-bit range to an integer with ties to
+    // even (the sum's spacing is 1, and the constant is even). Every float gives the bytes of
+    // the double arithmetic before.
+    static std::int16_t ToPcm(float sample) {
+        float scaled = sample * kFullScaleFloat;
+        scaled = scaled == scaled ? std::clamp(scaled, -kFullScaleFloat, kFullScaleFloat - 1) : 0.0F;
+        scaled = (scaled + kRoundingBias) - kRoundingBias;
+        return LittleEndian(static_cast<std::int16_t>(static_cast<std::int32_t>(scaled)));
+    }
+#if defined(__SSE2__)
+    // Four samples as ToPcm gives them, in 32-bit lanes: the processor's conversion rounds
+    // with ties to even (its default mode), after the NaNs are made 0 and the clipping.
+    static __m128i ToPcm4(const float* samples) {
+        __m128 scaled = _mm_mul_ps(_mm_loadu_ps(samples), _mm_set1_ps(kFullScaleFloat));
+        scaled = _mm_and_ps(scaled, _mm_cmpeq_ps(scaled, scaled));
+        scaled = _mm_min_ps(_mm_max_ps(scaled, _mm_set1_ps(-kFullScaleFloat)), _mm_set1_ps(kFullScaleFloat - 1));
+        return _mm_cvtps_epi32(scaled);
+    }
+#endif
+    static void Convert(const float* samples, std::size_t count, std::int16_t* out) {
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 8 <= count; i += 8) {
+            const __m128i packed = _mm_packs_epi32(ToPcm4(samples + i), ToPcm4(samples + i + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
         }
-        for (std::int16_t& v : m_pcm) v = LittleEndian(v);
+#endif
+        for (; i < count; ++i) out[i] = ToPcm(samples[i]);
+    }
+    static void ConvertPair(const float* left, const float* right, std::size_t frames, std::int16_t* out) {
+        std::size_t f = 0;
+#if defined(__SSE2__)
+        for (; f + 4 <= frames; f += 4) {
+            const __m128i l = ToPcm4(left + f);
+            const __m128i r = ToPcm4(right + f);
+            const __m128i packed = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * f), packed);
+        }
+#endif
+        for (; f < frames; ++f) {
+            out[2 * f] = ToPcm(left[f]);
+            out[2 * f + 1] = ToPcm(right[f]);
+        }
+    }
+    bool Write(std::size_t frames) {
         // A resampler's first calls may make nothing, and an empty vector has no data to pass.
         if (m_pcm.empty()) return true;
         if (std::fwrite(m_pcm.data(), sizeof(std::int16_t), m_pcm.size(), m_file) != m_pcm.size()) return false;
@@ -271,10 +326,6 @@ public:
         m_written += static_cast<std::int64_t>(frames);
         return true;
     }
-    bool Full() const { return m_left <= 0; }
-    std::int64_t Written() const { return m_written; }
-
-private:
     static std::int16_t LittleEndian(std::int16_t v) {
         if constexpr (std::endian::native == std::endian::little) return v;
         const auto u = static_cast<std::uint16_t>(v);
@@ -290,8 +341,8 @@ private:
 
 // Resamples each channel with a soxr of its own, the second channel on a thread of its own
 // while the caller's thread does the first: each channel of a soxr keeps its own filter
-// state, so the samples are those of one soxr for both channels. Process blocks until both
-// channels of a block are done.
+// state, so the samples are those of one soxr for both channels. Each thread also takes its
+// channel out of the interleaved block. Process blocks until both channels of a block are done.
 class ChannelResamplers {
 public:
     ChannelResamplers(std::int32_t sourceRate, std::uint32_t rate, std::size_t channels) : m_channels(channels) {
@@ -301,6 +352,7 @@ public:
         for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
             soxr_error_t error = nullptr;
             m_lanes[c].Soxr.reset(soxr_create(sourceRate, rate, 1, &error, &io, &quality, &runtime));
+            m_lanes[c].Channel = c;
             if (error != nullptr) m_error = error;
         }
         if (channels > 1 && m_error.empty()) {
@@ -322,15 +374,15 @@ public:
     const std::string& Error() const { return m_error; }
 
     // Resamples `frames` interleaved frames, or flushes when `samples` is nullptr; `made`
-    // then points at `count` interleaved frames, valid until the next call. False when soxr
-    // fails (Error() says why).
-    bool Process(const float* samples, std::size_t frames, const float*& made, std::size_t& count) {
+    // then holds one array of `count` samples per channel, valid until the next call. False
+    // when soxr fails (Error() says why).
+    bool Process(const float* samples, std::size_t frames, std::array<const float*, 2>& made, std::size_t& count) {
         for (std::size_t c = 0; c < m_channels; ++c) {
             Lane& lane = m_lanes[c];
+            lane.Source = samples;
+            lane.Stride = m_channels;
             lane.Frames = frames;
             lane.Flush = samples == nullptr;
-            lane.In.resize(frames);
-            for (std::size_t f = 0; f < frames; ++f) lane.In[f] = samples[f * m_channels + c];
         }
         if (m_channels > 1) {
             {
@@ -344,52 +396,55 @@ public:
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_done == m_asked; });
         }
-        count = m_lanes[0].Out.size();
+        count = m_lanes[0].Made;
         for (std::size_t c = 0; c < m_channels; ++c) {
             if (!m_lanes[c].Error.empty()) {
                 m_error = m_lanes[c].Error;
                 return false;
             }
-            if (m_lanes[c].Out.size() != count) {
+            if (m_lanes[c].Made != count) {
                 m_error = "the channels came out of different lengths";
                 return false;
             }
+            made[c] = m_lanes[c].Out.data();
         }
-        m_out.resize(count * m_channels);
-        for (std::size_t c = 0; c < m_channels; ++c) {
-            const std::vector<float>& out = m_lanes[c].Out;
-            for (std::size_t f = 0; f < count; ++f) m_out[f * m_channels + c] = out[f];
-        }
-        made = m_out.data();
         return true;
     }
 
 private:
     struct Lane {
         ResamplerPtr Soxr;
-        std::vector<float> In;
+        std::size_t Channel = 0;
+        const float* Source = nullptr;  // interleaved frames of all channels
+        std::size_t Stride = 1;
         std::size_t Frames = 0;
         bool Flush = false;
-        std::vector<float> Out;
+        std::vector<float> In;
+        std::vector<float> Out;  // grows only: its first Made samples are the block's
+        std::size_t Made = 0;
         std::string Error;
     };
 
     static void Run(Lane& lane) {
-        lane.Out.clear();
+        lane.Made = 0;
+        if (!lane.Flush) {
+            if (lane.In.size() < lane.Frames) lane.In.resize(lane.Frames);
+            const float* from = lane.Source + lane.Channel;
+            for (std::size_t f = 0; f < lane.Frames; ++f) lane.In[f] = from[f * lane.Stride];
+        }
         std::size_t used = 0;
         constexpr std::size_t kRoom = 16384;  // frames made per call at most
         do {
-            const std::size_t at = lane.Out.size();
-            lane.Out.resize(at + kRoom);
+            if (lane.Out.size() < lane.Made + kRoom) lane.Out.resize(lane.Made + kRoom);
             std::size_t taken = 0;
             std::size_t made = 0;
             soxr_error_t error = soxr_process(lane.Soxr.get(), lane.Flush ? nullptr : lane.In.data() + used,
-                                              lane.Frames - used, &taken, lane.Out.data() + at, kRoom, &made);
-            lane.Out.resize(at + made);
+                                              lane.Frames - used, &taken, lane.Out.data() + lane.Made, kRoom, &made);
             if (error != nullptr) {
                 lane.Error = error;
                 return;
             }
+            lane.Made += made;
             used += taken;
             if (lane.Flush && made == 0) return;
             if (!lane.Flush && taken == 0 && made == 0) return;
@@ -420,7 +475,6 @@ private:
 
     std::size_t m_channels;
     std::array<Lane, 2> m_lanes;
-    std::vector<float> m_out;
     std::string m_error;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -682,13 +736,13 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     const double ratio = static_cast<double>(rate) / m_source.SampleRate;
     PcmWriter pcm(out.get(), channels, std::min(maxFrames, largest));
     const auto resample = [&](const float* samples, std::size_t frames) {
-        const float* made = nullptr;
+        std::array<const float*, 2> made{};
         std::size_t count = 0;
         if (!resampler->Process(samples, frames, made, count)) {
             m_error = "cannot resample: " + resampler->Error();
             return false;
         }
-        return pcm.Put(made, count);
+        return pcm.PutLanes(made.data(), count);
     };
 
     // The MP3 decoder tells every damaged frame on standard error; the import says why it
