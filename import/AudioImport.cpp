@@ -2,6 +2,7 @@
 
 #include "import/CanonicalWav.h"
 #include "import/FfmpegReader.h"
+#include "import/FlacFrames.h"
 
 #include <sndfile.h>
 #include <soxr.h>
@@ -225,6 +226,17 @@ std::int64_t AnnouncedWavFrames(const std::string& fileName) {
         at += 8 + static_cast<std::size_t>(size) + (size & 1U);
     }
     return -1;
+}
+
+// The bits per sample of a PCM encoding; 0 for any other.
+std::int32_t SampleBits(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8: return 8;
+        case SF_FORMAT_PCM_16: return 16;
+        case SF_FORMAT_PCM_24: return 24;
+        case SF_FORMAT_PCM_32: return 32;
+        default: return 0;
+    }
 }
 
 bool OneBlockPerSample(int format) {
@@ -484,7 +496,7 @@ private:
 };
 
 // Decodes a sound file block by block on a thread of its own, a few blocks ahead of the one
-// taking them (Next, Release): memory stays at kQueueBlocks blocks. The file belongs to the
+// taking them (Next, Release): memory stays at kQueueBlocks blocks. The reader belongs to the
 // thread from construction until Stop or the destructor, which stop it and wait for it.
 class BlockDecoder {
 public:
@@ -495,7 +507,11 @@ public:
         std::string Error;
     };
 
-    BlockDecoder(SNDFILE* file, std::size_t blockFrames, std::size_t channels) : m_file(file) {
+    // Reads up to the given count of frames into the given floats: the count read (0 at the
+    // end), or -1 with the reason in the string.
+    using Reader = TAudioImport::BlockReader;
+
+    BlockDecoder(Reader read, std::size_t blockFrames, std::size_t channels) : m_read(std::move(read)) {
         for (Block& block : m_blocks) {
             block.Samples.resize(blockFrames * channels);
             m_free.push_back(&block);
@@ -562,10 +578,9 @@ private:
                 block = m_free.back();
                 m_free.pop_back();
             }
-            const sf_count_t got = sf_readf_float(m_file, block->Samples.data(), static_cast<sf_count_t>(blockFrames));
+            const std::int64_t got = m_read(block->Samples.data(), blockFrames, block->Error);
             block->Frames = got > 0 ? static_cast<std::size_t>(got) : 0;
-            block->Failed = sf_error(m_file) != SF_ERR_NO_ERROR;
-            if (block->Failed) block->Error = Reason(sf_strerror(m_file));
+            block->Failed = got < 0;
             const bool last = block->Failed || got <= 0;
             {
                 const std::lock_guard lock(m_mutex);
@@ -583,7 +598,7 @@ private:
         m_ended = true;
     }
 
-    SNDFILE* m_file;
+    Reader m_read;
     std::array<Block, kQueueBlocks> m_blocks;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -681,6 +696,8 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
     // A stream written through a pipe may not know its length (libsndfile then says the
     // largest count); the length is then what the decoding gives.
     m_source.Frames = info.frames == SF_COUNT_MAX ? -1 : info.frames;
+    m_fileName = fileName;
+    m_sampleBits = SampleBits(info.format);
     m_announcedFrames = -1;
     const int type = info.format & SF_FORMAT_TYPEMASK;
     if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) && OneBlockPerSample(info.format)) {
@@ -697,12 +714,38 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         m_error = "no sound file is open";
         return -1;
     }
+    if (m_source.Format == "FLAC" && FlacFrames::Suits(m_source.Frames, m_source.Channels, m_sampleBits)) {
+        // libFLAC straight: libsndfile's samples without its copies. A file that does not
+        // decode cleanly to its announced length is left to libsndfile, which says why.
+        FlacFrames flac(m_fileName, m_source.Frames, m_source.Channels, m_source.SampleRate, m_sampleBits);
+        if (flac.Opened()) {
+            const std::int32_t written =
+                WriteBlocks(outName, maxFrames, idle, [&flac](float* to, std::size_t count, std::string& error) {
+                    const std::int64_t got = flac.Read(to, count);
+                    if (got < 0) error = "irregular FLAC stream";
+                    return got;
+                });
+            // The decoding thread has ended: what it saw of the file is settled.
+            if (written == kImportCancelled || !flac.Irregular()) return written;
+            m_error.clear();
+        }
+    }
     SNDFILE* in = m_file->File;
     if (m_file->Read && sf_seek(in, 0, SEEK_SET) < 0) {
         m_error = std::string("cannot read it again: ") + sf_strerror(in);
         return -1;
     }
     m_file->Read = true;
+    return WriteBlocks(outName, maxFrames, idle, [in](float* to, std::size_t count, std::string& error) {
+        const sf_count_t got = sf_readf_float(in, to, static_cast<sf_count_t>(count));
+        if (sf_error(in) == SF_ERR_NO_ERROR) return static_cast<std::int64_t>(got);
+        error = Reason(sf_strerror(in));
+        return std::int64_t{-1};
+    });
+}
+
+std::int32_t TAudioImport::WriteBlocks(const std::string& outName, std::int64_t maxFrames,
+                                       const std::function<bool()>& idle, const BlockReader& read) {
     const auto fail = [this](const std::string& reason) {
         m_error = reason;
         return -1;
@@ -730,7 +773,7 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     std::vector<float> mixed;
     std::optional<Downmix> downmix;
     if (sourceChannels > 2) {
-        downmix.emplace(in, m_source.Channels);
+        downmix.emplace(m_file->File, m_source.Channels);
         mixed.resize(blockFrames * 2);
     }
     const double ratio = static_cast<double>(rate) / m_source.SampleRate;
@@ -751,7 +794,7 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     if (m_source.Format == "MP3" || m_source.Format == "MP2" || m_source.Format == "MPEG audio") quiet.emplace();
     // Blocks are decoded on a thread of their own while earlier ones are resampled and written
     // here; the file is looked at only by that thread until it ends.
-    BlockDecoder decoder(in, blockFrames, sourceChannels);
+    BlockDecoder decoder(read, blockFrames, sourceChannels);
     while (!pcm.Full()) {
         BlockDecoder::Block* got = decoder.Next();
         if (got == nullptr) break;

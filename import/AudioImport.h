@@ -58,7 +58,13 @@ public:
     // After a failed Open: neither libsndfile nor FFmpeg knows the file's format.
     bool FormatUnknown() const { return m_formatUnknown; }
 
+    // Reads up to the given count of frames into the given floats: the count read (0 at the
+    // end), or -1 with the reason in the string.
+    using BlockReader = std::function<std::int64_t(float*, std::size_t, std::string&)>;
+
 private:
+    std::int32_t WriteBlocks(const std::string& outName, std::int64_t maxFrames, const std::function<bool()>& idle,
+                             const BlockReader& read);
     std::int32_t OpenWithFfmpeg(const std::string& fileName, bool sndfileKnowsNoFormat);
     std::int32_t WriteWithFfmpeg(const std::string& outName, std::int64_t maxFrames,
                                  const std::function<bool()>& idle);
@@ -70,6 +76,8 @@ private:
     AudioSource m_source;
     std::int64_t m_announcedFrames = -1;  // by a WAV header that says more than the file holds
     std::string m_error;
+    std::string m_fileName;         // of the last Open through libsndfile
+    std::int32_t m_sampleBits = 0;  // its bits per sample when PCM, else 0
 };
 
 }  // namespace ruvo
