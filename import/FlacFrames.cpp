@@ -41,20 +41,27 @@ std::int64_t FlacFrames::Read(float* out, std::size_t count) {
         if (m_at == m_filled) {
             m_filled = 0;
             m_at = 0;
+            // A frame that fits is converted straight into `out`.
+            m_target = out + given * m_channels;
+            m_room = std::min(count - given, static_cast<std::size_t>(m_left));
+            m_direct = 0;
             // Metadata blocks come before the first frame, one per call.
-            while (m_filled == 0 && !m_irregular) {
+            while (m_filled == 0 && m_direct == 0 && !m_irregular) {
                 const bool decoded = FLAC__stream_decoder_process_single(m_decoder.get()) != 0;
-                if (!decoded || (m_filled == 0 && FLAC__stream_decoder_get_state(m_decoder.get()) ==
-                                                      FLAC__STREAM_DECODER_END_OF_STREAM)) {
+                if (!decoded ||
+                    (m_filled == 0 && m_direct == 0 &&
+                     FLAC__stream_decoder_get_state(m_decoder.get()) == FLAC__STREAM_DECODER_END_OF_STREAM)) {
                     // The file ends before its announced length, or fails: libsndfile's turn.
                     m_irregular = true;
                 }
             }
             if (m_irregular) break;
+            given += m_direct;
+            m_left -= static_cast<std::int64_t>(m_direct);
         }
         const std::size_t take =
             std::min({count - given, (m_filled - m_at) / m_channels, static_cast<std::size_t>(m_left)});
-        std::memcpy(out + given * m_channels, m_frame.data() + m_at, take * m_channels * sizeof(float));
+        if (take > 0) std::memcpy(out + given * m_channels, m_frame.data() + m_at, take * m_channels * sizeof(float));
         m_at += take * m_channels;
         given += take;
         m_left -= static_cast<std::int64_t>(take);
@@ -74,15 +81,20 @@ FLAC__StreamDecoderWriteStatus FlacFrames::OnFrame(const FLAC__StreamDecoder* /*
     // A power of two: every product is exact, as libsndfile's.
     const float scale = 1.0F / static_cast<float>(1U << (header.bits_per_sample - 1));
     const std::size_t frames = header.blocksize;
-    try {
-        if (reader.m_frame.size() < frames * reader.m_channels) reader.m_frame.resize(frames * reader.m_channels);
-    } catch (const std::bad_alloc&) {
-        // Nothing may be thrown through the C library.
-        reader.m_irregular = true;
-        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    float* to = reader.m_target;
+    if (frames <= reader.m_room) {
+        reader.m_direct = frames;
+    } else {
+        try {
+            if (reader.m_frame.size() < frames * reader.m_channels) reader.m_frame.resize(frames * reader.m_channels);
+        } catch (const std::bad_alloc&) {
+            // Nothing may be thrown through the C library.
+            reader.m_irregular = true;
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        }
+        reader.m_filled = frames * reader.m_channels;
+        to = reader.m_frame.data();
     }
-    reader.m_filled = frames * reader.m_channels;
-    float* to = reader.m_frame.data();
     if (reader.m_channels == 2) {
         const FLAC__int32* left = buffer[0];
         const FLAC__int32* right = buffer[1];

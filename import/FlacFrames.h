@@ -48,6 +48,11 @@ private:
     std::vector<float> m_frame;  // the last decoded frame, interleaved, in its first m_filled
     std::size_t m_filled = 0;
     std::size_t m_at = 0;  // floats of it already given
+    // Where the frame being decoded goes when it holds at most m_room frames (m_direct then
+    // says how many it held); else to m_frame.
+    float* m_target = nullptr;
+    std::size_t m_room = 0;
+    std::size_t m_direct = 0;
     bool m_irregular = false;
 };
 

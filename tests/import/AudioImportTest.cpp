@@ -5,6 +5,7 @@
 #include "engine/TNote.h"
 #include "engine/Units.h"
 #include "engine/WavProc.h"
+#include "import/FlacFrames.h"
 #include "import/ImportFormats.h"
 #include "tests/testsupport/ByteWriter.h"
 #include "tests/testsupport/MidiReader.h"
@@ -155,6 +156,69 @@ INSTANTIATE_TEST_SUITE_P(
                       SoxCase{"MuLaw", "a.wav", "-r 22050 -e u-law", "22050 Hz, u-law WAV", "22050 Hz, 16-bit"},
                       SoxCase{"ImaAdpcm", "a.wav", "-r 22050 -e ima-adpcm", "22050 Hz, ADPCM WAV", "22050 Hz, 16-bit"}),
     [](const ::testing::TestParamInfo<SoxCase>& row) { return std::string(row.param.Name); });
+
+struct FlacCase {
+    const char* Name;
+    const char* Format;   // sox's output options
+    const char* Effects;  // and its effects after the output file
+    bool Cut;             // the file ends half way through its announced length
+};
+
+class ImportFlacFrames : public AudioImportTest, public ::testing::WithParamInterface<FlacCase> {};
+
+// libFLAC read straight gives libsndfile's floats bit for bit; a file that does not decode to
+// its announced length is left to libsndfile, whose reason the import then gives.
+TEST_P(ImportFlacFrames, GivesLibsndfilesSamples) {
+    const FlacCase& c = GetParam();
+    const std::string flac = dir.File("a.flac");
+    const std::string command =
+        std::string(RUVO_SOX) + " -D -q " + reference + " " + c.Format + " " + flac + " " + c.Effects;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    if (c.Cut) {
+        Bytes bytes = ReadFileBytes(flac);
+        bytes.resize(bytes.size() / 2);
+        WriteFileBytes(flac, bytes);
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(flac.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> expected(static_cast<std::size_t>(info.frames * info.channels));
+    expected.resize(static_cast<std::size_t>(sf_readf_float(file, expected.data(), info.frames) * info.channels));
+    sf_close(file);
+    const std::int32_t bits = std::string(c.Format).find("-b 8") != std::string::npos    ? 8
+                              : std::string(c.Format).find("-b 24") != std::string::npos ? 24
+                                                                                         : 16;
+    ASSERT_TRUE(FlacFrames::Suits(info.frames, info.channels, bits));
+
+    FlacFrames frames(flac, info.frames, info.channels, info.samplerate, bits);
+    ASSERT_TRUE(frames.Opened());
+    // Odd block sizes: frames are split between reads and read whole into them.
+    std::vector<float> got(static_cast<std::size_t>(info.frames * info.channels));
+    std::int64_t at = 0;
+    for (std::int64_t n = 1; at < info.frames; n = n * 3 + 1) {
+        const std::int64_t read =
+            frames.Read(got.data() + at * info.channels, static_cast<std::size_t>(std::min(n, info.frames - at)));
+        if (read <= 0) break;
+        at += read;
+    }
+    EXPECT_EQ(frames.Irregular(), c.Cut);
+    if (!c.Cut) {
+        EXPECT_EQ(at, info.frames);
+        EXPECT_EQ(got, expected);
+        return;
+    }
+    TAudioImport import;
+    ASSERT_EQ(import.Open(flac), 0);
+    const std::int32_t written = import.WriteWav(dir.File("cut.wav"), kNoLimit, nullptr);
+    EXPECT_TRUE(written == 0 || import.LastError().find("irregular") == std::string::npos) << import.LastError();
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ImportFlacFrames,
+                         ::testing::Values(FlacCase{"Stereo48k24", "-r 48000 -b 24", "remix 1 1v-0.5", false},
+                                           FlacCase{"Mono44k16", "-b 16", "", false},
+                                           FlacCase{"Stereo22k8", "-r 22050 -b 8", "remix 1v0.7 1", false},
+                                           FlacCase{"Cut", "-r 48000 -b 24", "", true}),
+                         [](const ::testing::TestParamInfo<FlacCase>& row) { return std::string(row.param.Name); });
 
 struct FfmpegCase {
     const char* Name;
