@@ -351,10 +351,11 @@ private:
     std::vector<std::int16_t> m_pcm;
 };
 
-// Resamples each channel with a soxr of its own, the second channel on a thread of its own
-// while the caller's thread does the first: each channel of a soxr keeps its own filter
-// state, so the samples are those of one soxr for both channels. Each thread also takes its
-// channel out of the interleaved block. Process blocks until both channels of a block are done.
+// Resamples each channel with a soxr of its own on a thread of its own, one block behind the
+// caller: Submit hands a block to the channels' threads and returns at once, Collect waits for
+// the oldest block submitted, so that a block is resampled while the one before it is written.
+// Each channel of a soxr keeps its own filter state, so the samples are those of one soxr for
+// all channels. Each thread also takes its channel out of the interleaved block.
 class ChannelResamplers {
 public:
     ChannelResamplers(std::int32_t sourceRate, std::uint32_t rate, std::size_t channels) : m_channels(channels) {
@@ -364,135 +365,151 @@ public:
         for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
             soxr_error_t error = nullptr;
             m_lanes[c].Soxr.reset(soxr_create(sourceRate, rate, 1, &error, &io, &quality, &runtime));
-            m_lanes[c].Channel = c;
             if (error != nullptr) m_error = error;
         }
-        if (channels > 1 && m_error.empty()) {
-            m_helper = std::jthread([this](const std::stop_token& stop) { Help(stop); });
+        for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
+            m_lanes[c].Thread = std::jthread([this, c](const std::stop_token& stop) { Serve(stop, c); });
         }
     }
-    ~ChannelResamplers() {
-        if (!m_helper.joinable()) return;
-        {
-            // Under the mutex, so that the helper cannot miss it between its look and its wait.
-            const std::lock_guard lock(m_mutex);
-            m_helper.request_stop();
-        }
-        m_wake.notify_all();
-    }
+    ~ChannelResamplers() { Stop(); }
     ChannelResamplers(const ChannelResamplers&) = delete;
     ChannelResamplers& operator=(const ChannelResamplers&) = delete;
 
     const std::string& Error() const { return m_error; }
 
-    // Resamples `frames` interleaved frames, or flushes when `samples` is nullptr; `made`
-    // then holds one array of `count` samples per channel, valid until the next call. False
-    // when soxr fails (Error() says why).
-    bool Process(const float* samples, std::size_t frames, std::array<const float*, 2>& made, std::size_t& count) {
-        for (std::size_t c = 0; c < m_channels; ++c) {
-            Lane& lane = m_lanes[c];
-            lane.Source = samples;
-            lane.Stride = m_channels;
-            lane.Frames = frames;
-            lane.Flush = samples == nullptr;
+    // Starts on `frames` interleaved frames, or on the flush when `samples` is nullptr. The
+    // samples stay untouched by the caller until the Collect of their block, and at most two
+    // blocks are submitted and not collected.
+    void Submit(const float* samples, std::size_t frames) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_jobs[m_submitted % kSlots] = Job{samples, frames};
+            ++m_submitted;
         }
-        if (m_channels > 1) {
-            {
-                const std::lock_guard lock(m_mutex);
-                ++m_asked;
-            }
-            m_wake.notify_all();
-        }
-        Run(m_lanes[0]);
-        if (m_channels > 1) {
+        m_changed.notify_all();
+    }
+    // The oldest block not yet collected: one array of `count` samples per channel in
+    // `made`, valid until the next Submit. False when soxr failed (Error() says why).
+    bool Collect(std::array<const float*, 2>& made, std::size_t& count) {
+        const std::size_t slot = m_collected % kSlots;
+        {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_done == m_asked; });
+            m_changed.wait(lock, [this] {
+                return std::all_of(m_lanes.begin(), m_lanes.begin() + static_cast<std::ptrdiff_t>(m_channels),
+                                   [this](const Lane& lane) { return lane.Done > m_collected; });
+            });
+            ++m_collected;
         }
-        count = m_lanes[0].Made;
+        count = m_lanes[0].Slots[slot].Made;
         for (std::size_t c = 0; c < m_channels; ++c) {
-            if (!m_lanes[c].Error.empty()) {
-                m_error = m_lanes[c].Error;
+            const Output& out = m_lanes[c].Slots[slot];
+            if (!out.Error.empty()) {
+                m_error = out.Error;
                 return false;
             }
-            if (m_lanes[c].Made != count) {
+            if (out.Made != count) {
                 m_error = "the channels came out of different lengths";
                 return false;
             }
-            made[c] = m_lanes[c].Out.data();
+            made[c] = out.Samples.data();
         }
         return true;
     }
+    // Ends the threads (a block they are resampling first): nothing of a submitted block is
+    // read afterwards.
+    void Stop() {
+        {
+            // Under the mutex, so that no thread can miss it between its look and its wait.
+            const std::lock_guard lock(m_mutex);
+            for (Lane& lane : m_lanes) lane.Thread.request_stop();
+        }
+        m_changed.notify_all();
+        for (Lane& lane : m_lanes) {
+            if (lane.Thread.joinable()) lane.Thread.join();
+        }
+    }
 
 private:
-    struct Lane {
-        ResamplerPtr Soxr;
-        std::size_t Channel = 0;
-        const float* Source = nullptr;  // interleaved frames of all channels
-        std::size_t Stride = 1;
+    static constexpr std::size_t kSlots = 2;
+
+    struct Job {
+        const float* Samples = nullptr;  // interleaved frames of all channels; nullptr: the flush
         std::size_t Frames = 0;
-        bool Flush = false;
-        std::vector<float> In;
-        std::vector<float> Out;  // grows only: its first Made samples are the block's
+    };
+    struct Output {
+        std::vector<float> Samples;  // grows only: its first Made samples are the block's
         std::size_t Made = 0;
         std::string Error;
     };
+    struct Lane {
+        ResamplerPtr Soxr;
+        std::vector<float> In;
+        std::array<Output, kSlots> Slots;
+        std::uint64_t Done = 0;  // blocks finished, under m_mutex
+        std::jthread Thread;
+    };
 
-    static void Run(Lane& lane) {
-        lane.Made = 0;
-        if (!lane.Flush) {
-            if (lane.In.size() < lane.Frames) lane.In.resize(lane.Frames);
-            const float* from = lane.Source + lane.Channel;
-            for (std::size_t f = 0; f < lane.Frames; ++f) lane.In[f] = from[f * lane.Stride];
+    void Serve(const std::stop_token& stop, std::size_t channel) {
+        Lane& lane = m_lanes[channel];
+        for (std::uint64_t next = 0;; ++next) {
+            Job job;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_submitted > next || stop.stop_requested(); });
+                if (stop.stop_requested()) return;
+                job = m_jobs[next % kSlots];
+            }
+            Output& out = lane.Slots[next % kSlots];
+            try {
+                Run(lane, channel, job, out);
+            } catch (const std::exception&) {
+                // No exception leaves the thread: the block fails on the collecting side.
+                out.Error = "out of memory";
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                lane.Done = next + 1;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    void Run(Lane& lane, std::size_t channel, const Job& job, Output& out) const {
+        out.Made = 0;
+        out.Error.clear();
+        const bool flush = job.Samples == nullptr;
+        if (!flush) {
+            if (lane.In.size() < job.Frames) lane.In.resize(job.Frames);
+            const float* from = job.Samples + channel;
+            for (std::size_t f = 0; f < job.Frames; ++f) lane.In[f] = from[f * m_channels];
         }
         std::size_t used = 0;
         constexpr std::size_t kRoom = 16384;  // frames made per call at most
         do {
-            if (lane.Out.size() < lane.Made + kRoom) lane.Out.resize(lane.Made + kRoom);
+            if (out.Samples.size() < out.Made + kRoom) out.Samples.resize(out.Made + kRoom);
             std::size_t taken = 0;
             std::size_t made = 0;
-            soxr_error_t error = soxr_process(lane.Soxr.get(), lane.Flush ? nullptr : lane.In.data() + used,
-                                              lane.Frames - used, &taken, lane.Out.data() + lane.Made, kRoom, &made);
+            soxr_error_t error = soxr_process(lane.Soxr.get(), flush ? nullptr : lane.In.data() + used,
+                                              job.Frames - used, &taken, out.Samples.data() + out.Made, kRoom, &made);
             if (error != nullptr) {
-                lane.Error = error;
+                out.Error = error;
                 return;
             }
-            lane.Made += made;
+            out.Made += made;
             used += taken;
-            if (lane.Flush && made == 0) return;
-            if (!lane.Flush && taken == 0 && made == 0) return;
-        } while (lane.Flush || used < lane.Frames);
-    }
-
-    void Help(const std::stop_token& stop) {
-        for (std::uint64_t seen = 0;;) {
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [&] { return m_asked != seen || stop.stop_requested(); });
-                if (stop.stop_requested()) return;
-                seen = m_asked;
-            }
-            try {
-                Run(m_lanes[1]);
-            } catch (const std::exception&) {
-                // No exception leaves the thread: the block fails on the caller's side.
-                m_lanes[1].Error = "out of memory";
-            }
-            {
-                const std::lock_guard lock(m_mutex);
-                m_done = seen;
-            }
-            m_wake.notify_all();
-        }
+            if (flush && made == 0) return;
+            if (!flush && taken == 0 && made == 0) return;
+        } while (flush || used < job.Frames);
     }
 
     std::size_t m_channels;
-    std::array<Lane, 2> m_lanes;
     std::string m_error;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::uint64_t m_asked = 0;  // blocks handed to the helper, under m_mutex
-    std::uint64_t m_done = 0;   // blocks it has finished, under m_mutex
-    std::jthread m_helper;      // last: stopped and joined before the rest goes
+    std::condition_variable m_changed;
+    std::array<Job, kSlots> m_jobs;  // under m_mutex until their block is taken
+    std::uint64_t m_submitted = 0;   // under m_mutex
+    std::uint64_t m_collected = 0;   // by the caller only
+    std::array<Lane, 2> m_lanes;     // last: their threads are stopped and joined first
 };
 
 // Decodes a sound file block by block on a thread of its own, a few blocks ahead of the one
@@ -770,18 +787,26 @@ std::int32_t TAudioImport::WriteBlocks(const std::string& outName, std::int64_t 
 
     const auto sourceChannels = static_cast<std::size_t>(m_source.Channels);
     const std::size_t blockFrames = std::max<std::size_t>(kBlockSamples / sourceChannels, 64);
-    std::vector<float> mixed;
+    // A block's downmix stays until its samples are written: two take turns.
+    std::array<std::vector<float>, 2> mixed;
     std::optional<Downmix> downmix;
     if (sourceChannels > 2) {
         downmix.emplace(m_file->File, m_source.Channels);
-        mixed.resize(blockFrames * 2);
+        for (auto& buffer : mixed) buffer.resize(blockFrames * 2);
     }
+    std::size_t turn = 0;
+    const auto samplesOf = [&](const BlockDecoder::Block& block) {
+        if (!downmix) return block.Samples.data();
+        float* to = mixed[turn++ % mixed.size()].data();
+        downmix->Mix(block.Samples.data(), block.Frames, to);
+        return static_cast<const float*>(to);
+    };
     const double ratio = static_cast<double>(rate) / m_source.SampleRate;
     PcmWriter pcm(out.get(), channels, std::min(maxFrames, largest));
-    const auto resample = [&](const float* samples, std::size_t frames) {
+    const auto writeResampled = [&]() {
         std::array<const float*, 2> made{};
         std::size_t count = 0;
-        if (!resampler->Process(samples, frames, made, count)) {
+        if (!resampler->Collect(made, count)) {
             m_error = "cannot resample: " + resampler->Error();
             return false;
         }
@@ -795,22 +820,50 @@ std::int32_t TAudioImport::WriteBlocks(const std::string& outName, std::int64_t 
     // Blocks are decoded on a thread of their own while earlier ones are resampled and written
     // here; the file is looked at only by that thread until it ends.
     BlockDecoder decoder(read, blockFrames, sourceChannels);
-    while (!pcm.Full()) {
-        BlockDecoder::Block* got = decoder.Next();
-        if (got == nullptr) break;
-        if (got->Failed) return fail("cannot decode it: " + got->Error);
-        const float* samples = got->Samples.data();
-        if (downmix) {
-            downmix->Mix(samples, got->Frames, mixed.data());
-            samples = mixed.data();
+    // The resampling threads read the decoder's blocks: they end before it, however this ends.
+    struct StopFirst {
+        std::optional<ChannelResamplers>& Resampler;
+        ~StopFirst() {
+            if (Resampler) Resampler->Stop();
         }
-        const bool ok = resampler ? resample(samples, got->Frames) : pcm.Put(samples, got->Frames);
-        decoder.Release(got);
-        if (!ok) return m_error.empty() ? writeFailed() : -1;
-        if (idle && !idle()) return kImportCancelled;
+    } stopFirst{resampler};
+    if (!resampler) {
+        while (!pcm.Full()) {
+            BlockDecoder::Block* got = decoder.Next();
+            if (got == nullptr) break;
+            if (got->Failed) return fail("cannot decode it: " + got->Error);
+            const bool ok = pcm.Put(samplesOf(*got), got->Frames);
+            decoder.Release(got);
+            if (!ok) return m_error.empty() ? writeFailed() : -1;
+            if (idle && !idle()) return kImportCancelled;
+        }
+    } else {
+        // Each block is resampled while the one before it is written, and goes back to the
+        // decoder once it is; after the last block, the flush.
+        BlockDecoder::Block* resampling = nullptr;
+        bool flushing = false;
+        for (;;) {
+            BlockDecoder::Block* got = pcm.Full() ? nullptr : decoder.Next();
+            if (got != nullptr && got->Failed) return fail("cannot decode it: " + got->Error);
+            if (got != nullptr) {
+                resampler->Submit(samplesOf(*got), got->Frames);
+            } else if (!pcm.Full()) {
+                resampler->Submit(nullptr, 0);
+                flushing = true;
+            }
+            if (resampling != nullptr) {
+                const bool ok = writeResampled();
+                decoder.Release(resampling);
+                resampling = nullptr;
+                if (!ok) return m_error.empty() ? writeFailed() : -1;
+                if (idle && !idle()) return kImportCancelled;
+            }
+            if (got == nullptr) break;
+            resampling = got;
+        }
+        if (flushing && !writeResampled()) return m_error.empty() ? writeFailed() : -1;
     }
     decoder.Stop();
-    if (resampler && !pcm.Full() && !resample(nullptr, 0)) return m_error.empty() ? writeFailed() : -1;
 
     // A source that ends before its header says keeps that length in the copy's header, so
     // that the check tells the file is short as it does for a WAV file it reads itself.
