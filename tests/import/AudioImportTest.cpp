@@ -15,10 +15,12 @@
 #include "tests/testsupport/WavWriter.h"
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -219,6 +221,67 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ImportFlacFrames,
                                            FlacCase{"Stereo22k8", "-r 22050 -b 8", "remix 1v0.7 1", false},
                                            FlacCase{"Cut", "-r 48000 -b 24", "", true}),
                          [](const ::testing::TestParamInfo<FlacCase>& row) { return std::string(row.param.Name); });
+
+struct ResampledCase {
+    const char* Name;
+    const char* File;
+    const char* Format;   // sox's output options
+    const char* Effects;  // and its effects after the output file
+};
+
+class ImportResampled : public AudioImportTest, public ::testing::WithParamInterface<ResampledCase> {};
+
+// However the blocks go through the threads, the samples are those of one soxr run over the
+// whole recording per channel, rounded to 16 bits with ties to even.
+TEST_P(ImportResampled, GivesOneResamplingOfTheWhole) {
+    const ResampledCase& c = GetParam();
+    const std::string input = dir.File(c.File);
+    const std::string command =
+        std::string(RUVO_SOX) + " -D -q " + reference + " " + c.Format + " " + input + " " + c.Effects;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(input.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> source(static_cast<std::size_t>(info.frames) * channels);
+    ASSERT_EQ(sf_readf_float(file, source.data(), info.frames), info.frames);
+    sf_close(file);
+
+    const double rate = ImportedRate(info.samplerate);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    const auto frames = static_cast<std::size_t>(std::llrint(static_cast<double>(info.frames) * rate / info.samplerate));
+    std::vector<std::int16_t> expected(frames * channels);
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+        std::vector<float> in(static_cast<std::size_t>(info.frames));
+        for (std::size_t f = 0; f < in.size(); ++f) in[f] = source[f * channels + ch];
+        std::vector<float> out(frames);
+        std::size_t made = 0;
+        ASSERT_EQ(soxr_oneshot(info.samplerate, rate, 1, in.data(), in.size(), nullptr, out.data(), frames, &made, &io,
+                               &quality, nullptr),
+                  nullptr);
+        ASSERT_EQ(made, frames);
+        for (std::size_t f = 0; f < frames; ++f) {
+            const double scaled = std::clamp(static_cast<double>(out[f]) * 32768.0, -32768.0, 32767.0);
+            expected[f * channels + ch] = static_cast<std::int16_t>(std::nearbyint(scaled));
+        }
+    }
+    const Bytes wav = ReadFileBytes(Import(input));
+    ASSERT_EQ(wav.size(), 44 + expected.size() * 2);
+    std::vector<std::int16_t> got(expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        got[i] = static_cast<std::int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
+    }
+    EXPECT_EQ(got, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ImportResampled,
+    ::testing::Values(ResampledCase{"Flac48kStereo", "a.flac", "-r 48000 -b 24", "remix 1 1v-0.5"},
+                      ResampledCase{"Wav48kStereo", "a.wav", "-r 48000 -b 24", "remix 1v0.7 1"},
+                      ResampledCase{"Flac96kMono", "a.flac", "-r 96000 -b 16", ""},
+                      ResampledCase{"Wav8kStereo", "a.wav", "-r 8000", "remix 1 1v0.5"}),
+    [](const ::testing::TestParamInfo<ResampledCase>& row) { return std::string(row.param.Name); });
 
 struct FfmpegCase {
     const char* Name;
