@@ -4,7 +4,8 @@
 // a canonical 16-bit PCM WAV file that the WAV check accepts: mono or stereo (more channels are
 // mixed down to two), at 44100 samples per second from rates above 22050, at 22050 from rates
 // up to 22050 (11025 is kept), resampled by soxr. Streams in blocks: memory stays flat
-// whatever the length. Owned by value by its user; one thread; no Qt.
+// whatever the length. Owned by value by its user and called from one thread; while it writes,
+// threads of its own decode (FLAC files through libFLAC itself) and resample; no Qt.
 
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,9 @@
 #pragma once
 // FlacFrames: the frames of a FLAC file of one or two channels straight from libFLAC, as
 // interleaved floats of full scale 1 with the values libsndfile gives (a sample over 2 to the
-// power of its bits less one). Reads only a regular file: a stream that announces no length,
-// changes its layout between frames, or fails to decode is left to libsndfile, which tells
-// why (Irregular()). One thread at a time; no Qt.
+// power of its bits less one). A stream that announces no length, changes its layout between
+// frames, or fails to decode to its announced length is left to libsndfile, which tells why
+// (Irregular()). libFLAC holds its address: neither copied nor moved. One thread at a time.
 
 #include <FLAC/stream_decoder.h>
 
@@ -20,6 +20,8 @@ public:
     // `frames`, `channels`, `rate` and `bits` as libsndfile reported them.
     FlacFrames(const std::string& fileName, std::int64_t frames, std::int32_t channels, std::int32_t rate,
                std::int32_t bits);
+    FlacFrames(const FlacFrames&) = delete;
+    FlacFrames& operator=(const FlacFrames&) = delete;
 
     // Whether the file suits this reader: one or two channels of at most 24 bits, a known length.
     static bool Suits(std::int64_t frames, std::int32_t channels, std::int32_t bits);

@@ -22,8 +22,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace ruvo;
@@ -282,6 +284,48 @@ INSTANTIATE_TEST_SUITE_P(
                       ResampledCase{"Flac96kMono", "a.flac", "-r 96000 -b 16", ""},
                       ResampledCase{"Wav8kStereo", "a.wav", "-r 8000", "remix 1 1v0.5"}),
     [](const ::testing::TestParamInfo<ResampledCase>& row) { return std::string(row.param.Name); });
+
+// Float samples become 16 bits scaled by 32768, clipped, rounded with ties to even, a NaN as 0;
+// in mono and stereo, in whole groups of samples and in the odd ones after them.
+TEST_F(AudioImportTest, FloatSamplesRoundAndClipAsTheRestOfTheProgram) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::pair<float, std::int16_t>> table{{nan, 0},
+                                                            {inf, 32767},
+                                                            {-inf, -32768},
+                                                            {1.0F, 32767},
+                                                            {-1.0F, -32768},
+                                                            {1.5F / 32768, 2},
+                                                            {2.5F / 32768, 2},
+                                                            {-2.5F / 32768, -2},
+                                                            {-0.5F / 32768, 0},
+                                                            {0.4999F / 32768, 0},
+                                                            {32766.5F / 32768, 32766},
+                                                            {-32767.5F / 32768, -32768},
+                                                            {0.25F, 8192}};
+    for (const int channels : {1, 2}) {
+        const std::string name = dir.File("float" + std::to_string(channels) + ".wav");
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = channels;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* file = sf_open(name.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        // The table once per channel, so that every channel meets every row.
+        std::vector<float> samples;
+        for (int c = 0; c < channels; ++c)
+            for (const auto& row : table) samples.push_back(row.first);
+        ASSERT_EQ(sf_write_float(file, samples.data(), static_cast<sf_count_t>(samples.size())),
+                  static_cast<sf_count_t>(samples.size()));
+        sf_close(file);
+        const Bytes wav = ReadFileBytes(Import(name));
+        ASSERT_EQ(wav.size(), 44 + 2 * samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            EXPECT_EQ(static_cast<std::int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8), table[i % table.size()].second)
+                << channels << " channels, sample " << i;
+        }
+    }
+}
 
 struct FfmpegCase {
     const char* Name;
