@@ -367,8 +367,14 @@ public:
             m_lanes[c].Soxr.reset(soxr_create(sourceRate, rate, 1, &error, &io, &quality, &runtime));
             if (error != nullptr) m_error = error;
         }
-        for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
-            m_lanes[c].Thread = std::jthread([this, c](const std::stop_token& stop) { Serve(stop, c); });
+        try {
+            for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
+                m_lanes[c].Thread = std::jthread([this, c](const std::stop_token& stop) { Serve(stop, c); });
+            }
+        } catch (...) {
+            // A thread that started waits on the condition: woken and joined before the throw.
+            Stop();
+            throw;
         }
     }
     ~ChannelResamplers() { Stop(); }
