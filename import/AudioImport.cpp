@@ -2,6 +2,7 @@
 
 #include "import/CanonicalWav.h"
 #include "import/FfmpegReader.h"
+#include "import/FlacFrames.h"
 
 #include <sndfile.h>
 #include <soxr.h>
@@ -26,6 +27,10 @@
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ruvo {
 namespace {
@@ -223,6 +228,17 @@ std::int64_t AnnouncedWavFrames(const std::string& fileName) {
     return -1;
 }
 
+// The bits per sample of a PCM encoding; 0 for any other.
+std::int32_t SampleBits(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8: return 8;
+        case SF_FORMAT_PCM_16: return 16;
+        case SF_FORMAT_PCM_24: return 24;
+        case SF_FORMAT_PCM_32: return 32;
+        default: return 0;
+    }
+}
+
 bool OneBlockPerSample(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_U8:
@@ -249,21 +265,72 @@ public:
     PcmWriter(std::FILE* file, std::size_t channels, std::int64_t maxFrames)
         : m_file(file), m_channels(channels), m_left(maxFrames) {}
 
+    // `samples` holds `frames` interleaved frames.
     bool Put(const float* samples, std::size_t frames) {
         frames = std::min<std::size_t>(frames, static_cast<std::size_t>(m_left));
         m_pcm.resize(frames * m_channels);
-        // In float, without a library call per sample, so that the loop vectorises: the
-        // scaling by a power of two is exact in float as in double, a NaN gives 0 as lrint's
-        // result cast to 16 bits did, and adding and taking away 1.5 x 2^23 rounds a value of
-        // the 16-bit range to an integer with ties to even (the sum's spacing is 1, and the
-        // constant is even). Every float gives the bytes of the double arithmetic before.
-        for (std::size_t i = 0; i < m_pcm.size(); ++i) {
-            float scaled = samples[i] * kFullScaleFloat;
-            scaled = scaled == scaled ? std::clamp(scaled, -kFullScaleFloat, kFullScaleFloat - 1) : 0.0F;
-            scaled = (scaled + kRoundingBias) - kRoundingBias;
-            m_pcm[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(scaled));
+        Convert(samples, m_pcm.size(), m_pcm.data());
+        return Write(frames);
+    }
+    // `lanes` holds one array of `frames` samples per channel.
+    bool PutLanes(const float* const* lanes, std::size_t frames) {
+        if (m_channels == 1) return Put(lanes[0], frames);
+        frames = std::min<std::size_t>(frames, static_cast<std::size_t>(m_left));
+        m_pcm.resize(frames * 2);
+        ConvertPair(lanes[0], lanes[1], frames, m_pcm.data());
+        return Write(frames);
+    }
+    bool Full() const { return m_left <= 0; }
+    std::int64_t Written() const { return m_written; }
+
+private:
+    // In float, without a library call per sample: the scaling by a power of two is exact in
+    // float as in double, a NaN gives 0 as lrint's result cast to 16 bits did, and adding and
+    // taking away 1.5 x 2^23 rounds a value of the 16-bit range to an integer with ties to
+    // even (the sum's spacing is 1, and the constant is even). Every float gives the bytes of
+    // the double arithmetic before.
+    static std::int16_t ToPcm(float sample) {
+        float scaled = sample * kFullScaleFloat;
+        scaled = scaled == scaled ? std::clamp(scaled, -kFullScaleFloat, kFullScaleFloat - 1) : 0.0F;
+        scaled = (scaled + kRoundingBias) - kRoundingBias;
+        return LittleEndian(static_cast<std::int16_t>(static_cast<std::int32_t>(scaled)));
+    }
+#if defined(__SSE2__)
+    // Four samples as ToPcm gives them, in 32-bit lanes: the processor's conversion rounds
+    // with ties to even (its default mode), after the NaNs are made 0 and the clipping.
+    static __m128i ToPcm4(const float* samples) {
+        __m128 scaled = _mm_mul_ps(_mm_loadu_ps(samples), _mm_set1_ps(kFullScaleFloat));
+        scaled = _mm_and_ps(scaled, _mm_cmpeq_ps(scaled, scaled));
+        scaled = _mm_min_ps(_mm_max_ps(scaled, _mm_set1_ps(-kFullScaleFloat)), _mm_set1_ps(kFullScaleFloat - 1));
+        return _mm_cvtps_epi32(scaled);
+    }
+#endif
+    static void Convert(const float* samples, std::size_t count, std::int16_t* out) {
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 8 <= count; i += 8) {
+            const __m128i packed = _mm_packs_epi32(ToPcm4(samples + i), ToPcm4(samples + i + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
         }
-        for (std::int16_t& v : m_pcm) v = LittleEndian(v);
+#endif
+        for (; i < count; ++i) out[i] = ToPcm(samples[i]);
+    }
+    static void ConvertPair(const float* left, const float* right, std::size_t frames, std::int16_t* out) {
+        std::size_t f = 0;
+#if defined(__SSE2__)
+        for (; f + 4 <= frames; f += 4) {
+            const __m128i l = ToPcm4(left + f);
+            const __m128i r = ToPcm4(right + f);
+            const __m128i packed = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * f), packed);
+        }
+#endif
+        for (; f < frames; ++f) {
+            out[2 * f] = ToPcm(left[f]);
+            out[2 * f + 1] = ToPcm(right[f]);
+        }
+    }
+    bool Write(std::size_t frames) {
         // A resampler's first calls may make nothing, and an empty vector has no data to pass.
         if (m_pcm.empty()) return true;
         if (std::fwrite(m_pcm.data(), sizeof(std::int16_t), m_pcm.size(), m_file) != m_pcm.size()) return false;
@@ -271,10 +338,6 @@ public:
         m_written += static_cast<std::int64_t>(frames);
         return true;
     }
-    bool Full() const { return m_left <= 0; }
-    std::int64_t Written() const { return m_written; }
-
-private:
     static std::int16_t LittleEndian(std::int16_t v) {
         if constexpr (std::endian::native == std::endian::little) return v;
         const auto u = static_cast<std::uint16_t>(v);
@@ -288,10 +351,11 @@ private:
     std::vector<std::int16_t> m_pcm;
 };
 
-// Resamples each channel with a soxr of its own, the second channel on a thread of its own
-// while the caller's thread does the first: each channel of a soxr keeps its own filter
-// state, so the samples are those of one soxr for both channels. Process blocks until both
-// channels of a block are done.
+// Resamples each channel with a soxr of its own on a thread of its own, one block behind the
+// caller: Submit hands a block to the channels' threads and returns at once, Collect waits for
+// the oldest block submitted, so that a block is resampled while the one before it is written.
+// Each channel of a soxr keeps its own filter state, so the samples are those of one soxr for
+// all channels. Each thread also takes its channel out of the interleaved block.
 class ChannelResamplers {
 public:
     ChannelResamplers(std::int32_t sourceRate, std::uint32_t rate, std::size_t channels) : m_channels(channels) {
@@ -303,134 +367,159 @@ public:
             m_lanes[c].Soxr.reset(soxr_create(sourceRate, rate, 1, &error, &io, &quality, &runtime));
             if (error != nullptr) m_error = error;
         }
-        if (channels > 1 && m_error.empty()) {
-            m_helper = std::jthread([this](const std::stop_token& stop) { Help(stop); });
+        try {
+            for (std::size_t c = 0; c < channels && m_error.empty(); ++c) {
+                m_lanes[c].Thread = std::jthread([this, c](const std::stop_token& stop) { Serve(stop, c); });
+            }
+        } catch (...) {
+            // A thread that started waits on the condition: woken and joined before the throw.
+            Stop();
+            throw;
         }
     }
-    ~ChannelResamplers() {
-        if (!m_helper.joinable()) return;
-        {
-            // Under the mutex, so that the helper cannot miss it between its look and its wait.
-            const std::lock_guard lock(m_mutex);
-            m_helper.request_stop();
-        }
-        m_wake.notify_all();
-    }
+    ~ChannelResamplers() { Stop(); }
     ChannelResamplers(const ChannelResamplers&) = delete;
     ChannelResamplers& operator=(const ChannelResamplers&) = delete;
 
     const std::string& Error() const { return m_error; }
 
-    // Resamples `frames` interleaved frames, or flushes when `samples` is nullptr; `made`
-    // then points at `count` interleaved frames, valid until the next call. False when soxr
-    // fails (Error() says why).
-    bool Process(const float* samples, std::size_t frames, const float*& made, std::size_t& count) {
-        for (std::size_t c = 0; c < m_channels; ++c) {
-            Lane& lane = m_lanes[c];
-            lane.Frames = frames;
-            lane.Flush = samples == nullptr;
-            lane.In.resize(frames);
-            for (std::size_t f = 0; f < frames; ++f) lane.In[f] = samples[f * m_channels + c];
+    // Starts on `frames` interleaved frames, or on the flush when `samples` is nullptr. The
+    // samples stay untouched by the caller until the Collect of their block, and at most two
+    // blocks are submitted and not collected.
+    void Submit(const float* samples, std::size_t frames) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_jobs[m_submitted % kSlots] = Job{samples, frames};
+            ++m_submitted;
         }
-        if (m_channels > 1) {
-            {
-                const std::lock_guard lock(m_mutex);
-                ++m_asked;
-            }
-            m_wake.notify_all();
-        }
-        Run(m_lanes[0]);
-        if (m_channels > 1) {
+        m_changed.notify_all();
+    }
+    // The oldest block not yet collected: one array of `count` samples per channel in
+    // `made`, valid until the next Submit. False when soxr failed (Error() says why).
+    bool Collect(std::array<const float*, 2>& made, std::size_t& count) {
+        const std::size_t slot = m_collected % kSlots;
+        {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_done == m_asked; });
+            m_changed.wait(lock, [this] {
+                return std::all_of(m_lanes.begin(), m_lanes.begin() + static_cast<std::ptrdiff_t>(m_channels),
+                                   [this](const Lane& lane) { return lane.Done > m_collected; });
+            });
+            ++m_collected;
         }
-        count = m_lanes[0].Out.size();
+        count = m_lanes[0].Slots[slot].Made;
         for (std::size_t c = 0; c < m_channels; ++c) {
-            if (!m_lanes[c].Error.empty()) {
-                m_error = m_lanes[c].Error;
+            const Output& out = m_lanes[c].Slots[slot];
+            if (!out.Error.empty()) {
+                m_error = out.Error;
                 return false;
             }
-            if (m_lanes[c].Out.size() != count) {
+            if (out.Made != count) {
                 m_error = "the channels came out of different lengths";
                 return false;
             }
+            made[c] = out.Samples.data();
         }
-        m_out.resize(count * m_channels);
-        for (std::size_t c = 0; c < m_channels; ++c) {
-            const std::vector<float>& out = m_lanes[c].Out;
-            for (std::size_t f = 0; f < count; ++f) m_out[f * m_channels + c] = out[f];
-        }
-        made = m_out.data();
         return true;
+    }
+    // Ends the threads (a block they are resampling first): nothing of a submitted block is
+    // read afterwards.
+    void Stop() {
+        {
+            // Under the mutex, so that no thread can miss it between its look and its wait.
+            const std::lock_guard lock(m_mutex);
+            for (Lane& lane : m_lanes) lane.Thread.request_stop();
+        }
+        m_changed.notify_all();
+        for (Lane& lane : m_lanes) {
+            if (lane.Thread.joinable()) lane.Thread.join();
+        }
     }
 
 private:
+    static constexpr std::size_t kSlots = 2;
+
+    struct Job {
+        const float* Samples = nullptr;  // interleaved frames of all channels; nullptr: the flush
+        std::size_t Frames = 0;
+    };
+    struct Output {
+        std::vector<float> Samples;  // grows only: its first Made samples are the block's
+        std::size_t Made = 0;
+        std::string Error;
+    };
     struct Lane {
         ResamplerPtr Soxr;
         std::vector<float> In;
-        std::size_t Frames = 0;
-        bool Flush = false;
-        std::vector<float> Out;
-        std::string Error;
+        std::array<Output, kSlots> Slots;
+        std::uint64_t Done = 0;  // blocks finished, under m_mutex
+        std::jthread Thread;
     };
 
-    static void Run(Lane& lane) {
-        lane.Out.clear();
-        std::size_t used = 0;
-        constexpr std::size_t kRoom = 16384;  // frames made per call at most
-        do {
-            const std::size_t at = lane.Out.size();
-            lane.Out.resize(at + kRoom);
-            std::size_t taken = 0;
-            std::size_t made = 0;
-            soxr_error_t error = soxr_process(lane.Soxr.get(), lane.Flush ? nullptr : lane.In.data() + used,
-                                              lane.Frames - used, &taken, lane.Out.data() + at, kRoom, &made);
-            lane.Out.resize(at + made);
-            if (error != nullptr) {
-                lane.Error = error;
-                return;
-            }
-            used += taken;
-            if (lane.Flush && made == 0) return;
-            if (!lane.Flush && taken == 0 && made == 0) return;
-        } while (lane.Flush || used < lane.Frames);
-    }
-
-    void Help(const std::stop_token& stop) {
-        for (std::uint64_t seen = 0;;) {
+    void Serve(const std::stop_token& stop, std::size_t channel) {
+        Lane& lane = m_lanes[channel];
+        for (std::uint64_t next = 0;; ++next) {
+            Job job;
             {
                 std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [&] { return m_asked != seen || stop.stop_requested(); });
+                m_changed.wait(lock, [&] { return m_submitted > next || stop.stop_requested(); });
                 if (stop.stop_requested()) return;
-                seen = m_asked;
+                job = m_jobs[next % kSlots];
             }
+            Output& out = lane.Slots[next % kSlots];
             try {
-                Run(m_lanes[1]);
+                Run(lane, channel, job, out);
             } catch (const std::exception&) {
-                // No exception leaves the thread: the block fails on the caller's side.
-                m_lanes[1].Error = "out of memory";
+                // No exception leaves the thread: the block fails on the collecting side.
+                out.Error = "out of memory";
             }
             {
                 const std::lock_guard lock(m_mutex);
-                m_done = seen;
+                lane.Done = next + 1;
             }
-            m_wake.notify_all();
+            m_changed.notify_all();
         }
     }
 
+    void Run(Lane& lane, std::size_t channel, const Job& job, Output& out) const {
+        out.Made = 0;
+        out.Error.clear();
+        const bool flush = job.Samples == nullptr;
+        if (!flush) {
+            if (lane.In.size() < job.Frames) lane.In.resize(job.Frames);
+            const float* from = job.Samples + channel;
+            for (std::size_t f = 0; f < job.Frames; ++f) lane.In[f] = from[f * m_channels];
+        }
+        std::size_t used = 0;
+        constexpr std::size_t kRoom = 16384;  // frames made per call at most
+        do {
+            if (out.Samples.size() < out.Made + kRoom) out.Samples.resize(out.Made + kRoom);
+            std::size_t taken = 0;
+            std::size_t made = 0;
+            soxr_error_t error = soxr_process(lane.Soxr.get(), flush ? nullptr : lane.In.data() + used,
+                                              job.Frames - used, &taken, out.Samples.data() + out.Made, kRoom, &made);
+            if (error != nullptr) {
+                out.Error = error;
+                return;
+            }
+            out.Made += made;
+            used += taken;
+            if (flush && made == 0) return;
+            if (!flush && taken == 0 && made == 0) return;
+        } while (flush || used < job.Frames);
+    }
+
     std::size_t m_channels;
-    std::array<Lane, 2> m_lanes;
-    std::vector<float> m_out;
     std::string m_error;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::uint64_t m_asked = 0;  // blocks handed to the helper, under m_mutex
-    std::uint64_t m_done = 0;   // blocks it has finished, under m_mutex
-    std::jthread m_helper;      // last: stopped and joined before the rest goes
+    std::condition_variable m_changed;
+    std::array<Job, kSlots> m_jobs;  // under m_mutex until their block is taken
+    std::uint64_t m_submitted = 0;   // under m_mutex
+    std::uint64_t m_collected = 0;   // by the caller only
+    std::array<Lane, 2> m_lanes;     // last: their threads are stopped and joined first
 };
 
 // Decodes a sound file block by block on a thread of its own, a few blocks ahead of the one
-// taking them (Next, Release): memory stays at kQueueBlocks blocks. The file belongs to the
+// taking them (Next, Release): memory stays at kQueueBlocks blocks. The reader belongs to the
 // thread from construction until Stop or the destructor, which stop it and wait for it.
 class BlockDecoder {
 public:
@@ -441,7 +530,11 @@ public:
         std::string Error;
     };
 
-    BlockDecoder(SNDFILE* file, std::size_t blockFrames, std::size_t channels) : m_file(file) {
+    // Reads up to the given count of frames into the given floats: the count read (0 at the
+    // end), or -1 with the reason in the string.
+    using Reader = TAudioImport::BlockReader;
+
+    BlockDecoder(Reader read, std::size_t blockFrames, std::size_t channels) : m_read(std::move(read)) {
         for (Block& block : m_blocks) {
             block.Samples.resize(blockFrames * channels);
             m_free.push_back(&block);
@@ -508,10 +601,9 @@ private:
                 block = m_free.back();
                 m_free.pop_back();
             }
-            const sf_count_t got = sf_readf_float(m_file, block->Samples.data(), static_cast<sf_count_t>(blockFrames));
+            const std::int64_t got = m_read(block->Samples.data(), blockFrames, block->Error);
             block->Frames = got > 0 ? static_cast<std::size_t>(got) : 0;
-            block->Failed = sf_error(m_file) != SF_ERR_NO_ERROR;
-            if (block->Failed) block->Error = Reason(sf_strerror(m_file));
+            block->Failed = got < 0;
             const bool last = block->Failed || got <= 0;
             {
                 const std::lock_guard lock(m_mutex);
@@ -529,7 +621,7 @@ private:
         m_ended = true;
     }
 
-    SNDFILE* m_file;
+    Reader m_read;
     std::array<Block, kQueueBlocks> m_blocks;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -627,6 +719,8 @@ std::int32_t TAudioImport::Open(const std::string& fileName) {
     // A stream written through a pipe may not know its length (libsndfile then says the
     // largest count); the length is then what the decoding gives.
     m_source.Frames = info.frames == SF_COUNT_MAX ? -1 : info.frames;
+    m_fileName = fileName;
+    m_sampleBits = SampleBits(info.format);
     m_announcedFrames = -1;
     const int type = info.format & SF_FORMAT_TYPEMASK;
     if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) && OneBlockPerSample(info.format)) {
@@ -643,12 +737,38 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
         m_error = "no sound file is open";
         return -1;
     }
+    if (m_source.Format == "FLAC" && FlacFrames::Suits(m_source.Frames, m_source.Channels, m_sampleBits)) {
+        // libFLAC straight: libsndfile's samples without its copies. A file that does not
+        // decode cleanly to its announced length is left to libsndfile, which says why.
+        FlacFrames flac(m_fileName, m_source.Frames, m_source.Channels, m_source.SampleRate, m_sampleBits);
+        if (flac.Opened()) {
+            const std::int32_t written =
+                WriteBlocks(outName, maxFrames, idle, [&flac](float* to, std::size_t count, std::string& error) {
+                    const std::int64_t got = flac.Read(to, count);
+                    if (got < 0) error = "irregular FLAC stream";
+                    return got;
+                });
+            // The decoding thread has ended: what it saw of the file is settled.
+            if (written == kImportCancelled || !flac.Irregular()) return written;
+            m_error.clear();
+        }
+    }
     SNDFILE* in = m_file->File;
     if (m_file->Read && sf_seek(in, 0, SEEK_SET) < 0) {
         m_error = std::string("cannot read it again: ") + sf_strerror(in);
         return -1;
     }
     m_file->Read = true;
+    return WriteBlocks(outName, maxFrames, idle, [in](float* to, std::size_t count, std::string& error) {
+        const sf_count_t got = sf_readf_float(in, to, static_cast<sf_count_t>(count));
+        if (sf_error(in) == SF_ERR_NO_ERROR) return static_cast<std::int64_t>(got);
+        error = Reason(sf_strerror(in));
+        return std::int64_t{-1};
+    });
+}
+
+std::int32_t TAudioImport::WriteBlocks(const std::string& outName, std::int64_t maxFrames,
+                                       const std::function<bool()>& idle, const BlockReader& read) {
     const auto fail = [this](const std::string& reason) {
         m_error = reason;
         return -1;
@@ -673,22 +793,30 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
 
     const auto sourceChannels = static_cast<std::size_t>(m_source.Channels);
     const std::size_t blockFrames = std::max<std::size_t>(kBlockSamples / sourceChannels, 64);
-    std::vector<float> mixed;
+    // A block's downmix stays until its samples are written: two take turns.
+    std::array<std::vector<float>, 2> mixed;
     std::optional<Downmix> downmix;
     if (sourceChannels > 2) {
-        downmix.emplace(in, m_source.Channels);
-        mixed.resize(blockFrames * 2);
+        downmix.emplace(m_file->File, m_source.Channels);
+        for (auto& buffer : mixed) buffer.resize(blockFrames * 2);
     }
+    std::size_t turn = 0;
+    const auto samplesOf = [&](const BlockDecoder::Block& block) {
+        if (!downmix) return block.Samples.data();
+        float* to = mixed[turn++ % mixed.size()].data();
+        downmix->Mix(block.Samples.data(), block.Frames, to);
+        return static_cast<const float*>(to);
+    };
     const double ratio = static_cast<double>(rate) / m_source.SampleRate;
     PcmWriter pcm(out.get(), channels, std::min(maxFrames, largest));
-    const auto resample = [&](const float* samples, std::size_t frames) {
-        const float* made = nullptr;
+    const auto writeResampled = [&]() {
+        std::array<const float*, 2> made{};
         std::size_t count = 0;
-        if (!resampler->Process(samples, frames, made, count)) {
+        if (!resampler->Collect(made, count)) {
             m_error = "cannot resample: " + resampler->Error();
             return false;
         }
-        return pcm.Put(made, count);
+        return pcm.PutLanes(made.data(), count);
     };
 
     // The MP3 decoder tells every damaged frame on standard error; the import says why it
@@ -697,23 +825,51 @@ std::int32_t TAudioImport::WriteWav(const std::string& outName, std::int64_t max
     if (m_source.Format == "MP3" || m_source.Format == "MP2" || m_source.Format == "MPEG audio") quiet.emplace();
     // Blocks are decoded on a thread of their own while earlier ones are resampled and written
     // here; the file is looked at only by that thread until it ends.
-    BlockDecoder decoder(in, blockFrames, sourceChannels);
-    while (!pcm.Full()) {
-        BlockDecoder::Block* got = decoder.Next();
-        if (got == nullptr) break;
-        if (got->Failed) return fail("cannot decode it: " + got->Error);
-        const float* samples = got->Samples.data();
-        if (downmix) {
-            downmix->Mix(samples, got->Frames, mixed.data());
-            samples = mixed.data();
+    BlockDecoder decoder(read, blockFrames, sourceChannels);
+    // The resampling threads read the decoder's blocks: they end before it, however this ends.
+    struct StopFirst {
+        std::optional<ChannelResamplers>& Resampler;
+        ~StopFirst() {
+            if (Resampler) Resampler->Stop();
         }
-        const bool ok = resampler ? resample(samples, got->Frames) : pcm.Put(samples, got->Frames);
-        decoder.Release(got);
-        if (!ok) return m_error.empty() ? writeFailed() : -1;
-        if (idle && !idle()) return kImportCancelled;
+    } stopFirst{resampler};
+    if (!resampler) {
+        while (!pcm.Full()) {
+            BlockDecoder::Block* got = decoder.Next();
+            if (got == nullptr) break;
+            if (got->Failed) return fail("cannot decode it: " + got->Error);
+            const bool ok = pcm.Put(samplesOf(*got), got->Frames);
+            decoder.Release(got);
+            if (!ok) return m_error.empty() ? writeFailed() : -1;
+            if (idle && !idle()) return kImportCancelled;
+        }
+    } else {
+        // Each block is resampled while the one before it is written, and goes back to the
+        // decoder once it is; after the last block, the flush.
+        BlockDecoder::Block* resampling = nullptr;
+        bool flushing = false;
+        for (;;) {
+            BlockDecoder::Block* got = pcm.Full() ? nullptr : decoder.Next();
+            if (got != nullptr && got->Failed) return fail("cannot decode it: " + got->Error);
+            if (got != nullptr) {
+                resampler->Submit(samplesOf(*got), got->Frames);
+            } else if (!pcm.Full()) {
+                resampler->Submit(nullptr, 0);
+                flushing = true;
+            }
+            if (resampling != nullptr) {
+                const bool ok = writeResampled();
+                decoder.Release(resampling);
+                resampling = nullptr;
+                if (!ok) return m_error.empty() ? writeFailed() : -1;
+                if (idle && !idle()) return kImportCancelled;
+            }
+            if (got == nullptr) break;
+            resampling = got;
+        }
+        if (flushing && !writeResampled()) return m_error.empty() ? writeFailed() : -1;
     }
     decoder.Stop();
-    if (resampler && !pcm.Full() && !resample(nullptr, 0)) return m_error.empty() ? writeFailed() : -1;
 
     // A source that ends before its header says keeps that length in the copy's header, so
     // that the check tells the file is short as it does for a WAV file it reads itself.

@@ -4,7 +4,8 @@
 // a canonical 16-bit PCM WAV file that the WAV check accepts: mono or stereo (more channels are
 // mixed down to two), at 44100 samples per second from rates above 22050, at 22050 from rates
 // up to 22050 (11025 is kept), resampled by soxr. Streams in blocks: memory stays flat
-// whatever the length. Owned by value by its user; one thread; no Qt.
+// whatever the length. Owned by value by its user and called from one thread; while it writes,
+// threads of its own decode (FLAC files through libFLAC itself) and resample; no Qt.
 
 #include <cstdint>
 #include <functional>
@@ -58,7 +59,13 @@ public:
     // After a failed Open: neither libsndfile nor FFmpeg knows the file's format.
     bool FormatUnknown() const { return m_formatUnknown; }
 
+    // Reads up to the given count of frames into the given floats: the count read (0 at the
+    // end), or -1 with the reason in the string.
+    using BlockReader = std::function<std::int64_t(float*, std::size_t, std::string&)>;
+
 private:
+    std::int32_t WriteBlocks(const std::string& outName, std::int64_t maxFrames, const std::function<bool()>& idle,
+                             const BlockReader& read);
     std::int32_t OpenWithFfmpeg(const std::string& fileName, bool sndfileKnowsNoFormat);
     std::int32_t WriteWithFfmpeg(const std::string& outName, std::int64_t maxFrames,
                                  const std::function<bool()>& idle);
@@ -70,6 +77,8 @@ private:
     AudioSource m_source;
     std::int64_t m_announcedFrames = -1;  // by a WAV header that says more than the file holds
     std::string m_error;
+    std::string m_fileName;         // of the last Open through libsndfile
+    std::int32_t m_sampleBits = 0;  // its bits per sample when PCM, else 0
 };
 
 }  // namespace ruvo

@@ -9,6 +9,8 @@ RUVO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev 
                      fonts-liberation2 fonts-vlgothic xdg-utils)
 # The converter's live sound input (the sound server's simple interface).
 RUVO_BUILD_PACKAGES+=(libpulse-dev)
+# The import decodes FLAC files with libFLAC itself.
+RUVO_BUILD_PACKAGES+=(libflac-dev)
 # What the Debian package needs: dpkg-shlibdeps finds the libraries' packages, file tells it
 # which installed files are programs.
 RUVO_PACKAGE_PACKAGES=(dpkg-dev file)

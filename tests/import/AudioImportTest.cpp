@@ -5,6 +5,7 @@
 #include "engine/TNote.h"
 #include "engine/Units.h"
 #include "engine/WavProc.h"
+#include "import/FlacFrames.h"
 #include "import/ImportFormats.h"
 #include "tests/testsupport/ByteWriter.h"
 #include "tests/testsupport/MidiReader.h"
@@ -14,13 +15,17 @@
 #include "tests/testsupport/WavWriter.h"
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace ruvo;
@@ -155,6 +160,172 @@ INSTANTIATE_TEST_SUITE_P(
                       SoxCase{"MuLaw", "a.wav", "-r 22050 -e u-law", "22050 Hz, u-law WAV", "22050 Hz, 16-bit"},
                       SoxCase{"ImaAdpcm", "a.wav", "-r 22050 -e ima-adpcm", "22050 Hz, ADPCM WAV", "22050 Hz, 16-bit"}),
     [](const ::testing::TestParamInfo<SoxCase>& row) { return std::string(row.param.Name); });
+
+struct FlacCase {
+    const char* Name;
+    const char* Format;   // sox's output options
+    const char* Effects;  // and its effects after the output file
+    bool Cut;             // the file ends half way through its announced length
+};
+
+class ImportFlacFrames : public AudioImportTest, public ::testing::WithParamInterface<FlacCase> {};
+
+// libFLAC read straight gives libsndfile's floats bit for bit; a file that does not decode to
+// its announced length is left to libsndfile, whose reason the import then gives.
+TEST_P(ImportFlacFrames, GivesLibsndfilesSamples) {
+    const FlacCase& c = GetParam();
+    const std::string flac = dir.File("a.flac");
+    const std::string command =
+        std::string(RUVO_SOX) + " -D -q " + reference + " " + c.Format + " " + flac + " " + c.Effects;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    if (c.Cut) {
+        Bytes bytes = ReadFileBytes(flac);
+        bytes.resize(bytes.size() / 2);
+        WriteFileBytes(flac, bytes);
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(flac.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> expected(static_cast<std::size_t>(info.frames * info.channels));
+    expected.resize(static_cast<std::size_t>(sf_readf_float(file, expected.data(), info.frames) * info.channels));
+    sf_close(file);
+    const std::int32_t bits = std::string(c.Format).find("-b 8") != std::string::npos    ? 8
+                              : std::string(c.Format).find("-b 24") != std::string::npos ? 24
+                                                                                         : 16;
+    ASSERT_TRUE(FlacFrames::Suits(info.frames, info.channels, bits));
+
+    FlacFrames frames(flac, info.frames, info.channels, info.samplerate, bits);
+    ASSERT_TRUE(frames.Opened());
+    // Odd block sizes: frames are split between reads and read whole into them.
+    std::vector<float> got(static_cast<std::size_t>(info.frames * info.channels));
+    std::int64_t at = 0;
+    for (std::int64_t n = 1; at < info.frames; n = n * 3 + 1) {
+        const std::int64_t read =
+            frames.Read(got.data() + at * info.channels, static_cast<std::size_t>(std::min(n, info.frames - at)));
+        if (read <= 0) break;
+        at += read;
+    }
+    EXPECT_EQ(frames.Irregular(), c.Cut);
+    if (!c.Cut) {
+        EXPECT_EQ(at, info.frames);
+        EXPECT_EQ(got, expected);
+        return;
+    }
+    TAudioImport import;
+    ASSERT_EQ(import.Open(flac), 0);
+    const std::int32_t written = import.WriteWav(dir.File("cut.wav"), kNoLimit, nullptr);
+    EXPECT_TRUE(written == 0 || import.LastError().find("irregular") == std::string::npos) << import.LastError();
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ImportFlacFrames,
+                         ::testing::Values(FlacCase{"Stereo48k24", "-r 48000 -b 24", "remix 1 1v-0.5", false},
+                                           FlacCase{"Mono44k16", "-b 16", "", false},
+                                           FlacCase{"Stereo22k8", "-r 22050 -b 8", "remix 1v0.7 1", false},
+                                           FlacCase{"Cut", "-r 48000 -b 24", "", true}),
+                         [](const ::testing::TestParamInfo<FlacCase>& row) { return std::string(row.param.Name); });
+
+struct ResampledCase {
+    const char* Name;
+    const char* File;
+    const char* Format;   // sox's output options
+    const char* Effects;  // and its effects after the output file
+};
+
+class ImportResampled : public AudioImportTest, public ::testing::WithParamInterface<ResampledCase> {};
+
+// However the blocks go through the threads, the samples are those of one soxr run over the
+// whole recording per channel, rounded to 16 bits with ties to even.
+TEST_P(ImportResampled, GivesOneResamplingOfTheWhole) {
+    const ResampledCase& c = GetParam();
+    const std::string input = dir.File(c.File);
+    const std::string command =
+        std::string(RUVO_SOX) + " -D -q " + reference + " " + c.Format + " " + input + " " + c.Effects;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(input.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> source(static_cast<std::size_t>(info.frames) * channels);
+    ASSERT_EQ(sf_readf_float(file, source.data(), info.frames), info.frames);
+    sf_close(file);
+
+    const double rate = ImportedRate(info.samplerate);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    const auto frames = static_cast<std::size_t>(std::llrint(static_cast<double>(info.frames) * rate / info.samplerate));
+    std::vector<std::int16_t> expected(frames * channels);
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+        std::vector<float> in(static_cast<std::size_t>(info.frames));
+        for (std::size_t f = 0; f < in.size(); ++f) in[f] = source[f * channels + ch];
+        std::vector<float> out(frames);
+        std::size_t made = 0;
+        ASSERT_EQ(soxr_oneshot(info.samplerate, rate, 1, in.data(), in.size(), nullptr, out.data(), frames, &made, &io,
+                               &quality, nullptr),
+                  nullptr);
+        ASSERT_EQ(made, frames);
+        for (std::size_t f = 0; f < frames; ++f) {
+            const double scaled = std::clamp(static_cast<double>(out[f]) * 32768.0, -32768.0, 32767.0);
+            expected[f * channels + ch] = static_cast<std::int16_t>(std::nearbyint(scaled));
+        }
+    }
+    const Bytes wav = ReadFileBytes(Import(input));
+    ASSERT_EQ(wav.size(), 44 + expected.size() * 2);
+    std::vector<std::int16_t> got(expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        got[i] = static_cast<std::int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
+    }
+    EXPECT_EQ(got, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ImportResampled,
+    ::testing::Values(ResampledCase{"Flac48kStereo", "a.flac", "-r 48000 -b 24", "remix 1 1v-0.5"},
+                      ResampledCase{"Wav48kStereo", "a.wav", "-r 48000 -b 24", "remix 1v0.7 1"},
+                      ResampledCase{"Flac96kMono", "a.flac", "-r 96000 -b 16", ""},
+                      ResampledCase{"Wav8kStereo", "a.wav", "-r 8000", "remix 1 1v0.5"}),
+    [](const ::testing::TestParamInfo<ResampledCase>& row) { return std::string(row.param.Name); });
+
+// Float samples become 16 bits scaled by 32768, clipped, rounded with ties to even, a NaN as 0;
+// in mono and stereo, in whole groups of samples and in the odd ones after them.
+TEST_F(AudioImportTest, FloatSamplesRoundAndClipAsTheRestOfTheProgram) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::pair<float, std::int16_t>> table{{nan, 0},
+                                                            {inf, 32767},
+                                                            {-inf, -32768},
+                                                            {1.0F, 32767},
+                                                            {-1.0F, -32768},
+                                                            {1.5F / 32768, 2},
+                                                            {2.5F / 32768, 2},
+                                                            {-2.5F / 32768, -2},
+                                                            {-0.5F / 32768, 0},
+                                                            {0.4999F / 32768, 0},
+                                                            {32766.5F / 32768, 32766},
+                                                            {-32767.5F / 32768, -32768},
+                                                            {0.25F, 8192}};
+    for (const int channels : {1, 2}) {
+        const std::string name = dir.File("float" + std::to_string(channels) + ".wav");
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = channels;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* file = sf_open(name.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        // The table once per channel, so that every channel meets every row.
+        std::vector<float> samples;
+        for (int c = 0; c < channels; ++c)
+            for (const auto& row : table) samples.push_back(row.first);
+        ASSERT_EQ(sf_write_float(file, samples.data(), static_cast<sf_count_t>(samples.size())),
+                  static_cast<sf_count_t>(samples.size()));
+        sf_close(file);
+        const Bytes wav = ReadFileBytes(Import(name));
+        ASSERT_EQ(wav.size(), 44 + 2 * samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            EXPECT_EQ(static_cast<std::int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8), table[i % table.size()].second)
+                << channels << " channels, sample " << i;
+        }
+    }
+}
 
 struct FfmpegCase {
     const char* Name;
