@@ -68,8 +68,17 @@ constexpr std::int32_t kSnapTicks = 5;
 constexpr std::int32_t kSnapBackTicks = 10;
 constexpr std::int32_t kSameStartTicks = 5; // an attack's note within this of a run start is that note
 constexpr std::int32_t kMinNoteSteps = 3;
-constexpr double kReleaseShare = 0.5;       // a note ends below half of its peak so far ...
-constexpr double kReleaseFloor = 0.375;     // ... or below this share of the start level
+constexpr double kReleaseShare = 0.5;       // a note ends below half of where its own decay has led ...
+constexpr double kReleaseFloor = 0.375;     // ... or below this share of the start level ...
+constexpr Size kDecayFitSteps = 12;         // (its decay: the mean rate over its first 12 steps past the peak)
+// ... or where it is released: the window centred on the release of a held tone holds 0.7 of
+// its level, so a fall below 0.7 of the last 3 steps' largest while the fundamental's own bins
+// fall too (a neighbour's attack that takes the activation for a moment leaves them) ...
+constexpr Size kFallSteps = 3;
+constexpr double kFallShare = 0.7;
+constexpr double kFundamentalFallShare = 0.9;
+// ... and the note ends where that fall began: the last step that lost less than a tenth.
+constexpr double kKneeShare = 0.9;
 // A start is refused as the partials of a louder note 12, 19 or 24 semitones below or 12
 // above when it is within three times what such a note calls up in this recording.
 constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
@@ -680,11 +689,13 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         return held >= kReattackRise * fundamental(dipAt);
     };
     std::vector<double> a(n);
+    std::vector<double> fund(n);
     std::vector<double> smooth(n);
     std::vector<std::int64_t> starts;
     std::vector<std::int64_t> heard;  // the attacks of this pitch
     for (Size p = 0; p < kPitches; ++p) {
         for (Size i = 0; i < n; ++i) a[i] = s.Records[i * kChordRecord + p] / s.Loudest;
+        for (Size i = 0; i < n; ++i) fund[i] = s.Records[i * kChordRecord + 2 * kPitches + p] / s.Loudest;
         for (Size i = 0; i < n; ++i) {
             smooth[i] = 0.5 * a[i] + 0.25 * (a[i > 0 ? i - 1 : i] + a[i + 1 < n ? i + 1 : i]);
         }
@@ -763,8 +774,9 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         starts.erase(std::remove_if(starts.begin(), starts.end(),
                                     [&](std::int64_t t) { return isGhost(t, static_cast<std::int64_t>(p)); }),
                      starts.end());
-        // Each note lasts while it holds half its peak so far, up to the next start. A start
-        // that finds the note still sounding and no attack of its pitch there goes on with it.
+        // Each note lasts while it holds half of where its own decay from its peak leads (half
+        // its peak for a held tone) and is not released, up to the next start. A start that
+        // finds the note still sounding and no attack of its pitch there goes on with it.
         const auto stepOfTick = [&](std::int64_t tick) {
             return static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps));
         };
@@ -775,14 +787,34 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         for (Size k = 0; k < starts.size();) {
             const Size at = std::min(stepOfTick(starts[k]), n - 1);
             const Size early = std::min(n, at + kMinNoteSteps);
-            double top = *std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
+            const auto peakIt = std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
+            double top = *peakIt;
+            Size peakAt = static_cast<Size>(peakIt - a.begin());
             Size e = at + 1;
+            const auto trend = [&](Size j) {
+                if (j <= peakAt + 1) return top;
+                const Size fit = std::min(j - 1, peakAt + kDecayFitSteps);
+                const double rate = std::min(0.0, std::log(std::max(a[fit], 1e-9) / top) / static_cast<double>(fit - peakAt));
+                return top * std::exp(rate * static_cast<double>(j - peakAt));
+            };
             Size next = k + 1;
             for (;;) {
                 const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
-                while (e < limit && (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * top) || e < at + kMinNoteSteps)) {
-                    top = std::max(top, a[e]);
+                const auto recent = [&](const std::vector<double>& v, Size j) {
+                    double r = 0.0;
+                    for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
+                    return r;
+                };
+                const auto fell = [&](Size j) { return a[j] < kFallShare * recent(a, j) && fund[j] < kFundamentalFallShare * recent(fund, j); };
+                while (e < limit && (e < at + kMinNoteSteps || (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
+                    if (a[e] > top) {
+                        top = a[e];
+                        peakAt = e;
+                    }
                     ++e;
+                }
+                if (e < limit && e > at && fell(e)) {
+                    while (e > at + kMinNoteSteps && a[e - 1] < kKneeShare * a[e - 2]) --e;
                 }
                 if (next >= starts.size() || e < limit || attacked(starts[next])) break;
                 ++next;
