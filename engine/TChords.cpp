@@ -55,6 +55,7 @@ constexpr std::int32_t kAfterFirst = 1;
 constexpr std::int32_t kAfterLast = 15;
 constexpr std::int32_t kBeforeTicks = 4;
 constexpr double kShareOfAttack = 0.5;     // a note of an attack holds half of its strongest ...
+constexpr double kSoundingShareOfAttack = 0.25;  // (a quarter when it sounds there and rises) ...
 constexpr double kAttackLevel = 0.875;     // ... and this share of the start level, in typical attacks
 
 // Note runs in the activations, against the level a note must reach to start.
@@ -73,7 +74,8 @@ constexpr double kReleaseFloor = 0.375;     // ... or below this share of the st
 constexpr Size kDecayFitSteps = 12;         // (its decay: the mean rate over its first 12 steps past the peak)
 // ... or where it is released: the window centred on the release of a held tone holds 0.7 of
 // its level, so a fall below 0.7 of the last 3 steps' largest while the fundamental's own bins
-// fall too (a neighbour's attack that takes the activation for a moment leaves them) ...
+// fall too and that the next 3 steps do not undo (a neighbour's attack that takes the
+// activation for a moment leaves the fundamental, and the activation comes back) ...
 constexpr Size kFallSteps = 3;
 constexpr double kFallShare = 0.7;
 constexpr double kFundamentalFallShare = 0.9;
@@ -757,9 +759,25 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
             const float strongest = *std::max_element(rec, rec + kPitches);
             const double v = rec[p] / s.AttackScale;
-            if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) continue;
-            // On a note already sounding, an attack of its pitch must raise it.
             const Size i = attackRows[k];
+            if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) {
+                // A softer share is a new strike of a note that sounds there when the note
+                // rises by half within a window's half: a bass struck again under its own
+                // octave, which takes most of what the attack added.
+                if (v <= kSoundingShareOfAttack * strongest / s.AttackScale) continue;
+                double was = 0.0;
+                for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) was = std::max(was, a[j]);
+                if (was < kHoldShare * startLevel[i]) continue;
+                double rose = 0.0;
+                for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) rose = std::max(rose, a[j]);
+                if (rose < kReattackRise * was) continue;
+                heard.push_back(attackTicks[k]);
+                const bool known = std::any_of(starts.begin(), starts.end(),
+                                               [&](std::int64_t t) { return std::abs(t - attackTicks[k]) <= kSameStartTicks; });
+                if (!known) starts.push_back(attackTicks[k]);
+                continue;
+            }
+            // On a note already sounding, an attack of its pitch must raise it.
             double before = 0.0;
             for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) before = std::max(before, a[j]);
             double after = 0.0;
@@ -805,7 +823,13 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                     for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
                     return r;
                 };
-                const auto fell = [&](Size j) { return a[j] < kFallShare * recent(a, j) && fund[j] < kFundamentalFallShare * recent(fund, j); };
+                const auto fell = [&](Size j) {
+                    const double held = recent(a, j);
+                    if (a[j] >= kFallShare * held || fund[j] >= kFundamentalFallShare * recent(fund, j)) return false;
+                    double later = 0.0;
+                    for (Size q = j + 1; q < std::min(n, j + 1 + kFallSteps); ++q) later = std::max(later, a[q]);
+                    return later < kFallShare * held;
+                };
                 while (e < limit && (e < at + kMinNoteSteps || (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
                     if (a[e] > top) {
                         top = a[e];

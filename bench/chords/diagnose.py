@@ -48,6 +48,8 @@ for name in sorted(instrument):
         same = [j for j in range(len(e_p)) if e_p[j] == pitch]
         if any(e_iv[j, 0] < on - 0.05 and e_iv[j, 1] > on + 0.05 for j in same):
             t["missed: merged into a sounding note"] += 1
+            if os.environ.get("VERBOSE"):
+                print("%s merged %d at %.2f s into %s" % (name, pitch, on, [(round(e_iv[j, 0], 2), round(e_iv[j, 1], 2)) for j in same if e_iv[j, 0] < on - 0.05 and e_iv[j, 1] > on + 0.05]))
         elif any(abs(e_iv[j, 0] - on) <= 0.15 for j in same):
             t["missed: onset 50-150 ms off"] += 1
         elif any(abs(e_iv[j, 0] - on) <= 0.05 and abs(e_p[j] - pitch) == 12 for j in range(len(e_p))):
@@ -66,8 +68,12 @@ for name in sorted(instrument):
         sounding = [i for i in range(len(r_p)) if r_iv[i, 0] - 0.05 <= on <= r_iv[i, 1] + 0.1]
         if any(r_p[i] == pitch for i in sounding):
             t["extra: again on a sounding note"] += 1
-        elif any(pitch - r_p[i] in (12, 19, 24, 28, 31) for i in sounding):
-            t["extra: partial of a sounding note"] += 1
+            if os.environ.get("VERBOSE"):
+                held = [(round(r_iv[i, 0], 2), round(r_iv[i, 1], 2)) for i in sounding if r_p[i] == pitch]
+                print("%s extra %d at %.2f-%.2f s on %s" % (name, pitch, on, e_iv[j, 1], held))
+        elif any(pitch - r_p[i] in (12, 19, 24, 28, 31, 34, 36) for i in sounding):
+            gap = min(pitch - r_p[i] for i in sounding if pitch - r_p[i] in (12, 19, 24, 28, 31, 34, 36))
+            t["extra: partial of a sounding note, +%d" % gap] += 1
         elif any(r_p[i] - pitch in (12, 19, 24) for i in sounding):
             t["extra: below a sounding note"] += 1
         elif any(abs(pitch - r_p[i]) in (1, 2) for i in sounding):
