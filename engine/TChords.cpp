@@ -87,6 +87,7 @@ constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
 constexpr double kGhostMargin = 3.0;
 constexpr double kFundamentalSupport = 0.6;  // share of a note's activation its fundamental must hold
 constexpr Size kSustainSteps = 4;     // steps after its start at which a note must still sound
+constexpr Size kClickSteps = 6;       // steps after its start at which the window has passed it
 constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
 
 constexpr double kLoudestPercentile = 0.999;
@@ -666,10 +667,11 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             settled = std::max(settled, act(j, p));
         }
         if (fundamental < kFundamentalSupport * settled) return true;
-        // Nor is one that has gone a window's half after its start: the click of an attack.
+        // Nor is one that has gone once the window has passed its start: the click of an attack,
+        // which every window that reaches it holds.
         double later = 0.0;
-        for (Size j = i + kSustainSteps; j < std::min(n, i + kSustainSteps + 2); ++j) later = std::max(later, act(j, p));
-        if (i + kSustainSteps < n && later < kHoldShare * startLevel[i]) return true;
+        for (Size j = i + kClickSteps; j < std::min(n, i + kClickSteps + 2); ++j) later = std::max(later, act(j, p));
+        if (i + kClickSteps < n && later < kHoldShare * startLevel[i]) return true;
         for (Size g = 0; g < kGhostIntervals.size(); ++g) {
             const std::int64_t q = p - kGhostIntervals[g];
             if (q < 0 || q >= static_cast<std::int64_t>(kPitches)) continue;
@@ -713,7 +715,6 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             Size begin = t;
             while (begin > 0 && smooth[begin - 1] >= kHoldShare * startLevel[begin - 1] && smooth[begin - 1] < smooth[begin]) --begin;
             std::vector<Size> cuts{begin};
-            std::vector<bool> struck{false};  // per cut: a dip that an attack explains
             double peak = smooth[t];
             double dip = smooth[t];
             Size dipAt = t;
@@ -729,7 +730,6 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 const bool attack = struckAt(dipAt, p);
                 if (v > (attack ? kReattackRise : kRiseRatio) * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
                     cuts.push_back(dipAt);
-                    struck.push_back(attack);
                     peak = v;
                     dip = v;
                     dipAt = e;
@@ -746,11 +746,14 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 // The attack within reach is where the run's sound began.
                 const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapBackTicks);
                 std::int64_t best = tick;
+                bool snapped = false;
                 for (auto it = near; it != attackTicks.end() && *it <= tick + kSnapTicks; ++it) {
-                    if (best == tick || *it > best) best = *it;
+                    best = snapped ? std::max(best, *it) : *it;
+                    snapped = true;
                 }
                 starts.push_back(best);
-                if (struck[k] && best != tick) heard.push_back(best);
+                // A dip and a rise at an attack strike the sounding note again.
+                if (k > 0 && snapped) heard.push_back(best);
             }
             t = e + 1;
         }
