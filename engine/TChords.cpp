@@ -26,7 +26,9 @@ constexpr std::int32_t kPitchWindow = 4096;
 constexpr Size kBins = kChordBins;
 constexpr Size kPitches = kChordPitches;
 constexpr Size kColumns = kPitches + 1;  // the templates, then flat noise
-constexpr std::int32_t kHarmonicCount = 20;
+// Harmonics 1..14: past them the partials of a low note crowd the fundamentals of the chord notes
+// above it, which a longer template takes for its own.
+constexpr std::int32_t kHarmonicCount = 14;
 constexpr double kHarmonicSlope = 1.5;  // amplitude of harmonic h is h^-1.5 ...
 constexpr double kTemplatePower = 0.5;  // ... in magnitude; the column is square-rooted like the spectrum
 constexpr double kLobeHalfWidth = 2.5;  // bins either side of a partial's centre
@@ -681,8 +683,8 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         return false;
     };
     // A dip of pitch p is a release and a new strike when an attack came up to a window's half
-    // before it and the spectrum's own fundamental fell there as a struck note rises, from its
-    // level a window before: a note that other notes' partials crowd out holds its fundamental.
+    // before it and the spectrum's own fundamental fell there as at a release, from its level a
+    // window before: a note that other notes' partials crowd out holds its fundamental.
     const auto struckAt = [&](Size dipAt, Size p) {
         const std::int64_t tick = (s.First + static_cast<std::int64_t>(dipAt)) * kTicksPerStep;
         const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - static_cast<std::int64_t>(kSustainSteps) * kTicksPerStep);
@@ -690,7 +692,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         const auto fundamental = [&](Size j) { return static_cast<double>(s.Records[j * kChordRecord + 2 * kPitches + p]); };
         double held = 0.0;
         for (Size j = dipAt >= 2 * kSustainSteps ? dipAt - 2 * kSustainSteps : 0; j < dipAt; ++j) held = std::max(held, fundamental(j));
-        return held >= kReattackRise * fundamental(dipAt);
+        return held * kFundamentalFallShare >= fundamental(dipAt);
     };
     std::vector<double> a(n);
     std::vector<double> fund(n);
