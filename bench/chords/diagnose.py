@@ -54,6 +54,8 @@ for name in sorted(instrument):
             t["missed: onset 50-150 ms off"] += 1
         elif any(abs(e_iv[j, 0] - on) <= 0.05 and abs(e_p[j] - pitch) == 12 for j in range(len(e_p))):
             t["missed: octave instead"] += 1
+            if os.environ.get("VERBOSE"):
+                print("%s octave %d at %.2f s: found %s" % (name, pitch, on, [int(e_p[j]) for j in range(len(e_p)) if abs(e_iv[j, 0] - on) <= 0.05 and abs(e_p[j] - pitch) == 12]))
         else:
             t["missed: nothing"] += 1
             if os.environ.get("VERBOSE"):
@@ -74,8 +76,12 @@ for name in sorted(instrument):
         elif any(pitch - r_p[i] in (12, 19, 24, 28, 31, 34, 36) for i in sounding):
             gap = min(pitch - r_p[i] for i in sounding if pitch - r_p[i] in (12, 19, 24, 28, 31, 34, 36))
             t["extra: partial of a sounding note, +%d" % gap] += 1
+            if os.environ.get("VERBOSE"):
+                print("%s partial %d at %.2f-%.2f s; sounding %s" % (name, pitch, on, e_iv[j, 1], sorted(int(r_p[i]) for i in sounding)))
         elif any(r_p[i] - pitch in (12, 19, 24) for i in sounding):
             t["extra: below a sounding note"] += 1
+            if os.environ.get("VERBOSE"):
+                print("%s below %d at %.2f-%.2f s; sounding %s" % (name, pitch, on, e_iv[j, 1], sorted(int(r_p[i]) for i in sounding)))
         elif any(abs(pitch - r_p[i]) in (1, 2) for i in sounding):
             t["extra: a tone off a sounding note"] += 1
         else:
