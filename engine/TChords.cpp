@@ -806,6 +806,19 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         const auto attacked = [&](std::int64_t tick) {
             return std::any_of(heard.begin(), heard.end(), [&](std::int64_t t) { return std::abs(t - tick) <= kSameStartTicks; });
         };
+        // The largest of the kFallSteps values before step j; a release at step j.
+        const auto recent = [&](const std::vector<double>& v, Size j) {
+            double r = 0.0;
+            for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
+            return r;
+        };
+        const auto fell = [&](Size j) {
+            const double held = recent(a, j);
+            if (a[j] >= kFallShare * held || fund[j] >= kFundamentalFallShare * recent(fund, j)) return false;
+            double later = 0.0;
+            for (Size q = j + 1; q < std::min(n, j + 1 + kFallSteps); ++q) later = std::max(later, a[q]);
+            return later < kFallShare * held;
+        };
         const auto row = static_cast<std::int32_t>(p) + kChordLowKey - 33;
         for (Size k = 0; k < starts.size();) {
             const Size at = std::min(stepOfTick(starts[k]), n - 1);
@@ -823,18 +836,6 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             Size next = k + 1;
             for (;;) {
                 const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
-                const auto recent = [&](const std::vector<double>& v, Size j) {
-                    double r = 0.0;
-                    for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
-                    return r;
-                };
-                const auto fell = [&](Size j) {
-                    const double held = recent(a, j);
-                    if (a[j] >= kFallShare * held || fund[j] >= kFundamentalFallShare * recent(fund, j)) return false;
-                    double later = 0.0;
-                    for (Size q = j + 1; q < std::min(n, j + 1 + kFallSteps); ++q) later = std::max(later, a[q]);
-                    return later < kFallShare * held;
-                };
                 while (e < limit && (e < at + kMinNoteSteps || (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
                     if (a[e] > top) {
                         top = a[e];
