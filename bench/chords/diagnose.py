@@ -6,10 +6,11 @@
 BENCH_DIR: the bench's scripts; SET_DIR: a generated set (truth/, manifest.json); MIDI_DIR:
 the MIDI files that run.py --keep left. Each estimate is shifted as the shift-aligned score
 shifts it, then every note that the onset match leaves is sorted by its likely cause:
-missed notes (an estimate of the same key sounds on: a merged re-strike; one an octave
-away starts with it; the onset is more than 50 ms off; none), extra notes (an octave or
-twelfth of a sounding note, a semitone off one, a second start of a sounding note, other),
-and of the matched notes those whose offset fails, early or late, with the median error.
+missed notes (a unison that one key row cannot hold; an estimate of the same key sounds on:
+a merged re-strike; one an octave away starts with it; the onset is more than 50 ms off;
+none), extra notes (an octave or twelfth of a sounding note, a semitone off one, a second
+start of a sounding note, other), and of the matched notes those whose offset fails, early or
+late, with the median error. VERBOSE=1 lists the notes behind the counts.
 """
 import json
 import os
@@ -46,12 +47,16 @@ for name in sorted(instrument):
             continue
         on, pitch = r_iv[i, 0], r_p[i]
         same = [j for j in range(len(e_p)) if e_p[j] == pitch]
-        if any(e_iv[j, 0] < on - 0.05 and e_iv[j, 1] > on + 0.05 for j in same):
+        if any(k != i and r_p[k] == pitch and abs(r_iv[k, 0] - on) <= 0.05 for k in range(len(r_p))):
+            t["missed: unison (one key row for both)"] += 1
+        elif any(e_iv[j, 0] < on - 0.05 and e_iv[j, 1] > on + 0.05 for j in same):
             t["missed: merged into a sounding note"] += 1
             if os.environ.get("VERBOSE"):
                 print("%s merged %d at %.2f s into %s" % (name, pitch, on, [(round(e_iv[j, 0], 2), round(e_iv[j, 1], 2)) for j in same if e_iv[j, 0] < on - 0.05 and e_iv[j, 1] > on + 0.05]))
         elif any(abs(e_iv[j, 0] - on) <= 0.15 for j in same):
             t["missed: onset 50-150 ms off"] += 1
+            if os.environ.get("VERBOSE"):
+                print("%s late %d at %.2f s by %s ms" % (name, pitch, on, [round(1000 * (e_iv[j, 0] - on)) for j in same if abs(e_iv[j, 0] - on) <= 0.15]))
         elif any(abs(e_iv[j, 0] - on) <= 0.05 and abs(e_p[j] - pitch) == 12 for j in range(len(e_p))):
             t["missed: octave instead"] += 1
             if os.environ.get("VERBOSE"):
