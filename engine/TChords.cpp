@@ -26,7 +26,9 @@ constexpr std::int32_t kPitchWindow = 4096;
 constexpr Size kBins = kChordBins;
 constexpr Size kPitches = kChordPitches;
 constexpr Size kColumns = kPitches + 1;  // the templates, then flat noise
-constexpr std::int32_t kHarmonicCount = 20;
+// Harmonics 1..14: past them the partials of a low note crowd the fundamentals of the chord notes
+// above it, which a longer template takes for its own.
+constexpr std::int32_t kHarmonicCount = 14;
 constexpr double kHarmonicSlope = 1.5;  // amplitude of harmonic h is h^-1.5 ...
 constexpr double kTemplatePower = 0.5;  // ... in magnitude; the column is square-rooted like the spectrum
 constexpr double kLobeHalfWidth = 2.5;  // bins either side of a partial's centre
@@ -55,6 +57,7 @@ constexpr std::int32_t kAfterFirst = 1;
 constexpr std::int32_t kAfterLast = 15;
 constexpr std::int32_t kBeforeTicks = 4;
 constexpr double kShareOfAttack = 0.5;     // a note of an attack holds half of its strongest ...
+constexpr double kSoundingShareOfAttack = 0.25;  // (a quarter when it sounds there and rises) ...
 constexpr double kAttackLevel = 0.875;     // ... and this share of the start level, in typical attacks
 
 // Note runs in the activations, against the level a note must reach to start.
@@ -68,14 +71,25 @@ constexpr std::int32_t kSnapTicks = 5;
 constexpr std::int32_t kSnapBackTicks = 10;
 constexpr std::int32_t kSameStartTicks = 5; // an attack's note within this of a run start is that note
 constexpr std::int32_t kMinNoteSteps = 3;
-constexpr double kReleaseShare = 0.5;       // a note ends below half of its peak so far ...
-constexpr double kReleaseFloor = 0.375;     // ... or below this share of the start level
+constexpr double kReleaseShare = 0.5;       // a note ends below half of where its own decay has led ...
+constexpr double kReleaseFloor = 0.375;     // ... or below this share of the start level ...
+constexpr Size kDecayFitSteps = 12;         // (its decay: the mean rate over its first 12 steps past the peak)
+// ... or where it is released: the window centred on the release of a held tone holds 0.7 of
+// its level, so a fall below 0.7 of the last 3 steps' largest while the fundamental's own bins
+// fall too and that the next 3 steps do not undo (a neighbour's attack that takes the
+// activation for a moment leaves the fundamental, and the activation comes back) ...
+constexpr Size kFallSteps = 3;
+constexpr double kFallShare = 0.7;
+constexpr double kFundamentalFallShare = 0.9;
+// ... and the note ends where that fall began: the last step that lost less than a tenth.
+constexpr double kKneeShare = 0.9;
 // A start is refused as the partials of a louder note 12, 19 or 24 semitones below or 12
 // above when it is within three times what such a note calls up in this recording.
 constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
 constexpr double kGhostMargin = 3.0;
 constexpr double kFundamentalSupport = 0.6;  // share of a note's activation its fundamental must hold
 constexpr Size kSustainSteps = 4;     // steps after its start at which a note must still sound
+constexpr Size kClickSteps = 6;       // steps after its start at which the window has passed it
 constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
 
 constexpr double kLoudestPercentile = 0.999;
@@ -655,10 +669,11 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             settled = std::max(settled, act(j, p));
         }
         if (fundamental < kFundamentalSupport * settled) return true;
-        // Nor is one that has gone a window's half after its start: the click of an attack.
+        // Nor is one that has gone once the window has passed its start: the click of an attack,
+        // which every window that reaches it holds.
         double later = 0.0;
-        for (Size j = i + kSustainSteps; j < std::min(n, i + kSustainSteps + 2); ++j) later = std::max(later, act(j, p));
-        if (i + kSustainSteps < n && later < kHoldShare * startLevel[i]) return true;
+        for (Size j = i + kClickSteps; j < std::min(n, i + kClickSteps + 2); ++j) later = std::max(later, act(j, p));
+        if (i + kClickSteps < n && later < kHoldShare * startLevel[i]) return true;
         for (Size g = 0; g < kGhostIntervals.size(); ++g) {
             const std::int64_t q = p - kGhostIntervals[g];
             if (q < 0 || q >= static_cast<std::int64_t>(kPitches)) continue;
@@ -668,8 +683,8 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         return false;
     };
     // A dip of pitch p is a release and a new strike when an attack came up to a window's half
-    // before it and the spectrum's own fundamental fell there as a struck note rises, from its
-    // level a window before: a note that other notes' partials crowd out holds its fundamental.
+    // before it and the spectrum's own fundamental fell there as at a release, from its level a
+    // window before: a note that other notes' partials crowd out holds its fundamental.
     const auto struckAt = [&](Size dipAt, Size p) {
         const std::int64_t tick = (s.First + static_cast<std::int64_t>(dipAt)) * kTicksPerStep;
         const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - static_cast<std::int64_t>(kSustainSteps) * kTicksPerStep);
@@ -677,14 +692,16 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         const auto fundamental = [&](Size j) { return static_cast<double>(s.Records[j * kChordRecord + 2 * kPitches + p]); };
         double held = 0.0;
         for (Size j = dipAt >= 2 * kSustainSteps ? dipAt - 2 * kSustainSteps : 0; j < dipAt; ++j) held = std::max(held, fundamental(j));
-        return held >= kReattackRise * fundamental(dipAt);
+        return held * kFundamentalFallShare >= fundamental(dipAt);
     };
     std::vector<double> a(n);
+    std::vector<double> fund(n);
     std::vector<double> smooth(n);
     std::vector<std::int64_t> starts;
     std::vector<std::int64_t> heard;  // the attacks of this pitch
     for (Size p = 0; p < kPitches; ++p) {
         for (Size i = 0; i < n; ++i) a[i] = s.Records[i * kChordRecord + p] / s.Loudest;
+        for (Size i = 0; i < n; ++i) fund[i] = s.Records[i * kChordRecord + 2 * kPitches + p] / s.Loudest;
         for (Size i = 0; i < n; ++i) {
             smooth[i] = 0.5 * a[i] + 0.25 * (a[i > 0 ? i - 1 : i] + a[i + 1 < n ? i + 1 : i]);
         }
@@ -700,7 +717,6 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             Size begin = t;
             while (begin > 0 && smooth[begin - 1] >= kHoldShare * startLevel[begin - 1] && smooth[begin - 1] < smooth[begin]) --begin;
             std::vector<Size> cuts{begin};
-            std::vector<bool> struck{false};  // per cut: a dip that an attack explains
             double peak = smooth[t];
             double dip = smooth[t];
             Size dipAt = t;
@@ -716,7 +732,6 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 const bool attack = struckAt(dipAt, p);
                 if (v > (attack ? kReattackRise : kRiseRatio) * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
                     cuts.push_back(dipAt);
-                    struck.push_back(attack);
                     peak = v;
                     dip = v;
                     dipAt = e;
@@ -733,11 +748,14 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 // The attack within reach is where the run's sound began.
                 const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapBackTicks);
                 std::int64_t best = tick;
+                bool snapped = false;
                 for (auto it = near; it != attackTicks.end() && *it <= tick + kSnapTicks; ++it) {
-                    if (best == tick || *it > best) best = *it;
+                    best = snapped ? std::max(best, *it) : *it;
+                    snapped = true;
                 }
                 starts.push_back(best);
-                if (struck[k] && best != tick) heard.push_back(best);
+                // A dip and a rise at an attack strike the sounding note again.
+                if (k > 0 && snapped) heard.push_back(best);
             }
             t = e + 1;
         }
@@ -746,9 +764,25 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
             const float strongest = *std::max_element(rec, rec + kPitches);
             const double v = rec[p] / s.AttackScale;
-            if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) continue;
-            // On a note already sounding, an attack of its pitch must raise it.
             const Size i = attackRows[k];
+            if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) {
+                // A softer share is a new strike of a note that sounds there when the note
+                // rises by half within a window's half: a bass struck again under its own
+                // octave, which takes most of what the attack added.
+                if (v <= kSoundingShareOfAttack * strongest / s.AttackScale) continue;
+                double was = 0.0;
+                for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) was = std::max(was, a[j]);
+                if (was < kHoldShare * startLevel[i]) continue;
+                double rose = 0.0;
+                for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) rose = std::max(rose, a[j]);
+                if (rose < kReattackRise * was) continue;
+                heard.push_back(attackTicks[k]);
+                const bool known = std::any_of(starts.begin(), starts.end(),
+                                               [&](std::int64_t t) { return std::abs(t - attackTicks[k]) <= kSameStartTicks; });
+                if (!known) starts.push_back(attackTicks[k]);
+                continue;
+            }
+            // On a note already sounding, an attack of its pitch must raise it.
             double before = 0.0;
             for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) before = std::max(before, a[j]);
             double after = 0.0;
@@ -763,26 +797,54 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         starts.erase(std::remove_if(starts.begin(), starts.end(),
                                     [&](std::int64_t t) { return isGhost(t, static_cast<std::int64_t>(p)); }),
                      starts.end());
-        // Each note lasts while it holds half its peak so far, up to the next start. A start
-        // that finds the note still sounding and no attack of its pitch there goes on with it.
+        // Each note lasts while it holds half of where its own decay from its peak leads (half
+        // its peak for a held tone) and is not released, up to the next start. A start that
+        // finds the note still sounding and no attack of its pitch there goes on with it.
         const auto stepOfTick = [&](std::int64_t tick) {
             return static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps));
         };
         const auto attacked = [&](std::int64_t tick) {
             return std::any_of(heard.begin(), heard.end(), [&](std::int64_t t) { return std::abs(t - tick) <= kSameStartTicks; });
         };
+        // The largest of the kFallSteps values before step j; a release at step j.
+        const auto recent = [&](const std::vector<double>& v, Size j) {
+            double r = 0.0;
+            for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
+            return r;
+        };
+        const auto fell = [&](Size j) {
+            const double held = recent(a, j);
+            if (a[j] >= kFallShare * held || fund[j] >= kFundamentalFallShare * recent(fund, j)) return false;
+            double later = 0.0;
+            for (Size q = j + 1; q < std::min(n, j + 1 + kFallSteps); ++q) later = std::max(later, a[q]);
+            return later < kFallShare * held;
+        };
         const auto row = static_cast<std::int32_t>(p) + kChordLowKey - 33;
         for (Size k = 0; k < starts.size();) {
             const Size at = std::min(stepOfTick(starts[k]), n - 1);
             const Size early = std::min(n, at + kMinNoteSteps);
-            double top = *std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
+            const auto peakIt = std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
+            double top = *peakIt;
+            Size peakAt = static_cast<Size>(peakIt - a.begin());
             Size e = at + 1;
+            const auto trend = [&](Size j) {
+                if (j <= peakAt + 1) return top;
+                const Size fit = std::min(j - 1, peakAt + kDecayFitSteps);
+                const double rate = std::min(0.0, std::log(std::max(a[fit], 1e-9) / top) / static_cast<double>(fit - peakAt));
+                return top * std::exp(rate * static_cast<double>(j - peakAt));
+            };
             Size next = k + 1;
             for (;;) {
                 const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
-                while (e < limit && (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * top) || e < at + kMinNoteSteps)) {
-                    top = std::max(top, a[e]);
+                while (e < limit && (e < at + kMinNoteSteps || (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
+                    if (a[e] > top) {
+                        top = a[e];
+                        peakAt = e;
+                    }
                     ++e;
+                }
+                if (e < limit && e > at && fell(e)) {
+                    while (e > at + kMinNoteSteps && a[e - 1] < kKneeShare * a[e - 2]) --e;
                 }
                 if (next >= starts.size() || e < limit || attacked(starts[next])) break;
                 ++next;

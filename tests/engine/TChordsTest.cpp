@@ -1,6 +1,6 @@
 // Chords mode: chords of harmonic tones made by sox go through the real WAV stage and the note
 // stage in chords mode; the note table must hold the keys that were played, each starting
-// with its chord, and no others.
+// with its chord and ending near its release, and no others.
 
 #include "engine/TChords.h"
 
@@ -29,6 +29,7 @@ struct Part {
     double Seconds = 0.0;
     std::map<std::int32_t, double> Keys;
     double Attack = 0.005;  // seconds of the fade in
+    double Decay = 0.0;     // 0: held; else the share of its level the tone has left at its release
 };
 
 struct ChordCase {
@@ -58,8 +59,12 @@ std::string MakeWav(const testsupport::TempDir& dir, const std::vector<Part>& pa
                            std::to_string(0.08 * level * kPartials[h]);
                 }
             }
-            command += "synth " + std::to_string(parts[i].Seconds) + waves + " remix " + mix + " fade q " + std::to_string(parts[i].Attack) + " " +
-                       std::to_string(parts[i].Seconds) + " 0.04";
+            // A decaying tone falls linearly towards silence until it is released.
+            const double length = parts[i].Seconds / (1.0 - parts[i].Decay);
+            const std::string seconds = std::to_string(parts[i].Seconds);
+            command += "synth " + std::to_string(length) + waves + " remix " + mix + " fade " + (parts[i].Decay > 0.0 ? "t " : "q ") +
+                       std::to_string(parts[i].Attack) + " " + std::to_string(length) + (parts[i].Decay > 0.0 ? " " + std::to_string(length) : " 0") +
+                       " trim 0 " + seconds + " fade q 0 " + seconds + " 0.04";
         }
         if (std::system(command.c_str()) != 0) return {};
         joined += " '" + name + "'";
@@ -70,17 +75,20 @@ std::string MakeWav(const testsupport::TempDir& dir, const std::vector<Part>& pa
 
 class ChordsTest : public testing::TestWithParam<ChordCase> {};
 
-TEST_P(ChordsTest, EveryKeyStartsWithItsChordAndNoOtherNote) {
+TEST_P(ChordsTest, EveryKeyStartsAndEndsWithItsChordAndNoOtherNote) {
     if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
     testsupport::TempDir dir;
     testsupport::ScopedRecordingHost host;
     const std::string wav = MakeWav(dir, GetParam().Parts);
     ASSERT_FALSE(wav.empty());
-    // The frame where each part starts, and the keys that start there.
+    // The frame where each part starts, and the keys that start there; the frame where it ends.
+    const auto frameOf = [](double seconds) { return static_cast<std::int32_t>(std::lrint(seconds * 22050 / 1024)); };
     std::map<std::int32_t, std::set<std::int32_t>> expected;
+    std::map<std::int32_t, std::int32_t> partEnd;
     double at = 0.0;
     for (const Part& part : GetParam().Parts) {
-        for (const auto& key : part.Keys) expected[static_cast<std::int32_t>(std::lrint(at * 22050 / 1024))].insert(key.first);
+        for (const auto& key : part.Keys) expected[frameOf(at)].insert(key.first);
+        partEnd[frameOf(at)] = frameOf(at + part.Seconds);
         at += part.Seconds;
     }
 
@@ -111,6 +119,12 @@ TEST_P(ChordsTest, EveryKeyStartsWithItsChordAndNoOtherNote) {
                 if (std::abs(first - frame) <= 1) start = first;
             }
             found[start].insert(NoteToMidiKey(static_cast<std::int32_t>(r)));
+            // ... and end within two frames (the window's half) of where its part ends.
+            std::size_t end = f + 1;
+            while (end < table.size() && table[end][r] > 0.0) ++end;
+            if (expected.count(start) != 0) {
+                EXPECT_LE(std::abs(static_cast<std::int32_t>(end) - partEnd[start]), 2) << "key " << NoteToMidiKey(static_cast<std::int32_t>(r)) << " from frame " << start;
+            }
         }
     }
     EXPECT_EQ(found, expected);
@@ -127,15 +141,17 @@ INSTANTIATE_TEST_SUITE_P(Chords, ChordsTest,
                                          ChordCase{"SoftInnerNote", {kRest, {1.2, {{60, 1.0}, {64, 0.45}, {67, 1.0}}}, kTail}},
                                          ChordCase{"SilenceHasNoNotes", {{2.0, {}}}},
                                          ChordCase{"ChordReleasedAndStruckAgain", {kRest, {0.6, kTriad}, {0.03, {}}, {0.6, kTriad, 0.1}, kTail}},
-                                         ChordCase{"ChangingChords", {kRest, {0.8, kTriad}, {0.8, {{57, 1.0}, {62, 1.0}, {65, 1.0}}}, kTail}}),
+                                         ChordCase{"ChangingChords", {kRest, {0.8, kTriad}, {0.8, {{57, 1.0}, {62, 1.0}, {65, 1.0}}}, kTail}},
+                                         ChordCase{"DecayingChordLastsUntilReleased", {kRest, {1.2, kTriad, 0.005, 0.05}, kTail}},
+                                         ChordCase{"RepeatedChord", {kRest, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, kTail}}),
                          kName);
 
-// Not reached yet: the bass's octave and twelfth partials take the chord notes that share
-// them; the held B3 of a repeated chord is not attacked again and its sub-octave appears.
+// Not reached yet: the bass's template takes the chord notes on its second and third partials
+// (its activation runs above what its own fundamental holds). Holding every activation to what
+// its fundamental holds finds them, but puts stray notes into single melodies.
 INSTANTIATE_TEST_SUITE_P(
     DISABLED_NotYet, ChordsTest,
-    testing::Values(ChordCase{"BassAnOctaveBelowAChordNote", {kRest, {1.2, {{45, 1.0}, {57, 1.0}, {61, 1.0}, {64, 1.0}}}, kTail}},
-                    ChordCase{"RepeatedChord", {kRest, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, kTail}}),
+    testing::Values(ChordCase{"BassAnOctaveBelowAChordNote", {kRest, {1.2, {{45, 1.0}, {57, 1.0}, {61, 1.0}, {64, 1.0}}}, kTail}}),
     kName);
 
 }  // namespace
