@@ -1,9 +1,5 @@
 #include "score/Score.h"
 
-#include "engine/UFile.h"
-#include "engine/Units.h"
-#include "tests/testsupport/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -172,51 +168,6 @@ TEST(BuildScoreTest, ChordsShareOneStartAndLength) {
         const ScoreNote& b = score.Notes[i + 1];
         if (a.StartTick == b.StartTick) EXPECT_EQ(a.LengthTicks, b.LengthTicks);
         else EXPECT_LE(a.StartTick + a.LengthTicks, b.StartTick);
-    }
-}
-
-// A note of the table: its row, first frame and levels frame by frame.
-struct TableNote {
-    std::int32_t Row;
-    std::int32_t Start;
-    std::vector<double> Levels;
-};
-
-// An onset lies within its first frame by the share of the peak that frame misses; the shares'
-// mean over the notes is taken off again, and no onset comes before the recording.
-TEST(BuildScoreTest, NoteTableOnsetsFallWithinTheirFirstFrame) {
-    const struct {
-        std::vector<TableNote> Notes;
-        std::vector<double> Onsets;  // frames, by onset
-    } cases[] = {
-        {{{10, 2, {1, 1, 1, 1}}, {20, 8, {0.25, 1, 1, 1}}, {30, 14, {0.5, 1, 2, 2}}}, {1.5, 8.25, 14.25}},
-        {{{10, 0, {1, 1, 1}}, {12, 5, {0.2, 1, 1}}}, {0.0, 5.8 - 0.4}},
-    };
-    for (const auto& c : cases) {
-        testsupport::TempDir dir;
-        const std::string name = dir.File("not");
-        const std::int32_t frames = 20;
-        {
-            TFileBase file;
-            ASSERT_EQ(file.OpenFile(name, kModeWrite, kNoteCount), 0);
-            for (std::int32_t f = 0; f < frames; ++f) {
-                std::array<double, kNoteCount> row{};
-                for (const TableNote& n : c.Notes)
-                    if (f >= n.Start && f - n.Start < static_cast<std::int32_t>(n.Levels.size()))
-                        row[static_cast<std::size_t>(n.Row)] = n.Levels[static_cast<std::size_t>(f - n.Start)];
-                file.WriteData(row);
-            }
-            file.CloseFile();
-        }
-        std::vector<TimedNote> notes;
-        std::string error;
-        ASSERT_EQ(ReadNoteTable(name, frames, notes, error), 0);
-        ASSERT_EQ(notes.size(), c.Onsets.size());
-        for (std::size_t i = 0; i < notes.size(); ++i) {
-            EXPECT_NEAR(notes[i].Onset, c.Onsets[i] * FramesToSeconds(1), 1e-9) << i;
-            const TableNote& n = c.Notes[i];
-            EXPECT_NEAR(notes[i].Offset, FramesToSeconds(n.Start + static_cast<std::int32_t>(n.Levels.size())), 1e-9);
-        }
     }
 }
 
