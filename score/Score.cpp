@@ -160,8 +160,10 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
     std::array<double, kNoteCount> row{};
     std::array<std::int32_t, kNoteCount> startFrame{};
     std::array<double, kNoteCount> peak{};
+    std::array<double, kNoteCount> first{};  // the level of the note's first frame
     std::array<std::int32_t, kNoteCount> lastStrong{};  // last frame at kStrongShare of the peak so far
     startFrame.fill(-1);
+    double lateSum = 0.0;
     // After its last frame at this share of its peak a note is fading: a short fade (at most a
     // quarter of the note) is the echo of its release, and the note ends where it begins; a
     // longer one is the note dying away, as a struck string does, which the table follows down to
@@ -171,8 +173,13 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
         const auto i = static_cast<std::size_t>(n);
         const std::int32_t fade = endFrame - lastStrong[i] - 1;
         const bool diesAway = 4 * fade > endFrame - startFrame[i];
-        notes.push_back({FramesToSeconds(startFrame[i]), FramesToSeconds(diesAway ? endFrame : lastStrong[i] + 1),
-                         NoteToMidiKey(n), peak[i]});
+        // A note that starts inside a frame fills only the rest of it: the first frame's share of
+        // the peak tells how much (a clear attack rises within a frame; the level of a slower one
+        // grows over several, and its first frame's share places it less well, but no worse).
+        const double late = 1.0 - first[i] / peak[i];
+        notes.push_back({FramesToSeconds(startFrame[i]) + late * FramesToSeconds(1),
+                         FramesToSeconds(diesAway ? endFrame : lastStrong[i] + 1), NoteToMidiKey(n), peak[i]});
+        lateSum += late;
         startFrame[static_cast<std::size_t>(n)] = -1;
     };
     for (std::int32_t f = 0; f <= frameCount; ++f) {
@@ -186,6 +193,7 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
                 if (startFrame[i] < 0) {
                     startFrame[i] = f;
                     peak[i] = 0.0;
+                    first[i] = row[i];
                 }
                 peak[i] = std::max(peak[i], row[i]);
                 if (row[i] >= kStrongShare * peak[i]) lastStrong[i] = f;
@@ -195,6 +203,13 @@ std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameC
         }
     }
     file.CloseFile();
+    // The analysis's onsets lag the notes by about the same on average whether or not a note's
+    // first frame is full: the shares move onsets against each other, not the notes as a whole
+    // against their ends.
+    if (!notes.empty()) {
+        const double mean = lateSum / static_cast<double>(notes.size()) * FramesToSeconds(1);
+        for (TimedNote& note : notes) note.Onset = std::max(0.0, note.Onset - mean);
+    }
     std::sort(notes.begin(), notes.end(), [](const TimedNote& a, const TimedNote& b) {
         return a.Onset != b.Onset ? a.Onset < b.Onset : a.Key < b.Key;
     });

@@ -99,7 +99,8 @@ std::optional<Meter> ParseMeter(const std::string& text);
 
 // The notes of a document's note table ("not" work file, 72 doubles per frame): each run of
 // non-zero cells in one row is a note, with the recording's time kept (frame f starts at
-// FramesToSeconds(f)). -1 with `error` set when no file is named; a file that cannot be read
+// FramesToSeconds(f); an onset lies within its first frame by that frame's share of the note's
+// peak). -1 with `error` set when no file is named; a file that cannot be read
 // throws FileIoError, as the engine's record files do.
 [[nodiscard]] std::int32_t ReadNoteTable(const std::string& noteTableFile, std::int32_t frameCount,
                                          std::vector<TimedNote>& notes, std::string& error);
