@@ -393,6 +393,15 @@ INSTANTIATE_TEST_SUITE_P(
                  Tone({{1.2, 40}},
                       [](double sec) { return kLevel * (1.0 + 0.75 * std::sin(18.0 * std::numbers::pi * sec)); }),
                  {{40, 0.0, 1.2}}},
+        // Detached playing: the level dips by 30 dB for 40 ms, and the next note rises from a
+        // scoop on the old pitch; the tracker leaves the old pitch only when the new one is reached.
+        GridCase{"DetachedChangeWithScoop",
+                 kEarlyInFrame,
+                 Tone({{0.62, 40, 0.08}, {0.5, 41}},
+                      [](double sec) {
+                          return sec < 0.5 ? kLevel : kLevel * std::clamp(0.03 + 32.0 * (sec - 0.54), 0.03, 1.0);
+                      }),
+                 {{40, 0.0, 0.5}, {41, 0.54, 1.12}}},
         // A glide of 60 ms from one note to the next but one: two notes, the change halfway.
         GridCase{"GlideBetweenNotes",
                  kEarlyInFrame,
