@@ -402,6 +402,11 @@ INSTANTIATE_TEST_SUITE_P(
                           return sec < 0.5 ? kLevel : kLevel * std::clamp(0.03 + 32.0 * (sec - 0.54), 0.03, 1.0);
                       }),
                  {{40, 0.0, 0.5}, {41, 0.54, 1.12}}},
+        // Low semitone steps: each note's fundamental lies on the flank of its neighbour's.
+        GridCase{"LowSemitoneSteps",
+                 kEarlyInFrame,
+                 Tone({{0.4, 20}, {0.4, 21}, {0.4, 20}, {0.4, 21}}, kSteady),
+                 {{20, 0.0, 0.4}, {21, 0.4, 0.8}, {20, 0.8, 1.2}, {21, 1.2, 1.6}}},
         // A glide of 60 ms from one note to the next but one: two notes, the change halfway.
         GridCase{"GlideBetweenNotes",
                  kEarlyInFrame,
