@@ -475,8 +475,8 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 }
 
 void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track) {
-    // The records of the frames f - kLegatoReach - 3 .. f, in a ring.
-    constexpr std::size_t kRing = kLegatoReach + 4;
+    // The records of the frames f - kLegatoReach - 3 .. f + 1, in a ring.
+    constexpr std::size_t kRing = kLegatoReach + 5;
     std::vector<double> ring(kRing * kNotes);
     const auto level = [&](std::size_t f, std::size_t n) { return LevelDb(ring[(f % kRing) * kNotes + n]); };
     // Whether note n stands out from its neighbours in frame f, rather than lying on the flank
@@ -489,8 +489,12 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
     TFileBase file;
     OpenOrThrow(file, salienceName, kModeRead, kNoteCount);
     std::size_t noteStart = 0;  // first frame of the note that sounds at f - 1
+    const auto read = [&](std::size_t g) {
+        file.ReadData(std::span<double>(ring.data() + (g % kRing) * kNotes, kNotes));
+    };
+    if (!track.empty()) read(0);
     for (std::size_t f = 0; f < track.size(); ++f) {
-        file.ReadData(std::span<double>(ring.data() + (f % kRing) * kNotes, kNotes));
+        if (f + 1 < track.size()) read(f + 1);
         if (track[f] < 0 || (f > 0 && track[f] == track[f - 1])) continue;
         std::size_t start = f;
         if (f > 0 && track[f - 1] >= 0) {
@@ -540,7 +544,7 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 const double begun = lead(lowPoint) + std::max(kRiseBeginDb, kRiseBeginShare * total);
                 bool plateau = total >= kRiseTotalDb;
                 for (std::size_t g = lowPoint >= 2 ? lowPoint - 2 : 0; g < lowPoint; ++g) {
-                    if (g + kRing > f && lead(g) > begun) plateau = false;
+                    if (g + kRing > f + 1 && lead(g) > begun) plateau = false;
                 }
                 std::size_t risen = f;
                 while (risen > lowPoint + 1 && lead(risen - 1) >= begun &&
@@ -575,6 +579,14 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             bool held = true;
             for (std::size_t g = attack + 1; g < f; ++g) held = held && level(g, n) >= level(attack, n) - kRiseNearDb;
             if (held && attack + 1 < f) start = std::min(start, attack);
+            // A steepest rise in the frame just before the change, by an attack's step, belongs to
+            // the new note when it still rises by more than 3 dB into the frame after the change:
+            // its attack is longer than a frame and began before the change. An abrupt change late
+            // in a frame is complete in the frame of the change.
+            if (start == f && attack + 1 == f && steepest >= kLegatoRiseDb && f + 1 < track.size() &&
+                level(f + 1, n) > level(f, n) + kRiseNearDb) {
+                start = f - 1;
+            }
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }

@@ -431,6 +431,13 @@ INSTANTIATE_TEST_SUITE_P(
                  Sum(Tone({{0.8, 40}}, [](double sec) { return kLevel * std::clamp((0.8 - sec) / 0.05, 0.0, 1.0); }),
                      Tone({{1.2, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.2, 0.0, 1.0); })),
                  {{40, 0.0, 0.6}, {43, 0.6, 1.2}}},
+        // Bowed legato: the new note rises over 100 ms from a quarter into a frame while the old
+        // one lets go over 20 ms; the new note's salience overtakes only in the frame after.
+        GridCase{"SlowAttackAfterQuickRelease",
+                 kEarlyInFrame,
+                 Sum(Tone({{0.63, 40}}, [](double sec) { return kLevel * std::clamp((0.632 - sec) / 0.02, 0.0, 1.0); }),
+                     Tone({{1.21, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.612) / 0.1, 0.0, 1.0); })),
+                 {{40, 0.0, 0.612}, {43, 0.612, 1.21}}},
         // A note stops 80 ms before the next one while the room carries it on into that one.
         GridCase{"StopBeforeNextNote",
                  kEarlyInFrame,
