@@ -103,6 +103,18 @@ double LevelWaver(const BlockEnergy& e, std::span<const MelodyNote> notes, std::
     return *middle;
 }
 
+// Whether the level fell between two notes, from the loudest block of the first up to the
+// block before the second's attack, by an attack's step and further than held notes waver by
+// themselves (in the recording as a whole, or in these two notes where they waver more).
+bool DippedBefore(const BlockEnergy& e, const MelodyNote& first, const MelodyNote& second, std::int64_t attack,
+                  double pieceWaver, std::vector<double>& scratch) {
+    double peak = -std::numeric_limits<double>::infinity();
+    for (std::int64_t k = kBlocks * first.First; k < attack - 1; ++k) peak = std::max(peak, e(k));
+    const MelodyNote pair[2] = {first, second};
+    const double waver = std::max(pieceWaver, LevelWaver(e, pair, scratch));
+    return peak - e(attack - 1) >= kStepDb + kWaverDips * waver;
+}
+
 }  // namespace
 
 std::vector<MelodyNote> NotesOfTrack(std::span<const std::int8_t> track) {
@@ -190,11 +202,7 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
             if (last.Note == note.Note && note.First <= last.End + 1) {
                 const std::int32_t low = std::max(note.First - kAttackReach, last.First + 1);
                 const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (note.First + kAttackEarly + 1));
-                double peak = -std::numeric_limits<double>::infinity();
-                for (std::int64_t k = kBlocks * last.First; k < attack - 1; ++k) peak = std::max(peak, e(k));
-                const MelodyNote pair[2] = {last, note};
-                const double waver = std::max(pieceWaver, LevelWaver(e, pair, scratch));
-                if (attack < 0 || peak - e(attack - 1) < kStepDb + kWaverDips * waver) {
+                if (attack < 0 || !DippedBefore(e, last, note, attack, pieceWaver, scratch)) {
                     last.End = note.End;
                     continue;
                 }
@@ -210,18 +218,22 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         const bool joined = before != nullptr && before->End == note.First;
 
         // The start: where the attack of the sound began. A note that takes over from another
-        // of the same pitch moves only where the recording has an attack; a change of pitch
-        // without a break was placed by the salience of the two notes.
+        // without a break moves only where the recording has an attack; a change of pitch was
+        // placed by the salience of the two notes, and moves only to an attack before it that
+        // follows a dip deeper than held notes waver (the tracker bridged a detached change).
         std::int32_t low = std::max(note.First - kAttackReach, 0);
         if (before != nullptr) low = std::max(low, joined ? before->First + minFrames : before->End);
         const std::int32_t high = std::min(note.First + kAttackEarly, note.End - minFrames);
         const bool repeated =
             joined && before->Note == note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
-        if (low <= high && (!joined || repeated)) {
+        const bool attackedChange =
+            joined && before->Note != note.Note && attacked(note.First - kAttackReach, note.First + kAttackEarly);
+        if (low <= high && (!joined || repeated || attackedChange)) {
             const std::int64_t attack = AttackBlock(e, kBlocks * low, kBlocks * (high + 1));
-            if (attack >= 0) {
+            if (attack >= 0 && (!attackedChange || DippedBefore(e, *before, note, attack, pieceWaver, scratch))) {
                 auto first = static_cast<std::int32_t>(std::clamp<std::int64_t>(EnergyBlockToFrame(attack), low, high));
                 while (first < note.First && !holds(first, note.Note)) ++first;
+                if (attackedChange) first = std::min(first, note.First);
                 if (joined) before->End = first;
                 note.First = first;
             }

@@ -46,7 +46,8 @@ struct FrameEvidence {
 // Moves each note's start to the attack of its sound and the end of a note that falls silent
 // to where its own sound stopped. Notes of one pitch that follow each other become one unless
 // the level dipped between them by an attack's step and further than held notes waver (voices
-// that beat against each other dip without a new attack). Notes keep minFrames.
+// that beat against each other dip without a new attack); a change of pitch without a break
+// moves back to an attack only after such a dip. Notes keep minFrames.
 void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames);
 
 // Frame whose start lies nearest to the middle of block k of 256 samples.

@@ -98,6 +98,16 @@ TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sort
             }
         }
     }
+    for (std::size_t p = 0; p < m_ranges.size(); ++p) {
+        const HarmonicRange& range = m_ranges[p];
+        m_distinctOf[p] = -1;
+        if (range.Empty()) continue;
+        const auto same = std::find_if(m_distinct.begin(), m_distinct.end(), [&](const HarmonicRange& other) {
+            return other.Lo == range.Lo && other.Hi == range.Hi;
+        });
+        m_distinctOf[p] = static_cast<std::int16_t>(same - m_distinct.begin());
+        if (same == m_distinct.end()) m_distinct.push_back(range);
+    }
 
     // Jumps between notes prefer near notes; each note's jump weights sum to 1.
     const double minusInfinity = -std::numeric_limits<double>::infinity();
@@ -151,19 +161,41 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
         double* above = levels.data() + (k - 1) * kBins;
         for (std::size_t i = 0; i + 2 * half <= kBins; ++i) above[i] = std::max(below[i], below[i + half]);
     }
-    const HarmonicRange* range = m_ranges.data();
+    // The loudest bin of a range, as a log value.
+    const auto loudestIn = [&](const HarmonicRange& r) {
+        const auto lo = static_cast<std::size_t>(r.Lo);
+        const auto width = static_cast<std::size_t>(r.Hi - r.Lo + 1);
+        const auto k = static_cast<std::size_t>(std::bit_width(width) - 1);
+        const double* widest = level(k);
+        return std::max(widest[lo], widest[lo + width - (std::size_t{1} << k)]);
+    };
+    // The maximum is taken on the log values: one power of ten per distinct range.
+    std::array<double, kNotes * static_cast<std::size_t>(kMelodyHarmonics)> loudest;
+    std::array<double, kNotes * static_cast<std::size_t>(kMelodyHarmonics)> magnitude;
+    for (std::size_t u = 0; u < m_distinct.size(); ++u) {
+        loudest[u] = loudestIn(m_distinct[u]);
+        magnitude[u] = std::exp(loudest[u] * std::numbers::ln10) - 1.0;
+    }
+    const auto slot = [](std::int16_t index) { return static_cast<std::size_t>(index); };
     for (std::size_t n = 0; n < kNotes; ++n) {
+        const std::int16_t* distinct = m_distinctOf.data() + n * static_cast<std::size_t>(kMelodyHarmonics);
         double sum = 0.0;
-        double weight = 1.0;
-        for (std::int32_t h = 0; h < kMelodyHarmonics; ++h, ++range, weight *= kHarmonicDecay) {
-            if (range->Empty()) continue;
-            // The maximum is taken on the log values: one power of ten per harmonic.
-            const auto lo = static_cast<std::size_t>(range->Lo);
-            const auto width = static_cast<std::size_t>(range->Hi - range->Lo + 1);
-            const auto k = static_cast<std::size_t>(std::bit_width(width) - 1);
-            const double* widest = level(k);
-            const double loudest = std::max(widest[lo], widest[lo + width - (std::size_t{1} << k)]);
-            sum += weight * (std::exp(loudest * std::numbers::ln10) - 1.0);
+        // The fundamental counts only where the spectrum peaks within its quarter tone. At low
+        // pitches the main lobe of a partial a semitone away reaches into the range, and its
+        // flank would give both notes almost the same salience. Fundamentals lie far inside
+        // the spectrum: Lo >= 1 and Hi + 1 < kBins.
+        if (distinct[0] >= 0) {
+            const double top = loudest[slot(distinct[0])];
+            const double* bin = spectrum.data();
+            const HarmonicRange& range = m_distinct[slot(distinct[0])];
+            const auto lo = static_cast<std::size_t>(range.Lo);
+            const auto hi = static_cast<std::size_t>(range.Hi);
+            const bool flank = (bin[lo] == top && bin[lo - 1] > top) || (bin[hi] == top && bin[hi + 1] > top);
+            if (!flank) sum += magnitude[slot(distinct[0])];
+        }
+        double weight = kHarmonicDecay;
+        for (std::size_t h = 1; h < static_cast<std::size_t>(kMelodyHarmonics); ++h, weight *= kHarmonicDecay) {
+            if (distinct[h] >= 0) sum += weight * magnitude[slot(distinct[h])];
         }
         salience[n] = sum;
     }
@@ -443,8 +475,8 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 }
 
 void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track) {
-    // The records of the frames f - kLegatoReach - 3 .. f, in a ring.
-    constexpr std::size_t kRing = kLegatoReach + 4;
+    // The records of the frames f - kLegatoReach - 3 .. f + 1, in a ring.
+    constexpr std::size_t kRing = kLegatoReach + 5;
     std::vector<double> ring(kRing * kNotes);
     const auto level = [&](std::size_t f, std::size_t n) { return LevelDb(ring[(f % kRing) * kNotes + n]); };
     // Whether note n stands out from its neighbours in frame f, rather than lying on the flank
@@ -457,8 +489,12 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
     TFileBase file;
     OpenOrThrow(file, salienceName, kModeRead, kNoteCount);
     std::size_t noteStart = 0;  // first frame of the note that sounds at f - 1
+    const auto read = [&](std::size_t g) {
+        file.ReadData(std::span<double>(ring.data() + (g % kRing) * kNotes, kNotes));
+    };
+    if (!track.empty()) read(0);
     for (std::size_t f = 0; f < track.size(); ++f) {
-        file.ReadData(std::span<double>(ring.data() + (f % kRing) * kNotes, kNotes));
+        if (f + 1 < track.size()) read(f + 1);
         if (track[f] < 0 || (f > 0 && track[f] == track[f - 1])) continue;
         std::size_t start = f;
         if (f > 0 && track[f - 1] >= 0) {
@@ -508,7 +544,7 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 const double begun = lead(lowPoint) + std::max(kRiseBeginDb, kRiseBeginShare * total);
                 bool plateau = total >= kRiseTotalDb;
                 for (std::size_t g = lowPoint >= 2 ? lowPoint - 2 : 0; g < lowPoint; ++g) {
-                    if (g + kRing > f && lead(g) > begun) plateau = false;
+                    if (g + kRing > f + 1 && lead(g) > begun) plateau = false;
                 }
                 std::size_t risen = f;
                 while (risen > lowPoint + 1 && lead(risen - 1) >= begun &&
@@ -543,6 +579,14 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             bool held = true;
             for (std::size_t g = attack + 1; g < f; ++g) held = held && level(g, n) >= level(attack, n) - kRiseNearDb;
             if (held && attack + 1 < f) start = std::min(start, attack);
+            // A steepest rise in the frame just before the change, by an attack's step, belongs to
+            // the new note when it still rises by more than 3 dB into the frame after the change:
+            // its attack is longer than a frame and began before the change. An abrupt change late
+            // in a frame is complete in the frame of the change.
+            if (start == f && attack + 1 == f && steepest >= kLegatoRiseDb && f + 1 < track.size() &&
+                level(f + 1, n) > level(f, n) + kRiseNearDb) {
+                start = f - 1;
+            }
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }

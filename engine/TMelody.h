@@ -40,7 +40,8 @@ public:
     TMelody();
 
     // Pass 1: spectrum file (records of kSpectrumBins) -> salience table, the weighted sum of
-    // the linear magnitudes of each note's harmonics, kNoteCount values per frame.
+    // the linear magnitudes of each note's harmonics (the fundamental only where the spectrum
+    // peaks within its quarter tone), kNoteCount values per frame.
     void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName);
     // The same, and on the way the spectrum's note map ("ioc": the loudest bin of each note's
     // band, as the classic step 7 writes it) into rawNotesName unless that is empty. The frames
@@ -92,6 +93,11 @@ private:
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
     std::size_t m_tableLevels = 1;  // levels of NoteSalience's table of maxima: the widest range fits
+    // The distinct non-empty ranges (harmonics of notes an octave or a twelfth apart often cover
+    // the same bins), so that each one's level is found once per frame, and per (note, harmonic)
+    // the index of its range among them, or -1 when it is empty.
+    std::vector<HarmonicRange> m_distinct;
+    std::array<std::int16_t, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_distinctOf{};
     // Log transition probability, indexed [to * kMelodyStates + from] so that the search for
     // the best predecessor of one state reads one contiguous row.
     std::vector<double> m_logTransition;

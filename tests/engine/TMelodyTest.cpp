@@ -393,6 +393,20 @@ INSTANTIATE_TEST_SUITE_P(
                  Tone({{1.2, 40}},
                       [](double sec) { return kLevel * (1.0 + 0.75 * std::sin(18.0 * std::numbers::pi * sec)); }),
                  {{40, 0.0, 1.2}}},
+        // Detached playing: the level dips by 30 dB for 40 ms, and the next note rises from a
+        // scoop on the old pitch; the tracker leaves the old pitch only when the new one is reached.
+        GridCase{"DetachedChangeWithScoop",
+                 kEarlyInFrame,
+                 Tone({{0.62, 40, 0.08}, {0.5, 41}},
+                      [](double sec) {
+                          return sec < 0.5 ? kLevel : kLevel * std::clamp(0.03 + 32.0 * (sec - 0.54), 0.03, 1.0);
+                      }),
+                 {{40, 0.0, 0.5}, {41, 0.54, 1.12}}},
+        // Low semitone steps: each note's fundamental lies on the flank of its neighbour's.
+        GridCase{"LowSemitoneSteps",
+                 kEarlyInFrame,
+                 Tone({{0.4, 20}, {0.4, 21}, {0.4, 20}, {0.4, 21}}, kSteady),
+                 {{20, 0.0, 0.4}, {21, 0.4, 0.8}, {20, 0.8, 1.2}, {21, 1.2, 1.6}}},
         // A glide of 60 ms from one note to the next but one: two notes, the change halfway.
         GridCase{"GlideBetweenNotes",
                  kEarlyInFrame,
@@ -417,6 +431,13 @@ INSTANTIATE_TEST_SUITE_P(
                  Sum(Tone({{0.8, 40}}, [](double sec) { return kLevel * std::clamp((0.8 - sec) / 0.05, 0.0, 1.0); }),
                      Tone({{1.2, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.6) / 0.2, 0.0, 1.0); })),
                  {{40, 0.0, 0.6}, {43, 0.6, 1.2}}},
+        // Bowed legato: the new note rises over 100 ms from a quarter into a frame while the old
+        // one lets go over 20 ms; the new note's salience overtakes only in the frame after.
+        GridCase{"SlowAttackAfterQuickRelease",
+                 kEarlyInFrame,
+                 Sum(Tone({{0.63, 40}}, [](double sec) { return kLevel * std::clamp((0.632 - sec) / 0.02, 0.0, 1.0); }),
+                     Tone({{1.21, 43}}, [](double sec) { return kLevel * std::clamp((sec - 0.612) / 0.1, 0.0, 1.0); })),
+                 {{40, 0.0, 0.612}, {43, 0.612, 1.21}}},
         // A note stops 80 ms before the next one while the room carries it on into that one.
         GridCase{"StopBeforeNextNote",
                  kEarlyInFrame,
