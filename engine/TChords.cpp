@@ -83,6 +83,12 @@ constexpr double kFallShare = 0.7;
 constexpr double kFundamentalFallShare = 0.9;
 // ... and the note ends where that fall began: the last step that lost less than a tenth.
 constexpr double kKneeShare = 0.9;
+// A note has spoken where its activation first comes within a tenth of its peak over its first
+// 12 steps; a sound that starts at once does so 2 steps later (the pitch window has filled to
+// nine tenths of its weight).
+constexpr Size kSpeakReach = 12;
+constexpr double kSpokeShare = 0.9;
+constexpr std::int64_t kWindowSpeaking = 2;
 // A start is refused as the partials of a louder note 12, 19 or 24 semitones below or 12
 // above when it is within three times what such a note calls up in this recording.
 constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
@@ -694,6 +700,12 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         for (Size j = dipAt >= 2 * kSustainSteps ? dipAt - 2 * kSustainSteps : 0; j < dipAt; ++j) held = std::max(held, fundamental(j));
         return held * kFundamentalFallShare >= fundamental(dipAt);
     };
+    struct Found {
+        ChordNote Note;
+        Size Speaking = 0;  // steps from its start to where its sound had risen
+        bool Decayed = false;  // ended as its sound died away, not at a release or a new start
+    };
+    std::vector<Found> found;
     std::vector<double> a(n);
     std::vector<double> fund(n);
     std::vector<double> smooth(n);
@@ -834,6 +846,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 return top * std::exp(rate * static_cast<double>(j - peakAt));
             };
             Size next = k + 1;
+            bool released = false;
             for (;;) {
                 const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
                 while (e < limit && (e < at + kMinNoteSteps || (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
@@ -843,17 +856,36 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                     }
                     ++e;
                 }
-                if (e < limit && e > at && fell(e)) {
+                released = e < limit && e > at && fell(e);
+                if (released) {
                     while (e > at + kMinNoteSteps && a[e - 1] < kKneeShare * a[e - 2]) --e;
                 }
                 if (next >= starts.size() || e < limit || attacked(starts[next])) break;
                 ++next;
             }
+            // How long the sound took to speak: the steps to where it first came within a tenth
+            // of its peak over the reach.
+            const Size reach = std::min(e, at + kSpeakReach);
+            const double loudest = *std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(reach));
+            Size spoke = at;
+            while (spoke + 1 < reach && a[spoke] < kSpokeShare * loudest) ++spoke;
+            const bool decayed = e < (next < starts.size() ? stepOfTick(starts[next]) : n) && !released;
             if (starts[k] >= s.OwnFirst * kTicksPerStep && starts[k] < s.OwnEnd * kTicksPerStep && row >= 0 && row < kNoteCount) {
-                notes.push_back({starts[k], (s.First + static_cast<std::int64_t>(e)) * kTicksPerStep, row});
+                found.push_back({{starts[k], (s.First + static_cast<std::int64_t>(e)) * kTicksPerStep, row}, spoke - at, decayed});
             }
             k = next;
         }
+    }
+    // The sound lags the key by the instrument's response, as much where it dies away as where
+    // it speaks: a note that died away ends earlier by how much longer than the window alone
+    // this recording's notes take to speak (their median; a bowed or blown tone speaks slowly
+    // and dies slowly, a struck one does neither).
+    std::vector<float> speaking;
+    for (const Found& f : found) speaking.push_back(static_cast<float>(f.Speaking));
+    const auto lag = std::max<std::int64_t>(0, std::lrint(Linear(speaking, 0.5)) - kWindowSpeaking) * kTicksPerStep;
+    for (Found& f : found) {
+        if (f.Decayed) f.Note.End = std::max(f.Note.Start + kMinNoteSteps * kTicksPerStep, f.Note.End - lag);
+        notes.push_back(f.Note);
     }
 }
 
