@@ -870,6 +870,11 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 double top = *peakIt;
                 Size peakAt = static_cast<Size>(peakIt - a.begin());
                 Size e = at + 1;
+                // A start that an attack drew back before the note's rise holds until the
+                // activation has come up to the hold level (within the speaking reach).
+                Size sounded = at;
+                while (sounded + 1 < std::min(n, at + kSpeakReach) && a[sounded] < kHoldShare * startLevel[sounded])
+                    ++sounded;
                 const auto trend = [&](Size j) {
                     if (j <= peakAt + 1) return top;
                     const Size fit = std::min(j - 1, peakAt + kDecayFitSteps);
@@ -882,7 +887,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 for (;;) {
                     const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
                     while (e < limit &&
-                           (e < at + kMinNoteSteps ||
+                           (e < std::max(at + kMinNoteSteps, sounded) ||
                             (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
                         if (a[e] > top) {
                             top = a[e];
