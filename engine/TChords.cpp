@@ -743,7 +743,8 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             starts.clear();
             heard.clear();
             // Runs: from where the activation reaches the start level (stepping back over its
-            // rise) while it stays above half of it; a dip and a rise to twice the dip is a new start.
+            // rise, which in a recording of slowly speaking notes may falter by a tenth) while it
+            // stays above half of it; a dip and a rise to twice the dip is a new start.
             for (Size t = 0; t < n;) {
                 if (smooth[t] < startLevel[t]) {
                     ++t;
@@ -751,7 +752,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 }
                 Size begin = t;
                 while (begin > 0 && smooth[begin - 1] >= kHoldShare * startLevel[begin - 1] &&
-                       smooth[begin - 1] < smooth[begin])
+                       smooth[begin - 1] * (lag > 0 ? kRiseHold : 1.0) < smooth[begin])
                     --begin;
                 std::vector<Size> cuts{begin};
                 double peak = smooth[t];
