@@ -731,6 +731,12 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         }
         return true;
     };
+    // Whether an attack lies within a run start's reach of step j.
+    const auto attackNear = [&](Size j) {
+        const std::int64_t tick = (s.First + static_cast<std::int64_t>(j)) * kTicksPerStep;
+        const auto it = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapBackTicks);
+        return it != attackTicks.end() && *it <= tick + kSnapTicks;
+    };
     for (std::int32_t round = 0; round < 2; ++round) {
         found.clear();
         const std::int64_t snapBack = kSnapBackTicks + lag;
@@ -769,7 +775,13 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                     // release and a strike smeared by the window: the rise of a struck note does.
                     const bool attack = struckAt(dipAt, p);
                     if (v > (attack ? kReattackRise : kRiseRatio) * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
-                        cuts.push_back(dipAt);
+                        // The new strike begins where this rise began when an attack explains
+                        // it there: a later, shallower dip than the deepest (a ringing note that
+                        // other notes' attacks pushed down before it was struck again).
+                        Size foot = e;
+                        while (foot > dipAt + 1 && smooth[foot - 1] < smooth[foot]) --foot;
+                        if (!attackNear(foot)) foot = dipAt;
+                        cuts.push_back(foot);
                         peak = v;
                         dip = v;
                         dipAt = e;
