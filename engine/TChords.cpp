@@ -679,6 +679,21 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             settled = std::max(settled, act(j, p));
         }
         if (fundamental < kFundamentalSupport * settled) return true;
+        // Below a louder note whose partials it shares, the same once the window has passed the
+        // start: a low "note" that an attack's click raised and the partials above hold up.
+        bool under = false;
+        for (const std::int64_t up : {12, 19, 24}) {
+            if (p + up < static_cast<std::int64_t>(kPitches) && earlyPeak(i, p + up) > own) under = true;
+        }
+        if (under && i + kClickSteps + 2 <= n) {
+            fundamental = 0.0;
+            settled = 0.0;
+            for (Size j = i + kClickSteps; j < i + kClickSteps + 2; ++j) {
+                fundamental = std::max(fundamental, s.Records[j * kChordRecord + 2 * kPitches + static_cast<Size>(p)] / s.Loudest);
+                settled = std::max(settled, act(j, p));
+            }
+            if (fundamental < kFundamentalSupport * settled) return true;
+        }
         // Nor is one that has gone once the window has passed its start: the click of an attack,
         // which every window that reaches it holds.
         double later = 0.0;
