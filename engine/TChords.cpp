@@ -66,9 +66,13 @@ constexpr double kRiseRatio = 2.0;          // a re-attack: a rise to twice the 
 constexpr double kRiseMin = 0.1;            // ... by at least 0.1
 constexpr std::int32_t kMinRunSteps = 3;
 // A run start moves to the latest attack up to 5 ticks after it or, since a soft note may
-// cross the start level late, up to 10 ticks before it.
+// cross the start level late, up to 10 ticks before it; in a recording whose notes speak slowly,
+// further back by the time they take to speak beyond the window's own, to an attack from which
+// the activation rose all the way, each step holding 0.9 of the one before (from its lowest
+// point when the note still sounded there: a slow note struck again while the last dies away).
 constexpr std::int32_t kSnapTicks = 5;
 constexpr std::int32_t kSnapBackTicks = 10;
+constexpr double kRiseHold = 0.9;
 constexpr std::int32_t kSameStartTicks = 5; // an attack's note within this of a run start is that note
 constexpr std::int32_t kMinNoteSteps = 3;
 constexpr double kReleaseShare = 0.5;       // a note ends below half of where its own decay has led ...
@@ -83,6 +87,12 @@ constexpr double kFallShare = 0.7;
 constexpr double kFundamentalFallShare = 0.9;
 // ... and the note ends where that fall began: the last step that lost less than a tenth.
 constexpr double kKneeShare = 0.9;
+// A note has spoken where its activation first comes within a tenth of its peak over its first
+// 12 steps; a sound that starts at once does so 2 steps later (the pitch window has filled to
+// nine tenths of its weight).
+constexpr Size kSpeakReach = 12;
+constexpr double kSpokeShare = 0.9;
+constexpr std::int64_t kWindowSpeaking = 2;
 // A start is refused as the partials of a louder note 12, 19 or 24 semitones below or 12
 // above when it is within three times what such a note calls up in this recording.
 constexpr std::array<std::int64_t, 4> kGhostIntervals = {12, 19, 24, -12};
@@ -669,6 +679,21 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             settled = std::max(settled, act(j, p));
         }
         if (fundamental < kFundamentalSupport * settled) return true;
+        // Below a louder note whose partials it shares, the same once the window has passed the
+        // start: a low "note" that an attack's click raised and the partials above hold up.
+        bool under = false;
+        for (const std::int64_t up : {12, 19, 24}) {
+            if (p + up < static_cast<std::int64_t>(kPitches) && earlyPeak(i, p + up) > own) under = true;
+        }
+        if (under && i + kClickSteps + 2 <= n) {
+            fundamental = 0.0;
+            settled = 0.0;
+            for (Size j = i + kClickSteps; j < i + kClickSteps + 2; ++j) {
+                fundamental = std::max(fundamental, s.Records[j * kChordRecord + 2 * kPitches + static_cast<Size>(p)] / s.Loudest);
+                settled = std::max(settled, act(j, p));
+            }
+            if (fundamental < kFundamentalSupport * settled) return true;
+        }
         // Nor is one that has gone once the window has passed its start: the click of an attack,
         // which every window that reaches it holds.
         double later = 0.0;
@@ -694,166 +719,248 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         for (Size j = dipAt >= 2 * kSustainSteps ? dipAt - 2 * kSustainSteps : 0; j < dipAt; ++j) held = std::max(held, fundamental(j));
         return held * kFundamentalFallShare >= fundamental(dipAt);
     };
+    struct Found {
+        ChordNote Note;
+        Size Speaking = 0;  // steps from its start to where its sound had risen
+        bool Decayed = false;  // ended as its sound died away, not at a release or a new start
+    };
+    std::vector<Found> found;
     std::vector<double> a(n);
     std::vector<double> fund(n);
     std::vector<double> smooth(n);
     std::vector<std::int64_t> starts;
     std::vector<std::int64_t> heard;  // the attacks of this pitch
-    for (Size p = 0; p < kPitches; ++p) {
-        for (Size i = 0; i < n; ++i) a[i] = s.Records[i * kChordRecord + p] / s.Loudest;
-        for (Size i = 0; i < n; ++i) fund[i] = s.Records[i * kChordRecord + 2 * kPitches + p] / s.Loudest;
-        for (Size i = 0; i < n; ++i) {
-            smooth[i] = 0.5 * a[i] + 0.25 * (a[i > 0 ? i - 1 : i] + a[i + 1 < n ? i + 1 : i]);
+    // A run's start moves back to an attack over the time that this recording's notes take to
+    // speak beyond the window's own: the second round knows it from the first.
+    std::int64_t lag = 0;
+    // Whether the activation rose all the way from an attack's step to run step j, each step
+    // holding nine tenths of the one before.
+    const auto risen = [&](std::int64_t attack, Size j) {
+        const auto from = static_cast<Size>(std::clamp<std::int64_t>(attack / kTicksPerStep - s.First, 0, s.Steps - 1));
+        Size low = from;
+        if (a[from] >= kHoldShare * startLevel[from]) {
+            for (Size q = from; q <= j; ++q) low = a[q] < a[low] ? q : low;
         }
-        starts.clear();
-        heard.clear();
-        // Runs: from where the activation reaches the start level (stepping back over its
-        // rise) while it stays above half of it; a dip and a rise to twice the dip is a new start.
-        for (Size t = 0; t < n;) {
-            if (smooth[t] < startLevel[t]) {
-                ++t;
-                continue;
-            }
-            Size begin = t;
-            while (begin > 0 && smooth[begin - 1] >= kHoldShare * startLevel[begin - 1] && smooth[begin - 1] < smooth[begin]) --begin;
-            std::vector<Size> cuts{begin};
-            double peak = smooth[t];
-            double dip = smooth[t];
-            Size dipAt = t;
-            Size e = t;
-            for (; e < n && smooth[e] >= kHoldShare * startLevel[e]; ++e) {
-                const double v = smooth[e];
-                if (v < dip) {
-                    dip = v;
-                    dipAt = e;
-                }
-                // Where an attack came up to a window's half before the dip, the dip is a
-                // release and a strike smeared by the window: the rise of a struck note does.
-                const bool attack = struckAt(dipAt, p);
-                if (v > (attack ? kReattackRise : kRiseRatio) * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
-                    cuts.push_back(dipAt);
-                    peak = v;
-                    dip = v;
-                    dipAt = e;
-                } else if (v > peak) {
-                    peak = v;
-                    dip = v;
-                    dipAt = e;
-                }
-            }
-            cuts.push_back(e);
-            for (Size k = 0; k + 1 < cuts.size(); ++k) {
-                if (cuts[k + 1] - cuts[k] < static_cast<Size>(kMinRunSteps)) continue;
-                std::int64_t tick = (s.First + static_cast<std::int64_t>(cuts[k])) * kTicksPerStep;
-                // The attack within reach is where the run's sound began.
-                const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapBackTicks);
-                std::int64_t best = tick;
-                bool snapped = false;
-                for (auto it = near; it != attackTicks.end() && *it <= tick + kSnapTicks; ++it) {
-                    best = snapped ? std::max(best, *it) : *it;
-                    snapped = true;
-                }
-                starts.push_back(best);
-                // A dip and a rise at an attack strike the sounding note again.
-                if (k > 0 && snapped) heard.push_back(best);
-            }
-            t = e + 1;
+        for (Size q = low + 1; q <= j; ++q) {
+            if (a[q] < kRiseHold * a[q - 1]) return false;
         }
-        // What began at each attack, unless a run already starts there.
-        for (Size k = 0; k < attackTicks.size(); ++k) {
-            const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
-            const float strongest = *std::max_element(rec, rec + kPitches);
-            const double v = rec[p] / s.AttackScale;
-            const Size i = attackRows[k];
-            if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) {
-                // A softer share is a new strike of a note that sounds there when the note
-                // rises by half within a window's half: a bass struck again under its own
-                // octave, which takes most of what the attack added.
-                if (v <= kSoundingShareOfAttack * strongest / s.AttackScale) continue;
-                double was = 0.0;
-                for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) was = std::max(was, a[j]);
-                if (was < kHoldShare * startLevel[i]) continue;
-                double rose = 0.0;
-                for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) rose = std::max(rose, a[j]);
-                if (rose < kReattackRise * was) continue;
-                heard.push_back(attackTicks[k]);
-                const bool known = std::any_of(starts.begin(), starts.end(),
-                                               [&](std::int64_t t) { return std::abs(t - attackTicks[k]) <= kSameStartTicks; });
-                if (!known) starts.push_back(attackTicks[k]);
-                continue;
+        return true;
+    };
+    // Whether an attack lies within a run start's reach of step j.
+    const auto attackNear = [&](Size j) {
+        const std::int64_t tick = (s.First + static_cast<std::int64_t>(j)) * kTicksPerStep;
+        const auto it = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - kSnapBackTicks);
+        return it != attackTicks.end() && *it <= tick + kSnapTicks;
+    };
+    for (std::int32_t round = 0; round < 2; ++round) {
+        found.clear();
+        const std::int64_t snapBack = kSnapBackTicks + lag;
+        for (Size p = 0; p < kPitches; ++p) {
+            for (Size i = 0; i < n; ++i) a[i] = s.Records[i * kChordRecord + p] / s.Loudest;
+            for (Size i = 0; i < n; ++i) fund[i] = s.Records[i * kChordRecord + 2 * kPitches + p] / s.Loudest;
+            for (Size i = 0; i < n; ++i) {
+                smooth[i] = 0.5 * a[i] + 0.25 * (a[i > 0 ? i - 1 : i] + a[i + 1 < n ? i + 1 : i]);
             }
-            // On a note already sounding, an attack of its pitch must raise it.
-            double before = 0.0;
-            for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) before = std::max(before, a[j]);
-            double after = 0.0;
-            for (Size j = i; j < std::min(n, i + kMinNoteSteps); ++j) after = std::max(after, a[j]);
-            if (after >= kReattackRise * before) heard.push_back(attackTicks[k]);
-            const bool known = std::any_of(starts.begin(), starts.end(),
-                                           [&](std::int64_t t) { return std::abs(t - attackTicks[k]) <= kSameStartTicks; });
-            if (!known) starts.push_back(attackTicks[k]);
-        }
-        std::sort(starts.begin(), starts.end());
-        starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-        starts.erase(std::remove_if(starts.begin(), starts.end(),
-                                    [&](std::int64_t t) { return isGhost(t, static_cast<std::int64_t>(p)); }),
-                     starts.end());
-        // Each note lasts while it holds half of where its own decay from its peak leads (half
-        // its peak for a held tone) and is not released, up to the next start. A start that
-        // finds the note still sounding and no attack of its pitch there goes on with it.
-        const auto stepOfTick = [&](std::int64_t tick) {
-            return static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps));
-        };
-        const auto attacked = [&](std::int64_t tick) {
-            return std::any_of(heard.begin(), heard.end(), [&](std::int64_t t) { return std::abs(t - tick) <= kSameStartTicks; });
-        };
-        // The largest of the kFallSteps values before step j; a release at step j.
-        const auto recent = [&](const std::vector<double>& v, Size j) {
-            double r = 0.0;
-            for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
-            return r;
-        };
-        const auto fell = [&](Size j) {
-            const double held = recent(a, j);
-            if (a[j] >= kFallShare * held || fund[j] >= kFundamentalFallShare * recent(fund, j)) return false;
-            double later = 0.0;
-            for (Size q = j + 1; q < std::min(n, j + 1 + kFallSteps); ++q) later = std::max(later, a[q]);
-            return later < kFallShare * held;
-        };
-        const auto row = static_cast<std::int32_t>(p) + kChordLowKey - 33;
-        for (Size k = 0; k < starts.size();) {
-            const Size at = std::min(stepOfTick(starts[k]), n - 1);
-            const Size early = std::min(n, at + kMinNoteSteps);
-            const auto peakIt = std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(early));
-            double top = *peakIt;
-            Size peakAt = static_cast<Size>(peakIt - a.begin());
-            Size e = at + 1;
-            const auto trend = [&](Size j) {
-                if (j <= peakAt + 1) return top;
-                const Size fit = std::min(j - 1, peakAt + kDecayFitSteps);
-                const double rate = std::min(0.0, std::log(std::max(a[fit], 1e-9) / top) / static_cast<double>(fit - peakAt));
-                return top * std::exp(rate * static_cast<double>(j - peakAt));
-            };
-            Size next = k + 1;
-            for (;;) {
-                const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
-                while (e < limit && (e < at + kMinNoteSteps || (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
-                    if (a[e] > top) {
-                        top = a[e];
-                        peakAt = e;
+            starts.clear();
+            heard.clear();
+            // Runs: from where the activation reaches the start level (stepping back over its
+            // rise, which in a recording of slowly speaking notes may falter by a tenth) while it
+            // stays above half of it; a dip and a rise to twice the dip is a new start.
+            for (Size t = 0; t < n;) {
+                if (smooth[t] < startLevel[t]) {
+                    ++t;
+                    continue;
+                }
+                Size begin = t;
+                while (begin > 0 && smooth[begin - 1] >= kHoldShare * startLevel[begin - 1] &&
+                       smooth[begin - 1] * (lag > 0 ? kRiseHold : 1.0) < smooth[begin])
+                    --begin;
+                std::vector<Size> cuts{begin};
+                double peak = smooth[t];
+                double dip = smooth[t];
+                Size dipAt = t;
+                Size e = t;
+                for (; e < n && smooth[e] >= kHoldShare * startLevel[e]; ++e) {
+                    const double v = smooth[e];
+                    if (v < dip) {
+                        dip = v;
+                        dipAt = e;
                     }
-                    ++e;
+                    // Where an attack came up to a window's half before the dip, the dip is a
+                    // release and a strike smeared by the window: the rise of a struck note does.
+                    const bool attack = struckAt(dipAt, p);
+                    if (v > (attack ? kReattackRise : kRiseRatio) * dip && v - dip > kRiseMin && dipAt > cuts.back()) {
+                        // The new strike begins where this rise began when an attack explains
+                        // it there: a later, shallower dip than the deepest (a ringing note that
+                        // other notes' attacks pushed down before it was struck again).
+                        Size foot = e;
+                        while (foot > dipAt + 1 && smooth[foot - 1] < smooth[foot]) --foot;
+                        if (!attackNear(foot)) foot = dipAt;
+                        cuts.push_back(foot);
+                        peak = v;
+                        dip = v;
+                        dipAt = e;
+                    } else if (v > peak) {
+                        peak = v;
+                        dip = v;
+                        dipAt = e;
+                    }
                 }
-                if (e < limit && e > at && fell(e)) {
-                    while (e > at + kMinNoteSteps && a[e - 1] < kKneeShare * a[e - 2]) --e;
+                cuts.push_back(e);
+                for (Size k = 0; k + 1 < cuts.size(); ++k) {
+                    if (cuts[k + 1] - cuts[k] < static_cast<Size>(kMinRunSteps)) continue;
+                    std::int64_t tick = (s.First + static_cast<std::int64_t>(cuts[k])) * kTicksPerStep;
+                    // The attack within reach is where the run's sound began.
+                    const auto near = std::lower_bound(attackTicks.begin(), attackTicks.end(), tick - snapBack);
+                    std::int64_t best = tick;
+                    bool snapped = false;
+                    for (auto it = near; it != attackTicks.end() && *it <= tick + kSnapTicks; ++it) {
+                        // Beyond the usual reach, only an attack from which the activation rose.
+                        if (*it < tick - kSnapBackTicks && !risen(*it, cuts[k])) continue;
+                        best = snapped ? std::max(best, *it) : *it;
+                        snapped = true;
+                    }
+                    starts.push_back(best);
+                    // A dip and a rise at an attack strike the sounding note again.
+                    if (k > 0 && snapped) heard.push_back(best);
                 }
-                if (next >= starts.size() || e < limit || attacked(starts[next])) break;
-                ++next;
+                t = e + 1;
             }
-            if (starts[k] >= s.OwnFirst * kTicksPerStep && starts[k] < s.OwnEnd * kTicksPerStep && row >= 0 && row < kNoteCount) {
-                notes.push_back({starts[k], (s.First + static_cast<std::int64_t>(e)) * kTicksPerStep, row});
+            // What began at each attack, unless a run already starts there.
+            for (Size k = 0; k < attackTicks.size(); ++k) {
+                const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
+                const float strongest = *std::max_element(rec, rec + kPitches);
+                const double v = rec[p] / s.AttackScale;
+                const Size i = attackRows[k];
+                if (v <= kShareOfAttack * strongest / s.AttackScale || v <= kAttackLevel * startLevel[attackRows[k]]) {
+                    // A softer share is a new strike of a note that sounds there when the note
+                    // rises by half within a window's half: a bass struck again under its own
+                    // octave, which takes most of what the attack added.
+                    if (v <= kSoundingShareOfAttack * strongest / s.AttackScale) continue;
+                    double was = 0.0;
+                    for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) was = std::max(was, a[j]);
+                    if (was < kHoldShare * startLevel[i]) continue;
+                    double rose = 0.0;
+                    for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) rose = std::max(rose, a[j]);
+                    if (rose < kReattackRise * was) continue;
+                    heard.push_back(attackTicks[k]);
+                    const bool known = std::any_of(starts.begin(), starts.end(), [&](std::int64_t t) {
+                        return std::abs(t - attackTicks[k]) <= kSameStartTicks;
+                    });
+                    if (!known) starts.push_back(attackTicks[k]);
+                    continue;
+                }
+                // On a note already sounding, an attack of its pitch must raise it.
+                double before = 0.0;
+                for (Size j = i >= 2 ? i - 2 : 0; j < i; ++j) before = std::max(before, a[j]);
+                double after = 0.0;
+                for (Size j = i; j < std::min(n, i + kMinNoteSteps); ++j) after = std::max(after, a[j]);
+                if (after >= kReattackRise * before) heard.push_back(attackTicks[k]);
+                const bool known = std::any_of(starts.begin(), starts.end(), [&](std::int64_t t) {
+                    return std::abs(t - attackTicks[k]) <= kSameStartTicks;
+                });
+                if (!known) starts.push_back(attackTicks[k]);
             }
-            k = next;
+            std::sort(starts.begin(), starts.end());
+            starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+            starts.erase(std::remove_if(starts.begin(), starts.end(),
+                                        [&](std::int64_t t) { return isGhost(t, static_cast<std::int64_t>(p)); }),
+                         starts.end());
+            // Each note lasts while it holds half of where its own decay from its peak leads (half
+            // its peak for a held tone) and is not released, up to the next start. A start that
+            // finds the note still sounding and no attack of its pitch there goes on with it.
+            const auto stepOfTick = [&](std::int64_t tick) {
+                return static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps));
+            };
+            const auto attacked = [&](std::int64_t tick) {
+                return std::any_of(heard.begin(), heard.end(),
+                                   [&](std::int64_t t) { return std::abs(t - tick) <= kSameStartTicks; });
+            };
+            // The largest of the kFallSteps values before step j; a release at step j.
+            const auto recent = [&](const std::vector<double>& v, Size j) {
+                double r = 0.0;
+                for (Size q = j >= kFallSteps ? j - kFallSteps : 0; q < j; ++q) r = std::max(r, v[q]);
+                return r;
+            };
+            const auto fell = [&](Size j) {
+                const double held = recent(a, j);
+                if (a[j] >= kFallShare * held || fund[j] >= kFundamentalFallShare * recent(fund, j)) return false;
+                double later = 0.0;
+                for (Size q = j + 1; q < std::min(n, j + 1 + kFallSteps); ++q) later = std::max(later, a[q]);
+                return later < kFallShare * held;
+            };
+            const auto row = static_cast<std::int32_t>(p) + kChordLowKey - 33;
+            for (Size k = 0; k < starts.size();) {
+                const Size at = std::min(stepOfTick(starts[k]), n - 1);
+                const Size early = std::min(n, at + kMinNoteSteps);
+                const auto peakIt = std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at),
+                                                     a.begin() + static_cast<std::ptrdiff_t>(early));
+                double top = *peakIt;
+                Size peakAt = static_cast<Size>(peakIt - a.begin());
+                Size e = at + 1;
+                // A start that an attack drew back before the note's rise holds until the
+                // activation has come up to the hold level (within the speaking reach).
+                Size sounded = at;
+                while (sounded + 1 < std::min(n, at + kSpeakReach) && a[sounded] < kHoldShare * startLevel[sounded])
+                    ++sounded;
+                const auto trend = [&](Size j) {
+                    if (j <= peakAt + 1) return top;
+                    const Size fit = std::min(j - 1, peakAt + kDecayFitSteps);
+                    const double rate =
+                        std::min(0.0, std::log(std::max(a[fit], 1e-9) / top) / static_cast<double>(fit - peakAt));
+                    return top * std::exp(rate * static_cast<double>(j - peakAt));
+                };
+                Size next = k + 1;
+                bool released = false;
+                for (;;) {
+                    const Size limit = next < starts.size() ? stepOfTick(starts[next]) : n;
+                    while (e < limit &&
+                           (e < std::max(at + kMinNoteSteps, sounded) ||
+                            (a[e] >= std::max(kReleaseFloor * startLevel[at], kReleaseShare * trend(e)) && !fell(e)))) {
+                        if (a[e] > top) {
+                            top = a[e];
+                            peakAt = e;
+                        }
+                        ++e;
+                    }
+                    released = e < limit && e > at && fell(e);
+                    if (released) {
+                        while (e > at + kMinNoteSteps && a[e - 1] < kKneeShare * a[e - 2]) --e;
+                    }
+                    if (next >= starts.size() || e < limit || attacked(starts[next])) break;
+                    ++next;
+                }
+                // How long the sound took to speak: the steps to where it first came within a tenth
+                // of its peak over the reach.
+                const Size reach = std::min(e, at + kSpeakReach);
+                const double loudest = *std::max_element(a.begin() + static_cast<std::ptrdiff_t>(at),
+                                                         a.begin() + static_cast<std::ptrdiff_t>(reach));
+                Size spoke = at;
+                while (spoke + 1 < reach && a[spoke] < kSpokeShare * loudest) ++spoke;
+                const bool decayed = e < (next < starts.size() ? stepOfTick(starts[next]) : n) && !released;
+                if (starts[k] >= s.OwnFirst * kTicksPerStep && starts[k] < s.OwnEnd * kTicksPerStep && row >= 0 &&
+                    row < kNoteCount) {
+                    found.push_back({{starts[k], (s.First + static_cast<std::int64_t>(e)) * kTicksPerStep, row},
+                                     spoke - at,
+                                     decayed});
+                }
+                k = next;
+            }
         }
+        // The sound lags the key by the instrument's response, as much where it dies away as where
+        // it speaks: how much longer than the window alone this recording's notes take to speak
+        // (their median; a bowed or blown tone speaks slowly and dies slowly, a struck one does
+        // neither). A note that died away ends that much earlier.
+        if (round == 0) {
+            std::vector<float> speaking;
+            for (const Found& f : found) speaking.push_back(static_cast<float>(f.Speaking));
+            lag = std::max<std::int64_t>(0, std::lrint(Linear(speaking, 0.5)) - kWindowSpeaking) * kTicksPerStep;
+            if (lag == 0) break;
+        }
+    }
+    for (Found& f : found) {
+        if (f.Decayed) f.Note.End = std::max(f.Note.Start + kMinNoteSteps * kTicksPerStep, f.Note.End - lag);
+        notes.push_back(f.Note);
     }
 }
 

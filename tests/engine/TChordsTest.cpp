@@ -143,6 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Chords, ChordsTest,
                                          ChordCase{"ChordReleasedAndStruckAgain", {kRest, {0.6, kTriad}, {0.03, {}}, {0.6, kTriad, 0.1}, kTail}},
                                          ChordCase{"ChangingChords", {kRest, {0.8, kTriad}, {0.8, {{57, 1.0}, {62, 1.0}, {65, 1.0}}}, kTail}},
                                          ChordCase{"DecayingChordLastsUntilReleased", {kRest, {1.2, kTriad, 0.005, 0.05}, kTail}},
+                                         ChordCase{"SlowlySpeakingChords", {kRest, {1.6, kTriad, 1.2}, {1.6, {{57, 1.0}, {62, 1.0}, {65, 1.0}}, 1.2}, kTail}},
                                          ChordCase{"RepeatedChord", {kRest, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, kTail}}),
                          kName);
 
