@@ -32,6 +32,7 @@ constexpr std::int32_t kHarmonicCount = 14;
 constexpr double kHarmonicSlope = 1.5;  // amplitude of harmonic h is h^-1.5 ...
 constexpr double kTemplatePower = 0.5;  // ... in magnitude; the column is square-rooted like the spectrum
 constexpr double kLobeHalfWidth = 2.5;  // bins either side of a partial's centre
+constexpr double kQuarterToneDown = 0.971531941;  // 2^(-1/24)
 constexpr double kNoiseLevel = 1.0 / kChordBins;
 constexpr float kTiny = 1e-12f;
 constexpr std::int32_t kFrameIterations = 30;  // updates of a step from an even start ...
@@ -289,6 +290,7 @@ void TChords::SetTimbre(double slope) {
     m_parts.clear();
     m_fundamental.clear();
     m_fundamentalWeight.clear();
+    m_quarter.clear();
     m_firstPart.assign(1, 0);
     m_weights.clear();
     const double binHz = static_cast<double>(kNormalRate) / kPitchWindow;
@@ -321,6 +323,10 @@ void TChords::SetTimbre(double slope) {
             for (std::int32_t k = lo; k <= hi; ++k) top = std::max(top, column[static_cast<Size>(k)] / rooted);
             m_fundamental.push_back({lo, hi - lo + 1, 0});
             m_fundamentalWeight.push_back(static_cast<float>(top));
+            // Fundamentals lie far inside the spectrum: the bins either side of this range exist.
+            const auto qlo = std::max(1, static_cast<std::int32_t>(std::floor(c * kQuarterToneDown)));
+            const auto qhi = std::min(static_cast<std::int32_t>(kBins) - 2, static_cast<std::int32_t>(std::ceil(c / kQuarterToneDown)));
+            m_quarter.push_back({qlo, qhi - qlo + 1, 0});
         }
         for (Size k = 0; k < kBins;) {
             if (column[k] <= 0.0) {
@@ -354,7 +360,14 @@ void TChords::FundamentalSupport(const float* spectrum, std::span<float> support
     for (Size p = 0; p < kPitches; ++p) {
         const Harmonic& lobe = m_fundamental[p];
         const float held = *std::max_element(spectrum + lobe.First, spectrum + lobe.First + lobe.Count);
-        support[p] = held / m_fundamentalWeight[p];
+        // The fundamental counts only where the spectrum peaks within its quarter tone: a range
+        // whose loudest bin lies at its edge, beside a louder bin outside, holds only the flank
+        // of a neighbour's partial, which a note a semitone away would otherwise claim.
+        const float* lo = spectrum + m_quarter[p].First;
+        const float* hi = lo + m_quarter[p].Count - 1;
+        const float top = *std::max_element(lo, hi + 1);
+        const bool flank = (*lo == top && lo[-1] > top) || (*hi == top && hi[1] > top);
+        support[p] = flank ? 0.0f : held / m_fundamentalWeight[p];
     }
 }
 

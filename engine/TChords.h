@@ -86,7 +86,7 @@ private:
         std::int32_t Weight = 0; // offset into m_weights
     };
     // Per pitch: the activation that the spectrum's largest value in its fundamental's lobe
-    // would call for.
+    // would call for; none where that quarter tone holds only the flank of a neighbour's peak.
     void FundamentalSupport(const float* spectrum, std::span<float> support) const;
     void Model(std::span<const float> activation, std::span<float> model) const;
     void Idle() {
@@ -98,6 +98,7 @@ private:
     std::vector<float> m_weights;
     std::vector<Harmonic> m_fundamental;      // per pitch: the bins of its fundamental's lobe
     std::vector<float> m_fundamentalWeight;   // per pitch: the template's largest weight there
+    std::vector<Harmonic> m_quarter;          // per pitch: the bins within a quarter tone of its fundamental
     std::size_t m_peakBytes = 0;
     IdleHook* m_idle = nullptr;
 };

@@ -144,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(Chords, ChordsTest,
                                          ChordCase{"ChangingChords", {kRest, {0.8, kTriad}, {0.8, {{57, 1.0}, {62, 1.0}, {65, 1.0}}}, kTail}},
                                          ChordCase{"DecayingChordLastsUntilReleased", {kRest, {1.2, kTriad, 0.005, 0.05}, kTail}},
                                          ChordCase{"SlowlySpeakingChords", {kRest, {1.6, kTriad, 1.2}, {1.6, {{57, 1.0}, {62, 1.0}, {65, 1.0}}, 1.2}, kTail}},
-                                         ChordCase{"RepeatedChord", {kRest, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, kTail}}),
+                                         ChordCase{"RepeatedChord", {kRest, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, {0.6, {{55, 1.0}, {59, 1.0}, {62, 1.0}}}, kTail}},
+                                         ChordCase{"SeventhChord", {kRest, {1.2, {{48, 1.0}, {52, 1.0}, {55, 1.0}, {58, 1.0}}}, kTail}}),
                          kName);
 
 // Not reached yet: the bass's template takes the chord notes on its second and third partials
