@@ -616,14 +616,22 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
 
     Segment(track, onsets);
     MoveLegatoStarts(in.Salience, track);
+    std::vector<float> heldLevel(track.size());
+    OpenOrThrow(file, in.Salience, kModeRead, kNoteCount);
+    std::vector<double> salience(kNotes);
+    for (std::size_t f = 0; f < track.size(); ++f) {
+        file.ReadData(salience);
+        if (track[f] >= 0) heldLevel[f] = static_cast<float>(LevelDb(salience[static_cast<std::size_t>(track[f])]));
+    }
+    file.CloseFile();
     std::vector<MelodyNote> notes = NotesOfTrack(track);
     ExtendDecays(notes, m_clearNote, energy);
-    PlaceNoteEdges(notes, {energy, onsets, m_loudestNote}, kMinNoteFrames);
+    PlaceNoteEdges(notes, {energy, onsets, m_loudestNote, track, heldLevel}, kMinNoteFrames);
     DrawNotes(notes, kMinNoteFrames, track);
     m_peakFrameBytes =
         std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() + energy.capacity() * sizeof(float) +
-                                       notes.capacity() * sizeof(MelodyNote) + m_loudestNote.capacity() +
-                                       m_clearNote.capacity());
+                                       heldLevel.capacity() * sizeof(float) + notes.capacity() * sizeof(MelodyNote) +
+                                       m_loudestNote.capacity() + m_clearNote.capacity());
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);
