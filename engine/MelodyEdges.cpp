@@ -16,6 +16,8 @@ constexpr double kSlopeDb = 1.0;
 // level falls by 6 dB within four blocks and never comes back to within 6 dB of it.
 constexpr double kStepDb = 6.0;
 constexpr std::int64_t kStepBlocks = 4;
+// A note's own salience that stays within 3 dB over a fall of the level has not stopped.
+constexpr double kSoundsOnDb = 3.0;
 // The tracker takes a note up at most 4 frames after its attack began, and can take it up one
 // frame early when the attack lies late in that frame.
 constexpr std::int32_t kAttackReach = 4;
@@ -113,6 +115,31 @@ bool DippedBefore(const BlockEnergy& e, const MelodyNote& first, const MelodyNot
     const MelodyNote pair[2] = {first, second};
     const double waver = std::max(pieceWaver, LevelWaver(e, pair, scratch));
     return peak - e(attack - 1) >= kStepDb + kWaverDips * waver;
+}
+
+// Whether the note's own sound stopped with the level at frame `stop`. The whole level also
+// falls where a louder sound under the note stops (an accompaniment, or an older note still
+// sounding after the new one took over); the note then sounds on: the tracker still holds it
+// in the two frames after the stop, and its salience there stays within 3 dB of its loudest in
+// the two frames before (a release or the room's reverberation takes more than that at once).
+bool OwnSoundStops(const FrameEvidence& evidence, const MelodyNote& note, std::int32_t stop) {
+    const auto frames = static_cast<std::int32_t>(std::min(evidence.Held.size(), evidence.HeldLevel.size()));
+    const auto held = [&](std::int32_t f) {
+        return f >= note.First && f < std::min(note.End, frames) &&
+               evidence.Held[static_cast<std::size_t>(f)] == note.Note;
+    };
+    const auto level = [&](std::int32_t f) {
+        return static_cast<double>(evidence.HeldLevel[static_cast<std::size_t>(f)]);
+    };
+    double before = -std::numeric_limits<double>::infinity();
+    for (std::int32_t f = stop - 2; f < stop; ++f) {
+        if (held(f)) before = std::max(before, level(f));
+    }
+    if (before == -std::numeric_limits<double>::infinity()) return true;
+    for (std::int32_t f = stop + 1; f <= stop + 2; ++f) {
+        if (!held(f) || level(f) < before - kSoundsOnDb) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -248,8 +275,9 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         hi = std::min(hi, e.Count());
         const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
         if (stop >= 0) {
-            note.End = static_cast<std::int32_t>(
+            const auto end = static_cast<std::int32_t>(
                 std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
+            if (OwnSoundStops(evidence, note, end)) note.End = end;
         }
     }
 
@@ -261,8 +289,9 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         const std::int64_t hi = std::min(kBlocks * note.End, e.Count());
         const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
         if (stop >= 0) {
-            note.End = static_cast<std::int32_t>(
+            const auto end = static_cast<std::int32_t>(
                 std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
+            if (OwnSoundStops(evidence, note, end)) note.End = end;
         }
     }
 }

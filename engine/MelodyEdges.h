@@ -41,13 +41,19 @@ struct FrameEvidence {
     std::span<const float> Energy;         // kEnergyBlocksPerFrame block energies in dB per frame
     std::span<const std::uint8_t> Onsets;  // per frame: 1 where the recording has an attack
     std::span<const std::int8_t> Loudest;  // per frame: the note of the most salience, or -1
+    // Per frame: the note the tracker holds (or -1), and its salience in dB. Empty where the
+    // note's own level is not known; the level of the whole recording then decides alone.
+    std::span<const std::int8_t> Held;
+    std::span<const float> HeldLevel;
 };
 
 // Moves each note's start to the attack of its sound and the end of a note that falls silent
-// to where its own sound stopped. Notes of one pitch that follow each other become one unless
-// the level dipped between them by an attack's step and further than held notes waver (voices
-// that beat against each other dip without a new attack); a change of pitch without a break
-// moves back to an attack only after such a dip. Notes keep minFrames.
+// to where its own sound stopped: where the level fell and the note's own salience fell with
+// it (an accompaniment or an older note that stops under it ends nothing). Notes of one pitch
+// that follow each other become one unless the level dipped between them by an attack's step
+// and further than held notes waver (voices that beat against each other dip without a new
+// attack); a change of pitch without a break moves back to an attack only after such a dip.
+// Notes keep minFrames.
 void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames);
 
 // Frame whose start lies nearest to the middle of block k of 256 samples.

@@ -474,7 +474,8 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
     }
 }
 
-void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track) {
+void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
+                               std::span<float> heldLevel) {
     // The records of the frames f - kLegatoReach - 3 .. f + 1, in a ring.
     constexpr std::size_t kRing = kLegatoReach + 5;
     std::vector<double> ring(kRing * kNotes);
@@ -492,9 +493,16 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
     const auto read = [&](std::size_t g) {
         file.ReadData(std::span<double>(ring.data() + (g % kRing) * kNotes, kNotes));
     };
+    // A start moves back by at most kLegatoReach frames: frame f - kLegatoReach - 2 is final,
+    // and still in the ring.
+    const auto hold = [&](std::size_t g) {
+        if (g < heldLevel.size() && track[g] >= 0)
+            heldLevel[g] = static_cast<float>(level(g, static_cast<std::size_t>(track[g])));
+    };
     if (!track.empty()) read(0);
     for (std::size_t f = 0; f < track.size(); ++f) {
         if (f + 1 < track.size()) read(f + 1);
+        if (f >= kLegatoReach + 2) hold(f - kLegatoReach - 2);
         if (track[f] < 0 || (f > 0 && track[f] == track[f - 1])) continue;
         std::size_t start = f;
         if (f > 0 && track[f - 1] >= 0) {
@@ -592,6 +600,9 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
         }
         noteStart = start;
     }
+    for (std::size_t g = track.size() > kLegatoReach + 2 ? track.size() - kLegatoReach - 2 : 0; g < track.size(); ++g) {
+        hold(g);
+    }
     file.CloseFile();
 }
 
@@ -615,15 +626,16 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     file.CloseFile();
 
     Segment(track, onsets);
-    MoveLegatoStarts(in.Salience, track);
+    std::vector<float> heldLevel(track.size());
+    MoveLegatoStarts(in.Salience, track, heldLevel);
     std::vector<MelodyNote> notes = NotesOfTrack(track);
     ExtendDecays(notes, m_clearNote, energy);
-    PlaceNoteEdges(notes, {energy, onsets, m_loudestNote}, kMinNoteFrames);
+    PlaceNoteEdges(notes, {energy, onsets, m_loudestNote, track, heldLevel}, kMinNoteFrames);
     DrawNotes(notes, kMinNoteFrames, track);
     m_peakFrameBytes =
         std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() + energy.capacity() * sizeof(float) +
-                                       notes.capacity() * sizeof(MelodyNote) + m_loudestNote.capacity() +
-                                       m_clearNote.capacity());
+                                       heldLevel.capacity() * sizeof(float) + notes.capacity() * sizeof(MelodyNote) +
+                                       m_loudestNote.capacity() + m_clearNote.capacity());
 
     TFileBase table;
     OpenOrThrow(file, in.RawNotes, kModeRead, kNoteCount);

@@ -88,8 +88,10 @@ private:
     std::vector<std::int8_t> Track(const MelodyInputs& in, std::int32_t frameCount);
     // Moves the start of a note that follows another note without a break back to where its
     // own salience began to rise or overtook the other's: slow attacks and long releases make
-    // the tracker change late.
-    static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track);
+    // the tracker change late. heldLevel (empty, or one per frame) receives the salience in dB
+    // of the note the track holds in each frame once no start moves over it any more.
+    static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
+                                 std::span<float> heldLevel = {});
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
     std::size_t m_tableLevels = 1;  // levels of NoteSalience's table of maxima: the widest range fits

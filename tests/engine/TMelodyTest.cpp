@@ -447,6 +447,12 @@ INSTANTIATE_TEST_SUITE_P(
                           }),
                      Tone({{1.0, 43}}, [](double sec) { return sec < 0.5 ? 0.0 : kLevel; })),
                  {{40, 0.0, 0.42}, {43, 0.5, 1.0}}},
+        // A hum below the melody's range, 9 dB louder than the note, stops under it: the level
+        // falls by 10 dB while the note sounds on.
+        GridCase{"LouderSoundStopsUnderNote",
+                 kEarlyInFrame,
+                 Sum(Tone({{1.2, 40}}, kSteady), testsupport::Sine(40.0, Samples(0.6), kRate, 20000.0)),
+                 {{40, 0.0, 1.2}}},
         // A struck string: its level dies away by 50 dB per second until a damper stops it.
         GridCase{"DecayThenStop",
                  kEarlyInFrame,
