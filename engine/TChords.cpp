@@ -103,6 +103,10 @@ constexpr Size kSustainSteps = 4;     // steps after its start at which a note m
 constexpr Size kClickSteps = 6;       // steps after its start at which the window has passed it
 constexpr double kReattackRise = 1.5;  // an attack on a sounding note raises it by half
 
+// Spill: activations between a tenth of the start level and the level itself.
+constexpr double kSpillFloor = 0.1;
+constexpr double kMostSpillRaise = 1.2;  // the start level rises by at most a fifth for spill
+
 constexpr double kLoudestPercentile = 0.999;
 // The loudest activations are taken as at least what a sine of 1/100 of full scale (-40 dB)
 // calls up (80 times the root of its amplitude): a silent or near-silent recording has no notes.
@@ -641,6 +645,26 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
     };
     std::vector<double> startLevel(n);
     for (Size i = 0; i < n; ++i) startLevel[i] = level(i);
+    // Where the activations below the start level (down to a tenth of it) outweigh those above
+    // it, the templates explain this recording's spectra poorly (partials off the harmonic
+    // series spread over the neighbouring pitches) and a peak near the level is more likely
+    // such spill than a note: the level rises by that ratio, at most by a fifth.
+    {
+        double below = 0.0;
+        double above = 0.0;
+        for (Size i = 0; i < n; ++i) {
+            for (Size q = 0; q < kPitches; ++q) {
+                const double v = s.Records[i * kChordRecord + q] / s.Loudest;
+                if (v >= startLevel[i]) {
+                    above += v;
+                } else if (v >= kSpillFloor * startLevel[i]) {
+                    below += v;
+                }
+            }
+        }
+        const double raise = above > 0.0 ? std::clamp(below / above, 1.0, kMostSpillRaise) : 1.0;
+        for (double& l : startLevel) l *= raise;
+    }
     std::vector<std::int64_t> attackTicks;  // absolute ticks
     std::vector<Size> attackRows;
     for (Size i = 0; i < n; ++i) {
