@@ -591,18 +591,31 @@ def case_work_files(c):
     os.chmod(readonly, 0o555)
     as_nobody = None
     nobody_converter = c.converter
+    nobody_env = {}
     if os.geteuid() == 0:
         # Root writes anywhere: the read-only case runs as nobody, who may read the inputs, and
-        # a copy of the converter beside them (the build tree may lie in a folder only root enters).
+        # a copy of the converter beside them (the build tree may lie in a folder only root enters),
+        # and copies of the sanitizers' suppression files, which lie in the source tree.
         os.chmod(c.root, 0o755)
         as_nobody = lambda: os.setuid(65534)  # noqa: E731
         nobody_converter = c.path("ruvo-convert")
         shutil.copy2(c.converter, nobody_converter)
+        for var in ("ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"):
+            options = c.env().get(var, "").split(":")
+            for i, option in enumerate(options):
+                if option.startswith("suppressions="):
+                    copy = c.path(f"{var.lower()}.supp")
+                    shutil.copy2(option.split("=", 1)[1], copy)
+                    options[i] = f"suppressions={copy}"
+            if options != [""]:
+                nobody_env[var] = ":".join(options)
     unusable.append((readonly, "Permission denied"))
     for folder, reason in unusable:
         env = c.env()
         env["TMPDIR"] = folder
         nobody = folder == readonly
+        if nobody:
+            env.update(nobody_env)
         r = subprocess.run([nobody_converter if nobody else c.converter, "-d", c.path("x"), wav, wav], env=env,
                            capture_output=True, text=True, timeout=60, preexec_fn=as_nobody if nobody else None)
         expect_exit(r, 1, f"TMPDIR {folder}")
