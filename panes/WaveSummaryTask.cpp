@@ -16,6 +16,9 @@ constexpr int kSummaryPollMs = 30;  // how soon a box without its summary asks a
 }  // namespace
 
 const WaveSummary* WaveSummaryTask::For(const WavHead& doc) {
+    // The summary in hand serves its document until another document asks: collecting first
+    // would let a build for another one, finished meanwhile, take its place mid-paint.
+    if (m_summary && m_summary->Describes(doc)) return &*m_summary;
     Collect();
     if (m_summary && m_summary->Describes(doc)) return &*m_summary;
     if (m_file == doc.NormFileName && m_frames == doc.FrameCount) return nullptr;  // running or failed
