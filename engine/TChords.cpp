@@ -695,11 +695,24 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         }
     }
     // A start of pitch p whose early peak is within kGhostMargin times what a louder note an
-    // interval away calls up there is that note's partials, not a note.
+    // interval away calls up there is that note's partials, not a note, unless an attack there
+    // added more of p than of that note.
     const auto earlyPeak = [&](Size i, std::int64_t p) {
         double top = 0.0;
         for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) top = std::max(top, act(j, p));
         return top;
+    };
+    // Whether an attack that came up to a window's half before step i added more of pitch p than
+    // of pitch q, and p led what it added: q's partials rise with q, so what p gained there is
+    // its own, not q's.
+    const auto leads = [&](Size i, std::int64_t p, std::int64_t q) {
+        for (Size j = i >= 2 ? i - 2 : 0; j < std::min(n, i + 2); ++j) {
+            if (s.Records[j * kChordRecord + kChordRecord - 1] < 0.0f) continue;
+            const float* added = s.Records.data() + j * kChordRecord + kPitches;
+            const float strongest = *std::max_element(added, added + kPitches);
+            if (added[p] >= kShareOfAttack * strongest && added[p] > added[q]) return true;
+        }
+        return false;
     };
     const auto isGhost = [&](std::int64_t tick, std::int64_t p) {
         const auto i = static_cast<Size>(std::clamp<std::int64_t>((tick + 1) / kTicksPerStep - s.First, 0, s.Steps - 1));
@@ -740,7 +753,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
             const std::int64_t q = p - kGhostIntervals[g];
             if (q < 0 || q >= static_cast<std::int64_t>(kPitches)) continue;
             const double other = earlyPeak(i, q);
-            if (other > own && own < kGhostMargin * ghost[g] * other) return true;
+            if (other > own && own < kGhostMargin * ghost[g] * other && !leads(i, p, q)) return true;
         }
         return false;
     };
@@ -864,6 +877,11 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 t = e + 1;
             }
             // What began at each attack, unless a run already starts there.
+            const auto startAt = [&](std::int64_t tick) {
+                const bool known = std::any_of(starts.begin(), starts.end(),
+                                               [&](std::int64_t t) { return std::abs(t - tick) <= kSameStartTicks; });
+                if (!known) starts.push_back(tick);
+            };
             for (Size k = 0; k < attackTicks.size(); ++k) {
                 const float* rec = s.Records.data() + attackRows[k] * kChordRecord + kPitches;
                 const float strongest = *std::max_element(rec, rec + kPitches);
@@ -881,10 +899,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                     for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) rose = std::max(rose, a[j]);
                     if (rose < kReattackRise * was) continue;
                     heard.push_back(attackTicks[k]);
-                    const bool known = std::any_of(starts.begin(), starts.end(), [&](std::int64_t t) {
-                        return std::abs(t - attackTicks[k]) <= kSameStartTicks;
-                    });
-                    if (!known) starts.push_back(attackTicks[k]);
+                    startAt(attackTicks[k]);
                     continue;
                 }
                 // On a note already sounding, an attack of its pitch must raise it.
@@ -893,10 +908,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
                 double after = 0.0;
                 for (Size j = i; j < std::min(n, i + kMinNoteSteps); ++j) after = std::max(after, a[j]);
                 if (after >= kReattackRise * before) heard.push_back(attackTicks[k]);
-                const bool known = std::any_of(starts.begin(), starts.end(), [&](std::int64_t t) {
-                    return std::abs(t - attackTicks[k]) <= kSameStartTicks;
-                });
-                if (!known) starts.push_back(attackTicks[k]);
+                startAt(attackTicks[k]);
             }
             std::sort(starts.begin(), starts.end());
             starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
