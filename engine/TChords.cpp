@@ -696,21 +696,21 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
     }
     // A start of pitch p whose early peak is within kGhostMargin times what a louder note an
     // interval away calls up there is that note's partials, not a note, unless an attack there
-    // added more of p than of that note.
+    // began p and not that note.
     const auto earlyPeak = [&](Size i, std::int64_t p) {
         double top = 0.0;
         for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) top = std::max(top, act(j, p));
         return top;
     };
-    // Whether an attack that came up to a window's half before step i added more of pitch p than
-    // of pitch q, and p led what it added: q's partials rise with q, so what p gained there is
-    // its own, not q's.
+    // Whether an attack within two steps of step i began pitch p and not
+    // pitch q (p holds half of what it added at the strongest pitch, q less): q's partials rise
+    // with q, so what p gained there is its own.
     const auto leads = [&](Size i, std::int64_t p, std::int64_t q) {
         for (Size j = i >= 2 ? i - 2 : 0; j < std::min(n, i + 2); ++j) {
             if (s.Records[j * kChordRecord + kChordRecord - 1] < 0.0f) continue;
             const float* added = s.Records.data() + j * kChordRecord + kPitches;
-            const float strongest = *std::max_element(added, added + kPitches);
-            if (added[p] >= kShareOfAttack * strongest && added[p] > added[q]) return true;
+            const float half = static_cast<float>(kShareOfAttack) * *std::max_element(added, added + kPitches);
+            if (added[p] >= half && added[q] < half) return true;
         }
         return false;
     };
