@@ -695,7 +695,7 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         }
     }
     // A start of pitch p whose early peak is within kGhostMargin times what a louder note an
-    // interval away calls up there is that note's partials, not a note, unless an attack there
+    // interval away calls up is that note's partials, not a note, unless an attack there
     // began p and not that note.
     const auto earlyPeak = [&](Size i, std::int64_t p) {
         double top = 0.0;
@@ -752,7 +752,10 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         for (Size g = 0; g < kGhostIntervals.size(); ++g) {
             const std::int64_t q = p - kGhostIntervals[g];
             if (q < 0 || q >= static_cast<std::int64_t>(kPitches)) continue;
-            const double other = earlyPeak(i, q);
+            // The louder note at its peak over the reach in which a note speaks: it may still be
+            // rising (the window filling, a slow note speaking) where the start's early peak is.
+            double other = 0.0;
+            for (Size j = i; j < std::min(n, i + kSpeakReach); ++j) other = std::max(other, act(j, q));
             if (other > own && own < kGhostMargin * ghost[g] * other && !leads(i, p, q)) return true;
         }
         return false;
