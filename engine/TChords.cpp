@@ -702,9 +702,9 @@ void NotesOfStretch(const Stretch& s, std::vector<ChordNote>& notes) {
         for (Size j = i; j < std::min(n, i + kSustainSteps + 1); ++j) top = std::max(top, act(j, p));
         return top;
     };
-    // Whether an attack within two steps of step i began pitch p and not
-    // pitch q (p holds half of what it added at the strongest pitch, q less): q's partials rise
-    // with q, so what p gained there is its own.
+    // Whether an attack from two steps before step i to one after it began pitch p and not pitch
+    // q (p holds half of what it added at its strongest pitch, q less): q's partials rise with q,
+    // so what p gained there is its own.
     const auto leads = [&](Size i, std::int64_t p, std::int64_t q) {
         for (Size j = i >= 2 ? i - 2 : 0; j < std::min(n, i + 2); ++j) {
             if (s.Records[j * kChordRecord + kChordRecord - 1] < 0.0f) continue;
