@@ -145,9 +145,11 @@ const ToneCase kHarmonic{"Harmonic", {8000.0, 4000.0, 2600.0, 2000.0, 1600.0, 13
 // The second and fourth harmonics are louder than the fundamental: the note must not be
 // written an octave up.
 const ToneCase kOctaveRich{"OctaveRich", {2500.0, 8000.0, 3000.0, 4000.0, 1200.0, 1500.0}};
+// A reed's low register: the fundamental 28 dB below the strongest harmonic, yet heard.
+const ToneCase kFaintFundamental{"FaintFundamental", {320.0, 2000.0, 6000.0, 8000.0, 7000.0, 5000.0, 3000.0}};
 
 INSTANTIATE_TEST_SUITE_P(Notes, SteadyTone,
-                         ::testing::Combine(::testing::Values(kPure, kHarmonic, kOctaveRich),
+                         ::testing::Combine(::testing::Values(kPure, kHarmonic, kOctaveRich, kFaintFundamental),
                                             ::testing::Values(5, 19, 33, 45, 57)),
                          [](const auto& row) {
                              return std::string(std::get<0>(row.param).Name) + "_note" +
