@@ -30,6 +30,16 @@ constexpr double kContrastWidth = 0.1;       // ... ramps the voicing over this 
 // default margin, none where the user's margin closes the window): a struck or plucked string
 // decays out of the window long before its player lets it go.
 constexpr double kClearContrast = 0.6;
+// A note is heard at its pitch only with a fundamental of its own. Without one, the harmonics
+// that make its salience are other notes' partials (an octave below a note, the even
+// harmonics are that note's; in the overlap of a fifth, the two tones are the second and
+// third harmonics of the note an octave below the lower one). A fundamental more than 25 dB
+// (1.25 in log10 units) below the note's strongest harmonic counts it less and less, down to
+// a quarter of its salience at 55 dB; a ramp, so that a fundamental that grows out of the
+// floor raises the note's salience evenly rather than in one step.
+constexpr double kFaintFundamental = 1.25;
+constexpr double kMissingWidth = 1.5;
+constexpr double kMissingLogShare = -1.3862943611198906;  // ln 0.25
 constexpr double kEmissionFloor = 1e-4;  // no state is ever impossible
 constexpr double kNoteStay = 0.9;        // a voiced frame keeps its note
 constexpr double kJumpSemitones = 6.0;   // jumps fall off as exp(-distance / 6)
@@ -184,8 +194,10 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
         // pitches the main lobe of a partial a semitone away reaches into the range, and its
         // flank would give both notes almost the same salience. Fundamentals lie far inside
         // the spectrum: Lo >= 1 and Hi + 1 < kBins.
+        double fundamental = -std::numeric_limits<double>::infinity();
         if (distinct[0] >= 0) {
             const double top = loudest[slot(distinct[0])];
+            fundamental = top;
             const double* bin = spectrum.data();
             const HarmonicRange& range = m_distinct[slot(distinct[0])];
             const auto lo = static_cast<std::size_t>(range.Lo);
@@ -193,10 +205,16 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
             const bool flank = (bin[lo] == top && bin[lo - 1] > top) || (bin[hi] == top && bin[hi + 1] > top);
             if (!flank) sum += magnitude[slot(distinct[0])];
         }
+        double strongest = -std::numeric_limits<double>::infinity();
         double weight = kHarmonicDecay;
         for (std::size_t h = 1; h < static_cast<std::size_t>(kMelodyHarmonics); ++h, weight *= kHarmonicDecay) {
-            if (distinct[h] >= 0) sum += weight * magnitude[slot(distinct[h])];
+            if (distinct[h] >= 0) {
+                sum += weight * magnitude[slot(distinct[h])];
+                strongest = std::max(strongest, loudest[slot(distinct[h])]);
+            }
         }
+        const double faint = (strongest - fundamental - kFaintFundamental) / kMissingWidth;
+        if (faint > 0.0) sum *= std::exp(kMissingLogShare * std::min(faint, 1.0));
         salience[n] = sum;
     }
 }

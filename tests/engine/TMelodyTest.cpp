@@ -145,9 +145,11 @@ const ToneCase kHarmonic{"Harmonic", {8000.0, 4000.0, 2600.0, 2000.0, 1600.0, 13
 // The second and fourth harmonics are louder than the fundamental: the note must not be
 // written an octave up.
 const ToneCase kOctaveRich{"OctaveRich", {2500.0, 8000.0, 3000.0, 4000.0, 1200.0, 1500.0}};
+// A reed's low register: the fundamental 28 dB below the strongest harmonic, yet heard.
+const ToneCase kFaintFundamental{"FaintFundamental", {320.0, 2000.0, 6000.0, 8000.0, 7000.0, 5000.0, 3000.0}};
 
 INSTANTIATE_TEST_SUITE_P(Notes, SteadyTone,
-                         ::testing::Combine(::testing::Values(kPure, kHarmonic, kOctaveRich),
+                         ::testing::Combine(::testing::Values(kPure, kHarmonic, kOctaveRich, kFaintFundamental),
                                             ::testing::Values(5, 19, 33, 45, 57)),
                          [](const auto& row) {
                              return std::string(std::get<0>(row.param).Name) + "_note" +
@@ -453,6 +455,9 @@ INSTANTIATE_TEST_SUITE_P(
                  kEarlyInFrame,
                  Sum(Tone({{1.2, 40}}, kSteady), testsupport::Sine(40.0, Samples(0.6), kRate, 20000.0)),
                  {{40, 0.0, 1.2}}},
+        // A quieter tone joins a fifth above: the two are harmonics 2 and 3 of a note without a fundamental.
+        GridCase{"FifthJoinsTone", kEarlyInFrame, Sum(testsupport::SineAtNote(36, Samples(1.2), kRate, 16000.0),
+                 Framed(testsupport::SineAtNote(43, Samples(0.7), kRate, 5000.0), 0.5, 0.0)), {{36, 0.0, 1.2}}},
         // A struck string: its level dies away by 50 dB per second until a damper stops it.
         GridCase{"DecayThenStop",
                  kEarlyInFrame,
