@@ -1,5 +1,7 @@
 #include "score/Score.h"
 
+#include "score/KeyFinder.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -136,6 +138,43 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
                       TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true},
                       TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true}),
+    [](const auto& param) { return param.param.Name; });
+
+struct KeyCase {
+    std::string Name;
+    std::vector<std::pair<std::int32_t, double>> Notes;  // key, seconds; played one after another
+    std::int32_t Fifths;
+};
+
+class KeyOfMelody : public ::testing::TestWithParam<KeyCase> {};
+
+// A scale's degrees each played twice for half a second, then what tells two signatures apart.
+std::vector<std::pair<std::int32_t, double>> Degrees(const std::vector<std::int32_t>& keys,
+                                                     const std::vector<std::pair<std::int32_t, double>>& apart) {
+    std::vector<std::pair<std::int32_t, double>> out;
+    for (std::int32_t k : keys) out.insert(out.end(), {{k, 0.5}, {k, 0.5}});
+    out.insert(out.end(), apart.begin(), apart.end());
+    return out;
+}
+
+TEST_P(KeyOfMelody, SignatureHoldsTheNotesHeard) {
+    std::vector<TimedNote> notes;
+    double t = 0.3;
+    for (const auto& [key, seconds] : GetParam().Notes) {
+        notes.push_back({t, t + seconds, key, 1.0});
+        t += seconds + 0.05;
+    }
+    EXPECT_EQ(KeyFinder().Find(notes).Fifths, GetParam().Fifths);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyOfMelody,
+    ::testing::Values(
+        // E major's D# three times against one long D: by the seconds alone, A major.
+        KeyCase{"LongStrayNote", Degrees({64, 66, 68, 69, 71, 73}, {{63, 0.45}, {62, 1.5}, {63, 0.45}, {63, 0.45}}), 4},
+        // C major's F held once against three grace-like F#s: by the count alone, G major.
+        KeyCase{"HeldDegreeOverShortStrays", Degrees({60, 62, 64, 67, 69, 71}, {{66, 0.1}, {65, 1.5}, {66, 0.1}, {66, 0.1}}),
+                0}),
     [](const auto& param) { return param.param.Name; });
 
 TEST(BuildScoreTest, ChoicesOverrideWhatIsFound) {
