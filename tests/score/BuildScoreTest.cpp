@@ -128,6 +128,17 @@ std::vector<Played> LongNotes() {
     return out;
 }
 
+// Notes let go a little before the next beat or eighth: a double-dotted eighth, a dotted
+// sixteenth.
+std::vector<Played> ReleasedEarly() {
+    const std::vector<std::pair<double, double>> bar{{0, 0.875}, {1, 0.375}, {1.5, 0.5}, {2, 0.875}, {3, 1}};
+    std::vector<Played> out;
+    for (std::int32_t b = 0; b < 6; ++b)
+        for (std::size_t k = 0; k < bar.size(); ++k)
+            out.push_back({4.0 * b + bar[k].first, bar[k].second, std::array{60, 64, 62, 67, 65}[(b + k) % 5]});
+    return out;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Melodies, BuildScoreFromPlayed,
     ::testing::Values(TrackCase{"SteadyTempo", Tune(), {{0.0, 100.0}}},
@@ -137,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}},
                       TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
                       TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true},
-                      TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true}),
+                      TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true},
+                      TrackCase{"ReleasedEarly", ReleasedEarly(), {{0.0, 96.0}}}),
     [](const auto& param) { return param.param.Name; });
 
 struct KeyCase {

@@ -130,6 +130,27 @@ TEST(MusicXmlWriterTest, NotesBeforeTheDownbeatMakeAPickup) {
     EXPECT_EQ(Measures(MusicXmlWriter().Text(HandMade()))[0].size(), measures[1].size());
 }
 
+// A double-dotted eighth from the beat and a dotted sixteenth from the next: one value each,
+// then the thirty-second rest that completes the beat's eighth or quarter.
+TEST(MusicXmlWriterTest, NotesEndingOnAThirtySecondKeepOneValue) {
+    Score s;
+    s.Tempo = {{0.0, 0.0, 90.0}};
+    s.Notes = {{0, 420, 67, 80}, {480, 180, 65, 80}, {960, 960, 64, 80}};
+    const std::string xml = MusicXmlWriter().Text(s);
+    const std::vector<std::vector<Item>> measures = Measures(xml);
+    ASSERT_EQ(measures.size(), 1u);
+    const std::vector<long> durations{420, 60, 180, 60, 240, 960};
+    ASSERT_EQ(measures[0].size(), durations.size());
+    for (std::size_t k = 0; k < durations.size(); ++k) {
+        EXPECT_EQ(measures[0][k].Duration, durations[k]) << "item " << k;
+        EXPECT_EQ(measures[0][k].Rest, k == 1 || k == 3 || k == 4) << "item " << k;
+    }
+    EXPECT_EQ(Count(xml, "<type>eighth</type><dot/><dot/>"), 1u);
+    EXPECT_EQ(Count(xml, "<type>16th</type><dot/>"), 1u);
+    EXPECT_EQ(Count(xml, "<rest/><duration>60</duration><voice>1</voice><type>32nd</type>"), 2u);
+    EXPECT_EQ(Count(xml, "<tie "), 0u);
+}
+
 TEST(MusicXmlWriterTest, NoNotesGiveABarOfRest) {
     Score s;
     s.Tempo = {{0.0, 0.0, 90.0}};
