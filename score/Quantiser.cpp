@@ -107,16 +107,24 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
         reach[g] = std::max(reach[g], y);
     }
     for (std::size_t g = 0; g + 1 < groups; ++g) end[g] = std::min(end[g], start[g + 1]);
-    // A length nearer one of the single values ending on a thirty-second than to the sixteenths
-    // takes that value, where the note starts and ends outside triplets and before the next.
+    // A note may also end on a thirty-second where one of those values ends it: the whole note
+    // is one (from a start outside triplets; tied over a beat where it crosses one), or its last
+    // value from a beat is. It takes the end nearest its measured length, before the next note
+    // and outside triplets.
     for (std::size_t g = 0; g < groups; ++g) {
-        if (grid.Step(start[g]) != kSixteenth) continue;
         const double measured = reach[g] * static_cast<double>(kQuarter) - static_cast<double>(start[g]);
-        for (const std::int64_t v : kThirtySecondEnds) {
-            const std::int64_t stop = start[g] + v;
-            if ((g + 1 < groups && stop > start[g + 1]) || grid.Step(stop) != kSixteenth) continue;
-            if (std::abs(measured - static_cast<double>(v)) < std::abs(measured - static_cast<double>(end[g] - start[g])))
+        const auto consider = [&](std::int64_t stop) {
+            if (stop - start[g] < kSixteenth || (g + 1 < groups && stop > start[g + 1]) || grid.Step(stop) != kSixteenth)
+                return;
+            if (std::abs(measured - static_cast<double>(stop - start[g])) <
+                std::abs(measured - static_cast<double>(end[g] - start[g])))
                 end[g] = stop;
+        };
+        const std::int64_t lastBeat = FloorQuarter(reach[g]) * kQuarter;
+        for (const std::int64_t v : kThirtySecondEnds) {
+            if (grid.Step(start[g]) == kSixteenth) consider(start[g] + v);
+            for (std::int64_t from = lastBeat - kQuarter; from <= lastBeat + kQuarter; from += kQuarter)
+                if (from >= start[g]) consider(from + v);
         }
     }
 

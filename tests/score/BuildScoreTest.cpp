@@ -129,9 +129,9 @@ std::vector<Played> LongNotes() {
 }
 
 // Notes let go a little before the next beat or eighth: a double-dotted eighth, a dotted
-// sixteenth.
+// sixteenth, a quarter tied to a double-dotted eighth.
 std::vector<Played> ReleasedEarly() {
-    const std::vector<std::pair<double, double>> bar{{0, 0.875}, {1, 0.375}, {1.5, 0.5}, {2, 0.875}, {3, 1}};
+    const std::vector<std::pair<double, double>> bar{{0, 0.875}, {1, 0.375}, {1.5, 0.5}, {2, 1.875}};
     std::vector<Played> out;
     for (std::int32_t b = 0; b < 6; ++b)
         for (std::size_t k = 0; k < bar.size(); ++k)
