@@ -135,8 +135,8 @@ std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64
                 const std::int64_t v = dots == 2 ? t.Ticks * 7 / 4 : dot ? t.Ticks * 3 / 2 : t.Ticks;
                 if (v > limit - pos || w.Type != nullptr) continue;
                 // Two dots only on a note within its beat that ends on a thirty-second.
-                if (dots == 2 && (rest || pos + v > beatStart + meter.Beat || Mod(v, kThirtySecond) != 0 ||
-                                  Mod(v, kSixteenth) == 0))
+                if (dots == 2 &&
+                    (rest || pos + v > beatStart + meter.Beat || Mod(v, kThirtySecond) != 0 || Mod(v, kSixteenth) == 0))
                     continue;
                 if (pos + v <= beatStart + meter.Beat) {
                     // Inside the beat a rest sits on a multiple of its own value, dotted only

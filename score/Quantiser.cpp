@@ -114,8 +114,8 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
     for (std::size_t g = 0; g < groups; ++g) {
         const double measured = reach[g] * static_cast<double>(kQuarter) - static_cast<double>(start[g]);
         const auto consider = [&](std::int64_t stop) {
-            if (stop - start[g] < kSixteenth || (g + 1 < groups && stop > start[g + 1]) || grid.Step(stop) != kSixteenth)
-                return;
+            const bool beforeNext = g + 1 == groups || stop <= start[g + 1];
+            if (stop - start[g] < kSixteenth || !beforeNext || grid.Step(stop) != kSixteenth) return;
             if (std::abs(measured - static_cast<double>(stop - start[g])) <
                 std::abs(measured - static_cast<double>(end[g] - start[g])))
                 end[g] = stop;

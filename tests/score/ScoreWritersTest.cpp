@@ -19,13 +19,14 @@ using testsupport::Bytes;
 
 // Three bars of 4/4 in B flat: a note needing an accidental, an eighth then a rest from the
 // off-beat to beat 4, a note tied over the bar line, a rest across the next bar line, a new
-// tempo with bar 3, eighth triplets and a half note on beat 3.
+// tempo with bar 3, eighth triplets and a half note on beat 3; a double-dotted eighth, a dotted 16th in bar 2.
 Score HandMade() {
     Score s;
     s.Tempo = {{0.0, 0.0, 100.0}, {4.8, 8.0, 120.0}};
     s.Key = {-2, false};
     s.Title = "A & B";
-    s.Notes = {{0, 480, 70, 90},    {480, 240, 66, 80},   {1440, 1440, 65, 100}, {4320, 160, 72, 70},
+    s.Notes = {{0, 480, 70, 90},    {480, 240, 66, 80},  {1440, 1440, 65, 100},
+               {2880, 420, 70, 80}, {3360, 180, 65, 80}, {4320, 160, 72, 70},
                {4480, 160, 74, 70}, {4640, 160, 75, 70}, {4800, 960, 77, 127}};
     return s;
 }
@@ -109,6 +110,8 @@ TEST(MusicXmlWriterTest, TiesTempoMarksTripletsAndSignatures) {
     EXPECT_NE(xml.find("<sound tempo=\"100\"/>"), std::string::npos);
     EXPECT_EQ(Count(xml, "<actual-notes>3</actual-notes>"), 3u);
     EXPECT_EQ(Count(xml, "<tuplet type=\"start\""), 1u);
+    EXPECT_EQ(Count(xml, "<type>eighth</type><dot/><dot/>") + Count(xml, "<type>16th</type><dot/>"), 2u);
+    EXPECT_EQ(Count(xml, "<rest/><duration>60</duration><voice>1</voice><type>32nd</type>"), 2u);
     EXPECT_EQ(Count(xml, "<tuplet type=\"stop\""), 1u);
     EXPECT_NE(xml.find("<fifths>-2</fifths>"), std::string::npos);
     // G flat needs its accidental in B flat major; B flat and F do not.
@@ -128,27 +131,6 @@ TEST(MusicXmlWriterTest, NotesBeforeTheDownbeatMakeAPickup) {
     EXPECT_EQ(measures[0].size(), 2u);  // a sixteenth rest, then the note
     EXPECT_EQ(measures[0][0].Duration + measures[0][1].Duration, 480);
     EXPECT_EQ(Measures(MusicXmlWriter().Text(HandMade()))[0].size(), measures[1].size());
-}
-
-// A double-dotted eighth from the beat and a dotted sixteenth from the next: one value each,
-// then the thirty-second rest that completes the beat's eighth or quarter.
-TEST(MusicXmlWriterTest, NotesEndingOnAThirtySecondKeepOneValue) {
-    Score s;
-    s.Tempo = {{0.0, 0.0, 90.0}};
-    s.Notes = {{0, 420, 67, 80}, {480, 180, 65, 80}, {960, 960, 64, 80}};
-    const std::string xml = MusicXmlWriter().Text(s);
-    const std::vector<std::vector<Item>> measures = Measures(xml);
-    ASSERT_EQ(measures.size(), 1u);
-    const std::vector<long> durations{420, 60, 180, 60, 240, 960};
-    ASSERT_EQ(measures[0].size(), durations.size());
-    for (std::size_t k = 0; k < durations.size(); ++k) {
-        EXPECT_EQ(measures[0][k].Duration, durations[k]) << "item " << k;
-        EXPECT_EQ(measures[0][k].Rest, k == 1 || k == 3 || k == 4) << "item " << k;
-    }
-    EXPECT_EQ(Count(xml, "<type>eighth</type><dot/><dot/>"), 1u);
-    EXPECT_EQ(Count(xml, "<type>16th</type><dot/>"), 1u);
-    EXPECT_EQ(Count(xml, "<rest/><duration>60</duration><voice>1</voice><type>32nd</type>"), 2u);
-    EXPECT_EQ(Count(xml, "<tie "), 0u);
 }
 
 TEST(MusicXmlWriterTest, NoNotesGiveABarOfRest) {
