@@ -1,5 +1,6 @@
 #include "score/KeyFinder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -39,18 +40,27 @@ std::array<double, 12> KeyFinder::PitchClassDurations(const std::vector<TimedNot
 }
 
 KeySignature KeyFinder::Find(const std::vector<TimedNote>& notes) const {
-    // A note's length is known to about one frame of the analysis at either end: two scales
-    // whose covers differ by less than that error over the notes that tell them apart are tied.
-    constexpr double kLengthError = 0.05;  // seconds
+    // Each note played is a vote for its pitch class's place in the scale, and a held note is
+    // heard for longer, but a note off the scale (a chromatic neighbour, a blue note) may be held
+    // as long as any: a note weighs the square root of its length, so that one long stray note
+    // does not outweigh a degree sung again and again, nor a few short strays one held degree.
+    // A note's length is known to about one frame of the analysis at either end, which moves the
+    // weight of a note of a quarter second by about 0.05: two scales whose covers differ by less
+    // than that error over the notes that tell them apart are tied.
+    constexpr double kWeightError = 0.05;  // square root of seconds
     const std::array<double, 12> h = PitchClassDurations(notes);
-    std::array<double, 12> count{};
-    for (const TimedNote& n : notes) count[static_cast<std::size_t>(((n.Key % 12) + 12) % 12)] += 1.0;
+    std::array<double, 12> count{}, weight{};
+    for (const TimedNote& n : notes) {
+        const auto pc = static_cast<std::size_t>(((n.Key % 12) + 12) % 12);
+        count[pc] += 1.0;
+        weight[pc] += std::sqrt(std::max(0.0, n.Offset - n.Onset));
+    }
     std::array<double, 12> cover{}, profile{};
     std::array<std::uint16_t, 12> scale{};  // bit per pitch class
     for (std::int32_t root = 0; root < 12; ++root) {
         const auto r = static_cast<std::size_t>(root);
         for (std::int32_t d : kMajorScale) {
-            cover[r] += h[static_cast<std::size_t>((root + d) % 12)];
+            cover[r] += weight[static_cast<std::size_t>((root + d) % 12)];
             scale[r] = static_cast<std::uint16_t>(scale[r] | (1U << ((root + d) % 12)));
         }
         profile[r] = std::max(Correlation(h, kMajorProfile, root), Correlation(h, kMinorProfile, (root + 9) % 12));
@@ -64,7 +74,7 @@ KeySignature KeyFinder::Find(const std::vector<TimedNote>& notes) const {
         double apart = 0.0;
         for (std::size_t pc = 0; pc < 12; ++pc)
             if (((scale[r] ^ scale[most]) >> pc) & 1U) apart += count[pc];
-        const bool tied = cover[most] - cover[r] <= kLengthError * std::sqrt(apart) + 1e-9 * cover[most];
+        const bool tied = cover[most] - cover[r] <= kWeightError * std::sqrt(apart) + 1e-9 * cover[most];
         if (tied && profile[r] > profile[best]) best = r;
     }
     const auto bestRoot = static_cast<std::int32_t>(best);

@@ -1,9 +1,9 @@
 #pragma once
 // KeyFinder: the key signature of a melody. The signature is the major scale whose seven pitch
-// classes hold most of the notes' duration (scales that hold as much within the lengths'
-// measuring error are tied, and the key profiles choose among them); its major or relative minor
-// is the one whose key profile correlates better with the pitch-class durations. Plain value;
-// any one thread.
+// classes hold most of the notes, each note weighed by the square root of its length (scales
+// that hold as much within the lengths' measuring error are tied, and the key profiles choose
+// among them); its major or relative minor is the one whose key profile correlates better with
+// the pitch-class durations. Plain value; any one thread.
 
 #include "score/Score.h"
 

@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::int64_t kQuarter = kScoreTicksPerQuarter;
 constexpr std::int64_t kSixteenth = kQuarter / 4;
+constexpr std::int64_t kThirtySecond = kQuarter / 8;
 
 struct NoteType {
     std::int64_t Ticks;
@@ -33,7 +34,7 @@ struct Written {
     std::int64_t Start = 0;
     std::int64_t Ticks = 0;
     const char* Type = nullptr;  // nullptr: a length no single value spells
-    bool Dot = false;
+    std::int32_t Dots = 0;
     bool Triplet = false;
     bool TupletStart = false;
     bool TupletStop = false;
@@ -86,8 +87,9 @@ struct MeterLayout {
 // `length` ticks, as a copyist groups them: a value starting off the beat ends at the next beat
 // at the latest; a value covering beats starts on one; rests over several beats are plain
 // values on their own multiple (a half rest on beat 1 or 3), never dotted across a beat in simple
-// time; in 4/4 only a value from the downbeat covers the bar's middle. Eighth triplets fill
-// the quarters whose positions are thirds.
+// time; in 4/4 only a value from the downbeat covers the bar's middle. A note that ends on a
+// thirty-second within its beat may take a second dot (a double-dotted eighth from the beat).
+// Eighth triplets fill the quarters whose positions are thirds.
 std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64_t length, bool rest,
                            const MeterLayout& meter) {
     std::vector<Written> out;
@@ -95,7 +97,7 @@ std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64
     const std::int64_t end = start + length;
     while (pos < end) {
         const std::int64_t quarterStart = FloorTo(pos, kQuarter);
-        if (Mod(pos, kSixteenth) != 0 || (Mod(end, kSixteenth) != 0 && FloorTo(end, kQuarter) <= pos)) {
+        if (Mod(pos, kThirtySecond) != 0 || (Mod(end, kThirtySecond) != 0 && FloorTo(end, kQuarter) <= pos)) {
             // Within a triplet quarter: thirds and sixths of it.
             const std::int64_t stop = std::min(end, quarterStart + kQuarter);
             while (pos < stop) {
@@ -112,23 +114,30 @@ std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64
                     w.Ticks = stop - pos;
                 } else {
                     w.Ticks = v;
-                    SpellValue(v * 3 / 2, w.Type, w.Dot);
+                    bool dot = false;
+                    SpellValue(v * 3 / 2, w.Type, dot);
+                    w.Dots = dot ? 1 : 0;
                 }
                 out.push_back(w);
                 pos += w.Ticks;
             }
             continue;
         }
-        const std::int64_t limit = Mod(end, kSixteenth) != 0 ? FloorTo(end, kQuarter) : end;
+        const std::int64_t limit = Mod(end, kThirtySecond) != 0 ? FloorTo(end, kQuarter) : end;
         const std::int64_t rel = pos - barStart;
         const std::int64_t beatStart = barStart + rel / meter.Beat * meter.Beat;
         const bool onBeat = pos == beatStart;
         Written w;
         w.Start = pos;
         for (const NoteType& t : kTypes) {
-            for (const bool dot : {true, false}) {
-                const std::int64_t v = dot ? t.Ticks * 3 / 2 : t.Ticks;
+            for (const std::int32_t dots : {2, 1, 0}) {
+                const bool dot = dots > 0;
+                const std::int64_t v = dots == 2 ? t.Ticks * 7 / 4 : dot ? t.Ticks * 3 / 2 : t.Ticks;
                 if (v > limit - pos || w.Type != nullptr) continue;
+                // Two dots only on a note within its beat that ends on a thirty-second.
+                if (dots == 2 &&
+                    (rest || pos + v > beatStart + meter.Beat || Mod(v, kThirtySecond) != 0 || Mod(v, kSixteenth) == 0))
+                    continue;
                 if (pos + v <= beatStart + meter.Beat) {
                     // Inside the beat a rest sits on a multiple of its own value, dotted only
                     // from the beat.
@@ -142,7 +151,7 @@ std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64
                 }
                 w.Ticks = v;
                 w.Type = t.Name;
-                w.Dot = dot;
+                w.Dots = dots;
             }
         }
         if (w.Type == nullptr) w.Ticks = limit - pos;  // no value fits: written as its bare length
@@ -359,7 +368,7 @@ std::string MusicXmlWriter::Text(const Score& score) const {
                 if (w.TieStart) n += "<tie type=\"start\"/>";
                 n += "<voice>1</voice>";
                 if (w.Type != nullptr) n += std::string("<type>") + w.Type + "</type>";
-                if (w.Dot) n += "<dot/>";
+                for (std::int32_t d = 0; d < w.Dots; ++d) n += "<dot/>";
                 if (!p.Source->Keys.empty()) {
                     const auto key = std::make_pair(pitch.Step, pitch.Octave);
                     const auto found = altered.find(key);

@@ -1,6 +1,7 @@
 #include "score/Quantiser.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -11,6 +12,9 @@ namespace {
 constexpr std::int64_t kQuarter = kScoreTicksPerQuarter;
 constexpr std::int64_t kSixteenth = kQuarter / 4;
 constexpr std::int64_t kTripletEighth = kQuarter / 3;
+// The single values that end on a thirty-second: a dotted sixteenth and a double-dotted eighth,
+// what a copyist writes for a note released a little before the eighth or the quarter it fills.
+constexpr std::array<std::int64_t, 2> kThirtySecondEnds{kQuarter * 3 / 8, kQuarter * 7 / 8};
 
 std::int64_t FloorQuarter(double x) { return static_cast<std::int64_t>(std::floor(x)); }
 
@@ -95,12 +99,34 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
         seen[groupOf[i]] = true;
     }
     std::vector<std::int64_t> end(groups, 0);
+    std::vector<double> reach(groups, 0.0);  // the latest end in quarters, not yet rounded
     for (std::size_t i = 0; i < notes.size(); ++i) {
         const std::size_t g = groupOf[i];
         const double y = beats.Positions[g] + (notes[i].Offset - onset[g]) / beats.Periods[g];
         end[g] = std::max({end[g], grid.Round(y), start[g] + grid.Step(start[g])});
+        reach[g] = std::max(reach[g], y);
     }
     for (std::size_t g = 0; g + 1 < groups; ++g) end[g] = std::min(end[g], start[g + 1]);
+    // A note may also end on a thirty-second where one of those values ends it: the whole note
+    // is one (from a start outside triplets; tied over a beat where it crosses one), or its last
+    // value from a beat is. It takes the end nearest its measured length, before the next note
+    // and outside triplets.
+    for (std::size_t g = 0; g < groups; ++g) {
+        const double measured = reach[g] * static_cast<double>(kQuarter) - static_cast<double>(start[g]);
+        const auto consider = [&](std::int64_t stop) {
+            const bool beforeNext = g + 1 == groups || stop <= start[g + 1];
+            if (stop - start[g] < kSixteenth || !beforeNext || grid.Step(stop) != kSixteenth) return;
+            if (std::abs(measured - static_cast<double>(stop - start[g])) <
+                std::abs(measured - static_cast<double>(end[g] - start[g])))
+                end[g] = stop;
+        };
+        const std::int64_t lastBeat = FloorQuarter(reach[g]) * kQuarter;
+        for (const std::int64_t v : kThirtySecondEnds) {
+            if (grid.Step(start[g]) == kSixteenth) consider(start[g] + v);
+            for (std::int64_t from = lastBeat - kQuarter; from <= lastBeat + kQuarter; from += kQuarter)
+                if (from >= start[g]) consider(from + v);
+        }
+    }
 
     std::vector<ScoreNote> out;
     out.reserve(notes.size());

@@ -1,7 +1,9 @@
 #pragma once
 // Quantiser: puts a melody's notes on note values once its beat is known: onsets and ends on
 // the sixteenth grid, or on eighth triplets in a beat whose onsets fit those clearly better;
-// the notes of a chord share one start and one length. Plain value; any one thread.
+// a note let go a little before an eighth or a beat may end on a thirty-second where a dotted
+// sixteenth or a double-dotted eighth ends it; the notes of a chord share one start and one
+// length. Plain value; any one thread.
 
 #include "score/Score.h"
 #include "score/TempoTracker.h"

@@ -41,15 +41,16 @@ std::vector<TimedNote> Perform(const std::vector<Played>& melody, const std::vec
     return notes;
 }
 
-// Eight bars of a tune in C major: quarters, eighths, dotted rhythms, rests.
-std::vector<Played> Tune(double from = 0.0, std::int32_t bars = 8) {
+// Eight bars of a tune in C major: quarters, eighths, dotted rhythms, rests; each note let go
+// `early` quarters before its value ends.
+std::vector<Played> Tune(double from = 0.0, std::int32_t bars = 8, double early = 0.0) {
     const std::vector<std::pair<double, double>> bar{{0, 1}, {1, 0.5}, {1.5, 0.5}, {2, 1.5}, {3.5, 0.5}};
     const std::vector<std::int32_t> keys{60, 62, 64, 65, 67, 69, 71, 72, 67, 64};
     std::vector<Played> out;
     for (std::int32_t b = 0; b < bars; ++b)
         for (std::size_t k = 0; k < bar.size(); ++k)
             if (!(b % 4 == 3 && k >= 3))  // every fourth bar ends on a rest
-                out.push_back({from + 4.0 * b + bar[k].first, bar[k].second, keys[(b * 5 + k) % keys.size()]});
+                out.push_back({from + 4.0 * b + bar[k].first, bar[k].second - early, keys[(b * 5 + k) % keys.size()]});
     return out;
 }
 
@@ -135,8 +136,21 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}},
                       TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
                       TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true},
-                      TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true}),
+                      TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true},
+                      TrackCase{"ReleasedEarly", Tune(0.0, 8, 0.125), {{0.0, 96.0}}}),
     [](const auto& param) { return param.param.Name; });
+
+// A note weighs the root of its length: E major's three D#s outweigh one long D; C major's held F three brief F#s.
+TEST(BuildScoreTest, KeyWeighsNotesByTheRootOfTheirLength) {
+    const auto fifths = [](std::vector<std::int32_t> keys, std::int32_t held, std::int32_t brief, double briefs) {
+        std::vector<TimedNote> notes{{0.0, 1.5, held, 1.0}};
+        for (std::int32_t k : keys)
+            notes.push_back({notes.back().Offset, notes.back().Offset + (k == brief ? briefs : 1), k});
+        return BuildScore(notes, {}).Key.Fifths;
+    };
+    EXPECT_EQ(fifths({64, 66, 68, 69, 71, 73, 63, 63, 63}, 62, 63, 0.45), 4);
+    EXPECT_EQ(fifths({60, 62, 64, 67, 69, 71, 66, 66, 66}, 65, 66, 0.1), 0);
+}
 
 TEST(BuildScoreTest, ChoicesOverrideWhatIsFound) {
     ScoreChoices choices;

@@ -19,13 +19,14 @@ using testsupport::Bytes;
 
 // Three bars of 4/4 in B flat: a note needing an accidental, an eighth then a rest from the
 // off-beat to beat 4, a note tied over the bar line, a rest across the next bar line, a new
-// tempo with bar 3, eighth triplets and a half note on beat 3.
+// tempo with bar 3, eighth triplets and a half note on beat 3; a double-dotted eighth, a dotted 16th in bar 2.
 Score HandMade() {
     Score s;
     s.Tempo = {{0.0, 0.0, 100.0}, {4.8, 8.0, 120.0}};
     s.Key = {-2, false};
     s.Title = "A & B";
-    s.Notes = {{0, 480, 70, 90},    {480, 240, 66, 80},   {1440, 1440, 65, 100}, {4320, 160, 72, 70},
+    s.Notes = {{0, 480, 70, 90},    {480, 240, 66, 80},  {1440, 1440, 65, 100},
+               {2880, 420, 70, 80}, {3360, 180, 65, 80}, {4320, 160, 72, 70},
                {4480, 160, 74, 70}, {4640, 160, 75, 70}, {4800, 960, 77, 127}};
     return s;
 }
@@ -109,6 +110,8 @@ TEST(MusicXmlWriterTest, TiesTempoMarksTripletsAndSignatures) {
     EXPECT_NE(xml.find("<sound tempo=\"100\"/>"), std::string::npos);
     EXPECT_EQ(Count(xml, "<actual-notes>3</actual-notes>"), 3u);
     EXPECT_EQ(Count(xml, "<tuplet type=\"start\""), 1u);
+    EXPECT_EQ(Count(xml, "<type>eighth</type><dot/><dot/>") + Count(xml, "<type>16th</type><dot/>"), 2u);
+    EXPECT_EQ(Count(xml, "<rest/><duration>60</duration><voice>1</voice><type>32nd</type>"), 2u);
     EXPECT_EQ(Count(xml, "<tuplet type=\"stop\""), 1u);
     EXPECT_NE(xml.find("<fifths>-2</fifths>"), std::string::npos);
     // G flat needs its accidental in B flat major; B flat and F do not.
