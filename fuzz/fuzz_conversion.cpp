@@ -1,6 +1,8 @@
 // The whole conversion of a file as the converter runs it: the check, the import of what the
-// check leaves to it, both stages and the MIDI file. Inputs beyond 3 s of sound are cut to
-// keep runs short; the work files go to the private folder and are removed after each run.
+// check leaves to it, both stages and the MIDI file. The input's length picks the analysis
+// (classic, melody or chords), so that every mutation of it reaches all three. Inputs beyond
+// 3 s of sound are cut to keep runs short; the work files go to the private folder and are
+// removed after each run.
 
 #include "engine/Conversion.h"
 #include "engine/EngineHost.h"
@@ -8,6 +10,7 @@
 #include "engine/TMakeMidi.h"
 #include "engine/TNote.h"
 #include "engine/UFile.h"
+#include "engine/WavHead.h"
 #include "engine/WavProc.h"
 #include "engine/WorkFiles.h"
 #include "fuzz/FuzzInput.h"
@@ -25,8 +28,8 @@ public:
 
 constexpr double kLongestSeconds = 3.0;
 
-void Convert(const std::string& input, std::string& importName, ruvo::WavHead& rec, ruvo::TWavProc& wav,
-             ruvo::TNote& note) {
+void Convert(const std::string& input, ruvo::AnalysisMode mode, std::string& importName, ruvo::WavHead& rec,
+             ruvo::TWavProc& wav, ruvo::TNote& note) {
     std::string analysed = input;
     if (ruvo::ProbeWavFile(wav, input) == ruvo::WavRejection::Layout) {
         ruvo::TAudioImport import;
@@ -39,6 +42,7 @@ void Convert(const std::string& input, std::string& importName, ruvo::WavHead& r
     }
     const ruvo::TickFn go = [](ruvo::Tick) { return true; };
     if (ruvo::RunWaveStage(wav, analysed, rec, go) != 0) return;
+    rec.Mode = mode;
     if (ruvo::RunNoteStage(note, rec, 1, go) != 0) return;
     rec.MidiFileName = ruvo::fuzz::Folder() + "/out.mid";
     std::string midiName;
@@ -58,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ruvo::WavHead rec;
     std::string importName;
     try {
-        Convert(input, importName, rec, wav, note);
+        Convert(input, static_cast<ruvo::AnalysisMode>(size % 3), importName, rec, wav, note);
     } catch (const ruvo::FileIoError&) {
         // A file the check accepted can still fail to read; that is a clean refusal too.
     }
