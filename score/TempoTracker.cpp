@@ -57,6 +57,9 @@ constexpr double kChangeGain = 6.0;
 // A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
 constexpr std::size_t kFirstSegment = 8;
+// The first grid is fitted on onsets of one tempo: up to where the path has drifted more than
+// this many bins, short of the kDriftBins + 0.5 that makes a jump.
+constexpr double kFirstDriftBins = 2.5;
 // A segment's period is refined on its first onsets, within 6 % of the path's, 0.1 % apart.
 constexpr std::size_t kFitOnsets = 32;
 constexpr std::int32_t kPeriodSteps = 60;
@@ -481,8 +484,21 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // The first segment's period and phase: the likeliest grid for its first onsets, within
     // the timing spread of the Viterbi path's period. Quarter 0 is the grid point nearest the
     // downbeat, and lies there give or take the timing spread.
-    const std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
-    TempoSegment first{downbeatSeconds, 0.0, 60.0 / segmentPeriod[0]};
+    std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
+    // A change of a few per cent that the path takes as drift is no knot, but onsets after it
+    // would pull the first grid off the first onsets: the fit stops where the path has moved
+    // more than kFirstDriftBins from where it stood after the first kFirstSegment onsets (its
+    // very first states may be bent, as above), and leans on the path's period over the onsets
+    // it fits, not over the whole segment.
+    const double settled = vit[std::min(kFirstSegment, firstEnd) - 2];
+    for (std::size_t i = kFirstSegment - 1; i + 1 < firstEnd; ++i) {
+        if (std::abs(std::log(vit[i] / settled) / std::log(kBinRatio)) > kFirstDriftBins) {
+            firstEnd = i + 1;
+            break;
+        }
+    }
+    const double firstPath = Median({vit.begin(), vit.begin() + static_cast<std::ptrdiff_t>(firstEnd - 1)});
+    TempoSegment first{downbeatSeconds, 0.0, 60.0 / firstPath};
     // The timing spread is found with them: slow attacks (a choir, bowed strings) spread the
     // onsets more than plucked or blown notes.
     double bestFit = -kInf, spread = kBaseSpread;
@@ -493,12 +509,12 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             std::array<double, 3> f = MetricalFits(onsets.data(), firstEnd, downbeatSeconds + shift, 0.0, period);
             for (std::size_t j = 0; j < 3; ++j)
                 f[j] -= 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]) +
-                        PathPrior(period, segmentPeriod[0], kSpreads[j]);
+                        PathPrior(period, firstPath, kSpreads[j]);
             return f;
         };
         const double before = bestFit;
         const double p = bestPeriod(
-            segmentPeriod[0], kPeriodSteps, kPeriodStep,
+            firstPath, kPeriodSteps, kPeriodStep,
             [&](double period) {
                 const std::array<double, 3> f = fits(period);
                 return std::max({f[0], f[1], f[2]});

@@ -136,6 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}},
                       TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
                       TrackCase{"SlowerByFourPerCent", Tune(0.0, 12), {{0.0, 104.0}, {18.0, 100.0}}, true},
+                      // Changes the path takes as drift: the first grid fits the first tempo alone.
+                      TrackCase{"SlowerAfterFourBars", Tune(0.0, 12), {{0.0, 100.0}, {16.0, 96.0}}, true},
+                      TrackCase{"FasterAfterThreeBars", Tune(0.0, 12), {{0.0, 110.0}, {12.0, 117.7}}, true},
                       TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true},
                       TrackCase{"ReleasedEarly", Tune(0.0, 8, 0.125), {{0.0, 96.0}}}),
     [](const auto& param) { return param.param.Name; });
