@@ -589,9 +589,24 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // the frame of the change or the one before is left to the rules above (an abrupt
             // change late in a frame shows its rise there too), and octaves for the reason
             // above.
+            // A semitone's neighbour on the old note's side is the old note itself. There the
+            // new note's rise is its own attack where it is the steepest within reach, the old
+            // note neither falls in that frame (a vibrato or a glide moving the sound from the
+            // one to the other) nor rises by more than 3 dB (its own attack, whose flank rises
+            // with it), and the new note lay more than 6 dB below the old one in the two frames
+            // before (else it was the old note's flank all along).
+            const bool semitone = n + 1 == old || old + 1 == n;
+            double steepestAny = 0.0;
+            for (std::size_t g = std::max<std::size_t>(lowest, 1); g <= f && semitone; ++g) {
+                steepestAny = std::max(steepestAny, level(g, n) - level(g - 1, n));
+            }
+            const auto below = [&](std::size_t g) { return level(g, old) - level(g, n) > kLegatoRiseDb; };
             const auto aheadOfFlank = [&](std::size_t g) {
                 const double* sal = ring.data() + (g % kRing) * kNotes;
-                return sal[n] >= sal[old > n ? n + 1 : n - 1];
+                if (sal[n] >= sal[old > n ? n + 1 : n - 1]) return true;
+                const double oldStep = level(g, old) - level(g - 1, old);
+                return semitone && g >= 2 && oldStep >= 0.0 && oldStep <= kRiseNearDb &&
+                       level(g, n) - level(g - 1, n) >= steepestAny && below(g - 1) && below(g - 2);
             };
             std::size_t attack = f;
             double steepest = kRiseNearDb;
