@@ -221,6 +221,15 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
     // more); a slow attack that rose by an onset's step twice is one note.
     std::vector<double> scratch;
     const double pieceWaver = LevelWaver(e, notes, scratch);
+    // A note's end moves to where the level stopped before block hi, if the note's own sound
+    // stopped with it; it keeps minFrames.
+    const auto endWhereItStopped = [&](MelodyNote& note, std::int64_t hi) {
+        const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
+        if (stop < 0) return;
+        const auto end = static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
+        if (OwnSoundStops(evidence, note, end)) note.End = end;
+    };
     std::size_t kept = 0;
     for (std::size_t i = 0; i < notes.size(); ++i) {
         if (kept > 0) {
@@ -273,12 +282,7 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         std::int64_t hi = kBlocks * (note.End + 1);
         if (next != nullptr) hi = std::min(hi, kBlocks * next->First);
         hi = std::min(hi, e.Count());
-        const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
-        if (stop >= 0) {
-            const auto end = static_cast<std::int32_t>(
-                std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
-            if (OwnSoundStops(evidence, note, end)) note.End = end;
-        }
+        endWhereItStopped(note, hi);
     }
 
     // A note that runs into the next one (their starts are placed by now) ends early only where
@@ -287,12 +291,7 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
         MelodyNote& note = notes[i];
         if (notes[i + 1].First != note.End) continue;
         const std::int64_t hi = std::min(kBlocks * note.End, e.Count());
-        const std::int64_t stop = StopBlock(e, kBlocks * (note.First + minFrames), hi, scratch);
-        if (stop >= 0) {
-            const auto end = static_cast<std::int32_t>(
-                std::clamp<std::int64_t>(EnergyBlockToFrame(stop), note.First + minFrames, note.End));
-            if (OwnSoundStops(evidence, note, end)) note.End = end;
-        }
+        endWhereItStopped(note, hi);
     }
 }
 
