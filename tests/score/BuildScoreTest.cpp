@@ -61,6 +61,7 @@ struct TrackCase {
     // Onsets and ends at the start of the analysis's frames (46.44 ms).
     bool Framed = false;
     double Hold = 0.0;  // seconds of a breath at the first tempo change
+    double TempoTolerance = 0.02;  // relative
 };
 
 class BuildScoreFromPlayed : public ::testing::TestWithParam<TrackCase> {};
@@ -84,9 +85,9 @@ TEST_P(BuildScoreFromPlayed, NotesLandOnTheirValuesAndTheTempoFollows) {
     }
     for (const auto& [quarter, bpm] : c.Map) {
         const double seconds = PlayedSeconds(c.Map, quarter + 0.5);
-        // Within 2 %: half the tolerance a listener notices.
+        // Within 2 % (half the tolerance a listener notices) where the tempo holds.
         EXPECT_NEAR(SecondsToQuarter(score, seconds + 0.5) - SecondsToQuarter(score, seconds), 0.5 * bpm / 60.0,
-                    0.01 * bpm / 60.0)
+                    0.5 * c.TempoTolerance * bpm / 60.0)
             << "at quarter " << quarter;
     }
     EXPECT_EQ(score.Key.Fifths, 0);
@@ -127,6 +128,13 @@ std::vector<Played> LongNotes() {
     return out;
 }
 
+// A tempo that changes by `perBar` of itself every bar, a step a beat: a ritardando or an accelerando.
+std::vector<std::pair<double, double>> Drifting(double bpm, double perBar, std::int32_t bars) {
+    std::vector<std::pair<double, double>> map;
+    for (std::int32_t beat = 0; beat < 4 * bars; ++beat) map.push_back({beat, bpm * std::pow(1.0 + perBar, beat / 4.0)});
+    return map;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Melodies, BuildScoreFromPlayed,
     ::testing::Values(TrackCase{"SteadyTempo", Tune(), {{0.0, 100.0}}},
@@ -140,6 +148,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"SlowerAfterFourBars", Tune(0.0, 12), {{0.0, 100.0}, {16.0, 96.0}}, true},
                       TrackCase{"FasterAfterThreeBars", Tune(0.0, 12), {{0.0, 110.0}, {12.0, 117.7}}, true},
                       TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true},
+                      // Gradual changes: the grid follows the player; the map's steps stay within 4 %.
+                      TrackCase{"SlowingByAPerCentABar", Tune(0.0, 12), Drifting(104.0, -0.01, 12), true, 0.0, 0.04},
+                      TrackCase{"QuickeningByAPerCentABar", Tune(0.0, 12), Drifting(100.0, 0.01, 12), true, 0.0, 0.04},
                       TrackCase{"ReleasedEarly", Tune(0.0, 8, 0.125), {{0.0, 96.0}}}),
     [](const auto& param) { return param.param.Name; });
 
