@@ -85,9 +85,10 @@ constexpr double kPeriodLeeway = 0.04;
 constexpr double kDriftSpread = 0.01;
 // A stretch may itself slow down or speed up (a ritardando, an accelerando): its fits try a
 // period that changes by kRampStep of itself per quarter, up to kFirstRamps steps either way for
-// the first stretch and kKnotRamps after a knot. A ramp of c costs (c / kRampSpread)^2 / 2 plus
-// kRampCost, so that a steady piece whose onsets wander is not read as one: 1 % a bar (c 0.0025)
-// costs 4.4 in log-likelihood, which the onsets of a bar or two at that drift repay.
+// the first stretch and kKnotRamps after a knot (at the knot found without one). A ramp of c
+// costs (c / kRampSpread)^2 / 2 plus kRampCost, so that a steady piece whose onsets wander is
+// not read as one: 1 % a bar (c 0.0025) costs 4.4 in log-likelihood, which the onsets of a bar
+// or two at that drift repay.
 constexpr double kRampStep = 0.001;
 constexpr std::int32_t kFirstRamps = 4;
 constexpr std::int32_t kKnotRamps = 2;
@@ -535,14 +536,12 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // So is a ramp, where the first stretch itself slows down or speeds up.
     double bestFit = -kInf, spread = kBaseSpread, ramp = 0.0, rampQuarters = 0.0;
     std::vector<double> unramped(n);
-    for (std::int32_t rs = -kFirstRamps; rs <= kFirstRamps; ++rs)
-    for (std::int32_t s = -6; s < 6; ++s) {
-        const double c = kRampStep * rs;
+    const auto tryFirst = [&](std::int32_t s, double c) {
         // The best over the spreads of each period; which spread it was is kept below.
         const auto fits = [&](double period) {
             const double shift = period / 4.0 * s / 12.0;
             const double* times = onsets.data();
-            if (rs != 0) {
+            if (c != 0.0) {
                 Unramp(onsets.data(), firstEnd, downbeatSeconds, period, c, unramped.data());
                 times = unramped.data();
             }
@@ -567,7 +566,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             ramp = c;
             rampQuarters = (onsets[firstEnd - 1] - first.StartSeconds) / p;
         }
-    }
+    };
+    for (std::int32_t rs = -kFirstRamps; rs <= kFirstRamps; ++rs)
+        for (std::int32_t s = -6; s < 6; ++s) tryFirst(s, kRampStep * rs);
     // The walk: each onset is predicted from a line through the recent ones of its piece that
     // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
     // and joins the line unless it is a stray. The line follows slow drift.
@@ -608,7 +609,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                               double centre, std::int32_t steps, double step, double pathPeriod) {
         const double prevPeriod = 60.0 / prev.Bpm;
         double bestKnot = -kInf;
-        for (std::size_t j = from; j <= to; ++j) {
+        // The knot at onset j with the new line starting `anchor` steps from the old line's time
+        // and a ramp of `newRamp`: kept when it fits best so far.
+        const auto tryKnot = [&](std::size_t j, std::int32_t anchor, double newRamp) {
             const double q =
                 std::nearbyint(4.0 * (prev.StartQuarter + (onsets[j] - prev.StartSeconds) / prevPeriod)) / 4.0;
             const double t0 = prev.StartSeconds + (q - prev.StartQuarter) * prevPeriod;
@@ -620,38 +623,37 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             // The old line's time for the knot is an extrapolation from onsets before it, off by
             // about the timing spread: the new line may start beside it, at the cost of that miss,
             // when the onsets after the knot agree on it (a player who takes a breath at the change).
-            // The new stretch may slow down or speed up from its knot on.
-            const auto after = [&](double start, double period, double c) {
-                const double shift = (start - t0) / spread;
-                const double* times = onsets.data() + j;
-                if (c != 0.0) {
-                    Unramp(times, end - j, start, period, c, unramped.data());
-                    times = unramped.data();
-                }
-                return before + MetricalFit(times, end - j, start, q, period, spread, true) -
-                       PathPrior(period, pathPeriod, spread) - 0.5 * shift * shift - RampCost(c);
-            };
-            double fit = -kInf, t = t0, p = centre, c = 0.0;
-            for (std::int32_t rs = -kKnotRamps; rs <= kKnotRamps; ++rs)
-                for (std::int32_t s = -kAnchorSteps; s <= kAnchorSteps; ++s) {
-                    const double start = t0 + spread * kAnchorStep * s;
-                    const double was = fit;
-                    const double found = bestPeriod(
-                        centre, steps, step, [&](double period) { return after(start, period, kRampStep * rs); },
-                        fit);
-                    if (fit > was) {
-                        t = start;
-                        p = found;
-                        c = kRampStep * rs;
+            const double start = t0 + spread * kAnchorStep * anchor;
+            const double shift = (start - t0) / spread;
+            const double* times = onsets.data() + j;
+            double fit = -kInf;
+            const double p = bestPeriod(
+                centre, steps, step,
+                [&](double period) {
+                    if (newRamp != 0.0) {
+                        Unramp(onsets.data() + j, end - j, start, period, newRamp, unramped.data());
+                        times = unramped.data();
                     }
-                }
+                    return before + MetricalFit(times, end - j, start, q, period, spread, true) -
+                           PathPrior(period, pathPeriod, spread) - 0.5 * shift * shift - RampCost(newRamp);
+                },
+                fit);
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
                 knot = j;
-                knotPiece = {t, q, 60.0 / p};
-                knotRamp = c;
-                knotRampQuarters = (onsets[end - 1] - t) / p;
+                knotPiece = {start, q, 60.0 / p};
+                knotRamp = newRamp;
+                knotRampQuarters = (onsets[end - 1] - start) / p;
             }
+        };
+        for (std::size_t j = from; j <= to; ++j)
+            for (std::int32_t s = -kAnchorSteps; s <= kAnchorSteps; ++s) tryKnot(j, s, 0.0);
+        // The new stretch may slow down or speed up from its knot on.
+        if (bestKnot > -kInf) {
+            const std::size_t j = knot;
+            for (std::int32_t rs = -kKnotRamps; rs <= kKnotRamps; ++rs)
+                for (std::int32_t s = -kAnchorSteps; s <= kAnchorSteps; ++s)
+                    if (rs != 0) tryKnot(j, s, kRampStep * rs);
         }
         return bestKnot;
     };
