@@ -196,6 +196,11 @@ void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> c
     }
 }
 
+double HeldLevelWaver(std::span<const float> energy, std::span<const MelodyNote> notes) {
+    std::vector<double> spans;
+    return LevelWaver(BlockEnergy(energy), notes, spans);
+}
+
 void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames) {
     const BlockEnergy e(evidence.Energy);
     const std::span<const std::uint8_t> onsets = evidence.Onsets;
