@@ -36,6 +36,12 @@ void DrawNotes(std::span<const MelodyNote> notes, std::int32_t minFrames, std::s
 void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> clearNote,
                   std::span<const float> energy);
 
+// How far the level of held notes wavers within a frame, in dB, over the frames inside the
+// notes (the measure that tells a dip between repeated notes from a beat): a fraction of a dB
+// for one voice or instrument, 1.5 or more for voices that beat against each other.
+// energy: kEnergyBlocksPerFrame block energies in dB per frame.
+double HeldLevelWaver(std::span<const float> energy, std::span<const MelodyNote> notes);
+
 // What the recording shows of each frame.
 struct FrameEvidence {
     std::span<const float> Energy;         // kEnergyBlocksPerFrame block energies in dB per frame

@@ -60,6 +60,13 @@ constexpr double kRiseBeginDb = 4.0;
 constexpr double kRiseTotalDb = 10.0;
 constexpr double kRiseNearDb = 3.0;
 constexpr double kRiseBeginShare = 0.25;
+// Held notes whose level wavers within a frame by more than 1.2 dB (a median over the notes;
+// one voice or instrument 0.2-0.7, voices that beat against each other 1.6-1.9) are beating:
+// a new note's salience swings there by several dB while it holds, and an old note's by a
+// few dB while a neighbour rises on its flank.
+constexpr double kBeatingWaverDb = 1.2;
+constexpr double kBeatingHoldDb = 6.0;  // a new note holds within an attack's step of its rise
+constexpr double kBeatingSwayDb = 3.0;  // an old note that holds may sway down by this much
 constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
@@ -493,7 +500,9 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 }
 
 void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
-                               std::span<float> heldLevel) {
+                               std::span<float> heldLevel, std::span<const float> energy) {
+    const bool recordingBeats =
+        !energy.empty() && HeldLevelWaver(energy, NotesOfTrack(track)) > kBeatingWaverDb;
     // The records of the frames f - kLegatoReach - 3 .. f + 1, in a ring.
     constexpr std::size_t kRing = kLegatoReach + 5;
     std::vector<double> ring(kRing * kNotes);
@@ -595,7 +604,22 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // one to the other) nor rises by more than 3 dB (its own attack, whose flank rises
             // with it), and the new note lay more than 6 dB below the old one in the two frames
             // before (else it was the old note's flank all along).
+            // Where voices beat against each other, a note that holds swings by several dB from
+            // frame to frame: the new note holds while it stays within an attack's step (6 dB)
+            // of the level it rose to, and the old note may sway down by 3 dB in the frame of
+            // the semitone's rise. Whether they beat is told by the recording as a whole or by
+            // these two notes (a recording of several instruments wavers like its steadiest one).
             const bool semitone = n + 1 == old || old + 1 == n;
+            bool beating = recordingBeats;
+            if (!beating && !energy.empty()) {
+                std::size_t end = f + 1;
+                while (end < track.size() && track[end] == track[f]) ++end;
+                const auto frame = [](std::size_t g) { return static_cast<std::int32_t>(g); };
+                const MelodyNote pair[2] = {{track[f - 1], frame(noteStart), frame(f)}, {track[f], frame(f), frame(end)}};
+                beating = HeldLevelWaver(energy, pair) > kBeatingWaverDb;
+            }
+            const double holdDb = beating ? kBeatingHoldDb : kRiseNearDb;
+            const double oldSway = beating ? kBeatingSwayDb : 0.0;
             double steepestAny = 0.0;
             for (std::size_t g = std::max<std::size_t>(lowest, 1); g <= f && semitone; ++g) {
                 steepestAny = std::max(steepestAny, level(g, n) - level(g - 1, n));
@@ -605,7 +629,7 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 const double* sal = ring.data() + (g % kRing) * kNotes;
                 if (sal[n] >= sal[old > n ? n + 1 : n - 1]) return true;
                 const double oldStep = level(g, old) - level(g - 1, old);
-                return semitone && g >= 2 && oldStep >= 0.0 && oldStep <= kRiseNearDb &&
+                return semitone && g >= 2 && oldStep >= -oldSway && oldStep <= kRiseNearDb &&
                        level(g, n) - level(g - 1, n) >= steepestAny && below(g - 1) && below(g - 2);
             };
             std::size_t attack = f;
@@ -618,7 +642,7 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 }
             }
             bool held = true;
-            for (std::size_t g = attack + 1; g < f; ++g) held = held && level(g, n) >= level(attack, n) - kRiseNearDb;
+            for (std::size_t g = attack + 1; g < f; ++g) held = held && level(g, n) >= level(attack, n) - holdDb;
             if (held && attack + 1 < f) start = std::min(start, attack);
             // A steepest rise in the frame just before the change, by an attack's step, belongs to
             // the new note when it still rises by more than 3 dB into the frame after the change:
@@ -660,7 +684,7 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
 
     Segment(track, onsets);
     std::vector<float> heldLevel(track.size());
-    MoveLegatoStarts(in.Salience, track, heldLevel);
+    MoveLegatoStarts(in.Salience, track, heldLevel, energy);
     std::vector<MelodyNote> notes = NotesOfTrack(track);
     ExtendDecays(notes, m_clearNote, energy);
     PlaceNoteEdges(notes, {energy, onsets, m_loudestNote, track, heldLevel}, kMinNoteFrames);

@@ -90,9 +90,11 @@ private:
     // Moves the start of a note that follows another note without a break back to where its
     // own salience began to rise or overtook the other's: slow attacks and long releases make
     // the tracker change late. heldLevel (empty, or one per frame) receives the salience in dB
-    // of the note the track holds in each frame once no start moves over it any more.
+    // of the note the track holds in each frame once no start moves over it any more. energy
+    // (empty, or kEnergyBlocksPerFrame block energies in dB per frame) tells how far held notes
+    // waver: voices that beat against each other swing the salience of a note that holds.
     static void MoveLegatoStarts(const std::string& salienceName, std::span<std::int8_t> track,
-                                 std::span<float> heldLevel = {});
+                                 std::span<float> heldLevel = {}, std::span<const float> energy = {});
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
     std::size_t m_tableLevels = 1;  // levels of NoteSalience's table of maxima: the widest range fits

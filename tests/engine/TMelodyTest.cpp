@@ -395,6 +395,13 @@ INSTANTIATE_TEST_SUITE_P(
                  Tone({{1.2, 40}},
                       [](double sec) { return kLevel * (1.0 + 0.75 * std::sin(18.0 * std::numbers::pi * sec)); }),
                  {{40, 0.0, 1.2}}},
+        // The same beats over 2 s: an onset at every beat cuts the note into pieces of two
+        // frames, none with a frame inside it to measure the waver by.
+        GridCase{"BeatingVoicesLong",
+                 kEarlyInFrame,
+                 Tone({{2.0, 40}},
+                      [](double sec) { return kLevel * (1.0 + 0.75 * std::sin(18.0 * std::numbers::pi * sec)); }),
+                 {{40, 0.0, 2.0}}},
         // Detached playing: the level dips by 30 dB for 40 ms, and the next note rises from a
         // scoop on the old pitch; the tracker leaves the old pitch only when the new one is reached.
         GridCase{"DetachedChangeWithScoop",
