@@ -337,6 +337,10 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     std::array<double, 33> qCost{};
     for (std::size_t j = 1; j <= 32; ++j) qCost[j] = IntervalCost(static_cast<double>(j) / 4.0);
 
+    // A sixteenth and a half at each period, squared, a shade short so that rounding never
+    // leaves out a value that could win.
+    std::array<double, kBins> farBound{};
+    for (std::size_t k = 0; k < kBins; ++k) farBound[k] = 0.999 * 0.375 * 0.375 * periods[k] * periods[k];
     // Cost of an interval of d seconds at each period: its best note value.
     const auto emission = [&](double d, std::array<double, kBins>& out) {
         const double spread = std::sqrt(kIntervalSpread * kIntervalSpread + kRelativeSpread * kRelativeSpread * d * d);
@@ -352,7 +356,7 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             // Values two sixteenths or more away never win: their timing error outweighs any
             // difference of the values' likelihoods. Those two away are read only when their
             // timing error alone (at least a sixteenth and a half) might still beat the best of
-            // the nearer ones: no value costs less than nothing.
+            // the nearer ones (farBound): no value costs less than nothing.
             if (centre >= 2 && centre <= 31) {
                 consider(centre - 1);
                 consider(centre);
@@ -360,8 +364,7 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             } else {
                 for (std::int32_t j = std::max(1, centre - 1); j <= std::min(32, centre + 1); ++j) consider(j);
             }
-            const double farError = 0.375 * p;
-            if (0.999 * farError * farError * norm < best) {
+            if (farBound[static_cast<std::size_t>(k)] * norm < best) {
                 if (centre - 2 >= 1 && centre - 2 <= 32) consider(centre - 2);
                 if (centre + 2 >= 1 && centre + 2 <= 32) consider(centre + 2);
             }
