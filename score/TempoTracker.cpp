@@ -448,7 +448,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         return (2 * i + (strayNote ? 1 : 0)) * kBins + static_cast<std::size_t>(k);
     };
     std::array<double, kBins> kept{}, passed{}, near{}, far{};
-    std::array<Cost, kBins> fromKept{}, fromPassed{};
+    // The ways into the kept states, this step's and the one before (a stray's way in), in turn.
+    std::array<Cost, kBins> fromKeptOdd{}, fromKeptEven{}, fromPassedFirst{};
     double logInterval = 0.0;
     for (std::size_t i = 0; i < n; ++i) logInterval += std::log(std::max(onsets[i + 1] - onsets[i], 1e-3));
     const double centreBpm = 60.0 * kTypicalQuarters / std::exp(logInterval / static_cast<double>(n));
@@ -466,17 +467,16 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         emission(onsets[i + 1] - onsets[i - 1], far);
         // A stray's costs are its predecessor's plus a constant, so the way into them is the way
         // found one step earlier, plus that constant.
-        if (i == 1) {
-            relax(passed, fromPassed);
-        } else {
-            for (std::size_t k = 0; k < kBins; ++k) fromPassed[k] = {fromKept[k].Value + kStrayCost, fromKept[k].From};
-        }
+        std::array<Cost, kBins>& fromKept = i % 2 == 1 ? fromKeptOdd : fromKeptEven;
+        const std::array<Cost, kBins>& fromPassed = i == 1 ? fromPassedFirst : i % 2 == 1 ? fromKeptEven : fromKeptOdd;
+        const double strayExtra = i == 1 ? 0.0 : kStrayCost;
+        if (i == 1) relax(passed, fromPassedFirst);
         relax(kept, fromKept);
         std::array<double, kBins> nextKept{}, nextPassed{};
         for (std::int32_t k = 0; k < kBins; ++k) {
             const auto uk = static_cast<std::size_t>(k);
             const double viaKept = fromKept[uk].Value + near[uk];
-            const double viaPassed = fromPassed[uk].Value + far[uk];
+            const double viaPassed = fromPassed[uk].Value + strayExtra + far[uk];
             nextKept[uk] = std::min(viaKept, viaPassed) + kCentrePull * prior[uk];
             back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
                                                          : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
