@@ -107,16 +107,18 @@ double IntervalCost(double q) {
 }
 
 // Likelihood of an interval of `sixteenths` between neighbouring onsets; two onsets on one
-// grid point are as unlikely as an onset off the grid.
-double IntervalLikelihood(std::int64_t sixteenths) {
-    static const std::array<double, 17> kShort = [] {
-        std::array<double, 17> table{};
-        for (std::size_t j = 0; j < table.size(); ++j)
-            table[j] = j == 0 ? 0.01 : std::exp(-IntervalCost(static_cast<double>(j) / 4.0));
-        return table;
-    }();
-    if (sixteenths < static_cast<std::int64_t>(kShort.size()))
-        return kShort[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
+// grid point are as unlikely as an onset off the grid. The short ones, nearly all the fits ask
+// for, come from a table made once.
+const std::array<double, 17> kShortIntervals = [] {
+    std::array<double, 17> table{};
+    for (std::size_t j = 0; j < table.size(); ++j)
+        table[j] = j == 0 ? 0.01 : std::exp(-IntervalCost(static_cast<double>(j) / 4.0));
+    return table;
+}();
+
+inline double IntervalLikelihood(std::int64_t sixteenths) {
+    if (sixteenths < static_cast<std::int64_t>(kShortIntervals.size()))
+        return kShortIntervals[static_cast<std::size_t>(std::max<std::int64_t>(0, sixteenths))];
     return std::exp(-IntervalCost(static_cast<double>(sixteenths) / 4.0));
 }
 
@@ -286,7 +288,9 @@ std::vector<TempoSegment> FitTempoMap(const std::vector<double>& keptQ, const st
         // A piece spans at most kLongestPiece onsets: a longer stretch in one tempo becomes
         // pieces of the same tempo, which the map joins again, and the search stays linear.
         for (std::size_t b = e + 1 > kLongestPiece ? e + 1 - kLongestPiece : 1; b + minPiece <= e + 1; ++b) {
-            if (best[b] == kInf) continue;
+            // A piece's residual is never negative: a start no cheaper than the best so far
+            // need not be fitted.
+            if (best[b] == kInf || best[b] + kChangeCost >= best[e]) continue;
             const double c = best[b] + line(b, e + 1, a, p) + kChangeCost;
             if (c < best[e]) {
                 best[e] = c;
@@ -333,6 +337,10 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     std::array<double, 33> qCost{};
     for (std::size_t j = 1; j <= 32; ++j) qCost[j] = IntervalCost(static_cast<double>(j) / 4.0);
 
+    // A sixteenth and a half at each period, squared, a shade short so that rounding never
+    // leaves out a value that could win.
+    std::array<double, kBins> farBound{};
+    for (std::size_t k = 0; k < kBins; ++k) farBound[k] = 0.999 * 0.375 * 0.375 * periods[k] * periods[k];
     // Cost of an interval of d seconds at each period: its best note value.
     const auto emission = [&](double d, std::array<double, kBins>& out) {
         const double spread = std::sqrt(kIntervalSpread * kIntervalSpread + kRelativeSpread * kRelativeSpread * d * d);
@@ -341,11 +349,24 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const double p = periods[static_cast<std::size_t>(k)];
             const auto centre = static_cast<std::int32_t>(std::lrint(4.0 * d * rates[static_cast<std::size_t>(k)]));
             double best = kInf;
-            // Values two sixteenths or more away never win: their timing error outweighs any
-            // difference of the values' likelihoods.
-            for (std::int32_t j = std::max(1, centre - 2); j <= std::min(32, centre + 2); ++j) {
+            const auto consider = [&](std::int32_t j) {
                 const double e = d - p * j / 4.0;
                 best = std::min(best, e * e * norm + qCost[static_cast<std::size_t>(j)]);
+            };
+            // Values two sixteenths or more away never win: their timing error outweighs any
+            // difference of the values' likelihoods. Those two away are read only when their
+            // timing error alone (at least a sixteenth and a half) might still beat the best of
+            // the nearer ones (farBound): no value costs less than nothing.
+            if (centre >= 2 && centre <= 31) {
+                consider(centre - 1);
+                consider(centre);
+                consider(centre + 1);
+            } else {
+                for (std::int32_t j = std::max(1, centre - 1); j <= std::min(32, centre + 1); ++j) consider(j);
+            }
+            if (farBound[static_cast<std::size_t>(k)] * norm < best) {
+                if (centre - 2 >= 1 && centre - 2 <= 32) consider(centre - 2);
+                if (centre + 2 >= 1 && centre + 2 <= 32) consider(centre + 2);
             }
             if (centre - 2 > 32) {
                 const double e = d - p * 8.0;
@@ -357,25 +378,36 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     // The cheapest way into every state from `cost`: drift to a neighbour, a tempo change within
     // reach (minima of blocks as wide as the reach, from the left and from the right), or a
     // larger one from the cheapest state of all.
+    // Scratch of every step, each entry written before it is read.
+    constexpr std::int32_t kWidth = 2 * kJumpBins + 1;
+    constexpr std::int32_t kPadded = (kBins + 2 * kJumpBins + kWidth - 1) / kWidth * kWidth;
+    std::array<Cost, kPadded> fromLeft{}, fromRight{};
+    std::array<double, kBins> value{};
+    std::array<std::int32_t, kBins> source{};
+    std::array<double, kBins + 2 * kDriftBins> padded{};
+    padded.fill(kInf);
     const auto relax = [&](const std::array<double, kBins>& cost, std::array<Cost, kBins>& out) {
         Cost global;
         for (std::int32_t k = 0; k < kBins; ++k)
             if (cost[static_cast<std::size_t>(k)] < global.Value) global = {cost[static_cast<std::size_t>(k)], k};
-        constexpr std::int32_t kWidth = 2 * kJumpBins + 1;
-        constexpr std::int32_t kPadded = (kBins + 2 * kJumpBins + kWidth - 1) / kWidth * kWidth;
-        std::array<Cost, kPadded> fromLeft{}, fromRight{};
-        for (std::int32_t j = 0; j < kPadded; ++j) {
+        const auto state = [&](std::int32_t j) {
             const std::int32_t k = j - kJumpBins;
-            const Cost here = k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
-            const auto uj = static_cast<std::size_t>(j);
-            fromLeft[uj] = j % kWidth == 0 || here.Value < fromLeft[uj - 1].Value ? here : fromLeft[uj - 1];
-        }
-        for (std::int32_t j = kPadded - 1; j >= 0; --j) {
-            const std::int32_t k = j - kJumpBins;
-            const Cost here = k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
-            const auto uj = static_cast<std::size_t>(j);
-            fromRight[uj] =
-                j % kWidth == kWidth - 1 || here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
+            return k >= 0 && k < kBins ? Cost{cost[static_cast<std::size_t>(k)], k} : Cost{};
+        };
+        for (std::int32_t block = 0; block < kPadded; block += kWidth) {
+            fromLeft[static_cast<std::size_t>(block)] = state(block);
+            for (std::int32_t j = block + 1; j < block + kWidth; ++j) {
+                const Cost here = state(j);
+                const auto uj = static_cast<std::size_t>(j);
+                fromLeft[uj] = here.Value < fromLeft[uj - 1].Value ? here : fromLeft[uj - 1];
+            }
+            const std::int32_t last = block + kWidth - 1;
+            fromRight[static_cast<std::size_t>(last)] = state(last);
+            for (std::int32_t j = last - 1; j >= block; --j) {
+                const Cost here = state(j);
+                const auto uj = static_cast<std::size_t>(j);
+                fromRight[uj] = here.Value <= fromRight[uj + 1].Value ? here : fromRight[uj + 1];
+            }
         }
         for (std::int32_t to = 0; to < kBins; ++to) {
             Cost best{global.Value + kJumpCost + kOctaveJumpCost, global.From};
@@ -384,13 +416,23 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
             const Cost& right = fromLeft[static_cast<std::size_t>(to + 2 * kJumpBins)];
             const Cost& reach = left.Value <= right.Value ? left : right;
             if (reach.Value + kJumpCost < best.Value) best = {reach.Value + kJumpCost, reach.From};
-            for (std::int32_t from = std::max(0, to - kDriftBins); from <= std::min(kBins - 1, to + kDriftBins);
-                 ++from) {
-                const double c = cost[static_cast<std::size_t>(from)] + kDriftCost * std::abs(from - to);
-                if (c < best.Value) best = {c, from};
-            }
-            out[static_cast<std::size_t>(to)] = best;
+            value[static_cast<std::size_t>(to)] = best.Value;
+            source[static_cast<std::size_t>(to)] = best.From;
         }
+        // Drift, one distance at a time over all states (those beyond the ends cost infinitely
+        // much), lowest source first, the order in which a state's own scan would meet them.
+        std::copy(cost.begin(), cost.end(), padded.begin() + kDriftBins);
+        for (std::int32_t offset = -kDriftBins; offset <= kDriftBins; ++offset) {
+            const double drift = kDriftCost * std::abs(offset);
+            for (std::int32_t to = 0; to < kBins; ++to) {
+                const auto uto = static_cast<std::size_t>(to);
+                const double c = padded[static_cast<std::size_t>(to + kDriftBins + offset)] + drift;
+                const bool better = c < value[uto];
+                value[uto] = better ? c : value[uto];
+                source[uto] = better ? to + offset : source[uto];
+            }
+        }
+        for (std::size_t to = 0; to < kBins; ++to) out[to] = {value[to], source[to]};
     };
 
     // Two costs per period: the interval's later note kept, or passed over as a stray (a split
@@ -406,7 +448,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         return (2 * i + (strayNote ? 1 : 0)) * kBins + static_cast<std::size_t>(k);
     };
     std::array<double, kBins> kept{}, passed{}, near{}, far{};
-    std::array<Cost, kBins> fromKept{}, fromPassed{};
+    // The ways into the kept states, this step's and the one before (a stray's way in), in turn.
+    std::array<Cost, kBins> fromKeptOdd{}, fromKeptEven{}, fromPassedFirst{};
     double logInterval = 0.0;
     for (std::size_t i = 0; i < n; ++i) logInterval += std::log(std::max(onsets[i + 1] - onsets[i], 1e-3));
     const double centreBpm = 60.0 * kTypicalQuarters / std::exp(logInterval / static_cast<double>(n));
@@ -424,17 +467,16 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         emission(onsets[i + 1] - onsets[i - 1], far);
         // A stray's costs are its predecessor's plus a constant, so the way into them is the way
         // found one step earlier, plus that constant.
-        if (i == 1) {
-            relax(passed, fromPassed);
-        } else {
-            for (std::size_t k = 0; k < kBins; ++k) fromPassed[k] = {fromKept[k].Value + kStrayCost, fromKept[k].From};
-        }
+        std::array<Cost, kBins>& fromKept = i % 2 == 1 ? fromKeptOdd : fromKeptEven;
+        const std::array<Cost, kBins>& fromPassed = i == 1 ? fromPassedFirst : i % 2 == 1 ? fromKeptEven : fromKeptOdd;
+        const double strayExtra = i == 1 ? 0.0 : kStrayCost;
+        if (i == 1) relax(passed, fromPassedFirst);
         relax(kept, fromKept);
         std::array<double, kBins> nextKept{}, nextPassed{};
         for (std::int32_t k = 0; k < kBins; ++k) {
             const auto uk = static_cast<std::size_t>(k);
             const double viaKept = fromKept[uk].Value + near[uk];
-            const double viaPassed = fromPassed[uk].Value + far[uk];
+            const double viaPassed = fromPassed[uk].Value + strayExtra + far[uk];
             nextKept[uk] = std::min(viaKept, viaPassed) + kCentrePull * prior[uk];
             back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
                                                          : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
