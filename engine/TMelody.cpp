@@ -625,18 +625,18 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 steepestAny = std::max(steepestAny, level(g, n) - level(g - 1, n));
             }
             const auto below = [&](std::size_t g) { return level(g, old) - level(g, n) > kLegatoRiseDb; };
-            const auto aheadOfFlank = [&](std::size_t g) {
+            const auto aheadOfFlank = [&](std::size_t g, double leastRise) {
                 const double* sal = ring.data() + (g % kRing) * kNotes;
                 if (sal[n] >= sal[old > n ? n + 1 : n - 1]) return true;
                 const double oldStep = level(g, old) - level(g - 1, old);
                 return semitone && g >= 2 && oldStep >= -oldSway && oldStep <= kRiseNearDb &&
-                       level(g, n) - level(g - 1, n) >= steepestAny && below(g - 1) && below(g - 2);
+                       level(g, n) - level(g - 1, n) >= leastRise && below(g - 1) && below(g - 2);
             };
             std::size_t attack = f;
             double steepest = kRiseNearDb;
             for (std::size_t g = std::max<std::size_t>(lowest, 1); g <= f && !octaves; ++g) {
                 const double step = level(g, n) - level(g - 1, n);
-                if (step > steepest && aheadOfFlank(g)) {
+                if (step > steepest && aheadOfFlank(g, steepestAny)) {
                     steepest = step;
                     attack = g;
                 }
@@ -644,6 +644,33 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             bool held = true;
             for (std::size_t g = attack + 1; g < f; ++g) held = held && level(g, n) >= level(attack, n) - holdDb;
             if (held && attack + 1 < f) start = std::min(start, attack);
+            // Where voices beat, the new note's first rise often falls back in a beat's trough
+            // before the note overtakes, and its steepest rise is then the recovery from that
+            // trough. The steepest rise of 4 dB or more in a frame (an attack begun, as for the
+            // slow attacks above) within three frames of the change and two or more before the
+            // steepest rise, ahead of the flank as above (for a semitone, any such rise rather
+            // than the steepest), to a level that the note falls below just before its steepest
+            // rise and has regained at the change, is where it begins; not where it lay more
+            // than 10 dB under the old note (the old note's own sound in its harmonics). An
+            // attack that rose by more than 3 dB in the frame before as well began there.
+            if (beating && !octaves) {
+                std::size_t first = f;
+                double firstStep = kRiseBeginDb;
+                const std::size_t from = std::max({lowest, f - std::min<std::size_t>(f, 3), std::size_t{1}});
+                for (std::size_t g = from; g + 1 < attack; ++g) {
+                    const double step = level(g, n) - level(g - 1, n);
+                    if (step > firstStep && level(g, n) > level(attack - 1, n) && level(f, n) >= level(g, n) &&
+                        level(g, n) >= level(g, old) - kRiseTotalDb && aheadOfFlank(g, kRiseNearDb)) {
+                        firstStep = step;
+                        first = g;
+                    }
+                }
+                if (first < f) {
+                    const std::size_t earliest = std::max<std::size_t>(lowest, 1);
+                    while (first > earliest && level(first - 1, n) - level(first - 2, n) > kRiseNearDb) --first;
+                }
+                start = std::min(start, first);
+            }
             // A steepest rise in the frame just before the change, by an attack's step, belongs to
             // the new note when it still rises by more than 3 dB into the frame after the change:
             // its attack is longer than a frame and began before the change. An abrupt change late
