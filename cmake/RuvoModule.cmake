@@ -68,6 +68,14 @@ function(ruvo_add_module name kind)
   ruvo_apply_flags(${name})
 endfunction()
 
+# ruvo_add_bench(NAME SOURCES ... [LIBS ...]): a bench of bench/, run by hand, not a test; left
+# out where RUVO_BUILD_BENCHES is off.
+function(ruvo_add_bench name)
+  if(RUVO_BUILD_BENCHES)
+    ruvo_add_module(${name} EXECUTABLE ${ARGN})
+  endif()
+endfunction()
+
 # ruvo_gtests(TARGET LABELS label... [ENVIRONMENT var=value...] [THREAD_SUITES suite...]): every
 # case of the GoogleTest program TARGET as a test of its own, with LABELS. THREAD_SUITES names the
 # suites whose cases run more than one thread (the worker pool, the live analysis' thread, the

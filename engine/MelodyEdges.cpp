@@ -89,13 +89,9 @@ std::int64_t StopBlock(const BlockEnergy& e, std::int64_t lo, std::int64_t hi, s
 // energies around the straight line from its first block to its last (a decay is no waver).
 // A steady or decaying tone wavers by a fraction of a dB; voices that beat against each other
 // (a choir, an ensemble) by two or more, and their dips are no new attacks.
-// For a recording (joinWhenShort): where no note has frames inside it (the level swings by an
-// attack's step at every beat, and the attacks cut held notes into pieces of a frame or two),
-// notes of one pitch that follow each other within a frame count as one held note, so that the
-// recording does not read as steady for want of frames to measure. Two notes whose dip is in
-// question are always measured apart (the dip is no waver).
+// joinRepeats: notes of one pitch that follow each other within a frame count as one held note.
 double LevelWaver(const BlockEnergy& e, std::span<const MelodyNote> notes, std::vector<double>& spans,
-                  bool joinWhenShort, bool joinRepeats = false) {
+                  bool joinRepeats = false) {
     spans.clear();
     for (std::size_t i = 0; i < notes.size();) {
         MelodyNote note = notes[i];
@@ -110,10 +106,20 @@ double LevelWaver(const BlockEnergy& e, std::span<const MelodyNote> notes, std::
             spans.push_back(hi - lo);
         }
     }
-    if (spans.empty()) return joinWhenShort && !joinRepeats ? LevelWaver(e, notes, spans, true, true) : 0.0;
+    if (spans.empty()) return 0.0;
     const auto middle = spans.begin() + static_cast<std::ptrdiff_t>(spans.size() / 2);
     std::nth_element(spans.begin(), middle, spans.end());
     return *middle;
+}
+
+// How far the level of a recording's held notes wavers. Where no note has frames inside it (the
+// level swings by an attack's step at every beat, and the attacks cut held notes into pieces of a
+// frame or two), its repeats are joined, so that the recording does not read as steady for want
+// of frames to measure. Two notes whose dip is in question are measured apart (LevelWaver): the
+// dip is no waver.
+double RecordingWaver(const BlockEnergy& e, std::span<const MelodyNote> notes, std::vector<double>& spans) {
+    const double waver = LevelWaver(e, notes, spans);
+    return spans.empty() ? LevelWaver(e, notes, spans, true) : waver;
 }
 
 // Whether the level fell between two notes, from the loudest block of the first up to the
@@ -124,7 +130,7 @@ bool DippedBefore(const BlockEnergy& e, const MelodyNote& first, const MelodyNot
     double peak = -std::numeric_limits<double>::infinity();
     for (std::int64_t k = kBlocks * first.First; k < attack - 1; ++k) peak = std::max(peak, e(k));
     const MelodyNote pair[2] = {first, second};
-    const double waver = std::max(pieceWaver, LevelWaver(e, pair, scratch, false));
+    const double waver = std::max(pieceWaver, LevelWaver(e, pair, scratch));
     return peak - e(attack - 1) >= kStepDb + kWaverDips * waver;
 }
 
@@ -209,7 +215,7 @@ void ExtendDecays(std::vector<MelodyNote>& notes, std::span<const std::int8_t> c
 
 double HeldLevelWaver(std::span<const float> energy, std::span<const MelodyNote> notes) {
     std::vector<double> spans;
-    return LevelWaver(BlockEnergy(energy), notes, spans, true);
+    return RecordingWaver(BlockEnergy(energy), notes, spans);
 }
 
 void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidence, std::int32_t minFrames) {
@@ -236,7 +242,7 @@ void PlaceNoteEdges(std::vector<MelodyNote>& notes, const FrameEvidence& evidenc
     // wavers by itself (in the recording as a whole, or in these two notes where they waver
     // more); a slow attack that rose by an onset's step twice is one note.
     std::vector<double> scratch;
-    const double pieceWaver = LevelWaver(e, notes, scratch, true);
+    const double pieceWaver = RecordingWaver(e, notes, scratch);
     // A note's end moves to where the level stopped before block hi, if the note's own sound
     // stopped with it; it keeps minFrames.
     const auto endWhereItStopped = [&](MelodyNote& note, std::int64_t hi) {
