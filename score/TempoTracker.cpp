@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace ruvo {
 
@@ -70,6 +71,11 @@ constexpr std::int32_t kPeriodSteps = 60;
 constexpr double kPeriodStep = 0.001;
 // A later segment's knot lies within this many onsets of where the path jumps.
 constexpr std::size_t kKnotReach = 3;
+// The path reads each interval alone, with the analysis's narrow timing spread and no grid phase
+// to carry over, so the interval where it jumps is the likeliest to hold the change: a knot at
+// either end of it is free, and each onset further out costs this much. The fit of the grid
+// alone reads late, uneven attacks near a change in either tempo about equally well.
+constexpr double kKnotFromJumpCost = 0.5;
 // Where the old line puts the knot is known to about the timing spread: the new line may start
 // kAnchorStep spreads either side of it, kAnchorSteps steps each way.
 constexpr std::int32_t kAnchorSteps = 1;
@@ -642,13 +648,15 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     };
     // The knot among onsets `from`..`to` after which the onsets up to `end` fit best, the earlier
     // ones on the line `prev`, the later ones on a new period near `centre` and held near the
-    // path's `pathPeriod`: kept in `knot` and `knotPiece`; returns that fit. A knot lies on the
-    // grid so far.
+    // path's `pathPeriod`, and near the interval from onset `jump` where the path changes (none:
+    // the check's own search): kept in `knot` and `knotPiece`; returns that fit. A knot lies on
+    // the grid so far.
     std::size_t knot = n;
     TempoSegment knotPiece;
     double knotRamp = 0.0, knotRampQuarters = 0.0;
     const auto findKnot = [&](const TempoSegment& prev, std::size_t from, std::size_t to, std::size_t end,
-                              double centre, std::int32_t steps, double step, double pathPeriod) {
+                              double centre, std::int32_t steps, double step, double pathPeriod,
+                              std::optional<std::size_t> jump) {
         const double prevPeriod = 60.0 / prev.Bpm;
         double bestKnot = -kInf;
         // The knot at onset j with the new line starting `anchor` steps from the old line's time
@@ -680,6 +688,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                            PathPrior(period, pathPeriod, spread) - 0.5 * shift * shift - RampCost(newRamp);
                 },
                 fit);
+            if (jump) {
+                const std::size_t away = j < *jump ? *jump - j : j > *jump + 1 ? j - *jump - 1 : 0;
+                fit -= kKnotFromJumpCost * static_cast<double>(away);
+            }
             if (fit > bestKnot + 1e-12) {
                 bestKnot = fit;
                 knot = j;
@@ -709,7 +721,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const std::size_t st = starts[next];
             const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
             (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
-                           kPeriodStep, segmentPeriod[next]);
+                           kPeriodStep, segmentPeriod[next], st - 1);
             ++next;
         }
         // A change the path missed (a few per cent): every few onsets once the line has settled,
@@ -733,8 +745,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                            PathPrior(candidate, path, spread);
                 },
                 changed);
-            if (changed > steady + kChangeGain && findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p,
-                                                           kPeriodSteps / 2, kPeriodStep, path) <= steady + kChangeGain)
+            if (changed > steady + kChangeGain &&
+                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep, path,
+                         std::nullopt) <= steady + kChangeGain)
                 knot = n;
         }
         if (i == knot) {
