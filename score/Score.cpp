@@ -58,7 +58,8 @@ Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choice
         groupOf[i] = onsets.size() - 1;
     }
 
-    const TrackedBeats beats = TempoTracker().Track(onsets, score.DownbeatSeconds, choices.Bpm.value_or(0.0));
+    const TrackedBeats beats = TempoTracker().Track(onsets, score.DownbeatSeconds, choices.Bpm.value_or(0.0),
+                                                      score.TimeSignature);
     score.Tempo = beats.Tempo;
     if (choices.DownbeatSeconds)
         score.Tempo.front().StartSeconds = *choices.DownbeatSeconds;

@@ -76,6 +76,12 @@ constexpr std::size_t kKnotReach = 3;
 // either end of it is free, and each onset further out costs this much. The fit of the grid
 // alone reads late, uneven attacks near a change in either tempo about equally well.
 constexpr double kKnotFromJumpCost = 0.5;
+// A tempo change is mostly written at a bar line (a new section, "a tempo"), less often on
+// another beat, seldom between beats: a knot that the new line puts on a beat costs this much in
+// log-likelihood, one between beats the second. Mild, because the change itself is heard
+// where a note starts, and a melody's notes after a breath or a rest may start anywhere.
+constexpr double kKnotOnBeatCost = 0.25;
+constexpr double kKnotOffBeatCost = 0.75;
 // Where the old line puts the knot is known to about the timing spread: the new line may start
 // kAnchorStep spreads either side of it, kAnchorSteps steps each way.
 constexpr std::int32_t kAnchorSteps = 1;
@@ -134,6 +140,18 @@ inline double IntervalLikelihood(std::int64_t sixteenths) {
 double PathPrior(double period, double pathPeriod, double spread) {
     const double r = std::log(period / pathPeriod) / (kPathSpread * spread / kBaseSpread);
     return 0.5 * r * r;
+}
+
+// The prior on where a knot lies in the bar: 0 at a bar line, else kKnotOnBeatCost on a beat and
+// kKnotOffBeatCost between beats. `quarter` counts from bar 1's downbeat; the meter's beat and
+// bar in quarters.
+double KnotPlaceCost(double quarter, double beatQuarters, double barQuarters) {
+    const auto on = [quarter](double unit) {
+        const double r = quarter / unit;
+        return std::abs(r - std::nearbyint(r)) < 1e-6;
+    };
+    if (on(barQuarters)) return 0.0;
+    return on(beatQuarters) ? kKnotOnBeatCost : kKnotOffBeatCost;
 }
 
 double BinBpm(std::int32_t bin) { return kLowestBpm * std::pow(kBinRatio, bin); }
@@ -509,8 +527,13 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
     return result;
 }
 
-TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm) const {
+TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm,
+                                 const Meter& meter) const {
     TrackedBeats out;
+    // A beat of 6/8 or 12/8 is a dotted quarter.
+    const bool compound = meter.BeatType == 8 && meter.Beats % 3 == 0 && meter.Beats > 3;
+    const double beatQuarters = (compound ? 3.0 : 1.0) * 4.0 / meter.BeatType;
+    const double barQuarters = meter.Beats * 4.0 / meter.BeatType;
     const std::size_t n = onsets.size();
     const auto constant = [&](double bpm) {
         out.Tempo = {{downbeatSeconds, 0.0, bpm}};
@@ -650,7 +673,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // ones on the line `prev`, the later ones on a new period near `centre` and held near the
     // path's `pathPeriod`, and near the interval from onset `jump` where the path changes (none:
     // the check's own search): kept in `knot` and `knotPiece`; returns that fit. A knot lies on
-    // the grid so far.
+    // the grid so far. Near a jump of the path the knot's place in the bar weighs in too: where the
+    // new line puts the knot's onset, so that of two phases of the new grid that fit the onsets
+    // after it alike, the one with the change on a bar line or a beat wins.
     std::size_t knot = n;
     TempoSegment knotPiece;
     double knotRamp = 0.0, knotRampQuarters = 0.0;
@@ -684,8 +709,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                         Unramp(onsets.data() + j, end - j, start, period, newRamp, unramped.data());
                         times = unramped.data();
                     }
+                    const double placed = std::nearbyint(4.0 * (q + (onsets[j] - start) / period)) / 4.0;
                     return before + MetricalFit(times, end - j, start, q, period, spread, true) -
-                           PathPrior(period, pathPeriod, spread) - 0.5 * shift * shift - RampCost(newRamp);
+                           PathPrior(period, pathPeriod, spread) - 0.5 * shift * shift - RampCost(newRamp) -
+                           (jump ? KnotPlaceCost(placed, beatQuarters, barQuarters) : 0.0);
                 },
                 fit);
             if (jump) {

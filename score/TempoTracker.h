@@ -22,8 +22,9 @@ struct TrackedBeats {
 class TempoTracker {
 public:
     // `onsets` ascending, in seconds; `downbeatSeconds` is quarter 0; `fixedBpm` > 0 holds the
-    // tempo instead of finding it.
-    TrackedBeats Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm) const;
+    // tempo instead of finding it; `meter` says where the beats and bar lines lie.
+    TrackedBeats Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm,
+                       const Meter& meter) const;
 
 private:
     // Beat period (seconds per quarter) of each inter-onset interval; `stray` marks the onsets

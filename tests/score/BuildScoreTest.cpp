@@ -143,6 +143,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // The change after a rest, and one a quarter faster: the knot lies where the path changes.
                       TrackCase{"SlowerAfterARest", Tune(), {{0.0, 100.0}, {16.0, 85.0}}},
                       TrackCase{"FasterByAQuarter", Tune(), {{0.0, 84.0}, {12.0, 105.0}}},
+                      // Onsets after the change fit a phase a sixteenth off as well: the bar line decides.
+                      TrackCase{"FasterAtABarLine", Tune(), {{0.0, 96.0}, {12.0, 120.0}}},
+                      TrackCase{"SlowerByATenthAfterARest", Tune(), {{0.0, 120.0}, {16.0, 108.0}}},
                       TrackCase{"PickupAfterSilence", Tune(1.5, 6), {{0.0, 132.0}}},
                       TrackCase{"EighthTriplets", Triplets(), {{0.0, 84.0}}},
                       TrackCase{"SyncopatedInFrames", Syncopated(), {{0.0, 78.8}, {19.0, 80.4}}, true},
