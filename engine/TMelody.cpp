@@ -463,7 +463,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     return track;
 }
 
-void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets) {
+void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets, bool voicesBeat) {
     const std::size_t frames = track.size();
     const auto onsetAt = [&](std::size_t f) { return f < onsets.size() && onsets[f] != 0; };
 
@@ -476,9 +476,19 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
 
     // Pieces: runs of one state, cut at every onset. Each piece is decided before it is
     // overwritten, looking ahead only at frames not yet written.
+    // Beating voices take a new note up late: its attack often lies a few frames before the
+    // tracker lets the old note go. An onset from which the old note runs on for less than a
+    // legato start's reach (so that the start can still move back to it) and then gives way to
+    // another note without a break belongs to that note.
+    const auto nextNotesAttack = [&](std::size_t g) {
+        std::size_t end = g;
+        while (end < frames && track[end] == track[g] && end - g < kLegatoReach) ++end;
+        return end - g < kLegatoReach && end < frames && track[end] >= 0 && track[end] != track[g];
+    };
+    const auto cuts = [&](std::size_t g) { return onsetAt(g) && !(voicesBeat && track[g] >= 0 && nextNotesAttack(g)); };
     const auto pieceEnd = [&](std::size_t first) {
         std::size_t end = first + 1;
-        while (end < frames && track[end] == track[first] && !onsetAt(end)) ++end;
+        while (end < frames && track[end] == track[first] && !cuts(end)) ++end;
         return end;
     };
     const auto isNote = [&](std::size_t first, std::size_t end) {
@@ -709,7 +719,7 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     }
     file.CloseFile();
 
-    Segment(track, onsets);
+    Segment(track, onsets, HeldLevelWaver(energy, NotesOfTrack(track)) > kBeatingWaverDb);
     std::vector<float> heldLevel(track.size());
     MoveLegatoStarts(in.Salience, track, heldLevel, energy);
     std::vector<MelodyNote> notes = NotesOfTrack(track);
