@@ -689,6 +689,18 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 level(f + 1, n) > level(f, n) + kRiseNearDb) {
                 start = f - 1;
             }
+            // Where voices beat, a new note that rose into the frame before its start by an
+            // attack begun (4 dB), to within 6 dB of the old note, and does not fall back in the
+            // start's frame had begun there: the old note's beat keeps it ahead for one frame
+            // more, and the rules above move the start only where the new note rose steeply
+            // more than a frame before the change or overtook in the frame before.
+            if (beating && !octaves && start > std::max<std::size_t>(lowest, 1)) {
+                const std::size_t g = start - 1;
+                if (level(g, n) - level(g - 1, n) >= kRiseBeginDb && lead(g) >= -kLegatoRiseDb &&
+                    level(start, n) >= level(g, n)) {
+                    start = g;
+                }
+            }
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }
