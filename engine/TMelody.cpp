@@ -689,16 +689,19 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 level(f + 1, n) > level(f, n) + kRiseNearDb) {
                 start = f - 1;
             }
-            // Where voices beat, a new note that rose into the frame before its start by an
-            // attack begun (4 dB), to within 6 dB of the old note, and does not fall back in the
-            // start's frame had begun there: the old note's beat keeps it ahead for one frame
-            // more, and the rules above move the start only where the new note rose steeply
-            // more than a frame before the change or overtook in the frame before.
-            if (beating && !octaves && start > std::max<std::size_t>(lowest, 1)) {
-                const std::size_t g = start - 1;
-                if (level(g, n) - level(g - 1, n) >= kRiseBeginDb && lead(g) >= -kLegatoRiseDb &&
-                    level(start, n) >= level(g, n)) {
+            // Where voices beat, a new note that rose into one of the two frames before its start
+            // by an attack begun (4 dB), to within 6 dB of the old note, and has not fallen below
+            // that level since had begun there (the nearer such frame): the old note's beat keeps
+            // it ahead for a frame or two more, and the rules above move the start only where the
+            // new note rose steeply and held within reach or overtook in the frame before.
+            const std::size_t placed = start;
+            const std::size_t earliest = std::max<std::size_t>(lowest, 1);
+            for (std::size_t g = placed - 1; beating && !octaves && g + 2 >= placed && g >= earliest; --g) {
+                bool kept = true;
+                for (std::size_t h = g + 1; h <= placed; ++h) kept = kept && level(h, n) >= level(g, n);
+                if (kept && level(g, n) - level(g - 1, n) >= kRiseBeginDb && lead(g) >= -kLegatoRiseDb) {
                     start = g;
+                    break;
                 }
             }
             const auto moved = track.subspan(start, f - start);
