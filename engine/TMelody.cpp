@@ -474,12 +474,12 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
         }
     }
 
-    // Pieces: runs of one state, cut at every onset. Each piece is decided before it is
+    // Pieces: runs of one state, cut at the onsets. Each piece is decided before it is
     // overwritten, looking ahead only at frames not yet written.
     // Beating voices take a new note up late: its attack often lies a few frames before the
     // tracker lets the old note go. An onset from which the old note runs on for less than a
     // legato start's reach (so that the start can still move back to it) and then gives way to
-    // another note without a break belongs to that note.
+    // another note without a break belongs to that note and cuts nothing.
     const auto nextNotesAttack = [&](std::size_t g) {
         std::size_t end = g;
         while (end < frames && track[end] == track[g] && end - g < kLegatoReach) ++end;
