@@ -591,6 +591,7 @@ struct SegmentCase {
     std::vector<std::int8_t> Track;
     std::vector<std::uint8_t> Onsets;
     std::vector<std::int8_t> Expected;
+    bool VoicesBeat = false;
 };
 
 class Segmentation : public ::testing::TestWithParam<SegmentCase> {};
@@ -598,7 +599,7 @@ class Segmentation : public ::testing::TestWithParam<SegmentCase> {};
 TEST_P(Segmentation, CutsTheTrackIntoNotes) {
     SegmentCase c = GetParam();
     c.Onsets.resize(c.Track.size(), 0);
-    TMelody::Segment(c.Track, c.Onsets);
+    TMelody::Segment(c.Track, c.Onsets, c.VoicesBeat);
     EXPECT_EQ(c.Track, c.Expected);
 }
 
@@ -614,6 +615,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SegmentCase{"ShortNotesSilenced", {5, 6, 6, 7, U, 8}, {}, {U, 6, 6, U, U, U}},
                       SegmentCase{"AttackLeavingOneFrameSilencesIt", {5, 5, 5, 5}, {0, 0, 0, 1}, {5, 5, 5, U}},
                       SegmentCase{"NewPitchAtAttackNeedsNoGap", {5, 5, 6, 6}, {0, 0, 1, 0}, {5, 5, 6, 6}},
+                      SegmentCase{"BeatingNextAttack", {5, 5, 5, 5, 5, 6, 6}, {0, 0, 1}, {5, 5, 5, 5, 5, 6, 6}, true},
                       SegmentCase{"EmptyTrack", {}, {}, {}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
