@@ -463,7 +463,7 @@ std::vector<std::int8_t> TMelody::Track(const MelodyInputs& in, std::int32_t fra
     return track;
 }
 
-void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets) {
+void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets, bool voicesBeat) {
     const std::size_t frames = track.size();
     const auto onsetAt = [&](std::size_t f) { return f < onsets.size() && onsets[f] != 0; };
 
@@ -474,11 +474,21 @@ void TMelody::Segment(std::span<std::int8_t> track, std::span<const std::uint8_t
         }
     }
 
-    // Pieces: runs of one state, cut at every onset. Each piece is decided before it is
+    // Pieces: runs of one state, cut at the onsets. Each piece is decided before it is
     // overwritten, looking ahead only at frames not yet written.
+    // Beating voices take a new note up late: its attack often lies a few frames before the
+    // tracker lets the old note go. An onset from which the old note runs on for less than a
+    // legato start's reach (so that the start can still move back to it) and then gives way to
+    // another note without a break belongs to that note and cuts nothing.
+    const auto nextNotesAttack = [&](std::size_t g) {
+        std::size_t end = g;
+        while (end < frames && track[end] == track[g] && end - g < kLegatoReach) ++end;
+        return end - g < kLegatoReach && end < frames && track[end] >= 0 && track[end] != track[g];
+    };
+    const auto cuts = [&](std::size_t g) { return onsetAt(g) && !(voicesBeat && track[g] >= 0 && nextNotesAttack(g)); };
     const auto pieceEnd = [&](std::size_t first) {
         std::size_t end = first + 1;
-        while (end < frames && track[end] == track[first] && !onsetAt(end)) ++end;
+        while (end < frames && track[end] == track[first] && !cuts(end)) ++end;
         return end;
     };
     const auto isNote = [&](std::size_t first, std::size_t end) {
@@ -679,6 +689,21 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
                 level(f + 1, n) > level(f, n) + kRiseNearDb) {
                 start = f - 1;
             }
+            // Where voices beat, a new note that rose into one of the two frames before its start
+            // by an attack begun (4 dB), to within 6 dB of the old note, and has not fallen below
+            // that level since had begun there (the nearer such frame): the old note's beat keeps
+            // it ahead for a frame or two more, and the rules above move the start only where the
+            // new note rose steeply and held within reach or overtook in the frame before.
+            const std::size_t placed = start;
+            const std::size_t earliest = std::max<std::size_t>(lowest, 1);
+            for (std::size_t g = placed - 1; beating && !octaves && g + 2 >= placed && g >= earliest; --g) {
+                bool kept = true;
+                for (std::size_t h = g + 1; h <= placed; ++h) kept = kept && level(h, n) >= level(g, n);
+                if (kept && level(g, n) - level(g - 1, n) >= kRiseBeginDb && lead(g) >= -kLegatoRiseDb) {
+                    start = g;
+                    break;
+                }
+            }
             const auto moved = track.subspan(start, f - start);
             std::fill(moved.begin(), moved.end(), track[f]);
         }
@@ -709,7 +734,7 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     }
     file.CloseFile();
 
-    Segment(track, onsets);
+    Segment(track, onsets, HeldLevelWaver(energy, NotesOfTrack(track)) > kBeatingWaverDb);
     std::vector<float> heldLevel(track.size());
     MoveLegatoStarts(in.Salience, track, heldLevel, energy);
     std::vector<MelodyNote> notes = NotesOfTrack(track);

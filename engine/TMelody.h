@@ -65,7 +65,10 @@ public:
     // Cuts a pitch track (one state per frame: note 0..71 or -1) into notes in place: bridges
     // one-frame dropouts within a note, starts a new note at every onset frame, silences notes
     // shorter than two frames and leaves a silent frame between repeated notes of one pitch.
-    static void Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets);
+    // Where voices beat (voicesBeat), an onset that a note holds on over for less than a
+    // legato start's reach before another note takes over without a break is that note's
+    // attack, not a repeat: it cuts nothing, and the start of the next note moves to it later.
+    static void Segment(std::span<std::int8_t> track, std::span<const std::uint8_t> onsets, bool voicesBeat = false);
 
     // Threads of the salience pass, the calling one included; 0 (the default) takes
     // DefaultWorkerCount().

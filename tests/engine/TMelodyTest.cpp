@@ -469,7 +469,14 @@ INSTANTIATE_TEST_SUITE_P(
         GridCase{"DecayThenStop",
                  kEarlyInFrame,
                  Tone({{1.0, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.5 * sec); }),
-                 {{40, 0.0, 1.0}}}),
+                 {{40, 0.0, 1.0}}},
+        // Beating voices: a third swells (from 0.75 s) while the release leads; heard from 20 dB under full level.
+        GridCase{"SwellUnderBeatingRelease", 0.337, Sum(Tone({{2.0, 40}}, [](double sec) {
+            const double beat = 1.0 + 0.75 * std::sin(18.0 * std::numbers::pi * sec + 4.5);
+            return kLevel * beat * std::pow(1e-10, std::max(sec - 0.8, 0.0)); }), Tone({{2.0, 43}}, [](double sec) {
+            const double swell = std::clamp(sec - 0.75, 0.0, 0.1) * 10.0;  // square law over 100 ms
+            return kLevel * (1.0 + 0.75 * std::sin(20.34 * std::numbers::pi * sec + 5.5)) * swell * swell; })),
+                 {{40, 0.0, 0.78}, {43, 0.78, 2.0}}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
 // ---------------------------------------------------------------------------------------
@@ -584,6 +591,7 @@ struct SegmentCase {
     std::vector<std::int8_t> Track;
     std::vector<std::uint8_t> Onsets;
     std::vector<std::int8_t> Expected;
+    bool VoicesBeat = false;
 };
 
 class Segmentation : public ::testing::TestWithParam<SegmentCase> {};
@@ -591,7 +599,7 @@ class Segmentation : public ::testing::TestWithParam<SegmentCase> {};
 TEST_P(Segmentation, CutsTheTrackIntoNotes) {
     SegmentCase c = GetParam();
     c.Onsets.resize(c.Track.size(), 0);
-    TMelody::Segment(c.Track, c.Onsets);
+    TMelody::Segment(c.Track, c.Onsets, c.VoicesBeat);
     EXPECT_EQ(c.Track, c.Expected);
 }
 
@@ -607,6 +615,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SegmentCase{"ShortNotesSilenced", {5, 6, 6, 7, U, 8}, {}, {U, 6, 6, U, U, U}},
                       SegmentCase{"AttackLeavingOneFrameSilencesIt", {5, 5, 5, 5}, {0, 0, 0, 1}, {5, 5, 5, U}},
                       SegmentCase{"NewPitchAtAttackNeedsNoGap", {5, 5, 6, 6}, {0, 0, 1, 0}, {5, 5, 6, 6}},
+                      SegmentCase{"BeatingNextAttack", {5, 5, 5, 5, 5, 6, 6}, {0, 0, 1}, {5, 5, 5, 5, 5, 6, 6}, true},
                       SegmentCase{"EmptyTrack", {}, {}, {}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
