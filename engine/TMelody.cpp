@@ -696,7 +696,8 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             // new note rose steeply and held within reach or overtook in the frame before.
             const std::size_t placed = start;
             const std::size_t earliest = std::max<std::size_t>(lowest, 1);
-            for (std::size_t g = placed - 1; beating && !octaves && g + 2 >= placed && g >= earliest; --g) {
+            for (std::size_t back = 1; back <= 2 && beating && !octaves && placed >= earliest + back; ++back) {
+                const std::size_t g = placed - back;
                 bool kept = true;
                 for (std::size_t h = g + 1; h <= placed; ++h) kept = kept && level(h, n) >= level(g, n);
                 if (kept && level(g, n) - level(g - 1, n) >= kRiseBeginDb && lead(g) >= -kLegatoRiseDb) {
