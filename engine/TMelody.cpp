@@ -67,6 +67,13 @@ constexpr double kRiseBeginShare = 0.25;
 constexpr double kBeatingWaverDb = 1.2;
 constexpr double kBeatingHoldDb = 6.0;  // a new note holds within an attack's step of its rise
 constexpr double kBeatingSwayDb = 3.0;  // an old note that holds may sway down by this much
+// A fundamental's range is whole bins wide, and at low pitches a bin spans a large part of a
+// semitone (more than one below 90 Hz), so the ranges of neighbouring notes share a bin and a
+// voice sung a third of a semitone flat lies in both. Where the peak, placed between the bins
+// by a parabola through the log magnitudes, lies more than a quarter tone from the note, the
+// fundamental counts less, down to 0.85 of itself a semitone away.
+constexpr double kHalfSemitoneCents = 50.0;
+constexpr double kFarFundamentalShare = 0.85;
 constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
@@ -80,6 +87,25 @@ double Clip01(double x) { return std::clamp(x, 0.0, 1.0); }
 
 // Bin nearest to a frequency, as floor(f / bin width + 0.5).
 std::int32_t NearestBin(double hz) { return static_cast<std::int32_t>(std::floor(hz / kBinHz + 0.5)); }
+
+double NoteHz(std::int32_t note) { return 55.0 * std::pow(2.0, note / 12.0); }
+
+// The share of its magnitude that the fundamental of `note` keeps, from the loudest bin of its
+// range (value `top`, a peak: the spectrum falls or stays level on both sides of it).
+double FundamentalNearness(std::int32_t note, std::span<const double> spectrum, const HarmonicRange& range,
+                           double top) {
+    auto peak = static_cast<std::size_t>(range.Lo);
+    while (spectrum[peak] != top) ++peak;
+    const double before = spectrum[peak - 1];
+    const double after = spectrum[peak + 1];
+    const double curve = before - 2.0 * top + after;
+    const double offset = curve < 0.0 ? 0.5 * (before - after) / curve : 0.0;
+    const double hz = (static_cast<double>(peak) + offset) * kBinHz;
+    const double cents = std::abs(1200.0 * std::log2(hz / NoteHz(note)));
+    if (cents <= kHalfSemitoneCents) return 1.0;
+    return std::max(kFarFundamentalShare,
+                    1.0 - (1.0 - kFarFundamentalShare) * (cents - kHalfSemitoneCents) / kHalfSemitoneCents);
+}
 
 // The voicing below the loudest frame widens with the threshold margin.
 double LevelWindowDb(double margin) { return kLevelWindowDb * margin / kDefaultMargin; }
@@ -210,7 +236,10 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
             const auto lo = static_cast<std::size_t>(range.Lo);
             const auto hi = static_cast<std::size_t>(range.Hi);
             const bool flank = (bin[lo] == top && bin[lo - 1] > top) || (bin[hi] == top && bin[hi + 1] > top);
-            if (!flank) sum += magnitude[slot(distinct[0])];
+            if (!flank) {
+                sum += magnitude[slot(distinct[0])] *
+                       FundamentalNearness(static_cast<std::int32_t>(n), spectrum, range, top);
+            }
         }
         double strongest = -std::numeric_limits<double>::infinity();
         double weight = kHarmonicDecay;

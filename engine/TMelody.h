@@ -41,8 +41,9 @@ public:
 
     // Pass 1: spectrum file (records of kSpectrumBins) -> salience table, the weighted sum of
     // the linear magnitudes of each note's harmonics (the fundamental only where the spectrum
-    // peaks within its quarter tone; a note whose fundamental lies far below its strongest
-    // harmonic counts less), kNoteCount values per frame.
+    // peaks within its quarter tone, and less where that peak lies nearer a neighbouring note;
+    // a note whose fundamental lies far below its strongest harmonic counts less), kNoteCount
+    // values per frame.
     void WriteSalience(const std::string& spectrumName, std::int32_t frameCount, const std::string& salienceName);
     // The same, and on the way the spectrum's note map ("ioc": the loudest bin of each note's
     // band, as the classic step 7 writes it) into rawNotesName unless that is empty. The frames
