@@ -156,6 +156,25 @@ INSTANTIATE_TEST_SUITE_P(Notes, SteadyTone,
                                     std::to_string(std::get<1>(row.param));
                          });
 
+// At low pitches the fundamental ranges of neighbouring notes share a bin: a tone a third of a
+// semitone off its key lies in both and must still give its nearest key.
+TEST(TMelodyTest, LowToneOffItsKeyGivesTheNearestKey) {
+    struct Case {
+        const ToneCase& Tone;
+        int Note;
+        double Cents;
+    };
+    for (const Case& c : {Case{kPure, 3, 30.0}, Case{kPure, 15, -30.0}, Case{kPure, 27, -40.0},
+                          Case{kHarmonic, 8, -30.0}, Case{kHarmonic, 19, -40.0}}) {
+        MelodyConversion conversion;
+        const double hz = testsupport::NoteHz(c.Note) * std::exp2(c.Cents / 1200.0);
+        conversion.Run(Framed(testsupport::HarmonicTone(hz, Samples(1.0), kRate, c.Tone.Harmonics)));
+        const auto notes = conversion.Notes();
+        ASSERT_EQ(notes.size(), 1u) << c.Tone.Name << " " << c.Note;
+        EXPECT_EQ(notes[0].Index, c.Note) << c.Tone.Name << " " << c.Cents << " cents";
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Nothing to follow: no note at all.
 
