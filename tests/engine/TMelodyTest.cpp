@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 namespace ruvo {
@@ -159,19 +160,15 @@ INSTANTIATE_TEST_SUITE_P(Notes, SteadyTone,
 // At low pitches the fundamental ranges of neighbouring notes share a bin: a tone a third of a
 // semitone off its key lies in both and must still give its nearest key.
 TEST(TMelodyTest, LowToneOffItsKeyGivesTheNearestKey) {
-    struct Case {
-        const ToneCase& Tone;
-        int Note;
-        double Cents;
-    };
-    for (const Case& c : {Case{kPure, 3, 30.0}, Case{kPure, 15, -30.0}, Case{kPure, 27, -40.0},
-                          Case{kHarmonic, 8, -30.0}, Case{kHarmonic, 19, -40.0}}) {
+    // timbre, note, cents off the note
+    for (const auto& [tone, note, cents] : std::vector<std::tuple<ToneCase, int, double>>{
+             {kPure, 3, 30.0}, {kPure, 15, -30.0}, {kPure, 27, -40.0}, {kHarmonic, 8, -30.0}, {kHarmonic, 19, -40.0}}) {
         MelodyConversion conversion;
-        const double hz = testsupport::NoteHz(c.Note) * std::exp2(c.Cents / 1200.0);
-        conversion.Run(Framed(testsupport::HarmonicTone(hz, Samples(1.0), kRate, c.Tone.Harmonics)));
+        const double hz = testsupport::NoteHz(note) * std::exp2(cents / 1200.0);
+        conversion.Run(Framed(testsupport::HarmonicTone(hz, Samples(1.0), kRate, tone.Harmonics)));
         const auto notes = conversion.Notes();
-        ASSERT_EQ(notes.size(), 1u) << c.Tone.Name << " " << c.Note;
-        EXPECT_EQ(notes[0].Index, c.Note) << c.Tone.Name << " " << c.Cents << " cents";
+        ASSERT_EQ(notes.size(), 1u) << tone.Name << " " << note;
+        EXPECT_EQ(notes[0].Index, note) << tone.Name << " " << cents << " cents";
     }
 }
 
