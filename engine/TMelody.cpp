@@ -95,7 +95,7 @@ double NoteHz(std::int32_t note) { return 55.0 * std::pow(2.0, note / 12.0); }
 double FundamentalNearness(std::int32_t note, std::span<const double> spectrum, const HarmonicRange& range,
                            double top) {
     auto peak = static_cast<std::size_t>(range.Lo);
-    while (spectrum[peak] != top) ++peak;
+    while (peak < static_cast<std::size_t>(range.Hi) && spectrum[peak] != top) ++peak;
     const double before = spectrum[peak - 1];
     const double after = spectrum[peak + 1];
     const double curve = before - 2.0 * top + after;
