@@ -63,10 +63,11 @@ constexpr double kChangeGain = 6.0;
 // as one tempo between theirs, which saves the jump) bends its reading of the opening as well: a
 // choir's uneven onsets fit a tempo a fifth off nearly as well, interval by interval. So the first
 // kOpeningOnsets onsets are also read by the pass on their own; where they hold another tempo
-// within a jump's reach, a second pass holds it over them and reads on freely from there, and the
-// grid's fit of the opening (the onsets' places, which the pass does not carry from one interval
-// to the next) decides between the two readings together with the pass's likelihoods. A tempo
-// an octave off is the density prior's business, not this one's.
+// within a jump's reach, a second pass holds it over them and may leave it once, at no cost,
+// anywhere after them. The grid's fit of the opening (the onsets' places, which the pass does not
+// carry from one interval to the next) and the passes' likelihoods (the free one given the same
+// leave) decide between the readings; the held one must gain kChangeGain, as a change the walk
+// finds must. A tempo an octave off is the density prior's business, not this one's.
 constexpr std::size_t kOpeningOnsets = 16;
 // A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
@@ -471,28 +472,39 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
 
     // Two costs per period: the interval's later note kept, or passed over as a stray (a split
     // or an ornament off the beat: the next interval is measured from the note before it; never
-    // two strays in a row).
+    // two strays in a row). With a hold, a second layer of states holds the paths that have left
+    // the held tempo: once the opening is over, any state of the first layer enters any of the
+    // second at no cost, once (a change the opening's tempo was bent by lies after it, where the
+    // notes put it).
     struct Step {
         std::uint8_t From = 0;  // a period bin
         bool FromStray = false;
+        bool FromHeld = false;  // from the first layer into the second
     };
     static_assert(kBins <= 256);
-    std::vector<Step> back(2 * n * kBins);
     const auto at = [](std::size_t i, std::int32_t k, bool strayNote) {
         return (2 * i + (strayNote ? 1 : 0)) * kBins + static_cast<std::size_t>(k);
     };
+    struct Layer {
+        std::array<double, kBins> Kept{}, Passed{};
+        // The ways into the kept states, this step's and the one before (a stray's way in), in turn.
+        std::array<Cost, kBins> FromKeptOdd{}, FromKeptEven{}, FromPassedFirst{};
+        std::array<bool, kBins> HeldOdd{}, HeldEven{};
+        std::vector<Step> Back;
+    };
+    std::array<Layer, 2> layers;
+    const std::size_t layerCount = hold ? 2 : 1;
+    for (std::size_t l = 0; l < layerCount; ++l) layers[l].Back.resize(2 * n * kBins);
     // A held opening: its intervals keep periods within the drift's reach of the held one.
     const std::int32_t holdBin =
         hold ? static_cast<std::int32_t>(std::lrint(std::log(60.0 / hold->Period / kLowestBpm) / std::log(kBinRatio)))
              : 0;
     const auto holdBand = [&](std::size_t interval, std::array<double, kBins>& out) {
-        if (!hold || interval >= hold->Intervals) return;
+        if (!hold || hold->Period <= 0.0 || interval >= hold->Intervals) return;
         for (std::int32_t k = 0; k < kBins; ++k)
             if (std::abs(k - holdBin) > kDriftBins) out[static_cast<std::size_t>(k)] = kInf;
     };
-    std::array<double, kBins> kept{}, passed{}, near{}, far{};
-    // The ways into the kept states, this step's and the one before (a stray's way in), in turn.
-    std::array<Cost, kBins> fromKeptOdd{}, fromKeptEven{}, fromPassedFirst{};
+    std::array<double, kBins> near{}, far{};
     double logInterval = 0.0;
     for (std::size_t i = 0; i < n; ++i) logInterval += std::log(std::max(onsets[i + 1] - onsets[i], 1e-3));
     const double centreBpm = 60.0 * kTypicalQuarters / std::exp(logInterval / static_cast<double>(n));
@@ -503,57 +515,83 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
         const auto uk = static_cast<std::size_t>(k);
         const double l = std::log2(BinBpm(k) / centreBpm);
         prior[uk] = l * l / (2.0 * kCentreSpread * kCentreSpread);
-        kept[uk] = prior[uk] + near[uk];
-        passed[uk] = prior[uk] + kStrayCost;
+        layers[0].Kept[uk] = prior[uk] + near[uk];
+        layers[0].Passed[uk] = prior[uk] + kStrayCost;
     }
+    layers[1].Kept.fill(kInf);
+    layers[1].Passed.fill(kInf);
     for (std::size_t i = 1; i < n; ++i) {
         emission(onsets[i + 1] - onsets[i], near);
         emission(onsets[i + 1] - onsets[i - 1], far);
         holdBand(i, near);
         holdBand(i, far);
-        // A stray's costs are its predecessor's plus a constant, so the way into them is the way
-        // found one step earlier, plus that constant.
-        std::array<Cost, kBins>& fromKept = i % 2 == 1 ? fromKeptOdd : fromKeptEven;
-        const std::array<Cost, kBins>& fromPassed = i == 1 ? fromPassedFirst : i % 2 == 1 ? fromKeptEven : fromKeptOdd;
-        const double strayExtra = i == 1 ? 0.0 : kStrayCost;
-        if (i == 1) relax(passed, fromPassedFirst);
-        relax(kept, fromKept);
-        // The hold ends with the opening: what follows is read as the free pass reads it, from
-        // whichever tempo, at no cost for leaving the held one.
-        if (hold && i == hold->Intervals) {
-            const auto best = std::min_element(kept.begin(), kept.end());
-            const Cost free{*best, static_cast<std::int32_t>(best - kept.begin())};
-            for (Cost& way : fromKept)
-                if (free.Value < way.Value) way = free;
+        // The cheapest state of the first layer, for the way into the second.
+        Cost leave;
+        if (hold && i >= hold->Intervals)
+            for (std::int32_t k = 0; k < kBins; ++k)
+                if (layers[0].Kept[static_cast<std::size_t>(k)] < leave.Value)
+                    leave = {layers[0].Kept[static_cast<std::size_t>(k)], k};
+        for (std::size_t l = layerCount; l-- > 0;) {
+            Layer& layer = layers[l];
+            // A stray's costs are its predecessor's plus a constant, so the way into them is the
+            // way found one step earlier, plus that constant.
+            std::array<Cost, kBins>& fromKept = i % 2 == 1 ? layer.FromKeptOdd : layer.FromKeptEven;
+            std::array<bool, kBins>& heldKept = i % 2 == 1 ? layer.HeldOdd : layer.HeldEven;
+            const std::array<Cost, kBins>& fromPassed =
+                i == 1 ? layer.FromPassedFirst : i % 2 == 1 ? layer.FromKeptEven : layer.FromKeptOdd;
+            const std::array<bool, kBins>& heldPassed = i % 2 == 1 ? layer.HeldEven : layer.HeldOdd;
+            const double strayExtra = i == 1 ? 0.0 : kStrayCost;
+            if (i == 1) relax(layer.Passed, layer.FromPassedFirst);
+            relax(layer.Kept, fromKept);
+            for (std::size_t k = 0; k < kBins; ++k) {
+                heldKept[k] = l == 1 && leave.Value < fromKept[k].Value;
+                if (heldKept[k]) fromKept[k] = leave;
+            }
+            std::array<double, kBins> nextKept{}, nextPassed{};
+            for (std::int32_t k = 0; k < kBins; ++k) {
+                const auto uk = static_cast<std::size_t>(k);
+                const double viaKept = fromKept[uk].Value + near[uk];
+                const double viaPassed = fromPassed[uk].Value + strayExtra + far[uk];
+                nextKept[uk] = std::min(viaKept, viaPassed) + kCentrePull * prior[uk];
+                layer.Back[at(i, k, false)] =
+                    viaKept <= viaPassed
+                        ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false, heldKept[uk]}
+                        : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true, i > 1 && heldPassed[uk]};
+                nextPassed[uk] = layer.Kept[uk] + kStrayCost;
+                layer.Back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false, false};
+            }
+            layer.Kept = nextKept;
+            layer.Passed = nextPassed;
         }
-        std::array<double, kBins> nextKept{}, nextPassed{};
-        for (std::int32_t k = 0; k < kBins; ++k) {
-            const auto uk = static_cast<std::size_t>(k);
-            const double viaKept = fromKept[uk].Value + near[uk];
-            const double viaPassed = fromPassed[uk].Value + strayExtra + far[uk];
-            nextKept[uk] = std::min(viaKept, viaPassed) + kCentrePull * prior[uk];
-            back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
-                                                         : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
-            nextPassed[uk] = kept[uk] + kStrayCost;
-            back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false};
-        }
-        kept = nextKept;
-        passed = nextPassed;
     }
     std::vector<double> result(n);
     stray.assign(n + 1, false);
-    const auto bestKept = std::min_element(kept.begin(), kept.end());
-    const auto bestPassed = std::min_element(passed.begin(), passed.end());
-    bool strayNote = *bestPassed < *bestKept;
-    pathCost = std::min(*bestPassed, *bestKept);
-    auto state = static_cast<std::int32_t>(strayNote ? bestPassed - passed.begin() : bestKept - kept.begin());
+    // The cheapest end over the layers, the first on ties.
+    std::size_t layer = 0;
+    bool strayNote = false;
+    std::int32_t state = 0;
+    pathCost = kInf;
+    for (std::size_t l = 0; l < layerCount; ++l) {
+        const auto bestKept = std::min_element(layers[l].Kept.begin(), layers[l].Kept.end());
+        const auto bestPassed = std::min_element(layers[l].Passed.begin(), layers[l].Passed.end());
+        const bool passedNote = *bestPassed < *bestKept;
+        const double c = std::min(*bestPassed, *bestKept);
+        if (c < pathCost) {
+            pathCost = c;
+            layer = l;
+            strayNote = passedNote;
+            state = static_cast<std::int32_t>(passedNote ? bestPassed - layers[l].Passed.begin()
+                                                         : bestKept - layers[l].Kept.begin());
+        }
+    }
     for (std::size_t i = n; i-- > 0;) {
         result[i] = periods[static_cast<std::size_t>(state)];
         stray[i + 1] = strayNote;
         if (i == 0) break;
-        const Step step = back[at(i, state, strayNote)];
+        const Step step = layers[layer].Back[at(i, state, strayNote)];
         state = step.From;
         strayNote = step.FromStray;
+        if (step.FromHeld) layer = 0;
     }
     return result;
 }
@@ -688,7 +726,11 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const std::size_t count = std::min(reading.FirstEnd, held.FirstEnd);
             // Log-likelihoods of the same onsets: the passes' of their intervals, the grids' of
             // their places in the opening.
-            if (openingFit(held, count) - held.Cost > openingFit(reading, count) - reading.Cost)
+            // The free pass's likelihood with the same leave to change once after the opening.
+            std::vector<bool> freeStray;
+            double freeCost = 0.0;
+            (void)ViterbiPeriods(onsets, freeStray, freeCost, Hold{kOpeningOnsets - 1, 0.0});
+            if (openingFit(held, count) - held.Cost > openingFit(reading, count) - freeCost + kChangeGain)
                 reading = std::move(held);
         }
     }
