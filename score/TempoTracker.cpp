@@ -725,8 +725,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             Reading held = read(Hold{kOpeningOnsets - 1, own});
             const std::size_t count = std::min(reading.FirstEnd, held.FirstEnd);
             // Log-likelihoods of the same onsets: the passes' of their intervals, the grids' of
-            // their places in the opening.
-            // The free pass's likelihood with the same leave to change once after the opening.
+            // their places in the opening. The free pass's is taken with the same leave to change
+            // tempo once after the opening, which a hold without a period gives.
             std::vector<bool> freeStray;
             double freeCost = 0.0;
             (void)ViterbiPeriods(onsets, freeStray, freeCost, Hold{kOpeningOnsets - 1, 0.0});

@@ -29,7 +29,7 @@ public:
 
 private:
     // The first `Intervals` intervals read within the drift's reach of `Period` (seconds per
-    // quarter).
+    // quarter; 0 holds none); after them the path may change tempo once at no cost.
     struct Hold {
         std::size_t Intervals = 0;
         double Period = 0.0;
