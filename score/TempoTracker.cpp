@@ -59,6 +59,16 @@ constexpr std::size_t kCheckSpan = 16;
 constexpr std::int32_t kCheckSteps = 12;
 constexpr double kCheckStep = 0.005;
 constexpr double kChangeGain = 6.0;
+// The pass reads each interval alone, and a tempo change that it smooths over (two stretches read
+// as one tempo between theirs, which saves the jump) bends its reading of the opening as well: a
+// choir's uneven onsets fit a tempo a fifth off nearly as well, interval by interval. So the first
+// kOpeningOnsets onsets are also read by the pass on their own; where they hold another tempo
+// within a jump's reach, a second pass holds it over them and may leave it once, at no cost,
+// anywhere after them. The grid's fit of the opening (the onsets' places, which the pass does not
+// carry from one interval to the next) and the passes' likelihoods (the free one given the same
+// leave) decide between the readings; the held one must gain kChangeGain, as a change the walk
+// finds must. A tempo an octave off is the density prior's business, not this one's.
+constexpr std::size_t kOpeningOnsets = 16;
 // A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
 constexpr std::size_t kFirstSegment = 8;
@@ -350,7 +360,8 @@ std::vector<TempoSegment> FitTempoMap(const std::vector<double>& keptQ, const st
 
 }  // namespace
 
-std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray) const {
+std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray,
+                                                 double& pathCost, std::optional<Hold> hold) const {
     const std::size_t n = onsets.size() - 1;
     std::array<double, kBins> periods{};
     std::array<double, kBins> rates{};  // beats per second
@@ -461,68 +472,126 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
 
     // Two costs per period: the interval's later note kept, or passed over as a stray (a split
     // or an ornament off the beat: the next interval is measured from the note before it; never
-    // two strays in a row).
+    // two strays in a row). With a hold, a second layer of states holds the paths that have left
+    // the held tempo: once the opening is over, any state of the first layer enters any of the
+    // second at no cost, once (a change the opening's tempo was bent by lies after it, where the
+    // notes put it).
     struct Step {
         std::uint8_t From = 0;  // a period bin
         bool FromStray = false;
+        bool FromHeld = false;  // from the first layer into the second
     };
     static_assert(kBins <= 256);
-    std::vector<Step> back(2 * n * kBins);
     const auto at = [](std::size_t i, std::int32_t k, bool strayNote) {
         return (2 * i + (strayNote ? 1 : 0)) * kBins + static_cast<std::size_t>(k);
     };
-    std::array<double, kBins> kept{}, passed{}, near{}, far{};
-    // The ways into the kept states, this step's and the one before (a stray's way in), in turn.
-    std::array<Cost, kBins> fromKeptOdd{}, fromKeptEven{}, fromPassedFirst{};
+    struct Layer {
+        std::array<double, kBins> Kept{}, Passed{};
+        // The ways into the kept states, this step's and the one before (a stray's way in), in turn.
+        std::array<Cost, kBins> FromKeptOdd{}, FromKeptEven{}, FromPassedFirst{};
+        std::array<bool, kBins> HeldOdd{}, HeldEven{};
+        std::vector<Step> Back;
+    };
+    std::array<Layer, 2> layers;
+    const std::size_t layerCount = hold ? 2 : 1;
+    for (std::size_t l = 0; l < layerCount; ++l) layers[l].Back.resize(2 * n * kBins);
+    // A held opening: its intervals keep periods within the drift's reach of the held one.
+    const std::int32_t holdBin =
+        hold ? static_cast<std::int32_t>(std::lrint(std::log(60.0 / hold->Period / kLowestBpm) / std::log(kBinRatio)))
+             : 0;
+    const auto holdBand = [&](std::size_t interval, std::array<double, kBins>& out) {
+        if (!hold || hold->Period <= 0.0 || interval >= hold->Intervals) return;
+        for (std::int32_t k = 0; k < kBins; ++k)
+            if (std::abs(k - holdBin) > kDriftBins) out[static_cast<std::size_t>(k)] = kInf;
+    };
+    std::array<double, kBins> near{}, far{};
     double logInterval = 0.0;
     for (std::size_t i = 0; i < n; ++i) logInterval += std::log(std::max(onsets[i + 1] - onsets[i], 1e-3));
     const double centreBpm = 60.0 * kTypicalQuarters / std::exp(logInterval / static_cast<double>(n));
     emission(onsets[1] - onsets[0], near);
+    holdBand(0, near);
     std::array<double, kBins> prior{};
     for (std::int32_t k = 0; k < kBins; ++k) {
         const auto uk = static_cast<std::size_t>(k);
         const double l = std::log2(BinBpm(k) / centreBpm);
         prior[uk] = l * l / (2.0 * kCentreSpread * kCentreSpread);
-        kept[uk] = prior[uk] + near[uk];
-        passed[uk] = prior[uk] + kStrayCost;
+        layers[0].Kept[uk] = prior[uk] + near[uk];
+        layers[0].Passed[uk] = prior[uk] + kStrayCost;
     }
+    layers[1].Kept.fill(kInf);
+    layers[1].Passed.fill(kInf);
     for (std::size_t i = 1; i < n; ++i) {
         emission(onsets[i + 1] - onsets[i], near);
         emission(onsets[i + 1] - onsets[i - 1], far);
-        // A stray's costs are its predecessor's plus a constant, so the way into them is the way
-        // found one step earlier, plus that constant.
-        std::array<Cost, kBins>& fromKept = i % 2 == 1 ? fromKeptOdd : fromKeptEven;
-        const std::array<Cost, kBins>& fromPassed = i == 1 ? fromPassedFirst : i % 2 == 1 ? fromKeptEven : fromKeptOdd;
-        const double strayExtra = i == 1 ? 0.0 : kStrayCost;
-        if (i == 1) relax(passed, fromPassedFirst);
-        relax(kept, fromKept);
-        std::array<double, kBins> nextKept{}, nextPassed{};
-        for (std::int32_t k = 0; k < kBins; ++k) {
-            const auto uk = static_cast<std::size_t>(k);
-            const double viaKept = fromKept[uk].Value + near[uk];
-            const double viaPassed = fromPassed[uk].Value + strayExtra + far[uk];
-            nextKept[uk] = std::min(viaKept, viaPassed) + kCentrePull * prior[uk];
-            back[at(i, k, false)] = viaKept <= viaPassed ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false}
-                                                         : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true};
-            nextPassed[uk] = kept[uk] + kStrayCost;
-            back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false};
+        holdBand(i, near);
+        holdBand(i, far);
+        // The cheapest state of the first layer, for the way into the second.
+        Cost leave;
+        if (hold && i >= hold->Intervals)
+            for (std::int32_t k = 0; k < kBins; ++k)
+                if (layers[0].Kept[static_cast<std::size_t>(k)] < leave.Value)
+                    leave = {layers[0].Kept[static_cast<std::size_t>(k)], k};
+        for (std::size_t l = layerCount; l-- > 0;) {
+            Layer& layer = layers[l];
+            // A stray's costs are its predecessor's plus a constant, so the way into them is the
+            // way found one step earlier, plus that constant.
+            std::array<Cost, kBins>& fromKept = i % 2 == 1 ? layer.FromKeptOdd : layer.FromKeptEven;
+            std::array<bool, kBins>& heldKept = i % 2 == 1 ? layer.HeldOdd : layer.HeldEven;
+            const std::array<Cost, kBins>& fromPassed =
+                i == 1 ? layer.FromPassedFirst : i % 2 == 1 ? layer.FromKeptEven : layer.FromKeptOdd;
+            const std::array<bool, kBins>& heldPassed = i % 2 == 1 ? layer.HeldEven : layer.HeldOdd;
+            const double strayExtra = i == 1 ? 0.0 : kStrayCost;
+            if (i == 1) relax(layer.Passed, layer.FromPassedFirst);
+            relax(layer.Kept, fromKept);
+            for (std::size_t k = 0; k < kBins; ++k) {
+                heldKept[k] = l == 1 && leave.Value < fromKept[k].Value;
+                if (heldKept[k]) fromKept[k] = leave;
+            }
+            std::array<double, kBins> nextKept{}, nextPassed{};
+            for (std::int32_t k = 0; k < kBins; ++k) {
+                const auto uk = static_cast<std::size_t>(k);
+                const double viaKept = fromKept[uk].Value + near[uk];
+                const double viaPassed = fromPassed[uk].Value + strayExtra + far[uk];
+                nextKept[uk] = std::min(viaKept, viaPassed) + kCentrePull * prior[uk];
+                layer.Back[at(i, k, false)] =
+                    viaKept <= viaPassed
+                        ? Step{static_cast<std::uint8_t>(fromKept[uk].From), false, heldKept[uk]}
+                        : Step{static_cast<std::uint8_t>(fromPassed[uk].From), true, i > 1 && heldPassed[uk]};
+                nextPassed[uk] = layer.Kept[uk] + kStrayCost;
+                layer.Back[at(i, k, true)] = {static_cast<std::uint8_t>(k), false, false};
+            }
+            layer.Kept = nextKept;
+            layer.Passed = nextPassed;
         }
-        kept = nextKept;
-        passed = nextPassed;
     }
     std::vector<double> result(n);
     stray.assign(n + 1, false);
-    const auto bestKept = std::min_element(kept.begin(), kept.end());
-    const auto bestPassed = std::min_element(passed.begin(), passed.end());
-    bool strayNote = *bestPassed < *bestKept;
-    auto state = static_cast<std::int32_t>(strayNote ? bestPassed - passed.begin() : bestKept - kept.begin());
+    // The cheapest end over the layers, the first on ties.
+    std::size_t layer = 0;
+    bool strayNote = false;
+    std::int32_t state = 0;
+    pathCost = kInf;
+    for (std::size_t l = 0; l < layerCount; ++l) {
+        const auto bestKept = std::min_element(layers[l].Kept.begin(), layers[l].Kept.end());
+        const auto bestPassed = std::min_element(layers[l].Passed.begin(), layers[l].Passed.end());
+        const bool passedNote = *bestPassed < *bestKept;
+        const double c = std::min(*bestPassed, *bestKept);
+        if (c < pathCost) {
+            pathCost = c;
+            layer = l;
+            strayNote = passedNote;
+            state = static_cast<std::int32_t>(passedNote ? bestPassed - layers[l].Passed.begin()
+                                                         : bestKept - layers[l].Kept.begin());
+        }
+    }
     for (std::size_t i = n; i-- > 0;) {
         result[i] = periods[static_cast<std::size_t>(state)];
         stray[i + 1] = strayNote;
         if (i == 0) break;
-        const Step step = back[at(i, state, strayNote)];
+        const Step step = layers[layer].Back[at(i, state, strayNote)];
         state = step.From;
         strayNote = step.FromStray;
+        if (step.FromHeld) layer = 0;
     }
     return result;
 }
@@ -546,25 +615,53 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     if (fixedBpm > 0.0) return constant(fixedBpm);
     if (n < 3) return constant(120.0);
 
-    std::vector<bool> stray;
-    const std::vector<double> vit = ViterbiPeriods(onsets, stray);
-    // Segments start where the period path jumps; a segment holds at least four onsets.
-    std::vector<std::size_t> starts{0};
-    for (std::size_t i = 1; i < vit.size(); ++i) {
-        const double ratio = std::abs(std::log(vit[i] / vit[i - 1]) / std::log(kBinRatio));
-        if (ratio > kDriftBins + 0.5 && i + 1 - starts.back() >= kMinSegment && n - (i + 1) >= kMinSegment)
-            starts.push_back(i + 1);
-    }
-    // The path's first states have only the tempo prior beside them, so two or three onsets a
-    // frame off can bend its start to another tempo: the first segment holds kFirstSegment onsets.
-    if (starts.size() > 1 && starts[1] < kFirstSegment) starts.erase(starts.begin() + 1);
-    std::vector<double> segmentPeriod;
-    for (std::size_t k = 0; k < starts.size(); ++k) {
-        const std::size_t st = starts[k];
-        const std::size_t en = k + 1 < starts.size() ? starts[k + 1] : n;
-        segmentPeriod.push_back(Median({vit.begin() + static_cast<std::ptrdiff_t>(st > 0 ? st - 1 : 0),
-                                        vit.begin() + static_cast<std::ptrdiff_t>(en - 1)}));
-    }
+    // The path's reading of the beat: a period per interval, segments where it jumps (each of at
+    // least kMinSegment onsets) and the onsets the first grid is fitted on.
+    struct Reading {
+        std::vector<double> Periods;
+        std::vector<bool> Stray;
+        double Cost = 0.0;
+        std::vector<std::size_t> Starts{0};
+        std::vector<double> SegmentPeriods;
+        std::size_t FirstEnd = 0;
+        double FirstPath = 0.0;
+    };
+    const auto read = [&](std::optional<Hold> hold) {
+        Reading r;
+        r.Periods = ViterbiPeriods(onsets, r.Stray, r.Cost, hold);
+        const std::vector<double>& vit = r.Periods;
+        std::vector<std::size_t>& starts = r.Starts;
+        for (std::size_t i = 1; i < vit.size(); ++i) {
+            const double ratio = std::abs(std::log(vit[i] / vit[i - 1]) / std::log(kBinRatio));
+            if (ratio > kDriftBins + 0.5 && i + 1 - starts.back() >= kMinSegment && n - (i + 1) >= kMinSegment)
+                starts.push_back(i + 1);
+        }
+        // The path's first states have only the tempo prior beside them, so two or three onsets a
+        // frame off can bend its start to another tempo: the first segment holds kFirstSegment onsets.
+        if (starts.size() > 1 && starts[1] < kFirstSegment) starts.erase(starts.begin() + 1);
+        for (std::size_t k = 0; k < starts.size(); ++k) {
+            const std::size_t st = starts[k];
+            const std::size_t en = k + 1 < starts.size() ? starts[k + 1] : n;
+            r.SegmentPeriods.push_back(Median({vit.begin() + static_cast<std::ptrdiff_t>(st > 0 ? st - 1 : 0),
+                                               vit.begin() + static_cast<std::ptrdiff_t>(en - 1)}));
+        }
+        // The first grid is fitted on the first segment's first onsets. A change of a few per cent
+        // that the path takes as drift is no knot, but onsets after it would pull the first grid
+        // off the first onsets: the fit stops where the path has moved more than kFirstDriftBins
+        // from where it stood after the first kFirstSegment onsets (its very first states may be
+        // bent, as above), and leans on the path's period over the onsets it fits, not over the
+        // whole segment.
+        r.FirstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
+        const double settled = vit[std::min(kFirstSegment, r.FirstEnd) - 2];
+        for (std::size_t i = kFirstSegment - 1; i + 1 < r.FirstEnd; ++i) {
+            if (std::abs(std::log(vit[i] / settled) / std::log(kBinRatio)) > kFirstDriftBins) {
+                r.FirstEnd = i + 1;
+                break;
+            }
+        }
+        r.FirstPath = Median({vit.begin(), vit.begin() + static_cast<std::ptrdiff_t>(r.FirstEnd - 1)});
+        return r;
+    };
 
     // A period within `steps` steps of `step` from `centre` that fits best: every second step
     // first, then the two beside the best of those.
@@ -583,45 +680,78 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         tryPeriod(coarse * (1.0 + step));
         return best;
     };
+    // How well the first `count` onsets fit a grid of `period` whose quarter 0 lies `s` twelfths
+    // of a sixteenth from the downbeat, slowing down or speeding up by `c`, held near the path's
+    // `path`: for each of the spreads.
+    std::vector<double> unramped(n);
+    const auto openingFits = [&](std::int32_t s, double c, double period, std::size_t count, double path) {
+        const double shift = period / 4.0 * s / 12.0;
+        const double* times = onsets.data();
+        if (c != 0.0) {
+            Unramp(onsets.data(), count, downbeatSeconds, period, c, unramped.data());
+            times = unramped.data();
+        }
+        std::array<double, 3> f = MetricalFits(times, count, downbeatSeconds + shift, 0.0, period);
+        for (std::size_t j = 0; j < 3; ++j)
+            f[j] -= 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]) + PathPrior(period, path, kSpreads[j]) +
+                    RampCost(c);
+        return f;
+    };
+    // The best steady grid of a reading for its first `count` onsets.
+    const auto openingFit = [&](const Reading& r, std::size_t count) {
+        double best = -kInf;
+        for (std::int32_t s = -6; s < 6; ++s)
+            (void)bestPeriod(
+                r.FirstPath, kPeriodSteps, kPeriodStep,
+                [&](double period) {
+                    const std::array<double, 3> f = openingFits(s, 0.0, period, count, r.FirstPath);
+                    return std::max({f[0], f[1], f[2]});
+                },
+                best);
+        return best;
+    };
+
+    Reading reading = read(std::nullopt);
+    if (n > kOpeningOnsets) {
+        std::vector<bool> openingStray;
+        double openingCost = 0.0;
+        const std::vector<double> opening = ViterbiPeriods(
+            {onsets.begin(), onsets.begin() + static_cast<std::ptrdiff_t>(kOpeningOnsets)}, openingStray, openingCost);
+        const double own = Median(opening);
+        const double path = Median({reading.Periods.begin(),
+                                    reading.Periods.begin() + static_cast<std::ptrdiff_t>(kOpeningOnsets - 1)});
+        const double bins = std::abs(std::log(own / path) / std::log(kBinRatio));
+        if (bins > kDriftBins + 0.5 && bins <= kJumpBins) {
+            Reading held = read(Hold{kOpeningOnsets - 1, own});
+            const std::size_t count = std::min(reading.FirstEnd, held.FirstEnd);
+            // Log-likelihoods of the same onsets: the passes' of their intervals, the grids' of
+            // their places in the opening. The free pass's is taken with the same leave to change
+            // tempo once after the opening, which a hold without a period gives.
+            std::vector<bool> freeStray;
+            double freeCost = 0.0;
+            (void)ViterbiPeriods(onsets, freeStray, freeCost, Hold{kOpeningOnsets - 1, 0.0});
+            if (openingFit(held, count) - held.Cost > openingFit(reading, count) - freeCost + kChangeGain)
+                reading = std::move(held);
+        }
+    }
+    const std::vector<double>& vit = reading.Periods;
+    const std::vector<bool>& stray = reading.Stray;
+    const std::vector<std::size_t>& starts = reading.Starts;
+    const std::vector<double>& segmentPeriod = reading.SegmentPeriods;
+    const std::size_t firstEnd = reading.FirstEnd;
+    const double firstPath = reading.FirstPath;
 
     // The first segment's period and phase: the likeliest grid for its first onsets, within
     // the timing spread of the Viterbi path's period. Quarter 0 is the grid point nearest the
     // downbeat, and lies there give or take the timing spread.
-    std::size_t firstEnd = std::min<std::size_t>(starts.size() > 1 ? starts[1] : n, kFitOnsets);
-    // A change of a few per cent that the path takes as drift is no knot, but onsets after it
-    // would pull the first grid off the first onsets: the fit stops where the path has moved
-    // more than kFirstDriftBins from where it stood after the first kFirstSegment onsets (its
-    // very first states may be bent, as above), and leans on the path's period over the onsets
-    // it fits, not over the whole segment.
-    const double settled = vit[std::min(kFirstSegment, firstEnd) - 2];
-    for (std::size_t i = kFirstSegment - 1; i + 1 < firstEnd; ++i) {
-        if (std::abs(std::log(vit[i] / settled) / std::log(kBinRatio)) > kFirstDriftBins) {
-            firstEnd = i + 1;
-            break;
-        }
-    }
-    const double firstPath = Median({vit.begin(), vit.begin() + static_cast<std::ptrdiff_t>(firstEnd - 1)});
     TempoSegment first{downbeatSeconds, 0.0, 60.0 / firstPath};
     // The timing spread is found with them: slow attacks (a choir, bowed strings) spread the
     // onsets more than plucked or blown notes.
     // So is a ramp, where the first stretch itself slows down or speeds up.
     double bestFit = -kInf, spread = kBaseSpread, ramp = 0.0, rampQuarters = 0.0;
-    std::vector<double> unramped(n);
     const auto tryFirst = [&](std::int32_t s, double c) {
         // The best over the spreads of each period; which spread it was is kept below.
-        const auto fits = [&](double period) {
-            const double shift = period / 4.0 * s / 12.0;
-            const double* times = onsets.data();
-            if (c != 0.0) {
-                Unramp(onsets.data(), firstEnd, downbeatSeconds, period, c, unramped.data());
-                times = unramped.data();
-            }
-            std::array<double, 3> f = MetricalFits(times, firstEnd, downbeatSeconds + shift, 0.0, period);
-            for (std::size_t j = 0; j < 3; ++j)
-                f[j] -= 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]) +
-                        PathPrior(period, firstPath, kSpreads[j]) + RampCost(c);
-            return f;
-        };
+        const auto fits = [&](double period) { return openingFits(s, c, period, firstEnd, firstPath); };
         const double before = bestFit;
         const double p = bestPeriod(
             firstPath, kPeriodSteps, kPeriodStep,

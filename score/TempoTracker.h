@@ -9,6 +9,7 @@
 
 #include "score/Score.h"
 
+#include <optional>
 #include <vector>
 
 namespace ruvo {
@@ -27,9 +28,16 @@ public:
                        const Meter& meter) const;
 
 private:
+    // The first `Intervals` intervals read within the drift's reach of `Period` (seconds per
+    // quarter; 0 holds none); after them the path may change tempo once at no cost.
+    struct Hold {
+        std::size_t Intervals = 0;
+        double Period = 0.0;
+    };
     // Beat period (seconds per quarter) of each inter-onset interval; `stray` marks the onsets
-    // the beat passes over.
-    std::vector<double> ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray) const;
+    // the beat passes over; `pathCost` is the path's negative log-likelihood.
+    std::vector<double> ViterbiPeriods(const std::vector<double>& onsets, std::vector<bool>& stray, double& pathCost,
+                                       std::optional<Hold> hold = std::nullopt) const;
 };
 
 }  // namespace ruvo
