@@ -66,6 +66,12 @@ constexpr double kRiseBeginShare = 0.25;
 // few dB while a neighbour rises on its flank.
 constexpr double kBeatingWaverDb = 1.2;
 constexpr double kBeatingHoldDb = 6.0;  // a new note holds within an attack's step of its rise
+// Where voices beat, a note's attack under a held note that keeps the tracker's favour: its
+// salience rises by 20 dB or more in one frame to within 8 dB of the held note, at most a fifth
+// away.
+constexpr double kSteepAttackDb = 20.0;
+constexpr double kSteepAttackGapDb = 8.0;
+constexpr std::size_t kSteepAttackReach = 7;
 constexpr double kBeatingSwayDb = 3.0;  // an old note that holds may sway down by this much
 // A fundamental's range is whole bins wide, and at low pitches a bin spans a large part of a
 // semitone (more than one below 90 Hz), so the ranges of neighbouring notes share a bin and a
@@ -556,6 +562,8 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
     TFileBase file;
     OpenOrThrow(file, salienceName, kModeRead, kNoteCount);
     std::size_t noteStart = 0;  // first frame of the note that sounds at f - 1
+    std::int8_t underNote = -1;  // the held note under a note taken at its steep attack
+    double attackLevel = 0.0;    // that note's level in the frame of its attack
     const auto read = [&](std::size_t g) {
         file.ReadData(std::span<double>(ring.data() + (g % kRing) * kNotes, kNotes));
     };
@@ -569,6 +577,58 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
     for (std::size_t f = 0; f < track.size(); ++f) {
         if (f + 1 < track.size()) read(f + 1);
         if (f >= kLegatoReach + 2) hold(f - kLegatoReach - 2);
+        // Where voices beat, a note can rise steeply under a held one that the tracker keeps
+        // (a quick turn sung under the old note's release, which stays the louder): a rise of
+        // 20 dB or more in one frame, to within 8 dB of the held note, on a note that stands out
+        // of its neighbours, while the held note does not rise, is a new note. It sounds for at
+        // least two frames and then while it stays within an attack's step (6 dB) of the level
+        // it rose to and the held note is not attacked again (a rise of 4 dB in a frame). Only
+        // where the tracker keeps the held note for longer than a legato start's reach (else
+        // the rules below find the attack) and not for octaves, whose harmonics are the held
+        // note's; a jump beyond a fifth is a consonant's noise more often than a note.
+        if (underNote >= 0) {
+            const auto n = static_cast<std::size_t>(track[f - 1]);
+            const auto old = static_cast<std::size_t>(underNote);
+            if (track[f] == underNote &&
+                (f == noteStart + 1 || (level(f, n) >= attackLevel - kBeatingHoldDb &&
+                                        level(f, old) - level(f - 1, old) < kRiseBeginDb))) {
+                track[f] = track[f - 1];
+                continue;
+            }
+            underNote = -1;
+        }
+        const auto heldOn = [&] {
+            if (f + kLegatoReach >= track.size()) return false;
+            for (std::size_t g = f - 1; g <= f + kLegatoReach; ++g) {
+                if (track[g] != track[f]) return false;
+            }
+            return true;
+        };
+        if (recordingBeats && f > 0 && track[f] >= 0 && f >= noteStart + static_cast<std::size_t>(kMinNoteFrames) && heldOn()) {
+            const auto old = static_cast<std::size_t>(track[f]);
+            const double* now = ring.data() + (f % kRing) * kNotes;
+            const double* before = ring.data() + ((f - 1) % kRing) * kNotes;
+            std::size_t attacked = old;
+            double steepest = kSteepAttackDb;
+            for (std::size_t n = 0; n < kNotes && level(f, old) <= level(f - 1, old); ++n) {
+                const std::size_t apart = n > old ? n - old : old - n;
+                // A rise of 20 dB needs at least three times the salience (the floor added to
+                // both sides only lowers it): most notes end here without a logarithm.
+                if (apart == 0 || apart % 12 == 0 || apart > kSteepAttackReach || now[n] < 3.0 * before[n]) continue;
+                const double step = level(f, n) - level(f - 1, n);
+                if (step >= steepest && level(f, n) >= level(f, old) - kSteepAttackGapDb && standsOut(f, n)) {
+                    steepest = step;
+                    attacked = n;
+                }
+            }
+            if (attacked != old) {
+                track[f] = static_cast<std::int8_t>(attacked);
+                underNote = static_cast<std::int8_t>(old);
+                attackLevel = level(f, attacked);
+                noteStart = f;
+                continue;
+            }
+        }
         if (track[f] < 0 || (f > 0 && track[f] == track[f - 1])) continue;
         std::size_t start = f;
         if (f > 0 && track[f - 1] >= 0) {

@@ -492,7 +492,15 @@ INSTANTIATE_TEST_SUITE_P(
             return kLevel * beat * std::pow(1e-10, std::max(sec - 0.8, 0.0)); }), Tone({{2.0, 43}}, [](double sec) {
             const double swell = std::clamp(sec - 0.75, 0.0, 0.1) * 10.0;  // square law over 100 ms
             return kLevel * (1.0 + 0.75 * std::sin(20.34 * std::numbers::pi * sec + 5.5)) * swell * swell; })),
-                 {{40, 0.0, 0.78}, {43, 0.78, 2.0}}}),
+                 {{40, 0.0, 0.78}, {43, 0.78, 2.0}}},
+        // Beating voices turn: a whole tone above is attacked at 1.0 s, 6 dB under the held
+        // note's release, which the tracker keeps; 120 ms later the held note is attacked again.
+        GridCase{"TurnUnderBeatingRelease", 0.337, Sum(Tone({{2.0, 40}}, [](double sec) {
+            const double beat = 1.0 + 0.6 * std::sin(18.0 * std::numbers::pi * sec + 1.5);
+            return kLevel * beat * (sec < 1.0 || sec >= 1.12 ? 1.0 : std::pow(10.0, -2.0 * (sec - 1.0))); }), Tone({{1.2, 42}}, [](double sec) {
+            const double shape = std::clamp((sec - 1.0) / 0.005, 0.0, 1.0) * std::clamp((1.14 - sec) / 0.02, 0.0, 1.0);
+            return 0.5 * kLevel * (1.0 + 0.75 * std::sin(20.34 * std::numbers::pi * sec + 5.5)) * shape; })),
+                 {{40, 0.0, 1.0}, {42, 1.0, 1.12}, {40, 1.12, 2.0}}}),
     [](const auto& row) { return std::string(row.param.Name); });
 
 // ---------------------------------------------------------------------------------------
