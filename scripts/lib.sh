@@ -83,9 +83,16 @@ ruvo_start() {
     set +m
 }
 
-# ruvo_finish PID LOG WHAT: waits for a job of ruvo_start; when it failed, shows its output and
-# returns non-zero.
+# ruvo_priority PID NICE: sets the priority of a job of ruvo_start: 0 (normal) while nothing else
+# runs and the job is awaited, 19 again after. Only root may raise it: others leave it low.
+ruvo_priority() {
+    renice -n "$2" -g "$1" >/dev/null 2>&1 || true
+}
+
+# ruvo_finish PID LOG WHAT: waits for a job of ruvo_start at the normal priority; when it failed,
+# shows its output and returns non-zero.
 ruvo_finish() {
+    ruvo_priority "$1" 0
     if wait "$1"; then
         ruvo_log "$3 done"
         return 0
