@@ -94,12 +94,9 @@ double Clip01(double x) { return std::clamp(x, 0.0, 1.0); }
 // Bin nearest to a frequency, as floor(f / bin width + 0.5).
 std::int32_t NearestBin(double hz) { return static_cast<std::int32_t>(std::floor(hz / kBinHz + 0.5)); }
 
-double NoteHz(std::int32_t note) { return 55.0 * std::pow(2.0, note / 12.0); }
-
-// The share of its magnitude that the fundamental of `note` keeps, from the loudest bin of its
-// range (value `top`, a peak: the spectrum falls or stays level on both sides of it).
-double FundamentalNearness(std::int32_t note, std::span<const double> spectrum, const HarmonicRange& range,
-                           double top) {
+// The share of its magnitude that the fundamental of a note of `noteHz` keeps, from the loudest
+// bin of its range (value `top`, a peak: the spectrum falls or stays level on both sides of it).
+double FundamentalNearness(double noteHz, std::span<const double> spectrum, const HarmonicRange& range, double top) {
     auto peak = static_cast<std::size_t>(range.Lo);
     while (peak < static_cast<std::size_t>(range.Hi) && spectrum[peak] != top) ++peak;
     const double before = spectrum[peak - 1];
@@ -107,7 +104,7 @@ double FundamentalNearness(std::int32_t note, std::span<const double> spectrum, 
     const double curve = before - 2.0 * top + after;
     const double offset = curve < 0.0 ? 0.5 * (before - after) / curve : 0.0;
     const double hz = (static_cast<double>(peak) + offset) * kBinHz;
-    const double cents = std::abs(1200.0 * std::log2(hz / NoteHz(note)));
+    const double cents = std::abs(1200.0 * std::log2(hz / noteHz));
     if (cents <= kHalfSemitoneCents) return 1.0;
     return std::max(kFarFundamentalShare,
                     1.0 - (1.0 - kFarFundamentalShare) * (cents - kHalfSemitoneCents) / kHalfSemitoneCents);
@@ -133,6 +130,7 @@ constexpr std::size_t kFrameBlocks = static_cast<std::size_t>(kEnergyBlocksPerFr
 
 TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sorted(kNotes) {
     for (std::int32_t n = 0; n < kNoteCount; ++n) {
+        m_noteHz[static_cast<std::size_t>(n)] = 55.0 * std::pow(2.0, n / 12.0);
         for (std::int32_t h = 1; h <= kMelodyHarmonics; ++h) {
             const double hz = h * 55.0 * std::pow(2.0, n / 12.0);
             const std::int32_t lo = std::max(NearestBin(hz * std::pow(2.0, -1.0 / 24.0)), 1);
@@ -244,7 +242,7 @@ void TMelody::NoteSalience(std::span<const double> spectrum, std::span<double, k
             const bool flank = (bin[lo] == top && bin[lo - 1] > top) || (bin[hi] == top && bin[hi + 1] > top);
             if (!flank) {
                 sum += magnitude[slot(distinct[0])] *
-                       FundamentalNearness(static_cast<std::int32_t>(n), spectrum, range, top);
+                       FundamentalNearness(m_noteHz[n], spectrum, range, top);
             }
         }
         double strongest = -std::numeric_limits<double>::infinity();
@@ -604,13 +602,14 @@ void TMelody::MoveLegatoStarts(const std::string& salienceName, std::span<std::i
             }
             return true;
         };
-        if (recordingBeats && f > 0 && track[f] >= 0 && f >= noteStart + static_cast<std::size_t>(kMinNoteFrames) && heldOn()) {
+        if (recordingBeats && f > 0 && track[f] >= 0 && f >= noteStart + static_cast<std::size_t>(kMinNoteFrames) &&
+            level(f, static_cast<std::size_t>(track[f])) <= level(f - 1, static_cast<std::size_t>(track[f])) && heldOn()) {
             const auto old = static_cast<std::size_t>(track[f]);
             const double* now = ring.data() + (f % kRing) * kNotes;
             const double* before = ring.data() + ((f - 1) % kRing) * kNotes;
             std::size_t attacked = old;
             double steepest = kSteepAttackDb;
-            for (std::size_t n = 0; n < kNotes && level(f, old) <= level(f - 1, old); ++n) {
+            for (std::size_t n = 0; n < kNotes; ++n) {
                 const std::size_t apart = n > old ? n - old : old - n;
                 // A rise of 20 dB needs at least three times the salience (the floor added to
                 // both sides only lowers it): most notes end here without a logarithm.

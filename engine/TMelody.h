@@ -102,6 +102,7 @@ private:
 
     std::array<HarmonicRange, static_cast<std::size_t>(kNoteCount* kMelodyHarmonics)> m_ranges{};
     std::size_t m_tableLevels = 1;  // levels of NoteSalience's table of maxima: the widest range fits
+    std::array<double, static_cast<std::size_t>(kNoteCount)> m_noteHz{};  // each note's frequency
     // The distinct non-empty ranges (harmonics of notes an octave or a twelfth apart often cover
     // the same bins), so that each one's level is found once per frame, and per (note, harmonic)
     // the index of its range among them, or -1 when it is empty.

@@ -77,7 +77,7 @@ struct MeterLayout {
 
     explicit MeterLayout(const Meter& m) {
         Bar = std::int64_t{m.Beats} * 4 * kQuarter / m.BeatType;
-        Compound = m.BeatType == 8 && m.Beats % 3 == 0 && m.Beats > 3;
+        Compound = m.Compound();
         Beat = Compound ? 3 * kQuarter / 2 : 4 * kQuarter / m.BeatType;
         HalfBars = m.Beats == 4 && m.BeatType == 4;
     }
@@ -210,7 +210,7 @@ std::map<char, std::int32_t> KeyAlterations(std::int32_t fifths) {
 }
 
 void Metronome(std::string& x, const Meter& meter, double bpm) {
-    const bool compound = meter.BeatType == 8 && meter.Beats % 3 == 0 && meter.Beats > 3;
+    const bool compound = meter.Compound();
     const char* unit = compound ? "quarter" : meter.BeatType == 2 ? "half" : meter.BeatType == 8 ? "eighth" : "quarter";
     const double perMinute = compound ? bpm / 1.5 : bpm * meter.BeatType / 4.0;
     x += "      <direction placement=\"above\"><direction-type><metronome parentheses=\"no\"><beat-unit>";

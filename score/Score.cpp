@@ -95,9 +95,8 @@ double SecondsToQuarter(const Score& score, double seconds) {
 std::vector<BeatMark> BeatMarks(const Score& score, double fromSeconds, double toSeconds) {
     std::vector<BeatMark> marks;
     const Meter& m = score.TimeSignature;
-    const bool compound = m.BeatType == 8 && m.Beats % 3 == 0 && m.Beats > 3;
-    const double beatQuarters = (compound ? 3.0 : 1.0) * 4.0 / m.BeatType;
-    const double barQuarters = m.Beats * 4.0 / m.BeatType;
+    const double beatQuarters = m.BeatQuarters();
+    const double barQuarters = m.BarQuarters();
     const double first = std::ceil(SecondsToQuarter(score, fromSeconds) / beatQuarters - 1e-9);
     for (double b = first;; b += 1.0) {
         const double q = b * beatQuarters;

@@ -28,6 +28,10 @@ struct TimedNote {
 struct Meter {
     std::int32_t Beats = 4;
     std::int32_t BeatType = 4;
+    // 6/8, 9/8, 12/8: the beat is a dotted quarter.
+    bool Compound() const { return BeatType == 8 && Beats % 3 == 0 && Beats > 3; }
+    double BeatQuarters() const { return (Compound() ? 3.0 : 1.0) * 4.0 / BeatType; }
+    double BarQuarters() const { return Beats * 4.0 / BeatType; }
     friend bool operator==(const Meter&, const Meter&) = default;
 };
 

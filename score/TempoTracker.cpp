@@ -599,10 +599,8 @@ std::vector<double> TempoTracker::ViterbiPeriods(const std::vector<double>& onse
 TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downbeatSeconds, double fixedBpm,
                                  const Meter& meter) const {
     TrackedBeats out;
-    // A beat of 6/8 or 12/8 is a dotted quarter.
-    const bool compound = meter.BeatType == 8 && meter.Beats % 3 == 0 && meter.Beats > 3;
-    const double beatQuarters = (compound ? 3.0 : 1.0) * 4.0 / meter.BeatType;
-    const double barQuarters = meter.Beats * 4.0 / meter.BeatType;
+    const double beatQuarters = meter.BeatQuarters();
+    const double barQuarters = meter.BarQuarters();
     const std::size_t n = onsets.size();
     const auto constant = [&](double bpm) {
         out.Tempo = {{downbeatSeconds, 0.0, bpm}};
