@@ -81,6 +81,19 @@ constexpr double kBeatingSwayDb = 3.0;  // an old note that holds may sway down 
 constexpr double kHalfSemitoneCents = 50.0;
 constexpr double kFarFundamentalShare = 0.85;
 constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
+// A held note's level holds or moves slowly; once the player lets go it falls off fast and
+// steadily (a voice's or a bow's release, a piano's damper) and rings on in the release and
+// the room until it leaves the voicing window or the next note takes over. The note ends at
+// that turn where the fall steepens by 30 dB per second or more (a slow diminuendo or a
+// struck string's decay steepens by far less, and a decay that slows down turns the other
+// way), falls by an onset's rise (12 dB) after it and lasts 16 blocks (186 ms) or more (a
+// shorter release is where the sound stops, which the note edges place already). The fall is
+// steady where its blocks keep within 6 dB of its line (root mean square), as voices that beat
+// against each other do; a sound that stops at once leaves the line by far more.
+constexpr double kReleaseTurnDbPerSecond = 30.0;
+constexpr double kReleaseFallDb = kOnsetRiseDb;
+constexpr std::size_t kReleaseBlocks = 16;
+constexpr double kReleaseSpreadDb = 6.0;
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
 constexpr std::size_t kStates = static_cast<std::size_t>(kMelodyStates);
@@ -125,6 +138,71 @@ double BlockEnergyDb(std::span<const double> block) {
 static_assert(kOnsetBlockSamples * kEnergyBlocksPerFrame == kFrameSamples);
 constexpr std::int32_t kOnsetRecord = 1 + kEnergyBlocksPerFrame;  // the flag, then the block energies
 constexpr std::size_t kFrameBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame);
+
+// Ends each note at the turn from its held level into a release (see kReleaseTurnDbPerSecond),
+// where the level of its blocks after its first minFrames frames, up to its end or the next
+// note's start, is best told by two straight lines in dB, the held one over at least minFrames
+// frames. energy: kEnergyBlocksPerFrame block energies in dB per frame. A note keeps minFrames.
+void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy, std::int32_t minFrames) {
+    const auto blocks = static_cast<std::int64_t>(energy.size());
+    const auto holdBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame * minFrames);
+    constexpr double kBlockSeconds = static_cast<double>(kOnsetBlockSamples) / kNormalRate;
+    // Sums over the blocks before each index (i, i², y, i·y, y²), for line fits in O(1).
+    std::vector<std::array<double, 5>> sums;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        MelodyNote& note = notes[i];
+        const std::int64_t lo = std::int64_t{kEnergyBlocksPerFrame} * (note.First + minFrames);
+        std::int64_t hi = std::min<std::int64_t>(std::int64_t{kEnergyBlocksPerFrame} * note.End, blocks);
+        if (i + 1 < notes.size()) hi = std::min<std::int64_t>(hi, std::int64_t{kEnergyBlocksPerFrame} * notes[i + 1].First);
+        if (hi - lo < static_cast<std::int64_t>(holdBlocks + kReleaseBlocks)) continue;
+        const auto count = static_cast<std::size_t>(hi - lo);
+        sums.assign(count + 1, {});
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto x = static_cast<double>(k);
+            const double y = energy[static_cast<std::size_t>(lo) + k];
+            const std::array<double, 5> term = {x, x * x, y, x * y, y * y};
+            for (std::size_t t = 0; t < term.size(); ++t) sums[k + 1][t] = sums[k][t] + term[t];
+        }
+        // Slope (dB per block) and squared error of the line through blocks [a, b).
+        const auto fit = [&](std::size_t a, std::size_t b, double& slope) {
+            const auto m = static_cast<double>(b - a);
+            std::array<double, 5> d{};
+            for (std::size_t t = 0; t < d.size(); ++t) d[t] = sums[b][t] - sums[a][t];
+            const double spread = d[1] - d[0] * d[0] / m;
+            const double together = d[3] - d[0] * d[2] / m;
+            slope = together / spread;
+            return d[4] - d[2] * d[2] / m - slope * together;
+        };
+        std::size_t turn = 0;
+        double held = 0.0;
+        double release = 0.0;
+        double releaseError = 0.0;
+        double least = std::numeric_limits<double>::infinity();
+        for (std::size_t c = holdBlocks; c + kReleaseBlocks <= count; ++c) {
+            double before = 0.0;
+            double after = 0.0;
+            const double afterError = fit(c, count, after);
+            const double error = fit(0, c, before) + afterError;
+            if (error < least) {
+                least = error;
+                turn = c;
+                held = before;
+                release = after;
+                releaseError = afterError;
+            }
+        }
+        const double steepening = (release - held) / kBlockSeconds;
+        const auto releaseBlocks = static_cast<double>(count - turn);
+        const double fall = -release * (releaseBlocks - 1.0);
+        if (steepening > -kReleaseTurnDbPerSecond || fall < kReleaseFallDb ||
+            releaseError > kReleaseSpreadDb * kReleaseSpreadDb * releaseBlocks) {
+            continue;
+        }
+        // The frame whose start lies nearest to the start of the turn's block.
+        const auto end = static_cast<std::int32_t>((lo + static_cast<std::int64_t>(turn) + 2) / kEnergyBlocksPerFrame);
+        note.End = std::clamp(end, note.First + minFrames, note.End);
+    }
+}
 
 }  // namespace
 
@@ -829,6 +907,7 @@ void TMelody::WriteTable(const MelodyInputs& in, std::int32_t frameCount, const 
     std::vector<MelodyNote> notes = NotesOfTrack(track);
     ExtendDecays(notes, m_clearNote, energy);
     PlaceNoteEdges(notes, {energy, onsets, m_loudestNote, track, heldLevel}, kMinNoteFrames);
+    EndAtReleases(notes, energy, kMinNoteFrames);
     DrawNotes(notes, kMinNoteFrames, track);
     m_peakFrameBytes =
         std::max(m_peakFrameBytes, track.capacity() + onsets.capacity() + energy.capacity() * sizeof(float) +

@@ -444,6 +444,11 @@ INSTANTIATE_TEST_SUITE_P(
             Tone({{1.6, 40}},
                  [](double sec) { return sec < 0.8 ? kLevel : kLevel * 0.18 * std::pow(10.0, -2.0 * (sec - 0.8)); }),
             {{40, 0.0, 0.8}}},
+        // A held note let go into a long release: its level falls by 40 dB per second from 0.8 s
+        // and stays in the voicing window for 0.75 s more.
+        GridCase{"LongReleaseAfterNote", kEarlyInFrame,
+                 Tone({{1.6, 40}}, [](double sec) { return kLevel * std::pow(10.0, -2.0 * std::max(sec - 0.8, 0.0)); }),
+                 {{40, 0.0, 0.8}}},
         // Blown legato: the old note lets go over 40 ms while the new one rises over 80 ms.
         GridCase{"LegatoCrossfade",
                  kEarlyInFrame,
