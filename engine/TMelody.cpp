@@ -86,13 +86,13 @@ constexpr double kLeastNoteValue = 0.01;  // a sounding cell is never 0
 // the room until it leaves the voicing window or the next note takes over. The note ends at
 // that turn where the fall steepens by 30 dB per second or more (a slow diminuendo or a
 // struck string's decay steepens by far less, and a decay that slows down turns the other
-// way), falls by an onset's rise (12 dB) after it and lasts 16 blocks (186 ms) or more (a
-// shorter release is where the sound stops, which the note edges place already). The fall is
+// way), falls by an onset's rise (12 dB) after it and lasts three frames (139 ms) or more (a
+// shorter fall is where the sound stops, which the note edges place already). The fall is
 // steady where its blocks keep within 6 dB of its line (root mean square), as voices that beat
 // against each other do; a sound that stops at once leaves the line by far more.
 constexpr double kReleaseTurnDbPerSecond = 30.0;
 constexpr double kReleaseFallDb = kOnsetRiseDb;
-constexpr std::size_t kReleaseBlocks = 16;
+constexpr std::size_t kReleaseBlocks = 3 * kEnergyBlocksPerFrame;
 constexpr double kReleaseSpreadDb = 6.0;
 
 constexpr std::size_t kNotes = static_cast<std::size_t>(kNoteCount);
@@ -141,8 +141,7 @@ constexpr std::size_t kFrameBlocks = static_cast<std::size_t>(kEnergyBlocksPerFr
 
 // Ends each note at the turn from its held level into a release (see kReleaseTurnDbPerSecond),
 // where the level of its blocks after its first minFrames frames, up to its end or the next
-// note's start, is best told by two straight lines in dB, the held one over at least minFrames
-// frames. energy: kEnergyBlocksPerFrame block energies in dB per frame. A note keeps minFrames.
+// note's start, is best told by two straight lines in dB, each over at least minFrames frames. energy: kEnergyBlocksPerFrame block energies in dB per frame. A note keeps minFrames.
 void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy, std::int32_t minFrames) {
     const auto blocks = static_cast<std::int64_t>(energy.size());
     const auto holdBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame * minFrames);
@@ -154,7 +153,7 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
         const std::int64_t lo = std::int64_t{kEnergyBlocksPerFrame} * (note.First + minFrames);
         std::int64_t hi = std::min<std::int64_t>(std::int64_t{kEnergyBlocksPerFrame} * note.End, blocks);
         if (i + 1 < notes.size()) hi = std::min<std::int64_t>(hi, std::int64_t{kEnergyBlocksPerFrame} * notes[i + 1].First);
-        if (hi - lo < static_cast<std::int64_t>(holdBlocks + kReleaseBlocks)) continue;
+        if (hi - lo < static_cast<std::int64_t>(holdBlocks + std::max(holdBlocks, kReleaseBlocks))) continue;
         const auto count = static_cast<std::size_t>(hi - lo);
         sums.assign(count + 1, {});
         for (std::size_t k = 0; k < count; ++k) {
@@ -178,7 +177,7 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
         double release = 0.0;
         double releaseError = 0.0;
         double least = std::numeric_limits<double>::infinity();
-        for (std::size_t c = holdBlocks; c + kReleaseBlocks <= count; ++c) {
+        for (std::size_t c = holdBlocks; c + holdBlocks <= count; ++c) {
             double before = 0.0;
             double after = 0.0;
             const double afterError = fit(c, count, after);
@@ -194,7 +193,7 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
         const double steepening = (release - held) / kBlockSeconds;
         const auto releaseBlocks = static_cast<double>(count - turn);
         const double fall = -release * (releaseBlocks - 1.0);
-        if (steepening > -kReleaseTurnDbPerSecond || fall < kReleaseFallDb ||
+        if (count - turn < kReleaseBlocks || steepening > -kReleaseTurnDbPerSecond || fall < kReleaseFallDb ||
             releaseError > kReleaseSpreadDb * kReleaseSpreadDb * releaseBlocks) {
             continue;
         }
