@@ -139,15 +139,28 @@ static_assert(kOnsetBlockSamples * kEnergyBlocksPerFrame == kFrameSamples);
 constexpr std::int32_t kOnsetRecord = 1 + kEnergyBlocksPerFrame;  // the flag, then the block energies
 constexpr std::size_t kFrameBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame);
 
-// Ends each note at the turn from its held level into a release (see kReleaseTurnDbPerSecond),
-// where the level of its blocks after its first minFrames frames, up to its end or the next
-// note's start, is best told by two straight lines in dB, each over at least minFrames frames. energy: kEnergyBlocksPerFrame block energies in dB per frame. A note keeps minFrames.
+// Ends each note at the turn from its held level into a release (see kReleaseTurnDbPerSecond):
+// the level of its blocks after its first minFrames frames, up to its end or the next note's
+// start, is best told there by two straight lines in dB that meet at the turn, each over at
+// least minFrames frames. energy: kEnergyBlocksPerFrame block energies in dB per frame. A note
+// keeps minFrames.
 void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy, std::int32_t minFrames) {
     const auto blocks = static_cast<std::int64_t>(energy.size());
     const auto holdBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame * minFrames);
     constexpr double kBlockSeconds = static_cast<double>(kOnsetBlockSamples) / kNormalRate;
-    // Sums over the blocks before each index (i, i², y, i·y, y²), for line fits in O(1).
+    // Sums over the blocks before each index k (k, k², y, k·y, y²), for the fits in O(1).
     std::vector<std::array<double, 5>> sums;
+    // Sums over blocks [a, b) of u = k - c: count, u, u², y, u·y, y².
+    struct Side {
+        double N, U, UU, Y, UY, YY;
+    };
+    const auto side = [&](std::size_t a, std::size_t b, std::size_t c) {
+        std::array<double, 5> d{};
+        for (std::size_t t = 0; t < d.size(); ++t) d[t] = sums[b][t] - sums[a][t];
+        const auto n = static_cast<double>(b - a);
+        const auto x = static_cast<double>(c);
+        return Side{n, d[0] - x * n, d[1] - 2.0 * x * d[0] + x * x * n, d[2], d[3] - x * d[2], d[4]};
+    };
     for (std::size_t i = 0; i < notes.size(); ++i) {
         MelodyNote& note = notes[i];
         const std::int64_t lo = std::int64_t{kEnergyBlocksPerFrame} * (note.First + minFrames);
@@ -162,32 +175,29 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
             const std::array<double, 5> term = {x, x * x, y, x * y, y * y};
             for (std::size_t t = 0; t < term.size(); ++t) sums[k + 1][t] = sums[k][t] + term[t];
         }
-        // Slope (dB per block) and squared error of the line through blocks [a, b).
-        const auto fit = [&](std::size_t a, std::size_t b, double& slope) {
-            const auto m = static_cast<double>(b - a);
-            std::array<double, 5> d{};
-            for (std::size_t t = 0; t < d.size(); ++t) d[t] = sums[b][t] - sums[a][t];
-            const double spread = d[1] - d[0] * d[0] / m;
-            const double together = d[3] - d[0] * d[2] / m;
-            slope = together / spread;
-            return d[4] - d[2] * d[2] / m - slope * together;
-        };
+        // Least squares of level + held·min(k - c, 0) + release·max(k - c, 0): the two slopes
+        // touch disjoint blocks, so each follows from the level, and the level from both.
         std::size_t turn = 0;
         double held = 0.0;
         double release = 0.0;
         double releaseError = 0.0;
         double least = std::numeric_limits<double>::infinity();
         for (std::size_t c = holdBlocks; c + holdBlocks <= count; ++c) {
-            double before = 0.0;
-            double after = 0.0;
-            const double afterError = fit(c, count, after);
-            const double error = fit(0, c, before) + afterError;
+            const Side before = side(0, c, c);
+            const Side after = side(c, count, c);
+            const double level = (before.Y + after.Y - before.U * before.UY / before.UU - after.U * after.UY / after.UU) /
+                                 (before.N + after.N - before.U * before.U / before.UU - after.U * after.U / after.UU);
+            const double heldSlope = (before.UY - level * before.U) / before.UU;
+            const double releaseSlope = (after.UY - level * after.U) / after.UU;
+            const double error = before.YY + after.YY -
+                                 (level * (before.Y + after.Y) + heldSlope * before.UY + releaseSlope * after.UY);
             if (error < least) {
                 least = error;
                 turn = c;
-                held = before;
-                release = after;
-                releaseError = afterError;
+                held = heldSlope;
+                release = releaseSlope;
+                releaseError = after.YY - 2.0 * level * after.Y - 2.0 * releaseSlope * after.UY + level * level * after.N +
+                               2.0 * level * releaseSlope * after.U + releaseSlope * releaseSlope * after.UU;
             }
         }
         const double steepening = (release - held) / kBlockSeconds;
