@@ -165,7 +165,8 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
         MelodyNote& note = notes[i];
         const std::int64_t lo = std::int64_t{kEnergyBlocksPerFrame} * (note.First + minFrames);
         std::int64_t hi = std::min<std::int64_t>(std::int64_t{kEnergyBlocksPerFrame} * note.End, blocks);
-        if (i + 1 < notes.size()) hi = std::min<std::int64_t>(hi, std::int64_t{kEnergyBlocksPerFrame} * notes[i + 1].First);
+        if (i + 1 < notes.size())
+            hi = std::min<std::int64_t>(hi, std::int64_t{kEnergyBlocksPerFrame} * notes[i + 1].First);
         if (hi - lo < static_cast<std::int64_t>(holdBlocks + std::max(holdBlocks, kReleaseBlocks))) continue;
         const auto count = static_cast<std::size_t>(hi - lo);
         sums.assign(count + 1, {});
@@ -185,19 +186,21 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
         for (std::size_t c = holdBlocks; c + holdBlocks <= count; ++c) {
             const Side before = side(0, c, c);
             const Side after = side(c, count, c);
-            const double level = (before.Y + after.Y - before.U * before.UY / before.UU - after.U * after.UY / after.UU) /
-                                 (before.N + after.N - before.U * before.U / before.UU - after.U * after.U / after.UU);
+            const double level =
+                (before.Y + after.Y - before.U * before.UY / before.UU - after.U * after.UY / after.UU) /
+                (before.N + after.N - before.U * before.U / before.UU - after.U * after.U / after.UU);
             const double heldSlope = (before.UY - level * before.U) / before.UU;
             const double releaseSlope = (after.UY - level * after.U) / after.UU;
-            const double error = before.YY + after.YY -
-                                 (level * (before.Y + after.Y) + heldSlope * before.UY + releaseSlope * after.UY);
+            const double error =
+                before.YY + after.YY - (level * (before.Y + after.Y) + heldSlope * before.UY + releaseSlope * after.UY);
             if (error < least) {
                 least = error;
                 turn = c;
                 held = heldSlope;
                 release = releaseSlope;
-                releaseError = after.YY - 2.0 * level * after.Y - 2.0 * releaseSlope * after.UY + level * level * after.N +
-                               2.0 * level * releaseSlope * after.U + releaseSlope * releaseSlope * after.UU;
+                releaseError = after.YY - 2.0 * level * after.Y - 2.0 * releaseSlope * after.UY +
+                               level * level * after.N + 2.0 * level * releaseSlope * after.U +
+                               releaseSlope * releaseSlope * after.UU;
             }
         }
         const double steepening = (release - held) / kBlockSeconds;
