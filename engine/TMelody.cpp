@@ -140,10 +140,10 @@ constexpr std::int32_t kOnsetRecord = 1 + kEnergyBlocksPerFrame;  // the flag, t
 constexpr std::size_t kFrameBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame);
 
 // Ends each note at the turn from its held level into a release (see kReleaseTurnDbPerSecond):
-// the level of its blocks after its first minFrames frames, up to its end or the next note's
-// start, is best told there by two straight lines in dB that meet at the turn, each over at
-// least minFrames frames. energy: kEnergyBlocksPerFrame block energies in dB per frame. A note
-// keeps minFrames.
+// the level of its blocks after its first minFrames frames (its attack), up to its end or the
+// next note's start, is best told there by two straight lines in dB that meet at the turn,
+// each over at least minFrames frames. energy: kEnergyBlocksPerFrame block energies in dB per
+// frame. A note keeps minFrames.
 void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy, std::int32_t minFrames) {
     const auto blocks = static_cast<std::int64_t>(energy.size());
     const auto holdBlocks = static_cast<std::size_t>(kEnergyBlocksPerFrame * minFrames);
@@ -210,8 +210,7 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
             releaseError > kReleaseSpreadDb * kReleaseSpreadDb * releaseBlocks) {
             continue;
         }
-        // The frame whose start lies nearest to the start of the turn's block.
-        const auto end = static_cast<std::int32_t>((lo + static_cast<std::int64_t>(turn) + 2) / kEnergyBlocksPerFrame);
+        const auto end = static_cast<std::int32_t>(EnergyBlockToFrame(lo + static_cast<std::int64_t>(turn)));
         note.End = std::clamp(end, note.First + minFrames, note.End);
     }
 }
