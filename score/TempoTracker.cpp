@@ -919,8 +919,14 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                            PathPrior(candidate, path, spread);
                 },
                 changed);
+            // The long look sees a change wherever it lies in its span, so its knot is sought up to
+            // where half a short look's onsets are left to fit the new tempo, and that tempo anywhere
+            // within the short look's reach of the period found: fitted on onsets from both sides of
+            // the change, that period lies between the two tempi.
+            const std::size_t last = far ? i + span - kCheckSpan / 2 : i + span / 2;
+            const std::int32_t knotSteps = far ? kPeriodSteps : kPeriodSteps / 2;
             if (changed > steady + kChangeGain &&
-                (findKnot(line, i, i + span / 2, i + span, p, kPeriodSteps / 2, kPeriodStep, path, std::nullopt) <=
+                (findKnot(line, i, last, i + span, p, knotSteps, kPeriodStep, path, std::nullopt) <=
                      steady + kChangeGain ||
                  (far && std::abs(knotPiece.Bpm / line.Bpm - 1.0) < kLongLeastStep)))
                 knot = n;
