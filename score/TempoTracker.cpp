@@ -909,8 +909,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             }
             const auto at = [&](std::size_t k) { return vit.begin() + static_cast<std::ptrdiff_t>(k); };
             const double path = Median({at(i - 1), at(i + span - 1)});
-            const double steady = MetricalFit(onsets.data() + i, span, t, q, period, spread, true) -
-                                  PathPrior(period, path, spread);
+            const double steady =
+                MetricalFit(onsets.data() + i, span, t, q, period, spread, true) - PathPrior(period, path, spread);
             double changed = -kInf;
             const double p = bestPeriod(
                 period, steps, kCheckStep,
@@ -922,13 +922,15 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             // The long look sees a change wherever it lies in its span, so its knot is sought up to
             // where half a short look's onsets are left to fit the new tempo, and that tempo anywhere
             // within the short look's reach of the period found: fitted on onsets from both sides of
-            // the change, that period lies between the two tempi.
+            // the change, that period lies between the two tempi. A knot beyond the short look's
+            // reach waits for a later look: its place on the grid so far is read off the line
+            // carried that far ahead, which a ritardando has already left.
             const std::size_t last = far ? i + span - kCheckSpan / 2 : i + span / 2;
             const std::int32_t knotSteps = far ? kPeriodSteps : kPeriodSteps / 2;
             if (changed > steady + kChangeGain &&
                 (findKnot(line, i, last, i + span, p, knotSteps, kPeriodStep, path, std::nullopt) <=
                      steady + kChangeGain ||
-                 (far && std::abs(knotPiece.Bpm / line.Bpm - 1.0) < kLongLeastStep)))
+                 (far && (knot > i + kCheckSpan / 2 || std::abs(knotPiece.Bpm / line.Bpm - 1.0) < kLongLeastStep))))
                 knot = n;
         };
         if (i % kCheckEvery == 0 && keptQ.size() - pieceBegin >= kSettle) {
