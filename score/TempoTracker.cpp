@@ -66,7 +66,11 @@ constexpr double kChangeGain = 6.0;
 // look's or the path's to find, and over so many onsets a grid that slips by whole beats fits some
 // notes by chance, reading them as other values. A knot the long look finds must change the tempo
 // by kLongLeastStep: a closer one is the line's own scatter set right, not a change, and the map
-// would not write it as one either.
+// would not write it as one either. Its new tempo, too, may slip from the line by at most kLongSlip
+// over the onsets from the knot to the end of the look: notes that sit between two sixteenths of
+// the line (late or early attacks, a steady player) fit a grid that has slipped by a sixteenth
+// here and there about as well, and the knot's freedom (where, at which tempo, a new phase) finds
+// one such grid among many; the walk, reading every later note on it, never comes back.
 constexpr std::size_t kLongSpan = 32;
 constexpr std::size_t kLongLeast = 20;
 constexpr double kLongSlip = 1.0;
@@ -930,7 +934,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             if (changed > steady + kChangeGain &&
                 (findKnot(line, i, last, i + span, p, knotSteps, kPeriodStep, path, std::nullopt) <=
                      steady + kChangeGain ||
-                 (far && (knot > i + kCheckSpan / 2 || std::abs(knotPiece.Bpm / line.Bpm - 1.0) < kLongLeastStep))))
+                 (far && (knot > i + kCheckSpan / 2 || std::abs(knotPiece.Bpm / line.Bpm - 1.0) < kLongLeastStep ||
+                          std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) >
+                              kLongSlip))))
                 knot = n;
         };
         if (i % kCheckEvery == 0 && keptQ.size() - pieceBegin >= kSettle) {
