@@ -66,11 +66,13 @@ constexpr double kChangeGain = 6.0;
 // look's or the path's to find, and over so many onsets a grid that slips by whole beats fits some
 // notes by chance, reading them as other values. A knot the long look finds must change the tempo
 // by kLongLeastStep: a closer one is the line's own scatter set right, not a change, and the map
-// would not write it as one either. Its new tempo, too, may slip from the line by at most kLongSlip
-// over the onsets from the knot to the end of the look: notes that sit between two sixteenths of
-// the line (late or early attacks, a steady player) fit a grid that has slipped by a sixteenth
-// here and there about as well, and the knot's freedom (where, at which tempo, a new phase) finds
-// one such grid among many; the walk, reading every later note on it, never comes back.
+// would not write it as one either. A knot whose new tempo slips from the line by more than
+// kLongSlip over the onsets after it must also gain kChangeGain over the best knot that keeps the
+// line's tempo (a new phase alone): notes that sit between two sixteenths of the line (a steady
+// player's late or early attacks) fit a grid that slips by a sixteenth here and there about as
+// well, and the knot's freedom (where, at which tempo, from which phase) finds one such grid among
+// many; the walk, reading every later note on it, never comes back. A real step that slips so far
+// misreads so many notes on the old tempo that no new phase mends them.
 constexpr std::size_t kLongSpan = 32;
 constexpr std::size_t kLongLeast = 20;
 constexpr double kLongSlip = 1.0;
@@ -931,13 +933,23 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             // carried that far ahead, which a ritardando has already left.
             const std::size_t last = far ? i + span - kCheckSpan / 2 : i + span / 2;
             const std::int32_t knotSteps = far ? kPeriodSteps : kPeriodSteps / 2;
-            if (changed > steady + kChangeGain &&
-                (findKnot(line, i, last, i + span, p, knotSteps, kPeriodStep, path, std::nullopt) <=
-                     steady + kChangeGain ||
-                 (far && (knot > i + kCheckSpan / 2 || std::abs(knotPiece.Bpm / line.Bpm - 1.0) < kLongLeastStep ||
-                          std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) >
-                              kLongSlip))))
-                knot = n;
+            if (changed <= steady + kChangeGain) return;
+            const double fit = findKnot(line, i, last, i + span, p, knotSteps, kPeriodStep, path, std::nullopt);
+            bool taken = fit > steady + kChangeGain;
+            if (taken && far)
+                taken = knot <= i + kCheckSpan / 2 && std::abs(knotPiece.Bpm / line.Bpm - 1.0) >= kLongLeastStep;
+            if (taken && far &&
+                std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) > kLongSlip) {
+                const std::size_t found = knot;
+                const TempoSegment foundPiece = knotPiece;
+                const double foundRamp = knotRamp, foundRampQuarters = knotRampQuarters;
+                taken = fit > findKnot(line, i, last, i + span, period, 0, kPeriodStep, path, std::nullopt) + kChangeGain;
+                knot = found;
+                knotPiece = foundPiece;
+                knotRamp = foundRamp;
+                knotRampQuarters = foundRampQuarters;
+            }
+            if (!taken) knot = n;
         };
         if (i % kCheckEvery == 0 && keptQ.size() - pieceBegin >= kSettle) {
             look(kCheckSpan, false);
