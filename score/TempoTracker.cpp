@@ -66,17 +66,19 @@ constexpr double kChangeGain = 6.0;
 // look's or the path's to find, and over so many onsets a grid that slips by whole beats fits some
 // notes by chance, reading them as other values. A knot the long look finds must change the tempo
 // by kLongLeastStep: a closer one is the line's own scatter set right, not a change, and the map
-// would not write it as one either. A knot whose new tempo slips from the line by more than
-// kLongSlip over the onsets after it must also gain kChangeGain over the best knot that keeps the
-// line's tempo (a new phase alone): notes that sit between two sixteenths of the line (a steady
-// player's late or early attacks) fit a grid that slips by a sixteenth here and there about as
-// well, and the knot's freedom (where, at which tempo, from which phase) finds one such grid among
-// many; the walk, reading every later note on it, never comes back. A real step that slips so far
-// misreads so many notes on the old tempo that no new phase mends them.
+// would not write it as one either. Nor is all of a knot's gain over the line the new tempo's: the
+// knot also starts the line anew (at which onset, from which phase), and notes that sit between two
+// sixteenths of the line (a steady player's late or early attacks) fit a grid that slips by a
+// sixteenth here and there about as well; the walk, reading every later note on that grid, never
+// comes back. So the knot must also gain over the best knot that keeps the line's tempo:
+// kLongTempoGain, and kChangeGain where its tempo slips from the line by more than kLongSlip over the
+// onsets after it, as far as a grid reads notes as other values by chance. A real step misreads so
+// many notes on the old tempo that no new phase mends them.
 constexpr std::size_t kLongSpan = 32;
 constexpr std::size_t kLongLeast = 20;
 constexpr double kLongSlip = 1.0;
 constexpr double kLongLeastStep = 0.01;
+constexpr double kLongTempoGain = 3.0;
 // The pass reads each interval alone, and a tempo change that it smooths over (two stretches read
 // as one tempo between theirs, which saves the jump) bends its reading of the opening as well: a
 // choir's uneven onsets fit a tempo a fifth off nearly as well, interval by interval. So the first
@@ -938,12 +940,15 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             bool taken = fit > steady + kChangeGain;
             if (taken && far)
                 taken = knot <= i + kCheckSpan / 2 && std::abs(knotPiece.Bpm / line.Bpm - 1.0) >= kLongLeastStep;
-            if (taken && far &&
-                std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) > kLongSlip) {
+            if (taken && far) {
+                const bool slips =
+                    std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) > kLongSlip;
+                // The same search with the line's tempo kept moves the knot; the one found is restored.
                 const std::size_t found = knot;
                 const TempoSegment foundPiece = knotPiece;
                 const double foundRamp = knotRamp, foundRampQuarters = knotRampQuarters;
-                taken = fit > findKnot(line, i, last, i + span, period, 0, kPeriodStep, path, std::nullopt) + kChangeGain;
+                taken = fit > findKnot(line, i, last, i + span, period, 0, kPeriodStep, path, std::nullopt) +
+                                  (slips ? kChangeGain : kLongTempoGain);
                 knot = found;
                 knotPiece = foundPiece;
                 knotRamp = foundRamp;
