@@ -59,6 +59,26 @@ constexpr std::size_t kCheckSpan = 16;
 constexpr std::int32_t kCheckSteps = 12;
 constexpr double kCheckStep = 0.005;
 constexpr double kChangeGain = 6.0;
+// A step of a few per cent moves the notes by less than a sixteenth over the check's span, which
+// the onsets' own spread hides; over a longer look it has moved them by a sixteenth or more. So
+// the check also looks kLongSpan onsets ahead (as far as the piece goes, at least kLongLeast),
+// on periods that slip by at most kLongSlip quarters over that look: a larger change is the short
+// look's or the path's to find, and over so many onsets a grid that slips by whole beats fits some
+// notes by chance, reading them as other values. A knot the long look finds must change the tempo
+// by kLongLeastStep: a closer one is the line's own scatter set right, not a change, and the map
+// would not write it as one either. Nor is all of a knot's gain over the line the new tempo's: the
+// knot also starts the line anew (at which onset, from which phase), and notes that sit between two
+// sixteenths of the line (a steady player's late or early attacks) fit a grid that slips by a
+// sixteenth here and there about as well; the walk, reading every later note on that grid, never
+// comes back. So the knot must also gain over the best knot that keeps the line's tempo:
+// kLongTempoGain, and kChangeGain where its tempo slips from the line by more than kLongSlip over the
+// onsets after it, as far as a grid reads notes as other values by chance. A real step misreads so
+// many notes on the old tempo that no new phase mends them.
+constexpr std::size_t kLongSpan = 32;
+constexpr std::size_t kLongLeast = 20;
+constexpr double kLongSlip = 1.0;
+constexpr double kLongLeastStep = 0.01;
+constexpr double kLongTempoGain = 3.0;
 // The pass reads each interval alone, and a tempo change that it smooths over (two stretches read
 // as one tempo between theirs, which saves the jump) bends its reading of the opening as well: a
 // choir's uneven onsets fit a tempo a fifth off nearly as well, interval by interval. So the first
@@ -881,29 +901,64 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
         // A change the path missed (a few per cent): every few onsets once the line has settled,
         // the next ones are fitted anew from here; when a new period fits them clearly better, the
-        // knot is sought among the first half of them.
-        if (knot == n && i % kCheckEvery == 0 && i + kCheckSpan <= n && keptQ.size() - pieceBegin >= kSettle &&
-            (next >= starts.size() || i + kCheckSpan < starts[next])) {
+        // knot is sought among the first half of them. The short look first, then the long one;
+        // neither reaches the path's next jump, which makes its own knot.
+        const auto look = [&](std::size_t span, bool far) {
+            if (knot != n || i + span > n || (next < starts.size() && i + span >= starts[next])) return;
             const TempoSegment line = predict();
             const double period = 60.0 / line.Bpm;
             const double q = std::nearbyint(4.0 * (line.StartQuarter + (onsets[i] - line.StartSeconds) / period)) / 4.0;
             const double t = line.StartSeconds + (q - line.StartQuarter) * period;
+            std::int32_t steps = kCheckSteps;
+            if (far) {
+                const double quarters = (onsets[i + span - 1] - onsets[i]) / period;
+                steps = std::min(kCheckSteps, static_cast<std::int32_t>(kLongSlip / (quarters * kCheckStep)));
+                if (steps < 2) return;
+            }
             const auto at = [&](std::size_t k) { return vit.begin() + static_cast<std::ptrdiff_t>(k); };
-            const double path = Median({at(i - 1), at(i + kCheckSpan - 1)});
-            const double steady = MetricalFit(onsets.data() + i, kCheckSpan, t, q, period, spread, true) -
-                                  PathPrior(period, path, spread);
+            const double path = Median({at(i - 1), at(i + span - 1)});
+            const double steady =
+                MetricalFit(onsets.data() + i, span, t, q, period, spread, true) - PathPrior(period, path, spread);
             double changed = -kInf;
             const double p = bestPeriod(
-                period, kCheckSteps, kCheckStep,
+                period, steps, kCheckStep,
                 [&](double candidate) {
-                    return MetricalFit(onsets.data() + i, kCheckSpan, t, q, candidate, spread, true) -
+                    return MetricalFit(onsets.data() + i, span, t, q, candidate, spread, true) -
                            PathPrior(candidate, path, spread);
                 },
                 changed);
-            if (changed > steady + kChangeGain &&
-                findKnot(line, i, i + kCheckSpan / 2, i + kCheckSpan, p, kPeriodSteps / 2, kPeriodStep, path,
-                         std::nullopt) <= steady + kChangeGain)
-                knot = n;
+            // The long look sees a change wherever it lies in its span, so its knot is sought up to
+            // where half a short look's onsets are left to fit the new tempo, and that tempo anywhere
+            // within the short look's reach of the period found: fitted on onsets from both sides of
+            // the change, that period lies between the two tempi. A knot beyond the short look's
+            // reach waits for a later look: its place on the grid so far is read off the line
+            // carried that far ahead, which a ritardando has already left.
+            const std::size_t last = far ? i + span - kCheckSpan / 2 : i + span / 2;
+            const std::int32_t knotSteps = far ? kPeriodSteps : kPeriodSteps / 2;
+            if (changed <= steady + kChangeGain) return;
+            const double fit = findKnot(line, i, last, i + span, p, knotSteps, kPeriodStep, path, std::nullopt);
+            bool taken = fit > steady + kChangeGain;
+            if (taken && far)
+                taken = knot <= i + kCheckSpan / 2 && std::abs(knotPiece.Bpm / line.Bpm - 1.0) >= kLongLeastStep;
+            if (taken && far) {
+                const bool slips =
+                    std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) > kLongSlip;
+                // The same search with the line's tempo kept moves the knot; the one found is restored.
+                const std::size_t found = knot;
+                const TempoSegment foundPiece = knotPiece;
+                const double foundRamp = knotRamp, foundRampQuarters = knotRampQuarters;
+                taken = fit > findKnot(line, i, last, i + span, period, 0, kPeriodStep, path, std::nullopt) +
+                                  (slips ? kChangeGain : kLongTempoGain);
+                knot = found;
+                knotPiece = foundPiece;
+                knotRamp = foundRamp;
+                knotRampQuarters = foundRampQuarters;
+            }
+            if (!taken) knot = n;
+        };
+        if (i % kCheckEvery == 0 && keptQ.size() - pieceBegin >= kSettle) {
+            look(kCheckSpan, false);
+            if (std::min(n - i, kLongSpan) >= kLongLeast) look(std::min(n - i, kLongSpan), true);
         }
         if (i == knot) {
             piece = knotPiece;

@@ -156,6 +156,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // Changes the path takes as drift: the first grid fits the first tempo alone.
                       TrackCase{"SlowerAfterFourBars", Tune(0.0, 12), {{0.0, 100.0}, {16.0, 96.0}}, true},
                       TrackCase{"FasterAfterThreeBars", Tune(0.0, 12), {{0.0, 110.0}, {12.0, 117.7}}, true},
+                      // A step of a few per cent that the path takes as drift, after which the notes slip slowly.
+                      TrackCase{"FasterByTwoPerCentMidBar", Tune(0.0, 16), {{0.0, 150.0}, {30.0, 154.0}}},
+                      TrackCase{"FasterByTwoPerCentAtBarNine", Tune(0.0, 16), {{0.0, 150.0}, {32.0, 153.6}}},
+                      // Uneven attacks at one tempo: notes between two sixteenths fit a grid 6 % slower as well.
+                      TrackCase{"UnevenOnsetsAtOneTempo", Tune(0.0, 12), {{0.0, 148.0}}, false, 0.0, 0.02,
+                                {-0.03, -0.006, -0.019, 0.027}},
                       TrackCase{"FastInLongNotes", LongNotes(), {{0.0, 210.0}}, true},
                       // Gradual changes: the grid follows the player; the map's steps stay within 4 %.
                       TrackCase{"SlowingByAPerCentABar", Tune(0.0, 12), Drifting(104.0, -0.01, 12), true, 0.0, 0.04},
