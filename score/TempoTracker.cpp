@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <tuple>
 
 namespace ruvo {
 
@@ -944,15 +945,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                 const bool slips =
                     std::abs(knotPiece.Bpm - line.Bpm) / 60.0 * (onsets[i + span - 1] - onsets[knot]) > kLongSlip;
                 // The same search with the line's tempo kept moves the knot; the one found is restored.
-                const std::size_t found = knot;
-                const TempoSegment foundPiece = knotPiece;
-                const double foundRamp = knotRamp, foundRampQuarters = knotRampQuarters;
+                const auto found = std::tuple(knot, knotPiece, knotRamp, knotRampQuarters);
                 taken = fit > findKnot(line, i, last, i + span, period, 0, kPeriodStep, path, std::nullopt) +
                                   (slips ? kChangeGain : kLongTempoGain);
-                knot = found;
-                knotPiece = foundPiece;
-                knotRamp = foundRamp;
-                knotRampQuarters = foundRampQuarters;
+                std::tie(knot, knotPiece, knotRamp, knotRampQuarters) = found;
             }
             if (!taken) knot = n;
         };
