@@ -90,6 +90,17 @@ constexpr double kLongTempoGain = 3.0;
 // leave) decide between the readings; the held one must gain kChangeGain, as a change the walk
 // finds must. A tempo an octave off is the density prior's business, not this one's.
 constexpr std::size_t kOpeningOnsets = 16;
+// The walk reads the piece onset by onset, each onset rounded to its line, and where the onsets
+// scatter by close to a sixteenth (slow attacks) a line a per cent or two off slips by a sixteenth
+// now and then unnoticed: every reading after the slip agrees with it, and a map whose tempo was
+// wrong from the opening on, with a change or two to catch up, fits its own onsets as well as the
+// true one. So the finished map is weighed against the best steady grid for the whole piece
+// (period within kPeriodSteps of the onsets' typical one, phase free, the fits' spreads), both
+// scored on every onset alike; the map's changes must pay for themselves, kJumpCost each, as the
+// pass charges for one. Only a steady reading that puts the opening at another tempo, by at least
+// kLongLeastStep, overrules the map: one that keeps the opening's tempo merely drops changes that
+// the walk's checks have weighed on the onsets around them, and the written map, which joins its
+// pieces end to end, is scored a little off where the walk's own line followed the notes.
 // A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
 constexpr std::size_t kFirstSegment = 8;
@@ -979,6 +990,51 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     for (std::size_t i = 0, k = 0; i < n; ++i) {
         while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;
         out.Periods[i] = 60.0 / out.Tempo[k].Bpm;
+    }
+    if (out.Tempo.size() < 2) return out;
+    // The map as written, each of its pieces on its own grid: the best of the spreads over them all.
+    std::array<double, 3> written{};
+    for (std::size_t k = 0, b = 0; k < out.Tempo.size(); ++k) {
+        std::size_t e = b;
+        while (e < n && (k + 1 == out.Tempo.size() || onsets[e] < out.Tempo[k + 1].StartSeconds)) ++e;
+        if (e > b) {
+            const std::array<double, 3> f =
+                MetricalFits(onsets.data() + b, e - b, out.Tempo[k].StartSeconds, out.Tempo[k].StartQuarter,
+                             60.0 / out.Tempo[k].Bpm);
+            for (std::size_t j = 0; j < 3; ++j) written[j] += f[j];
+        }
+        b = e;
+    }
+    // One grid for the whole piece, quarter 0 near the downbeat as for the first grid.
+    double steady = -kInf, steadyPeriod = 0.0, steadyStart = downbeatSeconds;
+    const double typical = Median(out.Periods);
+    for (std::int32_t s = -6; s < 6; ++s) {
+        double fit = -kInf;
+        const double p = bestPeriod(
+            typical, kPeriodSteps, kPeriodStep,
+            [&](double period) {
+                const double shift = period / 4.0 * s / 12.0;
+                const std::array<double, 3> f = MetricalFits(onsets.data(), n, downbeatSeconds + shift, 0.0, period);
+                double best = -kInf;
+                for (std::size_t j = 0; j < 3; ++j)
+                    best = std::max(best, f[j] - 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]));
+                return best;
+            },
+            fit);
+        if (fit > steady) {
+            steady = fit;
+            steadyPeriod = p;
+            steadyStart = downbeatSeconds + p / 4.0 * s / 12.0;
+        }
+    }
+    const double changes = static_cast<double>(out.Tempo.size() - 1);
+    if (steady <= std::max({written[0], written[1], written[2]}) + kJumpCost * changes ||
+        std::abs(steadyPeriod * out.Tempo[0].Bpm / 60.0 - 1.0) < kLongLeastStep)
+        return out;
+    out.Tempo = {{steadyStart, 0.0, 60.0 / steadyPeriod}};
+    for (std::size_t i = 0; i < n; ++i) {
+        out.Positions[i] = (onsets[i] - steadyStart) / steadyPeriod;
+        out.Periods[i] = steadyPeriod;
     }
     return out;
 }
