@@ -249,12 +249,17 @@ double MetricalFit(const double* onsets, std::size_t count, double anchorTime, d
 
 // MetricalFit for the three spreads of kSpreads at once, in their order: as they grow by a
 // factor sqrt(2), each one's Gaussian is the square of the next one's, so one exponential per
-// onset serves all three.
+// onset serves all three. No onset's likelihood exceeds its grid point's peak, so once not even
+// the onsets left, each at its peak, could lift the best of the fits to `floor`, the fit is
+// given up (all three -infinity): a reading that must beat a known score need not be finished.
 std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter,
-                                   double period) {
+                                   double period, double floor = -kInf) {
     constexpr double kOnGrid = 0.25;
     constexpr double kOffGrid = 0.01;
     const double norm = period * period / (2.0 * kSpreads[2] * kSpreads[2]);
+    std::array<double, 3> peak{};
+    if (floor > -kInf)
+        for (std::size_t j = 0; j < 3; ++j) peak[j] = std::log(period * (kOnGrid * kBaseSpread / kSpreads[j] + kOffGrid));
     std::array<double, 3> sum{}, product{1.0, 1.0, 1.0};
     std::int64_t previous = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -274,6 +279,11 @@ std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, doub
                 sum[j] += std::log(product[j]);
                 product[j] = 1.0;
             }
+        }
+        if (i % 16 == 15 && floor > -kInf) {
+            const double left = static_cast<double>(count - 1 - i);
+            if (std::max({sum[0] + left * peak[0], sum[1] + left * peak[1], sum[2] + left * peak[2]}) < floor)
+                return {-kInf, -kInf, -kInf};
         }
     }
     for (std::size_t j = 0; j < 3; ++j) sum[j] += std::log(product[j]);
@@ -1005,7 +1015,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
         b = e;
     }
-    // One grid for the whole piece, quarter 0 near the downbeat as for the first grid.
+    // One grid for the whole piece, quarter 0 near the downbeat as for the first grid; it must beat
+    // the map by its changes' cost, and a grid that cannot is not fitted to the end.
+    const double changes = static_cast<double>(out.Tempo.size() - 1);
+    const double needed = std::max({written[0], written[1], written[2]}) + kJumpCost * changes;
     double steady = -kInf, steadyPeriod = 0.0, steadyStart = downbeatSeconds;
     const double typical = Median(out.Periods);
     for (std::int32_t s = -6; s < 6; ++s) {
@@ -1014,7 +1027,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             typical, kPeriodSteps, kPeriodStep,
             [&](double period) {
                 const double shift = period / 4.0 * s / 12.0;
-                const std::array<double, 3> f = MetricalFits(onsets.data(), n, downbeatSeconds + shift, 0.0, period);
+                const std::array<double, 3> f =
+                    MetricalFits(onsets.data(), n, downbeatSeconds + shift, 0.0, period, needed);
                 double best = -kInf;
                 for (std::size_t j = 0; j < 3; ++j)
                     best = std::max(best, f[j] - 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]));
@@ -1027,8 +1041,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             steadyStart = downbeatSeconds + p / 4.0 * s / 12.0;
         }
     }
-    const double changes = static_cast<double>(out.Tempo.size() - 1);
-    if (steady <= std::max({written[0], written[1], written[2]}) + kJumpCost * changes ||
+    if (steady <= needed ||
         std::abs(steadyPeriod * out.Tempo[0].Bpm / 60.0 - 1.0) < kLongLeastStep)
         return out;
     out.Tempo = {{steadyStart, 0.0, 60.0 / steadyPeriod}};
