@@ -90,17 +90,6 @@ constexpr double kLongTempoGain = 3.0;
 // leave) decide between the readings; the held one must gain kChangeGain, as a change the walk
 // finds must. A tempo an octave off is the density prior's business, not this one's.
 constexpr std::size_t kOpeningOnsets = 16;
-// The walk reads the piece onset by onset, each onset rounded to its line, and where the onsets
-// scatter by close to a sixteenth (slow attacks) a line a per cent or two off slips by a sixteenth
-// now and then unnoticed: every reading after the slip agrees with it, and a map whose tempo was
-// wrong from the opening on, with a change or two to catch up, fits its own onsets as well as the
-// true one. So the finished map is weighed against the best steady grid for the whole piece
-// (period within kPeriodSteps of the onsets' typical one, phase free, the fits' spreads), both
-// scored on every onset alike; the map's changes must pay for themselves, kJumpCost each, as the
-// pass charges for one. Only a steady reading that puts the opening at another tempo, by at least
-// kLongLeastStep, overrules the map: one that keeps the opening's tempo merely drops changes that
-// the walk's checks have weighed on the onsets around them, and the written map, which joins its
-// pieces end to end, is scored a little off where the walk's own line followed the notes.
 // A stretch of one tempo holds at least this many onsets; the first at least kFirstSegment.
 constexpr std::size_t kMinSegment = 4;
 constexpr std::size_t kFirstSegment = 8;
@@ -249,24 +238,26 @@ double MetricalFit(const double* onsets, std::size_t count, double anchorTime, d
 
 // MetricalFit for the three spreads of kSpreads at once, in their order: as they grow by a
 // factor sqrt(2), each one's Gaussian is the square of the next one's, so one exponential per
-// onset serves all three. No onset's likelihood exceeds its grid point's peak, so once not even
-// the onsets left, each at its peak, could lift the best of the fits to `floor`, the fit is
-// given up (all three -infinity): a reading that must beat a known score need not be finished.
-std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter,
-                                   double period, double floor = -kInf) {
+// onset serves all three. `place(i)` gives onset i's place in sixteenths and the period it is read
+// in. No onset's likelihood exceeds its grid point's peak, so once not even the onsets left, each
+// at its peak, could lift the best of the fits to `floor`, the fit is given up (all three
+// -infinity; the bound holds for one period, the first onset's, for all): a reading that must beat
+// a known score need not be finished.
+template <typename Place>
+std::array<double, 3> PlacedFits(std::size_t count, const Place& place, double floor) {
     constexpr double kOnGrid = 0.25;
     constexpr double kOffGrid = 0.01;
-    const double norm = period * period / (2.0 * kSpreads[2] * kSpreads[2]);
-    std::array<double, 3> peak{};
-    if (floor > -kInf)
-        for (std::size_t j = 0; j < 3; ++j) peak[j] = std::log(period * (kOnGrid * kBaseSpread / kSpreads[j] + kOffGrid));
-    std::array<double, 3> sum{}, product{1.0, 1.0, 1.0};
+    constexpr double kHalfPrecision = 0.5 / (kSpreads[2] * kSpreads[2]);
+    std::array<double, 3> sum{}, product{1.0, 1.0, 1.0}, peak{};
+    if (floor > -kInf && count > 0)
+        for (std::size_t j = 0; j < 3; ++j)
+            peak[j] = std::log(place(0).second * (kOnGrid * kBaseSpread / kSpreads[j] + kOffGrid));
     std::int64_t previous = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const double x = 4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period);
+        const auto [x, period] = place(i);
         const double slot = std::nearbyint(x);
         const double d = (x - slot) / 4.0;
-        const double e = d * d * norm;
+        const double e = d * d * period * period * kHalfPrecision;
         const auto k = static_cast<std::int64_t>(slot);
         const double wide = e < 30.0 ? std::exp(-e) : 0.0;
         const double middle = wide * wide;
@@ -288,6 +279,14 @@ std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, doub
     }
     for (std::size_t j = 0; j < 3; ++j) sum[j] += std::log(product[j]);
     return sum;
+}
+
+std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter,
+                                   double period, double floor = -kInf) {
+    return PlacedFits(
+        count,
+        [&](std::size_t i) { return std::pair{4.0 * (anchorQuarter + (onsets[i] - anchorTime) / period), period}; },
+        floor);
 }
 
 struct Cost {
@@ -813,7 +812,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // The walk: each onset is predicted from a line through the recent ones of its piece that
     // carry the beat (from the piece itself until enough have), rounded to the sixteenth grid,
     // and joins the line unless it is a stray. The line follows slow drift.
-    std::vector<double> grid(n), keptQ, keptT;
+    std::vector<double> grid(n), keptQ, keptT, linePeriods(n);
     out.Positions.resize(n);
     out.Periods.resize(n);
     TempoSegment piece = first;
@@ -986,6 +985,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         }
         const TempoSegment line = predict();
         const double x = line.StartQuarter + (onsets[i] - line.StartSeconds) * line.Bpm / 60.0;
+        linePeriods[i] = 60.0 / line.Bpm;
         double q = std::nearbyint(4.0 * x) / 4.0;
         if (i > 0 && q <= grid[i - 1]) q = grid[i - 1] + 0.25;
         grid[i] = q;
@@ -1001,6 +1001,20 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;
         out.Periods[i] = 60.0 / out.Tempo[k].Bpm;
     }
+    // The walk reads the piece onset by onset, each rounded to its line, and where the onsets
+    // scatter by close to a sixteenth (slow attacks) a line a per cent or two off slips by a
+    // sixteenth now and then unnoticed: every reading after the slip agrees with it, and a map
+    // whose tempo was wrong from the opening on, with a change or two to catch up, fits its own
+    // onsets as well as the true one. So a map with changes is weighed against the best steady grid
+    // for the whole piece (period within kPeriodSteps of the onsets' typical one, phase free, the
+    // fits' spreads), both scored on every onset alike; the map's changes must pay for themselves,
+    // kJumpCost each, as the pass charges for one. Two readings bound the test. The walk's own
+    // places, its line refitted at every onset, fit the notes at least as well as any map of its
+    // changes: a steady grid that falls behind them by more than those changes' cost is no steady
+    // piece but one that drifts, which the map's straight pieces, joined end to end, describe worse
+    // than the walk did. And only a steady reading that puts the opening at another tempo, by at
+    // least kLongLeastStep, overrules the map: one that keeps the opening's tempo merely drops
+    // changes that the walk's checks have weighed on the onsets around them.
     if (out.Tempo.size() < 2) return out;
     // The map as written, each of its pieces on its own grid: the best of the spreads over them all.
     std::array<double, 3> written{};
@@ -1041,7 +1055,10 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             steadyStart = downbeatSeconds + p / 4.0 * s / 12.0;
         }
     }
-    if (steady <= needed ||
+    const std::array<double, 3> walked = PlacedFits(
+        n, [&](std::size_t i) { return std::pair{4.0 * out.Positions[i], linePeriods[i]}; }, -kInf);
+    const double walkFit = std::max({walked[0], walked[1], walked[2]});
+    if (steady <= needed || steady + kJumpCost * changes <= walkFit ||
         std::abs(steadyPeriod * out.Tempo[0].Bpm / 60.0 - 1.0) < kLongLeastStep)
         return out;
     out.Tempo = {{steadyStart, 0.0, 60.0 / steadyPeriod}};
