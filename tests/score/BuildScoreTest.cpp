@@ -169,7 +169,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TrackCase{"ReleasedEarly", Tune(0.0, 8, 0.125), {{0.0, 96.0}}},
                       // Uneven attacks: one tempo between the two fits the intervals nearly as well.
                       TrackCase{"UnevenOnsetsThenSlower", Tune(0.0, 12), {{0.0, 120.0}, {12.0, 105.6}}, true, 0.0, 0.02,
-                                {-0.02, 0.02, -0.02, 0.02, 0.0, 0.0}}),
+                                {-0.02, 0.02, -0.02, 0.02, 0.0, 0.0}},
+                      // Uneven attacks at one tempo, read as a change after a slip: one grid fits the whole piece better.
+                      TrackCase{"UnevenOnsetsReadAsAChange", Tune(0.0, 16), {{0.0, 121.0}}, true, 0.0, 0.02,
+                                {-0.03, 0.03, 0.0, 0.04, -0.02}}),
     [](const auto& param) { return param.param.Name; });
 
 // A note weighs the root of its length: E major's three D#s outweigh one long D; C major's held F three brief F#s.
