@@ -281,6 +281,7 @@ std::array<double, 3> PlacedFits(std::size_t count, const Place& place, double f
     return sum;
 }
 
+// PlacedFits on a grid of `period` seconds with quarter `anchorQuarter` at `anchorTime`.
 std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, double anchorTime, double anchorQuarter,
                                    double period, double floor = -kInf) {
     return PlacedFits(
