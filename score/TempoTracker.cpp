@@ -290,6 +290,25 @@ std::array<double, 3> MetricalFits(const double* onsets, std::size_t count, doub
         floor);
 }
 
+// A period within `steps` steps of `step` from `centre` that fits best: every second step
+// first, then the two beside the best of those.
+template <typename Fit>
+double BestPeriod(double centre, std::int32_t steps, double step, const Fit& fit, double& bestFit) {
+    double best = centre;
+    const auto tryPeriod = [&](double p) {
+        const double f = fit(p);
+        if (f > bestFit + 1e-12) {
+            bestFit = f;
+            best = p;
+        }
+    };
+    for (std::int32_t r = -steps / 2; r <= steps / 2; ++r) tryPeriod(centre * (1.0 + 2.0 * step * r));
+    const double coarse = best;
+    tryPeriod(coarse * (1.0 - step));
+    tryPeriod(coarse * (1.0 + step));
+    return best;
+}
+
 struct Cost {
     double Value = kInf;
     std::int32_t From = -1;
@@ -398,6 +417,78 @@ std::vector<TempoSegment> FitTempoMap(const std::vector<double>& keptQ, const st
         tempo.push_back({startSeconds, startQuarter, bpm});
     }
     return tempo;
+}
+
+// The walk reads the piece onset by onset, each rounded to its line, and where the onsets
+// scatter by close to a sixteenth (slow attacks) a line a per cent or two off slips by a
+// sixteenth now and then unnoticed: every reading after the slip agrees with it, and a map
+// whose tempo was wrong from the opening on, with a change or two to catch up, fits its own
+// onsets as well as the true one. So a map with changes is weighed against the best steady grid
+// for the whole piece (period within kPeriodSteps of the onsets' typical one, phase free, the
+// fits' spreads), both scored on every onset alike; the map's changes must pay for themselves,
+// kJumpCost each, as the pass charges for one. Two readings bound the test. The walk's own
+// places, its line refitted at every onset, fit the notes at least as well as any map of its
+// changes: a steady grid that falls behind them by more than those changes' cost is no steady
+// piece but one that drifts, which the map's straight pieces, joined end to end, describe worse
+// than the walk did. And only a steady reading that puts the opening at another tempo, by at
+// least kLongLeastStep, overrules the map: one that keeps the opening's tempo merely drops
+// changes that the walk's checks have weighed on the onsets around them.
+// `linePeriods` holds the period of the walk's line at each onset; `out` is the walk's reading,
+// replaced by the steady one where that wins.
+void PreferSteadyGrid(const std::vector<double>& onsets, double downbeatSeconds, const std::vector<double>& linePeriods,
+                      TrackedBeats& out) {
+    if (out.Tempo.size() < 2) return;
+    const std::size_t n = onsets.size();
+    // The map as written, each of its pieces on its own grid: the best of the spreads over them all.
+    std::array<double, 3> written{};
+    for (std::size_t k = 0, b = 0; k < out.Tempo.size(); ++k) {
+        std::size_t e = b;
+        while (e < n && (k + 1 == out.Tempo.size() || onsets[e] < out.Tempo[k + 1].StartSeconds)) ++e;
+        if (e > b) {
+            const std::array<double, 3> f =
+                MetricalFits(onsets.data() + b, e - b, out.Tempo[k].StartSeconds, out.Tempo[k].StartQuarter,
+                             60.0 / out.Tempo[k].Bpm);
+            for (std::size_t j = 0; j < 3; ++j) written[j] += f[j];
+        }
+        b = e;
+    }
+    // One grid for the whole piece, quarter 0 near the downbeat as for the first grid; it must beat
+    // the map by its changes' cost, and a grid that cannot is not fitted to the end.
+    const double changes = static_cast<double>(out.Tempo.size() - 1);
+    const double needed = std::max({written[0], written[1], written[2]}) + kJumpCost * changes;
+    double steady = -kInf, steadyPeriod = 0.0, steadyStart = downbeatSeconds;
+    const double typical = Median(out.Periods);
+    for (std::int32_t s = -6; s < 6; ++s) {
+        double fit = -kInf;
+        const double p = BestPeriod(
+            typical, kPeriodSteps, kPeriodStep,
+            [&](double period) {
+                const double shift = period / 4.0 * s / 12.0;
+                const std::array<double, 3> f =
+                    MetricalFits(onsets.data(), n, downbeatSeconds + shift, 0.0, period, needed);
+                double best = -kInf;
+                for (std::size_t j = 0; j < 3; ++j)
+                    best = std::max(best, f[j] - 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]));
+                return best;
+            },
+            fit);
+        if (fit > steady) {
+            steady = fit;
+            steadyPeriod = p;
+            steadyStart = downbeatSeconds + p / 4.0 * s / 12.0;
+        }
+    }
+    const std::array<double, 3> walked = PlacedFits(
+        n, [&](std::size_t i) { return std::pair{4.0 * out.Positions[i], linePeriods[i]}; }, -kInf);
+    const double walkFit = std::max({walked[0], walked[1], walked[2]});
+    if (steady <= needed || steady + kJumpCost * changes <= walkFit ||
+        std::abs(steadyPeriod * out.Tempo[0].Bpm / 60.0 - 1.0) < kLongLeastStep)
+        return;
+    out.Tempo = {{steadyStart, 0.0, 60.0 / steadyPeriod}};
+    for (std::size_t i = 0; i < n; ++i) {
+        out.Positions[i] = (onsets[i] - steadyStart) / steadyPeriod;
+        out.Periods[i] = steadyPeriod;
+    }
 }
 
 }  // namespace
@@ -703,23 +794,6 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         return r;
     };
 
-    // A period within `steps` steps of `step` from `centre` that fits best: every second step
-    // first, then the two beside the best of those.
-    const auto bestPeriod = [](double centre, std::int32_t steps, double step, const auto& fit, double& bestFit) {
-        double best = centre;
-        const auto tryPeriod = [&](double p) {
-            const double f = fit(p);
-            if (f > bestFit + 1e-12) {
-                bestFit = f;
-                best = p;
-            }
-        };
-        for (std::int32_t r = -steps / 2; r <= steps / 2; ++r) tryPeriod(centre * (1.0 + 2.0 * step * r));
-        const double coarse = best;
-        tryPeriod(coarse * (1.0 - step));
-        tryPeriod(coarse * (1.0 + step));
-        return best;
-    };
     // How well the first `count` onsets fit a grid of `period` whose quarter 0 lies `s` twelfths
     // of a sixteenth from the downbeat, slowing down or speeding up by `c`, held near the path's
     // `path`: for each of the spreads.
@@ -741,7 +815,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     const auto openingFit = [&](const Reading& r, std::size_t count) {
         double best = -kInf;
         for (std::int32_t s = -6; s < 6; ++s)
-            (void)bestPeriod(
+            (void)BestPeriod(
                 r.FirstPath, kPeriodSteps, kPeriodStep,
                 [&](double period) {
                     const std::array<double, 3> f = openingFits(s, 0.0, period, count, r.FirstPath);
@@ -793,7 +867,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         // The best over the spreads of each period; which spread it was is kept below.
         const auto fits = [&](double period) { return openingFits(s, c, period, firstEnd, firstPath); };
         const double before = bestFit;
-        const double p = bestPeriod(
+        const double p = BestPeriod(
             firstPath, kPeriodSteps, kPeriodStep,
             [&](double period) {
                 const std::array<double, 3> f = fits(period);
@@ -872,7 +946,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double shift = (start - t0) / spread;
             const double* times = onsets.data() + j;
             double fit = -kInf;
-            const double p = bestPeriod(
+            const double p = BestPeriod(
                 centre, steps, step,
                 [&](double period) {
                     if (newRamp != 0.0) {
@@ -942,7 +1016,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const double steady =
                 MetricalFit(onsets.data() + i, span, t, q, period, spread, true) - PathPrior(period, path, spread);
             double changed = -kInf;
-            const double p = bestPeriod(
+            const double p = BestPeriod(
                 period, steps, kCheckStep,
                 [&](double candidate) {
                     return MetricalFit(onsets.data() + i, span, t, q, candidate, spread, true) -
@@ -1002,71 +1076,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         while (k + 1 < out.Tempo.size() && out.Tempo[k + 1].StartQuarter <= grid[i]) ++k;
         out.Periods[i] = 60.0 / out.Tempo[k].Bpm;
     }
-    // The walk reads the piece onset by onset, each rounded to its line, and where the onsets
-    // scatter by close to a sixteenth (slow attacks) a line a per cent or two off slips by a
-    // sixteenth now and then unnoticed: every reading after the slip agrees with it, and a map
-    // whose tempo was wrong from the opening on, with a change or two to catch up, fits its own
-    // onsets as well as the true one. So a map with changes is weighed against the best steady grid
-    // for the whole piece (period within kPeriodSteps of the onsets' typical one, phase free, the
-    // fits' spreads), both scored on every onset alike; the map's changes must pay for themselves,
-    // kJumpCost each, as the pass charges for one. Two readings bound the test. The walk's own
-    // places, its line refitted at every onset, fit the notes at least as well as any map of its
-    // changes: a steady grid that falls behind them by more than those changes' cost is no steady
-    // piece but one that drifts, which the map's straight pieces, joined end to end, describe worse
-    // than the walk did. And only a steady reading that puts the opening at another tempo, by at
-    // least kLongLeastStep, overrules the map: one that keeps the opening's tempo merely drops
-    // changes that the walk's checks have weighed on the onsets around them.
-    if (out.Tempo.size() < 2) return out;
-    // The map as written, each of its pieces on its own grid: the best of the spreads over them all.
-    std::array<double, 3> written{};
-    for (std::size_t k = 0, b = 0; k < out.Tempo.size(); ++k) {
-        std::size_t e = b;
-        while (e < n && (k + 1 == out.Tempo.size() || onsets[e] < out.Tempo[k + 1].StartSeconds)) ++e;
-        if (e > b) {
-            const std::array<double, 3> f =
-                MetricalFits(onsets.data() + b, e - b, out.Tempo[k].StartSeconds, out.Tempo[k].StartQuarter,
-                             60.0 / out.Tempo[k].Bpm);
-            for (std::size_t j = 0; j < 3; ++j) written[j] += f[j];
-        }
-        b = e;
-    }
-    // One grid for the whole piece, quarter 0 near the downbeat as for the first grid; it must beat
-    // the map by its changes' cost, and a grid that cannot is not fitted to the end.
-    const double changes = static_cast<double>(out.Tempo.size() - 1);
-    const double needed = std::max({written[0], written[1], written[2]}) + kJumpCost * changes;
-    double steady = -kInf, steadyPeriod = 0.0, steadyStart = downbeatSeconds;
-    const double typical = Median(out.Periods);
-    for (std::int32_t s = -6; s < 6; ++s) {
-        double fit = -kInf;
-        const double p = bestPeriod(
-            typical, kPeriodSteps, kPeriodStep,
-            [&](double period) {
-                const double shift = period / 4.0 * s / 12.0;
-                const std::array<double, 3> f =
-                    MetricalFits(onsets.data(), n, downbeatSeconds + shift, 0.0, period, needed);
-                double best = -kInf;
-                for (std::size_t j = 0; j < 3; ++j)
-                    best = std::max(best, f[j] - 0.5 * shift * shift / (kSpreads[j] * kSpreads[j]));
-                return best;
-            },
-            fit);
-        if (fit > steady) {
-            steady = fit;
-            steadyPeriod = p;
-            steadyStart = downbeatSeconds + p / 4.0 * s / 12.0;
-        }
-    }
-    const std::array<double, 3> walked = PlacedFits(
-        n, [&](std::size_t i) { return std::pair{4.0 * out.Positions[i], linePeriods[i]}; }, -kInf);
-    const double walkFit = std::max({walked[0], walked[1], walked[2]});
-    if (steady <= needed || steady + kJumpCost * changes <= walkFit ||
-        std::abs(steadyPeriod * out.Tempo[0].Bpm / 60.0 - 1.0) < kLongLeastStep)
-        return out;
-    out.Tempo = {{steadyStart, 0.0, 60.0 / steadyPeriod}};
-    for (std::size_t i = 0; i < n; ++i) {
-        out.Positions[i] = (onsets[i] - steadyStart) / steadyPeriod;
-        out.Periods[i] = steadyPeriod;
-    }
+    PreferSteadyGrid(onsets, downbeatSeconds, linePeriods, out);
     return out;
 }
 
