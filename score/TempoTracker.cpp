@@ -80,6 +80,19 @@ constexpr std::size_t kLongLeast = 20;
 constexpr double kLongSlip = 1.0;
 constexpr double kLongLeastStep = 0.01;
 constexpr double kLongTempoGain = 3.0;
+// Nor is a checked knot final. A steady player's onsets that sit between two sixteenths of the line
+// can pull a look to a tempo a per cent or two off, and a later look back to the line's own: the
+// pair slips the grid by most of a sixteenth, and every note after it reads a sixteenth off. Such
+// a pair is an excursion, no change, when the later knot brings the tempo back within
+// kLongLeastStep of the line's before the earlier one (which left it by at least that much), within
+// kLongSpan onsets of it, and the knots gain less than kLongTempoGain on both counts that tell a
+// real departure: the onsets between them on the excursion's tempo against the old line as it
+// stood, and all the onsets the later look weighed against the old line's tempo with its phase
+// free within half a sixteenth (as the line follows the onsets' own drift, never by a whole
+// sixteenth). Then both knots are dropped and the walk goes back to the first and walks on along
+// the old line. A piece that slows for a few bars and resumes ("a tempo") is spared: its notes in
+// the slower bars fall further behind the old line with every beat, which its tempo mends by far
+// more than the margin.
 // The pass reads each interval alone, and a tempo change that it smooths over (two stretches read
 // as one tempo between theirs, which saves the jump) bends its reading of the opening as well: a
 // choir's uneven onsets fit a tempo a fifth off nearly as well, interval by interval. So the first
@@ -986,6 +999,50 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
     // tempo is heard where a note starts), on the grid so far. The knot and the new period are
     // chosen so that the onsets around the knot fit best, when the walk reaches them.
     std::size_t next = 1;
+    // The walk where it took a checked knot, kept until the next knot, to go back to: the knot's
+    // onset, the line that held there, the knot's stretch, and the piece and kept onsets before it.
+    struct Taken {
+        std::size_t At = 0;
+        TempoSegment Line;
+        TempoSegment Knot;
+        double KnotRamp = 0.0;
+        TempoSegment Piece;
+        double Ramp = 0.0, RampQuarters = 0.0;
+        std::size_t Begin = 0, Kept = 0;
+    };
+    std::optional<Taken> lastChecked;
+    // Whether the pending knot is a check's, whether the walk goes back to `lastChecked`, and the onset
+    // from which the checks look again after it has (those between were weighed with the excursion).
+    bool knotChecked = false, goBack = false;
+    std::size_t looksFrom = 0;
+    // How well onsets `from`..`to` fit a stretch that starts at `s` and ramps by `c`.
+    const auto stretchFit = [&](const TempoSegment& s, double c, std::size_t from, std::size_t to) {
+        const double period = 60.0 / s.Bpm;
+        const double* times = onsets.data() + from;
+        if (c != 0.0) {
+            Unramp(onsets.data() + from, to - from, s.StartSeconds, period, c, unramped.data());
+            times = unramped.data();
+        }
+        return MetricalFit(times, to - from, s.StartSeconds, s.StartQuarter, period, spread, true);
+    };
+    // Whether the knot just found by a look that fits onsets up to `end` ends an excursion that
+    // `lastChecked` began. The interval into the later knot is read in the excursion's tempo.
+    const auto excursion = [&](std::size_t end) {
+        const Taken& t = *lastChecked;
+        if (knot - t.At > kLongSpan || std::abs(knotPiece.Bpm / t.Line.Bpm - 1.0) >= kLongLeastStep ||
+            std::abs(t.Knot.Bpm / t.Line.Bpm - 1.0) < kLongLeastStep)
+            return false;
+        const double away = stretchFit(t.Knot, t.KnotRamp, t.At, knot + 1) - stretchFit(t.Knot, t.KnotRamp, knot, knot + 1);
+        const double stay = stretchFit(t.Line, 0.0, t.At, knot + 1) - stretchFit(t.Line, 0.0, knot, knot + 1);
+        if (away - stay >= kLongTempoGain) return false;
+        double line = -kInf;
+        for (std::int32_t s = -6; s <= 6; ++s) {
+            const double shift = 60.0 / t.Line.Bpm / 4.0 * s / 12.0;
+            const TempoSegment moved{t.Line.StartSeconds + shift, t.Line.StartQuarter, t.Line.Bpm};
+            line = std::max(line, stretchFit(moved, 0.0, t.At, end) - 0.5 * shift * shift / (spread * spread));
+        }
+        return away + stretchFit(knotPiece, knotRamp, knot, end) - line < kLongTempoGain;
+    };
     for (std::size_t i = 0; i < n; ++i) {
         if (next < starts.size() &&
             i == std::max(starts[next - 1] + 1, starts[next] > kKnotReach ? starts[next] - kKnotReach : 0)) {
@@ -993,6 +1050,7 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
             const std::size_t end = std::min(next + 1 < starts.size() ? starts[next + 1] : n, st + kFitOnsets);
             (void)findKnot(predict(), i, std::min(end - 1, st + kKnotReach - 1), end, segmentPeriod[next], kPeriodSteps,
                            kPeriodStep, segmentPeriod[next], st - 1);
+            knotChecked = false;
             ++next;
         }
         // A change the path missed (a few per cent): every few onsets once the line has settled,
@@ -1046,12 +1104,37 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
                 std::tie(knot, knotPiece, knotRamp, knotRampQuarters) = found;
             }
             if (!taken) knot = n;
+            knotChecked = taken;
+            goBack = taken && lastChecked && excursion(i + span);
         };
-        if (i % kCheckEvery == 0 && keptQ.size() - pieceBegin >= kSettle) {
+        if (i % kCheckEvery == 0 && keptQ.size() - pieceBegin >= kSettle && i >= looksFrom) {
             look(kCheckSpan, false);
             if (std::min(n - i, kLongSpan) >= kLongLeast) look(std::min(n - i, kLongSpan), true);
         }
+        // The walk goes back to the excursion's first knot, once: the checks look again only from
+        // the later knot on, and a knot they take then lies beyond it, so each onset is walked at
+        // most twice for each excursion dropped.
+        if (goBack) {
+            const Taken& t = *lastChecked;
+            looksFrom = knot;
+            knot = n;
+            goBack = false;
+            piece = t.Piece;
+            pieceRamp = t.Ramp;
+            pieceRampQuarters = t.RampQuarters;
+            pieceBegin = t.Begin;
+            keptQ.resize(t.Kept);
+            keptT.resize(t.Kept);
+            i = t.At - 1;  // a checked knot follows kSettle kept onsets, so At > 0
+            lastChecked.reset();
+            continue;
+        }
         if (i == knot) {
+            if (knotChecked)
+                lastChecked = Taken{i, predict(), knotPiece, knotRamp, piece, pieceRamp, pieceRampQuarters, pieceBegin,
+                                    keptQ.size()};
+            else
+                lastChecked.reset();
             piece = knotPiece;
             pieceRamp = knotRamp;
             pieceRampQuarters = knotRampQuarters;
