@@ -172,7 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 {-0.02, 0.02, -0.02, 0.02, 0.0, 0.0}},
                       // Uneven attacks at one tempo, read as a change after a slip: one grid fits the whole piece better.
                       TrackCase{"UnevenOnsetsReadAsAChange", Tune(0.0, 16), {{0.0, 121.0}}, true, 0.0, 0.02,
-                                {-0.03, 0.03, 0.0, 0.04, -0.02}}),
+                                {-0.03, 0.03, 0.0, 0.04, -0.02}},
+                      // Uneven attacks at one tempo, read as a step away and back a few bars later: no change.
+                      TrackCase{"UnevenOnsetsReadAsAnExcursion", Tune(0.0, 16), {{0.0, 114.0}}, true, 0.0, 0.02,
+                                {0.027, 0.035, -0.01, 0.016, 0.019, -0.025}}),
     [](const auto& param) { return param.param.Name; });
 
 // A note weighs the root of its length: E major's three D#s outweigh one long D; C major's held F three brief F#s.
