@@ -90,9 +90,11 @@ constexpr double kLongTempoGain = 3.0;
 // stood, and all the onsets the later look weighed against the old line's tempo with its phase
 // free within half a sixteenth (as the line follows the onsets' own drift, never by a whole
 // sixteenth). Then both knots are dropped and the walk goes back to the first and walks on along
-// the old line. A piece that slows for a few bars and resumes ("a tempo") is spared: its notes in
-// the slower bars fall further behind the old line with every beat, which its tempo mends by far
-// more than the margin.
+// the old line. A piece that slows for a few bars and resumes ("a tempo") keeps both: its notes in
+// the slower bars fall further behind the old line with every beat, which the slower tempo mends by
+// more than the margin, and after it they lie a part of a beat behind the old line's phase, beyond
+// the half sixteenth it may move. Only a departure that leaves the notes within about a sixteenth
+// of the old line, over no more than a long look's onsets, reads as its scatter.
 // The pass reads each interval alone, and a tempo change that it smooths over (two stretches read
 // as one tempo between theirs, which saves the jump) bends its reading of the opening as well: a
 // choir's uneven onsets fit a tempo a fifth off nearly as well, interval by interval. So the first
@@ -1011,8 +1013,9 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         std::size_t Begin = 0, Kept = 0;
     };
     std::optional<Taken> lastChecked;
-    // Whether the pending knot is a check's, whether the walk goes back to `lastChecked`, and the onset
-    // from which the checks look again after it has (those between were weighed with the excursion).
+    // Whether the pending knot is a check's, whether the walk goes back to `lastChecked`, and the
+    // onset from which the checks look again after it has (those between were weighed with the
+    // excursion).
     bool knotChecked = false, goBack = false;
     std::size_t looksFrom = 0;
     // How well onsets `from`..`to` fit a stretch that starts at `s` and ramps by `c`.
@@ -1032,7 +1035,8 @@ TrackedBeats TempoTracker::Track(const std::vector<double>& onsets, double downb
         if (knot - t.At > kLongSpan || std::abs(knotPiece.Bpm / t.Line.Bpm - 1.0) >= kLongLeastStep ||
             std::abs(t.Knot.Bpm / t.Line.Bpm - 1.0) < kLongLeastStep)
             return false;
-        const double away = stretchFit(t.Knot, t.KnotRamp, t.At, knot + 1) - stretchFit(t.Knot, t.KnotRamp, knot, knot + 1);
+        const double away =
+            stretchFit(t.Knot, t.KnotRamp, t.At, knot + 1) - stretchFit(t.Knot, t.KnotRamp, knot, knot + 1);
         const double stay = stretchFit(t.Line, 0.0, t.At, knot + 1) - stretchFit(t.Line, 0.0, knot, knot + 1);
         if (away - stay >= kLongTempoGain) return false;
         double line = -kInf;
