@@ -219,9 +219,10 @@ void EndAtReleases(std::vector<MelodyNote>& notes, std::span<const float> energy
 
 TMelody::TMelody() : m_logTransition(kStates * kStates), m_ratio(kNotes), m_sorted(kNotes) {
     for (std::int32_t n = 0; n < kNoteCount; ++n) {
-        m_noteHz[static_cast<std::size_t>(n)] = 55.0 * std::pow(2.0, n / 12.0);
+        const double noteHz = 55.0 * std::pow(2.0, n / 12.0);
+        m_noteHz[static_cast<std::size_t>(n)] = noteHz;
         for (std::int32_t h = 1; h <= kMelodyHarmonics; ++h) {
-            const double hz = h * 55.0 * std::pow(2.0, n / 12.0);
+            const double hz = h * noteHz;
             const std::int32_t lo = std::max(NearestBin(hz * std::pow(2.0, -1.0 / 24.0)), 1);
             const std::int32_t hi =
                 std::min(std::max(NearestBin(hz * std::pow(2.0, 1.0 / 24.0)), lo), kSpectrumBins - 1);
