@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -16,6 +18,7 @@ namespace {
 constexpr std::int64_t kQuarter = kScoreTicksPerQuarter;
 constexpr std::int64_t kSixteenth = kQuarter / 4;
 constexpr std::int64_t kThirtySecond = kQuarter / 8;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 struct NoteType {
     std::int64_t Ticks;
@@ -47,6 +50,7 @@ struct Event {
     std::int64_t Start = 0;
     std::int64_t End = 0;
     std::vector<std::int32_t> Keys;
+    std::int32_t NextKey = -1;  // the next stretch's first key (none: -1)
 };
 
 std::int64_t Mod(std::int64_t a, std::int64_t b) { return ((a % b) + b) % b; }
@@ -161,16 +165,39 @@ std::vector<Written> Spell(std::int64_t barStart, std::int64_t start, std::int64
     return out;
 }
 
+// Escapes XML's special characters. A byte outside a valid UTF-8 sequence and a control
+// character other than a tab or a line break, which a file name may hold and XML does not allow,
+// become U+FFFD.
 std::string Escape(const std::string& text) {
+    constexpr const char* kReplacement = "\xEF\xBF\xBD";
     std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 1) {
+            switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c < 0x20 && c != '\t' && c != '\n' && c != '\r' ? kReplacement : std::string(1, text[i]);
+            }
+            ++i;
+            continue;
         }
+        // A lead byte, its continuation bytes and the code point they make: no overlong form, no
+        // surrogate, nothing above U+10FFFF.
+        bool valid = length != 0 && i + length <= text.size();
+        std::uint32_t point = length == 2 ? c & 0x1Fu : length == 3 ? c & 0x0Fu : c & 0x07u;
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            point = point << 6 | (next & 0x3Fu);
+        }
+        constexpr std::array<std::uint32_t, 5> kLeast{0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && point >= kLeast[length] && point <= 0x10FFFF && (point < 0xD800 || point > 0xDFFF);
+        out += valid ? text.substr(i, length) : kReplacement;
+        i += valid ? length : 1;
     }
     return out;
 }
@@ -190,14 +217,28 @@ struct Pitch {
     std::int32_t Octave;
 };
 
-Pitch Spelled(std::int32_t key, bool flats) {
-    static constexpr std::array<std::pair<char, std::int32_t>, 12> kSharps{
-        {{'C', 0}, {'C', 1}, {'D', 0}, {'D', 1}, {'E', 0}, {'F', 0}, {'F', 1}, {'G', 0}, {'G', 1}, {'A', 0}, {'A', 1}, {'B', 0}}};
-    static constexpr std::array<std::pair<char, std::int32_t>, 12> kFlats{
-        {{'C', 0}, {'D', -1}, {'D', 0}, {'E', -1}, {'E', 0}, {'F', 0}, {'G', -1}, {'G', 0}, {'A', -1}, {'A', 0}, {'B', -1}, {'B', 0}}};
-    const auto pc = static_cast<std::size_t>(Mod(key, 12));
-    const auto& [step, alter] = flats ? kFlats[pc] : kSharps[pc];
-    return {step, alter, static_cast<std::int32_t>(FloorTo(key, 12) / 12) - 1};
+// Of the names a key has with at most one sharp or flat, the one nearest on the line of fifths
+// (F = -1, C = 0, G = 1, ..., a sharp 7 further, a flat 7 back) to the middle of the key's
+// scale and the alterations it takes most often: a major key's raised fourth and lowered seventh,
+// a minor key's raised sixth and seventh. So G minor's leading note is F sharp, C minor's
+// lowered second D flat, and G flat major's fourth C flat. A note outside the scale that moves
+// by a semitone to `next` is named as leading there: up from a sharp, down from a flat.
+Pitch Spelled(std::int32_t key, const KeySignature& signature, std::int32_t next) {
+    const double middle = signature.Fifths + (signature.Minor ? 3.5 : 2.25);
+    std::int64_t best = 0;
+    double nearest = kInfinity;
+    for (std::int64_t place = -8; place <= 12; ++place) {
+        const double distance = std::abs(static_cast<double>(place) - middle);
+        if (Mod(7 * place, 12) != Mod(key, 12) || distance >= nearest) continue;
+        best = place;
+        nearest = distance;
+    }
+    const bool inScale = best >= signature.Fifths - 1 && best <= signature.Fifths + 5;
+    if (!inScale && next == key + 1 && best + 12 <= 12) best += 12;
+    if (!inScale && next == key - 1 && best - 12 >= -8) best -= 12;
+    const std::int32_t alter = static_cast<std::int32_t>(FloorTo(best + 1, 7) / 7);
+    const char step = "FCGDAEB"[Mod(best + 1, 7)];
+    return {step, alter, static_cast<std::int32_t>(FloorTo(key - alter, 12) / 12) - 1};
 }
 
 // The alteration the key signature gives each step.
@@ -248,7 +289,10 @@ std::string MusicXmlWriter::Text(const Score& score) const {
         }
         events.push_back({n.StartTick, n.StartTick + n.LengthTicks, {n.Key}});
     }
-    for (std::size_t i = 0; i + 1 < events.size(); ++i) events[i].End = std::min(events[i].End, events[i + 1].Start);
+    for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+        events[i].End = std::min(events[i].End, events[i + 1].Start);
+        events[i].NextKey = events[i + 1].Keys.front();
+    }
 
     std::map<std::int64_t, double> tempoAt;
     for (std::size_t i = 0; i < score.Tempo.size(); ++i) {
@@ -313,7 +357,6 @@ std::string MusicXmlWriter::Text(const Score& score) const {
     for (const ScoreNote& n : score.Notes) keys.push_back(n.Key);
     std::sort(keys.begin(), keys.end());
     const bool bass = !keys.empty() && keys[keys.size() / 2] < 57;
-    const bool flats = score.Key.Fifths < 0;
     const std::map<char, std::int32_t> keyAlter = KeyAlterations(score.Key.Fifths);
     const std::string title = score.Title.empty() ? "Melody" : score.Title;
 
@@ -358,7 +401,7 @@ std::string MusicXmlWriter::Text(const Score& score) const {
                 if (p.Source->Keys.empty()) {
                     n += "<rest/>";
                 } else {
-                    pitch = Spelled(p.Source->Keys[c], flats);
+                    pitch = Spelled(p.Source->Keys[c], score.Key, p.Source->Keys.size() == 1 ? p.Source->NextKey : -1);
                     n += std::string("<pitch><step>") + pitch.Step + "</step>";
                     if (pitch.Alter != 0) n += "<alter>" + std::to_string(pitch.Alter) + "</alter>";
                     n += "<octave>" + std::to_string(pitch.Octave) + "</octave></pitch>";
@@ -379,7 +422,9 @@ std::string MusicXmlWriter::Text(const Score& score) const {
                         n += pitch.Alter == 1 ? "<accidental>sharp</accidental>"
                              : pitch.Alter == -1 ? "<accidental>flat</accidental>"
                                                  : "<accidental>natural</accidental>";
-                    altered[key] = pitch.Alter;
+                    // A note tied over from the bar before keeps its accidental unwritten, and the
+                    // bar's next note of that step is written with its own.
+                    if (!w.TieStop) altered[key] = pitch.Alter;
                 }
                 if (w.Triplet)
                     n += "<time-modification><actual-notes>3</actual-notes><normal-notes>2</normal-notes>"

@@ -114,11 +114,45 @@ TEST(MusicXmlWriterTest, TiesTempoMarksTripletsAndSignatures) {
     EXPECT_EQ(Count(xml, "<rest/><duration>60</duration><voice>1</voice><type>32nd</type>"), 2u);
     EXPECT_EQ(Count(xml, "<tuplet type=\"stop\""), 1u);
     EXPECT_NE(xml.find("<fifths>-2</fifths>"), std::string::npos);
-    // G flat needs its accidental in B flat major; B flat and F do not.
+    // G flat, falling to F, needs its accidental in B flat major; B flat and F do not.
     EXPECT_EQ(Count(xml, "<accidental>"), 1u);
     EXPECT_NE(xml.find("<score-instrument id=\"P1-I1\">"), std::string::npos);
     EXPECT_NE(xml.find("<midi-instrument id=\"P1-I1\">"), std::string::npos);
     EXPECT_NE(xml.find("<work-title>A &amp; B</work-title>"), std::string::npos);
+}
+
+TEST(MusicXmlWriterTest, SpellsByTheKeyAndNamesNothingXmlForbids) {
+    struct Row {
+        KeySignature Key;
+        std::int32_t Note;
+        std::int32_t Next;  // the note after it; 0: none
+        const char* Pitch;
+    };
+    const Row rows[] = {
+        {{-2, true}, 66, 0, "<step>F</step><alter>1</alter><octave>4</octave>"},   // G minor's leading note
+        {{-3, true}, 61, 0, "<step>D</step><alter>-1</alter><octave>4</octave>"},  // C minor's lowered second
+        {{-6, false}, 71, 0, "<step>C</step><alter>-1</alter><octave>5</octave>"}, // G flat major's fourth
+        {{7, false}, 60, 0, "<step>B</step><alter>1</alter><octave>3</octave>"},   // C sharp major's seventh
+        {{0, false}, 68, 0, "<step>G</step><alter>1</alter><octave>4</octave>"},
+        {{0, false}, 70, 0, "<step>B</step><alter>-1</alter><octave>4</octave>"},
+        {{0, false}, 70, 71, "<step>A</step><alter>1</alter><octave>4</octave>"},
+        {{-2, true}, 66, 65, "<step>G</step><alter>-1</alter><octave>4</octave>"},
+        {{-2, true}, 70, 69, "<step>B</step><alter>-1</alter><octave>4</octave>"}, // in the scale
+    };
+    for (const Row& row : rows) {
+        Score s;
+        s.Key = row.Key;
+        s.Notes = {{0, 480, row.Note, 80}};
+        if (row.Next != 0) s.Notes.push_back({480, 480, row.Next, 80});
+        EXPECT_NE(MusicXmlWriter().Text(s).find(row.Pitch), std::string::npos) << row.Note << " to " << row.Next;
+    }
+    // G sharp tied into bar 2 and played again there: the second is written with its sharp.
+    Score tied;
+    tied.Notes = {{1440, 960, 68, 80}, {2400, 480, 68, 80}};
+    tied.Title = "caf\xE9\x01";  // a file name in Latin-1 with a control character
+    const std::string xml = MusicXmlWriter().Text(tied);
+    EXPECT_EQ(Count(xml, "<accidental>sharp</accidental>"), 2u);
+    EXPECT_NE(xml.find("<work-title>caf\xEF\xBF\xBD\xEF\xBF\xBD</work-title>"), std::string::npos);
 }
 
 TEST(MusicXmlWriterTest, NotesBeforeTheDownbeatMakeAPickup) {
