@@ -36,14 +36,14 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // clang-format off
 const OptionDef kOptions[] = {
-    {'o', "output", "FILE", "write the MIDI file to FILE (one input only)",
+    {'o', "output", "FILE", "write the MIDI file (or score) to FILE (one\ninput only)",
      [](ParsedCommandLine& p, const std::string& v) -> std::string {
          if (v.empty()) return "-o needs a file name";
          if (v == "-") return "-o -: the MIDI file cannot go to standard output; name a file";
          p.Options.OutputFile = v;
          return {};
      }},
-    {'d', "output-dir", "DIR", "write every MIDI file into the folder DIR\n(made when missing)",
+    {'d', "output-dir", "DIR", "write every MIDI file (or score) into the\nfolder DIR (made when missing)",
      [](ParsedCommandLine& p, const std::string& v) -> std::string {
          if (v.empty()) return "-d needs a folder name";
          p.Options.OutputFolder = v;

@@ -119,7 +119,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
         return Result::Failed;
     }
     if (fs::exists(output, error) && fs::equivalent(input, output, error)) {
-        m_host.Report("the MIDI file " + output.string() +
+        m_host.Report((m_options.WriteScore ? "the score " : "the MIDI file ") + output.string() +
                       " would replace the input; choose another name with -o or -d");
         return Result::Failed;
     }
@@ -139,6 +139,7 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
 
     ProgressModel progress;
     bool framesKnown = false;
+    std::string failure;  // told after the clean-up, which a failing write must not prevent
     const TickFn tick = [&](Tick kind) {
         progress.Count(kind);
         if (!framesKnown && kind == Tick::Step) {
@@ -151,6 +152,9 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
                 framesKnown = true;
                 if (m_options.Verbose) m_host.Report(DescribeInput(head));
                 if (const std::string shortFile = wav->ShortFileNotice(); !shortFile.empty()) m_host.Report(shortFile);
+                // A downbeat the recording does not reach fails the file before its analysis.
+                failure = DownbeatProblem(head);
+                if (!failure.empty()) return false;
             }
         }
         m_bar.Show(progress.Percent());
@@ -159,14 +163,13 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
 
     m_bar.Start(input.string());
     Result result = Result::Failed;
-    std::string failure;  // told after the clean-up, which a failing write must not prevent
     std::string importName;
     try {
         std::int32_t stage = m_options.Strict ? 0 : ImportRefusedFile(input, *wav, importName);
         if (stage == 0) stage = RunWaveStage(*wav, importName.empty() ? input.string() : importName, rec, tick);
         if (stage == 0) stage = RunNoteStage(*note, rec, 1, tick);
         if (stage == kCancelled) {
-            result = Result::Interrupted;
+            result = failure.empty() ? Result::Interrupted : Result::Failed;
         } else if (stage == 0) {
             if (m_options.Verbose) m_host.Report(DescribeAnalysis(rec));
             std::string midiName;
@@ -236,18 +239,21 @@ TConverter::Result TConverter::ConvertFile(const fs::path& input, const fs::path
     return result;
 }
 
+std::string TConverter::DownbeatProblem(const WavHead& head) const {
+    if (!m_options.WriteScore || !m_options.Choices.DownbeatSeconds) return {};
+    const double seconds = head.SampleRate > 0 ? static_cast<double>(head.SampleCount) / head.SampleRate : 0.0;
+    const std::string problem = CheckDownbeat(*m_options.Choices.DownbeatSeconds, seconds);
+    if (problem.empty()) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, " (--downbeat %g; the recording lasts %.3f s)", *m_options.Choices.DownbeatSeconds,
+                  seconds);
+    return problem.substr(0, problem.size() - 1) + text;
+}
+
 std::int32_t TConverter::WriteScoreFile(const fs::path& input, const WavHead& rec, const WavHead& head,
                                        const std::string& writePath, const fs::path& output, std::string& failure) {
-    const double seconds = head.SampleRate > 0 ? static_cast<double>(head.SampleCount) / head.SampleRate : 0.0;
-    if (m_options.Choices.DownbeatSeconds) {
-        if (const std::string problem = CheckDownbeat(*m_options.Choices.DownbeatSeconds, seconds); !problem.empty()) {
-            char text[64];
-            std::snprintf(text, sizeof text, " (--downbeat %g; the recording lasts %.3f s)",
-                          *m_options.Choices.DownbeatSeconds, seconds);
-            failure = problem.substr(0, problem.size() - 1) + text;
-            return -1;
-        }
-    }
+    failure = DownbeatProblem(head);
+    if (!failure.empty()) return -1;
     std::vector<TimedNote> notes;
     std::string error;
     if (ReadNoteTable(rec.NoteIntenFileName, rec.FrameCount, notes, error) != 0) {

@@ -39,6 +39,10 @@ private:
     // kCancelled: interrupted.
     std::int32_t ImportRefusedFile(const std::filesystem::path& input, TWavProc& wav, std::string& importName);
 
+    // With --score and --downbeat: why the recording described by `head` cannot take the
+    // downbeat (it does not reach it); empty when it can.
+    std::string DownbeatProblem(const WavHead& head) const;
+
     // With --score: the score of the note table, written to `writePath` (the pending file of
     // `output`). 0: written; -1: `failure` says why.
     std::int32_t WriteScoreFile(const std::filesystem::path& input, const WavHead& rec, const WavHead& head,
