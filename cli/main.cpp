@@ -48,8 +48,15 @@ int Convert(const ruvo::ConvertOptions& options) {
         return kExitFailed;
     }
 
+    // The folders -d makes, deepest first: a run that writes nothing into them removes them again.
+    std::vector<fs::path> madeFolders;
     if (!options.OutputFolder.empty()) {
         std::error_code error;
+        for (fs::path p = fs::absolute(options.OutputFolder, error); !error && !p.empty() && !fs::exists(p, error);
+             p = p.parent_path()) {
+            madeFolders.push_back(p);
+            if (p == p.parent_path()) break;
+        }
         fs::create_directories(options.OutputFolder, error);
         if (error || !fs::is_directory(options.OutputFolder)) {
             host.Report(std::string(ruvo::kConverterName) + ": cannot use the folder " + options.OutputFolder.string() +
@@ -75,6 +82,12 @@ int Convert(const ruvo::ConvertOptions& options) {
         if (result == ruvo::TConverter::Result::Interrupted) break;
         if (result == ruvo::TConverter::Result::Failed) anyFailed = true;
         if (result == ruvo::TConverter::Result::Converted) written.insert(key);
+    }
+
+    if (written.empty()) {
+        std::error_code ignored;
+        for (const fs::path& folder : madeFolders)
+            if (!fs::remove(folder, ignored)) break;  // not empty: something else writes there
     }
 
     if (const int signalNumber = ruvo::InterruptSignal(); signalNumber != 0) {

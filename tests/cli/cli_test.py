@@ -438,6 +438,10 @@ def case_output_names(c):
     for name, keys in (("a.mid", [69, 72]), ("b.mid", [76]), ("noext.mid", [74])):
         check(sustained_keys(notes_of(c.path("out", "deep", name))["notes"]) == keys, f"-d writes {name}")
 
+    # A folder -d made for a run that writes nothing goes again.
+    expect_exit(c.run("-d", c.path("none", "deep"), c.path("missing.wav")), 1, "-d, nothing written")
+    check(not os.path.exists(c.path("none")), "the folders made for nothing are removed")
+
     # Two inputs of the same name for one folder: the second must not replace the first.
     os.mkdir(c.path("other"))
     a2 = write_wav(c.path("other", "a.wav"), melody([60], seconds=0.6))
