@@ -213,20 +213,19 @@ bool ScoreWindow::ChooseScoreFileName(std::string& name) {
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
         dialog.setDefaultSuffix(filter == kScoreMidiFilter ? QStringLiteral("mid") : QStringLiteral("musicxml"));
     });
-    if (!m_lastScoreName.isEmpty()) {
+    const QFileInfo document(FileNameFromEngine(m_pipeline.DocumentName()));
+    if (!m_lastScoreName.isEmpty() && m_lastScoreDocument == document.absoluteFilePath()) {
         dialog.selectFile(m_lastScoreName);
     } else {
-        // The document's own name, beside it.
-        const QFileInfo document(FileNameFromEngine(m_pipeline.DocumentName()));
-        dialog.setDirectory(document.absolutePath());
+        // The document's own name, in the folder of the last score saved or beside the document.
+        dialog.setDirectory(m_lastScoreName.isEmpty() ? document.absolutePath() : QFileInfo(m_lastScoreName).absolutePath());
         dialog.selectFile(document.completeBaseName() + QStringLiteral(".musicxml"));
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return false;
     }
-    m_lastScoreName =
-        WithScoreSuffix(dialog.selectedFiles().constFirst(), dialog.selectedNameFilter() == kScoreMidiFilter);
-    name = FileNameToEngine(m_lastScoreName);
+    name = FileNameToEngine(
+        WithScoreSuffix(dialog.selectedFiles().constFirst(), dialog.selectedNameFilter() == kScoreMidiFilter));
     return true;
 }
 
@@ -243,6 +242,9 @@ std::int32_t ScoreWindow::FileSaveScore() {
         EngineHost().ErrorBox("The score could not be saved as " + name + ":\n" + error);
         return -1;
     }
+    // Remembered once saved: a folder the score could not be written to is not offered again.
+    m_lastScoreName = FileNameFromEngine(name);
+    m_lastScoreDocument = QFileInfo(FileNameFromEngine(m_pipeline.DocumentName())).absoluteFilePath();
     const QString shown = QFileInfo(FileNameFromEngine(name)).fileName();
     m_status(m_score.HasNotes() ? QStringLiteral("Score saved as %1.").arg(shown)
                                 : QStringLiteral("The document has no notes: %1 holds a score of rests.").arg(shown));

@@ -104,7 +104,10 @@ private:
     QAction* m_saveScore = nullptr;     // owned by the window
     QAction* m_tempoMeter = nullptr;    // owned by the window
     QAction* m_beatLines = nullptr;     // owned by the window
-    QString m_lastScoreName;            // the save dialog's last choice
+    // The last score saved and the document it was saved for: the save dialog offers that name
+    // again for the same document, and for another one its own name in that folder.
+    QString m_lastScoreName;
+    QString m_lastScoreDocument;
     bool m_formPlaced = false;
 };
 

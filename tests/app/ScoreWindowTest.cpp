@@ -364,6 +364,16 @@ void ScoreWindowTest::SaveScoreWritesTheChosenFormat() {
     const std::string path = Input(written.toUtf8().constData());
     QVERIFY2(ReadAll(path).rfind(begins.toStdString(), 0) == 0, path.c_str());
     QVERIFY2(m_form->StatusBarLabel()->text().contains(status), qPrintable(m_form->StatusBarLabel()->text()));
+    // Another document is offered its own name in that folder, never the last score's.
+    const char* other = document == "ten.wav" ? "silence.wav" : "ten.wav";
+    Open(other);
+    Answer<QFileDialog>([&](QFileDialog* dialog) {
+        suggested = dialog->selectedFiles().value(0);
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    QCOMPARE(Side().FileSaveScore(), -1);
+    QCOMPARE(suggested, QFileInfo(QString::fromStdString(Input(other))).absolutePath() + "/" +
+                            QFileInfo(other).completeBaseName() + ".musicxml");
 }
 
 QTEST_MAIN(ScoreWindowTest)
