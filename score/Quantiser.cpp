@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <map>
 
 namespace ruvo {
@@ -86,11 +87,18 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
                                            const TrackedBeats& beats) const {
     const std::size_t groups = beats.Positions.size();
     const BeatGrid grid(beats.Positions);
+    // An onset that rounds onto the one before it moves to the next grid point; one that rounds
+    // before it (that one was moved already: a run of onsets closer than the grid, as a table
+    // of many short notes has) sounds with it, so that no run pushes the notes after it late.
     std::vector<std::int64_t> start(groups);
     for (std::size_t g = 0; g < groups; ++g) {
         start[g] = grid.Round(beats.Positions[g]);
-        if (g > 0 && start[g] <= start[g - 1]) start[g] = start[g - 1] + grid.Step(start[g - 1]);
+        if (g > 0 && start[g] == start[g - 1]) start[g] = start[g - 1] + grid.Step(start[g - 1]);
+        if (g > 0 && start[g] < start[g - 1]) start[g] = start[g - 1];
     }
+    // Where the next group starts later than g's start (groups that sound together share an end).
+    std::vector<std::int64_t> nextStart(groups, std::numeric_limits<std::int64_t>::max());
+    for (std::size_t g = groups; g-- > 1;) nextStart[g - 1] = start[g] > start[g - 1] ? start[g] : nextStart[g];
     // Each group's first onset in seconds: lengths are measured from it in its local period.
     std::vector<double> onset(groups, 0.0);
     std::vector<bool> seen(groups, false);
@@ -106,7 +114,7 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
         end[g] = std::max({end[g], grid.Round(y), start[g] + grid.Step(start[g])});
         reach[g] = std::max(reach[g], y);
     }
-    for (std::size_t g = 0; g + 1 < groups; ++g) end[g] = std::min(end[g], start[g + 1]);
+    for (std::size_t g = 0; g < groups; ++g) end[g] = std::min(end[g], nextStart[g]);
     // A note may also end on a thirty-second where one of those values ends it: the whole note
     // is one (from a start outside triplets; tied over a beat where it crosses one), or its last
     // value from a beat is. It takes the end nearest its measured length, before the next note
@@ -114,7 +122,7 @@ std::vector<ScoreNote> Quantiser::Quantise(const std::vector<TimedNote>& notes, 
     for (std::size_t g = 0; g < groups; ++g) {
         const double measured = reach[g] * static_cast<double>(kQuarter) - static_cast<double>(start[g]);
         const auto consider = [&](std::int64_t stop) {
-            const bool beforeNext = g + 1 == groups || stop <= start[g + 1];
+            const bool beforeNext = stop <= nextStart[g];
             if (stop - start[g] < kSixteenth || !beforeNext || grid.Step(stop) != kSixteenth) return;
             if (std::abs(measured - static_cast<double>(stop - start[g])) <
                 std::abs(measured - static_cast<double>(end[g] - start[g])))

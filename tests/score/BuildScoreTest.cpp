@@ -223,6 +223,18 @@ TEST(BuildScoreTest, ChordsShareOneStartAndLength) {
     }
 }
 
+TEST(BuildScoreTest, OnsetsCloserThanTheGridPushNothingLate) {
+    // A table of many short notes, 20 a second for 4 s, then one at 5 s: the tenth quarter at 120.
+    std::vector<TimedNote> notes;
+    for (int i = 0; i < 80; ++i) notes.push_back({0.05 * i, 0.05 * i + 0.04, 60 + i % 5, 1.0});
+    notes.push_back({5.0, 5.5, 72, 1.0});
+    ScoreChoices choices;
+    choices.Bpm = 120.0;
+    const Score score = BuildScore(notes, choices);
+    ASSERT_FALSE(score.Notes.empty());
+    EXPECT_EQ(score.Notes.back().StartTick, 10 * kScoreTicksPerQuarter);
+}
+
 TEST(BuildScoreTest, NoNotesGiveAnEmptyScoreWithATempo) {
     const Score score = BuildScore({}, {});
     EXPECT_TRUE(score.Notes.empty());
