@@ -114,7 +114,7 @@ const OptionDef kOptions[] = {
          p.Options.Choices.TimeSignature = *meter;
          return {};
      }},
-    {0, "downbeat", "SECONDS", "with --score: where bar 1 begins, in seconds\nof the recording (default 0)",
+    {0, "downbeat", "SECONDS", "with --score: where bar 1 begins, in seconds\nof the recording (default 0, or where the\nnotes put the beat if the first comes a second\nor more in)",
      [](ParsedCommandLine& p, const std::string& v) -> std::string {
          const std::optional<double> number = ParseNumber(v);
          if (!number) return "--downbeat must be a number of seconds, not " + Quoted(v);

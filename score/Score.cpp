@@ -30,6 +30,29 @@ const TempoSegment& SegmentAtQuarter(const Score& score, double quarter) {
     return it == score.Tempo.begin() ? score.Tempo.front() : *std::prev(it);
 }
 
+// With no downbeat chosen, bar 1 begins at second 0 of the recording. A recording whose first
+// note comes a second or more in was started by hand before the music, so its second 0 says
+// nothing of the beat (one cut to its music begins within a beat or two of its first bar line,
+// and its onsets off the beat are syncopation): if nearly all its onsets lie off the beat on the
+// grid from second 0, the beat lies where they are. Returns how many sixteenths later the beat
+// lies where the onsets leave no doubt, else 0: the onsets on the beat (those on the half beat
+// at half weight) must gain a third of all onsets over the grid from second 0.
+constexpr double kHandStartedLead = 1.0;  // seconds before the first onset
+std::int64_t LaterBeatSixteenths(const std::vector<double>& positions) {
+    constexpr std::size_t kLeastOnsets = 8;
+    constexpr double kClearGain = 1.0 / 3.0;
+    if (positions.size() < kLeastOnsets) return 0;
+    std::array<double, 4> count{};
+    for (double q : positions) count[static_cast<std::size_t>(((std::llrint(4.0 * q) % 4) + 4) % 4)] += 1.0;
+    const auto weight = [&](std::int64_t s) {
+        return count[static_cast<std::size_t>(s)] + 0.5 * count[static_cast<std::size_t>((s + 2) % 4)];
+    };
+    std::int64_t best = 0;
+    for (std::int64_t s = 1; s < 4; ++s)
+        if (weight(s) > weight(best)) best = s;
+    return weight(best) - weight(0) >= kClearGain * static_cast<double>(positions.size()) ? best : 0;
+}
+
 }  // namespace
 
 Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choices) {
@@ -58,8 +81,14 @@ Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choice
         groupOf[i] = onsets.size() - 1;
     }
 
-    const TrackedBeats beats = TempoTracker().Track(onsets, score.DownbeatSeconds, choices.Bpm.value_or(0.0),
-                                                      score.TimeSignature);
+    TrackedBeats beats = TempoTracker().Track(onsets, score.DownbeatSeconds, choices.Bpm.value_or(0.0),
+                                                score.TimeSignature);
+    const bool handStarted = !choices.DownbeatSeconds && !onsets.empty() && onsets.front() >= kHandStartedLead;
+    if (const std::int64_t later = handStarted ? LaterBeatSixteenths(beats.Positions) : 0; later != 0) {
+        score.Tempo = beats.Tempo;
+        beats = TempoTracker().Track(onsets, QuarterToSeconds(score, static_cast<double>(later) / 4.0),
+                                     choices.Bpm.value_or(0.0), score.TimeSignature);
+    }
     score.Tempo = beats.Tempo;
     if (choices.DownbeatSeconds)
         score.Tempo.front().StartSeconds = *choices.DownbeatSeconds;

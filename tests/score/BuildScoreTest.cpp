@@ -235,6 +235,18 @@ TEST(BuildScoreTest, OnsetsCloserThanTheGridPushNothingLate) {
     EXPECT_EQ(score.Notes.back().StartTick, 10 * kScoreTicksPerQuarter);
 }
 
+TEST(BuildScoreTest, ARecordingStartedInMidBeatHasItsBeatOnTheNotes) {
+    // Quarters at 120 after 1.3 s of silence: from second 0 they lie on the half beat.
+    std::vector<TimedNote> notes;
+    for (int i = 0; i < 16; ++i) notes.push_back({1.3 + 0.5 * i, 1.75 + 0.5 * i, 60 + i % 5, 1.0});
+    const Score score = BuildScore(notes, {});
+    for (const ScoreNote& n : score.Notes) EXPECT_EQ(n.StartTick % kScoreTicksPerQuarter, 0) << n.StartTick;
+    EXPECT_NEAR(std::fmod(score.DownbeatSeconds, 0.5), 0.3, 0.03);
+    // Within a second of the start, its onsets off the beat are syncopation.
+    for (TimedNote& n : notes) n.Onset -= 0.5, n.Offset -= 0.5;
+    for (const ScoreNote& n : BuildScore(notes, {}).Notes) EXPECT_EQ(n.StartTick % kScoreTicksPerQuarter, 240);
+}
+
 TEST(BuildScoreTest, NoNotesGiveAnEmptyScoreWithATempo) {
     const Score score = BuildScore({}, {});
     EXPECT_TRUE(score.Notes.empty());
