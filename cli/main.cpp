@@ -52,8 +52,9 @@ int Convert(const ruvo::ConvertOptions& options) {
     std::vector<fs::path> madeFolders;
     if (!options.OutputFolder.empty()) {
         std::error_code error;
-        for (fs::path p = fs::absolute(options.OutputFolder, error); !error && !p.empty() && !fs::exists(p, error);
-             p = p.parent_path()) {
+        fs::path deepest = fs::absolute(options.OutputFolder, error).lexically_normal();
+        if (!deepest.has_filename()) deepest = deepest.parent_path();  // written with a trailing '/'
+        for (fs::path p = deepest; !error && !p.empty() && !fs::exists(p, error); p = p.parent_path()) {
             madeFolders.push_back(p);
             if (p == p.parent_path()) break;
         }
