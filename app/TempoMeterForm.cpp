@@ -226,6 +226,13 @@ bool TTempoMeterForm::IsWindowShortcut(const QKeyEvent& key) const {
 }
 
 void TTempoMeterForm::ShowScore() {
+    // A tempo typed or tapped for one document is nothing to the next.
+    if (const std::string& shown = m_score.Pipeline().DocumentName(); shown != m_shownDocument) {
+        m_shownDocument = shown;
+        m_taps.Clear();
+        m_tempo->setModified(false);
+        ShowProgress({});
+    }
     const Score* score = m_score.Current();
     const ScoreChoices& choices = m_score.Choices();
     if (score == nullptr) {

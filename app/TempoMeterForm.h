@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QComboBox;
@@ -100,6 +101,7 @@ private:
     DocumentScore m_foundScore;
     TapTempo m_taps;
     QElapsedTimer m_clock;
+    std::string m_shownDocument;  // the name of the document the boxes were filled for
     QLabel* m_foundCaption = nullptr;        // owned by parent
     QLabel* m_found = nullptr;               // owned by parent
     QLabel* m_meterShown = nullptr;          // owned by parent
