@@ -16,6 +16,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ namespace {
 
 constexpr int kShownTempoChanges = 2;   // in the form's line; all of them in its tooltip
 constexpr int kTooltipChangesPerLine = 4;
+constexpr int kFoundPollMs = 50;  // how soon the form asks again for the tempo found
 
 const QString kFoundCaption = QStringLiteral("Tempo found:");
 const QString kYourTempoCaption = QStringLiteral("Your tempo:");
@@ -274,6 +276,23 @@ void TTempoMeterForm::ShowTempo(const Score& score, const ScoreChoices& choices)
     if (!SameChoices(foundChoices, m_foundScore.Choices())) {
         m_foundScore.SetChoices(foundChoices);
     }
+    m_foundCaption->setText(kYourTempoCaption);
+    // Finding a tempo takes seconds in a long recording: the worker does it, the form looks
+    // again shortly.
+    if (!m_foundScore.Ready()) {
+        m_found->setText(scoreBpm + QStringLiteral(" (finding the tempo of the notes...)"));
+        m_found->setToolTip({});
+        if (!m_foundPoll) {
+            m_foundPoll = true;
+            QTimer::singleShot(kFoundPollMs, this, [this] {
+                m_foundPoll = false;
+                if (isVisible()) {
+                    ShowScore();
+                }
+            });
+        }
+        return;
+    }
     const Score* found = m_foundScore.Current();
     QString foundText;
     if (found == nullptr) {
@@ -283,7 +302,6 @@ void TTempoMeterForm::ShowTempo(const Score& score, const ScoreChoices& choices)
     } else {
         foundText = QStringLiteral("found: ") + TempoText(*found);
     }
-    m_foundCaption->setText(kYourTempoCaption);
     m_found->setText(scoreBpm + QStringLiteral(" (") + foundText + QLatin1Char(')'));
     m_found->setToolTip(found != nullptr ? TempoChangesTip(*found) : QString());
 }
