@@ -25,7 +25,7 @@ namespace ruvo {
 
 namespace {
 
-constexpr int kShownTempoChanges = 2;   // in the form's line; all of them in its tooltip
+constexpr int kShownTempoChanges = 2;  // in the form's line; all of them in its tooltip
 constexpr int kTooltipChangesPerLine = 4;
 constexpr int kFoundPollMs = 50;  // how soon the form asks again for the tempo found
 
@@ -63,7 +63,8 @@ QString TempoChangesTip(const Score& score) {
     if (changes <= kShownTempoChanges) {
         return {};
     }
-    QString tip = QStringLiteral("%1 bpm at the start, then %2 changes:").arg(Bpm(score.Tempo.front().Bpm)).arg(changes);
+    QString tip =
+        QStringLiteral("%1 bpm at the start, then %2 changes:").arg(Bpm(score.Tempo.front().Bpm)).arg(changes);
     for (int i = 1; i <= changes; ++i) {
         tip += (i - 1) % kTooltipChangesPerLine == 0 ? QStringLiteral("\n") : QStringLiteral("; ");
         tip += ChangeText(score.Tempo[static_cast<std::size_t>(i)]);

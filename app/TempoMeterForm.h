@@ -101,8 +101,8 @@ private:
     DocumentScore m_foundScore;
     TapTempo m_taps;
     QElapsedTimer m_clock;
-    bool m_foundPoll = false;     // a look at the tempo found is due
-    std::string m_shownDocument;  // the name of the document the boxes were filled for
+    bool m_foundPoll = false;                // a look at the tempo found is due
+    std::string m_shownDocument;             // the name of the document the boxes were filled for
     QLabel* m_foundCaption = nullptr;        // owned by parent
     QLabel* m_found = nullptr;               // owned by parent
     QLabel* m_meterShown = nullptr;          // owned by parent

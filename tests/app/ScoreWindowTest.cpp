@@ -289,8 +289,7 @@ void ScoreWindowTest::FoundTempoStaysBesideTheUsers() {
     Open(document.toUtf8().constData());
     Side().TempoMeterItem()->trigger();
     const QString found = QString::number(Side().Score().Current()->Tempo.front().Bpm, 'f', 1) + " bpm";
-    QCOMPARE(Form().FoundLabel()->text(),
-             notes ? found : "None (no notes); the score of rests is at " + found);
+    QCOMPARE(Form().FoundLabel()->text(), notes ? found : "None (no notes); the score of rests is at " + found);
     Form().TempoEdit()->setText("100");
     QTest::mouseClick(Form().ApplyTempoButton(), Qt::LeftButton);
     QCOMPARE(Form().FoundCaption()->text(), QString("Your tempo:"));
