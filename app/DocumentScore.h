@@ -29,6 +29,8 @@ public:
     DocumentScore(const DocumentScore&) = delete;
     DocumentScore& operator=(const DocumentScore&) = delete;
 
+    // The document whose score this is.
+    DocumentPipeline& Pipeline() const { return m_pipeline; }
     const ScoreChoices& Choices() const { return m_choices; }
     // Sets the choices as they are, without a step (the steps' own undo and redo).
     void SetChoices(const ScoreChoices& choices);

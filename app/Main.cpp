@@ -15,6 +15,7 @@
 #include "app/Placement.h"
 #include "app/Playhead.h"
 #include "app/ScoreWindow.h"
+#include "app/TempoMeterForm.h"
 #include "app/uTenpo4.h"
 #include "audio/PlayerFiles.h"
 #include "audio/play.h"
@@ -267,6 +268,10 @@ void TRuvoAppForm::CreateScoreWindow() {
         *this, *m_pipeline, *m_midiDisp2, *m_hTime, places,
         [this](const std::function<void()>& command) { Guarded(command); },
         [this](const QString& text) { ShowHint(text); }, [this] { ShowEditSteps(); });
+    // The window's other shortcuts that mean the same in the tempo form (not its zoom and
+    // play keys, which are typed there or tap).
+    m_scoreWindow->TempoMeterForm()->addActions(
+        {m_fileOpen, m_fileSaveMidiFile, m_scoreWindow->SaveScoreItem(), m_fileExit, m_helpBrowser});
 }
 
 void TRuvoAppForm::CreateMenus() {

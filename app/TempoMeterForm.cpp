@@ -1,18 +1,22 @@
 #include "app/TempoMeterForm.h"
 
 #include "app/DocumentPipeline.h"
-#include "app/DocumentScore.h"
+#include "engine/Units.h"
 #include "score/Score.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -21,24 +25,60 @@ namespace ruvo {
 
 namespace {
 
-constexpr int kShownTempoChanges = 4;
+constexpr int kShownTempoChanges = 2;  // in the form's line; all of them in its tooltip
+constexpr int kTooltipChangesPerLine = 4;
+constexpr int kFoundPollMs = 50;  // how soon the form asks again for the tempo found
+
+const QString kFoundCaption = QStringLiteral("Tempo found:");
+const QString kYourTempoCaption = QStringLiteral("Your tempo:");
+const QString kRefusalStyle = QStringLiteral("color: #a00000");
 
 QString Bpm(double bpm) { return QString::number(bpm, 'f', 1); }
 
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 2) + QStringLiteral(" s"); }
 
-// "112.0 bpm", or "112.0 bpm; 96.0 bpm from 31.20 s; ..." with the first changes.
+int TempoChanges(const Score& score) { return static_cast<int>(score.Tempo.size()) - 1; }
+
+QString ChangeText(const TempoSegment& segment) {
+    return QStringLiteral("%1 bpm from %2").arg(Bpm(segment.Bpm), Seconds(segment.StartSeconds));
+}
+
+// "112.0 bpm", or "112.0 bpm; 96.0 bpm from 31.20 s" with the first changes and how many more.
 QString TempoText(const Score& score) {
     QString text = Bpm(score.Tempo.front().Bpm) + QStringLiteral(" bpm");
-    const int changes = static_cast<int>(score.Tempo.size()) - 1;
+    const int changes = TempoChanges(score);
     for (int i = 1; i <= std::min(changes, kShownTempoChanges); ++i) {
-        const TempoSegment& segment = score.Tempo[static_cast<std::size_t>(i)];
-        text += QStringLiteral("; %1 bpm from %2").arg(Bpm(segment.Bpm), Seconds(segment.StartSeconds));
+        text += QStringLiteral("; ") + ChangeText(score.Tempo[static_cast<std::size_t>(i)]);
     }
-    if (changes > kShownTempoChanges) {
-        text += QStringLiteral("; %1 more changes").arg(changes - kShownTempoChanges);
+    const int more = changes - kShownTempoChanges;
+    if (more > 0) {
+        text += more == 1 ? QStringLiteral(" and 1 more change") : QStringLiteral(" and %1 more changes").arg(more);
     }
     return text;
+}
+
+// Every change, a few to a line, when the form's line leaves some out; else nothing.
+QString TempoChangesTip(const Score& score) {
+    const int changes = TempoChanges(score);
+    if (changes <= kShownTempoChanges) {
+        return {};
+    }
+    QString tip =
+        QStringLiteral("%1 bpm at the start, then %2 changes:").arg(Bpm(score.Tempo.front().Bpm)).arg(changes);
+    for (int i = 1; i <= changes; ++i) {
+        tip += (i - 1) % kTooltipChangesPerLine == 0 ? QStringLiteral("\n") : QStringLiteral("; ");
+        tip += ChangeText(score.Tempo[static_cast<std::size_t>(i)]);
+    }
+    return tip;
+}
+
+// The analysis places nothing closer than a frame: bar 1 found less than a frame before the
+// recording's start is at its start.
+QString DownbeatText(double seconds) {
+    if (seconds > -FramesToSeconds(1)) {
+        return Seconds(std::max(0.0, seconds));
+    }
+    return Seconds(-seconds) + QStringLiteral(" before the start");
 }
 
 QString MeterText(const Meter& meter) { return QStringLiteral("%1/%2").arg(meter.Beats).arg(meter.BeatType); }
@@ -60,11 +100,14 @@ std::optional<double> TapTempo::Tap(double seconds) {
     return 60.0 / meanInterval;
 }
 
-TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialog(parent), m_score(score) {
+TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent)
+    : QDialog(parent), m_score(score), m_foundScore(score.Pipeline()) {
     setObjectName(QStringLiteral("TempoMeterForm"));
     setWindowTitle(QStringLiteral("Tempo and meter"));
     setModal(false);
 
+    m_foundCaption = new QLabel(kFoundCaption, this);  // owned by parent
+    m_foundCaption->setObjectName(QStringLiteral("FoundCaption"));
     m_found = new QLabel(this);  // owned by parent
     m_found->setObjectName(QStringLiteral("FoundLabel"));
     m_found->setWordWrap(true);
@@ -105,7 +148,7 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialo
     downbeatRow->addWidget(m_startDownbeat);
 
     auto* form = new QFormLayout;  // owned by the form's layout
-    form->addRow(QStringLiteral("Tempo found:"), m_found);
+    form->addRow(m_foundCaption, m_found);
     form->addRow(QStringLiteral("Tempo:"), tempoRow);
     form->addRow(QStringLiteral("Time signature:"), m_meterShown);
     form->addRow(QStringLiteral("&Meter:"), m_meter);
@@ -117,7 +160,6 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialo
     m_message = new QLabel(this);  // owned by parent
     m_message->setObjectName(QStringLiteral("MessageLabel"));
     m_message->setWordWrap(true);
-    m_message->setStyleSheet(QStringLiteral("color: #a00000"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);  // owned by parent
 
     auto* layout = new QVBoxLayout(this);  // owned by parent
@@ -145,6 +187,10 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent) : QDialo
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);  // owned by parent
     space->setContext(Qt::WidgetWithChildrenShortcut);
     connect(space, &QShortcut::activated, this, &TTempoMeterForm::TapClick);
+    // The boxes' own undo and redo would take the keys of the document's (the focus stays in
+    // a box after Return); the combo box, its line edit's focus proxy, gets the keys first.
+    m_tempo->installEventFilter(this);
+    m_meter->installEventFilter(this);
     m_clock.start();
 }
 
@@ -157,37 +203,152 @@ void TTempoMeterForm::showEvent(QShowEvent* event) {
     m_tap->setFocus();
 }
 
+bool TTempoMeterForm::eventFilter(QObject* watched, QEvent* event) {
+    const bool key = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+    if ((watched == m_tempo || watched == m_meter) && key && IsWindowShortcut(*static_cast<QKeyEvent*>(event))) {
+        // Left unaccepted, the override lets the shortcut run; a key press arrives only when
+        // its item is disabled, and then does nothing, as in the main window.
+        if (event->type() == QEvent::KeyPress) {
+            event->accept();
+        }
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TTempoMeterForm::IsWindowShortcut(const QKeyEvent& key) const {
+    const QKeySequence pressed(key.keyCombination());
+    for (const QAction* item : actions()) {
+        for (const QKeySequence& shortcut : item->shortcuts()) {
+            if (shortcut == pressed) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 void TTempoMeterForm::ShowScore() {
+    // A tempo typed or tapped for one document is nothing to the next.
+    if (const std::string& shown = m_score.Pipeline().DocumentName(); shown != m_shownDocument) {
+        m_shownDocument = shown;
+        m_taps.Clear();
+        m_tempo->setModified(false);
+        ShowProgress({});
+    }
     const Score* score = m_score.Current();
     const ScoreChoices& choices = m_score.Choices();
     if (score == nullptr) {
+        m_foundCaption->setText(kFoundCaption);
         m_found->setText(m_score.LastError().empty() ? QStringLiteral("No document")
                                                      : QString::fromStdString(m_score.LastError()));
+        m_found->setToolTip({});
         m_meterShown->clear();
         m_downbeat->clear();
     } else {
-        m_found->setText(TempoText(*score) + (choices.Bpm ? QStringLiteral(" (your tempo)") : QString()));
+        ShowTempo(*score, choices);
         m_meterShown->setText(MeterText(score->TimeSignature) +
                               (choices.TimeSignature ? QStringLiteral(" (your choice)") : QString()));
-        m_downbeat->setText(Seconds(score->DownbeatSeconds) +
+        m_downbeat->setText(DownbeatText(score->DownbeatSeconds) +
                             (choices.DownbeatSeconds ? QStringLiteral(" (your choice)") : QString()));
-        m_meter->setCurrentText(MeterText(score->TimeSignature));
-        if (!m_tempo->hasFocus() && m_taps.Taps() == 0) {
+        ShowMeter(score->TimeSignature);
+        // What the user typed and has not applied yet stays; an undo or redo shows in the box.
+        if (!m_tempo->isModified() && m_taps.Taps() == 0) {
             m_tempo->setText(Bpm(score->Tempo.front().Bpm));
         }
     }
     m_foundTempo->setEnabled(choices.Bpm.has_value());
     m_startDownbeat->setEnabled(choices.DownbeatSeconds.has_value());
+    FitHeight();
 }
 
-void TTempoMeterForm::ShowMessage(const QString& text) { m_message->setText(text); }
+void TTempoMeterForm::ShowTempo(const Score& score, const ScoreChoices& choices) {
+    const QString scoreBpm = Bpm(score.Tempo.front().Bpm) + QStringLiteral(" bpm");
+    if (!choices.Bpm) {
+        m_foundCaption->setText(kFoundCaption);
+        m_found->setText(score.Notes.empty()
+                             ? QStringLiteral("None (no notes); the score of rests is at %1").arg(scoreBpm)
+                             : TempoText(score));
+        m_found->setToolTip(TempoChangesTip(score));
+        return;
+    }
+    ScoreChoices foundChoices = choices;
+    foundChoices.Bpm.reset();
+    if (!SameChoices(foundChoices, m_foundScore.Choices())) {
+        m_foundScore.SetChoices(foundChoices);
+    }
+    m_foundCaption->setText(kYourTempoCaption);
+    // Finding a tempo takes seconds in a long recording: the worker does it, the form looks
+    // again shortly.
+    if (!m_foundScore.Ready()) {
+        m_found->setText(scoreBpm + QStringLiteral(" (finding the tempo of the notes...)"));
+        m_found->setToolTip({});
+        if (!m_foundPoll) {
+            m_foundPoll = true;
+            QTimer::singleShot(kFoundPollMs, this, [this] {
+                m_foundPoll = false;
+                if (isVisible()) {
+                    ShowScore();
+                }
+            });
+        }
+        return;
+    }
+    const Score* found = m_foundScore.Current();
+    QString foundText;
+    if (found == nullptr) {
+        foundText = QStringLiteral("none found: ") + QString::fromStdString(m_foundScore.LastError());
+    } else if (found->Notes.empty()) {
+        foundText = QStringLiteral("none found: no notes");
+    } else {
+        foundText = QStringLiteral("found: ") + TempoText(*found);
+    }
+    m_found->setText(scoreBpm + QStringLiteral(" (") + foundText + QLatin1Char(')'));
+    m_found->setToolTip(found != nullptr ? TempoChangesTip(*found) : QString());
+}
 
-void TTempoMeterForm::Choose(const ScoreChoices& after, const char* stepName) {
-    ShowMessage({});
-    if (m_score.Choose(after, stepName) == kRefusedBusy) {
-        ShowMessage(QStringLiteral("The document is being converted; try again when it is done."));
+void TTempoMeterForm::ShowMeter(const Meter& meter) {
+    // The box's item must be the meter shown: when its focus goes, an editable combo box
+    // activates the item its text names if that is not the current one, which would make the
+    // document's meter a choice of the user's.
+    const QString text = MeterText(meter);
+    const int item = m_meter->findText(text);
+    m_meter->setCurrentIndex(item);
+    if (item < 0) {
+        m_meter->setEditText(text);
+    }
+}
+
+void TTempoMeterForm::FitHeight() {
+    QLayout* form = layout();
+    if (form == nullptr || !form->hasHeightForWidth()) {
+        return;
+    }
+    form->activate();
+    const int needed = form->totalHeightForWidth(width());
+    if (needed > height()) {
+        resize(width(), needed);
+    }
+}
+
+void TTempoMeterForm::ShowRefusal(const QString& text) {
+    m_message->setStyleSheet(kRefusalStyle);
+    m_message->setText(text);
+}
+
+void TTempoMeterForm::ShowProgress(const QString& text) {
+    m_message->setStyleSheet({});
+    m_message->setText(text);
+}
+
+bool TTempoMeterForm::Choose(const ScoreChoices& after, const char* stepName) {
+    ShowProgress({});
+    const bool refused = m_score.Choose(after, stepName) == kRefusedBusy;
+    if (refused) {
+        ShowRefusal(QStringLiteral("The document is being converted; try again when it is done."));
     }
     ShowScore();
+    return !refused;
 }
 
 void TTempoMeterForm::ApplyTempoClick() {
@@ -198,48 +359,51 @@ void TTempoMeterForm::ApplyTempoClick() {
         bpm = QLocale().toDouble(text, &ok);
     }
     if (!ok) {
-        ShowMessage(QStringLiteral("\"%1\" is not a tempo: type the beats per minute, 20 to 400.").arg(text));
+        ShowRefusal(QStringLiteral("\"%1\" is not a tempo: type the beats per minute, 20 to 400.").arg(text));
         return;
     }
     if (const std::string problem = CheckBpm(bpm); !problem.empty()) {
-        ShowMessage(QString::fromStdString(problem));
+        ShowRefusal(QString::fromStdString(problem));
         return;
     }
     m_taps.Clear();
     ScoreChoices after = m_score.Choices();
     after.Bpm = bpm;
-    Choose(after, "Score tempo");
+    // Applied: the box shows the document's tempo again, as it is and after an undo.
+    const bool wasModified = m_tempo->isModified();
+    m_tempo->setModified(false);
+    if (!Choose(after, "Score tempo")) {
+        m_tempo->setModified(wasModified);
+    }
 }
 
 void TTempoMeterForm::FoundTempoClick() {
     m_taps.Clear();
     ScoreChoices after = m_score.Choices();
     after.Bpm.reset();
+    m_tempo->setModified(false);
     Choose(after, "Found tempo");
-    if (const Score* score = m_score.Current()) {
-        m_tempo->setText(Bpm(score->Tempo.front().Bpm));
-    }
 }
 
 void TTempoMeterForm::TapClick() {
     const std::optional<double> bpm = m_taps.Tap(static_cast<double>(m_clock.elapsed()) / 1000.0);
     if (!bpm) {
-        ShowMessage(QStringLiteral("Keep tapping with the beat..."));
+        ShowProgress(QStringLiteral("Keep tapping with the beat..."));
         return;
     }
     m_tempo->setText(Bpm(*bpm));
-    ShowMessage(QStringLiteral("%1 taps: %2 bpm. Apply the tempo to use it.").arg(m_taps.Taps()).arg(Bpm(*bpm)));
+    ShowProgress(QStringLiteral("%1 taps: %2 bpm. Apply the tempo to use it.").arg(m_taps.Taps()).arg(Bpm(*bpm)));
 }
 
 void TTempoMeterForm::MeterChosen() {
     const QString text = m_meter->currentText().trimmed();
     const std::optional<Meter> meter = ParseMeter(text.toStdString());
     if (!meter) {
-        ShowMessage(QStringLiteral("\"%1\" is not a time signature: write it as 3/4 or 6/8.").arg(text));
+        ShowRefusal(QStringLiteral("\"%1\" is not a time signature: write it as 3/4 or 6/8.").arg(text));
         return;
     }
     if (const std::string problem = CheckMeter(*meter); !problem.empty()) {
-        ShowMessage(QString::fromStdString(problem));
+        ShowRefusal(QString::fromStdString(problem));
         return;
     }
     ScoreChoices after = m_score.Choices();
@@ -249,7 +413,7 @@ void TTempoMeterForm::MeterChosen() {
 
 void TTempoMeterForm::TimeScaleClicked(double seconds) {
     if (const std::string problem = CheckDownbeat(seconds, m_score.RecordingSeconds()); !problem.empty()) {
-        ShowMessage(QString::fromStdString(problem));
+        ShowRefusal(QString::fromStdString(problem));
         return;
     }
     ScoreChoices after = m_score.Choices();

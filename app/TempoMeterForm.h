@@ -3,8 +3,10 @@
 // the time signature and the first downbeat of the document's score, and turns the user's
 // corrections (a typed or tapped tempo, a meter, a downbeat clicked on the time scale) into
 // steps of the document's history. Not modal, so that the time scale can be clicked while it
-// is open. Owned by the main window (Qt parent); UI thread only.
+// is open. Owned by the main window (Qt parent); UI thread only. The main window's items added
+// to it (addAction) keep their shortcuts here, also over the keys its text boxes would take.
 
+#include "app/DocumentScore.h"
 #include "score/Score.h"
 
 #include <QDialog>
@@ -12,16 +14,16 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace ruvo {
-
-class DocumentScore;
 
 // The tempo of a run of taps: 60 over the mean interval of the last kTapWindow taps; a pause
 // longer than kTapTimeout starts a new run. Times in seconds from any fixed origin.
@@ -44,12 +46,13 @@ class TTempoMeterForm : public QDialog {
     Q_OBJECT
 
 public:
-    // `score` outlives the form.
+    // `score` and its document outlive the form.
     TTempoMeterForm(DocumentScore& score, QWidget* parent = nullptr);
 
     // Shows the score as it is now (after a step, an undo or an edit of the notes).
     void ShowScore();
 
+    QLabel* FoundCaption() const { return m_foundCaption; }
     QLabel* FoundLabel() const { return m_found; }
     QLabel* MeterLabel() const { return m_meterShown; }
     QLabel* DownbeatLabel() const { return m_downbeat; }
@@ -77,14 +80,30 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void ShowMessage(const QString& text);
-    void Choose(const ScoreChoices& after, const char* stepName);
+    void ShowTempo(const Score& score, const ScoreChoices& choices);
+    void ShowMeter(const Meter& meter);
+    // Grows the form to the height its texts need at its width.
+    void FitHeight();
+    // A refusal, in red; progress, in the window's own colour.
+    void ShowRefusal(const QString& text);
+    void ShowProgress(const QString& text);
+    // Whether `key` is the shortcut of one of the main window's items added to the form.
+    bool IsWindowShortcut(const QKeyEvent& key) const;
+    // Refused (and said so) while the document is converted.
+    bool Choose(const ScoreChoices& after, const char* stepName);
 
     DocumentScore& m_score;
+    // The score with the user's meter and downbeat but the tempo found, for the tempo the
+    // notes give beside the user's own.
+    DocumentScore m_foundScore;
     TapTempo m_taps;
     QElapsedTimer m_clock;
+    bool m_foundPoll = false;                // a look at the tempo found is due
+    std::string m_shownDocument;             // the name of the document the boxes were filled for
+    QLabel* m_foundCaption = nullptr;        // owned by parent
     QLabel* m_found = nullptr;               // owned by parent
     QLabel* m_meterShown = nullptr;          // owned by parent
     QLabel* m_downbeat = nullptr;            // owned by parent

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -66,6 +67,10 @@ private slots:
     void PaintsGetTheScoreOfTheLatestState();
     void ChoicesAreUndoableSteps_data();
     void ChoicesAreUndoableSteps();
+    void WindowKeysWorkFromTheBoxes_data();
+    void WindowKeysWorkFromTheBoxes();
+    void FoundTempoStaysBesideTheUsers_data();
+    void FoundTempoStaysBesideTheUsers();
     void TapTempoFromTheLastIntervals_data();
     void TapTempoFromTheLastIntervals();
     void TapAndSpaceBarFillTheTempo();
@@ -207,6 +212,7 @@ void ScoreWindowTest::ChoicesAreUndoableSteps() {
     }
     if (step.isEmpty()) {
         QVERIFY(!Form().MessageLabel()->text().isEmpty());
+        QVERIFY(!Form().MessageLabel()->styleSheet().isEmpty());  // a refusal stands out
         QCOMPARE(m_form->Pipeline().History().StepCount(), steps);
         QVERIFY(SameChoices(Side().Score().Choices(), {}));
         return;
@@ -231,6 +237,64 @@ void ScoreWindowTest::ChoicesAreUndoableSteps() {
     m_form->EditRedoClick();
     QVERIFY(SameChoices(Side().Score().Choices(), chosen));
     QCOMPARE(GridLines(), after);
+}
+
+void ScoreWindowTest::WindowKeysWorkFromTheBoxes_data() {
+    QTest::addColumn<bool>("meter");
+    QTest::addColumn<QString>("input");
+    QTest::newRow("tempo box") << false << "100";
+    QTest::newRow("meter box") << true << "3/4";
+}
+
+// The focus stays in the box after Return: the window's undo, redo and save keys still work
+// there, and the box losing its focus after an undo makes no step of its own.
+void ScoreWindowTest::WindowKeysWorkFromTheBoxes() {
+    QFETCH(bool, meter);
+    QFETCH(QString, input);
+    Open("ten.wav");
+    Side().TempoMeterItem()->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(&Form()));
+    Form().activateWindow();
+    QTRY_COMPARE(QGuiApplication::focusWindow(), Form().windowHandle());
+    QWidget* box = meter ? static_cast<QWidget*>(Form().MeterBox()) : Form().TempoEdit();
+    box->setFocus();
+    (meter ? Form().MeterBox()->lineEdit() : Form().TempoEdit())->setText(input);
+    QTest::keyClick(box, Qt::Key_Return);
+    const ScoreChoices chosen = Side().Score().Choices();
+    QVERIFY(!SameChoices(chosen, {}));
+    const std::size_t steps = m_form->Pipeline().History().StepCount();
+    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(SameChoices(Side().Score().Choices(), {}));
+    Form().TapButton()->setFocus();
+    QCOMPARE(m_form->Pipeline().History().StepCount(), steps);
+    QVERIFY(SameChoices(Side().Score().Choices(), {}));
+    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(SameChoices(Side().Score().Choices(), chosen));
+    QSignalSpy saves(Side().SaveScoreItem(), &QAction::triggered);
+    Answer<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+    QTest::keyClick(box, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(saves.count(), 1);
+}
+
+void ScoreWindowTest::FoundTempoStaysBesideTheUsers_data() {
+    QTest::addColumn<QString>("document");
+    QTest::addColumn<bool>("notes");
+    QTest::newRow("melody") << "ten.wav" << true;
+    QTest::newRow("silence") << "silence.wav" << false;
+}
+
+void ScoreWindowTest::FoundTempoStaysBesideTheUsers() {
+    QFETCH(QString, document);
+    QFETCH(bool, notes);
+    Open(document.toUtf8().constData());
+    Side().TempoMeterItem()->trigger();
+    const QString found = QString::number(Side().Score().Current()->Tempo.front().Bpm, 'f', 1) + " bpm";
+    QCOMPARE(Form().FoundLabel()->text(), notes ? found : "None (no notes); the score of rests is at " + found);
+    Form().TempoEdit()->setText("100");
+    QTest::mouseClick(Form().ApplyTempoButton(), Qt::LeftButton);
+    QCOMPARE(Form().FoundCaption()->text(), QString("Your tempo:"));
+    QTRY_COMPARE(Form().FoundLabel()->text(),
+                 "100.0 bpm (" + (notes ? "found: " + found : QString("none found: no notes")) + ")");
 }
 
 void ScoreWindowTest::TapTempoFromTheLastIntervals_data() {
@@ -267,6 +331,7 @@ void ScoreWindowTest::TapAndSpaceBarFillTheTempo() {
     QTest::qWait(300);
     QTest::mouseClick(Form().TapButton(), Qt::LeftButton);
     QVERIFY2(Form().MessageLabel()->text().startsWith("2 taps"), qPrintable(Form().MessageLabel()->text()));
+    QVERIFY(Form().MessageLabel()->styleSheet().isEmpty());  // progress is no refusal
     bool ok = false;
     const double tapped = Form().TempoEdit()->text().toDouble(&ok);
     // Two taps some 300 ms apart on a busy machine: within the range a tempo may have.
