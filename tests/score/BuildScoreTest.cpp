@@ -228,9 +228,7 @@ TEST(BuildScoreTest, OnsetsCloserThanTheGridPushNothingLate) {
     std::vector<TimedNote> notes;
     for (int i = 0; i < 80; ++i) notes.push_back({0.05 * i, 0.05 * i + 0.04, 60 + i % 5, 1.0});
     notes.push_back({5.0, 5.5, 72, 1.0});
-    ScoreChoices choices;
-    choices.Bpm = 120.0;
-    const Score score = BuildScore(notes, choices);
+    const Score score = BuildScore(notes, {120.0, {}, {}});  // held at 120 bpm
     ASSERT_FALSE(score.Notes.empty());
     EXPECT_EQ(score.Notes.back().StartTick, 10 * kScoreTicksPerQuarter);
 }
