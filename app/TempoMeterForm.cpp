@@ -141,7 +141,7 @@ TTempoMeterForm::TTempoMeterForm(DocumentScore& score, QWidget* parent)
                        QStringLiteral("2/2"), QStringLiteral("3/8"), QStringLiteral("6/8"), QStringLiteral("9/8"),
                        QStringLiteral("12/8")});
 
-    m_startDownbeat = new QPushButton(QStringLiteral("Bar 1 at the &start"), this);  // owned by parent
+    m_startDownbeat = new QPushButton(QStringLiteral("Use found down&beat"), this);  // owned by parent
     m_startDownbeat->setObjectName(QStringLiteral("StartDownbeatButton"));
     auto* downbeatRow = new QHBoxLayout;  // owned by the form's layout
     downbeatRow->addWidget(m_downbeat, 1);
