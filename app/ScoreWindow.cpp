@@ -218,7 +218,8 @@ bool ScoreWindow::ChooseScoreFileName(std::string& name) {
         dialog.selectFile(m_lastScoreName);
     } else {
         // The document's own name, in the folder of the last score saved or beside the document.
-        dialog.setDirectory(m_lastScoreName.isEmpty() ? document.absolutePath() : QFileInfo(m_lastScoreName).absolutePath());
+        dialog.setDirectory(m_lastScoreName.isEmpty() ? document.absolutePath()
+                                                      : QFileInfo(m_lastScoreName).absolutePath());
         dialog.selectFile(document.completeBaseName() + QStringLiteral(".musicxml"));
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
