@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <span>
 
 namespace ruvo {
@@ -53,6 +54,22 @@ std::int64_t LaterBeatSixteenths(const std::vector<double>& positions) {
     return weight(best) - weight(0) >= kClearGain * static_cast<double>(positions.size()) ? best : 0;
 }
 
+// Where a held tempo's grid lies within a sixteenth of second 0: the circular mean of the
+// onsets' places within their sixteenth, in seconds (0 when they spread all round it). A tempo
+// the tracker finds has its phase fitted so, and a tempo the user types or taps without placing
+// bar 1 must not read every note between two sixteenths.
+double HeldTempoPhase(const std::vector<double>& onsets, double bpm) {
+    const double sixteenth = 15.0 / bpm;
+    double c = 0.0, s = 0.0;
+    for (double t : onsets) {
+        const double angle = 2.0 * std::numbers::pi * t / sixteenth;
+        c += std::cos(angle);
+        s += std::sin(angle);
+    }
+    if (std::hypot(c, s) < 1e-9 * static_cast<double>(onsets.size()) + 1e-12) return 0.0;
+    return std::atan2(s, c) / (2.0 * std::numbers::pi) * sixteenth;
+}
+
 }  // namespace
 
 Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choices) {
@@ -81,6 +98,7 @@ Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choice
         groupOf[i] = onsets.size() - 1;
     }
 
+    if (choices.Bpm && !choices.DownbeatSeconds) score.DownbeatSeconds = HeldTempoPhase(onsets, *choices.Bpm);
     TrackedBeats beats = TempoTracker().Track(onsets, score.DownbeatSeconds, choices.Bpm.value_or(0.0),
                                                 score.TimeSignature);
     const bool handStarted = !choices.DownbeatSeconds && !onsets.empty() && onsets.front() >= kHandStartedLead;

@@ -240,6 +240,11 @@ TEST(BuildScoreTest, ARecordingStartedInMidBeatHasItsBeatOnTheNotes) {
     const Score score = BuildScore(notes, {});
     for (const ScoreNote& n : score.Notes) EXPECT_EQ(n.StartTick % kScoreTicksPerQuarter, 0) << n.StartTick;
     EXPECT_NEAR(std::fmod(score.DownbeatSeconds, 0.5), 0.3, 0.03);
+    // A tempo held at 240 without a downbeat, onsets uneven about the middle of a sixteenth
+    // from second 0: the beat still on them, from their phase.
+    std::vector<TimedNote> held = notes;
+    for (std::size_t i = 0; i < held.size(); ++i) held[i].Onset -= i % 2 == 0 ? 0.008 : 0.032;
+    for (const ScoreNote& n : BuildScore(held, {240.0, {}, {}}).Notes) EXPECT_EQ(n.StartTick % kScoreTicksPerQuarter, 0);
     // Within a second of the start, its onsets off the beat are syncopation.
     for (TimedNote& n : notes) n.Onset -= 0.5, n.Offset -= 0.5;
     for (const ScoreNote& n : BuildScore(notes, {}).Notes) EXPECT_EQ(n.StartTick % kScoreTicksPerQuarter, 240);
