@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <span>
 
@@ -81,12 +82,29 @@ Score BuildScore(const std::vector<TimedNote>& notes, const ScoreChoices& choice
     sorted.reserve(notes.size());
     for (const TimedNote& n : notes)
         if (std::isfinite(n.Onset) && std::isfinite(n.Offset) && n.Offset > n.Onset) sorted.push_back(n);
-    std::sort(sorted.begin(), sorted.end(), [](const TimedNote& a, const TimedNote& b) {
+    const auto byOnset = [](const TimedNote& a, const TimedNote& b) {
         return a.Onset != b.Onset ? a.Onset < b.Onset : a.Key < b.Key;
-    });
+    };
+    std::sort(sorted.begin(), sorted.end(), byOnset);
 
     // Onsets closer than this are one chord: the beat reads each chord once.
     constexpr double kChordSpread = 0.035;  // seconds
+    // A note of at most a frame and a half that the next onset follows within that time leads
+    // into it (the classic table lights a neighbour for a frame where one note steps to the
+    // next): it sounds with that onset, as long as it is, rather than starting a beat of its own.
+    // From the last note back, so that a run of them follows the note they all lead into.
+    constexpr double kLeadIn = 0.07;  // seconds
+    for (std::size_t i = sorted.size(); i-- > 0;) {
+        TimedNote& n = sorted[i];
+        if (n.Offset - n.Onset > kLeadIn) continue;
+        double next = std::numeric_limits<double>::infinity();
+        for (std::size_t j = i + 1; j < sorted.size() && sorted[j].Onset < n.Onset + 2.0 * kLeadIn; ++j)
+            if (sorted[j].Onset >= n.Onset + kChordSpread) next = std::min(next, sorted[j].Onset);
+        if (next - n.Onset > kLeadIn) continue;
+        n.Offset += next - n.Onset;
+        n.Onset = next;
+    }
+    std::sort(sorted.begin(), sorted.end(), byOnset);
     std::vector<double> onsets;
     std::vector<std::size_t> groupOf(sorted.size());
     double groupStart = 0.0;

@@ -233,6 +233,18 @@ TEST(BuildScoreTest, OnsetsCloserThanTheGridPushNothingLate) {
     EXPECT_EQ(score.Notes.back().StartTick, 10 * kScoreTicksPerQuarter);
 }
 
+TEST(BuildScoreTest, OneFrameStepsLeadIntoTheirNotes) {
+    // Quarters at 120 as a classic table holds them: a neighbour lit for a frame before each.
+    std::vector<TimedNote> notes;
+    for (int i = 0; i < 16; ++i) {
+        notes.push_back({0.5 + 0.5 * i, 0.95 + 0.5 * i, 60 + 2 * (i % 4), 1.0});
+        notes.push_back({0.4536 + 0.5 * i, 0.5 + 0.5 * i, 61 + 2 * (i % 4), 1.0});
+    }
+    const Score score = BuildScore(notes, {});
+    EXPECT_NEAR(score.Tempo.front().Bpm, 120.0, 2.4);
+    for (const ScoreNote& n : score.Notes) EXPECT_EQ(n.StartTick % kScoreTicksPerQuarter, 0) << n.StartTick;
+}
+
 TEST(BuildScoreTest, ARecordingStartedInMidBeatHasItsBeatOnTheNotes) {
     // Quarters at 120 after 1.3 s of silence: from second 0 they lie on the half beat.
     std::vector<TimedNote> notes;
