@@ -223,19 +223,16 @@ TEST(BuildScoreTest, ChordsShareOneStartAndLength) {
     }
 }
 
-TEST(BuildScoreTest, OnsetsCloserThanTheGridPushNothingLate) {
+TEST(BuildScoreTest, CrowdedOnsetsPushNothingLate) {
     // A table of many short notes, 20 a second for 4 s, then one at 5 s: the tenth quarter at 120.
     std::vector<TimedNote> notes;
     for (int i = 0; i < 80; ++i) notes.push_back({0.05 * i, 0.05 * i + 0.04, 60 + i % 5, 1.0});
     notes.push_back({5.0, 5.5, 72, 1.0});
-    const Score score = BuildScore(notes, {120.0, {}, {}});  // held at 120 bpm
-    ASSERT_FALSE(score.Notes.empty());
-    EXPECT_EQ(score.Notes.back().StartTick, 10 * kScoreTicksPerQuarter);
-}
-
-TEST(BuildScoreTest, OneFrameStepsLeadIntoTheirNotes) {
+    const Score held = BuildScore(notes, {120.0, {}, {}});  // held at 120 bpm
+    ASSERT_FALSE(held.Notes.empty());
+    EXPECT_EQ(held.Notes.back().StartTick, 10 * kScoreTicksPerQuarter);
     // Quarters at 120 as a classic table holds them: a neighbour lit for a frame before each.
-    std::vector<TimedNote> notes;
+    notes.clear();
     for (int i = 0; i < 16; ++i) {
         notes.push_back({0.5 + 0.5 * i, 0.95 + 0.5 * i, 60 + 2 * (i % 4), 1.0});
         notes.push_back({0.4536 + 0.5 * i, 0.5 + 0.5 * i, 61 + 2 * (i % 4), 1.0});
